@@ -1,0 +1,20 @@
+// The library's entry point and its class registry records.
+//
+// The records are defined together here, in the order the framework expects
+// them (DiskFile, then MultiFile, then ResourceFile), so that the order does
+// not depend on the order in which the objects are linked. Static
+// initialisation constructs them in that order when the library is loaded,
+// and destroys them in reverse order when it is unloaded.
+#include "backends/DiskFile.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+RTTIClass DiskFile::rtti_for_DiskFile(String("DiskFile"), DiskFile::rtti_CreateDiskFile,
+                                      DiskFile::rtti_ImplementsInterfaceDiskFile);
+
+#if defined(_WIN32) && !defined(RXMFILES_STATIC)
+// Loading needs nothing beyond static initialisation.
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+#endif

@@ -1,0 +1,19 @@
+// RXMFiles: every public class and function of the library.
+#ifndef RXMFILES_H
+#define RXMFILES_H
+
+#include "framework/BaseObject.h"
+#include "framework/CTPointer.h"
+#include "framework/Debugger.h"
+#include "framework/Exception.h"
+#include "framework/Pointer.h"
+#include "framework/RTTI.h"
+#include "framework/RTTIClass.h"
+#include "framework/String.h"
+
+#include "files/KYFile.h"
+#include "files/StringSerialization.h"
+
+#include "backends/DiskFile.h"
+
+#endif  // RXMFILES_H

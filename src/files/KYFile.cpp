@@ -1,0 +1,3 @@
+#include "files/KYFile.h"
+
+KYFile::~KYFile() = default;

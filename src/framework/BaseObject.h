@@ -1,0 +1,40 @@
+#ifndef RXMFILES_FRAMEWORK_BASEOBJECT_H
+#define RXMFILES_FRAMEWORK_BASEOBJECT_H
+
+#include <cstdint>
+
+#include "framework/Export.h"
+#include "framework/RTTI.h"
+
+// The reference-counted root of every heap object of the framework. Classes
+// derive from it virtually, so an object has exactly one count however many
+// interfaces it implements.
+//
+// The count belongs to the object, not to its value: a copy starts at 0 and
+// assignment leaves the target's count as it was. Counts change by plain
+// increments; an object is used by one thread at a time.
+class RXMFILES_API BaseObject : public RTTI {
+ public:
+  BaseObject() = default;
+  BaseObject(const BaseObject& other);
+  BaseObject& operator=(const BaseObject& other);
+  ~BaseObject() override;
+
+  const RTTIClass* GetClass() const override;
+  // Answers "BaseObject" and "RTTI".
+  void* FindInterface(const char* name) const override;
+
+  // Takes one reference.
+  void AddReference();
+  // Gives up one reference; the object deletes itself (through its virtual
+  // destructor) when the count reaches 0. The object must not be used by the
+  // caller afterwards.
+  void Release();
+
+  int GetReferenceCount() const;
+
+ private:
+  std::int32_t referenceCount = 0;
+};
+
+#endif  // RXMFILES_FRAMEWORK_BASEOBJECT_H

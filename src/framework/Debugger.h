@@ -1,0 +1,35 @@
+#ifndef RXMFILES_FRAMEWORK_DEBUGGER_H
+#define RXMFILES_FRAMEWORK_DEBUGGER_H
+
+#include "framework/BaseObject.h"
+#include "framework/CTPointer.h"
+#include "framework/Export.h"
+
+// Where the framework's debug output goes. The default one writes to standard
+// error (and, on Windows, to the debugger through OutputDebugStringA). A
+// program installs its own with RXM::SetDebugger.
+class RXMFILES_API Debugger : public virtual BaseObject {
+ public:
+  Debugger() = default;
+  Debugger(const Debugger& other) = default;
+  Debugger& operator=(const Debugger& other) = default;
+  ~Debugger() override;
+
+  // An informational message, printf-style.
+  virtual void Print(const char* format, ...) RXMFILES_PRINTF(2, 3);
+  // An error message, printf-style.
+  virtual void PrintError(const char* format, ...) RXMFILES_PRINTF(2, 3);
+};
+
+namespace RXM {
+
+// The debugger in use; never null.
+RXMFILES_API CTPointer<Debugger> GetDebugger();
+
+// Makes `debugger` the one that GetDebugger returns from now on; a null
+// pointer restores the default debugger.
+RXMFILES_API void SetDebugger(CTPointer<Debugger> debugger);
+
+}  // namespace RXM
+
+#endif  // RXMFILES_FRAMEWORK_DEBUGGER_H

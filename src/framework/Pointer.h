@@ -1,0 +1,66 @@
+#ifndef RXMFILES_FRAMEWORK_POINTER_H
+#define RXMFILES_FRAMEWORK_POINTER_H
+
+#include <type_traits>
+
+// A counted reference to a heap object whose class derives from BaseObject.
+//
+// Each non-null Pointer holds one reference; the object is deleted when the
+// last one is dropped. Assignment takes the new reference before it drops the
+// old one, so assigning a pointer to itself (or to another pointer to the same
+// object) is safe.
+template <class T>
+class Pointer {
+ public:
+  Pointer(T* pointee = nullptr) : object(pointee) {  // NOLINT(google-explicit-constructor)
+    if (object != nullptr) {
+      object->AddReference();
+    }
+  }
+  Pointer(const Pointer& other) : Pointer(other.object) {}
+  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+  Pointer(const Pointer<U>& other) : Pointer(other.Get()) {}  // NOLINT(google-explicit-constructor)
+  ~Pointer() {
+    if (object != nullptr) {
+      object->Release();
+    }
+  }
+
+  Pointer& operator=(const Pointer& other) { return Assign(other.object); }
+  template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+  Pointer& operator=(const Pointer<U>& other) {
+    return Assign(other.Get());
+  }
+  Pointer& operator=(T* other) { return Assign(other); }
+
+  T* operator->() const { return object; }
+  T& operator*() const { return *object; }
+  T* Get() const { return object; }
+  bool IsNull() const { return object == nullptr; }
+
+ private:
+  Pointer& Assign(T* other) {
+    T* old = object;
+    object = other;
+    if (other != nullptr) {
+      other->AddReference();
+    }
+    if (old != nullptr) {
+      old->Release();
+    }
+    return *this;
+  }
+
+  T* object;
+};
+
+template <class T, class U>
+bool operator==(const Pointer<T>& a, const Pointer<U>& b) {
+  return a.Get() == b.Get();
+}
+template <class T, class U>
+bool operator!=(const Pointer<T>& a, const Pointer<U>& b) {
+  return a.Get() != b.Get();
+}
+
+#endif  // RXMFILES_FRAMEWORK_POINTER_H

@@ -1,0 +1,142 @@
+#include "TestSupport.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace testing_support {
+namespace {
+
+__attribute__((format(printf, 1, 0))) std::string Vformat(const char* format,
+                                                              va_list arguments) {
+  char buffer[4096];
+  std::vsnprintf(buffer, sizeof buffer, format, arguments);
+  return buffer;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "rxmfiles-XXXXXX").string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) {
+    std::abort();
+  }
+  path = buffer.data();
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteAll(const std::string& path, const std::string& text) { WriteAll(path, BytesOf(text)); }
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+void RecordingDebugger::Print(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  printed.push_back(Vformat(format, arguments));
+  va_end(arguments);
+}
+
+void RecordingDebugger::PrintError(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  errors.push_back(Vformat(format, arguments));
+  va_end(arguments);
+}
+
+DebuggerCapture::DebuggerCapture() : debugger(new RecordingDebugger()) {
+  RXM::SetDebugger(CTPointer<Debugger>(debugger.Get()));
+}
+
+DebuggerCapture::~DebuggerCapture() { RXM::SetDebugger(CTPointer<Debugger>()); }
+
+MemoryFile::MemoryFile(Bytes initial) : content(std::move(initial)) {}
+
+bool MemoryFile::OpenFile(String name, String mode) {
+  calls.push_back(std::string("OpenFile(") + name.GetText() + "," + mode.GetText() + ")");
+  open = !refuseOpen;
+  position = 0;
+  return open;
+}
+
+bool MemoryFile::CloseFile() {
+  calls.emplace_back("CloseFile");
+  const bool was = open;
+  open = false;
+  return was;
+}
+
+bool MemoryFile::IsFileOpened() { return open; }
+
+unsigned int MemoryFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
+  calls.push_back("ReadData(" + std::to_string(size) + "," + std::to_string(count) + ")");
+  if (!open || size == 0) {
+    return 0;
+  }
+  const std::int64_t total = static_cast<std::int64_t>(content.size());
+  const std::int64_t available = position < total ? total - position : 0;
+  const std::int64_t wanted = static_cast<std::int64_t>(size) * count;
+  const std::int64_t copied = wanted < available ? wanted : available;
+  if (copied > 0) {
+    std::memcpy(buffer, content.data() + position, static_cast<std::size_t>(copied));
+  }
+  position += copied;
+  return static_cast<unsigned int>(copied / size);
+}
+
+unsigned int MemoryFile::WriteData(const void*, unsigned int size, unsigned int count) {
+  calls.push_back("WriteData(" + std::to_string(size) + "," + std::to_string(count) + ")");
+  return 0;
+}
+
+unsigned int MemoryFile::GetFileSize() {
+  calls.emplace_back("GetFileSize");
+  return static_cast<unsigned int>(content.size());
+}
+
+bool MemoryFile::EndOfFile() { return position >= static_cast<std::int64_t>(content.size()); }
+
+bool MemoryFile::Seek(long offset, int origin) {
+  calls.push_back("Seek(" + std::to_string(offset) + "," + std::to_string(origin) + ")");
+  if (!open) {
+    return false;
+  }
+  std::int64_t base = 0;
+  if (origin == 1) {
+    base = position;
+  } else if (origin == 2) {
+    base = static_cast<std::int64_t>(content.size());
+  } else if (origin != 0) {
+    return false;
+  }
+  if (base + offset < 0) {
+    return false;
+  }
+  position = base + offset;
+  return true;
+}
+
+long MemoryFile::GetPosition() { return static_cast<long>(position); }
+
+}  // namespace testing_support

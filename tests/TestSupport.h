@@ -1,0 +1,94 @@
+// Helpers shared by the tests: temporary folders, whole-file I/O, a debugger
+// that records, an in-memory KYFile that logs its calls, and overriding the
+// library's system calls.
+#ifndef RXMFILES_TESTS_TESTSUPPORT_H
+#define RXMFILES_TESTS_TESTSUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RXMFiles.h"
+#include "backends/SystemCalls.h"
+
+namespace testing_support {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder, removed with its contents at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string Path(const std::string& name) const { return path + "/" + name; }
+  const std::string& Root() const { return path; }
+
+ private:
+  std::string path;
+};
+
+Bytes ReadAll(const std::string& path);
+void WriteAll(const std::string& path, const Bytes& bytes);
+void WriteAll(const std::string& path, const std::string& text);
+bool Exists(const std::string& path);
+Bytes BytesOf(const std::string& text);
+
+// Collects what the library prints, and installs itself for its lifetime.
+class RecordingDebugger : public Debugger {
+ public:
+  void Print(const char* format, ...) override RXMFILES_PRINTF(2, 3);
+  void PrintError(const char* format, ...) override RXMFILES_PRINTF(2, 3);
+  std::vector<std::string> printed;
+  std::vector<std::string> errors;
+};
+
+class DebuggerCapture {
+ public:
+  DebuggerCapture();
+  ~DebuggerCapture();
+  RecordingDebugger& operator*() const { return *debugger; }
+  RecordingDebugger* operator->() const { return debugger.Get(); }
+
+ private:
+  Pointer<RecordingDebugger> debugger;
+};
+
+// A KYFile over bytes in memory that logs the calls it receives, as
+// "OpenFile(name,mode)", "ReadData(size,count)", "Seek(offset,origin)", ...
+// Reads follow fread: a partial last item is consumed.
+class MemoryFile : public KYFile {
+ public:
+  explicit MemoryFile(Bytes initial = {});
+  bool OpenFile(String name, String mode) override;
+  bool CloseFile() override;
+  bool IsFileOpened() override;
+  unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
+  unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
+  unsigned int GetFileSize() override;
+  bool EndOfFile() override;
+  bool Seek(long offset, int origin) override;
+  long GetPosition() override;
+
+  Bytes content;
+  std::int64_t position = 0;
+  bool open = false;
+  bool refuseOpen = false;
+  std::vector<std::string> calls;
+};
+
+// Replaces the library's system calls for the scope; restores them after.
+class SystemCallsOverride {
+ public:
+  SystemCallsOverride() : saved(RXM::sys::Calls()) {}
+  ~SystemCallsOverride() { RXM::sys::Calls() = saved; }
+  RXM::sys::SystemCalls* operator->() const { return &RXM::sys::Calls(); }
+
+ private:
+  RXM::sys::SystemCalls saved;
+};
+
+}  // namespace testing_support
+
+#endif  // RXMFILES_TESTS_TESTSUPPORT_H

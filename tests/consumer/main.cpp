@@ -1,0 +1,26 @@
+// A program built against the installed library: writes and reads a string
+// record through a DiskFile created by its registered class name.
+#include <RXMFiles.h>
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+  const char* path = argc > 1 ? argv[1] : "consumer.dat";
+  const RTTIClass* record = RTTIClass::Find("DiskFile");
+  if (record == nullptr) {
+    std::fprintf(stderr, "DiskFile is not registered\n");
+    return 1;
+  }
+  Pointer<KYFile> file(static_cast<KYFile*>(record->Create("KYFile")));
+  if (!file->OpenFile(path, "wb")) {
+    return 1;
+  }
+  WriteString(file, "installed");
+  file->CloseFile();
+  file->OpenFile(path, "rb");
+  String text;
+  ReadString(file, text);
+  std::printf("%s\n", text.GetText());
+  return std::strcmp(text.GetText(), "installed") == 0 ? 0 : 1;
+}

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RXMFiles.h"
+
+namespace {
+
+// A library file class: its registered name, and how the pointer that its
+// create function returns for its own name is seen as a KYFile.
+struct FileClass {
+  std::string name;
+  KYFile* (*fromOwnInterface)(void* created);
+};
+
+void PrintTo(const FileClass& fileClass, std::ostream* out) { *out << fileClass.name; }
+
+template <class C>
+KYFile* AsKYFile(void* created) {
+  return static_cast<C*>(created);
+}
+
+// In the order their records are constructed.
+const std::vector<FileClass> kFileClasses = {
+    {"DiskFile", AsKYFile<DiskFile>},
+};
+
+TEST(RegistrationTest, LibraryRecordsAreRegisteredInOrderAtLoad) {
+  std::vector<std::string> registered;
+  for (int i = 0; i < RTTIClass::GetCount(); ++i) {
+    registered.emplace_back(RTTIClass::GetAt(i)->GetName().GetText());
+  }
+  std::vector<std::string> expected;
+  for (const FileClass& fileClass : kFileClasses) {
+    expected.push_back(fileClass.name);
+  }
+  EXPECT_EQ(registered, expected);
+}
+
+class FileClassRegistrationTest : public testing::TestWithParam<FileClass> {
+ protected:
+  const RTTIClass& Record() const { return *RTTIClass::Find(GetParam().name.c_str()); }
+};
+
+TEST_P(FileClassRegistrationTest, CreatesNewClosedObjectsThatShareTheirClassRecord) {
+  Pointer<KYFile> asKYFile(static_cast<KYFile*>(Record().Create("KYFile")));
+  ASSERT_FALSE(asKYFile.IsNull());
+  EXPECT_EQ(asKYFile->GetReferenceCount(), 1);  // created at 0; the Pointer holds the one
+  EXPECT_FALSE(asKYFile->IsFileOpened());
+  EXPECT_EQ(asKYFile->GetClass(), &Record());
+
+  Pointer<KYFile> asItself(GetParam().fromOwnInterface(Record().Create(GetParam().name.c_str())));
+  ASSERT_FALSE(asItself.IsNull());
+  EXPECT_NE(asItself, asKYFile);
+  EXPECT_EQ(asItself->GetClass(), &Record());
+  EXPECT_EQ(asItself->FindInterface("KYFile"), static_cast<void*>(asItself.Get()));
+
+  Pointer<KYFile> plain(GetParam().fromOwnInterface(Record().Create(nullptr)));
+  ASSERT_FALSE(plain.IsNull());
+  EXPECT_FALSE(plain->IsFileOpened());
+}
+
+TEST_P(FileClassRegistrationTest, AnswersExactlyKYFileAndItsOwnName) {
+  EXPECT_TRUE(Record().ImplementsInterface("KYFile"));
+  EXPECT_TRUE(Record().ImplementsInterface(GetParam().name.c_str()));
+  for (const char* refused :
+       {"kyfile", "KYFILE", "BaseObject", "RTTI", "MultiFile", "DiskFile", "ResourceFile", ""}) {
+    if (GetParam().name == refused) {
+      continue;
+    }
+    EXPECT_FALSE(Record().ImplementsInterface(refused)) << refused;
+    EXPECT_EQ(Record().Create(refused), nullptr) << refused;  // and leaves no object (LSan)
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(LibraryClasses, FileClassRegistrationTest, testing::ValuesIn(kFileClasses),
+                         [](const testing::TestParamInfo<FileClass>& param) {
+                           return param.param.name;
+                         });
+
+}  // namespace

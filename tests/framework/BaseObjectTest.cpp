@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include "RXMFiles.h"
+
+namespace {
+
+// Counts its destructions, so tests see when the last reference goes.
+class Tracked : public virtual BaseObject {
+ public:
+  explicit Tracked(int* counter) : destroyed(counter) {}
+  Tracked(const Tracked& other) = default;
+  Tracked& operator=(const Tracked& other) = default;
+  ~Tracked() override { ++*destroyed; }
+  int* destroyed;
+};
+
+class TrackedChild : public Tracked {
+ public:
+  using Tracked::Tracked;
+};
+
+TEST(BaseObjectTest, CopyStartsAtZeroAndAssignmentKeepsTheTargetsCount) {
+  int destroyed = 0;
+  Pointer<Tracked> original(new Tracked(&destroyed));
+  Pointer<Tracked> second(original);
+  ASSERT_EQ(original->GetReferenceCount(), 2);
+
+  Tracked copy(*original);
+  EXPECT_EQ(copy.GetReferenceCount(), 0);
+
+  Pointer<Tracked> target(new Tracked(&destroyed));
+  *target = *original;
+  EXPECT_EQ(target->GetReferenceCount(), 1);
+  EXPECT_EQ(original->GetReferenceCount(), 2);
+}
+
+TEST(BaseObjectTest, LastPointerDeletesThroughTheVirtualDestructor) {
+  int destroyed = 0;
+  {
+    Pointer<BaseObject> base(new TrackedChild(&destroyed));
+    Pointer<Tracked> middle(dynamic_cast<Tracked*>(base.Get()));
+    EXPECT_EQ(base->GetReferenceCount(), 2);
+    base = nullptr;
+    EXPECT_EQ(destroyed, 0);
+  }
+  EXPECT_EQ(destroyed, 1);
+}
+
+TEST(BaseObjectTest, AssignmentTakesTheNewReferenceBeforeReleasingTheOld) {
+  int destroyed = 0;
+  Pointer<Tracked> only(new Tracked(&destroyed));
+  Pointer<Tracked>& alias = only;
+  only = alias;  // the object must survive being assigned to itself
+  Tracked* raw = only.Get();
+  only = raw;
+  EXPECT_EQ(destroyed, 0);
+  EXPECT_EQ(only->GetReferenceCount(), 1);
+
+  Pointer<Tracked> other(new Tracked(&destroyed));
+  only = other;
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(other->GetReferenceCount(), 2);
+}
+
+TEST(BaseObjectTest, PointersConvertToBasesAndCompareByIdentity) {
+  int destroyed = 0;
+  Pointer<TrackedChild> child(new TrackedChild(&destroyed));
+  Pointer<Tracked> base = child;
+  CTPointer<BaseObject> root(base);
+  EXPECT_TRUE(root == child);
+  EXPECT_EQ(child->GetReferenceCount(), 3);
+  EXPECT_TRUE(Pointer<Tracked>().IsNull());
+  EXPECT_EQ(&*base, base.Get());
+}
+
+TEST(BaseObjectTest, AnswersItsOwnInterfacesOnly) {
+  int destroyed = 0;
+  Pointer<Tracked> object(new Tracked(&destroyed));
+  EXPECT_EQ(object->FindInterface("BaseObject"), static_cast<BaseObject*>(object.Get()));
+  EXPECT_EQ(object->FindInterface("RTTI"), static_cast<RTTI*>(object.Get()));
+  EXPECT_EQ(object->FindInterface("KYFile"), nullptr);
+  EXPECT_EQ(object->GetClass(), nullptr);
+}
+
+}  // namespace

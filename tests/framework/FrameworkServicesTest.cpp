@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "RXMFiles.h"
+#include "TestSupport.h"
+
+namespace {
+
+void* CreateNothing(const char*) { return nullptr; }
+bool ImplementsEverything(const char*) { return true; }
+
+TEST(StringTest, KeepsItsOwnCopyAndJoins) {
+  char source[] = "abc";
+  String text(source);
+  source[0] = 'x';
+  EXPECT_STREQ(text.GetText(), "abc");
+  EXPECT_EQ(text.GetLength(), 3);
+  EXPECT_STREQ(String(nullptr).GetText(), "");
+  EXPECT_EQ(String().GetLength(), 0);
+
+  String other("x");
+  const String returned = (other = text);
+  EXPECT_STREQ(other.GetText(), "abc");
+  EXPECT_STREQ(returned.GetText(), "abc");
+  String& alias = other;
+  other = alias;
+  EXPECT_STREQ(other.GetText(), "abc");
+  EXPECT_STREQ((String("data.arc") + String(".tmp")).GetText(), "data.arc.tmp");
+}
+
+TEST(ExceptionTest, FormatsLikePrintf) {
+  const char* formatted = nullptr;
+  try {
+    throw new Exception("ERROR: %s has %d entries%c", "a.kymf", 42, '!');
+  } catch (Exception* caught) {
+    formatted = caught->GetText();
+    EXPECT_STREQ(formatted, "ERROR: a.kymf has 42 entries!");
+    delete caught;
+  }
+  ASSERT_NE(formatted, nullptr);
+
+  const std::string longName(10000, 'n');
+  Exception large("%s.", longName.c_str());
+  EXPECT_EQ(std::string(large.GetText()), longName + ".");
+}
+
+TEST(ExceptionTest, CanBeCaughtAsRTTI) {
+  try {
+    throw new Exception("x");
+  } catch (RTTI* caught) {
+    EXPECT_NE(dynamic_cast<Exception*>(caught), nullptr);
+    delete caught;
+  }
+}
+
+TEST(DebuggerTest, SetDebuggerRedirectsAndNullRestoresTheDefault) {
+  CTPointer<Debugger> standard = RXM::GetDebugger();
+  ASSERT_FALSE(standard.IsNull());
+  {
+    testing_support::DebuggerCapture capture;
+    RXM::GetDebugger()->Print("open %s\n", "x");
+    RXM::GetDebugger()->PrintError("read %d\n", 7);
+    EXPECT_EQ(capture->printed, std::vector<std::string>{"open x\n"});
+    EXPECT_EQ(capture->errors, std::vector<std::string>{"read 7\n"});
+  }
+  CTPointer<Debugger> restored = RXM::GetDebugger();
+  EXPECT_FALSE(restored.IsNull());
+  EXPECT_EQ(dynamic_cast<testing_support::RecordingDebugger*>(restored.Get()), nullptr);
+}
+
+TEST(RTTIClassTest, RecordsRegisterInOrderAndLeaveWhenDestroyed) {
+  const int before = RTTIClass::GetCount();
+  {
+    RTTIClass first(String("TestFirst"), CreateNothing, ImplementsEverything);
+    RTTIClass second(String("TestSecond"), CreateNothing, ImplementsEverything);
+    ASSERT_EQ(RTTIClass::GetCount(), before + 2);
+    EXPECT_EQ(RTTIClass::GetAt(before), &first);
+    EXPECT_EQ(RTTIClass::GetAt(before + 1), &second);
+    EXPECT_EQ(RTTIClass::Find("TestSecond"), &second);
+    EXPECT_EQ(RTTIClass::Find("testsecond"), nullptr);
+    EXPECT_TRUE(second.ImplementsInterface("anything"));
+    EXPECT_EQ(second.Create(nullptr), nullptr);
+  }
+  EXPECT_EQ(RTTIClass::GetCount(), before);
+  EXPECT_EQ(RTTIClass::Find("TestFirst"), nullptr);
+  EXPECT_EQ(RTTIClass::GetAt(before), nullptr);
+  EXPECT_EQ(RTTIClass::GetAt(-1), nullptr);
+}
+
+}  // namespace
