@@ -6,6 +6,7 @@
 // initialisation constructs them in that order when the library is loaded,
 // and destroys them in reverse order when it is unloaded.
 #include "backends/DiskFile.h"
+#include "multifile/MultiFile.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -13,8 +14,12 @@
 
 RTTIClass DiskFile::rtti_for_DiskFile(String("DiskFile"), DiskFile::rtti_CreateDiskFile,
                                       DiskFile::rtti_ImplementsInterfaceDiskFile);
+RTTIClass MultiFile::rtti_for_MultiFile(String("MultiFile"), MultiFile::rtti_CreateMultiFile,
+                                        MultiFile::rtti_ImplementsInterfaceMultiFile);
 
 #if defined(_WIN32) && !defined(RXMFILES_STATIC)
 // Loading needs nothing beyond static initialisation.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+  return TRUE;
+}
 #endif

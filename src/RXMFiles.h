@@ -16,4 +16,10 @@
 
 #include "backends/DiskFile.h"
 
+#include "multifile/ArchiveFormat.h"
+#include "multifile/MultiFile.h"
+#include "multifile/MultiFileElement.h"
+#include "multifile/PointerArray.h"
+#include "multifile/PointerCollection.h"
+
 #endif  // RXMFILES_H

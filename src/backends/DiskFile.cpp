@@ -38,7 +38,9 @@ DiskFile::~DiskFile() {
   LetGo();
 }
 
-const RTTIClass* DiskFile::GetClass() const { return &rtti_for_DiskFile; }
+const RTTIClass* DiskFile::GetClass() const {
+  return &rtti_for_DiskFile;
+}
 
 void* DiskFile::FindInterface(const char* name) const {
   if (name == nullptr) {
@@ -117,7 +119,9 @@ bool DiskFile::CloseFile() {
   return true;
 }
 
-bool DiskFile::IsFileOpened() { return stream != nullptr && stream->filePointer != nullptr; }
+bool DiskFile::IsFileOpened() {
+  return stream != nullptr && stream->filePointer != nullptr;
+}
 
 unsigned int DiskFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
   std::FILE* file = Usable();
@@ -168,4 +172,6 @@ long DiskFile::GetPosition() {
   return position > INT32_MAX ? -1 : position;
 }
 
-std::FILE* DiskFile::GetFilePointer() { return Usable(); }
+std::FILE* DiskFile::GetFilePointer() {
+  return Usable();
+}

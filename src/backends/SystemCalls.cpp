@@ -65,12 +65,16 @@ int SyncDirectoryOf(const char* path) {
 #endif
 }
 
-int Remove(const char* path) { return std::remove(path); }
+int Remove(const char* path) {
+  return std::remove(path);
+}
 
-void* Allocate(std::size_t size) { return std::malloc(size); }
+void* Allocate(std::size_t size) {
+  return std::malloc(size);
+}
 
-const SystemCalls kReal = {Open,  std::fwrite, std::fflush, Sync,    std::fclose,
-                           Replace, SyncDirectoryOf, Remove,  Allocate};
+const SystemCalls kReal = {Open,    std::fwrite,     std::fflush, Sync,    std::fclose,
+                           Replace, SyncDirectoryOf, Remove,      Allocate};
 
 }  // namespace
 
@@ -79,7 +83,9 @@ SystemCalls& Calls() {
   return calls;
 }
 
-const SystemCalls& RealCalls() { return kReal; }
+const SystemCalls& RealCalls() {
+  return kReal;
+}
 
 }  // namespace sys
 }  // namespace RXM

@@ -17,8 +17,7 @@ struct SystemCalls {
   // fopen; on Windows _fsopen with shared access, so that a file held open can
   // be opened again elsewhere.
   std::FILE* (*open)(const char* path, const char* mode);
-  std::size_t (*write)(const void* buffer, std::size_t size, std::size_t count,
-                       std::FILE* stream);
+  std::size_t (*write)(const void* buffer, std::size_t size, std::size_t count, std::FILE* stream);
   int (*flush)(std::FILE* stream);
   // Forces the stream's written data to the storage device (after a flush).
   int (*sync)(std::FILE* stream);

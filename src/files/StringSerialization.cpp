@@ -26,7 +26,8 @@ void WriteString(Pointer<KYFile> file, const String& text) {
 void ReadString(Pointer<KYFile> file, String& text) {
   std::uint8_t length[2] = {0, 0};
   file->ReadData(length, 2, 1);
-  const auto stored = static_cast<std::int16_t>(static_cast<std::uint16_t>(length[0] | length[1] << 8));
+  const auto stored =
+      static_cast<std::int16_t>(static_cast<std::uint16_t>(length[0] | length[1] << 8));
   if (stored <= 0) {
     text = String();
     return;

@@ -13,7 +13,9 @@ BaseObject& BaseObject::operator=(const BaseObject& other) {
 
 BaseObject::~BaseObject() = default;
 
-const RTTIClass* BaseObject::GetClass() const { return nullptr; }
+const RTTIClass* BaseObject::GetClass() const {
+  return nullptr;
+}
 
 void* BaseObject::FindInterface(const char* name) const {
   if (name != nullptr && std::strcmp(name, "BaseObject") == 0) {
@@ -22,7 +24,9 @@ void* BaseObject::FindInterface(const char* name) const {
   return RTTI::FindInterface(name);
 }
 
-void BaseObject::AddReference() { ++referenceCount; }
+void BaseObject::AddReference() {
+  ++referenceCount;
+}
 
 void BaseObject::Release() {
   if (--referenceCount == 0) {
@@ -30,4 +34,6 @@ void BaseObject::Release() {
   }
 }
 
-int BaseObject::GetReferenceCount() const { return referenceCount; }
+int BaseObject::GetReferenceCount() const {
+  return referenceCount;
+}

@@ -58,6 +58,8 @@ CTPointer<Debugger> GetDebugger() {
   return installed;
 }
 
-void SetDebugger(CTPointer<Debugger> debugger) { Installed() = debugger; }
+void SetDebugger(CTPointer<Debugger> debugger) {
+  Installed() = debugger;
+}
 
 }  // namespace RXM

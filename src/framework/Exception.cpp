@@ -13,4 +13,6 @@ Exception::Exception(const char* format, ...) {
 
 Exception::~Exception() = default;
 
-const char* Exception::GetText() const { return text.GetText(); }
+const char* Exception::GetText() const {
+  return text.GetText();
+}

@@ -13,7 +13,8 @@ namespace RXM {
 #if defined(__GNUC__) && !defined(_WIN32)
 __attribute__((format(printf, 1, 0)))
 #endif
-String FormatV(const char* format, va_list arguments);
+String
+FormatV(const char* format, va_list arguments);
 
 }  // namespace RXM
 

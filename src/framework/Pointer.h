@@ -18,6 +18,8 @@ class Pointer {
     }
   }
   Pointer(const Pointer& other) : Pointer(other.object) {}
+  // Moving hands the reference over; `other` is left null.
+  Pointer(Pointer&& other) noexcept : object(other.object) { other.object = nullptr; }
   template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
   Pointer(const Pointer<U>& other) : Pointer(other.Get()) {}  // NOLINT(google-explicit-constructor)
   ~Pointer() {
@@ -27,6 +29,17 @@ class Pointer {
   }
 
   Pointer& operator=(const Pointer& other) { return Assign(other.object); }
+  Pointer& operator=(Pointer&& other) noexcept {
+    if (this != &other) {
+      T* old = object;
+      object = other.object;
+      other.object = nullptr;
+      if (old != nullptr) {
+        old->Release();
+      }
+    }
+    return *this;
+  }
   template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
   Pointer& operator=(const Pointer<U>& other) {
     return Assign(other.Get());

@@ -4,7 +4,9 @@
 
 RTTI::~RTTI() = default;
 
-const RTTIClass* RTTI::GetClass() const { return nullptr; }
+const RTTIClass* RTTI::GetClass() const {
+  return nullptr;
+}
 
 void* RTTI::FindInterface(const char* name) const {
   if (name != nullptr && std::strcmp(name, "RTTI") == 0) {

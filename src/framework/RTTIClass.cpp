@@ -18,7 +18,8 @@ std::vector<const RTTIClass*>& Registry() {
 
 }  // namespace
 
-RTTIClass::RTTIClass(String className, CreateFunction createFunction, ImplementsFunction implementsFunction)
+RTTIClass::RTTIClass(String className, CreateFunction createFunction,
+                     ImplementsFunction implementsFunction)
     : name(std::move(className)), create(createFunction), implements(implementsFunction) {
   Registry().push_back(this);
 }
@@ -28,7 +29,9 @@ RTTIClass::~RTTIClass() {
   records.erase(std::remove(records.begin(), records.end(), this), records.end());
 }
 
-const String& RTTIClass::GetName() const { return name; }
+const String& RTTIClass::GetName() const {
+  return name;
+}
 
 void* RTTIClass::Create(const char* interfaceName) const {
   return create != nullptr ? create(interfaceName) : nullptr;
@@ -50,7 +53,9 @@ const RTTIClass* RTTIClass::Find(const char* className) {
   return nullptr;
 }
 
-int RTTIClass::GetCount() { return static_cast<int>(Registry().size()); }
+int RTTIClass::GetCount() {
+  return static_cast<int>(Registry().size());
+}
 
 const RTTIClass* RTTIClass::GetAt(int index) {
   const std::vector<const RTTIClass*>& records = Registry();

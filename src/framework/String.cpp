@@ -25,7 +25,9 @@ String::String(const String& other) : text(CopyOf(other.text)) {}
 // A moved-from string is empty, never null.
 String::String(String&& other) noexcept : text(std::exchange(other.text, nullptr)) {}
 
-String::~String() { delete[] text; }
+String::~String() {
+  delete[] text;
+}
 
 const String String::operator=(const String& other) {
   if (this != &other) {
@@ -41,9 +43,13 @@ String& String::operator=(String&& other) noexcept {
   return *this;
 }
 
-const char* String::GetText() const { return text != nullptr ? text : ""; }
+const char* String::GetText() const {
+  return text != nullptr ? text : "";
+}
 
-int String::GetLength() const { return static_cast<int>(std::strlen(GetText())); }
+int String::GetLength() const {
+  return static_cast<int>(std::strlen(GetText()));
+}
 
 String operator+(const String& left, const String& right) {
   const std::size_t leftLength = std::strlen(left.GetText());

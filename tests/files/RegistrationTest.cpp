@@ -14,7 +14,9 @@ struct FileClass {
   KYFile* (*fromOwnInterface)(void* created);
 };
 
-void PrintTo(const FileClass& fileClass, std::ostream* out) { *out << fileClass.name; }
+void PrintTo(const FileClass& fileClass, std::ostream* out) {
+  *out << fileClass.name;
+}
 
 template <class C>
 KYFile* AsKYFile(void* created) {
@@ -24,6 +26,7 @@ KYFile* AsKYFile(void* created) {
 // In the order their records are constructed.
 const std::vector<FileClass> kFileClasses = {
     {"DiskFile", AsKYFile<DiskFile>},
+    {"MultiFile", AsKYFile<MultiFile>},
 };
 
 TEST(RegistrationTest, LibraryRecordsAreRegisteredInOrderAtLoad) {

@@ -7,8 +7,12 @@
 
 namespace {
 
-void* CreateNothing(const char*) { return nullptr; }
-bool ImplementsEverything(const char*) { return true; }
+void* CreateNothing(const char*) {
+  return nullptr;
+}
+bool ImplementsEverything(const char*) {
+  return true;
+}
 
 TEST(StringTest, KeepsItsOwnCopyAndJoins) {
   char source[] = "abc";

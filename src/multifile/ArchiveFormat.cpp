@@ -1,0 +1,64 @@
+#include "multifile/ArchiveFormat.h"
+
+#include <cstring>
+
+namespace RXM {
+namespace kymf {
+
+std::int32_t DecodeInt32(const std::uint8_t* bytes) {
+  const std::uint32_t value =
+      static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+      static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  return static_cast<std::int32_t>(value);
+}
+
+void EncodeInt32(std::int32_t value, std::uint8_t* bytes) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < 4; ++i) {
+    bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+  }
+}
+
+bool DecodeRecord(const std::uint8_t* bytes, DirectoryRecord& record) {
+  if (std::memchr(bytes, 0, kNameSize) == nullptr) {
+    return false;
+  }
+  std::memcpy(record.name, bytes, kNameSize);
+  std::memcpy(record.padding, bytes + 70, 2);
+  record.dataStart = DecodeInt32(bytes + 72);
+  record.dataEnd = DecodeInt32(bytes + 76);
+  return true;
+}
+
+void EncodeRecord(const DirectoryRecord& record, std::uint8_t* bytes) {
+  std::memcpy(bytes, record.name, kNameSize);
+  std::memcpy(bytes + 70, record.padding, 2);
+  EncodeInt32(record.dataStart, bytes + 72);
+  EncodeInt32(record.dataEnd, bytes + 76);
+}
+
+std::uint32_t EntrySize(const DirectoryRecord& record) {
+  const std::int64_t size = static_cast<std::int64_t>(record.dataEnd) - record.dataStart + 1;
+  if (size <= 0) {
+    return 0;
+  }
+  return size > kLargestArchive ? static_cast<std::uint32_t>(kLargestArchive)
+                                : static_cast<std::uint32_t>(size);
+}
+
+bool NameMatches(const char* requested, const DirectoryRecord& record) {
+  for (std::size_t i = 0; i < kNameSize; ++i) {
+    const auto a = static_cast<unsigned char>(requested[i]);
+    const auto b = static_cast<unsigned char>(record.name[i]);
+    if (FoldByte(a) != FoldByte(b)) {
+      return false;
+    }
+    if (a == 0) {
+      return true;
+    }
+  }
+  return false;  // a record's name always ends within its 70 bytes
+}
+
+}  // namespace kymf
+}  // namespace RXM

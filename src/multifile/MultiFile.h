@@ -1,0 +1,146 @@
+#ifndef RXMFILES_MULTIFILE_MULTIFILE_H
+#define RXMFILES_MULTIFILE_MULTIFILE_H
+
+#include <cstdint>
+#include <memory>
+
+#include "files/KYFile.h"
+#include "framework/Export.h"
+#include "framework/Pointer.h"
+#include "framework/RTTIClass.h"
+#include "framework/String.h"
+#include "multifile/MultiFileElement.h"
+#include "multifile/PointerArray.h"
+
+namespace RXM {
+class NameIndex;
+}
+
+// A "KYMF" multi-file archive (format in ArchiveFormat.h).
+//
+// The object opens an archive through any KYFile (a DiskFile by default),
+// loads its directory, and keeps the archive's file open until the archive is
+// closed. While an archive is open the object is also a read-only KYFile over
+// one entry at a time: OpenFile picks the entry by name, and ReadData, Seek,
+// GetPosition, GetFileSize and EndOfFile see only that entry's bytes, fetched
+// straight from the archive's file. InsertFile adds a file by writing the
+// whole archive anew; ExtractToFile copies the open entry to a disk file.
+//
+// Copies share the archive's file (and so its one file position), the open
+// entry and the directory's entries.
+class RXMFILES_API MultiFile : public KYFile {
+ public:
+  // Closed: no archive, no entry, an empty directory and name.
+  MultiFile();
+  // Opens the archive `name` through a new DiskFile; ask IsMultiFileOpen.
+  explicit MultiFile(const String& name);
+  MultiFile(const MultiFile& other);
+  MultiFile& operator=(const MultiFile& other);
+  // Closes the archive and releases what the object holds.
+  ~MultiFile() override;
+
+  const RTTIClass* GetClass() const override;
+  // Answers "KYFile" and "MultiFile", nothing else.
+  void* FindInterface(const char* name) const override;
+
+  // Writes the 8-byte empty archive under `name`, replacing any file of that
+  // name. False when the file cannot be opened for writing.
+  static bool CreateEmptyMultiFile(const String& name);
+
+  // Closes whatever was open, then opens the archive `name` through `file`
+  // (shared with the caller), or through a new DiskFile when `file` is null,
+  // and loads its directory. True on success, leaving the archive's file open
+  // and no entry open. When the file cannot be opened, "Unable to open
+  // multi-file: <name>" goes to the debugger; every other refusal (not a
+  // KYMF archive, a count the file cannot hold, a short or unterminated
+  // record) is silent. On failure the object is closed, and a caller's file
+  // is left open for the caller.
+  bool OpenMultiFile(Pointer<KYFile> file, const String& name);
+
+  // Closes the open entry and the archive's file and empties the directory.
+  // False when no archive is open, or when the archive's file refuses to
+  // close (the archive then stays open, its entry closed).
+  bool CloseMultiFile();
+
+  // Whether an archive is open.
+  bool IsMultiFileOpen();
+
+  // The directory as loaded: one element per record, in file order.
+  const PointerArray<MultiFileElement>& GetDirectory() const;
+
+  // --- The open entry, as a read-only KYFile -----------------------------
+
+  // Closes the open entry, then opens the entry named `name` (ASCII letters
+  // compared without regard to case; of equal names, the one nearest the end
+  // of the directory). Throws a new Exception for the writing modes "w", "a",
+  // "at", "ab", "wt", "r+t", "wb" and "r+b" (exactly these strings); every
+  // other mode reads. False with no archive open, no such entry, or when the
+  // archive's file cannot be positioned at the entry.
+  bool OpenFile(String name, String mode) override;
+  // True when an entry was open.
+  bool CloseFile() override;
+  // Whether an entry is open.
+  bool IsFileOpened() override;
+  // Reads whole items only: an item that only partly remains in the entry is
+  // not read. 0 with no entry open, for `size` 0, or when the archive's file
+  // has been closed under the entry.
+  unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
+  // 0 with no entry open; with one open, throws a new Exception and writes
+  // nothing.
+  unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
+  // The entry's size; 0 with no entry open.
+  unsigned int GetFileSize() override;
+  // True with no entry open, or once the position has reached the entry's end.
+  bool EndOfFile() override;
+  // Moves within the entry, clamping a target outside it to its start or end.
+  // False with no entry open, another origin, or when the archive's file
+  // refuses the move (the position is then unchanged).
+  bool Seek(long offset, int origin) override;
+  // The position inside the entry (the last one after the entry is closed;
+  // 0 before any entry was opened).
+  long GetPosition() override;
+
+  // --- Changing and copying out ------------------------------------------
+
+  // Adds the file `inputName`, read through `source` (a new DiskFile when
+  // null), as the entry `entryName` (`inputName` when empty). The archive is
+  // written anew into "<archive>.tmp", which then replaces the archive in one
+  // step, and the archive is opened again. See MultiFile.cpp for every
+  // failure and what survives it.
+  bool InsertFile(Pointer<KYFile> source, const String& inputName, String entryName);
+
+  // Copies the open entry, whole, into the disk file `fileName`. False when no
+  // entry is open, when the entry cannot be read whole, or when the target
+  // cannot be opened (the last two are reported through the debugger's
+  // PrintError). The entry stays open.
+  bool ExtractToFile(const String& fileName);
+
+ private:
+  static void* rtti_CreateMultiFile(const char* interfaceName);
+  static bool rtti_ImplementsInterfaceMultiFile(const char* interfaceName);
+  static RTTIClass rtti_for_MultiFile;
+
+  // Whether the archive's file can still be read (it may have been closed by a
+  // copy of this object, or by another holder of a caller's file).
+  bool ArchiveReadable();
+  // Makes `element` the open entry with the archive's file at its first byte.
+  bool OpenElement(const Pointer<MultiFileElement>& element);
+  // Loads the directory; false for an archive that must be refused.
+  bool LoadDirectory();
+  // Drops the directory and its index.
+  void ForgetDirectory();
+  // The record index that `name` finds, or -1.
+  int Lookup(const char* name) const;
+  // Whether the archive's file holds all of the open entry's bytes.
+  bool ArchiveBacksEntry(std::uint32_t size);
+
+  Pointer<MultiFileElement> currentElement;
+  std::int32_t position = 0;
+  PointerArray<MultiFileElement> directory;
+  Pointer<KYFile> archiveFile;
+  String archiveName;
+  // Built with the directory; immutable, so copies share it.
+  std::shared_ptr<const RXM::NameIndex> index;
+};
+
+#endif  // RXMFILES_MULTIFILE_MULTIFILE_H

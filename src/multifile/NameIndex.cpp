@@ -1,0 +1,50 @@
+#include "multifile/NameIndex.h"
+
+namespace RXM {
+
+NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory) {
+  const std::int32_t count = directory.GetCount();
+  std::uint32_t size = 16;
+  while (size < 2u * static_cast<std::uint32_t>(count)) {
+    size <<= 1;
+  }
+  slots.assign(size, 0);
+  mask = size - 1;
+  for (std::int32_t i = 0; i < count; ++i) {
+    const MultiFileElement* element = directory.Peek(i);
+    if (element == nullptr) {
+      continue;
+    }
+    std::uint32_t slot = Hash(element->name) & mask;
+    while (slots[slot] != 0 &&
+           !kymf::NameMatches(element->name, *directory.Peek(slots[slot] - 1))) {
+      slot = (slot + 1) & mask;
+    }
+    slots[slot] = i + 1;  // a later record of an equal name takes the slot over
+  }
+}
+
+int NameIndex::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
+  std::uint32_t slot = Hash(name) & mask;
+  while (slots[slot] != 0) {
+    const std::int32_t index = slots[slot] - 1;
+    if (index < directory.GetCount() && directory.Peek(index) != nullptr &&
+        kymf::NameMatches(name, *directory.Peek(index))) {
+      return index;
+    }
+    slot = (slot + 1) & mask;
+  }
+  return -1;
+}
+
+// FNV-1a over the folded bytes.
+std::uint32_t NameIndex::Hash(const char* name) {
+  std::uint32_t hash = 2166136261u;
+  for (const char* c = name; *c != '\0'; ++c) {
+    hash ^= kymf::FoldByte(static_cast<unsigned char>(*c));
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+}  // namespace RXM

@@ -1,0 +1,61 @@
+// Archives for tests, made byte by byte.
+#ifndef RXMFILES_TESTS_MULTIFILE_ARCHIVEBYTES_H
+#define RXMFILES_TESTS_MULTIFILE_ARCHIVEBYTES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace testing_support {
+
+struct Entry {
+  std::string name;
+  std::string data;
+};
+
+// One 80-byte record: the name zero-padded, padding zero, the two offsets.
+inline Bytes Record(const std::string& name, std::int32_t dataStart, std::int32_t dataEnd) {
+  Bytes record(80, 0);
+  for (std::size_t i = 0; i < name.size() && i < 70; ++i) {
+    record[i] = static_cast<std::uint8_t>(name[i]);
+  }
+  for (int i = 0; i < 4; ++i) {
+    record[72 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(dataStart) >> (8 * i));
+    record[76 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(dataEnd) >> (8 * i));
+  }
+  return record;
+}
+
+inline Bytes Header(std::int32_t count) {
+  Bytes header = {'K', 'Y', 'M', 'F'};
+  for (int i = 0; i < 4; ++i) {
+    header.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(count) >> (8 * i)));
+  }
+  return header;
+}
+
+// A well-formed archive: header, records, data back to back.
+inline Bytes Archive(const std::vector<Entry>& entries) {
+  Bytes bytes = Header(static_cast<std::int32_t>(entries.size()));
+  std::int32_t start = 8 + 80 * static_cast<std::int32_t>(entries.size());
+  for (const Entry& entry : entries) {
+    const auto size = static_cast<std::int32_t>(entry.data.size());
+    const Bytes record = Record(entry.name, start, start + size - 1);
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    start += size;
+  }
+  for (const Entry& entry : entries) {
+    bytes.insert(bytes.end(), entry.data.begin(), entry.data.end());
+  }
+  return bytes;
+}
+
+inline void Append(Bytes& bytes, const Bytes& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+}
+
+}  // namespace testing_support
+
+#endif  // RXMFILES_TESTS_MULTIFILE_ARCHIVEBYTES_H
