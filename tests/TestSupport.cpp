@@ -11,8 +11,7 @@
 namespace testing_support {
 namespace {
 
-__attribute__((format(printf, 1, 0))) std::string Vformat(const char* format,
-                                                              va_list arguments) {
+__attribute__((format(printf, 1, 0))) std::string Vformat(const char* format, va_list arguments) {
   char buffer[4096];
   std::vsnprintf(buffer, sizeof buffer, format, arguments);
   return buffer;
@@ -42,14 +41,21 @@ Bytes ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
-void WriteAll(const std::string& path, const std::string& text) { WriteAll(path, BytesOf(text)); }
+void WriteAll(const std::string& path, const std::string& text) {
+  WriteAll(path, BytesOf(text));
+}
 
-bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+bool Exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
-Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes BytesOf(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 void RecordingDebugger::Print(const char* format, ...) {
   va_list arguments;
@@ -69,7 +75,9 @@ DebuggerCapture::DebuggerCapture() : debugger(new RecordingDebugger()) {
   RXM::SetDebugger(CTPointer<Debugger>(debugger.Get()));
 }
 
-DebuggerCapture::~DebuggerCapture() { RXM::SetDebugger(CTPointer<Debugger>()); }
+DebuggerCapture::~DebuggerCapture() {
+  RXM::SetDebugger(CTPointer<Debugger>());
+}
 
 MemoryFile::MemoryFile(Bytes initial) : content(std::move(initial)) {}
 
@@ -87,7 +95,9 @@ bool MemoryFile::CloseFile() {
   return was;
 }
 
-bool MemoryFile::IsFileOpened() { return open; }
+bool MemoryFile::IsFileOpened() {
+  return open;
+}
 
 unsigned int MemoryFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
   calls.push_back("ReadData(" + std::to_string(size) + "," + std::to_string(count) + ")");
@@ -115,7 +125,9 @@ unsigned int MemoryFile::GetFileSize() {
   return static_cast<unsigned int>(content.size());
 }
 
-bool MemoryFile::EndOfFile() { return position >= static_cast<std::int64_t>(content.size()); }
+bool MemoryFile::EndOfFile() {
+  return position >= static_cast<std::int64_t>(content.size());
+}
 
 bool MemoryFile::Seek(long offset, int origin) {
   calls.push_back("Seek(" + std::to_string(offset) + "," + std::to_string(origin) + ")");
@@ -137,6 +149,8 @@ bool MemoryFile::Seek(long offset, int origin) {
   return true;
 }
 
-long MemoryFile::GetPosition() { return static_cast<long>(position); }
+long MemoryFile::GetPosition() {
+  return static_cast<long>(position);
+}
 
 }  // namespace testing_support
