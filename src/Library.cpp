@@ -6,6 +6,7 @@
 // initialisation constructs them in that order when the library is loaded,
 // and destroys them in reverse order when it is unloaded.
 #include "backends/DiskFile.h"
+#include "backends/ResourceFile.h"
 #include "multifile/MultiFile.h"
 
 #if defined(_WIN32)
@@ -16,6 +17,9 @@ RTTIClass DiskFile::rtti_for_DiskFile(String("DiskFile"), DiskFile::rtti_CreateD
                                       DiskFile::rtti_ImplementsInterfaceDiskFile);
 RTTIClass MultiFile::rtti_for_MultiFile(String("MultiFile"), MultiFile::rtti_CreateMultiFile,
                                         MultiFile::rtti_ImplementsInterfaceMultiFile);
+RTTIClass ResourceFile::rtti_for_ResourceFile(String("ResourceFile"),
+                                              ResourceFile::rtti_CreateResourceFile,
+                                              ResourceFile::rtti_ImplementsInterfaceResourceFile);
 
 #if defined(_WIN32) && !defined(RXMFILES_STATIC)
 // Loading needs nothing beyond static initialisation.

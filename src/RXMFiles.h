@@ -15,6 +15,8 @@
 #include "files/StringSerialization.h"
 
 #include "backends/DiskFile.h"
+#include "backends/ResourceFile.h"
+#include "backends/ResourceModule.h"
 
 #include "multifile/ArchiveFormat.h"
 #include "multifile/MultiFile.h"

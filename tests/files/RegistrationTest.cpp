@@ -27,6 +27,7 @@ KYFile* AsKYFile(void* created) {
 const std::vector<FileClass> kFileClasses = {
     {"DiskFile", AsKYFile<DiskFile>},
     {"MultiFile", AsKYFile<MultiFile>},
+    {"ResourceFile", AsKYFile<ResourceFile>},
 };
 
 TEST(RegistrationTest, LibraryRecordsAreRegisteredInOrderAtLoad) {

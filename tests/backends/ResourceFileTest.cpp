@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "RXMFiles.h"
+#include "TestSupport.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::string ModulePath(const std::string& arch) {
+  return std::string(RXMFILES_TEST_MODULES) + "/resources-" + arch + ".dll";
+}
+
+class ResourceFileTest : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    module = RXM::LoadResourceModule(ModulePath(GetParam()).c_str());
+    ASSERT_NE(module, nullptr);
+    file = new ResourceFile();
+    file->SetModule(module);
+  }
+  void TearDown() override {
+    file = nullptr;
+    EXPECT_TRUE(RXM::FreeResourceModule(module));
+  }
+  // The whole resource that `name` opens, or "<none>".
+  std::string Contents(const std::string& name) {
+    if (!file->OpenFile(name.c_str(), "whatever"))
+      return "<none>";
+    std::string data(file->GetFileSize(), '\0');
+    file->ReadData(data.data(), 1, static_cast<unsigned int>(data.size()));
+    return data;
+  }
+  HINSTANCE module = nullptr;
+  Pointer<ResourceFile> file;
+};
+
+TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
+  std::FILE* lister =
+      popen((std::string(RXMFILES_RESOURCE_LISTER) + " " + ModulePath(GetParam())).c_str(), "r");
+  ASSERT_NE(lister, nullptr);
+  std::set<std::string> expected;
+  char line[4096];
+  while (std::fgets(line, sizeof line, lister) != nullptr) {
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n')
+      text.pop_back();
+    expected.insert(text);
+  }
+  ASSERT_EQ(pclose(lister), 0);
+  std::set<std::string> ours;
+  const int count = RXM::ListResources(
+      module,
+      [](const RXM::ResourceInfo& info, void* context) {
+        std::ostringstream hex;
+        for (std::uint32_t i = 0; i < info.size; ++i) {
+          char digits[3];
+          std::snprintf(digits, sizeof digits, "%02x", info.bytes[i]);
+          hex << digits;
+        }
+        static_cast<std::set<std::string>*>(context)->insert(
+            std::string(info.type) + "\t" + info.name + "\t" + std::to_string(info.language) +
+            "\t" + hex.str());
+      },
+      &ours);
+  EXPECT_EQ(count, 16);
+  EXPECT_EQ(ours, expected);
+}
+
+TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"MYDATA\n#10", "0123456789"},
+      {"mydata\n#10", "0123456789"},
+      {"MYDATA\nRCDATA", "<none>"},
+      {"MYDATA", "<none>"},
+      {"MYDATA\n#10\nmore", "0123456789"},  // the type's digits end at the line feed
+      {"#123\n#10", "by id"},
+      {"123\n#10", "by name"},
+      {"# \t123\n#10", "by id"},
+      {"#+123\n#10", "by id"},
+      {"#0123\n#10", "by id"},
+      {"#123abc\n#10", "by id"},
+      {"#-123\n#10", "<none>"},
+      {"#65659\n#10", "<none>"},
+      {"#4294967296123\n#10", "by id"},  // 2^32 + 123: the value wraps at 32 bits
+      {"CUSTOM\nMYTYPE", "custom type"},
+      {"custom\nmytype", "custom type"},
+      {"#77\n#500", "numeric type"},
+      {"77\n500", "<none>"},
+      {"EMPTY\n#10", ""},
+      {"LANGS1\n#10", "neutral"},
+      {"LANGS2\n#10", "us"},
+      {"LANGS3\n#10", "en"},
+      {"LANGS4\n#10", "de"},
+  };
+  for (const auto& [name, expected] : cases) {
+    EXPECT_EQ(Contents(name), expected) << name;
+  }
+}
+
+TEST_P(ResourceFileTest, ReadsWholeItemsAndClampsSeeks) {
+  ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "wb"));
+  char data[12];
+  EXPECT_EQ(file->ReadData(data, 4, 3), 2u);
+  EXPECT_EQ(file->GetPosition(), 8);
+  EXPECT_FALSE(file->EndOfFile());
+  EXPECT_EQ(file->ReadData(data, 1, 5), 2u);
+  EXPECT_TRUE(file->EndOfFile());
+  EXPECT_EQ(file->ReadData(data, 0, 7), 7u);
+  EXPECT_EQ(file->WriteData("x", 1, 1), 0u);
+
+  const std::vector<std::tuple<long, int, long>> seeks = {{-5, 0, 0}, {50, 0, 10}, {3, 2, 10},
+                                                          {-3, 2, 7}, {-50, 1, 0}, {4, 0, 4},
+                                                          {4, 7, 4},  {2, 1, 6},   {-50, 2, 0}};
+  for (const auto& [offset, origin, position] : seeks) {
+    EXPECT_TRUE(file->Seek(offset, origin)) << offset << " from " << origin;
+    EXPECT_EQ(file->GetPosition(), position) << offset << " from " << origin;
+  }
+  ASSERT_TRUE(file->Seek(-4, 2));
+  EXPECT_EQ(file->ReadData(data, 4, 1), 1u);
+  EXPECT_EQ(std::string(data, 4), "6789");
+}
+
+TEST_P(ResourceFileTest, ClosedFileKeepsTheLastSizeAndPosition) {
+  ASSERT_TRUE(file->OpenFile("EMPTY\n#10", "rb"));
+  EXPECT_TRUE(file->EndOfFile());
+  ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "rb"));
+  file->Seek(3, 0);
+  EXPECT_TRUE(file->CloseFile());
+  EXPECT_FALSE(file->CloseFile());
+  EXPECT_EQ(file->GetFileSize(), 10u);
+  EXPECT_EQ(file->GetPosition(), 3);
+  char data[1];
+  EXPECT_EQ(file->ReadData(data, 1, 1), 0u);
+  EXPECT_FALSE(file->Seek(0, 0));
+  EXPECT_FALSE(file->EndOfFile());
+}
+
+TEST_P(ResourceFileTest, ANameLongerThanTheBufferIsRefused) {
+  ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "rb"));
+  EXPECT_FALSE(file->OpenFile((std::string(300, 'N') + "\n#10").c_str(), "rb"));
+  EXPECT_FALSE(file->IsFileOpened());
+  EXPECT_FALSE(file->OpenFile(std::string(259, 'N').c_str(), "rb"));
+}
+
+TEST_P(ResourceFileTest, CopiesReadTheSameBytesFromTheirOwnPositions) {
+  ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "rb"));
+  char data[4];
+  file->ReadData(data, 1, 4);
+  ResourceFile copy(*file);
+  EXPECT_TRUE(copy.IsFileOpened());
+  EXPECT_EQ(copy.GetPosition(), 4);
+  copy.ReadData(data, 1, 2);
+  EXPECT_EQ(std::string(data, 2), "45");
+  EXPECT_EQ(file->GetPosition(), 4);
+}
+
+TEST_P(ResourceFileTest, AnArchiveStoredAsAResourceOpensThroughIt) {
+  MultiFile archive;
+  ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(file.Get()), "ARCHIVE\n#10"));
+  EXPECT_EQ(archive.GetDirectory().GetCount(), 2);
+  for (const auto& [name, data] :
+       {std::pair<const char*, std::string>{"a.txt", "abc"}, {"B", "12345"}}) {
+    ASSERT_TRUE(archive.OpenFile(name, "rb")) << name;
+    std::string read(archive.GetFileSize(), '\0');
+    EXPECT_EQ(archive.ReadData(read.data(), static_cast<unsigned int>(read.size()), 1), 1u);
+    EXPECT_EQ(read, data);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, ResourceFileTest, testing::Values("i686", "x86_64"));
+
+// --- Hostile modules ----------------------------------------------------------
+
+// A minimal PE32 image: headers, one section at RVA 0x1000 whose raw data (at
+// file offset 0x200) is `section`, and the resource directory at its start.
+Bytes Module(const Bytes& section, std::uint32_t resourceRva = 0x1000) {
+  Bytes image(0x200 + section.size(), 0);
+  for (std::size_t i = 0; i < section.size(); ++i)
+    image[0x200 + i] = section[i];
+  auto put16 = [&](std::size_t at, std::uint16_t v) {
+    image[at] = v & 0xFF;
+    image[at + 1] = v >> 8;
+  };
+  auto put32 = [&](std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      image[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  put16(0, 0x5A4D);
+  put32(0x3C, 0x40);
+  put32(0x40, 0x00004550);
+  put16(0x44, 0x14C);    // machine
+  put16(0x46, 1);        // one section
+  put16(0x54, 224);      // optional header size
+  put16(0x58, 0x10B);    // PE32
+  put32(0x58 + 92, 16);  // data directories
+  put32(0x58 + 96 + 16, resourceRva);
+  put32(0x58 + 96 + 20, static_cast<std::uint32_t>(section.size()));
+  const std::size_t header = 0x58 + 224;
+  put32(header + 8, static_cast<std::uint32_t>(section.size()));
+  put32(header + 12, 0x1000);
+  put32(header + 16, static_cast<std::uint32_t>(section.size()));
+  put32(header + 20, 0x200);
+  return image;
+}
+
+// A directory of one ID entry.
+void Directory(Bytes& tree, std::size_t at, std::uint16_t id, std::uint32_t target) {
+  if (tree.size() < at + 24)
+    tree.resize(at + 24, 0);
+  tree[at + 14] = 1;
+  for (int i = 0; i < 2; ++i)
+    tree[at + 16 + i] = static_cast<std::uint8_t>(id >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    tree[at + 20 + i] = static_cast<std::uint8_t>(target >> (8 * i));
+}
+
+// Type #10 -> name #1 -> language 0 -> a data entry of `size` bytes at `rva`.
+Bytes Tree(std::uint32_t rva, std::uint32_t size) {
+  Bytes tree;
+  Directory(tree, 0, 10, 0x80000000u | 24);
+  Directory(tree, 24, 1, 0x80000000u | 48);
+  Directory(tree, 48, 0, 72);
+  tree.resize(96, 0);
+  for (int i = 0; i < 4; ++i) {
+    tree[72 + i] = static_cast<std::uint8_t>(rva >> (8 * i));
+    tree[76 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  }
+  tree.insert(tree.end(), {'d', 'a', 't', 'a'});
+  return tree;
+}
+
+TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
+  TempDir dir;
+  const Bytes good = Module(Tree(0x1000 + 96, 4));
+  struct Case {
+    std::string label;
+    Bytes image;
+    bool loads;
+    std::string found;  // the contents of "#1\n#10", or "<none>"
+  };
+  Bytes selfLoop = Tree(0x1000 + 96, 4);
+  Directory(selfLoop, 24, 1, 0x80000000u | 0);  // the name level points back at the root
+  Bytes dataAtLanguage = Tree(0x1000 + 96, 4);
+  Directory(dataAtLanguage, 0, 10, 72);  // a leaf where a directory belongs
+  Bytes hugeCount = Tree(0x1000 + 96, 4);
+  hugeCount[12] = 0xFF;
+  hugeCount[13] = 0xFF;
+  Bytes stringPastEnd = Tree(0x1000 + 96, 4);
+  Directory(stringPastEnd, 0, 0, 0x80000000u | 24);
+  stringPastEnd[16] = 0xF0, stringPastEnd[19] = 0x80;  // a name string far outside the tree
+  const std::vector<Case> cases = {
+      {"well formed", good, true, "data"},
+      {"empty file", {}, false, ""},
+      {"truncated DOS header", Bytes(good.begin(), good.begin() + 40), false, ""},
+      {"truncated PE header", Bytes(good.begin(), good.begin() + 0x60), false, ""},
+      {"no MZ",
+       [&] {
+         Bytes b = good;
+         b[0] = 'X';
+         return b;
+       }(),
+       false, ""},
+      {"e_lfanew past the end",
+       [&] {
+         Bytes b = good;
+         b[0x3C] = 0xFF;
+         b[0x3F] = 0x7F;
+         return b;
+       }(),
+       false, ""},
+      {"unknown optional magic",
+       [&] {
+         Bytes b = good;
+         b[0x58] = 0x07;
+         return b;
+       }(),
+       false, ""},
+      {"sections past the end",
+       [&] {
+         Bytes b = good;
+         b[0x46] = 0xFF;
+         return b;
+       }(),
+       false, ""},
+      {"resource RVA outside every section", Module(Tree(0x1000 + 96, 4), 0x9000), true, "<none>"},
+      {"data RVA outside every section", Module(Tree(0x7000, 4)), true, "<none>"},
+      {"data size past the file", Module(Tree(0x1000 + 96, 0x7FFFFFFF)), true, "<none>"},
+      {"data size wrapping around", Module(Tree(0x1000 + 96, 0xFFFFFFF0u)), true, "<none>"},
+      {"directory pointing to itself", Module(selfLoop), true, "<none>"},
+      {"leaf where a directory belongs", Module(dataAtLanguage), true, "<none>"},
+      {"entry count past the tree", Module(hugeCount), true, "<none>"},
+      {"name string past the tree", Module(stringPastEnd), true, "<none>"},
+      {"tree cut short",
+       [&] {
+         Bytes b = Module(Tree(0x1000 + 96, 4));
+         b.resize(0x200 + 60);
+         return b;
+       }(),
+       true, "<none>"},
+  };
+  for (const Case& c : cases) {
+    WriteAll(dir.Path("m.dll"), c.image);
+    HINSTANCE module = RXM::LoadResourceModule(dir.Path("m.dll").c_str());
+    ASSERT_EQ(module != nullptr, c.loads) << c.label;
+    if (module == nullptr)
+      continue;
+    ResourceFile file;
+    file.SetModule(module);
+    std::string contents = "<none>";
+    if (file.OpenFile("#1\n#10", "rb")) {
+      contents.assign(file.GetFileSize(), '\0');
+      file.ReadData(contents.data(), 1, file.GetFileSize());
+    }
+    EXPECT_EQ(contents, c.found) << c.label;
+    EXPECT_EQ(FindResourceA(module, "NAME", "#10"), nullptr) << c.label;
+    RXM::ListResources(
+        module, [](const RXM::ResourceInfo&, void*) {}, nullptr);
+    EXPECT_TRUE(RXM::FreeResourceModule(module)) << c.label;
+  }
+  EXPECT_EQ(RXM::LoadResourceModule(dir.Path("missing.dll").c_str()), nullptr);
+  EXPECT_FALSE(RXM::FreeResourceModule(nullptr));
+}
+
+}  // namespace
