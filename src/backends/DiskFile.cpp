@@ -43,17 +43,7 @@ const RTTIClass* DiskFile::GetClass() const {
 }
 
 void* DiskFile::FindInterface(const char* name) const {
-  if (name == nullptr) {
-    return nullptr;
-  }
-  DiskFile* self = const_cast<DiskFile*>(this);
-  if (std::strcmp(name, "KYFile") == 0) {
-    return static_cast<KYFile*>(self);
-  }
-  if (std::strcmp(name, "DiskFile") == 0) {
-    return self;
-  }
-  return nullptr;
+  return RXM::AnswerFileInterface(this, name, "DiskFile");
 }
 
 void* DiskFile::rtti_CreateDiskFile(const char* interfaceName) {

@@ -42,17 +42,7 @@ const RTTIClass* ResourceFile::GetClass() const {
 }
 
 void* ResourceFile::FindInterface(const char* name) const {
-  if (name == nullptr) {
-    return nullptr;
-  }
-  ResourceFile* self = const_cast<ResourceFile*>(this);
-  if (std::strcmp(name, "KYFile") == 0) {
-    return static_cast<KYFile*>(self);
-  }
-  if (std::strcmp(name, "ResourceFile") == 0) {
-    return self;
-  }
-  return nullptr;
+  return RXM::AnswerFileInterface(this, name, "ResourceFile");
 }
 
 void* ResourceFile::rtti_CreateResourceFile(const char* interfaceName) {

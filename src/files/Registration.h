@@ -3,9 +3,30 @@
 #ifndef RXMFILES_FILES_REGISTRATION_H
 #define RXMFILES_FILES_REGISTRATION_H
 
+#include <cstring>
 #include <new>
 
+#include "files/KYFile.h"
+
 namespace RXM {
+
+// The FindInterface answer of a file class C: the object as a KYFile for
+// "KYFile", as C for the class's own name, null for every other name (and for
+// a null one). Names are compared exactly, case-sensitively.
+template <class C>
+void* AnswerFileInterface(const C* self, const char* name, const char* className) {
+  if (name == nullptr) {
+    return nullptr;
+  }
+  C* object = const_cast<C*>(self);
+  if (std::strcmp(name, "KYFile") == 0) {
+    return static_cast<KYFile*>(object);
+  }
+  if (std::strcmp(name, className) == 0) {
+    return object;
+  }
+  return nullptr;
+}
 
 // A new object of class C seen as the interface `interfaceName` (null: as C
 // itself). When C lacks the interface the object is deleted and the result is

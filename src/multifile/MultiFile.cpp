@@ -106,17 +106,7 @@ const RTTIClass* MultiFile::GetClass() const {
 }
 
 void* MultiFile::FindInterface(const char* name) const {
-  if (name == nullptr) {
-    return nullptr;
-  }
-  MultiFile* self = const_cast<MultiFile*>(this);
-  if (std::strcmp(name, "KYFile") == 0) {
-    return static_cast<KYFile*>(self);
-  }
-  if (std::strcmp(name, "MultiFile") == 0) {
-    return self;
-  }
-  return nullptr;
+  return RXM::AnswerFileInterface(this, name, "MultiFile");
 }
 
 void* MultiFile::rtti_CreateMultiFile(const char* interfaceName) {
