@@ -21,6 +21,7 @@
 #include "multifile/ArchiveFormat.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileElement.h"
+#include "multifile/MultiFileWriter.h"
 #include "multifile/PointerArray.h"
 #include "multifile/PointerCollection.h"
 

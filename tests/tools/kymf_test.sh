@@ -45,6 +45,16 @@ check "list --json" 0 "$kymf" list --json t.kymf
 expect "json parses" "/usr/bin/python3 -c 'import json,sys; d=json.load(open(\"out.txt\")); sys.exit(0 if [e[\"name\"] for e in d]==[\"a.txt\",\"sub/b.bin\",\"sub/random.dat\"] and d[0][\"size\"]==3 else 1)'"
 check "verify clean" 0 "$kymf" verify t.kymf
 
+# create and add (one file through InsertFile, several in one pass) give the
+# same bytes as each other.
+check "create in one pass" 0 "$kymf" create all.kymf tree/a.txt tree/sub/b.bin tree/sub/random.dat
+check "create one" 0 "$kymf" create one.kymf tree/a.txt
+check "add one" 0 "$kymf" add one.kymf tree/sub/b.bin
+check "add one more" 0 "$kymf" add one.kymf tree/sub/random.dat
+check "create another" 0 "$kymf" create many.kymf tree/a.txt
+check "add several" 0 "$kymf" add many.kymf tree/sub/b.bin tree/sub/random.dat
+expect "same bytes every way" "cmp -s all.kymf one.kymf && cmp -s all.kymf many.kymf"
+
 check "add" 0 "$kymf" add t.kymf tree/a.txt --as copy/a.txt
 check "add existing name" 1 "$kymf" add t.kymf tree/a.txt --as COPY/A.TXT
 expect "duplicate is named" "grep -q 'already exists' err.txt"

@@ -131,8 +131,8 @@ std::vector<std::pair<std::string, std::string>> Collect(const std::vector<std::
   return files;
 }
 
-// Inserts `files` into the open archive; false (with a message) at the first
-// that fails.
+// Inserts `files` into the open archive one by one; false (with a message)
+// at the first that fails.
 bool InsertAll(MultiFile& archive, const std::string& archivePath,
                const std::vector<std::pair<std::string, std::string>>& files) {
   Progress progress("adding", files.size());
@@ -162,31 +162,33 @@ bool InsertAll(MultiFile& archive, const std::string& archivePath,
   return true;
 }
 
+// Writes `files` in one pass, after the existing entries when `keep`.
+int WriteArchive(const std::string& archivePath,
+                 const std::vector<std::pair<std::string, std::string>>& files, bool keep) {
+  MultiFileWriter writer(archivePath.c_str(), keep);
+  for (const auto& [path, name] : files)
+    writer.AddFile(name.c_str(), path.c_str());
+  Progress progress(keep ? "adding" : "packing", files.size());
+  writer.SetProgress([](int, int, void* context) { static_cast<Progress*>(context)->Step(); },
+                     &progress);
+  if (!writer.Commit()) {
+    std::fprintf(stderr, "kymf: %s\n", writer.GetError());
+    return kFailure;
+  }
+  return kSuccess;
+}
+
 int Create(const std::string& archivePath, const std::vector<std::string>& paths) {
   bool ok = true;
   const auto files = Collect(paths, ok);
   if (!ok)
     return kFailure;
-  // Built beside the target, then put in its place in one step: the archive
-  // under its name is never a half-built one.
-  const std::string building = archivePath + ".new";
-  if (!MultiFile::CreateEmptyMultiFile(building.c_str())) {
-    Fail(archivePath, "cannot write here");
-    return kFailure;
-  }
-  {
-    MultiFile archive;
-    if (!OpenArchive(archive, building) || !InsertAll(archive, archivePath, files)) {
-      archive.CloseMultiFile();
-      fs::remove(building);
+  if (files.empty()) {
+    if (!MultiFile::CreateEmptyMultiFile(archivePath.c_str())) {
+      Fail(archivePath, "cannot be written");
       return kFailure;
     }
-  }
-  std::error_code error;
-  fs::rename(building, archivePath, error);
-  if (error) {
-    Fail(archivePath, error.message());
-    fs::remove(building);
+  } else if (WriteArchive(archivePath, files, false) != kSuccess) {
     return kFailure;
   }
   if (!gQuiet)

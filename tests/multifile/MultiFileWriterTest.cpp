@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "RXMFiles.h"
+#include "TestSupport.h"
+#include "multifile/ArchiveBytes.h"
+
+namespace {
+
+using namespace testing_support;
+
+class MultiFileWriterTest : public testing::Test {
+ protected:
+  std::string Input(const std::string& name, const std::string& data) {
+    WriteAll(dir.Path(name), data);
+    return dir.Path(name);
+  }
+  // What inserting the entries one by one into an empty archive gives.
+  Bytes InsertedOneByOne(const std::vector<Entry>& entries) {
+    const std::string path = dir.Path("reference.kymf");
+    MultiFile::CreateEmptyMultiFile(path.c_str());
+    MultiFile archive(path.c_str());
+    for (const Entry& entry : entries) {
+      EXPECT_TRUE(archive.InsertFile(Pointer<KYFile>(), Input("in", entry.data).c_str(),
+                                     entry.name.c_str()));
+    }
+    return ReadAll(path);
+  }
+  TempDir dir;
+};
+
+TEST_F(MultiFileWriterTest, WritesTheBytesThatInsertingOneByOneGives) {
+  const std::vector<Entry> entries = {
+      {"a.txt", "abc"}, {"dir/b", "12345"}, {"big", std::string(100000, 'x') + "end"}, {"Z", "z"}};
+  const std::string path = dir.Path("w.kymf");
+  MultiFileWriter writer(path.c_str(), false, /*chunkSize=*/7);  // many chunks per entry
+  writer.AddFile("a.txt", Input("a", "abc").c_str());
+  writer.AddBytes("dir/b", "12345", 5);
+  Pointer<MemoryFile> source(new MemoryFile(BytesOf(entries[2].data)));
+  writer.AddFile("big", source, "memory");
+  writer.AddFile("Z", Input("z", "z").c_str());
+  ASSERT_TRUE(writer.Commit()) << writer.GetError();
+  EXPECT_STREQ(writer.GetError(), "");
+  EXPECT_EQ(ReadAll(path), InsertedOneByOne(entries));
+  EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_FALSE(source->open);
+}
+
+TEST_F(MultiFileWriterTest, KeepsTheExistingEntriesFirst) {
+  const std::string path = dir.Path("k.kymf");
+  WriteAll(path, Archive({{"old", "0123"}, {"older", "45"}}));
+  MultiFileWriter writer(path.c_str(), /*keepExisting=*/true, 3);
+  writer.AddBytes("new", "6789", 4);
+  ASSERT_TRUE(writer.Commit()) << writer.GetError();
+  EXPECT_EQ(ReadAll(path), Archive({{"old", "0123"}, {"older", "45"}, {"new", "6789"}}));
+
+  // An archive that was not written back to back still gets offsets that
+  // match its data, as InsertFile gives it.
+  Bytes foreign = Header(2);
+  Append(foreign, Record("b", 8 + 160 + 2, 8 + 160 + 3));
+  Append(foreign, Record("a", 8 + 160, 8 + 160 + 1));
+  Append(foreign, BytesOf("aabb"));
+  WriteAll(path, foreign);
+  MultiFileWriter again(path.c_str(), true);
+  again.AddBytes("c", "c", 1);
+  ASSERT_TRUE(again.Commit()) << again.GetError();
+  EXPECT_EQ(ReadAll(path), Archive({{"b", "bb"}, {"a", "aa"}, {"c", "c"}}));
+}
+
+TEST_F(MultiFileWriterTest, RefusesBeforeWritingAnything) {
+  const std::string path = dir.Path("r.kymf");
+  const Bytes before = Archive({{"Taken", "x"}});
+  struct Case {
+    const char* label;
+    void (*add)(MultiFileWriter&);
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"name too long",
+       [](MultiFileWriter& w) { w.AddBytes(std::string(70, 'n').c_str(), "x", 1); },
+       "longer than 69"},
+      {"empty name", [](MultiFileWriter& w) { w.AddBytes("", "x", 1); }, "empty"},
+      {"equal names",
+       [](MultiFileWriter& w) {
+         w.AddBytes("a", "x", 1);
+         w.AddBytes("A", "y", 1);
+       },
+       "already taken"},
+      {"an existing name", [](MultiFileWriter& w) { w.AddBytes("TAKEN", "x", 1); },
+       "already taken"},
+      {"empty entry", [](MultiFileWriter& w) { w.AddBytes("e", "", 0); }, "would be empty"},
+      {"missing input", [](MultiFileWriter& w) { w.AddFile("m", "/no/such/file"); }, "cannot open"},
+  };
+  for (const Case& c : cases) {
+    WriteAll(path, before);
+    MultiFileWriter writer(path.c_str(), true);
+    writer.AddBytes("fine", "f", 1);
+    c.add(writer);
+    EXPECT_FALSE(writer.Commit()) << c.label;
+    EXPECT_NE(std::string(writer.GetError()).find(c.reason), std::string::npos)
+        << c.label << ": " << writer.GetError();
+    EXPECT_EQ(ReadAll(path), before) << c.label;
+    EXPECT_FALSE(Exists(path + ".tmp")) << c.label;
+  }
+  MultiFileWriter notAnArchive(dir.Path("missing.kymf").c_str(), true);
+  EXPECT_FALSE(notAnArchive.Commit());
+}
+
+std::size_t FailingWrite(const void*, std::size_t, std::size_t, std::FILE*) {
+  return 0;
+}
+
+TEST_F(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
+  const std::string path = dir.Path("f.kymf");
+  const Bytes before = Archive({{"a", "abc"}});
+  WriteAll(path, before);
+  SystemCallsOverride calls;
+  calls->write = FailingWrite;
+  MultiFileWriter writer(path.c_str(), true);
+  writer.AddBytes("b", "b", 1);
+  EXPECT_FALSE(writer.Commit());
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+}  // namespace
