@@ -24,17 +24,18 @@ DiskFile::DiskFile(const DiskFile& other) : BaseObject(other), KYFile(other), st
 }
 
 DiskFile& DiskFile::operator=(const DiskFile& other) {
-  KYFile::operator=(other);
-  if (stream != other.stream) {
-    Stream* shared = other.stream;
-    LetGo();
-    Hold(shared);
+  if (this == &other || stream == other.stream) {
+    return *this;
   }
+  KYFile::operator=(other);
+  Stream* shared = other.stream;
+  LetGo();
+  Hold(shared);
   return *this;
 }
 
 DiskFile::~DiskFile() {
-  CloseFile();
+  DiskFile::CloseFile();
   LetGo();
 }
 
@@ -137,9 +138,9 @@ unsigned int DiskFile::GetFileSize() {
     return 0;
   }
   const long old = std::ftell(file);
-  std::fseek(file, 0, SEEK_END);
+  (void)std::fseek(file, 0, SEEK_END);
   const long size = std::ftell(file);
-  std::fseek(file, old - size, SEEK_CUR);
+  (void)std::fseek(file, old - size, SEEK_CUR);
   return static_cast<std::uint32_t>(size);
 }
 

@@ -23,6 +23,9 @@ ResourceFile::ResourceFile(const ResourceFile& other)
       resourceSize(other.resourceSize) {}
 
 ResourceFile& ResourceFile::operator=(const ResourceFile& other) {
+  if (this == &other) {
+    return *this;
+  }
   KYFile::operator=(other);
   module = other.module;
   loadedResource = other.loadedResource;
@@ -34,7 +37,7 @@ ResourceFile& ResourceFile::operator=(const ResourceFile& other) {
 }
 
 ResourceFile::~ResourceFile() {
-  CloseFile();
+  ResourceFile::CloseFile();
 }
 
 const RTTIClass* ResourceFile::GetClass() const {

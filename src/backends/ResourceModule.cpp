@@ -95,7 +95,7 @@ int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), v
 // belongs, finds nothing), so a hostile module can neither make a read fall
 // outside the image nor make a lookup loop.
 
-struct HINSTANCE__ {
+struct ResourceModuleImage {
   std::vector<std::uint8_t> image;
   struct Section {
     std::uint32_t virtualAddress;
@@ -112,8 +112,8 @@ struct HINSTANCE__ {
 namespace {
 
 // Modules that LoadResourceModule returned and that are not freed yet.
-std::set<const HINSTANCE__*>& LiveModules() {
-  static std::set<const HINSTANCE__*> live;
+std::set<const ResourceModuleImage*>& LiveModules() {
+  static std::set<const ResourceModuleImage*> live;
   return live;
 }
 
@@ -151,9 +151,9 @@ class Reader {
 
 // The file offset of `length` bytes at `rva`, if the raw data of one section
 // back all of them.
-bool MapRva(const HINSTANCE__& module, std::uint32_t rva, std::uint32_t length,
+bool MapRva(const ResourceModuleImage& module, std::uint32_t rva, std::uint32_t length,
             std::uint32_t& offset) {
-  for (const HINSTANCE__::Section& section : module.sections) {
+  for (const ResourceModuleImage::Section& section : module.sections) {
     const std::uint64_t start = section.virtualAddress;
     const std::uint64_t backed = section.rawSize;
     if (rva >= start && rva - start <= backed && length <= backed - (rva - start)) {
@@ -168,7 +168,7 @@ bool MapRva(const HINSTANCE__& module, std::uint32_t rva, std::uint32_t length,
   return false;
 }
 
-bool Parse(HINSTANCE__& module) {
+bool Parse(ResourceModuleImage& module) {
   const Reader image(module.image.data(), module.image.size());
   std::uint16_t magic = 0;
   std::uint32_t peOffset = 0, signature = 0;
@@ -201,7 +201,7 @@ bool Parse(HINSTANCE__& module) {
   }
   for (std::uint16_t i = 0; i < sectionCount; ++i) {
     const std::uint64_t at = sectionTable + 40ull * i;
-    HINSTANCE__::Section section{};
+    ResourceModuleImage::Section section{};
     image.U32(at + 8, section.virtualSize);
     image.U32(at + 12, section.virtualAddress);
     image.U32(at + 16, section.rawSize);
@@ -209,12 +209,12 @@ bool Parse(HINSTANCE__& module) {
     module.sections.push_back(section);
   }
   std::uint32_t resourceRva = 0, resourceSize = 0;
-  const std::uint64_t entry = optional + directories + 2 * 8;
+  const std::uint64_t entry = optional + directories + 16;  // data directory 2
   if (directoryCount > 2 && entry + 8 <= optional + optionalSize && image.U32(entry, resourceRva) &&
       image.U32(entry + 4, resourceSize) && resourceRva != 0 &&
       MapRva(module, resourceRva, 16, module.rootOffset)) {
     // The tree may use the rest of the section that holds it.
-    for (const HINSTANCE__::Section& section : module.sections) {
+    for (const ResourceModuleImage::Section& section : module.sections) {
       if (resourceRva >= section.virtualAddress &&
           resourceRva - section.virtualAddress < section.rawSize) {
         module.rootLength = section.rawSize - (resourceRva - section.virtualAddress);
@@ -293,7 +293,7 @@ bool MakeKey(const char* text, Key& key) {
 // The tree, read through bounds-checked offsets from its root.
 class Tree {
  public:
-  explicit Tree(const HINSTANCE__& owner)
+  explicit Tree(const ResourceModuleImage& owner)
       : module(owner), reader(owner.image.data() + owner.rootOffset, owner.rootLength) {}
 
   // The number of entries of the directory at `directory`, or false.
@@ -370,7 +370,7 @@ class Tree {
     reader.U32(offset, rva);
     reader.U32(offset + 4ull, size);
   }
-  const HINSTANCE__& module;
+  const ResourceModuleImage& module;
   Reader reader;
 };
 
@@ -490,14 +490,14 @@ HINSTANCE LoadResourceModule(const char* path) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr)
     return nullptr;
-  auto* module = new HINSTANCE__();
+  auto* module = new ResourceModuleImage();
   std::uint8_t chunk[65536];
   std::size_t read = 0;
   while ((read = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
     module->image.insert(module->image.end(), chunk, chunk + read);
   }
   const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
+  (void)std::fclose(file);
   if (failed || module->image.size() > 0x7FFFFFFFu || !Parse(*module)) {
     delete module;
     return nullptr;
@@ -527,7 +527,7 @@ namespace {
 
 void Describe(const Tree& tree, std::uint32_t name, char (&out)[260]) {
   if ((name & 0x80000000u) == 0) {
-    std::snprintf(out, sizeof out, "#%u", static_cast<unsigned>(name & 0xFFFFu));
+    (void)std::snprintf(out, sizeof out, "#%u", static_cast<unsigned>(name & 0xFFFFu));
     return;
   }
   std::u16string text;

@@ -16,10 +16,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
-struct HINSTANCE__;
-struct HRSRC__;
-using HINSTANCE = HINSTANCE__*;
-using HRSRC = HRSRC__*;
+struct ResourceModuleImage;
+struct ResourceHandle;
+using HINSTANCE = ResourceModuleImage*;
+using HRSRC = ResourceHandle*;
 using HGLOBAL = void*;
 
 // `name` and `type` are C strings, "#<decimal>" for an integer ID, or an ID

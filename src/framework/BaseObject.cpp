@@ -5,8 +5,13 @@
 // The copy is a new object: it is held by nobody yet.
 BaseObject::BaseObject(const BaseObject& other) : RTTI(other) {}
 
-// Assignment copies a value; the holders of the target stay its holders.
+// Assignment copies a value; the holders of the target stay its holders, so
+// the count is deliberately left alone.
+// cppcheck-suppress operatorEqVarError
 BaseObject& BaseObject::operator=(const BaseObject& other) {
+  if (this == &other) {
+    return *this;
+  }
   RTTI::operator=(other);
   return *this;
 }

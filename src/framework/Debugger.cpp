@@ -16,7 +16,7 @@ __attribute__((format(printf, 1, 0)))
 #endif
 void Emit(const char* format, va_list arguments) {
   const String text = RXM::FormatV(format, arguments);
-  std::fputs(text.GetText(), stderr);
+  (void)std::fputs(text.GetText(), stderr);
 #if defined(_WIN32)
   OutputDebugStringA(text.GetText());
 #endif

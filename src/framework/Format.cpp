@@ -17,7 +17,7 @@ String FormatV(const char* format, va_list arguments) {
     return String();
   }
   std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
+  (void)std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
   return String(buffer.data());
 }
 

@@ -28,7 +28,19 @@ class Pointer {
     }
   }
 
-  Pointer& operator=(const Pointer& other) { return Assign(other.object); }
+  Pointer& operator=(const Pointer& other) {
+    if (this != &other) {
+      T* old = object;
+      object = other.object;
+      if (object != nullptr) {
+        object->AddReference();
+      }
+      if (old != nullptr) {
+        old->Release();
+      }
+    }
+    return *this;
+  }
   Pointer& operator=(Pointer&& other) noexcept {
     if (this != &other) {
       T* old = object;

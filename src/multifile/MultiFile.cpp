@@ -87,6 +87,9 @@ MultiFile::MultiFile(const MultiFile& other)
       index(other.index) {}
 
 MultiFile& MultiFile::operator=(const MultiFile& other) {
+  if (this == &other) {
+    return *this;
+  }
   KYFile::operator=(other);
   currentElement = other.currentElement;
   position = other.position;

@@ -77,7 +77,10 @@ class RXMFILES_API MultiFile : public KYFile {
   // other mode reads. False with no archive open, no such entry, or when the
   // archive's file cannot be positioned at the entry.
   bool OpenFile(String name, String mode) override;
-  // True when an entry was open.
+  // True when an entry was open. The constructor that opens an archive and the
+  // destructor reach it through OpenMultiFile and CloseMultiFile, where this
+  // class's own closing is the one meant.
+  // cppcheck-suppress virtualCallInConstructor
   bool CloseFile() override;
   // Whether an entry is open.
   bool IsFileOpened() override;

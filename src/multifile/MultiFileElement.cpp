@@ -1,7 +1,10 @@
 #include "multifile/MultiFileElement.h"
 
+// The record is value-initialised (all zero) until a record is read into it.
+// cppcheck-suppress uninitDerivedMemberVar
 MultiFileElement::MultiFileElement() : DirectoryRecord() {}
 
+// cppcheck-suppress uninitDerivedMemberVar
 MultiFileElement::MultiFileElement(const MultiFileElement& other)
     : BaseObject(other), DirectoryRecord(other) {}
 

@@ -1,0 +1,113 @@
+"""Turns the results of bench/compare into docs/benchmarks.md and docs/lookup.png."""
+import json
+import os
+import subprocess
+import sys
+
+results, docs = sys.argv[1], sys.argv[2]
+
+
+def load(family):
+    with open(os.path.join(results, family + ".json")) as f:
+        runs = json.load(f)["benchmarks"]
+    # Keyed by the benchmark's argument (the entry size or count); 0 for none.
+    keyed = {}
+    for run in runs:
+        parts = run["name"].split("/")
+        keyed[int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else 0] = run
+    return keyed
+
+
+def ns(run):
+    unit = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[run["time_unit"]]
+    return run["real_time"] * unit
+
+
+def human_time(nanoseconds):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if nanoseconds >= scale:
+            return "%.3g %s" % (nanoseconds / scale, unit)
+    return "%.3g ns" % nanoseconds
+
+
+def size_label(n):
+    return {4 << 10: "4 KiB", 1 << 20: "1 MiB", 64 << 20: "64 MiB"}.get(n, str(n))
+
+
+lines = ["# Benchmarks", "",
+         "Made by `bench/compare` (it generates the data, runs every comparison side by side in one run,",
+         "warm page cache, and writes this page). RelWithDebInfo, g++ 12, 2-core x86_64 machine.",
+         "PhysicsFS is Debian's 3.x reading a stored (uncompressed) ZIP of the same contents.", ""]
+targets = []
+
+# Read
+ours, plain, physfs = load("Read_RXMFiles"), load("Read_fread"), load("Read_PhysicsFS")
+lines += ["## Read: one whole entry", "",
+          "| entry | RXMFiles `ReadData` | `fread` | PhysicsFS | RXMFiles / fread throughput | RXMFiles / PhysicsFS | peak memory (ours, fread, PhysicsFS) |",
+          "|---|---:|---:|---:|---:|---:|---:|"]
+for n in sorted(ours):
+    o, f, p = ours[n]["bytes_per_second"], plain[n]["bytes_per_second"], physfs[n]["bytes_per_second"]
+    lines.append("| %s | %.2f GiB/s | %.2f GiB/s | %.2f GiB/s | %.2f | %.2f | %.0f / %.0f / %.0f MiB |" % (
+        size_label(n), o / 2**30, f / 2**30, p / 2**30, o / f, o / p,
+        ours[n]["peak_MiB"], plain[n]["peak_MiB"], physfs[n]["peak_MiB"]))
+    targets.append(("Read %s: >= 0.95 of fread" % size_label(n), o / f >= 0.95, "%.2f" % (o / f)))
+    targets.append(("Read %s: >= PhysicsFS" % size_label(n), o >= p, "%.2f" % (o / p)))
+
+# Lookup
+ours, physfs = load("Lookup_RXMFiles"), load("Lookup_PhysicsFS")
+lines += ["", "## Lookup: open an entry by name", "",
+          "| entries | RXMFiles | PhysicsFS | PhysicsFS / RXMFiles |", "|---:|---:|---:|---:|"]
+with open(os.path.join(results, "lookup.dat"), "w") as plot:
+    for n in sorted(ours):
+        o, p = ns(ours[n]), ns(physfs[n])
+        lines.append("| %d | %s | %s | %.2f |" % (n, human_time(o), human_time(p), p / o))
+        plot.write("%d %f %f\n" % (n, o, p))
+        targets.append(("Lookup at N = %d: faster than PhysicsFS" % n, o < p, "%.2f" % (p / o)))
+smallest, largest = min(ours), max(ours)
+flat = ns(ours[largest]) / ns(ours[smallest])
+targets.append(("Lookup flat in N (time at 10^6 / time at 10^3)", flat < 4, "%.2f" % flat))
+lines += ["", "![lookup time against entry count](lookup.png)"]
+
+# Open
+o, f = load("Open_RXMFiles")[0], load("Open_fread")[0]
+lines += ["", "## Open: load a directory of 10^6 records", "",
+          "| RXMFiles `OpenMultiFile` | one `fread` of the 80 MB of records | ratio | peak memory (ours, fread) |",
+          "|---:|---:|---:|---:|",
+          "| %s | %s | %.2f | %.0f / %.0f MiB |" % (human_time(ns(o)), human_time(ns(f)), ns(o) / ns(f), o["peak_MiB"], f["peak_MiB"])]
+targets.append(("Open: at most 1.5 x one fread", ns(o) / ns(f) <= 1.5, "%.2f" % (ns(o) / ns(f))))
+
+# Insert
+o, f = load("Insert_RXMFiles")[0], load("Insert_CopyAndSync")[0]
+lines += ["", "## Insert: one 4 KiB file into a 512 MiB archive", "",
+          "| RXMFiles `InsertFile` | copy 512 MiB with fread/fwrite + fsync | ratio | peak memory (ours, copy) |",
+          "|---:|---:|---:|---:|",
+          "| %s | %s | %.2f | %.0f / %.0f MiB |" % (human_time(ns(o)), human_time(ns(f)), ns(o) / ns(f), o["peak_MiB"], f["peak_MiB"])]
+targets.append(("Insert: at most 1.2 x copy + fsync", ns(o) / ns(f) <= 1.2, "%.2f" % (ns(o) / ns(f))))
+
+# Pack
+with open(os.path.join(results, "pack.txt")) as f:
+    kymf, tar, insert_small, small = f.read().split()
+kymf, tar, insert_small, small = float(kymf), float(tar), float(insert_small), int(small)
+insert_full = insert_small * (10000 / small) ** 2
+lines += ["", "## Pack: 10,000 files, about 500 MiB", "",
+          "| `kymf create` (one pass) | `tar cf` | 10,000 `InsertFile` calls (extrapolated from %d by N²) | kymf / tar |" % small,
+          "|---:|---:|---:|---:|",
+          "| %.2f s | %.2f s | %.0f s (%.1f s for %d) | %.2f |" % (kymf, tar, insert_full, insert_small, small, kymf / tar)]
+targets.append(("Pack: no slower than tar cf", kymf <= tar, "%.2f" % (kymf / tar)))
+
+lines += ["", "## Targets", "", "| target | met | ratio |", "|---|---|---:|"]
+lines += ["| %s | %s | %s |" % (name, "yes" if met else "**no**", ratio) for name, met, ratio in targets]
+lines.append("")
+with open(os.path.join(docs, "benchmarks.md"), "w") as f:
+    f.write("\n".join(lines))
+
+subprocess.run(["gnuplot"], input="""
+set terminal pngcairo size 800,480 noenhanced
+set output '%s'
+set logscale x
+set xlabel 'entries in the archive'
+set ylabel 'time per lookup (ns)'
+set key top left
+set grid
+plot '%s' using 1:2 with linespoints title 'RXMFiles', '' using 1:3 with linespoints title 'PhysicsFS'
+""" % (os.path.join(docs, "lookup.png"), os.path.join(results, "lookup.dat")), text=True, check=True)
