@@ -65,44 +65,6 @@ TEST_F(MultiFileTest, AnArchiveThatCannotBeOpenedIsReportedOnce) {
   EXPECT_FALSE(archive.CloseMultiFile());
 }
 
-// Refused at open, silently, and without allocating for the claimed count.
-TEST_F(MultiFileTest, MalformedHeadersAndDirectoriesAreRefusedSilently) {
-  Bytes unterminated = Archive({{"a", "x"}});
-  for (int i = 0; i < 70; ++i)
-    unterminated[8 + i] = 'n';
-  Bytes cutRecord = Archive({{"a", "x"}, {"b", "y"}});
-  cutRecord.resize(8 + 80 + 40);
-  const std::vector<std::pair<std::string, Bytes>> cases = {
-      {"empty file", {}},
-      {"magic alone", BytesOf("KYMF")},
-      {"wrong magic", {'K', 'Y', 'M', 'G', 0, 0, 0, 0}},
-      {"lower-case magic", {'k', 'y', 'm', 'f', 0, 0, 0, 0}},
-      {"count cut short", {'K', 'Y', 'M', 'F', 0, 0}},
-      {"negative count", Header(-1)},
-      {"count of 2^31-1 in 20 bytes",
-       [] {
-         Bytes b = Header(INT32_MAX);
-         b.resize(20);
-         return b;
-       }()},
-      {"count past the records",
-       [] {
-         Bytes b = Archive({{"a", "x"}});
-         b[4] = 3;
-         return b;
-       }()},
-      {"record cut short", cutRecord},
-      {"name without a NUL", unterminated},
-  };
-  for (const auto& [label, bytes] : cases) {
-    MultiFile archive;
-    EXPECT_FALSE(archive.OpenMultiFile(Pointer<KYFile>(), Write("bad", bytes).c_str())) << label;
-    EXPECT_FALSE(archive.IsMultiFileOpen()) << label;
-    EXPECT_EQ(archive.GetDirectory().GetCount(), 0) << label;
-  }
-  EXPECT_TRUE(debugger->printed.empty());
-}
-
 TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   Pointer<MemoryFile> first(new MemoryFile(Archive({{"one", "1"}})));
   MultiFile archive;
@@ -348,26 +310,6 @@ TEST(ElementSeekTest, ARefusedMoveLeavesThePosition) {
   file->open = false;  // closed behind the entry's back
   EXPECT_FALSE(archive.Seek(2, 0));
   EXPECT_EQ(archive.GetPosition(), 5);
-}
-
-// Records whose offsets the file does not back open, and read short.
-TEST_F(MultiFileTest, OffsetsOutsideTheFileReadShort) {
-  Bytes bytes = Header(3);
-  Append(bytes, Record("past", 1000, 1009));
-  Append(bytes, Record("negative", 300, 100));
-  Append(bytes, Record("before", -5, 4));
-  Append(bytes, BytesOf("0123456789"));
-  MultiFile archive(Write("o", bytes).c_str());
-  ASSERT_TRUE(archive.IsMultiFileOpen());
-  char data[16];
-  ASSERT_TRUE(archive.OpenFile("past", "rb"));
-  EXPECT_EQ(archive.GetFileSize(), 10u);
-  EXPECT_EQ(archive.ReadData(data, 1, 10), 0u);
-  ASSERT_TRUE(archive.OpenFile("negative", "rb"));
-  EXPECT_EQ(archive.GetFileSize(), 0u);
-  EXPECT_TRUE(archive.EndOfFile());
-  EXPECT_EQ(archive.ReadData(data, 1, 10), 0u);
-  EXPECT_FALSE(archive.OpenFile("before", "rb"));
 }
 
 }  // namespace
