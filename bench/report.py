@@ -86,14 +86,16 @@ targets.append(("Insert: at most 1.2 x copy + fsync", ns(o) / ns(f) <= 1.2, "%.2
 
 # Pack
 with open(os.path.join(results, "pack.txt")) as f:
-    kymf, tar, insert_small, small = f.read().split()
-kymf, tar, insert_small, small = float(kymf), float(tar), float(insert_small), int(small)
+    kymf, tar, insert_small, small, tar_sync = f.read().split()
+kymf, tar, insert_small, small, tar_sync = float(kymf), float(tar), float(insert_small), int(small), float(tar_sync)
 insert_full = insert_small * (10000 / small) ** 2
 lines += ["", "## Pack: 10,000 files, about 500 MiB", "",
-          "| `kymf create` (one pass) | `tar cf` | 10,000 `InsertFile` calls (extrapolated from %d by N²) | kymf / tar |" % small,
-          "|---:|---:|---:|---:|",
-          "| %.2f s | %.2f s | %.0f s (%.1f s for %d) | %.2f |" % (kymf, tar, insert_full, insert_small, small, kymf / tar)]
+          "| `kymf create` (one pass, synced) | `tar cf` | `tar cf` + fsync | 10,000 `InsertFile` calls (extrapolated from %d by N²) | kymf / tar | kymf / (tar + fsync) |" % small,
+          "|---:|---:|---:|---:|---:|---:|",
+          "| %.2f s | %.2f s | %.2f s | %.0f s (%.1f s for %d) | %.2f | %.2f |" % (
+              kymf, tar, tar_sync, insert_full, insert_small, small, kymf / tar, kymf / tar_sync)]
 targets.append(("Pack: no slower than tar cf", kymf <= tar, "%.2f" % (kymf / tar)))
+targets.append(("Pack: no slower than tar cf + fsync (the same guarantee)", kymf <= tar_sync, "%.2f" % (kymf / tar_sync)))
 
 lines += ["", "## Targets", "", "| target | met | ratio |", "|---|---|---:|"]
 lines += ["| %s | %s | %s |" % (name, "yes" if met else "**no**", ratio) for name, met, ratio in targets]

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "backends/DiskFile.h"
 #include "backends/SystemCalls.h"
@@ -55,17 +56,34 @@ constexpr const char* kReadError = "Error while reading data from multifile.\n";
 constexpr const char* kExtractNotOpened = "Unable to open file for writing: %s\n";
 constexpr const char* kExtractTooLarge = "Not enough memory to extract %u bytes from multifile.\n";
 
-// A block from the C runtime's heap, freed when it goes out of scope.
+// The copy block: memory from the C runtime's heap, freed when it goes out of
+// scope. One block serves a whole insertion and grows only when an entry
+// needs more than it holds: a fresh block for every entry would cost the
+// operating system's work of mapping it in again each time, which for large
+// entries costs more than the copy itself. Only one block exists at a time,
+// so the peak stays the size of the largest entry.
 class Block {
  public:
-  explicit Block(std::uint32_t size) : data(RXM::sys::Calls().allocate(size == 0 ? 1 : size)) {}
+  Block() = default;
   ~Block() { std::free(data); }
   Block(const Block&) = delete;
   Block& operator=(const Block&) = delete;
+  // Makes room for `size` bytes; false (holding nothing) when they cannot be
+  // allocated.
+  bool Reserve(std::uint32_t size) {
+    if (data != nullptr && size <= capacity) {
+      return true;
+    }
+    std::free(data);
+    capacity = size == 0 ? 1 : size;
+    data = RXM::sys::Calls().allocate(capacity);
+    return data != nullptr;
+  }
   void* Get() const { return data; }
 
  private:
-  void* data;
+  void* data = nullptr;
+  std::uint32_t capacity = 0;
 };
 
 }  // namespace
@@ -182,17 +200,19 @@ bool MultiFile::LoadDirectory() {
   if (directory.GetCount() != count) {
     return false;
   }
-  for (std::int32_t i = 0; i < count; ++i) {
-    Pointer<MultiFileElement> element(new (std::nothrow) MultiFileElement());
-    std::uint8_t record[RXM::kymf::kRecordSize];
-    if (element.IsNull() || archiveFile->ReadData(record, sizeof record, 1) != 1 ||
-        !RXM::kymf::DecodeRecord(record, *element)) {
-      return false;
-    }
-    directory.Add(element);
-  }
   try {
-    index = std::make_shared<const RXM::NameIndex>(directory);
+    std::vector<std::uint32_t> hashes(static_cast<std::size_t>(count));
+    for (std::int32_t i = 0; i < count; ++i) {
+      Pointer<MultiFileElement> element(new (std::nothrow) MultiFileElement());
+      std::uint8_t record[RXM::kymf::kRecordSize];
+      if (element.IsNull() || archiveFile->ReadData(record, sizeof record, 1) != 1 ||
+          !RXM::kymf::DecodeRecord(record, *element)) {
+        return false;
+      }
+      hashes[static_cast<std::size_t>(i)] = RXM::NameIndex::Hash(element->name);
+      directory.Add(element);
+    }
+    index = std::make_shared<const RXM::NameIndex>(directory, hashes);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -479,6 +499,7 @@ bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, Stri
     failWrite();
   }
 
+  Block block;
   for (std::int32_t i = 0; i < count; ++i) {
     const Pointer<MultiFileElement> element = directory.GetAt(i);
     if (!OpenElement(element)) {
@@ -489,8 +510,7 @@ bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, Stri
     if (size == 0 || !ArchiveBacksEntry(size)) {
       throw new Exception(kSubFileNotRead, element->name, archiveName.GetText());  // NOLINT
     }
-    Block block(size);
-    if (block.Get() == nullptr) {
+    if (!block.Reserve(size)) {
       throw new Exception(kSubFileTooLarge, element->name, archiveName.GetText());  // NOLINT
     }
     if (ReadData(block.Get(), size, 1) != 1) {
@@ -500,17 +520,14 @@ bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, Stri
       failWrite();
     }
   }
-  {
-    Block block(inputSize);
-    if (block.Get() == nullptr) {
-      throw new Exception(kInputTooLarge, inputName.GetText(), archiveName.GetText());  // NOLINT
-    }
-    if (input->ReadData(block.Get(), inputSize, 1) != 1) {
-      throw new Exception(kInputNotRead, inputName.GetText(), archiveName.GetText());  // NOLINT
-    }
-    if (!replacement.Write(block.Get(), inputSize)) {
-      failWrite();
-    }
+  if (!block.Reserve(inputSize)) {
+    throw new Exception(kInputTooLarge, inputName.GetText(), archiveName.GetText());  // NOLINT
+  }
+  if (input->ReadData(block.Get(), inputSize, 1) != 1) {
+    throw new Exception(kInputNotRead, inputName.GetText(), archiveName.GetText());  // NOLINT
+  }
+  if (!replacement.Write(block.Get(), inputSize)) {
+    failWrite();
   }
 
   input->CloseFile();
@@ -548,8 +565,8 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  Block block(size);
-  if (block.Get() == nullptr) {
+  Block block;
+  if (!block.Reserve(size)) {
     debugger->PrintError(kExtractTooLarge, size);
     return false;
   }

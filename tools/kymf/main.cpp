@@ -115,7 +115,7 @@ std::vector<std::pair<std::string, std::string>> Collect(const std::vector<std::
       for (const auto& item : fs::recursive_directory_iterator(path, error)) {
         if (item.is_regular_file()) {
           found.emplace_back(item.path().string(),
-                             fs::relative(item.path(), path).generic_string());
+                             item.path().lexically_relative(path).generic_string());
         }
       }
       std::sort(found.begin(), found.end(),
