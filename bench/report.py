@@ -68,6 +68,19 @@ flat = ns(ours[largest]) / ns(ours[smallest])
 targets.append(("Lookup flat in N (time at 10^6 / time at 10^3)", flat < 4, "%.2f" % flat))
 lines += ["", "![lookup time against entry count](lookup.png)"]
 
+# Loading directories of growing size (bench/LookupBenchmark.cpp)
+with open(os.path.join(results, "LoadAndLookup.json")) as f:
+    runs = json.load(f)["benchmarks"]
+load_runs = {int(r["name"].split("/")[1]): r for r in runs if r["name"].startswith("BM_LoadDirectory/")}
+open_runs = {int(r["name"].split("/")[1]): r for r in runs if r["name"].startswith("BM_OpenEveryEntryByName/")}
+lines += ["", "## Loading directories of growing size", "",
+          "Archives of N one-byte entries; loading reads one record at a time into its own element and",
+          "builds the name index; a lookup opens one entry by name (and seeks the archive's file to it).", "",
+          "| N | load the directory | per entry | open one entry by name |", "|---:|---:|---:|---:|"]
+for n in sorted(load_runs):
+    lines.append("| %d | %s | %s | %s |" % (n, human_time(ns(load_runs[n])), human_time(ns(load_runs[n]) / n),
+                                          human_time(ns(open_runs[n]))))
+
 # Open
 o, f = load("Open_RXMFiles")[0], load("Open_fread")[0]
 lines += ["", "## Open: load a directory of 10^6 records", "",
@@ -100,6 +113,8 @@ targets.append(("Pack: no slower than tar cf + fsync (the same guarantee)", kymf
 lines += ["", "## Targets", "", "| target | met | ratio |", "|---|---|---:|"]
 lines += ["| %s | %s | %s |" % (name, "yes" if met else "**no**", ratio) for name, met, ratio in targets]
 lines.append("")
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "analysis.md")) as f:
+    lines.append(f.read())
 with open(os.path.join(docs, "benchmarks.md"), "w") as f:
     f.write("\n".join(lines))
 
