@@ -9,6 +9,7 @@
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
+#include "backends/ResourceLookupCases.h"
 
 namespace {
 
@@ -75,32 +76,7 @@ TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
 }
 
 TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"MYDATA\n#10", "0123456789"},
-      {"mydata\n#10", "0123456789"},
-      {"MYDATA\nRCDATA", "<none>"},
-      {"MYDATA", "<none>"},
-      {"MYDATA\n#10\nmore", "0123456789"},  // the type's digits end at the line feed
-      {"#123\n#10", "by id"},
-      {"123\n#10", "by name"},
-      {"# \t123\n#10", "by id"},
-      {"#+123\n#10", "by id"},
-      {"#0123\n#10", "by id"},
-      {"#123abc\n#10", "by id"},
-      {"#-123\n#10", "<none>"},
-      {"#65659\n#10", "<none>"},
-      {"#4294967296123\n#10", "by id"},  // 2^32 + 123: the value wraps at 32 bits
-      {"CUSTOM\nMYTYPE", "custom type"},
-      {"custom\nmytype", "custom type"},
-      {"#77\n#500", "numeric type"},
-      {"77\n500", "<none>"},
-      {"EMPTY\n#10", ""},
-      {"LANGS1\n#10", "neutral"},
-      {"LANGS2\n#10", "us"},
-      {"LANGS3\n#10", "en"},
-      {"LANGS4\n#10", "de"},
-  };
-  for (const auto& [name, expected] : cases) {
+  for (const auto& [name, expected] : ResourceLookupCases()) {
     EXPECT_EQ(Contents(name), expected) << name;
   }
 }
