@@ -100,15 +100,16 @@ TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
     const rlimit limit = {oldBytes.size() + (1 << 20), oldBytes.size() + (1 << 20)};
     setrlimit(RLIMIT_FSIZE, &limit);
     MultiFile archive(archivePath.c_str());
+    int status = 2;  // the insertion must not succeed
     try {
       archive.InsertFile(Pointer<KYFile>(), inputPath.c_str(), "third");
-      _exit(2);  // the insertion must not succeed
     } catch (Exception* e) {
       const bool clear =
           std::string(e->GetText()).find("Failed to write the new multi-file") != std::string::npos;
       delete e;
-      _exit(clear && archive.IsMultiFileOpen() && archive.OpenFile("first", "rb") ? 0 : 3);
+      status = clear && archive.IsMultiFileOpen() && archive.OpenFile("first", "rb") ? 0 : 3;
     }
+    _exit(status);
   }
   int status = 0;
   waitpid(child, &status, 0);

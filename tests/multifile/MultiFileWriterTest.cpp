@@ -104,8 +104,11 @@ TEST_F(MultiFileWriterTest, RefusesBeforeWritingAnything) {
     EXPECT_EQ(ReadAll(path), before) << c.label;
     EXPECT_FALSE(Exists(path + ".tmp")) << c.label;
   }
+  DebuggerCapture debugger;
   MultiFileWriter notAnArchive(dir.Path("missing.kymf").c_str(), true);
   EXPECT_FALSE(notAnArchive.Commit());
+  EXPECT_NE(std::string(notAnArchive.GetError()).find("cannot be read as an archive"),
+            std::string::npos);
 }
 
 std::size_t FailingWrite(const void*, std::size_t, std::size_t, std::FILE*) {
