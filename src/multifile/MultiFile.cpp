@@ -245,16 +245,10 @@ const PointerArray<MultiFileElement>& MultiFile::GetDirectory() const {
   return directory;
 }
 
+// The index exists whenever the directory holds entries: it is built with
+// them and dropped with them.
 int MultiFile::Lookup(const char* name) const {
-  if (index) {
-    return index->Find(name, directory);
-  }
-  for (std::int32_t i = directory.GetCount() - 1; i >= 0; --i) {
-    if (directory.Peek(i) != nullptr && RXM::kymf::NameMatches(name, *directory.Peek(i))) {
-      return i;
-    }
-  }
-  return -1;
+  return index ? index->Find(name, directory) : -1;
 }
 
 // --- The open entry -------------------------------------------------------
@@ -389,9 +383,9 @@ long MultiFile::GetPosition() {
   return position;
 }
 
-bool MultiFile::ArchiveBacksEntry(std::uint32_t size) {
+bool MultiFile::ArchiveBacksEntry(std::uint32_t size, std::int64_t archiveSize) const {
   const std::int64_t start = currentElement->dataStart;
-  return start >= 0 && start + size <= static_cast<std::int64_t>(archiveFile->GetFileSize());
+  return start >= 0 && start + size <= archiveSize;
 }
 
 // --- Inserting --------------------------------------------------------------
@@ -500,6 +494,7 @@ bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, Stri
   }
 
   Block block;
+  const std::int64_t archiveSize = archiveFile->GetFileSize();
   for (std::int32_t i = 0; i < count; ++i) {
     const Pointer<MultiFileElement> element = directory.GetAt(i);
     if (!OpenElement(element)) {
@@ -507,7 +502,7 @@ bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, Stri
       throw new Exception(kSubFileNotOpened, element->name, archiveName.GetText());  // NOLINT
     }
     const std::uint32_t size = GetFileSize();
-    if (size == 0 || !ArchiveBacksEntry(size)) {
+    if (size == 0 || !ArchiveBacksEntry(size, archiveSize)) {
       throw new Exception(kSubFileNotRead, element->name, archiveName.GetText());  // NOLINT
     }
     if (!block.Reserve(size)) {
@@ -561,7 +556,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   Seek(0, 0);
   const std::uint32_t size = GetFileSize();
   CTPointer<Debugger> debugger = RXM::GetDebugger();
-  if (size == 0 || !ArchiveReadable() || !ArchiveBacksEntry(size)) {
+  if (size == 0 || !ArchiveReadable() || !ArchiveBacksEntry(size, archiveFile->GetFileSize())) {
     debugger->PrintError(kReadError);
     return false;
   }

@@ -134,8 +134,9 @@ class RXMFILES_API MultiFile : public KYFile {
   void ForgetDirectory();
   // The record index that `name` finds, or -1.
   int Lookup(const char* name) const;
-  // Whether the archive's file holds all of the open entry's bytes.
-  bool ArchiveBacksEntry(std::uint32_t size);
+  // Whether an archive file of `archiveSize` bytes holds all of the open
+  // entry's `size` bytes.
+  bool ArchiveBacksEntry(std::uint32_t size, std::int64_t archiveSize) const;
 
   Pointer<MultiFileElement> currentElement;
   std::int32_t position = 0;

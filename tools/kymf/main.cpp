@@ -81,11 +81,6 @@ bool OpenArchive(MultiFile& archive, const std::string& path) {
   return true;
 }
 
-std::int64_t SizeOf(const MultiFileElement& element) {
-  const std::int64_t size = static_cast<std::int64_t>(element.dataEnd) - element.dataStart + 1;
-  return size < 0 ? 0 : size;
-}
-
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (unsigned char c : text) {
@@ -208,9 +203,10 @@ int List(const std::string& archivePath, bool longFormat, bool json) {
     if (json) {
       std::printf("%s\n  {\"name\": %s, \"size\": %lld, \"dataStart\": %d, \"dataEnd\": %d}",
                   i ? "," : "", JsonString(element->name).c_str(),
-                  static_cast<long long>(SizeOf(*element)), element->dataStart, element->dataEnd);
+                  static_cast<long long>(RXM::kymf::EntrySize(*element)), element->dataStart,
+                  element->dataEnd);
     } else if (longFormat) {
-      std::printf("%12lld %11d %11d  %s\n", static_cast<long long>(SizeOf(*element)),
+      std::printf("%12lld %11d %11d  %s\n", static_cast<long long>(RXM::kymf::EntrySize(*element)),
                   element->dataStart, element->dataEnd, element->name);
     } else {
       std::printf("%.69s\n", element->name);
@@ -319,10 +315,6 @@ int Cat(const std::string& archivePath, const std::string& entry) {
   return std::fflush(stdout) == 0 ? kSuccess : kFailure;
 }
 
-unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
-}
-
 int Verify(const std::string& archivePath) {
   int findings = 0;
   auto finding = [&](const std::string& text) {
@@ -341,9 +333,7 @@ int Verify(const std::string& archivePath) {
     Fail(archivePath, "not a KYMF archive");
     return kFailure;
   }
-  const std::int32_t count =
-      static_cast<std::int32_t>(static_cast<std::uint32_t>(header[4]) | header[5] << 8 |
-                                header[6] << 16 | static_cast<std::uint32_t>(header[7]) << 24);
+  const std::int32_t count = RXM::kymf::DecodeInt32(header + 4);
   file = nullptr;
   if (count < 0) {
     finding("entryCount " + std::to_string(count) + " is negative");
@@ -383,7 +373,7 @@ int Verify(const std::string& archivePath) {
     expectedStart = static_cast<std::int64_t>(element->dataEnd) + 1;
     std::string key = name;
     for (char& c : key)
-      c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+      c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
     const auto [it, inserted] = folded.emplace(key, name);
     if (!inserted)
       finding(where + ": name collides with " + it->second + " (letter case is ignored)");
