@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace testing_support {
 namespace {
@@ -19,14 +21,23 @@ __attribute__((format(printf, 1, 0))) std::string Vformat(const char* format, va
 
 }  // namespace
 
+// A new folder of a random name: create_directory is false when the name is
+// taken, so a clash only means another try.
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "rxmfiles-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) {
-    std::abort();
+  static std::mt19937_64 random(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "rxmfiles-%016llx", static_cast<unsigned long long>(random()));
+    std::error_code error;
+    if (std::filesystem::create_directory(base / name, error)) {
+      path = (base / name).generic_string();
+      return;
+    }
   }
-  path = buffer.data();
+  std::abort();
 }
 
 TempDir::~TempDir() {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "backends/ResourceBytes.h"
 #include "files/Registration.h"
 
 namespace {
@@ -86,6 +87,13 @@ bool ResourceFile::OpenFile(String name, String) {
   resourceSize = static_cast<std::uint32_t>(SizeofResource(module, foundResource));
   position = 0;
   data = static_cast<const std::uint8_t*>(LockResource(loadedResource));
+#if defined(_WIN32)
+  // A resource whose recorded size runs past what the module holds would be
+  // read out of bounds: it is not opened.
+  if (data != nullptr && !RXM::ResourceBytesReadable(data, resourceSize)) {
+    data = nullptr;
+  }
+#endif
   if (data == nullptr) {
     FreeResource(loadedResource);
   }

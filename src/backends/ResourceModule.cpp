@@ -1,5 +1,6 @@
 #include "backends/ResourceModule.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -8,7 +9,31 @@
 
 #if defined(_WIN32)
 
+#include "backends/ResourceBytes.h"
+
 namespace RXM {
+
+bool ResourceBytesReadable(const void* bytes, std::uint32_t size) {
+  if (bytes == nullptr) {
+    return false;
+  }
+  const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(bytes);
+  const std::uintptr_t end = begin + size;
+  if (end < begin) {
+    return false;
+  }
+  // One query per region of like pages, so a long resource costs few calls.
+  std::uintptr_t at = begin;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+        region.State != MEM_COMMIT || (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) {
+      return false;
+    }
+    at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+  }
+  return true;
+}
 
 HINSTANCE LoadResourceModule(const char* path) {
   return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -46,6 +71,9 @@ BOOL CALLBACK OnLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language
   info.size = found != nullptr ? SizeofResource(module, found) : 0;
   HGLOBAL loaded = found != nullptr ? LoadResource(module, found) : nullptr;
   info.bytes = loaded != nullptr ? static_cast<const std::uint8_t*>(LockResource(loaded)) : nullptr;
+  if (!ResourceBytesReadable(info.bytes, info.size)) {
+    info.bytes = nullptr;
+  }
   listing.visit(info, listing.context);
   ++listing.count;
   return TRUE;
@@ -61,10 +89,105 @@ BOOL CALLBACK OnType(HMODULE module, LPSTR type, LONG_PTR param) {
   return TRUE;
 }
 
+// Windows walks a module's resource tree without checking where its offsets
+// lead, so a hostile module would crash EnumResource*. Before they run, the
+// tree is walked here with every read checked: directories at the type and
+// name levels, data entries at the language level, and every name string.
+class TreeCheck {
+ public:
+  explicit TreeCheck(HINSTANCE module) {
+    // A module loaded as a data file is marked in its handle's low bits.
+    const auto* base = reinterpret_cast<const std::uint8_t*>(
+        reinterpret_cast<std::uintptr_t>(module) & ~static_cast<std::uintptr_t>(3));
+    IMAGE_DOS_HEADER dos;
+    if (!Copy(base, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) {
+      return;
+    }
+    const std::uint32_t headers = static_cast<std::uint32_t>(dos.e_lfanew);
+    IMAGE_NT_HEADERS32 nt32;
+    IMAGE_NT_HEADERS64 nt64;
+    IMAGE_DATA_DIRECTORY resources{};
+    if (!Copy(base, headers, nt32) || nt32.Signature != IMAGE_NT_SIGNATURE) {
+      return;
+    }
+    if (nt32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC) {
+      if (nt32.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE) {
+        return;
+      }
+      resources = nt32.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    } else if (nt32.OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+               Copy(base, headers, nt64)) {
+      if (nt64.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_RESOURCE) {
+        return;
+      }
+      resources = nt64.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
+    } else {
+      return;
+    }
+    if (resources.VirtualAddress == 0) {
+      safe = true;  // no resources: nothing to walk
+      return;
+    }
+    root = base + resources.VirtualAddress;
+    safe = Directory(0, 0);
+  }
+
+  bool Safe() const { return safe; }
+
+ private:
+  template <typename T>
+  static bool Copy(const std::uint8_t* base, std::uint32_t offset, T& out) {
+    if (!ResourceBytesReadable(base + offset, sizeof out)) {
+      return false;
+    }
+    std::memcpy(&out, base + offset, sizeof out);
+    return true;
+  }
+
+  // The directory at `offset` from the tree's root, at `level` (0: types,
+  // 1: names, 2: languages).
+  bool Directory(std::uint32_t offset, int level) const {
+    IMAGE_RESOURCE_DIRECTORY directory;
+    if (!Copy(root, offset, directory)) {
+      return false;
+    }
+    const std::uint32_t count =
+        std::uint32_t{directory.NumberOfNamedEntries} + directory.NumberOfIdEntries;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      IMAGE_RESOURCE_DIRECTORY_ENTRY entry;
+      if (!Copy(root, offset + sizeof directory + i * sizeof entry, entry)) {
+        return false;
+      }
+      if (entry.NameIsString && !NameString(entry.NameOffset)) {
+        return false;
+      }
+      const bool isDirectory = entry.DataIsDirectory != 0;
+      if (isDirectory != (level < 2)) {
+        return false;
+      }
+      IMAGE_RESOURCE_DATA_ENTRY data;
+      if (isDirectory ? !Directory(entry.OffsetToDirectory, level + 1)
+                      : !Copy(root, entry.OffsetToData, data)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool NameString(std::uint32_t offset) const {
+    WORD length = 0;
+    return Copy(root, offset, length) &&
+           ResourceBytesReadable(root + offset + sizeof length, length * 2u);
+  }
+
+  const std::uint8_t* root = nullptr;
+  bool safe = false;
+};
+
 }  // namespace
 
 int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context) {
-  if (module == nullptr) {
+  if (module == nullptr || !TreeCheck(module).Safe()) {
     return -1;
   }
   Listing listing{visit, context, 0, nullptr, nullptr};

@@ -60,7 +60,8 @@ struct ResourceInfo {
 
 // Calls `visit` once per resource (type, then name, then language, in the
 // order the module stores them) and returns the number visited; -1 when
-// `module` is not a loaded module.
+// `module` is not a loaded module or, on Windows, when its resource tree
+// leads outside the module (Windows itself would read it out of bounds).
 RXMFILES_API int ListResources(HINSTANCE module,
                                void (*visit)(const ResourceInfo& info, void* context),
                                void* context);

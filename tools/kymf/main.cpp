@@ -13,6 +13,7 @@
 #include <vector>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #define isatty _isatty
 #define fileno _fileno
@@ -23,6 +24,15 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Standard output for an entry's or a resource's bytes: on Windows it is put
+// in binary mode, or every LF written would become CR LF.
+std::FILE* BinaryStandardOutput() {
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);
+#endif
+  return stdout;
+}
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
@@ -307,12 +317,13 @@ int Cat(const std::string& archivePath, const std::string& entry) {
     Fail(archivePath, "no entry named " + entry);
     return kFailure;
   }
+  std::FILE* out = BinaryStandardOutput();
   char buffer[65536];
   unsigned int read = 0;
   while ((read = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    std::fwrite(buffer, 1, read, stdout);
+    std::fwrite(buffer, 1, read, out);
   }
-  return std::fflush(stdout) == 0 ? kSuccess : kFailure;
+  return std::fflush(out) == 0 ? kSuccess : kFailure;
 }
 
 int Verify(const std::string& archivePath) {
@@ -410,7 +421,7 @@ int Resources(const std::string& modulePath, const std::string& name, const std:
       Fail(modulePath, "no resource " + name + " of type " + type);
       result = kFailure;
     } else {
-      std::FILE* out = output.empty() ? stdout : std::fopen(output.c_str(), "wb");
+      std::FILE* out = output.empty() ? BinaryStandardOutput() : std::fopen(output.c_str(), "wb");
       if (out == nullptr) {
         Fail(output, "cannot be written");
         result = kFailure;
