@@ -183,14 +183,37 @@ TEST_F(DiskFileTest, FailedCloseKeepsTheFileReportedOpenButNeverTouchesTheStream
   EXPECT_FALSE(file->IsFileOpened());
 }
 
+// Windows opens with shared access (_SH_DENYNO): while one DiskFile holds a
+// file, another DiskFile and plain fopen can still open it to read and write.
 TEST_F(DiskFileTest, AFileHeldOpenCanBeOpenedAgainElsewhere) {
-  DiskFile writer;
-  ASSERT_TRUE(writer.OpenFile(dir.Path("shared").c_str(), "wb"));
-  writer.WriteData("xy", 1, 2);
-  std::fflush(writer.GetFilePointer());
+  const std::string path = dir.Path("shared");
+  DiskFile holder;
+  ASSERT_TRUE(holder.OpenFile(path.c_str(), "w+b"));
+  holder.WriteData("xy", 1, 2);
+  std::fflush(holder.GetFilePointer());
+
   DiskFile reader;
-  ASSERT_TRUE(reader.OpenFile(dir.Path("shared").c_str(), "rb"));
+  ASSERT_TRUE(reader.OpenFile(path.c_str(), "rb"));
   EXPECT_EQ(reader.GetFileSize(), 2u);
+  DiskFile updater;
+  ASSERT_TRUE(updater.OpenFile(path.c_str(), "r+b"));
+  updater.Seek(0, SEEK_END);
+  EXPECT_EQ(updater.WriteData("z", 1, 1), 1u);
+  EXPECT_TRUE(updater.CloseFile());
+
+  std::FILE* plain = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(plain, nullptr);
+  char read[3] = {};
+  EXPECT_EQ(std::fread(read, 1, 3, plain), 3u);
+  EXPECT_EQ(std::string(read, 3), "xyz");
+  std::fseek(plain, 0, SEEK_SET);
+  std::fputc('X', plain);
+  std::fclose(plain);
+
+  // The holder sees what the others wrote once it moves its position.
+  EXPECT_TRUE(holder.Seek(0, SEEK_SET));
+  EXPECT_EQ(holder.ReadData(read, 1, 3), 3u);
+  EXPECT_EQ(std::string(read, 3), "Xyz");
 }
 
 }  // namespace

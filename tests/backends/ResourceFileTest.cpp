@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -74,6 +75,26 @@ TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
   for (const auto& [name, expected] : ResourceLookupCases()) {
     EXPECT_EQ(Contents(name), expected) << name;
   }
+}
+
+// The module handle serves the resource functions themselves (on Windows the
+// system's, over a module that LoadLibraryExA mapped as a data file).
+TEST_P(ResourceFileTest, TheModuleAnswersTheResourceFunctionsDirectly) {
+  const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
+  for (const char* type : {"#10", rcdata}) {
+    HRSRC found = FindResourceA(module, "MYDATA", type);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(SizeofResource(module, found), 10u);
+    HGLOBAL loaded = LoadResource(module, found);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(std::string(static_cast<const char*>(LockResource(loaded)), 10), "0123456789");
+    FreeResource(loaded);
+  }
+  const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
+  HRSRC byId = FindResourceA(module, id123, rcdata);
+  ASSERT_NE(byId, nullptr);
+  EXPECT_EQ(SizeofResource(module, byId), 5u);
+  EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
 TEST_P(ResourceFileTest, ReadsWholeItemsAndClampsSeeks) {

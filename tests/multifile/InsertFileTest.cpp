@@ -151,6 +151,29 @@ TEST_F(InsertFileTest, AnArchiveOpenedThroughACallersFileIsReopenedFromDisk) {
   ASSERT_TRUE(archive->OpenFile("a", "rb"));
 }
 
+// Another holder of the archive keeps reading the old one. POSIX replaces a
+// file that is open elsewhere, and the holder reads the file it opened; on
+// Windows the open handle, which does not share deletion, stops the
+// replacement, so the insertion fails cleanly and changes nothing.
+TEST_F(InsertFileTest, WhileAnotherHandleHoldsTheArchive) {
+  ASSERT_TRUE(Insert("a", "abc"));
+  const Bytes before = ReadAll(archivePath);
+  MultiFile other(archivePath.c_str());
+  ASSERT_TRUE(other.OpenFile("a", "rb"));
+#if defined(_WIN32)
+  EXPECT_NE(Thrown([&] { Insert("b", "de"); }).find("Failed to replace the multi-file"),
+            std::string::npos);
+  ExpectUnchanged(before);
+  EXPECT_TRUE(archive->OpenFile("a", "rb"));
+#else
+  ASSERT_TRUE(Insert("b", "de"));
+  EXPECT_EQ(ReadAll(archivePath), Archive({{"a", "abc"}, {"b", "de"}}));
+#endif
+  char read[3] = {};
+  EXPECT_EQ(other.ReadData(read, 1, 3), 3u);
+  EXPECT_EQ(std::string(read, 3), "abc");
+}
+
 TEST_F(InsertFileTest, CopyFailuresThrowAndKeepTheOldArchive) {
   // An entry whose offsets run past the archive's end, and an empty one.
   for (const Bytes& broken : {[] {

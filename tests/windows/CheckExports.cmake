@@ -18,7 +18,8 @@ foreach(line IN LISTS lines)
   string(APPEND mangled "${name}\n")
 endforeach()
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/exports.mangled "${mangled}")
-execute_process(COMMAND ${CXXFILT} INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/exports.mangled
+# -n: the names have no leading underscore to strip (32-bit targets expect one).
+execute_process(COMMAND ${CXXFILT} -n INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/exports.mangled
                 OUTPUT_VARIABLE demangled COMMAND_ERROR_IS_FATAL ANY)
 string(REPLACE "\n" ";" exported "${demangled}")
 
