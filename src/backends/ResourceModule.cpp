@@ -145,8 +145,13 @@ class TreeCheck {
   }
 
   // The directory at `offset` from the tree's root, at `level` (0: types,
-  // 1: names, 2: languages).
-  bool Directory(std::uint32_t offset, int level) const {
+  // 1: names, 2: languages). A directory that two entries lead to is refused:
+  // no compiler writes one, and Windows would list all that lies under it
+  // once per entry, so a small module could list billions of resources.
+  bool Directory(std::uint32_t offset, int level) {
+    if (!walked.insert(offset).second) {
+      return false;
+    }
     IMAGE_RESOURCE_DIRECTORY directory;
     if (!Copy(root, offset, directory)) {
       return false;
@@ -182,6 +187,7 @@ class TreeCheck {
 
   const std::uint8_t* root = nullptr;
   bool safe = false;
+  std::set<std::uint32_t> walked;  // the offsets of the directories walked
 };
 
 }  // namespace
@@ -671,6 +677,10 @@ int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), v
     return 0;
   const Tree tree(*module);
   int visited = 0;
+  // A directory that an earlier entry already led to is not listed again: no
+  // compiler shares directories, and a hostile module that did could list
+  // each resource once per path to it, billions of times over.
+  std::set<std::uint32_t> listed = {0};
   std::uint32_t typeNamed = 0, typeTotal = 0;
   if (!tree.Entries(0, typeNamed, typeTotal))
     return 0;
@@ -678,13 +688,15 @@ int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), v
     std::uint32_t typeName = 0, typeTarget = 0, names = 0;
     tree.Entry(0, t, typeName, typeTarget);
     std::uint32_t nameNamed = 0, nameTotal = 0;
-    if (!tree.Kind(typeTarget, true, names) || !tree.Entries(names, nameNamed, nameTotal))
+    if (!tree.Kind(typeTarget, true, names) || !listed.insert(names).second ||
+        !tree.Entries(names, nameNamed, nameTotal)) {
       continue;
+    }
     for (std::uint32_t n = 0; n < nameTotal; ++n) {
       std::uint32_t name = 0, nameTarget = 0, languages = 0;
       tree.Entry(names, n, name, nameTarget);
       std::uint32_t languageNamed = 0, languageTotal = 0;
-      if (!tree.Kind(nameTarget, true, languages) ||
+      if (!tree.Kind(nameTarget, true, languages) || !listed.insert(languages).second ||
           !tree.Entries(languages, languageNamed, languageTotal)) {
         continue;
       }

@@ -337,4 +337,56 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
   EXPECT_FALSE(RXM::FreeResourceModule(nullptr));
 }
 
+// 65535 types leading to one name directory of 65535 names, all leading to
+// one language directory: a megabyte that, listed path by path, would be
+// 4 billion resources. The shared directories are listed once (on Windows,
+// where the system would walk every path, the listing is refused), and
+// looking a resource up is unaffected.
+TEST(HostileModuleTest, SharedDirectoriesAreNotListedOncePerPath) {
+  constexpr std::uint32_t kWide = 0xFFFF;
+  const std::uint32_t names = 16 + 8 * kWide, languages = names + 16 + 8 * kWide;
+  const std::uint32_t data = languages + 24, bytes = data + 16;
+  Bytes tree(bytes, 0);
+  auto put32 = [&](std::uint32_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+      tree[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
+  for (const auto& [directory, count, target] :
+       {std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>{0, kWide, 0x80000000u | names},
+        {names, kWide, 0x80000000u | languages},
+        {languages, 1, data}}) {
+    tree[directory + 14] = count & 0xFF;
+    tree[directory + 15] = static_cast<std::uint8_t>(count >> 8);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      put32(directory + 16 + 8 * i, directory == languages ? 0 : i + 1);
+      put32(directory + 20 + 8 * i, target);
+    }
+  }
+  put32(data, 0x1000 + bytes);
+  put32(data + 4, 4);
+  tree.insert(tree.end(), {'d', 'a', 't', 'a'});
+
+  TempDir dir;
+  WriteAll(dir.Path("wide.dll"), Module(tree));
+  HINSTANCE module = RXM::LoadResourceModule(dir.Path("wide.dll").c_str());
+  ASSERT_NE(module, nullptr);
+  {
+    ResourceFile file;
+    file.SetModule(module);
+    ASSERT_TRUE(file.OpenFile("#65535\n#7", "rb"));
+    EXPECT_EQ(file.GetFileSize(), 4u);
+  }
+  int visited = 0;
+  const int listed = RXM::ListResources(
+      module, [](const RXM::ResourceInfo&, void* count) { ++*static_cast<int*>(count); }, &visited);
+#if defined(_WIN32)
+  EXPECT_EQ(listed, -1);
+  EXPECT_EQ(visited, 0);
+#else
+  EXPECT_EQ(listed, 1);
+  EXPECT_EQ(visited, 1);
+#endif
+  EXPECT_TRUE(RXM::FreeResourceModule(module));
+}
+
 }  // namespace

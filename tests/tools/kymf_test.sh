@@ -125,6 +125,41 @@ expect "with its two entries" "[ \"\$(cat out.txt)\" = \"\$(printf 'a.txt\nb')\"
 check "missing resource" 1 "${kymf[@]}" resources "$modules/resources-i686.dll" NOPE '#10'
 check "not a module" 1 "${kymf[@]}" resources tree/a.txt
 
+# A module whose two types share one name directory: our reader lists the
+# resource once; Windows would walk it once per type, so there the listing is
+# refused with a message.
+/usr/bin/python3 - <<'PY'
+import struct
+def directory(entries):
+    return struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(entries)) + b"".join(
+        struct.pack("<II", i, t) for i, t in entries)
+names, languages, data = 32, 56, 80
+tree = (directory([(10, 0x80000000 | names), (11, 0x80000000 | names)]) +
+        directory([(1, 0x80000000 | languages)]) + directory([(0, data)]) +
+        struct.pack("<IIII", 0x1000 + 96, 4, 0, 0) + b"data")
+section = tree.ljust(0x200, b"\0")
+optional = bytearray(224)
+struct.pack_into("<H", optional, 0, 0x10B)
+struct.pack_into("<IIIHHHHHHIIIHH", optional, 28, 0x10000000, 0x1000, 0x200, 4, 0, 0, 0, 4, 0,
+                 0, 0x2000, 0x200, 0, 2)
+struct.pack_into("<I", optional, 92, 16)
+struct.pack_into("<II", optional, 96 + 16, 0x1000, len(tree))
+header = (b"MZ".ljust(0x3C, b"\0") + struct.pack("<I", 0x40) + b"PE\0\0" +
+          struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x2102) + bytes(optional) +
+          struct.pack("<8sIIIIIIHHI", b".rsrc", len(tree), 0x1000, 0x200, 0x200, 0, 0, 0, 0,
+                      0x40000040))
+open("shared.dll", "wb").write(header.ljust(0x200, b"\0") + section)
+PY
+if [ ${#kymf[@]} -gt 1 ]; then  # a Windows kymf.exe
+  check "shared directories refused" 1 "${kymf[@]}" resources shared.dll
+  expect "says why" "grep -q 'resource tree leads outside the module' err.txt"
+else
+  check "shared directories listed once" 0 "${kymf[@]}" resources shared.dll
+  expect "one resource" "[ \$(grep -c '^#1[01] ' out.txt) -eq 1 ]"
+fi
+check "a resource under shared directories" 0 "${kymf[@]}" resources shared.dll '#1' '#11' -o shared.bin
+expect "is read" "[ \"\$(cat shared.bin)\" = data ]"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

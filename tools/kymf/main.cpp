@@ -408,12 +408,17 @@ int Resources(const std::string& modulePath, const std::string& name, const std:
   int result = kSuccess;
   if (name.empty()) {
     std::printf("%-16s %-24s %8s %10s\n", "TYPE", "NAME", "LANGUAGE", "SIZE");
-    RXM::ListResources(
+    const int listed = RXM::ListResources(
         module,
         [](const RXM::ResourceInfo& info, void*) {
           std::printf("%-16s %-24s %#8x %10u\n", info.type, info.name, info.language, info.size);
         },
         nullptr);
+    if (listed < 0) {
+      Fail(modulePath,
+           "its resources cannot be listed: the resource tree leads outside the module");
+      result = kFailure;
+    }
   } else {
     Pointer<ResourceFile> file(new ResourceFile());
     file->SetModule(module);
