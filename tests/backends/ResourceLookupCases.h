@@ -1,7 +1,7 @@
 // The resource lookups of the test modules and what each must find: the
-// contents of the resource, or "<none>". Shared by the tests on Linux (our
-// reader of PE images) and the check run under Windows (the real Win32
-// functions), so both answer the same table.
+// contents of the resource, or "<none>". ResourceFileTest runs them through
+// the library's reader of PE images on Linux and through the real Win32
+// functions on Windows, so both answer this one table.
 #ifndef RXMFILES_TESTS_BACKENDS_RESOURCELOOKUPCASES_H
 #define RXMFILES_TESTS_BACKENDS_RESOURCELOOKUPCASES_H
 
