@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -66,6 +67,26 @@ bool Exists(const std::string& path) {
 
 Bytes BytesOf(const std::string& text) {
   return Bytes(text.begin(), text.end());
+}
+
+Bytes LittleEndian(std::uint32_t value, int width) {
+  Bytes bytes(static_cast<std::size_t>(width));
+  for (int i = 0; i < width; ++i) {
+    bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  return bytes;
+}
+
+void Put(Bytes& bytes, std::size_t at, const Bytes& patch) {
+  if (bytes.size() < at + patch.size()) {
+    bytes.resize(at + patch.size(), 0);
+  }
+  std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+Bytes With(Bytes bytes, std::size_t at, const Bytes& patch) {
+  Put(bytes, at, patch);
+  return bytes;
 }
 
 void RecordingDebugger::Print(const char* format, ...) {

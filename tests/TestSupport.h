@@ -35,6 +35,13 @@ void WriteAll(const std::string& path, const std::string& text);
 bool Exists(const std::string& path);
 Bytes BytesOf(const std::string& text);
 
+// Binary images made byte by byte: `value`'s low `width` bytes, least
+// significant first; `patch` written over `bytes` at `at`, which grow to hold
+// it; and a copy of `bytes` so patched.
+Bytes LittleEndian(std::uint32_t value, int width = 4);
+void Put(Bytes& bytes, std::size_t at, const Bytes& patch);
+Bytes With(Bytes bytes, std::size_t at, const Bytes& patch);
+
 // Collects what the library prints, and installs itself for its lifetime.
 class RecordingDebugger : public Debugger {
  public:

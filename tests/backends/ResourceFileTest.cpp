@@ -177,16 +177,9 @@ INSTANTIATE_TEST_SUITE_P(Modules, ResourceFileTest, testing::Values("i686", "x86
 Bytes Module(const Bytes& section, std::uint32_t resourceRva = 0x1000) {
   const std::uint32_t raw = static_cast<std::uint32_t>((section.size() + 0x1FF) & ~0x1FFu);
   Bytes image(0x200 + raw, 0);
-  for (std::size_t i = 0; i < section.size(); ++i)
-    image[0x200 + i] = section[i];
-  auto put16 = [&](std::size_t at, std::uint16_t v) {
-    image[at] = v & 0xFF;
-    image[at + 1] = v >> 8;
-  };
-  auto put32 = [&](std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      image[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
+  Put(image, 0x200, section);
+  auto put16 = [&](std::size_t at, std::uint16_t v) { Put(image, at, LittleEndian(v, 2)); };
+  auto put32 = [&](std::size_t at, std::uint32_t v) { Put(image, at, LittleEndian(v)); };
   constexpr std::size_t optional = 0x58;
   put16(0, 0x5A4D);
   put32(0x3C, 0x40);
@@ -218,13 +211,9 @@ Bytes Module(const Bytes& section, std::uint32_t resourceRva = 0x1000) {
 
 // A directory of one ID entry.
 void Directory(Bytes& tree, std::size_t at, std::uint16_t id, std::uint32_t target) {
-  if (tree.size() < at + 24)
-    tree.resize(at + 24, 0);
-  tree[at + 14] = 1;
-  for (int i = 0; i < 2; ++i)
-    tree[at + 16 + i] = static_cast<std::uint8_t>(id >> (8 * i));
-  for (int i = 0; i < 4; ++i)
-    tree[at + 20 + i] = static_cast<std::uint8_t>(target >> (8 * i));
+  Put(tree, at + 14, LittleEndian(1, 2));
+  Put(tree, at + 16, LittleEndian(id, 2));
+  Put(tree, at + 20, LittleEndian(target));
 }
 
 // Type #10 -> name #1 -> language 0 -> a data entry of `size` bytes at `rva`.
@@ -233,12 +222,9 @@ Bytes Tree(std::uint32_t rva, std::uint32_t size) {
   Directory(tree, 0, 10, 0x80000000u | 24);
   Directory(tree, 24, 1, 0x80000000u | 48);
   Directory(tree, 48, 0, 72);
-  tree.resize(96, 0);
-  for (int i = 0; i < 4; ++i) {
-    tree[72 + i] = static_cast<std::uint8_t>(rva >> (8 * i));
-    tree[76 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-  }
-  tree.insert(tree.end(), {'d', 'a', 't', 'a'});
+  Put(tree, 72, LittleEndian(rva));
+  Put(tree, 76, LittleEndian(size));
+  Put(tree, 96, BytesOf("data"));
   return tree;
 }
 
@@ -269,35 +255,10 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
       {"empty file", {}, false, ""},
       {"truncated DOS header", Bytes(good.begin(), good.begin() + 40), false, ""},
       {"truncated PE header", Bytes(good.begin(), good.begin() + 0x60), false, ""},
-      {"no MZ",
-       [&] {
-         Bytes b = good;
-         b[0] = 'X';
-         return b;
-       }(),
-       false, ""},
-      {"e_lfanew past the end",
-       [&] {
-         Bytes b = good;
-         b[0x3C] = 0xFF;
-         b[0x3F] = 0x7F;
-         return b;
-       }(),
-       false, ""},
-      {"unknown optional magic",
-       [&] {
-         Bytes b = good;
-         b[0x58] = 0x07;
-         return b;
-       }(),
-       false, ""},
-      {"sections past the end",
-       [&] {
-         Bytes b = good;
-         b[0x46] = 0xFF;
-         return b;
-       }(),
-       false, ""},
+      {"no MZ", With(good, 0, {'X'}), false, ""},
+      {"e_lfanew past the end", With(good, 0x3C, LittleEndian(0x7F0000FF)), false, ""},
+      {"unknown optional magic", With(good, 0x58, {0x07}), false, ""},
+      {"sections past the end", With(good, 0x46, {0xFF}), false, ""},
       {"resource RVA outside every section", Module(Tree(0x1000 + 96, 4), 0x9000), true, "<none>"},
       {"data RVA outside every section", Module(Tree(0x7000, 4)), true, "<none>"},
       {"data size past the file", Module(Tree(0x1000 + 96, 0x7FFFFFFF)), true, "<none>"},
@@ -347,24 +308,19 @@ TEST(HostileModuleTest, SharedDirectoriesAreNotListedOncePerPath) {
   const std::uint32_t names = 16 + 8 * kWide, languages = names + 16 + 8 * kWide;
   const std::uint32_t data = languages + 24, bytes = data + 16;
   Bytes tree(bytes, 0);
-  auto put32 = [&](std::uint32_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-      tree[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-  };
   for (const auto& [directory, count, target] :
        {std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>{0, kWide, 0x80000000u | names},
         {names, kWide, 0x80000000u | languages},
         {languages, 1, data}}) {
-    tree[directory + 14] = count & 0xFF;
-    tree[directory + 15] = static_cast<std::uint8_t>(count >> 8);
+    Put(tree, directory + 14, LittleEndian(count, 2));
     for (std::uint32_t i = 0; i < count; ++i) {
-      put32(directory + 16 + 8 * i, directory == languages ? 0 : i + 1);
-      put32(directory + 20 + 8 * i, target);
+      Put(tree, directory + 16 + 8 * i, LittleEndian(directory == languages ? 0 : i + 1));
+      Put(tree, directory + 20 + 8 * i, LittleEndian(target));
     }
   }
-  put32(data, 0x1000 + bytes);
-  put32(data + 4, 4);
-  tree.insert(tree.end(), {'d', 'a', 't', 'a'});
+  Put(tree, data, LittleEndian(0x1000 + bytes));
+  Put(tree, data + 4, LittleEndian(4));
+  Put(tree, bytes, BytesOf("data"));
 
   TempDir dir;
   WriteAll(dir.Path("wide.dll"), Module(tree));

@@ -21,19 +21,13 @@ inline Bytes Record(const std::string& name, std::int32_t dataStart, std::int32_
   for (std::size_t i = 0; i < name.size() && i < 70; ++i) {
     record[i] = static_cast<std::uint8_t>(name[i]);
   }
-  for (int i = 0; i < 4; ++i) {
-    record[72 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(dataStart) >> (8 * i));
-    record[76 + i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(dataEnd) >> (8 * i));
-  }
+  Put(record, 72, LittleEndian(static_cast<std::uint32_t>(dataStart)));
+  Put(record, 76, LittleEndian(static_cast<std::uint32_t>(dataEnd)));
   return record;
 }
 
 inline Bytes Header(std::int32_t count) {
-  Bytes header = {'K', 'Y', 'M', 'F'};
-  for (int i = 0; i < 4; ++i) {
-    header.push_back(static_cast<std::uint8_t>(static_cast<std::uint32_t>(count) >> (8 * i)));
-  }
-  return header;
+  return With({'K', 'Y', 'M', 'F'}, 4, LittleEndian(static_cast<std::uint32_t>(count)));
 }
 
 // A well-formed archive: header, records, data back to back.

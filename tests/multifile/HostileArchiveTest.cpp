@@ -27,18 +27,8 @@ struct Hostile {
   std::vector<std::string> reads;
 };
 
-Bytes With(Bytes bytes, std::size_t at, const Bytes& patch) {
-  if (bytes.size() < at + patch.size())
-    bytes.resize(at + patch.size(), 0);
-  std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-  return bytes;
-}
-
 Bytes Int32(std::int32_t value) {
-  Bytes out(4);
-  for (int i = 0; i < 4; ++i)
-    out[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
-  return out;
+  return LittleEndian(static_cast<std::uint32_t>(value));
 }
 
 // An archive with records given as (name, dataStart, dataEnd) and `data`
