@@ -4,6 +4,8 @@
 #ifndef RXMFILES_TESTS_TESTSUPPORT_H
 #define RXMFILES_TESTS_TESTSUPPORT_H
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,6 +43,21 @@ Bytes BytesOf(const std::string& text);
 Bytes LittleEndian(std::uint32_t value, int width = 4);
 void Put(Bytes& bytes, std::size_t at, const Bytes& patch);
 Bytes With(Bytes bytes, std::size_t at, const Bytes& patch);
+
+// Runs `action`, which must throw the library's Exception*; returns its
+// message (and deletes it), or fails the test if nothing was thrown.
+template <class F>
+std::string Thrown(F action) {
+  try {
+    action();
+  } catch (Exception* e) {
+    std::string text = e->GetText();
+    delete e;
+    return text;
+  }
+  ADD_FAILURE() << "nothing was thrown";
+  return "";
+}
 
 // Collects what the library prints, and installs itself for its lifetime.
 class RecordingDebugger : public Debugger {

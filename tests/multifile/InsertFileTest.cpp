@@ -13,12 +13,6 @@ namespace {
 
 using namespace testing_support;
 
-std::string Message(Exception* e) {
-  std::string text = e->GetText();
-  delete e;
-  return text;
-}
-
 class InsertFileTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -33,17 +27,6 @@ class InsertFileTest : public testing::Test {
   }
   bool Insert(const std::string& name, const std::string& data) {
     return archive->InsertFile(Pointer<KYFile>(), Input(name, data).c_str(), name.c_str());
-  }
-  // Runs `insert`, which must throw; returns the message.
-  template <class F>
-  std::string Thrown(F insert) {
-    try {
-      insert();
-    } catch (Exception* e) {
-      return Message(e);
-    }
-    ADD_FAILURE() << "nothing was thrown";
-    return "";
   }
   // The archive is open on exactly these bytes, and no temporary file is left.
   void ExpectUnchanged(const Bytes& bytes, bool temporaryLeft = false) {
