@@ -1,0 +1,59 @@
+#include "files/Status.h"
+
+namespace RXM {
+
+const char* Describe(ErrorCode code) {
+  switch (code) {
+    case ErrorCode::kOk:
+      return "success";
+    case ErrorCode::kNoSuchFile:
+      return "no such file";
+    case ErrorCode::kIsAFolder:
+      return "is a folder";
+    case ErrorCode::kCannotOpen:
+      return "cannot be opened";
+    case ErrorCode::kNotAnArchive:
+      return "not a KYMF archive";
+    case ErrorCode::kCountBeyondFile:
+      return "entry count beyond the file";
+    case ErrorCode::kShortRecord:
+      return "directory record cut short";
+    case ErrorCode::kUnterminatedName:
+      return "entry name without its NUL";
+    case ErrorCode::kTruncated:
+      return "truncated";
+    case ErrorCode::kNoSuchEntry:
+      return "no such entry";
+    case ErrorCode::kNotOpen:
+      return "not open";
+    case ErrorCode::kNameTooLong:
+      return "name longer than 69 characters";
+    case ErrorCode::kNameRefused:
+      return "name refused";
+    case ErrorCode::kAlreadyExists:
+      return "already exists";
+    case ErrorCode::kEmptyInput:
+      return "empty input";
+    case ErrorCode::kInputChanged:
+      return "input changed while it was copied";
+    case ErrorCode::kTooLarge:
+      return "archive would exceed 2,147,483,647 bytes";
+    case ErrorCode::kReadFailed:
+      return "read failed";
+    case ErrorCode::kWriteFailed:
+      return "write failed";
+    case ErrorCode::kReplaceFailed:
+      return "cannot replace the archive";
+    case ErrorCode::kNoMemory:
+      return "not enough memory";
+    case ErrorCode::kNotAModule:
+      return "not a Windows module";
+    case ErrorCode::kDamagedModule:
+      return "damaged Windows module";
+    case ErrorCode::kNoSuchResource:
+      return "no such resource";
+  }
+  return "unknown error";
+}
+
+}  // namespace RXM

@@ -1,0 +1,77 @@
+// Why an operation failed: a code a program can branch on, and a message for
+// people that names the file concerned.
+//
+// Objects that can fail for more than one reason keep the Status of their
+// last such operation (MultiFile::GetStatus, MultiFileWriter::GetStatus, ...);
+// there is no global error state. The operation's own result (a bool, a
+// count, a thrown Exception, a debugger line) is unchanged: the Status is the
+// reason beside it. Callers branch on GetCode() and show GetMessage(); they
+// never parse the message.
+#ifndef RXMFILES_FILES_STATUS_H
+#define RXMFILES_FILES_STATUS_H
+
+#include <cstdint>
+#include <string>
+
+#include "framework/Export.h"
+
+namespace RXM {
+
+enum class ErrorCode : int {
+  kOk = 0,
+  // Opening a file on disk.
+  kNoSuchFile,    // nothing exists under the name
+  kIsAFolder,     // the name is a folder, where a file was wanted
+  kCannotOpen,    // it exists but the system refused it (the message says why)
+  // Reading an archive.
+  kNotAnArchive,      // shorter than its header, or no "KYMF" magic
+  kCountBeyondFile,   // the entry count is negative or needs more than the file holds
+  kShortRecord,       // the file ends inside a directory record
+  kUnterminatedName,  // a record's name has no NUL in its 70 bytes
+  kTruncated,         // an entry's data lie (partly) past the end of the file
+  kNoSuchEntry,       // no record has the name asked for
+  kNotOpen,           // the object has no archive or entry open
+  // Naming and inserting.
+  kNameTooLong,     // more than 69 characters
+  kNameRefused,     // empty, absolute, "..", a drive letter, a backslash, a control character
+  kAlreadyExists,   // an entry of that name is in the archive already
+  kEmptyInput,      // the input holds no bytes where some were required
+  kInputChanged,    // an input grew or shrank while it was copied
+  kTooLarge,        // the archive would exceed 2,147,483,647 bytes
+  kReadFailed,      // an input or the archive could not be read
+  kWriteFailed,     // the new archive (its temporary file) could not be written
+  kReplaceFailed,   // the new archive could not be put in the old one's place
+  kNoMemory,        // a buffer could not be allocated
+  // Windows modules.
+  kNotAModule,      // not a PE image
+  kDamagedModule,   // a PE image whose headers or resource tree are broken
+  kNoSuchResource,  // the module has no resource of that name and type
+};
+
+// A short stable name of the code ("no such file", "not a KYMF archive", ...),
+// the same text for the same cause everywhere.
+RXMFILES_API const char* Describe(ErrorCode code);
+
+class RXMFILES_API Status {
+ public:
+  // Success.
+  Status() = default;
+  // A failure; `message` says it for people and names the file.
+  Status(ErrorCode code, std::string message) : code(code), message(std::move(message)) {}
+
+  static Status Ok() { return Status(); }
+
+  bool IsOk() const { return code == ErrorCode::kOk; }
+  ErrorCode GetCode() const { return code; }
+  // "" on success; otherwise the file, then the reason, e.g.
+  // "game.kymf: truncated at byte 1032".
+  const char* GetMessage() const { return message.c_str(); }
+
+ private:
+  ErrorCode code = ErrorCode::kOk;
+  std::string message;
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_FILES_STATUS_H
