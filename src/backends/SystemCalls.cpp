@@ -1,5 +1,6 @@
 #include "backends/SystemCalls.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -73,8 +75,91 @@ void* Allocate(std::size_t size) {
   return std::malloc(size);
 }
 
-const SystemCalls kReal = {Open,    std::fwrite,     std::fflush, Sync,    std::fclose,
-                           Replace, SyncDirectoryOf, Remove,      Allocate};
+int Inspect(const char* path, FileInfo* info) {
+  *info = FileInfo();
+#if defined(_WIN32)
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return 0;
+    }
+    info->error = error == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return -1;
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info->kind = FileKind::kFolder;
+  } else {
+    info->kind = FileKind::kFile;
+    info->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return 0;
+#else
+  struct stat status;
+  if (::stat(path, &status) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return 0;
+    }
+    info->error = errno;
+    return -1;
+  }
+  if (S_ISDIR(status.st_mode)) {
+    info->kind = FileKind::kFolder;
+  } else if (S_ISREG(status.st_mode)) {
+    info->kind = FileKind::kFile;
+    info->size = static_cast<std::uint64_t>(status.st_size);
+  } else {
+    info->kind = FileKind::kOther;
+  }
+  return 0;
+#endif
+}
+
+Handle OpenForReading(const char* path) {
+#if defined(_WIN32)
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoHandle : reinterpret_cast<Handle>(handle);
+#else
+  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+  return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);
+#endif
+}
+
+std::int64_t ReadAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) {
+#if defined(_WIN32)
+  // An OVERLAPPED offset on a handle opened without FILE_FLAG_OVERLAPPED is a
+  // synchronous read at that offset; the handle's own position is not used.
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD wanted = size > 0x7fffffffu ? 0x7fffffffu : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!ReadFile(reinterpret_cast<HANDLE>(handle), buffer, wanted, &got, &at)) {
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  }
+  return got;
+#else
+  ssize_t got;
+  do {
+    got = ::pread(static_cast<int>(handle), buffer, size, static_cast<off_t>(offset));
+  } while (got < 0 && errno == EINTR);
+  return got;
+#endif
+}
+
+int CloseReader(Handle handle) {
+#if defined(_WIN32)
+  return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
+#else
+  return ::close(static_cast<int>(handle));
+#endif
+}
+
+const SystemCalls kReal = {Open,    std::fwrite,     std::fflush, Sync,      std::fclose,
+                           Replace, SyncDirectoryOf, Remove,      Allocate,  std::fread,
+                           Inspect, OpenForReading,  ReadAt,      CloseReader};
 
 }  // namespace
 

@@ -8,10 +8,25 @@
 #define RXMFILES_BACKENDS_SYSTEMCALLS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 namespace RXM {
 namespace sys {
+
+// What is found under a name.
+enum class FileKind { kMissing, kFile, kFolder, kOther };
+
+struct FileInfo {
+  FileKind kind = FileKind::kMissing;
+  std::uint64_t size = 0;  // bytes, for a file
+  int error = 0;           // the system's error number when the name could not be examined
+};
+
+// A file opened for positional reads only: a descriptor on POSIX, a HANDLE
+// on Windows; kNoHandle when the open failed.
+using Handle = std::intptr_t;
+constexpr Handle kNoHandle = -1;
 
 struct SystemCalls {
   // fopen; on Windows _fsopen with shared access, so that a file held open can
@@ -29,6 +44,19 @@ struct SystemCalls {
   int (*syncDirectoryOf)(const char* path);
   int (*remove)(const char* path);
   void* (*allocate)(std::size_t size);
+  std::size_t (*read)(void* buffer, std::size_t size, std::size_t count, std::FILE* stream);
+  // Examines `path` without opening it (following a final symlink); 0 when
+  // `info` was filled in (kind kMissing for a name that does not exist), -1
+  // with info->error set otherwise.
+  int (*inspect)(const char* path, FileInfo* info);
+  // Opens `path` for reading only, shared with every other reader and writer
+  // (and, on Windows, with deletion and renaming).
+  Handle (*openForReading)(const char* path);
+  // Reads up to `size` bytes at `offset` without any file position of its
+  // own, so that any number of threads may read one handle at once; the bytes
+  // read (fewer at the end of the file), or -1.
+  std::int64_t (*readAt)(Handle handle, void* buffer, std::size_t size, std::uint64_t offset);
+  int (*closeHandle)(Handle handle);
 };
 
 // The table in use. Tests replace entries and restore the saved table.
