@@ -12,6 +12,7 @@
 #include "framework/String.h"
 
 #include "files/KYFile.h"
+#include "files/SafeName.h"
 #include "files/Status.h"
 #include "files/StringSerialization.h"
 

@@ -1,0 +1,83 @@
+#include "files/SafeName.h"
+
+#include <cstring>
+
+namespace RXM {
+namespace {
+
+bool IsLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// The fault of one "/"-free component.
+NameFault CheckComponent(const char* begin, std::size_t length) {
+  if (length == 0 || (length == 1 && begin[0] == '.')) {
+    return NameFault::kDotComponent;
+  }
+  if (length == 2 && begin[0] == '.' && begin[1] == '.') {
+    return NameFault::kParentComponent;
+  }
+  return NameFault::kNone;
+}
+
+}  // namespace
+
+NameFault CheckSafeName(const char* name, std::size_t length) {
+  if (length == 0) {
+    return NameFault::kEmpty;
+  }
+  if (name[0] == '/') {
+    return NameFault::kAbsolute;
+  }
+  if (length >= 2 && IsLetter(name[0]) && name[1] == ':') {
+    return NameFault::kDriveLetter;
+  }
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(name[i]);
+    if (byte < 0x20 || byte == 0x7f) {
+      return NameFault::kControlCharacter;
+    }
+    if (byte == '\\') {
+      return NameFault::kBackslash;
+    }
+  }
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= length; ++i) {
+    if (i == length || name[i] == '/') {
+      const NameFault fault = CheckComponent(name + start, i - start);
+      if (fault != NameFault::kNone) {
+        return fault;
+      }
+      start = i + 1;
+    }
+  }
+  return NameFault::kNone;
+}
+
+NameFault CheckSafeName(const char* name) {
+  return CheckSafeName(name, std::strlen(name));
+}
+
+const char* DescribeNameFault(NameFault fault) {
+  switch (fault) {
+    case NameFault::kNone:
+      return "is safe";
+    case NameFault::kEmpty:
+      return "is empty";
+    case NameFault::kAbsolute:
+      return "is absolute";
+    case NameFault::kDriveLetter:
+      return "begins with a drive letter";
+    case NameFault::kBackslash:
+      return "holds a backslash";
+    case NameFault::kParentComponent:
+      return "has a \"..\" component";
+    case NameFault::kDotComponent:
+      return "has an empty or \".\" component";
+    case NameFault::kControlCharacter:
+      return "holds a control character";
+  }
+  return "is unsafe";
+}
+
+}  // namespace RXM
