@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "framework/Export.h"
 
@@ -57,7 +58,7 @@ class RXMFILES_API Status {
   // Success.
   Status() = default;
   // A failure; `message` says it for people and names the file.
-  Status(ErrorCode code, std::string message) : code(code), message(std::move(message)) {}
+  Status(ErrorCode failure, std::string text) : code(failure), message(std::move(text)) {}
 
   static Status Ok() { return Status(); }
 
