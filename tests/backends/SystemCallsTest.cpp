@@ -47,4 +47,40 @@ TEST(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
   EXPECT_FALSE(Exists(dir.Path("created")));
 }
 
+TEST(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
+  TempDir dir;
+  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+  WriteAll(dir.Path("f"), std::string("12345"));
+  RXM::sys::FileInfo info;
+  ASSERT_EQ(calls.inspect(dir.Path("f").c_str(), &info), 0);
+  EXPECT_EQ(info.kind, RXM::sys::FileKind::kFile);
+  EXPECT_EQ(info.size, 5u);
+  ASSERT_EQ(calls.inspect(dir.Path("").c_str(), &info), 0);
+  EXPECT_EQ(info.kind, RXM::sys::FileKind::kFolder);
+  ASSERT_EQ(calls.inspect(dir.Path("missing").c_str(), &info), 0);
+  EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
+  ASSERT_EQ(calls.inspect(dir.Path("missing/below").c_str(), &info), 0);
+  EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
+}
+
+TEST(SystemCallsTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
+  TempDir dir;
+  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+  WriteAll(dir.Path("f"), std::string("0123456789"));
+  EXPECT_EQ(calls.openForReading(dir.Path("missing").c_str()), RXM::sys::kNoHandle);
+  const RXM::sys::Handle handle = calls.openForReading(dir.Path("f").c_str());
+  ASSERT_NE(handle, RXM::sys::kNoHandle);
+  char buffer[8] = {};
+  EXPECT_EQ(calls.readAt(handle, buffer, 3, 7), 3);
+  EXPECT_EQ(std::string(buffer, 3), "789");
+  // No position is kept: the same offset reads the same bytes again.
+  EXPECT_EQ(calls.readAt(handle, buffer, 4, 2), 4);
+  EXPECT_EQ(calls.readAt(handle, buffer + 4, 4, 2), 4);
+  EXPECT_EQ(std::string(buffer, 8), "23452345");
+  EXPECT_EQ(calls.readAt(handle, buffer, 8, 8), 2);
+  EXPECT_EQ(calls.readAt(handle, buffer, 8, 10), 0);
+  EXPECT_EQ(calls.readAt(handle, buffer, 8, 1000), 0);
+  EXPECT_EQ(calls.closeHandle(handle), 0);
+}
+
 }  // namespace

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "files/SafeName.h"
+
+namespace {
+
+using RXM::NameFault;
+
+struct NameCase {
+  std::string name;
+  NameFault fault;
+};
+
+class SafeNameTest : public testing::TestWithParam<NameCase> {};
+
+TEST_P(SafeNameTest, GivesTheFirstFaultOfTheName) {
+  const NameCase& c = GetParam();
+  EXPECT_EQ(RXM::CheckSafeName(c.name.data(), c.name.size()), c.fault) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SafeNameTest,
+    testing::Values(NameCase{"a.txt", NameFault::kNone}, NameCase{"dir/sub/a", NameFault::kNone},
+                    NameCase{"..a/b..", NameFault::kNone}, NameCase{"a:b", NameFault::kNone},
+                    NameCase{"\xc3\xa9t\xc3\xa9", NameFault::kNone},
+                    NameCase{"", NameFault::kEmpty}, NameCase{"/abs", NameFault::kAbsolute},
+                    NameCase{"C:x", NameFault::kDriveLetter},
+                    NameCase{"c:/x", NameFault::kDriveLetter},
+                    NameCase{"a\\b", NameFault::kBackslash},
+                    NameCase{"..", NameFault::kParentComponent},
+                    NameCase{"../evil", NameFault::kParentComponent},
+                    NameCase{"a/../../x", NameFault::kParentComponent},
+                    NameCase{"a/..", NameFault::kParentComponent},
+                    NameCase{".", NameFault::kDotComponent},
+                    NameCase{"a/./b", NameFault::kDotComponent},
+                    NameCase{"a//b", NameFault::kDotComponent},
+                    NameCase{"a/", NameFault::kDotComponent},
+                    NameCase{std::string("a\0b", 3), NameFault::kControlCharacter},
+                    NameCase{"a\nb", NameFault::kControlCharacter},
+                    NameCase{"\x1b[31m", NameFault::kControlCharacter},
+                    NameCase{"del\x7f", NameFault::kControlCharacter}));
+
+TEST(SafeNameDescriptionTest, EveryFaultHasItsOwnReason) {
+  const NameFault faults[] = {NameFault::kEmpty,           NameFault::kAbsolute,
+                              NameFault::kDriveLetter,     NameFault::kBackslash,
+                              NameFault::kParentComponent, NameFault::kDotComponent,
+                              NameFault::kControlCharacter};
+  for (NameFault a : faults) {
+    for (NameFault b : faults) {
+      if (a != b) {
+        EXPECT_STRNE(RXM::DescribeNameFault(a), RXM::DescribeNameFault(b));
+      }
+    }
+  }
+}
+
+}  // namespace
