@@ -22,7 +22,7 @@ done
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$work"
+cd "$work" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 kymf() {  # kymf BUILD ARGS...: the build's kymf, output kept in BUILD.out
