@@ -6,10 +6,17 @@
 #   same_bytes.sh LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD
 # Exits 77 (skipped) when a build is missing, 1 when anything differs.
 set -u
-linux_kymf=$1
+if [ $# -ne 3 ]; then
+  echo "usage: $0 LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD" >&2
+  exit 2
+fi
+# Absolute, since the work happens in a folder of its own.
+linux_kymf=$(realpath -m "$1")
+x86_64=$(realpath -m "$2")
+i686=$(realpath -m "$3")
 declare -A tool=([linux]="$linux_kymf"
-                 [x86_64]="$2/wine-run $2/bin/kymf.exe"
-                 [i686]="$3/wine-run $3/bin/kymf.exe")
+                 [x86_64]="$x86_64/wine-run $x86_64/bin/kymf.exe"
+                 [i686]="$i686/wine-run $i686/bin/kymf.exe")
 builds=(linux x86_64 i686)
 for build in "${builds[@]}"; do
   for file in ${tool[$build]}; do
