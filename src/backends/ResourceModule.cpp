@@ -59,19 +59,26 @@ bool LaidOutAsFile(HINSTANCE module) {
   return (reinterpret_cast<std::uintptr_t>(module) & 3) == 1;
 }
 
-// Whether the module's optional header is of the other width than this
-// process (PE32+ in a 32-bit process, PE32 in a 64-bit one).
-bool OfTheOtherWidth(HINSTANCE module) {
-  const std::uint8_t* base = ModuleBase(module);
-  IMAGE_DOS_HEADER dos;
-  IMAGE_NT_HEADERS32 nt;
-  if (!Copy(base, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
-      !Copy(base, static_cast<std::uint32_t>(dos.e_lfanew), nt) ||
-      nt.Signature != IMAGE_NT_SIGNATURE) {
+// Whether this is a 32-bit process and the module a 64-bit one whose headers
+// and section table are all there.
+bool SixtyFourBitInAThirtyTwoBitProcess(HINSTANCE module) {
+  if (sizeof(void*) != 4) {
     return false;
   }
-  return nt.OptionalHeader.Magic ==
-         (sizeof(void*) == 8 ? IMAGE_NT_OPTIONAL_HDR32_MAGIC : IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+  const std::uint8_t* base = ModuleBase(module);
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS64 nt;
+  if (!Copy(base, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
+      !Copy(base, static_cast<std::uint32_t>(dos.e_lfanew), nt) ||
+      nt.Signature != IMAGE_NT_SIGNATURE ||
+      nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    return false;
+  }
+  const std::uint32_t table = static_cast<std::uint32_t>(dos.e_lfanew) + 4 + sizeof nt.FileHeader +
+                              nt.FileHeader.SizeOfOptionalHeader;
+  return ResourceBytesReadable(
+      base + table,
+      static_cast<std::uint32_t>(nt.FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER)));
 }
 
 }  // namespace
@@ -86,7 +93,7 @@ HINSTANCE LoadResourceModule(const char* path) {
   // is read as its file lies on disk, which the resource functions also
   // serve; every other module that the system refused stays refused.
   module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (module != nullptr && !OfTheOtherWidth(module)) {
+  if (module != nullptr && !SixtyFourBitInAThirtyTwoBitProcess(module)) {
     FreeLibrary(module);
     SetLastError(ERROR_BAD_EXE_FORMAT);
     return nullptr;
