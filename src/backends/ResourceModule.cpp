@@ -35,8 +35,70 @@ bool ResourceBytesReadable(const void* bytes, std::uint32_t size) {
   return true;
 }
 
+namespace {
+
+// Copies `out` from `offset` bytes past `base`; false if a byte is unreadable.
+template <typename T>
+bool Copy(const std::uint8_t* base, std::uint32_t offset, T& out) {
+  if (!ResourceBytesReadable(base + offset, sizeof out)) {
+    return false;
+  }
+  std::memcpy(&out, base + offset, sizeof out);
+  return true;
+}
+
+// A module's first byte: a module loaded as a data file or as an image
+// resource is marked in its handle's low bits (1: the file as it lies on
+// disk, 2: laid out as an image).
+const std::uint8_t* ModuleBase(HINSTANCE module) {
+  return reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(module) &
+                                               ~static_cast<std::uintptr_t>(3));
+}
+
+bool LaidOutAsFile(HINSTANCE module) {
+  return (reinterpret_cast<std::uintptr_t>(module) & 3) == 1;
+}
+
+// Whether this is a 32-bit process and the module a 64-bit one whose headers
+// and section table are all there.
+bool SixtyFourBitInAThirtyTwoBitProcess(HINSTANCE module) {
+  if (sizeof(void*) != 4) {
+    return false;
+  }
+  const std::uint8_t* base = ModuleBase(module);
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS64 nt;
+  if (!Copy(base, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
+      !Copy(base, static_cast<std::uint32_t>(dos.e_lfanew), nt) ||
+      nt.Signature != IMAGE_NT_SIGNATURE ||
+      nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    return false;
+  }
+  const std::uint32_t table = static_cast<std::uint32_t>(dos.e_lfanew) + 4 + sizeof nt.FileHeader +
+                              nt.FileHeader.SizeOfOptionalHeader;
+  return ResourceBytesReadable(
+      base + table,
+      static_cast<std::uint32_t>(nt.FileHeader.NumberOfSections * sizeof(IMAGE_SECTION_HEADER)));
+}
+
+}  // namespace
+
 HINSTANCE LoadResourceModule(const char* path) {
-  return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  HINSTANCE module =
+      LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (module != nullptr || GetLastError() != ERROR_BAD_EXE_FORMAT) {
+    return module;
+  }
+  // A 32-bit process under Wine cannot lay out a 64-bit image. Such a module
+  // is read as its file lies on disk, which the resource functions also
+  // serve; every other module that the system refused stays refused.
+  module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module != nullptr && !SixtyFourBitInAThirtyTwoBitProcess(module)) {
+    FreeLibrary(module);
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return nullptr;
+  }
+  return module;
 }
 
 bool FreeResourceModule(HINSTANCE module) {
@@ -96,9 +158,7 @@ BOOL CALLBACK OnType(HMODULE module, LPSTR type, LONG_PTR param) {
 class TreeCheck {
  public:
   explicit TreeCheck(HINSTANCE module) {
-    // A module loaded as a data file is marked in its handle's low bits.
-    const auto* base = reinterpret_cast<const std::uint8_t*>(
-        reinterpret_cast<std::uintptr_t>(module) & ~static_cast<std::uintptr_t>(3));
+    const std::uint8_t* base = ModuleBase(module);
     IMAGE_DOS_HEADER dos;
     if (!Copy(base, 0, dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0) {
       return;
@@ -128,20 +188,34 @@ class TreeCheck {
       safe = true;  // no resources: nothing to walk
       return;
     }
-    root = base + resources.VirtualAddress;
+    std::uint32_t rootAt = resources.VirtualAddress;
+    if (LaidOutAsFile(module) && !FileOffset(base, headers, nt32.FileHeader, rootAt)) {
+      return;
+    }
+    root = base + rootAt;
     safe = Directory(0, 0);
   }
 
   bool Safe() const { return safe; }
 
  private:
-  template <typename T>
-  static bool Copy(const std::uint8_t* base, std::uint32_t offset, T& out) {
-    if (!ResourceBytesReadable(base + offset, sizeof out)) {
-      return false;
+  // Turns `at` from an address in the image into the offset in the file that
+  // holds it, through the section table, as the system does for a module
+  // laid out as its file.
+  static bool FileOffset(const std::uint8_t* base, std::uint32_t headers,
+                         const IMAGE_FILE_HEADER& file, std::uint32_t& at) {
+    const std::uint32_t table = headers + 4 + sizeof file + file.SizeOfOptionalHeader;
+    for (std::uint32_t i = 0; i < file.NumberOfSections; ++i) {
+      IMAGE_SECTION_HEADER section;
+      if (!Copy(base, table + i * sizeof section, section)) {
+        return false;
+      }
+      if (at >= section.VirtualAddress && at - section.VirtualAddress < section.SizeOfRawData) {
+        at = at - section.VirtualAddress + section.PointerToRawData;
+        return true;
+      }
     }
-    std::memcpy(&out, base + offset, sizeof out);
-    return true;
+    return false;
   }
 
   // The directory at `offset` from the tree's root, at `level` (0: types,

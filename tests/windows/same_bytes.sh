@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# One archive from three builds: kymf of the Linux build and kymf.exe of the
+# 64- and 32-bit Windows builds (each under its build's wine-run) make the
+# same archives from the same files, byte for byte, and each reads what the
+# others wrote (list, extract, compare with the originals).
+#   same_bytes.sh LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD
+# Exits 77 (skipped) when a build is missing, 1 when anything differs.
+set -u
+if [ $# -ne 3 ]; then
+  echo "usage: $0 LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD" >&2
+  exit 2
+fi
+# Absolute, since the work happens in a folder of its own.
+linux_kymf=$(realpath -m "$1")
+x86_64=$(realpath -m "$2")
+i686=$(realpath -m "$3")
+declare -A tool=([linux]="$linux_kymf"
+                 [x86_64]="$x86_64/wine-run $x86_64/bin/kymf.exe"
+                 [i686]="$i686/wine-run $i686/bin/kymf.exe")
+builds=(linux x86_64 i686)
+for build in "${builds[@]}"; do
+  for file in ${tool[$build]}; do
+    if [ ! -x "$file" ]; then
+      echo "skipped: the $build build has no $file (build it and Wine first)"
+      exit 77
+    fi
+  done
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+kymf() {  # kymf BUILD ARGS...: the build's kymf, output kept in BUILD.out
+  local build=$1
+  shift
+  # shellcheck disable=SC2086  # the tool is a wrapper and a program
+  if ! ${tool[$build]} "$@" >"$build.out" 2>&1; then
+    fail "$build: kymf $*"
+    sed 's/\r$//' "$build.out"
+    return 1
+  fi
+  sed -i 's/\r$//' "$build.out"
+}
+
+# The inputs: a folder (packed by walking it) with names in subfolders, sizes
+# from 1 byte to past 64 KiB and binary bytes, and two files added later.
+mkdir -p in/text in/levels/deep more
+printf 'a' >in/one.txt
+printf 'settings=1\r\nname=x\r\n' >in/Settings.INI
+head -c 4096 /dev/urandom >in/levels/level1.map
+head -c 70001 /dev/urandom >in/levels/deep/big.bin
+printf 'credits\n' >in/text/credits.txt
+head -c 300 /dev/urandom >more/extra.dat
+head -c 17 /dev/urandom >more/later.dat
+
+# What every archive holds at the end, as files.
+mkdir -p expected/later
+cp -r in/. expected
+cp more/later.dat expected/later/renamed.dat
+deletes=0
+if "$linux_kymf" --help 2>&1 | grep -qw delete; then
+  deletes=1
+else
+  cp more/extra.dat expected
+fi
+
+for build in "${builds[@]}"; do
+  mkdir -p "$build"
+  kymf "$build" create "$build/made.kymf" in
+  kymf "$build" add "$build/made.kymf" more/extra.dat
+  kymf "$build" add "$build/made.kymf" more/later.dat --as later/renamed.dat
+  if [ "$deletes" = 1 ]; then
+    kymf "$build" delete "$build/made.kymf" extra.dat
+  fi
+  kymf "$build" list -l "$build/made.kymf" && cp "$build.out" "$build/list.txt"
+done
+for build in x86_64 i686; do
+  cmp "linux/made.kymf" "$build/made.kymf" || fail "the $build archive differs from Linux's"
+  cmp "linux/list.txt" "$build/list.txt" || fail "the $build listing differs from Linux's"
+done
+
+# Every build reads every build's archive: the listing and the extracted files
+# are the same as the Linux build's own, and the files are the originals.
+for reader in "${builds[@]}"; do
+  for writer in "${builds[@]}"; do
+    out="read-$reader-$writer"
+    kymf "$reader" list -l "$writer/made.kymf" || continue
+    cmp -s "$reader.out" linux/list.txt || fail "$reader lists $writer's archive differently"
+    kymf "$reader" extract "$writer/made.kymf" -C "$out" || continue
+    diff -r expected "$out" || fail "$reader extracted $writer's archive differently"
+  done
+done
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failures"
+  exit 1
+fi
+echo "one archive from the ${builds[*]} builds: the same bytes, and each reads the others'"
