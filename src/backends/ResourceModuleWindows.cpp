@@ -1,0 +1,189 @@
+// The resource functions on Windows: the system's own, over modules that
+// LoadLibraryExA maps as image resources. The system walks a module's records
+// without checking where they lead, so listing walks the tree itself
+// (ResourceTree) over the mapped image, with every read kept inside memory
+// that is there, and the library's reader explains a module the system
+// refuses.
+#if defined(_WIN32)
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "backends/ResourceBytes.h"
+#include "backends/ResourceImage.h"
+#include "backends/ResourceModule.h"
+#include "backends/ResourceModuleFile.h"
+#include "backends/ResourceTree.h"
+#include "backends/SystemCalls.h"
+
+namespace RXM {
+
+namespace {
+
+// A module loaded as a data file or image resource is marked in its handle's
+// low bits: 1 for the file as it lies on disk, 2 for a laid-out image.
+const std::uint8_t* BaseOf(HINSTANCE module) {
+  return reinterpret_cast<const std::uint8_t*>(reinterpret_cast<std::uintptr_t>(module) &
+                                               ~static_cast<std::uintptr_t>(3));
+}
+
+bool LaidOutAsFile(HINSTANCE module) {
+  return (reinterpret_cast<std::uintptr_t>(module) & 3) == 1;
+}
+
+// A 32-bit process cannot have the system lay out a 64-bit image (Wine
+// refuses it with ERROR_BAD_EXE_FORMAT), but can map its file as it lies,
+// which the resource functions also serve. Only a 64-bit module whose headers
+// and section table are whole is taken that way; whatever else the system
+// refused stays refused.
+HINSTANCE LoadWideModuleAsFile(const char* path) {
+  if (sizeof(void*) != 4) {
+    return nullptr;
+  }
+  HINSTANCE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    return nullptr;
+  }
+  const std::uint8_t* base = BaseOf(module);
+  const ByteSpan headerBytes{base, ReadableExtent(base, 0x10000)};
+  ImageHeaders headers;
+  std::string reason;
+  if (ResourceImage::ReadHeaders(headerBytes, headers, reason) != ErrorCode::kOk || !headers.wide ||
+      !headerBytes.Has(headers.sectionTable, std::uint64_t{40} * headers.sectionCount)) {
+    FreeLibrary(module);
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return nullptr;
+  }
+  return module;
+}
+
+std::string ModuleName(HINSTANCE module) {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+  return length > 0 && length < sizeof path ? std::string(path, length) : "resource module";
+}
+
+// Why the system refused the module at `path`.
+Status Explain(const char* path, DWORD error) {
+  std::vector<std::uint8_t> bytes;
+  Status status = ReadModuleFile(path, bytes);
+  if (!status.IsOk()) {
+    return status;
+  }
+  ResourceImage image;
+  std::string reason;
+  const ErrorCode code = image.Load(std::move(bytes), reason);
+  if (code != ErrorCode::kOk) {
+    return ModuleStatus(code, path, reason);
+  }
+  return ModuleStatus(ErrorCode::kDamagedModule, path,
+                      "refused by the system (error " + std::to_string(error) + ")");
+}
+
+// The listing of a module mapped as its file lies: read through the file's
+// section table, as the portable reader reads a file.
+int ListFileImage(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
+                  int language, std::string& fault) {
+  const std::uint8_t* base = BaseOf(module);
+  const std::uint32_t extent = ReadableExtent(base, static_cast<std::uint32_t>(kLargestModule));
+  ResourceImage image;
+  if (image.Load(std::vector<std::uint8_t>(base, base + extent), fault) != ErrorCode::kOk) {
+    return -1;
+  }
+  if (!image.ResourceFault().empty()) {
+    fault = image.ResourceFault();
+    return -1;
+  }
+  const ResourceTree tree(image.Tree());
+  return ListTree(
+      tree, ResourceTree::Shared::kRefuse,
+      [&image](std::uint32_t rva, std::uint32_t size) { return image.At(rva, size); }, language,
+      visit, context, fault);
+}
+
+// The listing of a mapped image, or -1 with `fault` set.
+int ListImage(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
+              int language, std::string& fault) {
+  const std::uint8_t* base = BaseOf(module);
+  const ByteSpan headerBytes{base, ReadableExtent(base, 0x10000)};
+  ImageHeaders headers;
+  if (ResourceImage::ReadHeaders(headerBytes, headers, fault) != ErrorCode::kOk) {
+    return -1;
+  }
+  if (headers.resourceRva == 0) {
+    return 0;
+  }
+  if (headers.resourceRva >= headers.imageSize) {
+    fault = "resource directory outside the image";
+    return -1;
+  }
+  const std::uint8_t* root = base + headers.resourceRva;
+  const ResourceTree tree(
+      ByteSpan{root, ReadableExtent(root, headers.imageSize - headers.resourceRva)});
+  const std::uint32_t imageSize = headers.imageSize;
+  return ListTree(
+      tree, ResourceTree::Shared::kRefuse,
+      [base, imageSize](std::uint32_t rva, std::uint32_t size) -> const std::uint8_t* {
+        if (rva > imageSize || size > imageSize - rva || !ResourceBytesReadable(base + rva, size)) {
+          return nullptr;
+        }
+        return base + rva;
+      },
+      language, visit, context, fault);
+}
+
+}  // namespace
+
+HINSTANCE LoadResourceModule(const char* path, Status& status) {
+  if (path == nullptr) {
+    status = ModuleStatus(ErrorCode::kNoSuchFile, "(no name)");
+    return nullptr;
+  }
+  sys::FileInfo info;
+  if (sys::Calls().inspect(path, &info) == 0 && info.kind == sys::FileKind::kMissing) {
+    status = ModuleStatus(ErrorCode::kNoSuchFile, path);
+    return nullptr;
+  }
+  HINSTANCE module =
+      LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  DWORD error = module != nullptr ? 0 : GetLastError();
+  if (module == nullptr && error == ERROR_BAD_EXE_FORMAT) {
+    module = LoadWideModuleAsFile(path);
+    error = module != nullptr ? 0 : ERROR_BAD_EXE_FORMAT;
+  }
+  status = module != nullptr ? Status::Ok() : Explain(path, error);
+  return module;
+}
+
+HINSTANCE LoadResourceModule(const char* path) {
+  Status ignored;
+  return LoadResourceModule(path, ignored);
+}
+
+bool FreeResourceModule(HINSTANCE module) {
+  return module != nullptr && FreeLibrary(module);
+}
+
+int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
+                  Status& status, int language) {
+  if (module == nullptr) {
+    status = Status(ErrorCode::kNotOpen, "not a loaded resource module");
+    return -1;
+  }
+  std::string fault;
+  const int listed = LaidOutAsFile(module) ? ListFileImage(module, visit, context, language, fault)
+                                           : ListImage(module, visit, context, language, fault);
+  status = listed >= 0 ? Status::Ok()
+                       : ModuleStatus(ErrorCode::kDamagedModule, ModuleName(module), fault);
+  return listed;
+}
+
+int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context) {
+  Status ignored;
+  return ListResources(module, visit, context, ignored);
+}
+
+}  // namespace RXM
+
+#endif  // _WIN32
