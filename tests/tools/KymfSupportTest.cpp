@@ -9,7 +9,9 @@
 #include <string>
 
 #include "support/EntryNameRule.h"
+#include "support/InputCollector.h"
 #include "support/NameEscaping.h"
+#include "support/Reporter.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
 
@@ -233,6 +235,43 @@ TEST_F(TargetFolderTest, FolderUnderTheNameIsRefusedEvenWithReplace) {
   bool kept = false;
   EXPECT_EQ(Place("d", TargetFolder::Existing::kReplace, &kept).GetCode(),
             RXM::ErrorCode::kIsAFolder);
+}
+
+class InputCollectorTest : public TargetFolderTest {};
+
+TEST_F(InputCollectorTest, FolderGivesItsFilesSortedWithEmptyOnesAndWithoutExcluded) {
+  const fs::path tree = root / "elsewhere";
+  fs::create_directories(tree / "sub");
+  fs::create_directories(tree / "empty");
+  WriteText(tree / "b.txt", "bb");
+  WriteText(tree / "a.txt", "");
+  WriteText(tree / "sub/c.tmp", "c");
+  std::FILE* silent = std::tmpfile();
+  kymf::Reporter reporter(silent, silent);
+  kymf::Selection excludes({"**/*.tmp"});
+  kymf::InputCollector collector(reporter, excludes);
+  ASSERT_TRUE(collector.Add(tree.string()));
+  ASSERT_EQ(collector.GetInputs().size(), 2u);
+  EXPECT_EQ(collector.GetInputs()[0].name, "a.txt");
+  EXPECT_EQ(collector.GetInputs()[0].size, 0u);
+  EXPECT_EQ(collector.GetInputs()[1].name, "b.txt");
+  EXPECT_EQ(collector.GetTotalBytes(), 2u);
+  std::fclose(silent);
+}
+
+TEST_F(InputCollectorTest, UnsafeNamesAndMissingInputsAreRefused) {
+  WriteText(root / "elsewhere/f", "x");
+  std::FILE* silent = std::tmpfile();
+  kymf::Reporter reporter(silent, silent);
+  kymf::Selection excludes;
+  kymf::InputCollector collector(reporter, excludes);
+  EXPECT_FALSE(collector.Add((root / "missing").string()));
+  ASSERT_TRUE(collector.Add((root / "elsewhere/f").string()));
+  EXPECT_FALSE(collector.Rename("../f"));
+  EXPECT_TRUE(collector.Rename("dir/f"));
+  EXPECT_EQ(collector.GetInputs()[0].name, "dir/f");
+  EXPECT_EQ(reporter.GetFailures(), 2);
+  std::fclose(silent);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ InputCollector::InputCollector(Reporter& output, Selection& excluded)
     : reporter(output), excludes(excluded) {}
 
 bool InputCollector::Accept(const std::string& path, const std::string& name, std::uint64_t size) {
-  if (excludes.Selects(name)) {
+  if (!excludes.SelectsAll() && excludes.Selects(name)) {
     reporter.Verbose("excluded " + EscapeName(path));
     return true;
   }

@@ -4,6 +4,11 @@
 
 #include "support/NameEscaping.h"
 
+// <windows.h> (through the library's header) names GetMessageA GetMessage.
+#if defined(_WIN32) && defined(GetMessage)
+#undef GetMessage
+#endif
+
 namespace kymf {
 
 Reporter::Reporter(std::FILE* errorStream, std::FILE* infoStream)
