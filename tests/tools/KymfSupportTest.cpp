@@ -195,6 +195,17 @@ TEST_F(TargetFolderTest, FailedFillLeavesNoFile) {
   EXPECT_TRUE(fs::is_empty(root / "out"));
 }
 
+TEST_F(TargetFolderTest, UnsafeNamesAreRefusedBeforeAnythingIsTouched) {
+  bool kept = false;
+  for (const char* name : {"../x", "/abs", "a//b", "C:x", "a\\b", ""}) {
+    EXPECT_EQ(Place(name, TargetFolder::Existing::kReplace, &kept).GetCode(),
+              RXM::ErrorCode::kNameRefused)
+        << name;
+  }
+  EXPECT_TRUE(fs::is_empty(root / "out"));
+  ExpectNothingOutside(0);
+}
+
 TEST_F(TargetFolderTest, MissingFolderIsNoSuchFile) {
   TargetFolder missing;
   EXPECT_EQ(missing.Open((root / "nope").string()).GetCode(), RXM::ErrorCode::kNoSuchFile);

@@ -325,6 +325,11 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
 Status TargetFolder::Place(const std::string& name, Existing existing, const Fill& fill,
                            bool* kept) {
   *kept = false;
+  const RXM::NameFault fault = RXM::CheckSafeName(name.c_str(), name.size());
+  if (fault != RXM::NameFault::kNone) {  // callers check first; this is the last guard
+    return Status(ErrorCode::kNameRefused, name + ": " + RXM::Describe(ErrorCode::kNameRefused) +
+                                               ": " + RXM::DescribeNameFault(fault));
+  }
   Folder parent;
   Status status = OpenParent(name, parent);
   bool exists = false;

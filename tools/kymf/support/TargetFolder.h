@@ -54,7 +54,8 @@ class TargetFolder {
   // Creates the regular file `name` (a "/"-separated safe name) below the
   // folder, creating the folders on its way, with the bytes `fill` gives.
   // Ok (with *kept true when kKeep left an existing file), or a failure
-  // naming the file: a link or a non-folder on the way, something existing
+  // naming the file: an unsafe name (kNameRefused, RXM::CheckSafeName), a
+  // link or a non-folder on the way, something existing
   // under the name (kRefuse; a folder always), a failed write or `fill`'s
   // own failure. On failure no file is left under the name, and an existing
   // one is unchanged.
