@@ -9,8 +9,8 @@ namespace RXM {
 namespace {
 
 // The word before each element, padded so that the element stays aligned.
-constexpr std::size_t kPrefix = alignof(std::max_align_t) > sizeof(void*)
-                                    ? alignof(std::max_align_t)
+constexpr std::size_t kPrefix = alignof(MultiFileElement) > sizeof(void*)
+                                    ? alignof(MultiFileElement)
                                     : sizeof(void*);
 constexpr std::size_t kPlace =
     (kPrefix + sizeof(MultiFileElement) + kPrefix - 1) / kPrefix * kPrefix;
