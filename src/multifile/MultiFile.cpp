@@ -15,6 +15,7 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
+#include "multifile/ElementSlab.h"
 #include "multifile/NameIndex.h"
 
 namespace {
@@ -174,9 +175,10 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }
   try {
+    RXM::ElementSlab slab(count);
     std::vector<std::uint32_t> hashes(static_cast<std::size_t>(count));
     for (std::int32_t i = 0; i < count; ++i) {
-      Pointer<MultiFileElement> element(new (std::nothrow) MultiFileElement());
+      Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
         return Failure(ErrorCode::kNoMemory, archiveName.GetText());
       }
