@@ -2,8 +2,6 @@
 
 #include <utility>
 
-#include "backends/ResourceEndian.h"
-
 namespace RXM {
 
 namespace {
@@ -30,22 +28,6 @@ std::string Hex(std::uint32_t value) {
 }
 
 }  // namespace
-
-bool ByteSpan::U16(std::uint64_t offset, std::uint16_t& value) const {
-  if (!Has(offset, 2)) {
-    return false;
-  }
-  value = Read16(data + offset);
-  return true;
-}
-
-bool ByteSpan::U32(std::uint64_t offset, std::uint32_t& value) const {
-  if (!Has(offset, 4)) {
-    return false;
-  }
-  value = Read32(data + offset);
-  return true;
-}
 
 ErrorCode ResourceImage::ReadHeaders(ByteSpan image, ImageHeaders& headers, std::string& reason) {
   std::uint16_t magic = 0;

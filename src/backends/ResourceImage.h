@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/ResourceEndian.h"
 #include "files/Status.h"
 
 namespace RXM {
@@ -29,8 +30,20 @@ struct ByteSpan {
   bool Has(std::uint64_t offset, std::uint64_t length) const {
     return offset <= size && length <= size - offset;
   }
-  bool U16(std::uint64_t offset, std::uint16_t& value) const;
-  bool U32(std::uint64_t offset, std::uint32_t& value) const;
+  bool U16(std::uint64_t offset, std::uint16_t& value) const {
+    if (!Has(offset, 2)) {
+      return false;
+    }
+    value = Read16(data + offset);
+    return true;
+  }
+  bool U32(std::uint64_t offset, std::uint32_t& value) const {
+    if (!Has(offset, 4)) {
+      return false;
+    }
+    value = Read32(data + offset);
+    return true;
+  }
 };
 
 // The largest module file the reader takes, in bytes; no module is larger.

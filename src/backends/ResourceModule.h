@@ -16,6 +16,9 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+// windows.h makes GetMessage a macro (GetMessageA), which would rename
+// RXM::Status::GetMessage wherever both are seen.
+#undef GetMessage
 #else
 struct ResourceModuleImage;
 struct ResourceHandle;
@@ -77,12 +80,17 @@ constexpr int kAnyLanguage = -1;
 // The whole resource tree is checked before anything is visited, so that
 // every resource listed can be opened: when a directory, a name or a data
 // entry lies outside the resource data, a directory leads back up the tree,
-// a resource's bytes lie outside the image, or the module is truncated,
-// nothing is visited, the result is -1 and `status` is kDamagedModule with
-// the reason. A directory that two entries share is walked once (on Windows,
-// where the system would walk it once per entry, the listing is refused as
-// damaged). -1 and kNotOpen when `module` is not a loaded module. A module
+// a resource's bytes lie outside the image, or the module's file is
+// truncated, nothing is visited, the result is -1 and `status` is
+// kDamagedModule with the reason. A directory that two entries share is
+// walked once. -1 and kNotOpen when `module` is not a loaded module. A module
 // without resources lists none: 0 and kOk.
+//
+// On Windows the listing reads the image the system mapped: a directory two
+// entries share is refused as damage (the system would walk it once per
+// entry); the part of a truncated file that is missing reads as zeros, as the
+// system maps it; and the message names the module "resource module", since
+// a module loaded for its resources has no file name there.
 RXMFILES_API int ListResources(HINSTANCE module,
                                void (*visit)(const ResourceInfo& info, void* context),
                                void* context, Status& status, int language = kAnyLanguage);

@@ -114,8 +114,19 @@ bool ResourceTree::Matches(std::uint32_t field, const ResourceKey& key) const {
   if (key.isId) {
     return field <= 0xFFFFu && field == key.id;
   }
-  std::u16string stored;
-  return (field & kHighBit) != 0 && NameString(field & ~kHighBit, stored) && stored == key.name;
+  // Compared in place: a lookup reads every name of a level.
+  const std::uint32_t offset = field & ~kHighBit;
+  std::uint16_t length = 0;
+  if ((field & kHighBit) == 0 || !tree.U16(offset, length) || length != key.name.size() ||
+      !tree.Has(offset + 2ull, 2ull * length)) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (Read16(tree.data + offset + 2 + 2 * i) != key.name[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool ResourceTree::Kind(std::uint32_t target, bool wantDirectory, std::uint32_t& found) const {
@@ -123,7 +134,7 @@ bool ResourceTree::Kind(std::uint32_t target, bool wantDirectory, std::uint32_t&
     return false;
   }
   found = target & ~kHighBit;
-  return tree.Has(found, 16);
+  return tree.Has(found, kDataEntrySize);
 }
 
 bool ResourceTree::Lookup(std::uint32_t directory, const ResourceKey& key, bool wantDirectory,
