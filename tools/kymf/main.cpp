@@ -15,7 +15,6 @@ namespace {
 
 using kymf::Options;
 
-
 constexpr const char* kDescription =
     "kymf: create, inspect, change and unpack KYMF multi-file archives, the archives of the "
     "RXM\nframework (many named files back to back in one file), and read the resources of "
