@@ -113,6 +113,10 @@ targets.append(("Pack: no slower than tar cf + fsync (the same guarantee)", kymf
 lines += ["", "## Targets", "", "| target | met | ratio |", "|---|---|---:|"]
 lines += ["| %s | %s | %s |" % (name, "yes" if met else "**no**", ratio) for name, met, ratio in targets]
 lines.append("")
+kymf_edit = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kymf-edit.md")
+if os.path.exists(kymf_edit):  # made by bench/kymf_edit
+    with open(kymf_edit) as f:
+        lines.append(f.read())
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "analysis.md")) as f:
     lines.append(f.read())
 with open(os.path.join(docs, "benchmarks.md"), "w") as f:

@@ -22,6 +22,7 @@
 #include "backends/ResourceTypes.h"
 
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/MultiFileWriter.h"

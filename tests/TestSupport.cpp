@@ -163,7 +163,7 @@ bool MemoryFile::EndOfFile() {
 
 bool MemoryFile::Seek(long offset, int origin) {
   calls.push_back("Seek(" + std::to_string(offset) + "," + std::to_string(origin) + ")");
-  if (!open) {
+  if (!open || refuseSeek) {
     return false;
   }
   std::int64_t base = 0;

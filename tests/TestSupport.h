@@ -99,6 +99,7 @@ class MemoryFile : public KYFile {
   std::int64_t position = 0;
   bool open = false;
   bool refuseOpen = false;
+  bool refuseSeek = false;  // every Seek fails, the file staying open
   std::vector<std::string> calls;
 };
 

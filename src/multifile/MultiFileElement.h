@@ -1,6 +1,9 @@
 #ifndef RXMFILES_MULTIFILE_MULTIFILEELEMENT_H
 #define RXMFILES_MULTIFILE_MULTIFILEELEMENT_H
 
+#include <cstddef>
+#include <new>
+
 #include "framework/BaseObject.h"
 #include "framework/Export.h"
 #include "multifile/ArchiveFormat.h"
@@ -18,6 +21,15 @@ class RXMFILES_API MultiFileElement : public virtual BaseObject, public Director
   // Copies the record (unless `other` is this object) and returns a copy of
   // this element.
   const MultiFileElement operator=(const MultiFileElement& other);  // NOLINT
+
+  // Elements live on the heap alone or, when a directory is loaded, many in
+  // one block; these give each its memory and take it back from either.
+  // new throws std::bad_alloc when there is no memory, the nothrow form
+  // gives null.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* element) noexcept;
+  static void operator delete(void* element, const std::nothrow_t&) noexcept;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILEELEMENT_H

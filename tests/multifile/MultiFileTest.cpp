@@ -287,17 +287,18 @@ TEST(ElementSeekTest, EachCaseClampsWithOneMoveOfTheArchiveFile) {
 }
 
 TEST(ElementSeekTest, ARefusedMoveLeavesThePosition) {
-  // The entry claims offsets before the start of the file: the archive's file
-  // refuses to go there.
-  Bytes bytes = Archive({{"e", "0123456789"}});
-  Pointer<MemoryFile> file(new MemoryFile(bytes));
+  // The archive's file stays open but refuses every move: the entry's Seek
+  // asks it once, reports the refusal and keeps its position.
+  Pointer<MemoryFile> file(new MemoryFile(Archive({{"e", "0123456789"}})));
   MultiFile archive;
   ASSERT_TRUE(archive.OpenMultiFile(file, "m"));
   ASSERT_TRUE(archive.OpenFile("e", "rb"));
-  archive.Seek(5, 0);
-  file->refuseOpen = false;
-  file->open = false;  // closed behind the entry's back
+  ASSERT_TRUE(archive.Seek(5, 0));
+  file->refuseSeek = true;
+  file->calls.clear();
   EXPECT_FALSE(archive.Seek(2, 0));
+  EXPECT_EQ(file->calls, std::vector<std::string>{"Seek(90,0)"});
+  EXPECT_TRUE(file->open);
   EXPECT_EQ(archive.GetPosition(), 5);
 }
 

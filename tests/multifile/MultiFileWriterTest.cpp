@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,144 @@ TEST_F(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   EXPECT_FALSE(writer.Commit());
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace testing_support;
+
+// The writer's changes to a kept archive: each case does its operations on
+// an archive of a, b, c and commits; it gives the archive it names, or fails
+// with its code leaving the archive byte-identical and no temporary file.
+struct ChangeCase {
+  const char* label;
+  bool (*change)(MultiFileWriter&);  // false when an operation itself must fail
+  RXM::ErrorCode code;
+  std::vector<Entry> after;
+};
+
+const ChangeCase kChangeCases[] = {
+    {"remove",
+     [](MultiFileWriter& w) { return w.RemoveExisting("B"); },
+     RXM::ErrorCode::kOk,
+     {{"a", "1"}, {"c", "333"}}},
+    {"remove a missing entry",
+     [](MultiFileWriter& w) { return !w.RemoveExisting("z"); },
+     RXM::ErrorCode::kNoSuchEntry,
+     {}},
+    {"rename",
+     [](MultiFileWriter& w) { return w.RenameExisting("a", "docs/A.txt"); },
+     RXM::ErrorCode::kOk,
+     {{"docs/A.txt", "1"}, {"b", "22"}, {"c", "333"}}},
+    {"rename onto another",
+     [](MultiFileWriter& w) { return !w.RenameExisting("a", "C"); },
+     RXM::ErrorCode::kAlreadyExists,
+     {}},
+    {"rename to an unsafe name",
+     [](MultiFileWriter& w) { return !w.RenameExisting("a", "../x"); },
+     RXM::ErrorCode::kNameRefused,
+     {}},
+    {"replace",
+     [](MultiFileWriter& w) {
+       w.SetReplaceExisting(true);
+       w.AddBytes("B", "new", 3);
+       return true;
+     },
+     RXM::ErrorCode::kOk,
+     {{"a", "1"}, {"c", "333"}, {"B", "new"}}},
+    {"add an existing name",
+     [](MultiFileWriter& w) {
+       w.AddBytes("B", "new", 3);
+       return true;
+     },
+     RXM::ErrorCode::kAlreadyExists,
+     {}},
+    {"add an empty entry",
+     [](MultiFileWriter& w) {
+       w.SetAllowEmpty(true);
+       w.AddBytes("e", "", 0);
+       return true;
+     },
+     RXM::ErrorCode::kOk,
+     {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}}},
+    {"add an unsafe name",
+     [](MultiFileWriter& w) {
+       w.AddBytes("/etc/passwd", "x", 1);
+       return true;
+     },
+     RXM::ErrorCode::kNameRefused,
+     {}},
+    {"remove, rename and add in one pass",
+     [](MultiFileWriter& w) {
+       w.AddBytes("d", "4444", 4);
+       return w.RemoveExisting("a") && w.RenameExisting("c", "a");
+     },
+     RXM::ErrorCode::kOk,
+     {{"b", "22"}, {"a", "333"}, {"d", "4444"}}},
+};
+
+class WriterChangeTest : public testing::TestWithParam<ChangeCase> {};
+
+TEST_P(WriterChangeTest, ChangesAllOrNothing) {
+  const ChangeCase& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.Path("kept.kymf");
+  const Bytes before = Archive({{"a", "1"}, {"b", "22"}, {"c", "333"}});
+  WriteAll(path, before);
+  MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
+  const bool changed = c.change(writer);
+  ASSERT_TRUE(changed);
+  const bool committed = c.code == RXM::ErrorCode::kOk ? writer.Commit() : false;
+  EXPECT_EQ(committed, c.code == RXM::ErrorCode::kOk) << writer.GetError();
+  if (c.code == RXM::ErrorCode::kOk) {
+    EXPECT_TRUE(writer.GetStatus().IsOk());
+    EXPECT_EQ(ReadAll(path), Archive(c.after));
+  } else {
+    if (writer.GetStatus().IsOk()) {
+      EXPECT_FALSE(writer.Commit());
+    }
+    EXPECT_EQ(writer.GetStatus().GetCode(), c.code) << writer.GetError();
+    EXPECT_EQ(ReadAll(path), before);
+  }
+  EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+std::string ChangeName(const testing::TestParamInfo<ChangeCase>& info) {
+  std::string name;
+  for (const char* c = info.param.label; *c != '\0'; ++c) {
+    name += std::isalnum(static_cast<unsigned char>(*c)) != 0 ? *c : '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, WriterChangeTest, testing::ValuesIn(kChangeCases), ChangeName);
+
+TEST(WriterChangeTest, AnEmptyEntryReadsAsEmptyAndKeepsTheNextEntrysStart) {
+  TempDir dir;
+  const std::string path = dir.Path("empty.kymf");
+  MultiFileWriter writer(path.c_str());
+  writer.SetAllowEmpty(true);
+  writer.AddBytes("e", "", 0);
+  writer.AddBytes("f", "x", 1);
+  ASSERT_TRUE(writer.Commit()) << writer.GetError();
+  MultiFile archive(path.c_str());
+  ASSERT_EQ(archive.GetDirectory().GetCount(), 2);
+  EXPECT_EQ(archive.GetDirectory().GetAt(0)->dataEnd,
+            archive.GetDirectory().GetAt(0)->dataStart - 1);
+  EXPECT_EQ(archive.GetDirectory().GetAt(1)->dataStart, archive.GetDirectory().GetAt(0)->dataStart);
+  ASSERT_TRUE(archive.OpenFile("e", "rb"));
+  EXPECT_EQ(archive.GetFileSize(), 0u);
+  EXPECT_TRUE(archive.CheckArchive().empty());
+}
+
+TEST(WriterChangeTest, ChangingAnArchiveThatIsNotKeptIsRefused) {
+  TempDir dir;
+  MultiFileWriter writer(dir.Path("new.kymf").c_str());
+  EXPECT_FALSE(writer.RemoveExisting("a"));
+  EXPECT_EQ(writer.GetStatus().GetCode(), RXM::ErrorCode::kNotOpen);
+  EXPECT_FALSE(writer.RenameExisting("a", "b"));
 }
 
 }  // namespace

@@ -1,0 +1,120 @@
+// Opening an archive of 10^6 entries against one fread of its records' bytes,
+// in one run, with the memory each needs at its peak.
+//
+// The archive is written once into RXMFILES_BENCH_DATA (default /tmp) and
+// kept: it is read from the page cache by both, so the comparison is of the
+// work done per record, not of the disk.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <RXMFiles.h>
+
+namespace {
+
+constexpr std::int32_t kEntries = 1000000;
+
+std::string ArchivePath() {
+  const char* folder = std::getenv("RXMFILES_BENCH_DATA");
+  return std::string(folder != nullptr ? folder : "/tmp") + "/rxmfiles-load-1m.kymf";
+}
+
+// Entries of one byte each, named "dir<k>/entry<i>.dat".
+const std::string& Archive() {
+  static const std::string path = [] {
+    const std::string name = ArchivePath();
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    std::vector<std::uint8_t> bytes(8 + 80 * static_cast<std::size_t>(kEntries));
+    std::memcpy(bytes.data(), "KYMF", 4);
+    RXM::kymf::EncodeInt32(kEntries, bytes.data() + 4);
+    const std::int64_t dataStart = RXM::kymf::DirectoryEnd(kEntries);
+    for (std::int32_t i = 0; i < kEntries; ++i) {
+      const std::string entry =
+          "dir" + std::to_string(i % 1000) + "/entry" + std::to_string(i) + ".dat";
+      DirectoryRecord record = RXM::kymf::NewRecord(entry.c_str());
+      record.dataStart = static_cast<std::int32_t>(dataStart + i);
+      record.dataEnd = record.dataStart;
+      RXM::kymf::EncodeRecord(record, bytes.data() + 8 + 80 * static_cast<std::size_t>(i));
+    }
+    bytes.resize(bytes.size() + kEntries, 'x');
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    return name;
+  }();
+  return path;
+}
+
+// The growth of the peak resident memory while `work` runs, in a child
+// process of its own so that earlier runs do not hide it; in MiB.
+template <class Work>
+double PeakGrowth(Work work) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) {
+    return -1;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    work();
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    const double grown = static_cast<double>(after.ru_maxrss - before.ru_maxrss) / 1024.0;
+    (void)!write(pipe_ends[1], &grown, sizeof grown);
+    _exit(0);
+  }
+  double grown = -1;
+  (void)!read(pipe_ends[0], &grown, sizeof grown);
+  waitpid(child, nullptr, 0);
+  close(pipe_ends[0]);
+  close(pipe_ends[1]);
+  return grown;
+}
+
+void ReadRecords() {
+  std::vector<std::uint8_t> records(80 * static_cast<std::size_t>(kEntries));
+  std::FILE* file = std::fopen(Archive().c_str(), "rb");
+  std::fseek(file, 8, SEEK_SET);
+  benchmark::DoNotOptimize(std::fread(records.data(), 80, kEntries, file));
+  std::fclose(file);
+}
+
+void OpenArchive() {
+  MultiFile archive;
+  benchmark::DoNotOptimize(archive.OpenMultiFile(Pointer<KYFile>(), Archive().c_str()));
+}
+
+void Counters(benchmark::State& state, double peak) {
+  state.counters["peak_MiB"] = peak;
+  state.counters["peak_per_record_bytes"] = peak * 1024 * 1024 / (80.0 * kEntries);
+}
+
+void BM_FreadOfTheRecords(benchmark::State& state) {
+  Archive();
+  for (auto _ : state) {
+    ReadRecords();
+  }
+  Counters(state, PeakGrowth(ReadRecords));
+}
+BENCHMARK(BM_FreadOfTheRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_OpenArchiveOf1MEntries(benchmark::State& state) {
+  Archive();
+  for (auto _ : state) {
+    OpenArchive();
+  }
+  Counters(state, PeakGrowth(OpenArchive));
+}
+BENCHMARK(BM_OpenArchiveOf1MEntries)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+BENCHMARK_MAIN();

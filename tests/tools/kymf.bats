@@ -1,0 +1,442 @@
+#!/usr/bin/env bats
+# The kymf tool end to end: each command, each behaviour, each hostile input.
+# Run by ctest with KYMF and MODULES set.
+
+bats_require_minimum_version 1.5.0
+load kymf_helpers
+
+setup() {
+  cd "$BATS_TEST_TMPDIR"
+  touch .start
+  mkdir -p tree/sub tree/empty out elsewhere
+  printf 'abc' > tree/a.txt
+  printf '12345' > tree/sub/b.bin
+  : > tree/sub/zero
+  head -c 70000 /dev/urandom > tree/sub/random.dat
+}
+
+# --- the command line -------------------------------------------------------
+
+@test "help names every command and the exit codes" {
+  run kymf --help
+  [ "$status" -eq 0 ]
+  for command in create add list cat extract delete rename verify resources; do
+    [[ "$output" == *"$command"* ]]
+  done
+  [[ "$output" == *"Exit codes"* ]]
+}
+
+@test "an unknown command is named, exit 2" {
+  run kymf bogus x
+  [ "$status" -eq 2 ]
+  [[ "$output" == *"kymf: unknown command 'bogus'"* ]]
+}
+
+@test "a missing argument is a usage error, exit 2" {
+  run kymf list
+  [ "$status" -eq 2 ]
+}
+
+@test "-q and -v work before and after the command" {
+  run kymf -q create t.kymf tree
+  [ "$status" -eq 0 ] && [ -z "$output" ]
+  run kymf create t2.kymf tree -q
+  [ "$status" -eq 0 ] && [ -z "$output" ]
+  run kymf -v create t3.kymf tree
+  [[ "$output" == *"sub/b.bin"* ]]
+  run kymf create t4.kymf -v tree
+  [[ "$output" == *"sub/b.bin"* ]]
+}
+
+@test "every writing command ends with a summary line" {
+  run kymf create t.kymf tree
+  [ "${lines[-1]}" = "created 4 entries, 70008 bytes" ]
+  run kymf extract t.kymf -C out
+  [ "${lines[-1]}" = "extracted 4 entries, 70008 bytes" ]
+  run kymf delete t.kymf a.txt
+  [ "${lines[-1]}" = "deleted 1 entry, 3 bytes" ]
+}
+
+# --- create and add -----------------------------------------------------------
+
+@test "create and list: names, offsets and JSON" {
+  kymf create t.kymf tree
+  run kymf list t.kymf
+  [ "$output" = "$(printf 'a.txt\nsub/b.bin\nsub/random.dat\nsub/zero')" ]
+  run kymf list -l t.kymf
+  [[ "${lines[0]}" =~ ^\ +3\ +328\ +330\ \ a.txt$ ]]
+  run kymf list --json t.kymf
+  python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert [e["name"] for e in d][0]=="a.txt" and d[0]["size"]==3' "$output"
+}
+
+@test "create stores empty files and skips empty folders, saying so with -v" {
+  run kymf create -v t.kymf tree
+  [ "$status" -eq 0 ]
+  [[ "$output" == *"skipped empty folder tree/empty"* ]]
+  run kymf list -l t.kymf sub/zero
+  [[ "$output" =~ ^\ +0\  ]]
+  kymf extract t.kymf -C out sub/zero
+  [ -f out/sub/zero ] && [ ! -s out/sub/zero ]
+}
+
+@test "create --exclude leaves out what the pattern selects" {
+  kymf create t.kymf tree --exclude '**/*.dat' --exclude sub/zero
+  run kymf list t.kymf
+  [ "$output" = "$(printf 'a.txt\nsub/b.bin')" ]
+}
+
+@test "create of a missing input fails naming it and writes nothing" {
+  run kymf create t.kymf tree nope
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"kymf: nope: no such file"* ]]
+  [ ! -e t.kymf ]
+}
+
+@test "create - writes the archive to standard output; list - and extract - read standard input" {
+  kymf create - tree > piped.kymf
+  kymf create direct.kymf tree
+  cmp piped.kymf direct.kymf
+  run bash -c '"$KYMF" list - < piped.kymf'
+  [ "${lines[0]}" = "a.txt" ]
+  "$KYMF" extract - -C out < piped.kymf
+  cmp out/sub/random.dat tree/sub/random.dat
+}
+
+@test "add, delete and rename refuse standard input" {
+  kymf create t.kymf tree/a.txt
+  for command in "add - tree/a.txt" "delete - a.txt" "rename - a.txt b"; do
+    run kymf $command
+    [ "$status" -eq 2 ]
+  done
+}
+
+@test "add in one pass gives the bytes create gives" {
+  kymf create all.kymf tree/a.txt tree/sub/b.bin tree/sub/random.dat
+  kymf create some.kymf tree/a.txt
+  kymf add some.kymf tree/sub/b.bin tree/sub/random.dat
+  cmp all.kymf some.kymf
+}
+
+@test "add is all or nothing: one bad input leaves the archive as it was" {
+  kymf create t.kymf tree/a.txt
+  cp t.kymf before.kymf
+  run kymf add t.kymf tree/sub/b.bin nope
+  [ "$status" -eq 1 ]
+  cmp t.kymf before.kymf
+}
+
+@test "add refuses a name that exists, and --replace replaces it" {
+  kymf create t.kymf tree/a.txt
+  run kymf add t.kymf tree/sub/b.bin --as A.TXT
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"A.TXT"* ]]
+  kymf add t.kymf tree/sub/b.bin --as a.txt --replace
+  [ "$(kymf cat t.kymf a.txt)" = 12345 ]
+}
+
+@test "create, add, --as and rename refuse names extraction would refuse" {
+  kymf create t.kymf tree/a.txt
+  cp t.kymf before.kymf
+  for name in ../evil /abs 'C:\x' 'a\b' . "$(printf 'a\nb')" "$(printf 'x%.0s' {1..70})"; do
+    run kymf add t.kymf tree/sub/b.bin --as "$name"
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"name"* ]]
+    run kymf rename t.kymf a.txt "$name"
+    [ "$status" -eq 1 ]
+  done
+  cmp t.kymf before.kymf
+  mkdir -p 'odd/a\b'
+  printf x > 'odd/a\b/f'
+  run kymf create odd.kymf odd
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"holds a backslash"* ]]
+}
+
+# --- delete and rename ----------------------------------------------------------
+
+@test "delete removes what the patterns select, in one pass" {
+  kymf create t.kymf tree
+  kymf delete t.kymf sub
+  run kymf list t.kymf
+  [ "$output" = "a.txt" ]
+  [ "$(kymf cat t.kymf a.txt)" = abc ]
+}
+
+@test "delete with a pattern that selects nothing fails and changes nothing" {
+  kymf create t.kymf tree
+  cp t.kymf before.kymf
+  run kymf delete t.kymf a.txt nothing-here
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"nothing-here: no such entry"* ]]
+  cmp t.kymf before.kymf
+}
+
+@test "rename keeps the data and refuses a name in use" {
+  kymf create t.kymf tree
+  kymf rename t.kymf a.txt docs/a.txt
+  [ "$(kymf cat t.kymf docs/a.txt)" = abc ]
+  run kymf rename t.kymf docs/a.txt SUB/B.BIN
+  [ "$status" -eq 1 ]
+}
+
+# --- cat and list ---------------------------------------------------------------
+
+@test "cat is binary-safe and ignores letter case" {
+  kymf create t.kymf tree
+  kymf cat t.kymf SUB/RANDOM.DAT > got
+  cmp got tree/sub/random.dat
+}
+
+@test "cat and extract agree on a truncated entry: exit 1, no output" {
+  raw_archive cut.kymf 2 big 88 187
+  run --separate-stderr kymf cat cut.kymf big
+  [ "$status" -eq 1 ]
+  [ -z "$output" ]
+  [[ "$stderr" == *"big"*"truncated"* ]]
+  run kymf extract cut.kymf -C out
+  [ "$status" -eq 1 ]
+  [ -z "$(ls -A out)" ]
+}
+
+@test "list escapes control characters and invalid UTF-8; JSON escapes every byte" {
+  packed_archive odd.kymf 'esc\033[2J' 'new\nline' 'bad\351' 'back\\slash'
+  run kymf list odd.kymf
+  [ "${lines[0]}" = 'esc\033[2J' ]
+  [ "${lines[1]}" = 'new\nline' ]
+  [ "${lines[2]}" = 'bad\351' ]
+  [ "${lines[3]}" = 'back\\slash' ]
+  run kymf list --json odd.kymf
+  [[ "$output" == *'"esc\u001b[2J"'* ]]
+  [[ "$output" == *'"bad\u00e9"'* ]]
+  python3 -c 'import json,sys; json.loads(sys.argv[1])' "$output"
+}
+
+@test "patterns: globs, ** and folder prefixes; one that matches nothing is named" {
+  kymf create t.kymf tree
+  run kymf list t.kymf 'sub/*.bin'
+  [ "$output" = "sub/b.bin" ]
+  run kymf list t.kymf '*.txt'
+  [ "$output" = "a.txt" ]
+  run kymf list t.kymf '*'
+  [ "${#lines[@]}" -eq 4 ]
+  run kymf list t.kymf '**/*.dat'
+  [ "$output" = "sub/random.dat" ]
+  run kymf list t.kymf sub
+  [ "${#lines[@]}" -eq 3 ]
+  run kymf list t.kymf 'nothing*'
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"kymf: t.kymf: nothing*: no such entry"* ]]
+}
+
+# --- extract --------------------------------------------------------------------
+
+@test "extract writes every entry, identical to its input" {
+  kymf create t.kymf tree
+  kymf extract t.kymf -C out
+  cmp out/a.txt tree/a.txt
+  cmp out/sub/random.dat tree/sub/random.dat
+}
+
+@test "extract writes entries under their stored names" {
+  kymf create t.kymf tree
+  kymf extract t.kymf SUB/B.BIN -C out
+  [ -f out/sub/b.bin ]
+  [ ! -e out/SUB ]
+}
+
+@test "extract writes the entry a lookup finds, once, for names equal but for case" {
+  packed_archive dup.kymf Read.me READ.ME
+  run kymf extract dup.kymf -C out
+  [ "$status" -eq 0 ]
+  [ "$(ls out)" = READ.ME ]
+}
+
+@test "extract refuses files that exist; -k keeps them; --force replaces them" {
+  kymf create t.kymf tree/a.txt
+  printf old > out/a.txt
+  run kymf extract t.kymf -C out
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"out/a.txt: already exists"* ]]
+  run kymf extract t.kymf -C out -k
+  [ "$status" -eq 0 ] && [ "$(cat out/a.txt)" = old ]
+  kymf extract t.kymf -C out --force
+  [ "$(cat out/a.txt)" = abc ]
+}
+
+@test "a missing -C folder is one message and exit 1" {
+  kymf create t.kymf tree
+  run kymf extract t.kymf -C /proc/nope
+  [ "$status" -eq 1 ]
+  [ "${#lines[@]}" -eq 1 ]
+  [[ "$output" == "kymf: /proc/nope: no such file" ]]
+}
+
+@test "extract never follows a symbolic link to a folder in the target" {
+  packed_archive t.kymf a/b/x
+  ln -s "$PWD/elsewhere" out/a
+  run kymf extract t.kymf -C out --force
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"out/a: is a link"* ]]
+  [ -z "$(ls -A elsewhere)" ]
+}
+
+@test "extract never writes through a symbolic link named like an entry" {
+  packed_archive t.kymf x
+  printf victim > elsewhere/victim
+  ln -s "$PWD/elsewhere/victim" out/x
+  run kymf extract t.kymf -C out
+  [ "$status" -eq 1 ]
+  kymf extract t.kymf -C out --force
+  [ ! -L out/x ] && [ "$(cat out/x)" = X ]
+  [ "$(cat elsewhere/victim)" = victim ]
+}
+
+@test "extract never writes into a hard link named like an entry" {
+  packed_archive t.kymf x
+  printf victim > elsewhere/victim
+  ln elsewhere/victim out/x
+  kymf extract t.kymf -C out --force
+  [ "$(cat out/x)" = X ]
+  [ "$(cat elsewhere/victim)" = victim ]
+}
+
+@test "hostile names are each refused and nothing is written outside the folder" {
+  mkdir -p out/inner
+  packed_archive evil.kymf ../evil /abs/evil 'C:\\x' 'a\\..\\..\\b' '' . 'ctl\001' fine.txt
+  run kymf extract evil.kymf -C out/inner
+  [ "$status" -eq 1 ]
+  [ "$(grep -c 'name refused' <<< "$output")" -eq 7 ]
+  [ "$(find out -type f)" = out/inner/fine.txt ]
+  [ -z "$(files_outside)" ]
+  [ ! -e /abs/evil ]
+}
+
+@test "an entry beside a folder of the same name fails alone" {
+  packed_archive clash.kymf x x/y
+  run kymf extract clash.kymf -C out
+  [ "$status" -eq 1 ]
+  [ -f out/x ]
+  [ -z "$(files_outside)" ]
+}
+
+# --- verify ---------------------------------------------------------------------
+
+@test "verify says OK for an archive kymf wrote" {
+  kymf create t.kymf tree
+  run kymf verify t.kymf
+  [ "$status" -eq 0 ]
+  [ "$output" = "t.kymf: OK, 4 entries" ]
+}
+
+@test "verify reports each hostile name as an error with its entry" {
+  for name in ../evil /abs 'C:\\x' 'a\\b' '' . 'ctl\033'; do
+    packed_archive bad.kymf ok "$name"
+    run kymf verify bad.kymf
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"entry 1"*"error"* ]]
+  done
+}
+
+@test "verify reports x beside x/y and overlapping entries" {
+  packed_archive clash.kymf x x/y
+  run kymf verify clash.kymf
+  [ "$status" -eq 1 ]
+  raw_archive overlap.kymf 4 a 168 170 b 169 171
+  run kymf verify overlap.kymf
+  [[ "$output" == *"warning"* ]]
+  run kymf verify --strict overlap.kymf
+  [ "$status" -eq 1 ]
+}
+
+@test "verify reports gaps, shadowed names, negative sizes, data past the end and a bad count" {
+  raw_archive gap.kymf 10 a 168 169 b 173 173
+  raw_archive dup.kymf 2 Read.me 168 168 READ.ME 169 169
+  raw_archive neg.kymf 0 n 88 50
+  raw_archive past.kymf 1 p 88 5000
+  for archive in gap dup; do
+    run kymf verify --strict $archive.kymf
+    [ "$status" -eq 1 ] && [[ "$output" == *"warning"* ]]
+  done
+  for archive in neg past; do
+    run kymf verify $archive.kymf
+    [ "$status" -eq 1 ] && [[ "$output" == *"entry 0 (${archive:0:1}): error"* ]]
+  done
+  { printf KYMF; le32 1000; } > count.kymf
+  run kymf verify count.kymf
+  [ "$status" -eq 1 ]
+  [[ "$output" == "kymf: count.kymf: "* ]]
+}
+
+@test "a damaged archive from standard input is named -" {
+  run bash -c 'printf nonsense | "$KYMF" list -'
+  [ "$status" -eq 1 ]
+  [ "$output" = "kymf: -: not a KYMF archive" ]
+}
+
+@test "verify --json gives the findings" {
+  raw_archive bad.kymf 1 ../evil 88 88
+  run kymf verify --json bad.kymf
+  [ "$status" -eq 1 ]
+  python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert not d["ok"] and d["findings"][0]["name"]=="../evil"' "$output"
+}
+
+# --- one message for one cause --------------------------------------------------
+
+@test "a missing archive is 'no such file' for every command" {
+  for command in "list" "cat" "extract" "verify" "add" "delete"; do
+    local more=x
+    [ "$command" = verify ] && more=""
+    [ "$command" = add ] && more=tree/a.txt
+    run kymf $command missing.kymf $more
+    [ "$status" -eq 1 ]
+    [[ "$output" == *"missing.kymf: no such file"* ]]
+  done
+}
+
+@test "a folder given as the archive is 'is a folder'" {
+  run kymf list tree
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"kymf: tree: is a folder"* ]]
+}
+
+@test "a file that is not an archive says so" {
+  run kymf list tree/a.txt
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"kymf: tree/a.txt: not a KYMF archive"* ]]
+}
+
+# --- resources ------------------------------------------------------------------
+
+@test "resources lists types by their Windows names" {
+  run kymf resources "$MODULES/resources-x86_64.dll"
+  [ "$status" -eq 0 ]
+  [[ "$output" =~ RCDATA\ +ARCHIVE\ +0x409\ +176 ]]
+  run kymf resources --json "$MODULES/resources-x86_64.dll"
+  python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert any(r["name"]=="ARCHIVE" and r["type"]=="RCDATA" for r in d)' "$output"
+}
+
+@test "resources extracts one by type name, #ID or number" {
+  for type in RCDATA '#10' 10; do
+    kymf resources "$MODULES/resources-i686.dll" ARCHIVE "$type" -o "got-$type"
+    run kymf list "got-$type"
+    [ "$output" = "$(printf 'a.txt\nb')" ]
+  done
+}
+
+@test "resources --lang filters and --all extracts every resource as TYPE/NAME" {
+  run kymf resources --lang 0x407 "$MODULES/resources-x86_64.dll"
+  [ "${#lines[@]}" -eq 5 ]
+  kymf resources --all -C out "$MODULES/resources-x86_64.dll"
+  [ "$(cat out/RCDATA/MYDATA)" = 0123456789 ]
+  [ -z "$(files_outside)" ]
+}
+
+@test "resources reports a truncated module with its reason" {
+  head -c 300 "$MODULES/resources-x86_64.dll" > cut.dll
+  run kymf resources cut.dll
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"kymf: cut.dll: "* ]]
+  run kymf resources tree/a.txt
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"not a Windows module"* ]]
+}

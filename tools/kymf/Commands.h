@@ -1,0 +1,46 @@
+// The commands of kymf, one function each, called by main once the command
+// line is parsed. Each returns the exit code (kSuccess, kFailure, kUsage)
+// and says every failure through the Reporter.
+#ifndef KYMF_COMMANDS_H
+#define KYMF_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+#include "support/Reporter.h"
+
+namespace kymf {
+
+// Everything the command line can say; each command reads its part.
+struct Options {
+  std::string archive;                // "-": standard input or output, where allowed
+  std::vector<std::string> inputs;    // create, add: files and folders
+  std::vector<std::string> patterns;  // list, cat, extract, delete: globs or folders
+  std::vector<std::string> excludes;  // create, add
+  std::string as;                     // add: the one input's entry name
+  std::string folder;                 // extract, resources --all: -C
+  std::string from, to;               // rename
+  bool longFormat = false;            // list -l
+  bool json = false;                  // list, verify, resources
+  bool force = false;                 // extract: replace what exists
+  bool keep = false;                  // extract: keep what exists
+  bool replace = false;               // add: replace entries of the same name
+  bool strict = false;                // verify: warnings fail too
+  // resources
+  std::string module, name, type, output, language;
+  bool all = false;
+};
+
+int CreateCommand(const Options& options, Reporter& reporter);
+int AddCommand(const Options& options, Reporter& reporter);
+int ListCommand(const Options& options, Reporter& reporter);
+int CatCommand(const Options& options, Reporter& reporter);
+int ExtractCommand(const Options& options, Reporter& reporter);
+int DeleteCommand(const Options& options, Reporter& reporter);
+int RenameCommand(const Options& options, Reporter& reporter);
+int VerifyCommand(const Options& options, Reporter& reporter);
+int ResourcesCommand(const Options& options, Reporter& reporter);
+
+}  // namespace kymf
+
+#endif  // KYMF_COMMANDS_H

@@ -1,0 +1,91 @@
+// delete and rename: an existing archive changed in one pass by
+// MultiFileWriter, all or nothing.
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "support/ArchiveSource.h"
+#include "support/EntryNameRule.h"
+#include "support/NameEscaping.h"
+#include "support/Selection.h"
+
+namespace kymf {
+namespace {
+
+// The names that `options.patterns` select in the archive, one per visible
+// entry, with their bytes; false (reported) when the archive cannot be read
+// or a pattern selects nothing.
+bool SelectNames(const Options& options, Reporter& reporter, std::vector<std::string>& names,
+                 std::uint64_t& bytes) {
+  ArchiveSource source;
+  if (!source.Open(options.archive, reporter)) {
+    return false;
+  }
+  Selection selection(options.patterns);
+  for (int i = 0; i < source.GetCount(); ++i) {
+    if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
+      names.push_back(source.GetName(i));
+      bytes += source.GetSize(i);
+    }
+  }
+  ReportUnmatched(selection, options.archive, reporter);
+  return reporter.GetFailures() == 0;
+}
+
+bool RefuseStandardStreams(const Options& options, const char* command, Reporter& reporter) {
+  if (options.archive != "-") {
+    return false;
+  }
+  reporter.Usage(std::string(command) + ": the archive must be a file, not standard input");
+  return true;
+}
+
+}  // namespace
+
+int DeleteCommand(const Options& options, Reporter& reporter) {
+  if (RefuseStandardStreams(options, "delete", reporter)) {
+    return kUsage;
+  }
+  std::vector<std::string> names;
+  std::uint64_t bytes = 0;
+  if (!SelectNames(options, reporter, names, bytes)) {
+    return kFailure;
+  }
+  MultiFileWriter writer(options.archive.c_str(), true);
+  writer.SetAllowEmpty(true);
+  for (const std::string& name : names) {
+    if (!writer.RemoveExisting(name.c_str())) {
+      reporter.Fail(writer.GetStatus());
+      return kFailure;
+    }
+    reporter.Verbose(EscapeName(name));
+  }
+  if (!writer.Commit()) {
+    reporter.Fail(writer.GetStatus());
+    return kFailure;
+  }
+  reporter.Summary("deleted", static_cast<std::int64_t>(names.size()), bytes);
+  return kSuccess;
+}
+
+int RenameCommand(const Options& options, Reporter& reporter) {
+  if (RefuseStandardStreams(options, "rename", reporter)) {
+    return kUsage;
+  }
+  const std::string refusal = RefuseEntryName(options.to);
+  if (!refusal.empty()) {
+    reporter.Fail(options.to, refusal);
+    return kFailure;
+  }
+  MultiFileWriter writer(options.archive.c_str(), true);
+  writer.SetAllowEmpty(true);
+  if (!writer.RenameExisting(options.from.c_str(), options.to.c_str()) || !writer.Commit()) {
+    reporter.Fail(writer.GetStatus());
+    return kFailure;
+  }
+  reporter.Verbose(EscapeName(options.from) + " -> " + EscapeName(options.to));
+  reporter.Summary("renamed", 1, 0);
+  return kSuccess;
+}
+
+}  // namespace kymf

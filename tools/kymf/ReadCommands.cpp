@@ -1,0 +1,124 @@
+// list and cat: reading an archive without writing anything.
+//
+// Both read through ArchiveSource; a search path over several sources
+// (--path) would open its sources there and leave the commands unchanged.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include "Commands.h"
+#include "support/ArchiveSource.h"
+#include "support/NameEscaping.h"
+#include "support/Selection.h"
+
+namespace kymf {
+namespace {
+
+void PrintJsonEntry(ArchiveSource& source, int index, bool first) {
+  const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
+  std::printf("%s\n  {\"name\": %s, \"size\": %lu, \"dataStart\": %ld, \"dataEnd\": %ld}",
+              first ? "" : ",", JsonString(source.GetName(index)).c_str(),
+              static_cast<unsigned long>(source.GetSize(index)),
+              static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
+}
+
+void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
+  const std::string name = EscapeName(source.GetName(index));
+  if (!longFormat) {
+    std::printf("%s\n", name.c_str());
+    return;
+  }
+  const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
+  std::printf("%12lu %11ld %11ld  %s\n", static_cast<unsigned long>(source.GetSize(index)),
+              static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd),
+              name.c_str());
+}
+
+// Writes the entry of record `index` to standard output, after checking that
+// the archive holds all of it, so that a damaged entry gives no output.
+bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& reporter) {
+  MultiFile& archive = source.GetArchive();
+  const std::string name = source.GetName(index);
+  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  if (!backed.IsOk()) {
+    reporter.Fail(backed);
+    return false;
+  }
+  if (!archive.OpenFile(name.c_str(), "rb")) {
+    reporter.Fail(archive.GetStatus());
+    return false;
+  }
+  char buffer[1 << 16];
+  std::uint64_t copied = 0;
+  unsigned int got = 0;
+  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
+    if (std::fwrite(buffer, 1, got, out) != got) {
+      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+      return false;
+    }
+    copied += got;
+  }
+  if (copied != source.GetSize(index)) {
+    reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ListCommand(const Options& options, Reporter& reporter) {
+  ArchiveSource source;
+  if (!source.Open(options.archive, reporter)) {
+    return kFailure;
+  }
+  Selection selection(options.patterns);
+  bool first = true;
+  if (options.json) {
+    std::printf("[");
+  }
+  for (int i = 0; i < source.GetCount(); ++i) {
+    if (!selection.Selects(source.GetName(i))) {
+      continue;
+    }
+    if (options.json) {
+      PrintJsonEntry(source, i, first);
+    } else {
+      PrintPlainEntry(source, i, options.longFormat);
+    }
+    first = false;
+  }
+  if (options.json) {
+    std::printf("%s]\n", first ? "" : "\n");
+  }
+  ReportUnmatched(selection, options.archive, reporter);
+  return reporter.ExitCode();
+}
+
+int CatCommand(const Options& options, Reporter& reporter) {
+  ArchiveSource source;
+  if (!source.Open(options.archive, reporter)) {
+    return kFailure;
+  }
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
+#endif
+  Selection selection(options.patterns);
+  for (int i = 0; i < source.GetCount(); ++i) {
+    if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
+      CatEntry(source, i, stdout, reporter);
+    }
+  }
+  ReportUnmatched(selection, options.archive, reporter);
+  if (std::fflush(stdout) != 0) {
+    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+  }
+  return reporter.ExitCode();
+}
+
+}  // namespace kymf

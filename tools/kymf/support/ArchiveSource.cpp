@@ -1,0 +1,61 @@
+#include "support/ArchiveSource.h"
+
+#include <unordered_set>
+
+namespace kymf {
+
+bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
+  shown = path;
+  std::string file = path;
+  if (path == "-") {
+    RXM::Status status = standardInput.Make();
+    if (status.IsOk()) {
+      status = standardInput.FromStandardInput();
+    }
+    if (!status.IsOk()) {
+      reporter.Fail(status);
+      return false;
+    }
+    file = standardInput.GetPath();
+  }
+  if (!archive.OpenMultiFile(Pointer<KYFile>(), file.c_str())) {
+    const RXM::Status& status = archive.GetStatus();
+    if (path == "-") {  // the message would name the temporary copy
+      reporter.Fail("-", RXM::Describe(status.GetCode()));
+    } else {
+      reporter.Fail(status);
+    }
+    return false;
+  }
+  FindShadowed();
+  return true;
+}
+
+std::string ArchiveSource::GetName(int index) const {
+  return archive.GetDirectory().GetAt(index)->name;
+}
+
+std::uint32_t ArchiveSource::GetSize(int index) const {
+  return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
+}
+
+void ArchiveSource::FindShadowed() {
+  const int count = GetCount();
+  shadowed.assign(static_cast<std::size_t>(count), false);
+  std::unordered_set<std::string> later;
+  for (int i = count - 1; i >= 0; --i) {
+    std::string key = GetName(i);
+    for (char& c : key) {
+      c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
+    }
+    shadowed[static_cast<std::size_t>(i)] = !later.insert(key).second;
+  }
+}
+
+void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter) {
+  for (const std::string& pattern : selection.Unmatched()) {
+    reporter.Fail(archive + ": " + pattern, RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
+  }
+}
+
+}  // namespace kymf

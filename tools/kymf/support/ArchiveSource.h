@@ -1,0 +1,51 @@
+// An archive opened for reading by a command: by name, or "-" for standard
+// input (copied to a temporary file first, since the library reads archives
+// by name), with the failure reported in the library's own words.
+#ifndef KYMF_SUPPORT_ARCHIVESOURCE_H
+#define KYMF_SUPPORT_ARCHIVESOURCE_H
+
+#include <string>
+#include <vector>
+
+#include <RXMFiles.h>
+
+#include "support/Reporter.h"
+#include "support/Selection.h"
+#include "support/TemporaryArchive.h"
+
+namespace kymf {
+
+class ArchiveSource {
+ public:
+  // Opens `path`; false, reported ("kymf: t.kymf: no such file", "...: not
+  // a KYMF archive", ...), when it cannot be read as an archive.
+  bool Open(const std::string& path, Reporter& reporter);
+
+  MultiFile& GetArchive() { return archive; }
+  int GetCount() const { return archive.GetDirectory().GetCount(); }
+  // The stored name of record `index`.
+  std::string GetName(int index) const;
+  // The entry's size in bytes.
+  std::uint32_t GetSize(int index) const;
+  // Whether a later record has an equal name, so that a lookup by this
+  // record's name finds the later one instead.
+  bool IsShadowed(int index) const { return shadowed[static_cast<std::size_t>(index)]; }
+  // The name shown in messages: the path given.
+  const std::string& GetShown() const { return shown; }
+
+ private:
+  void FindShadowed();
+
+  MultiFile archive;
+  TemporaryArchive standardInput;
+  std::string shown;
+  std::vector<bool> shadowed;
+};
+
+// Reports each pattern of `selection` that selected nothing: "kymf:
+// <archive>: <pattern>: no such entry".
+void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter);
+
+}  // namespace kymf
+
+#endif  // KYMF_SUPPORT_ARCHIVESOURCE_H

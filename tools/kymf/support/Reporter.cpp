@@ -1,0 +1,52 @@
+#include "support/Reporter.h"
+
+#include <cstring>
+
+#include "support/NameEscaping.h"
+
+// <windows.h> (through the library's header) names GetMessageA GetMessage.
+#if defined(_WIN32) && defined(GetMessage)
+#undef GetMessage
+#endif
+
+namespace kymf {
+
+Reporter::Reporter(std::FILE* errorStream, std::FILE* infoStream)
+    : errors(errorStream), info(infoStream) {}
+
+void Reporter::Fail(const std::string& file, const std::string& reason) {
+  std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
+  ++failures;
+}
+
+void Reporter::Fail(const RXM::Status& status) {
+  std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetMessage()).c_str());
+  ++failures;
+}
+
+void Reporter::FailSystem(const std::string& file, int error) {
+  Fail(file, std::strerror(error));
+}
+
+void Reporter::Usage(const std::string& text) {
+  std::fprintf(errors, "kymf: %s\n", text.c_str());
+}
+
+void Reporter::Warn(const std::string& file, const std::string& reason) {
+  std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
+}
+
+void Reporter::Verbose(const std::string& text) {
+  if (IsVerbose()) {
+    std::fprintf(info, "%s\n", text.c_str());
+  }
+}
+
+void Reporter::Summary(const char* verb, std::int64_t entries, std::uint64_t bytes) {
+  if (!quiet) {
+    std::fprintf(info, "%s %lld %s, %llu bytes\n", verb, static_cast<long long>(entries),
+                 entries == 1 ? "entry" : "entries", static_cast<unsigned long long>(bytes));
+  }
+}
+
+}  // namespace kymf

@@ -1,0 +1,112 @@
+#include "support/Selection.h"
+
+#include <RXMFiles.h>
+
+namespace kymf {
+namespace {
+
+bool SameLetter(char a, char b) {
+  return RXM::kymf::FoldByte(static_cast<unsigned char>(a)) ==
+         RXM::kymf::FoldByte(static_cast<unsigned char>(b));
+}
+
+// matches[i][j]: whether pattern[i..] matches name[j..], filled from the
+// ends backwards; no recursion, so no pattern can take exponential time.
+class GlobTable {
+ public:
+  GlobTable(std::string_view globPattern, std::string_view candidate)
+      : pattern(globPattern),
+        name(candidate),
+        width(candidate.size() + 1),
+        cells((globPattern.size() + 1) * (candidate.size() + 1), false) {}
+
+  bool Match() {
+    Set(pattern.size(), name.size(), true);
+    for (std::size_t i = pattern.size(); i-- > 0;) {
+      for (std::size_t j = name.size() + 1; j-- > 0;) {
+        Set(i, j, Cell(i, j));
+      }
+    }
+    return Get(0, 0);
+  }
+
+ private:
+  bool Cell(std::size_t i, std::size_t j) const {
+    const bool more = j < name.size();
+    if (pattern[i] == '*') {
+      if (i + 1 < pattern.size() && pattern[i + 1] == '*') {
+        // "**": any run, "/" included; "**/" may also stand for nothing.
+        const bool skipSlash = i + 2 < pattern.size() && pattern[i + 2] == '/' && Get(i + 3, j);
+        return Get(i + 2, j) || skipSlash || (more && Get(i, j + 1));
+      }
+      return Get(i + 1, j) || (more && name[j] != '/' && Get(i, j + 1));
+    }
+    if (!more) {
+      return false;
+    }
+    if (pattern[i] == '?') {
+      return name[j] != '/' && Get(i + 1, j + 1);
+    }
+    return SameLetter(pattern[i], name[j]) && Get(i + 1, j + 1);
+  }
+
+  bool Get(std::size_t i, std::size_t j) const { return cells[i * width + j]; }
+  void Set(std::size_t i, std::size_t j, bool value) { cells[i * width + j] = value; }
+
+  std::string_view pattern;
+  std::string_view name;
+  std::size_t width;
+  std::vector<bool> cells;
+};
+
+// Whether `pattern` matches `name` or the part of it before one of its "/".
+bool MatchesOrContains(std::string_view pattern, std::string_view name) {
+  if (pattern.size() > 1 && pattern.back() == '/') {
+    pattern.remove_suffix(1);
+  }
+  if (GlobMatch(pattern, name)) {
+    return true;
+  }
+  for (std::size_t slash = name.find('/'); slash != std::string_view::npos;
+       slash = name.find('/', slash + 1)) {
+    if (GlobMatch(pattern, name.substr(0, slash))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool GlobMatch(std::string_view pattern, std::string_view name) {
+  return GlobTable(pattern, name).Match();
+}
+
+Selection::Selection(std::vector<std::string> given)
+    : patterns(std::move(given)), used(patterns.size(), false) {}
+
+bool Selection::Selects(std::string_view name) {
+  if (patterns.empty()) {
+    return true;
+  }
+  bool selected = false;
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    if (MatchesOrContains(patterns[i], name)) {
+      used[i] = true;
+      selected = true;
+    }
+  }
+  return selected;
+}
+
+std::vector<std::string> Selection::Unmatched() const {
+  std::vector<std::string> unmatched;
+  for (std::size_t i = 0; i < patterns.size(); ++i) {
+    if (!used[i]) {
+      unmatched.push_back(patterns[i]);
+    }
+  }
+  return unmatched;
+}
+
+}  // namespace kymf

@@ -1,0 +1,44 @@
+// Choosing entries by name: glob patterns and folder prefixes.
+//
+// Patterns are compared as the archive compares names: ASCII letters without
+// regard to case, every other byte exactly. "*" matches any run of
+// characters within one path component, "?" one character other than "/",
+// "**" any run including "/" ("**/" also matches nothing, so "**/*.txt"
+// matches "a.txt" and "x/y/a.txt"). A pattern that matches a leading run of
+// components selects everything below it: "dir" and "dir/" select
+// "dir/a" and "dir/sub/b".
+#ifndef KYMF_SUPPORT_SELECTION_H
+#define KYMF_SUPPORT_SELECTION_H
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kymf {
+
+// Whether `pattern` matches the whole of `name` (no folder-prefix rule).
+bool GlobMatch(std::string_view pattern, std::string_view name);
+
+class Selection {
+ public:
+  // Selects everything when `patterns` is empty.
+  explicit Selection(std::vector<std::string> patterns = {});
+
+  // Whether no pattern was given.
+  bool SelectsAll() const { return patterns.empty(); }
+
+  // Whether some pattern matches `name` or one of its leading folders; marks
+  // every pattern that does as used.
+  bool Selects(std::string_view name);
+
+  // The patterns that have selected nothing so far, in the order given.
+  std::vector<std::string> Unmatched() const;
+
+ private:
+  std::vector<std::string> patterns;
+  std::vector<bool> used;
+};
+
+}  // namespace kymf
+
+#endif  // KYMF_SUPPORT_SELECTION_H

@@ -1,0 +1,83 @@
+// The folder that extraction writes into, and the only way kymf creates
+// files from entry names.
+//
+// It never writes through, or follows, a link it finds below the folder (the
+// folder itself is the user's choice and may be reached through one):
+//
+// - every folder on the way to a file is opened relative to its parent
+//   without following a symbolic link (openat with O_NOFOLLOW|O_DIRECTORY on
+//   POSIX; on Windows each component's attributes are checked and one with
+//   FILE_ATTRIBUTE_REPARSE_POINT, a symbolic link or junction, is refused);
+//   a link on the way refuses that file;
+// - the data go to a new temporary file in the target's folder (created
+//   exclusively, O_CREAT|O_EXCL|O_NOFOLLOW), which is then renamed into
+//   place, so a failure leaves no partial file, and an existing link or hard
+//   link under the target's name is replaced as a directory entry, never
+//   opened or written into.
+//
+// On Windows the checks and the creation are separate calls, so a link made
+// between them by another program is not seen; POSIX has no such gap for
+// the folders on the way.
+#ifndef KYMF_SUPPORT_TARGETFOLDER_H
+#define KYMF_SUPPORT_TARGETFOLDER_H
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include <RXMFiles.h>
+
+namespace kymf {
+
+class TargetFolder {
+ public:
+  // What to do when something already exists under a file's name.
+  enum class Existing {
+    kRefuse,   // fail for that file
+    kKeep,     // leave it, and report the file as kept
+    kReplace,  // replace it (a file, a symbolic link or a hard link) by the new file
+  };
+  // Writes `size` bytes to the new file; false when the write failed.
+  using Write = std::function<bool(const void* data, std::size_t size)>;
+  // Produces the file's bytes through `write`; Ok, or why it could not.
+  using Fill = std::function<RXM::Status(const Write& write)>;
+
+  TargetFolder() = default;
+  ~TargetFolder();
+  TargetFolder(const TargetFolder&) = delete;
+  TargetFolder& operator=(const TargetFolder&) = delete;
+
+  // Opens the existing folder `path` ("" for the current one). Ok, or
+  // kNoSuchFile / kCannotOpen (with the system's text) naming it.
+  RXM::Status Open(const std::string& path);
+
+  // Creates the regular file `name` (a "/"-separated safe name) below the
+  // folder, creating the folders on its way, with the bytes `fill` gives.
+  // Ok (with *kept true when kKeep left an existing file), or a failure
+  // naming the file: an unsafe name (kNameRefused, RXM::CheckSafeName), a
+  // link or a non-folder on the way, something existing
+  // under the name (kRefuse; a folder always), a failed write or `fill`'s
+  // own failure. On failure no file is left under the name, and an existing
+  // one is unchanged.
+  RXM::Status Place(const std::string& name, Existing existing, const Fill& fill, bool* kept);
+
+  // The path shown for `name` in messages: "<folder>/<name>".
+  std::string Shown(const std::string& name) const;
+
+ private:
+  struct Folder;
+  RXM::Status OpenParent(const std::string& name, Folder& parent) const;
+  RXM::Status CheckExisting(const Folder& parent, const std::string& name, Existing existing,
+                            bool* exists, bool* kept) const;
+  RXM::Status WriteAndRename(const Folder& parent, const std::string& name, bool replace,
+                             const Fill& fill) const;
+
+  std::string path;
+#if !defined(_WIN32)
+  int descriptor = -1;
+#endif
+};
+
+}  // namespace kymf
+
+#endif  // KYMF_SUPPORT_TARGETFOLDER_H
