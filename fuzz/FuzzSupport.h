@@ -1,6 +1,6 @@
 // What the fuzz targets share: a KYFile over the input bytes, a folder in
-// memory-backed storage for the targets that must go through the disk, and a
-// silent debugger.
+// memory-backed storage for the targets that must go through the disk, with
+// the library's debug output silenced.
 #ifndef RXMFILES_FUZZ_FUZZSUPPORT_H
 #define RXMFILES_FUZZ_FUZZSUPPORT_H
 
@@ -62,19 +62,13 @@ class BytesFile : public KYFile {
   bool open = false;
 };
 
-class SilentDebugger : public Debugger {
- public:
-  void Print(const char*, ...) override {}
-  void PrintError(const char*, ...) override {}
-};
-
 // A folder of this process in memory-backed storage where there is one.
 inline const std::string& Scratch() {
   static const std::string folder = [] {
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string path = std::string(base) + "/rxmfiles-fuzz-" + std::to_string(getpid());
     mkdir(path.c_str(), 0700);
-    RXM::SetDebugger(CTPointer<Debugger>(new SilentDebugger()));
+    RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
     return path;
   }();
   return folder;

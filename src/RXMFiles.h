@@ -21,6 +21,7 @@
 #include "backends/ResourceModule.h"
 
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/MultiFileWriter.h"

@@ -21,9 +21,9 @@ namespace RXM {
 enum class ErrorCode : int {
   kOk = 0,
   // Opening a file on disk.
-  kNoSuchFile,    // nothing exists under the name
-  kIsAFolder,     // the name is a folder, where a file was wanted
-  kCannotOpen,    // it exists but the system refused it (the message says why)
+  kNoSuchFile,  // nothing exists under the name
+  kIsAFolder,   // the name is a folder, where a file was wanted
+  kCannotOpen,  // it exists but the system refused it (the message says why)
   // Reading an archive.
   kNotAnArchive,      // shorter than its header, or no "KYMF" magic
   kCountBeyondFile,   // the entry count is negative or needs more than the file holds
@@ -33,16 +33,16 @@ enum class ErrorCode : int {
   kNoSuchEntry,       // no record has the name asked for
   kNotOpen,           // the object has no archive or entry open
   // Naming and inserting.
-  kNameTooLong,     // more than 69 characters
-  kNameRefused,     // empty, absolute, "..", a drive letter, a backslash, a control character
-  kAlreadyExists,   // an entry of that name is in the archive already
-  kEmptyInput,      // the input holds no bytes where some were required
-  kInputChanged,    // an input grew or shrank while it was copied
-  kTooLarge,        // the archive would exceed 2,147,483,647 bytes
-  kReadFailed,      // an input or the archive could not be read
-  kWriteFailed,     // the new archive (its temporary file) could not be written
-  kReplaceFailed,   // the new archive could not be put in the old one's place
-  kNoMemory,        // a buffer could not be allocated
+  kNameTooLong,    // more than 69 characters
+  kNameRefused,    // empty, absolute, "..", a drive letter, a backslash, a control character
+  kAlreadyExists,  // an entry of that name is in the archive already
+  kEmptyInput,     // the input holds no bytes where some were required
+  kInputChanged,   // an input grew or shrank while it was copied
+  kTooLarge,       // the archive would exceed 2,147,483,647 bytes
+  kReadFailed,     // an input or the archive could not be read
+  kWriteFailed,    // the new archive (its temporary file) could not be written
+  kReplaceFailed,  // the new archive could not be put in the old one's place
+  kNoMemory,       // a buffer could not be allocated
   // Windows modules.
   kNotAModule,      // not a PE image
   kDamagedModule,   // a PE image whose headers or resource tree are broken

@@ -63,3 +63,9 @@ void SetDebugger(CTPointer<Debugger> debugger) {
 }
 
 }  // namespace RXM
+
+NullDebugger::~NullDebugger() = default;
+
+void NullDebugger::Print(const char*, ...) {}
+
+void NullDebugger::PrintError(const char*, ...) {}

@@ -21,6 +21,17 @@ class RXMFILES_API Debugger : public virtual BaseObject {
   virtual void PrintError(const char* format, ...) RXMFILES_PRINTF(2, 3);
 };
 
+// A debugger that prints nothing: for programs (fuzzers, quiet tools) that
+// want the library's debug output gone.
+class RXMFILES_API NullDebugger : public Debugger {
+ public:
+  ~NullDebugger() override;
+  // Prints nothing.
+  void Print(const char* format, ...) override;
+  // Prints nothing.
+  void PrintError(const char* format, ...) override;
+};
+
 namespace RXM {
 
 // The debugger in use; never null.

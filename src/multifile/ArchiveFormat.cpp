@@ -2,21 +2,17 @@
 
 #include <cstring>
 
+#include "files/LittleEndian.h"
+
 namespace RXM {
 namespace kymf {
 
 std::int32_t DecodeInt32(const std::uint8_t* bytes) {
-  const std::uint32_t value =
-      static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-      static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-  return static_cast<std::int32_t>(value);
+  return static_cast<std::int32_t>(LittleEndian::Decode32(bytes));
 }
 
 void EncodeInt32(std::int32_t value, std::uint8_t* bytes) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  }
+  LittleEndian::Encode32(static_cast<std::uint32_t>(value), bytes);
 }
 
 bool DecodeRecord(const std::uint8_t* bytes, DirectoryRecord& record) {
@@ -44,6 +40,30 @@ std::uint32_t EntrySize(const DirectoryRecord& record) {
   }
   return size > kLargestArchive ? static_cast<std::uint32_t>(kLargestArchive)
                                 : static_cast<std::uint32_t>(size);
+}
+
+bool FileBacksEntry(const DirectoryRecord& record, std::int64_t fileSize) {
+  return record.dataStart >= 0 &&
+         record.dataStart + static_cast<std::int64_t>(EntrySize(record)) <= fileSize;
+}
+
+DirectoryRecord NewRecord(const char* name) {
+  DirectoryRecord record;
+  std::memset(&record, 0, sizeof record);
+  std::size_t length = 0;
+  while (length < kLongestName && name[length] != '\0') {
+    ++length;
+  }
+  std::memcpy(record.name, name, length);
+  return record;
+}
+
+std::string FoldName(const char* name) {
+  std::string folded(name);
+  for (char& c : folded) {
+    c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
+  }
+  return folded;
 }
 
 bool NameMatches(const char* requested, const DirectoryRecord& record) {

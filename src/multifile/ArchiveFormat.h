@@ -36,6 +36,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "framework/Export.h"
 
@@ -70,6 +71,13 @@ static_assert(offsetof(DirectoryRecord, dataEnd) == 76, "dataEnd is at 76");
 namespace RXM {
 namespace kymf {
 
+// Where the data of an archive of `count` records begin: right after the
+// header and the directory.
+constexpr std::int64_t DirectoryEnd(std::int64_t count) {
+  return kHeaderSize + kRecordSize * count;
+}
+
+// A signed 32-bit little-endian field (entryCount, dataStart, dataEnd).
 RXMFILES_API std::int32_t DecodeInt32(const std::uint8_t* bytes);
 RXMFILES_API void EncodeInt32(std::int32_t value, std::uint8_t* bytes);
 
@@ -82,10 +90,22 @@ RXMFILES_API void EncodeRecord(const DirectoryRecord& record, std::uint8_t* byte
 // dataEnd lies further below its dataStart (which no writer produces).
 RXMFILES_API std::uint32_t EntrySize(const DirectoryRecord& record);
 
+// Whether every byte of the entry lies inside a file of `fileSize` bytes
+// (an entry of size 0 needs only a start no further than the file's end).
+RXMFILES_API bool FileBacksEntry(const DirectoryRecord& record, std::int64_t fileSize);
+
+// A record as the library writes it for a new entry: `name` (at most
+// kLongestName bytes are taken) followed by zero bytes, zero padding, and
+// offsets 0 until the entry is placed.
+RXMFILES_API DirectoryRecord NewRecord(const char* name);
+
 // The ASCII case fold of names: A-Z to a-z, every other byte as it is.
 inline unsigned char FoldByte(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
+
+// `name` folded whole: the key under which names compare equal.
+RXMFILES_API std::string FoldName(const char* name);
 
 // Whether `requested` names the record: equal under the fold, compared whole.
 // Reads at most the record's 70 bytes.

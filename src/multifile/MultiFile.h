@@ -3,18 +3,23 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "files/KYFile.h"
+#include "files/Status.h"
 #include "framework/Export.h"
 #include "framework/Pointer.h"
 #include "framework/RTTIClass.h"
 #include "framework/String.h"
+#include "multifile/ArchiveLayout.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/PointerArray.h"
 
 namespace RXM {
 class NameIndex;
-}
+class ArchiveInsertion;
+}  // namespace RXM
 
 // A "KYMF" multi-file archive (format in ArchiveFormat.h).
 //
@@ -54,7 +59,9 @@ class RXMFILES_API MultiFile : public KYFile {
   // multi-file: <name>" goes to the debugger; every other refusal (not a
   // KYMF archive, a count the file cannot hold, a short or unterminated
   // record) is silent. On failure the object is closed, and a caller's file
-  // is left open for the caller.
+  // is left open for the caller. GetStatus says why: kNoSuchFile, kIsAFolder,
+  // kCannotOpen (with the system's reason), kNotAnArchive, kCountBeyondFile,
+  // kShortRecord, kUnterminatedName or kNoMemory, each naming the archive.
   bool OpenMultiFile(Pointer<KYFile> file, const String& name);
 
   // Closes the open entry and the archive's file and empties the directory.
@@ -68,14 +75,35 @@ class RXMFILES_API MultiFile : public KYFile {
   // The directory as loaded: one element per record, in file order.
   const PointerArray<MultiFileElement>& GetDirectory() const;
 
+  // Why the last OpenMultiFile, OpenFile, InsertFile or ExtractToFile failed;
+  // Ok after its success. Changes nothing.
+  const RXM::Status& GetStatus() const;
+
+  // Every finding of RXM::kymf::CheckLayout about the open archive's
+  // directory and its file's size (as measured when it was opened); empty
+  // when no archive is open. Changes nothing.
+  std::vector<RXM::kymf::Finding> CheckArchive() const;
+
+  // Ok when the entry `name` (looked up as OpenFile does) exists and the
+  // archive's file holds all of its bytes. Otherwise kNotOpen (no archive),
+  // kNoSuchEntry, or kTruncated with the message
+  // "<archive>: <entry>: truncated at byte N" (N: the file's size). Reads
+  // nothing and changes nothing.
+  RXM::Status CheckEntry(const String& name) const;
+
+  // The archive file's size in bytes as measured when it was opened; -1 when
+  // no archive is open.
+  std::int64_t GetArchiveSize() const;
+
   // --- The open entry, as a read-only KYFile -----------------------------
 
   // Closes the open entry, then opens the entry named `name` (ASCII letters
   // compared without regard to case; of equal names, the one nearest the end
   // of the directory). Throws a new Exception for the writing modes "w", "a",
   // "at", "ab", "wt", "r+t", "wb" and "r+b" (exactly these strings); every
-  // other mode reads. False with no archive open, no such entry, or when the
-  // archive's file cannot be positioned at the entry.
+  // other mode reads. False with no archive open (kNotOpen), no such entry
+  // (kNoSuchEntry), or when the archive's file cannot be positioned at the
+  // entry (kReadFailed); no entry is open then.
   bool OpenFile(String name, String mode) override;
   // True when an entry was open. The constructor that opens an archive and the
   // destructor reach it through OpenMultiFile and CloseMultiFile, where this
@@ -106,19 +134,49 @@ class RXMFILES_API MultiFile : public KYFile {
   // --- Changing and copying out ------------------------------------------
 
   // Adds the file `inputName`, read through `source` (a new DiskFile when
-  // null), as the entry `entryName` (`inputName` when empty). The archive is
-  // written anew into "<archive>.tmp", which then replaces the archive in one
-  // step, and the archive is opened again. See MultiFile.cpp for every
-  // failure and what survives it.
+  // null), as the last entry `entryName` (`inputName` when empty). The
+  // archive is written anew into "<archive>.tmp", which then replaces the
+  // archive in one step, and the archive is opened again through a new
+  // DiskFile: true when that reopening succeeds, with no entry open and the
+  // input closed.
+  //
+  // Refusals that change nothing on disk and leave no entry open:
+  //  - no archive open: false (kNotOpen);
+  //  - an entry of that name (ASCII case ignored) exists: throws a new
+  //    Exception "ERROR: Attempted to insert <entry> into multifile
+  //    <archive>, but it already exists." (kAlreadyExists);
+  //  - a name of more than 69 characters: false (kNameTooLong);
+  //  - an input that cannot be opened (kReadFailed) or is empty
+  //    (kEmptyInput), an archive that would exceed 2,147,483,647 bytes
+  //    (kTooLarge), a temporary file that cannot be created (kWriteFailed):
+  //    false, the input left open.
+  // Failures while the new archive is written throw a new Exception whose
+  // text begins with "ERROR:" and names the archive last; the archive stays
+  // open and unchanged on disk:
+  //  - an entry that cannot be opened or read whole (kReadFailed,
+  //    kTruncated), the input cannot be read whole (kReadFailed): the
+  //    incomplete temporary file stays, and the next insertion truncates it;
+  //  - a copy block that cannot be allocated (kNoMemory);
+  //  - a failed write, flush, sync or close of the temporary file
+  //    (kWriteFailed) or a failed replacement (kReplaceFailed): the
+  //    temporary file is deleted.
+  // Each record's offsets are those of its own data as written, so an
+  // archive the library did not write (equal names, gaps) is copied right.
   bool InsertFile(Pointer<KYFile> source, const String& inputName, String entryName);
 
-  // Copies the open entry, whole, into the disk file `fileName`. False when no
-  // entry is open, when the entry cannot be read whole, or when the target
-  // cannot be opened (the last two are reported through the debugger's
-  // PrintError). The entry stays open.
+  // Copies the open entry, whole, into the disk file `fileName` (created or
+  // replaced). True once the entry was read whole and the target opened,
+  // whatever the target's write reports. False when no entry is open
+  // (kNotOpen, silently), when the entry cannot be read whole (kTruncated,
+  // kReadFailed; "Error while reading data from multifile." goes to the
+  // debugger's PrintError and no target is created), when no buffer can be
+  // had (kNoMemory), or when the target cannot be opened (kCannotOpen). The
+  // entry stays open, at its end after a success.
   bool ExtractToFile(const String& fileName);
 
  private:
+  friend class RXM::ArchiveInsertion;
+
   static void* rtti_CreateMultiFile(const char* interfaceName);
   static bool rtti_ImplementsInterfaceMultiFile(const char* interfaceName);
   static RTTIClass rtti_for_MultiFile;
@@ -128,15 +186,17 @@ class RXMFILES_API MultiFile : public KYFile {
   bool ArchiveReadable();
   // Makes `element` the open entry with the archive's file at its first byte.
   bool OpenElement(const Pointer<MultiFileElement>& element);
-  // Loads the directory; false for an archive that must be refused.
-  bool LoadDirectory();
+  // Loads the directory, reading up to `recordsPerRead` records per call of
+  // the archive's file; why the archive must be refused otherwise.
+  RXM::Status LoadDirectory(std::int32_t recordsPerRead);
+  // Why the archive's file could not be opened.
+  RXM::Status WhyNotOpened(int error) const;
   // Drops the directory and its index.
   void ForgetDirectory();
   // The record index that `name` finds, or -1.
   int Lookup(const char* name) const;
-  // Whether an archive file of `archiveSize` bytes holds all of the open
-  // entry's `size` bytes.
-  bool ArchiveBacksEntry(std::uint32_t size, std::int64_t archiveSize) const;
+  // The open entry as "<archive>: <entry>", for messages.
+  std::string EntrySubject(const MultiFileElement& element) const;
 
   Pointer<MultiFileElement> currentElement;
   std::int32_t position = 0;
@@ -145,6 +205,8 @@ class RXMFILES_API MultiFile : public KYFile {
   String archiveName;
   // Built with the directory; immutable, so copies share it.
   std::shared_ptr<const RXM::NameIndex> index;
+  std::int64_t archiveSize = -1;
+  RXM::Status status;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILE_H

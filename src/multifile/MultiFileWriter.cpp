@@ -1,77 +1,63 @@
 #include "multifile/MultiFileWriter.h"
 
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <algorithm>
 #include <unordered_set>
 
 #include "backends/DiskFile.h"
+#include "backends/SystemCalls.h"
+#include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveStatus.h"
+#include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
-#include "multifile/ReplacementFile.h"
 
+using RXM::ErrorCode;
+using RXM::kymf::FoldName;
+
+// An entry to add: bytes in memory, a caller's KYFile, or a disk file that
+// is measured by its name and opened only to be copied.
 struct MultiFileWriter::Entry {
   std::string name;
-  Pointer<KYFile> source;  // null for bytes in memory
-  String inputName;
+  Pointer<KYFile> source;  // null for bytes in memory and for disk files
+  String inputName;        // the source's name, or the disk file's path
+  bool diskFile = false;
   std::vector<std::uint8_t> bytes;
   std::uint32_t size = 0;
-  bool diskFile = false;  // source is a DiskFile of our own over the path inputName
 };
 
-namespace {
-
-using namespace RXM::kymf;
-
-std::string Folded(const char* name) {
-  std::string folded(name);
-  for (char& c : folded) {
-    c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
-  }
-  return folded;
-}
-
-// Copies `size` bytes from `from` into the replacement in chunks, each read as
-// one item.
-bool Copy(KYFile& from, std::uint32_t size, std::vector<std::uint8_t>& chunk,
-          RXM::ReplacementFile& to) {
-  while (size > 0) {
-    const std::uint32_t part =
-        size < chunk.size() ? size : static_cast<std::uint32_t>(chunk.size());
-    if (from.ReadData(chunk.data(), part, 1) != 1 || !to.Write(chunk.data(), part)) {
-      return false;
-    }
-    size -= part;
-  }
-  return true;
-}
-
-}  // namespace
+// An entry of the existing archive: its record (renamed, perhaps) and where
+// its data lie in the existing file.
+struct MultiFileWriter::Kept {
+  DirectoryRecord record;  // its offsets: where the data lie in the existing file
+  std::uint32_t size;
+};
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
     : archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
 
-MultiFileWriter::~MultiFileWriter() {
-  for (Entry* entry : entries) {
-    delete entry;
-  }
-}
+MultiFileWriter::~MultiFileWriter() = default;
 
 void MultiFileWriter::AddFile(const String& entryName, const String& path) {
-  AddFile(entryName, Pointer<KYFile>(new DiskFile()), path);
-  entries.back()->diskFile = true;
+  entries.push_back(Entry{entryName.GetText(), Pointer<KYFile>(), path, true, {}, 0});
 }
 
 void MultiFileWriter::AddFile(const String& entryName, Pointer<KYFile> source,
                               const String& inputName) {
-  entries.push_back(new Entry{entryName.GetText(), source, inputName, {}, 0});
+  entries.push_back(Entry{entryName.GetText(), source, inputName, false, {}, 0});
 }
 
 void MultiFileWriter::AddBytes(const String& entryName, const void* data, std::uint32_t size) {
   const auto* begin = static_cast<const std::uint8_t*>(data);
-  entries.push_back(new Entry{entryName.GetText(), Pointer<KYFile>(), String(),
-                              std::vector<std::uint8_t>(begin, begin + size), size});
+  entries.push_back(Entry{entryName.GetText(), Pointer<KYFile>(), String(), false,
+                          std::vector<std::uint8_t>(begin, begin + size), size});
+}
+
+void MultiFileWriter::SetReplaceExisting(bool replace) {
+  replaceExisting = replace;
+}
+
+void MultiFileWriter::SetAllowEmpty(bool allow) {
+  allowEmpty = allow;
 }
 
 void MultiFileWriter::SetProgress(void (*callback)(int, int, void*), void* context) {
@@ -83,168 +69,277 @@ int MultiFileWriter::GetCount() const {
   return static_cast<int>(entries.size());
 }
 
-const char* MultiFileWriter::GetError() const {
-  return error.c_str();
+const RXM::Status& MultiFileWriter::GetStatus() const {
+  return status;
 }
 
-bool MultiFileWriter::Fail(const std::string& message) {
-  error = std::string(archiveName.GetText()) + ": " + message;
+const char* MultiFileWriter::GetError() const {
+  return status.GetMessage();
+}
+
+bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
+  status = RXM::kymf::Failure(code, archiveName.GetText(), detail);
   return false;
 }
 
-// Everything that can be refused is checked before the first byte is
-// written: names, sizes and the existing archive. The data are then copied in
-// one pass; inputs are opened once to learn their sizes and again to copy.
-bool MultiFileWriter::Commit() {
-  error.clear();
-  MultiFile existing;
-  std::int32_t kept = 0;
-  if (keepExisting) {
-    if (!existing.OpenMultiFile(Pointer<KYFile>(), archiveName)) {
-      return Fail("cannot be read as an archive");
-    }
-    kept = existing.GetDirectory().GetCount();
+bool MultiFileWriter::LoadExisting() {
+  if (!existing.IsNull()) {
+    return true;
   }
-  const PointerArray<MultiFileElement>& directory = existing.GetDirectory();
-
-  std::unordered_set<std::string> names;
-  for (std::int32_t i = 0; i < kept; ++i) {
-    names.insert(Folded(directory.Peek(i)->name));
+  Pointer<MultiFile> archive(new MultiFile());
+  if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
+    return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
+                                                    archive->GetStatus().GetMessage() + ")");
   }
-  std::int64_t total =
-      kHeaderSize + kRecordSize * (kept + static_cast<std::int64_t>(entries.size()));
-  for (std::int32_t i = 0; i < kept; ++i) {
-    total += EntrySize(*directory.Peek(i));
-  }
-  for (Entry* entry : entries) {
-    if (entry->name.empty() || entry->name.size() > kLongestName) {
-      return Fail("entry name \"" + entry->name + "\" is empty or longer than 69 characters");
-    }
-    if (!names.insert(Folded(entry->name.c_str())).second) {
-      return Fail("entry name \"" + entry->name + "\" is already taken (letter case is ignored)");
-    }
-    if (entry->diskFile) {
-      // One stat instead of an open, a measure and a close: packing
-      // thousands of small files is mostly such calls.
-      std::error_code failed;
-      const std::uintmax_t size = std::filesystem::file_size(entry->inputName.GetText(), failed);
-      if (failed) {
-        return Fail(std::string("cannot open ") + entry->inputName.GetText());
-      }
-      entry->size = size > static_cast<std::uintmax_t>(kLargestArchive)
-                        ? static_cast<std::uint32_t>(kLargestArchive) + 1u
-                        : static_cast<std::uint32_t>(size);
-    } else if (!entry->source.IsNull()) {
-      if (!entry->source->OpenFile(entry->inputName, "rb")) {
-        return Fail(std::string("cannot open ") + entry->inputName.GetText());
-      }
-      entry->size = entry->source->GetFileSize();
-      entry->source->CloseFile();
-    }
-    if (entry->size == 0) {
-      return Fail("entry \"" + entry->name + "\" would be empty");
-    }
-    total += entry->size;
-  }
-  if (total > kLargestArchive) {
-    return Fail("the archive would exceed 2,147,483,647 bytes");
-  }
-
-  // The existing entries' bytes come straight from the archive's file, by
-  // index, each from its own offsets.
-  Pointer<DiskFile> old;
-  if (kept > 0) {
-    old = new DiskFile();
-    if (!old->OpenFile(archiveName, "rb")) {
-      return Fail("cannot be read");
-    }
-    const std::int64_t oldSize = old->GetFileSize();
-    for (std::int32_t i = 0; i < kept; ++i) {
-      const MultiFileElement& element = *directory.Peek(i);
-      const std::uint32_t size = EntrySize(element);
-      if (size == 0 || element.dataStart < 0 ||
-          element.dataStart + static_cast<std::int64_t>(size) > oldSize) {
-        return Fail(std::string("entry \"") + element.name + "\" cannot be read whole");
-      }
-    }
-  }
-
-  RXM::ReplacementFile replacement(archiveName);
-  if (!replacement.Open()) {
-    return Fail(std::string("cannot create ") + replacement.TemporaryName().GetText());
-  }
-  auto abandon = [&](const std::string& message) {
-    replacement.Discard();
-    return Fail(message);
-  };
-  const std::int32_t count = kept + static_cast<std::int32_t>(entries.size());
-  std::uint8_t bytes[kRecordSize];
-  EncodeInt32(count, bytes);
-  replacement.Write(kMagic, 4);
-  replacement.Write(bytes, 4);
-  std::int32_t dataStart = static_cast<std::int32_t>(kHeaderSize + kRecordSize * count);
-  DirectoryRecord record;
-  for (std::int32_t i = 0; i < count; ++i) {
-    std::uint32_t size = 0;
-    if (i < kept) {
-      record = *directory.Peek(i);
-      size = EntrySize(record);
-    } else {
-      const Entry& entry = *entries[static_cast<std::size_t>(i - kept)];
-      std::memset(&record, 0, sizeof record);
-      std::memcpy(record.name, entry.name.data(), entry.name.size());
-      size = entry.size;
-    }
-    record.dataStart = dataStart;
-    record.dataEnd = dataStart + static_cast<std::int32_t>(size) - 1;
-    dataStart += static_cast<std::int32_t>(size);
-    EncodeRecord(record, bytes);
-    replacement.Write(bytes, sizeof bytes);
-  }
-
-  std::vector<std::uint8_t> chunk(chunkSize);
-  int done = 0;
-  for (std::int32_t i = 0; i < kept; ++i) {
+  const PointerArray<MultiFileElement>& directory = archive->GetDirectory();
+  kept.clear();
+  kept.reserve(static_cast<std::size_t>(directory.GetCount()));
+  for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     const MultiFileElement& element = *directory.Peek(i);
-    if (!old->Seek(element.dataStart, 0) || !Copy(*old, EntrySize(element), chunk, replacement)) {
-      return abandon(std::string("could not copy entry \"") + element.name + "\"");
+    kept.push_back(Kept{element, RXM::kymf::EntrySize(element)});
+  }
+  existing = archive;
+  return true;
+}
+
+int MultiFileWriter::FindKept(const String& name) const {
+  for (std::size_t i = kept.size(); i-- > 0;) {
+    if (RXM::kymf::NameMatches(name.GetText(), kept[i].record)) {
+      return static_cast<int>(i);
     }
-    if (progress != nullptr)
-      progress(++done, count, progressContext);
   }
-  for (Entry* entry : entries) {
-    if (entry->source.IsNull()) {
-      if (!replacement.Write(entry->bytes.data(), entry->size)) {
-        return abandon("could not write the new archive");
-      }
-    } else {
-      // The input must still hold exactly the bytes measured: all of them
-      // read, and nothing after them.
-      KYFile& source = *entry->source;
-      std::uint8_t extra = 0;
-      bool copied = source.OpenFile(entry->inputName, "rb");
-      if (copied && entry->diskFile) {
-        // Our own stream, read in large chunks: no buffer of its own needed.
-        (void)std::setvbuf(static_cast<DiskFile&>(source).GetFilePointer(), nullptr, _IONBF, 0);
-      }
-      copied = copied && Copy(source, entry->size, chunk, replacement) &&
-               source.ReadData(&extra, 1, 1) == 0;
-      source.CloseFile();
-      if (!copied) {
-        return abandon(std::string("could not copy ") + entry->inputName.GetText() +
-                       " (changed or unreadable, or the disk is full)");
-      }
+  return -1;
+}
+
+bool MultiFileWriter::RemoveExisting(const String& name) {
+  status = RXM::Status::Ok();
+  if (!keepExisting) {
+    return Fail(ErrorCode::kNotOpen, "keeps no existing entries");
+  }
+  if (!LoadExisting()) {
+    return false;
+  }
+  const auto removed = std::remove_if(kept.begin(), kept.end(), [&](const Kept& entry) {
+    return RXM::kymf::NameMatches(name.GetText(), entry.record);
+  });
+  if (removed == kept.end()) {
+    return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + name.GetText());
+  }
+  kept.erase(removed, kept.end());
+  return true;
+}
+
+bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
+  status = RXM::Status::Ok();
+  if (!keepExisting) {
+    return Fail(ErrorCode::kNotOpen, "keeps no existing entries");
+  }
+  if (!LoadExisting()) {
+    return false;
+  }
+  const int found = FindKept(from);
+  if (found < 0) {
+    return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + from.GetText());
+  }
+  if (static_cast<std::size_t>(to.GetLength()) > RXM::kymf::kLongestName) {
+    return Fail(ErrorCode::kNameTooLong,
+                std::string("entry name \"") + to.GetText() + "\" is longer than 69 characters");
+  }
+  const RXM::NameFault fault = RXM::CheckSafeName(to.GetText());
+  if (fault != RXM::NameFault::kNone) {
+    return Fail(ErrorCode::kNameRefused, std::string("entry name \"") + to.GetText() + "\" " +
+                                             RXM::DescribeNameFault(fault));
+  }
+  const int other = FindKept(to);
+  if (other >= 0 && other != found) {
+    return Fail(ErrorCode::kAlreadyExists, std::string("entry name \"") + to.GetText() +
+                                               "\" is already taken (letter case is ignored)");
+  }
+  const DirectoryRecord renamed = RXM::kymf::NewRecord(to.GetText());
+  std::copy(std::begin(renamed.name), std::end(renamed.name),
+            kept[static_cast<std::size_t>(found)].record.name);
+  return true;
+}
+
+// Everything that can be refused is checked before the first byte is
+// written: names, sizes and the existing archive. The data are then copied
+// in one pass.
+bool MultiFileWriter::Commit() {
+  status = RXM::Status::Ok();
+  if (keepExisting && !LoadExisting()) {
+    return false;
+  }
+  std::int64_t dataBytes = 0;
+  if (!CheckNames() || !CheckKept(dataBytes)) {
+    return false;
+  }
+  for (Entry& entry : entries) {
+    if (!Measure(entry, dataBytes)) {
+      return false;
     }
-    if (progress != nullptr)
-      progress(++done, count, progressContext);
   }
-  if (!replacement.Finish()) {
-    return abandon("could not write the new archive (is the disk full?)");
+  const std::int64_t count = static_cast<std::int64_t>(kept.size() + entries.size());
+  if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
+    return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  old = nullptr;
-  existing.CloseMultiFile();
-  if (!replacement.Replace()) {
-    return abandon("could not put the new archive in place");
+  RXM::kymf::ArchiveWriter writer(archiveName);
+  if (!writer.Begin(static_cast<std::int32_t>(count))) {
+    return Fail(ErrorCode::kWriteFailed,
+                std::string("cannot create ") + writer.TemporaryName().GetText());
+  }
+  WriteRecords(writer);
+  std::vector<std::uint8_t> chunk(chunkSize);
+  if (!CopyKept(writer, chunk) || !CopyAdded(writer, chunk)) {
+    writer.Discard();
+    return false;
+  }
+  if (!writer.Finish()) {
+    writer.Discard();
+    return Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
+  }
+  existing = nullptr;  // closes the old archive before it is replaced
+  if (!writer.Replace()) {
+    writer.Discard();
+    return Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place");
   }
   return true;
+}
+
+// New names: safe, short enough, distinct from each other and from the kept
+// ones, whose entries they replace when asked to.
+bool MultiFileWriter::CheckNames() {
+  std::unordered_set<std::string> keptNames;
+  for (const Kept& entry : kept) {
+    keptNames.insert(FoldName(entry.record.name));
+  }
+  std::unordered_set<std::string> added;
+  for (const Entry& entry : entries) {
+    const std::string quoted = "entry name \"" + entry.name + "\"";
+    if (entry.name.empty() || entry.name.size() > RXM::kymf::kLongestName) {
+      return Fail(entry.name.empty() ? ErrorCode::kNameRefused : ErrorCode::kNameTooLong,
+                  quoted + " is empty or longer than 69 characters");
+    }
+    const RXM::NameFault fault = RXM::CheckSafeName(entry.name.c_str());
+    if (fault != RXM::NameFault::kNone) {
+      return Fail(ErrorCode::kNameRefused, quoted + " " + RXM::DescribeNameFault(fault));
+    }
+    const std::string folded = FoldName(entry.name.c_str());
+    const auto keptName = keptNames.find(folded);
+    if (!added.insert(folded).second || (keptName != keptNames.end() && !replaceExisting)) {
+      return Fail(ErrorCode::kAlreadyExists, quoted + " is already taken (letter case is ignored)");
+    }
+  }
+  if (replaceExisting) {
+    kept.erase(std::remove_if(
+                   kept.begin(), kept.end(),
+                   [&](const Kept& entry) { return added.count(FoldName(entry.record.name)) > 0; }),
+               kept.end());
+  }
+  return true;
+}
+
+bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
+  for (const Kept& entry : kept) {
+    if ((entry.size == 0 && !allowEmpty) ||
+        !RXM::kymf::FileBacksEntry(entry.record, existing->GetArchiveSize())) {
+      return Fail(entry.size == 0 ? ErrorCode::kEmptyInput : ErrorCode::kTruncated,
+                  std::string("entry \"") + entry.record.name + "\" cannot be read whole");
+    }
+    dataBytes += entry.size;
+  }
+  return true;
+}
+
+// One look at the system for a disk file instead of an open, a measure and a
+// close: packing thousands of small files is mostly such calls.
+bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
+  if (entry.diskFile) {
+    RXM::sys::FileInfo info;
+    if (RXM::sys::Calls().inspect(entry.inputName.GetText(), &info) != 0 ||
+        info.kind != RXM::sys::FileKind::kFile) {
+      return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
+    }
+    const auto largest = static_cast<std::uint64_t>(RXM::kymf::kLargestArchive);
+    entry.size = info.size > largest ? static_cast<std::uint32_t>(largest) + 1u
+                                     : static_cast<std::uint32_t>(info.size);
+  } else if (!entry.source.IsNull()) {
+    if (!entry.source->OpenFile(entry.inputName, "rb")) {
+      return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
+    }
+    entry.size = entry.source->GetFileSize();
+    entry.source->CloseFile();
+  }
+  if (entry.size == 0 && !allowEmpty) {
+    return Fail(ErrorCode::kEmptyInput, "entry \"" + entry.name + "\" would be empty");
+  }
+  dataBytes += entry.size;
+  return true;
+}
+
+void MultiFileWriter::WriteRecords(RXM::kymf::ArchiveWriter& writer) const {
+  for (const Kept& entry : kept) {
+    writer.AddRecord(entry.record, entry.size);
+  }
+  for (const Entry& entry : entries) {
+    writer.AddRecord(RXM::kymf::NewRecord(entry.name.c_str()), entry.size);
+  }
+}
+
+// The kept entries' bytes come straight from the existing file, each from its
+// own offsets, in chunks.
+bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk) {
+  if (kept.empty()) {
+    return true;
+  }
+  Pointer<KYFile> old(new DiskFile());
+  if (!old->OpenFile(archiveName, "rb")) {
+    return Fail(ErrorCode::kReadFailed, "cannot be read");
+  }
+  int done = 0;
+  for (const Kept& entry : kept) {
+    if (!old->Seek(entry.record.dataStart, 0) || !writer.CopyData(*old, entry.size, chunk)) {
+      return Fail(writer.Failed() ? ErrorCode::kWriteFailed : ErrorCode::kReadFailed,
+                  std::string("could not copy entry \"") + entry.record.name + "\"");
+    }
+    Progress(++done);
+  }
+  return true;
+}
+
+// Inputs must still hold exactly the bytes measured: all of them read, and
+// nothing after them.
+bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
+                                std::vector<std::uint8_t>& chunk) {
+  int done = static_cast<int>(kept.size());
+  for (const Entry& entry : entries) {
+    if (entry.source.IsNull() && !entry.diskFile) {
+      if (!writer.WriteData(entry.bytes.data(), entry.size)) {
+        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
+      }
+    } else {
+      const Pointer<KYFile> source =
+          entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
+      std::uint8_t extra = 0;
+      const bool copied = source->OpenFile(entry.inputName, "rb") &&
+                          writer.CopyData(*source, entry.size, chunk) &&
+                          source->ReadData(&extra, 1, 1) == 0;
+      source->CloseFile();
+      if (!copied && writer.Failed()) {
+        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
+      }
+      if (!copied) {
+        return Fail(ErrorCode::kInputChanged, std::string("could not copy ") +
+                                                  entry.inputName.GetText() +
+                                                  " (changed or unreadable, or the disk is full)");
+      }
+    }
+    Progress(++done);
+  }
+  return true;
+}
+
+void MultiFileWriter::Progress(int done) const {
+  if (progress != nullptr) {
+    progress(done, static_cast<int>(kept.size() + entries.size()), progressContext);
+  }
 }

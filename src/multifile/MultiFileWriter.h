@@ -6,19 +6,28 @@
 #include <vector>
 
 #include "files/KYFile.h"
+#include "files/Status.h"
 #include "framework/Export.h"
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
-// The fast way to build an archive: collect entries, then Commit them all in
-// one pass.
+class MultiFile;
+namespace RXM {
+namespace kymf {
+class ArchiveWriter;
+}
+}  // namespace RXM
+
+// The fast way to build or change an archive: collect entries (and, keeping
+// the existing archive, removals and renamings), then Commit them all in one
+// pass.
 //
 // MultiFile::InsertFile rewrites the whole archive for every file it adds, so
 // packing N files one by one costs O(N^2) bytes of I/O. A MultiFileWriter
-// writes the header, every record and every entry's data once: into a
-// temporary file beside the archive, which is synced and then put in the
-// archive's place in one step, exactly as InsertFile replaces an archive, so
-// a crash or a full disk never leaves a half-written archive under its name.
+// writes the header, every record and every entry's data once: into
+// "<archive>.tmp", which is synced and then put in the archive's place in one
+// step, exactly as InsertFile replaces an archive, so a crash or a full disk
+// never leaves a half-written archive under its name.
 //
 // The bytes it writes are exactly those that inserting the same files one by
 // one with InsertFile gives. Data are copied in chunks of a bounded size, so
@@ -27,7 +36,7 @@
 //   MultiFileWriter writer("game.kymf");
 //   writer.AddFile("levels/1.map", "src/levels/1.map");
 //   writer.AddBytes("version.txt", "1.0", 3);
-//   if (!writer.Commit()) std::puts(writer.GetError());
+//   if (!writer.Commit()) std::puts(writer.GetStatus().GetMessage());
 class RXMFILES_API MultiFileWriter {
  public:
   // Writes the archive `archiveName`; with `keepExisting`, the entries of the
@@ -46,6 +55,25 @@ class RXMFILES_API MultiFileWriter {
   // `size` bytes from memory (copied now) as the entry `entryName`.
   void AddBytes(const String& entryName, const void* data, std::uint32_t size);
 
+  // With `keepExisting` only: drops the kept entry `name` (ASCII case
+  // ignored; every record of that name). False, with nothing changed, when no
+  // kept entry has that name (kNoSuchEntry), the writer keeps nothing
+  // (kNotOpen), or the existing archive cannot be read (its reason).
+  bool RemoveExisting(const String& name);
+  // With `keepExisting` only: gives the kept entry `from` (the record a
+  // lookup finds) the name `to`, keeping its place and data. False, with
+  // nothing changed, as RemoveExisting, or when `to` is refused (kNameRefused,
+  // kNameTooLong) or names another kept entry (kAlreadyExists).
+  bool RenameExisting(const String& from, const String& to);
+  // When set, an added entry replaces a kept entry of the same name (which
+  // leaves its place; the new entry comes after the kept ones); otherwise
+  // such a name makes Commit fail with kAlreadyExists. Off by default.
+  void SetReplaceExisting(bool replace);
+  // When set, entries of size 0 are written (their record's dataEnd is
+  // dataStart - 1) and kept ones copied; otherwise Commit refuses them with
+  // kEmptyInput. Off by default.
+  void SetAllowEmpty(bool allow);
+
   // The number of entries added so far.
   int GetCount() const;
 
@@ -53,27 +81,52 @@ class RXMFILES_API MultiFileWriter {
   // entries written and the number in all.
   void SetProgress(void (*progress)(int done, int total, void* context), void* context);
 
-  // Writes the archive. False, with the archive under its name untouched and
-  // no temporary file left, when a name is refused (empty, longer than 69
-  // characters, or equal to another entry's name with ASCII letters compared
-  // without regard to case), an input cannot be opened or read, is empty, or
-  // changes size while it is copied, the archive would exceed 2,147,483,647
-  // bytes, the existing archive cannot be read, or a write, sync or the
-  // replacement fails. GetError then says which.
+  // Writes the archive; true when it is in place under its name. False, with
+  // the archive under its name untouched and no temporary file left, when a
+  // name is refused (kNameRefused: empty, absolute, "..", a backslash, ...;
+  // kNameTooLong; kAlreadyExists: equal to another entry's name, ASCII case
+  // ignored), an input cannot be opened or read (kReadFailed), is empty
+  // (kEmptyInput), or changes size while it is copied (kInputChanged), the
+  // archive would exceed 2,147,483,647 bytes (kTooLarge), the existing
+  // archive cannot be read (its reason) or a kept entry is not backed by it
+  // (kTruncated), or a write, the sync (kWriteFailed) or the replacement
+  // (kReplaceFailed) fails. GetStatus then says which.
   bool Commit();
 
-  // What made the last Commit fail; "" after a success.
+  // Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
+  // success.
+  const RXM::Status& GetStatus() const;
+  // GetStatus().GetMessage(): "" after a success.
   const char* GetError() const;
 
  private:
   struct Entry;
-  bool Fail(const std::string& message);
+  struct Kept;
+  bool Fail(RXM::ErrorCode code, const std::string& detail);
+  // Reads the existing archive's directory once; false (Status set) when it
+  // cannot be read.
+  bool LoadExisting();
+  // The kept entry a lookup of `name` finds, or -1.
+  int FindKept(const String& name) const;
+  // The checks before anything is written.
+  bool CheckKept(std::int64_t& dataBytes);
+  bool CheckNames();
+  bool Measure(Entry& entry, std::int64_t& dataBytes);
+  // The writing, in the archive's order.
+  void WriteRecords(RXM::kymf::ArchiveWriter& writer) const;
+  bool CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
+  bool CopyAdded(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
+  void Progress(int done) const;
 
   String archiveName;
   bool keepExisting;
   std::uint32_t chunkSize;
-  std::vector<Entry*> entries;
-  std::string error;
+  bool replaceExisting = false;
+  bool allowEmpty = false;
+  std::vector<Entry> entries;
+  Pointer<MultiFile> existing;  // the archive being kept, once read
+  std::vector<Kept> kept;
+  RXM::Status status;
   void (*progress)(int, int, void*) = nullptr;
   void* progressContext = nullptr;
 };

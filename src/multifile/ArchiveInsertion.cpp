@@ -1,0 +1,202 @@
+#include "multifile/ArchiveInsertion.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "backends/DiskFile.h"
+#include "backends/SystemCalls.h"
+#include "framework/Exception.h"
+#include "multifile/ArchiveStatus.h"
+#include "multifile/MultiFile.h"
+#include "multifile/NameIndex.h"
+
+namespace RXM {
+namespace {
+
+using kymf::Failure;
+
+constexpr const char* kAlreadyExists =
+    "ERROR: Attempted to insert %s into multifile %s, but it already exists.";
+constexpr const char* kSubFileNotOpened =
+    "ERROR:\n\nFailed to open sub-file in multi-file when attemping to insert new "
+    "file.\n\nSub-file:%s\nMulti-file:%s";
+constexpr const char* kSubFileNotRead =
+    "ERROR:\n\nFailed to read sub-file in multi-file when attemping to insert new "
+    "file.\n\nSub-file:%s\nMulti-file:%s";
+constexpr const char* kInputNotRead =
+    "ERROR:\n\nFailed to read input file when attemping to insert file into a "
+    "multi-file.\n\nInput-file:%s\nMulti-file:%s";
+constexpr const char* kSubFileTooLarge =
+    "ERROR:\n\nNot enough memory to copy sub-file in multi-file when attemping to insert new "
+    "file.\n\nSub-file:%s\nMulti-file:%s";
+constexpr const char* kInputTooLarge =
+    "ERROR:\n\nNot enough memory to copy input file when attemping to insert file into a "
+    "multi-file.\n\nInput-file:%s\nMulti-file:%s";
+constexpr const char* kNotWritten =
+    "ERROR:\n\nFailed to write the new multi-file when attemping to insert a file; the "
+    "multi-file is unchanged.\n\nTemporary file:%s\nMulti-file:%s";
+constexpr const char* kNotReplaced =
+    "ERROR:\n\nFailed to replace the multi-file by its new version when attemping to insert a "
+    "file; the multi-file is unchanged.\n\nTemporary file:%s\nMulti-file:%s";
+
+}  // namespace
+
+ArchiveInsertion::ArchiveInsertion(MultiFile& target)
+    : archive(target), writer(target.archiveName), block(nullptr, std::free) {}
+
+bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, String entryName) {
+  if (entryName.GetLength() == 0) {
+    entryName = inputName;
+  }
+  if (!Admit(entryName)) {
+    return false;
+  }
+  Pointer<KYFile> input = source.IsNull() ? Pointer<KYFile>(new DiskFile()) : source;
+  if (!input->OpenFile(inputName, "rb")) {
+    archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText(), "cannot be opened");
+    return false;
+  }
+  const std::uint32_t inputSize = input->GetFileSize();
+  if (inputSize == 0) {
+    archive.status = Failure(ErrorCode::kEmptyInput, inputName.GetText());
+    return false;
+  }
+  PointerArray<MultiFileElement>& directory = archive.directory;
+  if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
+    archive.index = std::make_shared<const NameIndex>(directory);
+  }
+  std::int64_t dataBytes = inputSize;
+  for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
+    dataBytes += kymf::EntrySize(*directory.Peek(i));
+  }
+  if (!kymf::ArchiveWriter::Fits(directory.GetCount() + 1, dataBytes)) {
+    archive.status = Failure(ErrorCode::kTooLarge, archive.archiveName.GetText());
+    return false;
+  }
+  if (!writer.Begin(directory.GetCount() + 1)) {
+    archive.status =
+        Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText(), "cannot be created");
+    return false;
+  }
+  WriteArchive(*input, inputName, entryName, inputSize);
+  input->CloseFile();
+  return Replace();
+}
+
+bool ArchiveInsertion::Admit(const String& entryName) {
+  const std::string subject =
+      std::string(archive.archiveName.GetText()) + ": " + entryName.GetText();
+  if (archive.archiveFile.IsNull()) {
+    archive.status = Failure(ErrorCode::kNotOpen, archive.archiveName.GetText());
+    return false;
+  }
+  archive.CloseFile();
+  if (archive.OpenFile(entryName, "rb")) {
+    archive.CloseFile();
+    archive.status = Failure(ErrorCode::kAlreadyExists, subject);
+    throw new Exception(kAlreadyExists, entryName.GetText(),  // NOLINT
+                        archive.archiveName.GetText());
+  }
+  if (static_cast<std::size_t>(entryName.GetLength()) > kymf::kLongestName) {
+    archive.status = Failure(ErrorCode::kNameTooLong, subject);
+    return false;
+  }
+  return true;
+}
+
+void ArchiveInsertion::WriteArchive(KYFile& input, const String& inputName, const String& entryName,
+                                    std::uint32_t inputSize) {
+  const PointerArray<MultiFileElement>& directory = archive.directory;
+  for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
+    writer.AddRecord(*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)));
+  }
+  if (!writer.AddRecord(kymf::NewRecord(entryName.GetText()), inputSize)) {
+    FailWrite();
+  }
+  CopyEntries();
+  CopyInput(input, inputName, inputSize);
+}
+
+// Each entry is reached by its index, not by its name, so that of two equal
+// names each record's own bytes are copied.
+void ArchiveInsertion::CopyEntries() {
+  const char* archiveName = archive.archiveName.GetText();
+  const std::int64_t archiveSize = archive.archiveFile->GetFileSize();
+  for (std::int32_t i = 0; i < archive.directory.GetCount(); ++i) {
+    const Pointer<MultiFileElement> element = archive.directory.GetAt(i);
+    const std::string subject = archive.EntrySubject(*element);
+    if (!archive.OpenElement(element)) {
+      archive.CloseFile();
+      archive.status = Failure(ErrorCode::kReadFailed, subject);
+      throw new Exception(kSubFileNotOpened, element->name, archiveName);  // NOLINT
+    }
+    const std::uint32_t size = archive.GetFileSize();
+    if (size == 0 || !kymf::FileBacksEntry(*element, archiveSize)) {
+      archive.status = Failure(ErrorCode::kTruncated, subject,
+                               "truncated at byte " + std::to_string(archiveSize));
+      throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+    }
+    if (!Reserve(size)) {
+      archive.status = Failure(ErrorCode::kNoMemory, subject);
+      throw new Exception(kSubFileTooLarge, element->name, archiveName);  // NOLINT
+    }
+    if (archive.ReadData(block.get(), size, 1) != 1) {
+      archive.status = Failure(ErrorCode::kReadFailed, subject);
+      throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+    }
+    if (!writer.WriteData(block.get(), size)) {
+      FailWrite();
+    }
+  }
+}
+
+void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::uint32_t inputSize) {
+  const char* archiveName = archive.archiveName.GetText();
+  if (!Reserve(inputSize)) {
+    archive.status = Failure(ErrorCode::kNoMemory, inputName.GetText());
+    throw new Exception(kInputTooLarge, inputName.GetText(), archiveName);  // NOLINT
+  }
+  if (input.ReadData(block.get(), inputSize, 1) != 1) {
+    archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText());
+    throw new Exception(kInputNotRead, inputName.GetText(), archiveName);  // NOLINT
+  }
+  if (!writer.WriteData(block.get(), inputSize)) {
+    FailWrite();
+  }
+}
+
+bool ArchiveInsertion::Replace() {
+  if (!writer.Finish()) {
+    FailWrite();
+  }
+  const String name = archive.archiveName;
+  const Pointer<KYFile> previousFile = archive.archiveFile;
+  archive.CloseMultiFile();
+  if (!writer.Replace()) {
+    writer.Discard();
+    archive.OpenMultiFile(previousFile, name);
+    archive.status = Failure(ErrorCode::kReplaceFailed, name.GetText());
+    throw new Exception(kNotReplaced, writer.TemporaryName().GetText(),  // NOLINT
+                        name.GetText());
+  }
+  return archive.OpenMultiFile(Pointer<KYFile>(), name);
+}
+
+bool ArchiveInsertion::Reserve(std::uint32_t size) {
+  if (block != nullptr && size <= capacity) {
+    return true;
+  }
+  block.reset();
+  capacity = size == 0 ? 1 : size;
+  block.reset(sys::Calls().allocate(capacity));
+  return block != nullptr;
+}
+
+void ArchiveInsertion::FailWrite() {
+  writer.Discard();
+  archive.status = Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText());
+  throw new Exception(kNotWritten, writer.TemporaryName().GetText(),  // NOLINT
+                      archive.archiveName.GetText());
+}
+
+}  // namespace RXM

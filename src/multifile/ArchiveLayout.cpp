@@ -1,0 +1,203 @@
+#include "multifile/ArchiveLayout.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "files/SafeName.h"
+
+namespace RXM {
+namespace kymf {
+namespace {
+
+using Findings = std::vector<Finding>;
+
+std::size_t NameLength(const DirectoryRecord& record) {
+  const void* nul = std::memchr(record.name, 0, kNameSize);
+  return nul == nullptr ? kNameSize
+                        : static_cast<std::size_t>(static_cast<const char*>(nul) - record.name);
+}
+
+std::string Named(const DirectoryRecord* records, int index) {
+  return "record " + std::to_string(index) + " (" +
+         std::string(records[index].name, NameLength(records[index])) + ")";
+}
+
+// Names compared under the ASCII fold, as byte strings of the given lengths.
+int CompareFolded(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
+  const std::size_t common = aLength < bLength ? aLength : bLength;
+  for (std::size_t i = 0; i < common; ++i) {
+    const unsigned char x = FoldByte(static_cast<unsigned char>(a[i]));
+    const unsigned char y = FoldByte(static_cast<unsigned char>(b[i]));
+    if (x != y) {
+      return x < y ? -1 : 1;
+    }
+  }
+  return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
+}
+
+Severity SeverityOf(FindingKind kind) {
+  switch (kind) {
+    case FindingKind::kShadowedName:
+    case FindingKind::kOverlap:
+    case FindingKind::kLayoutBreak:
+      return Severity::kWarning;
+    default:
+      return Severity::kError;
+  }
+}
+
+void Add(Findings& out, int entry, int other, FindingKind kind, std::string reason) {
+  out.push_back(Finding{entry, other, kind, SeverityOf(kind), std::move(reason)});
+}
+
+// Unsafe names, and over the records sorted by folded name: shadowed names
+// (neighbours that compare equal) and names that are also the folder of
+// another (each folder prefix looked up by binary search).
+void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
+  std::vector<int> order(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    order[static_cast<std::size_t>(i)] = i;
+    const NameFault fault = CheckSafeName(records[i].name, NameLength(records[i]));
+    if (fault != NameFault::kNone) {
+      Add(out, i, -1, FindingKind::kUnsafeName, DescribeNameFault(fault));
+    }
+  }
+  const auto less = [records](int a, int b) {
+    const int compared = CompareFolded(records[a].name, NameLength(records[a]), records[b].name,
+                                       NameLength(records[b]));
+    return compared != 0 ? compared < 0 : a < b;
+  };
+  std::sort(order.begin(), order.end(), less);
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const int earlier = order[k - 1];
+    const int later = order[k];
+    if (CompareFolded(records[earlier].name, NameLength(records[earlier]), records[later].name,
+                      NameLength(records[later])) == 0) {
+      Add(out, later, earlier, FindingKind::kShadowedName, "shadows " + Named(records, earlier));
+    }
+  }
+  std::vector<int> clash(static_cast<std::size_t>(count), -1);
+  for (int i = 0; i < count; ++i) {
+    const std::size_t length = NameLength(records[i]);
+    for (std::size_t p = 1; p < length; ++p) {
+      if (records[i].name[p] != '/') {
+        continue;
+      }
+      const char* prefix = records[i].name;
+      const auto found = std::lower_bound(order.begin(), order.end(), p, [&](int r, std::size_t n) {
+        return CompareFolded(records[r].name, NameLength(records[r]), prefix, n) < 0;
+      });
+      if (found != order.end() &&
+          CompareFolded(records[*found].name, NameLength(records[*found]), prefix, p) == 0 &&
+          clash[static_cast<std::size_t>(*found)] < 0) {
+        clash[static_cast<std::size_t>(*found)] = i;
+        Add(out, *found, i, FindingKind::kPathClash, "is also the folder of " + Named(records, i));
+      }
+    }
+  }
+}
+
+// Offsets against the file and against the layout invariant (each entry's
+// data right after the previous one's, the last ending the file).
+void CheckData(const DirectoryRecord* records, int count, std::int64_t fileSize, Findings& out) {
+  const std::int64_t dataBegin = DirectoryEnd(count);
+  std::int64_t expected = dataBegin;
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t start = records[i].dataStart;
+    const std::int64_t end = records[i].dataEnd;
+    if (end < start - 1) {
+      Add(out, i, -1, FindingKind::kNegativeSize,
+          "data end at byte " + std::to_string(end) + " before the start at byte " +
+              std::to_string(start));
+      continue;
+    }
+    if (end >= start && start < dataBegin) {
+      Add(out, i, -1, FindingKind::kDataInHeader,
+          "data start at byte " + std::to_string(start) + " inside the header and directory (" +
+              std::to_string(dataBegin) + " bytes)");
+    }
+    if (end >= start && end >= fileSize) {
+      Add(out, i, -1, FindingKind::kDataPastEnd,
+          "data end at byte " + std::to_string(end) + " past the end of the file (" +
+              std::to_string(fileSize) + " bytes)");
+    }
+    if (start != expected) {
+      Add(out, i, -1, FindingKind::kLayoutBreak,
+          "data start at byte " + std::to_string(start) + ", not at byte " +
+              std::to_string(expected) + " right after the previous entry's");
+    }
+    expected = end + 1;
+  }
+  if (expected < fileSize) {
+    Add(out, count - 1, -1, FindingKind::kLayoutBreak,
+        std::to_string(fileSize - expected) + " bytes after the last entry's data");
+  }
+}
+
+// Over the non-empty entries sorted by start: an entry that starts before
+// the furthest end seen so far shares bytes with the entry that reaches it.
+void CheckOverlaps(const DirectoryRecord* records, int count, Findings& out) {
+  std::vector<int> order;
+  for (int i = 0; i < count; ++i) {
+    if (records[i].dataEnd >= records[i].dataStart) {
+      order.push_back(i);
+    }
+  }
+  std::sort(order.begin(), order.end(), [records](int a, int b) {
+    return records[a].dataStart != records[b].dataStart
+               ? records[a].dataStart < records[b].dataStart
+               : a < b;
+  });
+  std::int64_t reach = -1;
+  int owner = -1;
+  for (const int i : order) {
+    if (owner >= 0 && records[i].dataStart <= reach) {
+      Add(out, i, owner, FindingKind::kOverlap, "data overlap " + Named(records, owner));
+    }
+    if (records[i].dataEnd > reach) {
+      reach = records[i].dataEnd;
+      owner = i;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<Finding> CheckLayout(const DirectoryRecord* records, int count, std::int64_t fileSize) {
+  Findings out;
+  if (count < 0 || (count > 0 && records == nullptr)) {
+    return out;
+  }
+  CheckNames(records, count, out);
+  CheckData(records, count, fileSize, out);
+  CheckOverlaps(records, count, out);
+  std::stable_sort(out.begin(), out.end(), [](const Finding& a, const Finding& b) {
+    return a.entry != b.entry ? a.entry < b.entry : a.kind < b.kind;
+  });
+  return out;
+}
+
+const char* DescribeFinding(FindingKind kind) {
+  switch (kind) {
+    case FindingKind::kUnsafeName:
+      return "unsafe name";
+    case FindingKind::kPathClash:
+      return "name is also a folder";
+    case FindingKind::kShadowedName:
+      return "shadowed name";
+    case FindingKind::kDataPastEnd:
+      return "data past the end";
+    case FindingKind::kNegativeSize:
+      return "negative size";
+    case FindingKind::kDataInHeader:
+      return "data inside the header";
+    case FindingKind::kOverlap:
+      return "overlapping data";
+    case FindingKind::kLayoutBreak:
+      return "layout break";
+  }
+  return "unknown finding";
+}
+
+}  // namespace kymf
+}  // namespace RXM

@@ -1,0 +1,64 @@
+#include "multifile/ArchiveReader.h"
+
+#include <cstring>
+#include <utility>
+
+#include "multifile/ArchiveStatus.h"
+
+namespace RXM {
+namespace kymf {
+
+ArchiveReader::ArchiveReader(KYFile& archive, std::string archiveName, std::int32_t recordsPerRead)
+    : file(archive),
+      name(std::move(archiveName)),
+      perRead(recordsPerRead < 1 ? 1 : recordsPerRead) {}
+
+Status ArchiveReader::ReadHeader(std::int32_t& count) {
+  std::uint8_t header[4];
+  if (file.ReadData(header, 4, 1) != 1 || std::memcmp(header, kMagic, 4) != 0) {
+    return Failure(ErrorCode::kNotAnArchive, name);
+  }
+  if (file.ReadData(header, 4, 1) != 1) {
+    return Failure(ErrorCode::kNotAnArchive, name);
+  }
+  count = DecodeInt32(header);
+  fileSize = file.GetFileSize();
+  if (count < 0 || DirectoryEnd(count) > fileSize) {
+    return Failure(ErrorCode::kCountBeyondFile, name,
+                   "entry count " + std::to_string(count) + " needs " +
+                       std::to_string(DirectoryEnd(count)) + " bytes, the file holds " +
+                       std::to_string(fileSize));
+  }
+  left = count;
+  number = 0;
+  return Status::Ok();
+}
+
+Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
+  const auto where = [this](std::int32_t index) {
+    return name + ": record " + std::to_string(index);
+  };
+  if (used == filled) {
+    const std::int32_t wanted = left < perRead ? left : perRead;
+    block.resize(static_cast<std::size_t>(perRead) * kRecordSize);
+    const unsigned int got =
+        wanted > 0 ? file.ReadData(block.data(), kRecordSize, static_cast<unsigned int>(wanted))
+                   : 0;
+    used = 0;
+    filled = static_cast<std::size_t>(got) * kRecordSize;
+    if (got == 0) {
+      return Failure(ErrorCode::kShortRecord, where(number));
+    }
+  }
+  const bool decoded = DecodeRecord(block.data() + used, record);
+  used += kRecordSize;
+  --left;
+  ++number;
+  if (!decoded) {
+    return Failure(ErrorCode::kUnterminatedName, where(number - 1));
+  }
+  return Status::Ok();
+}
+
+}  // namespace kymf
+}  // namespace RXM

@@ -1,0 +1,22 @@
+// Failures of archive operations, worded one way: "<subject>: <reason>".
+#ifndef RXMFILES_MULTIFILE_ARCHIVESTATUS_H
+#define RXMFILES_MULTIFILE_ARCHIVESTATUS_H
+
+#include <string>
+
+#include "files/Status.h"
+
+namespace RXM {
+namespace kymf {
+
+// A failure about `subject` (a file, or "<archive>: <entry>"), with `detail`
+// as its reason, or the code's own description when `detail` is empty.
+inline Status Failure(ErrorCode code, const std::string& subject,
+                      const std::string& detail = std::string()) {
+  return Status(code, subject + ": " + (detail.empty() ? std::string(Describe(code)) : detail));
+}
+
+}  // namespace kymf
+}  // namespace RXM
+
+#endif  // RXMFILES_MULTIFILE_ARCHIVESTATUS_H
