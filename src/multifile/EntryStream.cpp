@@ -8,12 +8,19 @@
 
 namespace RXM {
 
-const char* const EntryStream::kOpenedForWriting =
-    "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
-    "the RXM framework.\n\nMulti-File filename: %s";
-const char* const EntryStream::kWrittenInto =
-    "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
-    "the RXM framework.\n\nMulti-File filename: %s";
+void EntryStream::RefuseOpeningForWriting(const char* archive) {
+  throw new Exception(  // NOLINT
+      "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
+      "the RXM framework.\n\nMulti-File filename: %s",
+      archive);
+}
+
+void EntryStream::RefuseWriting(const char* archive) {
+  throw new Exception(  // NOLINT
+      "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
+      "the RXM framework.\n\nMulti-File filename: %s",
+      archive);
+}
 
 bool EntryStream::IsWritingMode(const char* mode) {
   static const char* const kWritingModes[] = {"w", "a", "at", "ab", "wt", "r+t", "wb", "r+b"};
@@ -54,7 +61,7 @@ void* EntryStream::FindInterface(const char* interfaceName) const {
 bool EntryStream::OpenFile(String requested, String mode) {
   CloseFile();
   if (IsWritingMode(mode.GetText())) {
-    throw new Exception(kOpenedForWriting, origin ? origin->c_str() : "");  // NOLINT
+    RefuseOpeningForWriting(origin ? origin->c_str() : "");
   }
   DirectoryRecord record = {};
   if (name.size() > kymf::kLongestName) {
@@ -107,7 +114,7 @@ unsigned int EntryStream::WriteData(const void*, unsigned int, unsigned int) {
   if (!open) {
     return 0;
   }
-  throw new Exception(kWrittenInto, origin ? origin->c_str() : "");  // NOLINT
+  RefuseWriting(origin ? origin->c_str() : "");
 }
 
 unsigned int EntryStream::GetFileSize() {

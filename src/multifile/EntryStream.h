@@ -31,9 +31,10 @@ namespace RXM {
 // std::shared_ptr and never change).
 class EntryStream : public KYFile {
  public:
-  // The message texts of the two refusals; "%s" is the archive's name.
-  static const char* const kOpenedForWriting;
-  static const char* const kWrittenInto;
+  // The two refusals of an entry, the same for every kind of entry stream:
+  // throw a new Exception whose message names `archive`.
+  [[noreturn]] static void RefuseOpeningForWriting(const char* archive);
+  [[noreturn]] static void RefuseWriting(const char* archive);
   // Whether `mode` is one of the writing modes that an entry refuses: "w",
   // "a", "at", "ab", "wt", "r+t", "wb", "r+b", compared exactly.
   static bool IsWritingMode(const char* mode);
@@ -57,7 +58,7 @@ class EntryStream : public KYFile {
   // Whole items only; 0 when closed or for `size` 0. A short read of the file
   // gives the items it delivered whole, and the position moves past them.
   unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
-  // 0 when closed; otherwise throws a new Exception (kWrittenInto) and
+  // 0 when closed; otherwise throws a new Exception (RefuseWriting) and
   // changes nothing.
   unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
   // The entry's size; 0 when closed.
