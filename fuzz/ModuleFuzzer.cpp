@@ -26,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
+  RXM::Status status;
   RXM::ListResources(
       module,
       [](const RXM::ResourceInfo& info, void*) {
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           sink ^= info.bytes[i];
         (void)sink;
       },
-      nullptr);
+      nullptr, status);
   RXM::FreeResourceModule(module);
   return 0;
 }

@@ -19,6 +19,7 @@
 #include "backends/DiskFile.h"
 #include "backends/ResourceFile.h"
 #include "backends/ResourceModule.h"
+#include "backends/ResourceTypes.h"
 
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"

@@ -3,18 +3,22 @@
 // On Windows these are the real Win32 functions. Elsewhere the library gives
 // functions of the same names, signatures and answers over modules read from
 // disk by RXM::LoadResourceModule: FindResourceA looks a resource up as
-// Windows does (see ResourceModule.cpp), LoadResource and LockResource give
-// its bytes inside the module's image, which stay valid until the module is
-// freed, and FreeResource does nothing.
+// Windows does, LoadResource and LockResource give its bytes inside the
+// module's image, which stay valid until the module is freed, and
+// FreeResource does nothing.
 #ifndef RXMFILES_BACKENDS_RESOURCEMODULE_H
 #define RXMFILES_BACKENDS_RESOURCEMODULE_H
 
 #include <cstdint>
 
+#include "files/Status.h"
 #include "framework/Export.h"
 
 #if defined(_WIN32)
 #include <windows.h>
+// windows.h makes GetMessage a macro (GetMessageA), which would rename
+// RXM::Status::GetMessage wherever both are seen.
+#undef GetMessage
 #else
 struct ResourceModuleImage;
 struct ResourceHandle;
@@ -26,12 +30,15 @@ using HGLOBAL = void*;
 // passed as MAKEINTRESOURCE (a value below 0x10000). The resource of a
 // neutral language is taken first, then US English (0x0409), then English
 // (0x0009), then the first language stored. Null when there is none, when an
-// ID string is invalid, or when `module` is not a loaded module.
+// ID string is invalid, or when `module` is not a loaded module. The handle
+// stays valid until the module is freed.
 RXMFILES_API HRSRC FindResourceA(HINSTANCE module, const char* name, const char* type);
-// The resource's bytes as a handle; null when they lie outside the image.
+// The resource's bytes as a handle; null when they lie outside the image, or
+// when `resource` is not a handle that FindResourceA gave for `module`.
 RXMFILES_API HGLOBAL LoadResource(HINSTANCE module, HRSRC resource);
-// The resource's size in bytes; 0 for an unknown resource.
+// The resource's size in bytes; 0 for a handle that LoadResource refuses.
 RXMFILES_API std::uint32_t SizeofResource(HINSTANCE module, HRSRC resource);
+// The bytes of a handle that LoadResource gave (the handle itself).
 RXMFILES_API void* LockResource(HGLOBAL loaded);
 // Nothing to release: the bytes belong to the module. Always 0 (FALSE).
 RXMFILES_API int FreeResource(HGLOBAL loaded);
@@ -42,14 +49,19 @@ namespace RXM {
 // Opens the Windows module at `path` for reading its resources; null when it
 // cannot be read or is not a valid PE32 or PE32+ image.
 RXMFILES_API HINSTANCE LoadResourceModule(const char* path);
+// The same, and why: `status` is kOk when a module is returned; otherwise
+// kNoSuchFile, kIsAFolder, kCannotOpen, kNotAModule (no "MZ" or "PE"
+// signature) or kDamagedModule (headers cut short or inconsistent, e.g.
+// "truncated at byte 40 (...)"), its message naming `path`. A module whose
+// resource tree is damaged still loads; ListResources says what is wrong.
+RXMFILES_API HINSTANCE LoadResourceModule(const char* path, Status& status);
 // Releases a module that LoadResourceModule returned; false for any other
-// handle.
+// handle. Its resource handles and bytes are invalid afterwards.
 RXMFILES_API bool FreeResourceModule(HINSTANCE module);
 
 // One resource of a module, as the module stores it: type and name as
 // "#<id>" or as their string, the language ID, the size in bytes and the
-// bytes themselves (valid until the module is freed; null when the image
-// does not hold them).
+// bytes themselves (valid until the module is freed).
 struct ResourceInfo {
   char type[260];
   char name[260];
@@ -58,10 +70,26 @@ struct ResourceInfo {
   const std::uint8_t* bytes;
 };
 
-// Calls `visit` once per resource (type, then name, then language, in the
-// order the module stores them) and returns the number visited; -1 when
-// `module` is not a loaded module or, on Windows, when its resource tree
-// leads outside the module (Windows itself would read it out of bounds).
+// A language filter for ListResources that lets every language through.
+constexpr int kAnyLanguage = -1;
+
+// Calls `visit` once per resource of `language` (a language ID such as
+// 0x0409, matched exactly, or kAnyLanguage), type then name then language in
+// the order the module stores them, and returns the number visited.
+//
+// The whole resource tree is checked before anything is visited, so that
+// every resource listed can be opened: when a directory, a name or a data
+// entry lies outside the resource data, a directory leads back up the tree,
+// a resource's bytes lie outside the image, or the module is truncated,
+// nothing is visited, the result is -1 and `status` is kDamagedModule with
+// the reason. A directory that two entries share is walked once (on Windows,
+// where the system would walk it once per entry, the listing is refused as
+// damaged). -1 and kNotOpen when `module` is not a loaded module. A module
+// without resources lists none: 0 and kOk.
+RXMFILES_API int ListResources(HINSTANCE module,
+                               void (*visit)(const ResourceInfo& info, void* context),
+                               void* context, Status& status, int language = kAnyLanguage);
+// The same, every language, without the reason.
 RXMFILES_API int ListResources(HINSTANCE module,
                                void (*visit)(const ResourceInfo& info, void* context),
                                void* context);

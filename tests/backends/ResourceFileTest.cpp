@@ -71,6 +71,39 @@ TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
   EXPECT_EQ(ours, expected);
 }
 
+// What a listing shows, FindResourceA finds: every listed resource of
+// `language` (or all), as "TYPE/NAME".
+std::vector<std::string> Listed(HINSTANCE module, int language) {
+  std::vector<std::string> names;
+  RXM::Status status;
+  const int count = RXM::ListResources(
+      module,
+      [](const RXM::ResourceInfo& info, void* context) {
+        static_cast<std::vector<std::string>*>(context)->push_back(
+            RXM::ResourceTypeText(info.type) + "/" + info.name);
+      },
+      &names, status, language);
+  EXPECT_TRUE(status.IsOk()) << status.GetMessage();
+  EXPECT_EQ(count, static_cast<int>(names.size()));
+  return names;
+}
+
+TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceOpens) {
+  const std::vector<std::string> german = {"RCDATA/LANGS1", "RCDATA/LANGS2", "RCDATA/LANGS3",
+                                           "RCDATA/LANGS4"};
+  EXPECT_EQ(Listed(module, 0x0407), german);
+  EXPECT_EQ(Listed(module, 0x0C01), std::vector<std::string>{});
+  const std::vector<std::string> all = Listed(module, RXM::kAnyLanguage);
+  EXPECT_EQ(all.size(), 16u);
+  for (const std::string& listed : all) {
+    const std::size_t slash = listed.find('/');
+    std::string type;
+    ASSERT_TRUE(RXM::ResourceTypeFromText(listed.substr(0, slash).c_str(), type)) << listed;
+    EXPECT_NE(FindResourceA(module, listed.substr(slash + 1).c_str(), type.c_str()), nullptr)
+        << listed;
+  }
+}
+
 TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
   for (const auto& [name, expected] : ResourceLookupCases()) {
     EXPECT_EQ(Contents(name), expected) << name;
@@ -168,181 +201,5 @@ TEST_P(ResourceFileTest, AnArchiveStoredAsAResourceOpensThroughIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ResourceFileTest, testing::Values("i686", "x86_64"));
-
-// --- Hostile modules ----------------------------------------------------------
-
-// A minimal PE32 image that Windows maps too: headers, one section at RVA
-// 0x1000 whose raw data (at file offset 0x200, padded to 0x200 bytes) is
-// `section`, and the resource directory at its start.
-Bytes Module(const Bytes& section, std::uint32_t resourceRva = 0x1000) {
-  const std::uint32_t raw = static_cast<std::uint32_t>((section.size() + 0x1FF) & ~0x1FFu);
-  Bytes image(0x200 + raw, 0);
-  Put(image, 0x200, section);
-  auto put16 = [&](std::size_t at, std::uint16_t v) { Put(image, at, LittleEndian(v, 2)); };
-  auto put32 = [&](std::size_t at, std::uint32_t v) { Put(image, at, LittleEndian(v)); };
-  constexpr std::size_t optional = 0x58;
-  put16(0, 0x5A4D);
-  put32(0x3C, 0x40);
-  put32(0x40, 0x00004550);
-  put16(0x44, 0x14C);                                        // machine
-  put16(0x46, 1);                                            // one section
-  put16(0x54, 224);                                          // optional header size
-  put16(0x56, 0x2102);                                       // a 32-bit executable DLL
-  put16(optional, 0x10B);                                    // PE32
-  put32(optional + 28, 0x10000000);                          // image base
-  put32(optional + 32, 0x1000);                              // section alignment
-  put32(optional + 36, 0x200);                               // file alignment
-  put16(optional + 40, 4);                                   // OS version
-  put16(optional + 48, 4);                                   // subsystem version
-  put32(optional + 56, 0x1000 + ((raw + 0xFFF) & ~0xFFFu));  // image size
-  put32(optional + 60, 0x200);                               // header size
-  put16(optional + 68, 2);                                   // GUI subsystem
-  put32(optional + 92, 16);                                  // data directories
-  put32(optional + 96 + 16, resourceRva);
-  put32(optional + 96 + 20, static_cast<std::uint32_t>(section.size()));
-  const std::size_t header = optional + 224;
-  put32(header + 8, static_cast<std::uint32_t>(section.size()));
-  put32(header + 12, 0x1000);
-  put32(header + 16, raw);
-  put32(header + 20, 0x200);
-  put32(header + 36, 0x40000040);  // initialized, readable data
-  return image;
-}
-
-// A directory of one ID entry.
-void Directory(Bytes& tree, std::size_t at, std::uint16_t id, std::uint32_t target) {
-  Put(tree, at + 14, LittleEndian(1, 2));
-  Put(tree, at + 16, LittleEndian(id, 2));
-  Put(tree, at + 20, LittleEndian(target));
-}
-
-// Type #10 -> name #1 -> language 0 -> a data entry of `size` bytes at `rva`.
-Bytes Tree(std::uint32_t rva, std::uint32_t size) {
-  Bytes tree;
-  Directory(tree, 0, 10, 0x80000000u | 24);
-  Directory(tree, 24, 1, 0x80000000u | 48);
-  Directory(tree, 48, 0, 72);
-  Put(tree, 72, LittleEndian(rva));
-  Put(tree, 76, LittleEndian(size));
-  Put(tree, 96, BytesOf("data"));
-  return tree;
-}
-
-// Each module is refused, or loads and finds nothing, never crashing: through
-// the library's own reader, and on Windows through the system's loader, which
-// refuses the same modules.
-TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
-  TempDir dir;
-  const Bytes good = Module(Tree(0x1000 + 96, 4));
-  struct Case {
-    std::string label;
-    Bytes image;
-    bool loads;
-    std::string found;  // the contents of "#1\n#10", or "<none>"
-  };
-  Bytes selfLoop = Tree(0x1000 + 96, 4);
-  Directory(selfLoop, 24, 1, 0x80000000u | 0);  // the name level points back at the root
-  Bytes dataAtLanguage = Tree(0x1000 + 96, 4);
-  Directory(dataAtLanguage, 0, 10, 72);  // a leaf where a directory belongs
-  Bytes hugeCount = Tree(0x1000 + 96, 4);
-  hugeCount[12] = 0xFF;
-  hugeCount[13] = 0xFF;
-  Bytes stringPastEnd = Tree(0x1000 + 96, 4);
-  Directory(stringPastEnd, 0, 0, 0x80000000u | 24);
-  stringPastEnd[16] = 0xF0, stringPastEnd[19] = 0x80;  // a name string far outside the tree
-  const std::vector<Case> cases = {
-      {"well formed", good, true, "data"},
-      {"empty file", {}, false, ""},
-      {"truncated DOS header", Bytes(good.begin(), good.begin() + 40), false, ""},
-      {"truncated PE header", Bytes(good.begin(), good.begin() + 0x60), false, ""},
-      {"no MZ", With(good, 0, {'X'}), false, ""},
-      {"e_lfanew past the end", With(good, 0x3C, LittleEndian(0x7F0000FF)), false, ""},
-      {"unknown optional magic", With(good, 0x58, {0x07}), false, ""},
-      {"sections past the end", With(good, 0x46, {0xFF}), false, ""},
-      {"resource RVA outside every section", Module(Tree(0x1000 + 96, 4), 0x9000), true, "<none>"},
-      {"data RVA outside every section", Module(Tree(0x7000, 4)), true, "<none>"},
-      {"data size past the file", Module(Tree(0x1000 + 96, 0x7FFFFFFF)), true, "<none>"},
-      {"data size wrapping around", Module(Tree(0x1000 + 96, 0xFFFFFFF0u)), true, "<none>"},
-      {"directory pointing to itself", Module(selfLoop), true, "<none>"},
-      {"leaf where a directory belongs", Module(dataAtLanguage), true, "<none>"},
-      {"entry count past the tree", Module(hugeCount), true, "<none>"},
-      {"name string past the tree", Module(stringPastEnd), true, "<none>"},
-      {"tree cut short",
-       [&] {
-         Bytes b = Module(Tree(0x1000 + 96, 4));
-         b.resize(0x200 + 60);
-         return b;
-       }(),
-       true, "<none>"},
-  };
-  for (const Case& c : cases) {
-    WriteAll(dir.Path("m.dll"), c.image);
-    HINSTANCE module = RXM::LoadResourceModule(dir.Path("m.dll").c_str());
-    ASSERT_EQ(module != nullptr, c.loads) << c.label;
-    if (module == nullptr)
-      continue;
-    ResourceFile file;
-    file.SetModule(module);
-    std::string contents = "<none>";
-    if (file.OpenFile("#1\n#10", "rb")) {
-      contents.assign(file.GetFileSize(), '\0');
-      file.ReadData(contents.data(), 1, file.GetFileSize());
-    }
-    EXPECT_EQ(contents, c.found) << c.label;
-    EXPECT_EQ(FindResourceA(module, "NAME", "#10"), nullptr) << c.label;
-    RXM::ListResources(
-        module, [](const RXM::ResourceInfo&, void*) {}, nullptr);
-    EXPECT_TRUE(RXM::FreeResourceModule(module)) << c.label;
-  }
-  EXPECT_EQ(RXM::LoadResourceModule(dir.Path("missing.dll").c_str()), nullptr);
-  EXPECT_FALSE(RXM::FreeResourceModule(nullptr));
-}
-
-// 65535 types leading to one name directory of 65535 names, all leading to
-// one language directory: a megabyte that, listed path by path, would be
-// 4 billion resources. The shared directories are listed once (on Windows,
-// where the system would walk every path, the listing is refused), and
-// looking a resource up is unaffected.
-TEST(HostileModuleTest, SharedDirectoriesAreNotListedOncePerPath) {
-  constexpr std::uint32_t kWide = 0xFFFF;
-  const std::uint32_t names = 16 + 8 * kWide, languages = names + 16 + 8 * kWide;
-  const std::uint32_t data = languages + 24, bytes = data + 16;
-  Bytes tree(bytes, 0);
-  for (const auto& [directory, count, target] :
-       {std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>{0, kWide, 0x80000000u | names},
-        {names, kWide, 0x80000000u | languages},
-        {languages, 1, data}}) {
-    Put(tree, directory + 14, LittleEndian(count, 2));
-    for (std::uint32_t i = 0; i < count; ++i) {
-      Put(tree, directory + 16 + 8 * i, LittleEndian(directory == languages ? 0 : i + 1));
-      Put(tree, directory + 20 + 8 * i, LittleEndian(target));
-    }
-  }
-  Put(tree, data, LittleEndian(0x1000 + bytes));
-  Put(tree, data + 4, LittleEndian(4));
-  Put(tree, bytes, BytesOf("data"));
-
-  TempDir dir;
-  WriteAll(dir.Path("wide.dll"), Module(tree));
-  HINSTANCE module = RXM::LoadResourceModule(dir.Path("wide.dll").c_str());
-  ASSERT_NE(module, nullptr);
-  {
-    ResourceFile file;
-    file.SetModule(module);
-    ASSERT_TRUE(file.OpenFile("#65535\n#7", "rb"));
-    EXPECT_EQ(file.GetFileSize(), 4u);
-  }
-  int visited = 0;
-  const int listed = RXM::ListResources(
-      module, [](const RXM::ResourceInfo&, void* count) { ++*static_cast<int*>(count); }, &visited);
-#if defined(_WIN32)
-  EXPECT_EQ(listed, -1);
-  EXPECT_EQ(visited, 0);
-#else
-  EXPECT_EQ(listed, 1);
-  EXPECT_EQ(visited, 1);
-#endif
-  EXPECT_TRUE(RXM::FreeResourceModule(module));
-}
 
 }  // namespace

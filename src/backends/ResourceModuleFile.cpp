@@ -1,0 +1,102 @@
+#include "backends/ResourceModuleFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "backends/SystemCalls.h"
+
+namespace RXM {
+
+Status ModuleStatus(ErrorCode code, const std::string& file, const std::string& reason) {
+  std::string message = file + ": " + Describe(code);
+  if (!reason.empty()) {
+    message += ": " + reason;
+  }
+  return Status(code, message);
+}
+
+Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  sys::FileInfo info;
+  if (sys::Calls().inspect(path, &info) != 0) {
+    return ModuleStatus(ErrorCode::kCannotOpen, path, std::strerror(info.error));
+  }
+  if (info.kind == sys::FileKind::kMissing) {
+    return ModuleStatus(ErrorCode::kNoSuchFile, path);
+  }
+  if (info.kind == sys::FileKind::kFolder) {
+    return ModuleStatus(ErrorCode::kIsAFolder, path);
+  }
+  errno = 0;
+  std::FILE* file = sys::Calls().open(path, "rb");
+  if (file == nullptr) {
+    return ModuleStatus(ErrorCode::kCannotOpen, path,
+                        errno != 0 ? std::strerror(errno) : "refused by the system");
+  }
+  std::uint8_t chunk[65536];
+  std::size_t read = 0;
+  // Reading stops past the largest module; the image refuses what was read.
+  while (bytes.size() <= kLargestModule &&
+         (read = sys::Calls().read(chunk, 1, sizeof chunk, file)) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + read);
+  }
+  const bool failed = std::ferror(file) != 0;
+  (void)sys::Calls().close(file);
+  if (failed) {
+    bytes.clear();
+    return ModuleStatus(ErrorCode::kCannotOpen, path, "read failed");
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+std::string Named(const ResourceTree& tree, const ResourceLeaf& leaf) {
+  ResourceInfo info{};
+  tree.Describe(leaf.typeField, info.type);
+  tree.Describe(leaf.nameField, info.name);
+  return std::string("resource ") + info.name + " of type " + info.type + " (language " +
+         std::to_string(leaf.language) + ")";
+}
+
+}  // namespace
+
+int ListTree(const ResourceTree& tree, ResourceTree::Shared shared, const BytesAt& bytesAt,
+             int language, void (*visit)(const ResourceInfo& info, void* context), void* context,
+             std::string& fault) {
+  const bool checked = tree.Walk(
+      shared,
+      [&](const ResourceLeaf& leaf, std::string& why) {
+        if (bytesAt(leaf.rva, leaf.size) == nullptr) {
+          why = Named(tree, leaf) + ": its bytes lie outside the image";
+          return false;
+        }
+        return true;
+      },
+      fault);
+  if (!checked) {
+    return -1;
+  }
+  int visited = 0;
+  tree.Walk(
+      shared,
+      [&](const ResourceLeaf& leaf, std::string&) {
+        if (language != kAnyLanguage && leaf.language != language) {
+          return true;
+        }
+        ResourceInfo info{};
+        tree.Describe(leaf.typeField, info.type);
+        tree.Describe(leaf.nameField, info.name);
+        info.language = leaf.language;
+        info.size = leaf.size;
+        info.bytes = bytesAt(leaf.rva, leaf.size);
+        visit(info, context);
+        ++visited;
+        return true;
+      },
+      fault);
+  return visited;
+}
+
+}  // namespace RXM

@@ -1,0 +1,166 @@
+// The resource functions where the platform has none: modules read from disk
+// by the library's own reader (ResourceImage, ResourceTree).
+//
+// A module handle is the module's record, checked against the set of live
+// modules before use. A resource handle points at the resource's data entry
+// inside its module's tree, as on Windows; it is checked to lie in the tree
+// of the live module it is given with, and every read through it stays in
+// that tree, so it needs no record of its own.
+#if !defined(_WIN32)
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "backends/ResourceImage.h"
+#include "backends/ResourceModule.h"
+#include "backends/ResourceModuleFile.h"
+#include "backends/ResourceTree.h"
+
+struct ResourceModuleImage {
+  std::string path;
+  RXM::ResourceImage image;
+};
+
+namespace {
+
+constexpr std::uint32_t kDataEntrySize = 16;
+
+// The modules that LoadResourceModule returned and that are not freed yet.
+std::unordered_set<const ResourceModuleImage*>& LiveModules() {
+  static std::unordered_set<const ResourceModuleImage*> live;
+  return live;
+}
+
+bool Live(HINSTANCE module) {
+  return module != nullptr && LiveModules().count(module) != 0;
+}
+
+// The offset of `resource`'s data entry in `module`'s tree, if it is one of
+// that live module's handles.
+bool EntryOf(HINSTANCE module, HRSRC resource, std::uint32_t& entry) {
+  if (!Live(module) || resource == nullptr) {
+    return false;
+  }
+  const RXM::ByteSpan tree = module->image.Tree();
+  const auto at = reinterpret_cast<std::uintptr_t>(resource);
+  const auto root = reinterpret_cast<std::uintptr_t>(tree.data);
+  if (tree.size < kDataEntrySize || at < root || at - root > tree.size - kDataEntrySize) {
+    return false;
+  }
+  entry = static_cast<std::uint32_t>(at - root);
+  return true;
+}
+
+}  // namespace
+
+HRSRC FindResourceA(HINSTANCE module, const char* name, const char* type) {
+  if (!Live(module) || name == nullptr || type == nullptr) {
+    return nullptr;
+  }
+  RXM::ResourceKey typeKey, nameKey;
+  if (!RXM::ResourceKey::FromText(type, typeKey) || !RXM::ResourceKey::FromText(name, nameKey)) {
+    return nullptr;
+  }
+  const RXM::ByteSpan bytes = module->image.Tree();
+  std::uint32_t entry = 0;
+  if (bytes.size == 0 || !RXM::ResourceTree(bytes).Find(typeKey, nameKey, entry)) {
+    return nullptr;
+  }
+  return reinterpret_cast<HRSRC>(const_cast<std::uint8_t*>(bytes.data + entry));
+}
+
+HGLOBAL LoadResource(HINSTANCE module, HRSRC resource) {
+  std::uint32_t entry = 0, rva = 0, size = 0;
+  if (!EntryOf(module, resource, entry) ||
+      !RXM::ResourceTree(module->image.Tree()).Data(entry, rva, size)) {
+    return nullptr;
+  }
+  return const_cast<std::uint8_t*>(module->image.At(rva, size));
+}
+
+std::uint32_t SizeofResource(HINSTANCE module, HRSRC resource) {
+  std::uint32_t entry = 0, rva = 0, size = 0;
+  if (!EntryOf(module, resource, entry) ||
+      !RXM::ResourceTree(module->image.Tree()).Data(entry, rva, size)) {
+    return 0;
+  }
+  return size;
+}
+
+void* LockResource(HGLOBAL loaded) {
+  return loaded;
+}
+
+int FreeResource(HGLOBAL) {
+  return 0;
+}
+
+namespace RXM {
+
+HINSTANCE LoadResourceModule(const char* path, Status& status) {
+  if (path == nullptr) {
+    status = ModuleStatus(ErrorCode::kNoSuchFile, "(no name)");
+    return nullptr;
+  }
+  std::vector<std::uint8_t> bytes;
+  status = ReadModuleFile(path, bytes);
+  if (!status.IsOk()) {
+    return nullptr;
+  }
+  auto* module = new ResourceModuleImage{path, ResourceImage()};
+  std::string reason;
+  const ErrorCode code = module->image.Load(std::move(bytes), reason);
+  if (code != ErrorCode::kOk) {
+    delete module;
+    status = ModuleStatus(code, path, reason);
+    return nullptr;
+  }
+  LiveModules().insert(module);
+  return module;
+}
+
+HINSTANCE LoadResourceModule(const char* path) {
+  Status ignored;
+  return LoadResourceModule(path, ignored);
+}
+
+bool FreeResourceModule(HINSTANCE module) {
+  if (!Live(module)) {
+    return false;
+  }
+  LiveModules().erase(module);
+  delete module;
+  return true;
+}
+
+int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
+                  Status& status, int language) {
+  if (!Live(module)) {
+    status = Status(ErrorCode::kNotOpen, "not a loaded resource module");
+    return -1;
+  }
+  const ResourceImage& image = module->image;
+  std::string fault = image.ResourceFault();
+  int listed = 0;
+  if (fault.empty() && image.Tree().size != 0) {
+    listed = ListTree(
+        ResourceTree(image.Tree()), ResourceTree::Shared::kWalkOnce,
+        [&image](std::uint32_t rva, std::uint32_t size) { return image.At(rva, size); }, language,
+        visit, context, fault);
+  }
+  status =
+      fault.empty() ? Status::Ok() : ModuleStatus(ErrorCode::kDamagedModule, module->path, fault);
+  return fault.empty() ? listed : -1;
+}
+
+int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context) {
+  Status ignored;
+  return ListResources(module, visit, context, ignored);
+}
+
+}  // namespace RXM
+
+#endif  // !_WIN32
