@@ -1,33 +1,14 @@
 #include "searchpath/ModuleSource.h"
 
-#include <cstdlib>
 #include <utility>
 
+#include "backends/ResourceTypes.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/EntryStream.h"
 
 namespace RXM {
 namespace {
-
-// The Windows name of a predefined resource type ("#10" is RCDATA), or the
-// type as stored.
-std::string TypeName(const char* type) {
-  static const char* const kNames[] = {
-      nullptr,  "CURSOR",       "BITMAP",       "ICON",  "MENU",
-      "DIALOG", "STRING",       "FONTDIR",      "FONT",  "ACCELERATOR",
-      "RCDATA", "MESSAGETABLE", "GROUP_CURSOR", nullptr, "GROUP_ICON",
-      nullptr,  "VERSION",      "DLGINCLUDE",   nullptr, "PLUGPLAY",
-      "VXD",    "ANICURSOR",    "ANIICON",      "HTML",  "MANIFEST"};
-  if (type[0] == '#') {
-    char* end = nullptr;
-    const unsigned long id = std::strtoul(type + 1, &end, 10);
-    if (*end == '\0' && id < sizeof kNames / sizeof kNames[0] && kNames[id] != nullptr) {
-      return kNames[id];
-    }
-  }
-  return type;
-}
 
 std::string Folded(const std::string& name) {
   std::string folded = name;
@@ -56,7 +37,7 @@ ModuleSource::ModuleSource(HINSTANCE loaded, std::string path)
 
 void ModuleSource::Collect(const ResourceInfo& info, void* context) {
   auto* self = static_cast<ModuleSource*>(context);
-  const std::string name = TypeName(info.type) + "/" + info.name;
+  const std::string name = ResourceTypeText(info.type) + "/" + info.name;
   const std::string key = Folded(name);
   if (CheckSafeName(name.c_str()) != NameFault::kNone || self->resources.count(key) != 0) {
     return;
