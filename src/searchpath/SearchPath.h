@@ -37,10 +37,13 @@
 // so no name reaches outside it; see the seam's openBelow.
 //
 // Threads: every operation may be called from any number of threads at once.
-// Mount and Unmount build a new list of mounts beside the
-// current one and swap it in; Open, Exists, GetSize and List take the list current when they start
-// and hold no lock while they look up, open or list (only the swap of the list's shared_ptr is
-// atomic). Sources never change once mounted. A stream that Open returned is
+// Mount and Unmount build a new list of mounts beside the current one (one
+// at a time, under a mutex of this object) and publish it with
+// std::atomic_store; Open, Exists, GetSize and List take the list current
+// when they start with std::atomic_load and hold no lock of their own while
+// they look up, open or list. (The standard library makes that load and store
+// atomic; libstdc++ does it with a short internal lock around the reference
+// count.) Sources never change once mounted. A stream that Open returned is
 // its own object for one thread at a time; it keeps its source readable after
 // the source is unmounted or the SearchPath is destroyed.
 class RXMFILES_API SearchPath {
