@@ -29,4 +29,6 @@
 #include "multifile/PointerArray.h"
 #include "multifile/PointerCollection.h"
 
+#include "searchpath/SearchPath.h"
+
 #endif  // RXMFILES_H

@@ -57,6 +57,24 @@ struct SystemCalls {
   // read (fewer at the end of the file), or -1.
   std::int64_t (*readAt)(Handle handle, void* buffer, std::size_t size, std::uint64_t offset);
   int (*closeHandle)(Handle handle);
+  // Kind and size of what an open handle reads; 0 when `info` was filled in.
+  int (*inspectHandle)(Handle handle, FileInfo* info);
+  // Opens the regular file `name` below the folder `root` for positional
+  // reads. `name` is "/"-separated and already a safe name (SafeName.h). No
+  // symbolic link (or, on Windows, reparse point) at or below `root` is
+  // followed, so the file is inside `root` whatever links it holds: on POSIX
+  // each component is opened with openat and O_NOFOLLOW relative to the
+  // folder before it; on Windows each component is examined for a reparse
+  // point and the file is opened with FILE_FLAG_OPEN_REPARSE_POINT, and
+  // device names (CON, NUL, COM1, ...) and ":" are refused. kNoHandle when
+  // there is no such regular file there.
+  Handle (*openBelow)(const char* root, const char* name);
+  // Calls `visit` for each name in the folder `folder` below `root` ("" for
+  // `root` itself), reached as openBelow reaches a file; "." and ".." are not
+  // visited, and a link is visited as kOther, never followed. The number of
+  // names visited, or -1 when the folder cannot be opened.
+  int (*listBelow)(const char* root, const char* folder,
+                   void (*visit)(const char* name, FileKind kind, void* context), void* context);
 };
 
 // The table in use. Tests replace entries and restore the saved table.

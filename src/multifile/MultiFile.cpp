@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "backends/DiskFile.h"
@@ -16,7 +19,9 @@
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ElementSlab.h"
+#include "multifile/EntryStream.h"
 #include "multifile/NameIndex.h"
+#include "multifile/SharedHandle.h"
 
 namespace {
 
@@ -27,15 +32,6 @@ using RXM::kymf::Failure;
 // Records read per call when the archive's file is our own DiskFile: 320 KB.
 constexpr std::int32_t kRecordsPerRead = 4096;
 
-// The modes that would write; an entry is read-only.
-const char* const kWritingModes[] = {"w", "a", "at", "ab", "wt", "r+t", "wb", "r+b"};
-
-constexpr const char* kOpenedForWriting =
-    "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
-    "the RXM framework.\n\nMulti-File filename: %s";
-constexpr const char* kWrittenInto =
-    "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
-    "the RXM framework.\n\nMulti-File filename: %s";
 constexpr const char* kUnableToOpen = "Unable to open multi-file: %s\n";
 constexpr const char* kReadError = "Error while reading data from multifile.\n";
 constexpr const char* kExtractNotOpened = "Unable to open file for writing: %s\n";
@@ -58,6 +54,8 @@ MultiFile::MultiFile(const MultiFile& other)
       archiveFile(other.archiveFile),
       archiveName(other.archiveName),
       index(other.index),
+      entryReader(other.entryReader),
+      entryReaderName(other.entryReaderName),
       archiveSize(other.archiveSize),
       status(other.status) {}
 
@@ -72,6 +70,8 @@ MultiFile& MultiFile::operator=(const MultiFile& other) {
   archiveFile = other.archiveFile;
   archiveName = other.archiveName;
   index = other.index;
+  entryReader = other.entryReader;
+  entryReaderName = other.entryReaderName;
   archiveSize = other.archiveSize;
   status = other.status;
   return *this;
@@ -138,6 +138,10 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     }
     return false;
   }
+  if (archiveFile->FindInterface("DiskFile") != nullptr) {
+    entryReader = RXM::SharedHandle::Open(name.GetText());
+    entryReaderName = std::make_shared<const std::string>(name.GetText());
+  }
   return true;
 }
 
@@ -201,6 +205,8 @@ void MultiFile::ForgetDirectory() {
   directory.SetSize(0);
   index.reset();
   archiveSize = -1;
+  entryReader.reset();
+  entryReaderName.reset();
 }
 
 bool MultiFile::CloseMultiFile() {
@@ -273,6 +279,41 @@ int MultiFile::Lookup(const char* name) const {
   return index ? index->Find(name, directory) : -1;
 }
 
+// Reaches the element without copying its Pointer: threads that open entries
+// at once must not change its reference count.
+Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
+  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element == nullptr) {
+    return nullptr;
+  }
+  if (!entryReader) {
+    return CopyEntry(*element);
+  }
+  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
+                                              entryReaderName, element->name));
+}
+
+Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
+  const std::uint32_t size = EntrySize(element);
+  auto bytes = std::shared_ptr<std::uint8_t>(
+      static_cast<std::uint8_t*>(RXM::sys::Calls().allocate(size == 0 ? 1 : size)), std::free);
+  if (!bytes || !archiveFile->IsFileOpened()) {
+    return nullptr;
+  }
+  const long before = archiveFile->GetPosition();
+  const bool read = element.dataStart >= 0 && archiveFile->Seek(element.dataStart, 0) &&
+                    (size == 0 || archiveFile->ReadData(bytes.get(), size, 1) == 1);
+  archiveFile->Seek(before, 0);
+  if (!read) {
+    return nullptr;
+  }
+  const std::uint8_t* memory = bytes.get();
+  return Pointer<KYFile>(new RXM::EntryStream(
+      std::move(bytes), memory, size, std::make_shared<const std::string>(archiveName.GetText()),
+      element.name));
+}
+
 // --- The open entry -------------------------------------------------------
 
 bool MultiFile::ArchiveReadable() {
@@ -285,10 +326,8 @@ bool MultiFile::OpenFile(String name, String mode) {
     status = Failure(ErrorCode::kNotOpen, archiveName.GetText());
     return false;
   }
-  for (const char* writing : kWritingModes) {
-    if (std::strcmp(mode.GetText(), writing) == 0) {
-      throw new Exception(kOpenedForWriting, archiveName.GetText());  // NOLINT
-    }
+  if (RXM::EntryStream::IsWritingMode(mode.GetText())) {
+    RXM::EntryStream::RefuseOpeningForWriting(archiveName.GetText());
   }
   const int found = Lookup(name.GetText());
   if (found < 0) {
@@ -344,7 +383,7 @@ unsigned int MultiFile::WriteData(const void*, unsigned int, unsigned int) {
   if (currentElement.IsNull()) {
     return 0;
   }
-  throw new Exception(kWrittenInto, archiveName.GetText());  // NOLINT
+  RXM::EntryStream::RefuseWriting(archiveName.GetText());
 }
 
 unsigned int MultiFile::GetFileSize() {

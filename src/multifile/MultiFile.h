@@ -19,6 +19,7 @@
 namespace RXM {
 class NameIndex;
 class ArchiveInsertion;
+class SharedHandle;
 }  // namespace RXM
 
 // A "KYMF" multi-file archive (format in ArchiveFormat.h).
@@ -33,6 +34,14 @@ class ArchiveInsertion;
 //
 // Copies share the archive's file (and so its one file position), the open
 // entry and the directory's entries.
+//
+// Threads: an object, with its copies, is used by one thread at a time, with
+// one exception: OpenEntry on an archive opened from disk may be called from
+// any number of threads at once, as long as no thread calls anything else on
+// the object or its copies meanwhile (open the archive, then hand it to the
+// threads). The streams it returns are separate objects, each for one thread
+// at a time, reading through one handle that they hold by a thread-safe
+// count.
 class RXMFILES_API MultiFile : public KYFile {
  public:
   // Closed: no archive, no entry, an empty directory and name.
@@ -131,6 +140,23 @@ class RXMFILES_API MultiFile : public KYFile {
   // 0 before any entry was opened).
   long GetPosition() override;
 
+  // A new read-only stream over the entry `name`, found as OpenFile finds it,
+  // open at position 0 with a position of its own; null with no archive open
+  // or no such entry. The stream answers as OpenFile's entry does (see
+  // multifile/EntryStream.h) and leaves this object's open entry, its file's
+  // position and GetStatus alone. It keeps what it reads alive: closing or
+  // destroying the MultiFile leaves it readable until it goes.
+  //  - An archive opened from disk (through a DiskFile, the default): the
+  //    stream reads with positional reads through one read-only handle that
+  //    every stream of the archive shares; nothing is copied and no lock is
+  //    taken, so any number of streams may read at once, on any threads.
+  //  - An archive opened through a caller's other KYFile: the entry is read
+  //    whole through that file into memory the stream owns, and the file's
+  //    position is put back. This follows the file's one-thread rule: call
+  //    OpenEntry from the thread that uses this object. Null also when the
+  //    entry cannot be read whole or the memory cannot be had.
+  Pointer<KYFile> OpenEntry(const String& name) const;
+
   // --- Changing and copying out ------------------------------------------
 
   // Adds the file `inputName`, read through `source` (a new DiskFile when
@@ -197,6 +223,9 @@ class RXMFILES_API MultiFile : public KYFile {
   int Lookup(const char* name) const;
   // The open entry as "<archive>: <entry>", for messages.
   std::string EntrySubject(const MultiFileElement& element) const;
+  // A stream over a copy of `element`'s bytes, read through the archive's
+  // file; null when they cannot be read whole.
+  Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
 
   Pointer<MultiFileElement> currentElement;
   std::int32_t position = 0;
@@ -205,6 +234,10 @@ class RXMFILES_API MultiFile : public KYFile {
   String archiveName;
   // Built with the directory; immutable, so copies share it.
   std::shared_ptr<const RXM::NameIndex> index;
+  // For OpenEntry: the archive's file opened again for positional reads (an
+  // archive opened from disk only), and its name for the streams' messages.
+  std::shared_ptr<const RXM::SharedHandle> entryReader;
+  std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;
   RXM::Status status;
 };

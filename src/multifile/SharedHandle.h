@@ -1,0 +1,40 @@
+// A file opened once for positional reads and shared by every stream that
+// reads it.
+#ifndef RXMFILES_MULTIFILE_SHAREDHANDLE_H
+#define RXMFILES_MULTIFILE_SHAREDHANDLE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "backends/SystemCalls.h"
+
+namespace RXM {
+
+// Owns a read-only handle and closes it when the last holder lets go. Reads
+// take an offset and keep no position, so any number of threads may read
+// through one SharedHandle at once; hold it by std::shared_ptr, whose count is
+// thread-safe.
+class SharedHandle {
+ public:
+  // The file `path` opened for reading; null when it cannot be.
+  static std::shared_ptr<const SharedHandle> Open(const char* path);
+  // Takes over `handle` (closed with the object); null for kNoHandle.
+  static std::shared_ptr<const SharedHandle> Adopt(sys::Handle handle);
+
+  explicit SharedHandle(sys::Handle adopted) : handle(adopted) {}
+  ~SharedHandle();
+  SharedHandle(const SharedHandle&) = delete;
+  SharedHandle& operator=(const SharedHandle&) = delete;
+
+  // Reads up to `size` bytes at `offset`, retrying short reads; the bytes read
+  // (fewer only at the end of the file or on a read error).
+  std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const;
+
+ private:
+  sys::Handle handle;
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_MULTIFILE_SHAREDHANDLE_H

@@ -1,0 +1,52 @@
+#include "searchpath/ArchiveSource.h"
+
+#include "files/SafeName.h"
+#include "multifile/ArchiveFormat.h"
+
+namespace RXM {
+
+std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path) {
+  auto source = std::make_shared<ArchiveSource>();
+  if (!source->archive.OpenMultiFile(Pointer<KYFile>(), path.c_str())) {
+    return nullptr;
+  }
+  return source;
+}
+
+Pointer<KYFile> ArchiveSource::Open(const std::string& name) const {
+  return archive.OpenEntry(name.c_str());
+}
+
+long ArchiveSource::GetSize(const std::string& name) const {
+  const Pointer<KYFile> entry = archive.OpenEntry(name.c_str());
+  return entry.IsNull() ? -1 : static_cast<long>(entry->GetFileSize());
+}
+
+// Folder names compare as entry names do, with the ASCII letters folded.
+void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
+  const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+  const std::size_t skip = folder.empty() ? 0 : folder.size() + 1;
+  for (int i = directory.GetCount() - 1; i >= 0; --i) {
+    const MultiFileElement* element = directory.Peek(i);
+    if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
+      continue;
+    }
+    const std::string name = element->name;
+    if (skip != 0) {
+      if (name.size() <= skip || name[folder.size()] != '/') {
+        continue;
+      }
+      bool same = true;
+      for (std::size_t c = 0; c < folder.size() && same; ++c) {
+        same = kymf::FoldByte(static_cast<unsigned char>(name[c])) ==
+               kymf::FoldByte(static_cast<unsigned char>(folder[c]));
+      }
+      if (!same) {
+        continue;
+      }
+    }
+    names.insert(name.substr(skip, name.find('/', skip) - skip));
+  }
+}
+
+}  // namespace RXM

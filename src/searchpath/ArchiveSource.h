@@ -1,0 +1,36 @@
+// A KYMF archive mounted into a SearchPath.
+#ifndef RXMFILES_SEARCHPATH_ARCHIVESOURCE_H
+#define RXMFILES_SEARCHPATH_ARCHIVESOURCE_H
+
+#include <memory>
+#include <string>
+
+#include "multifile/MultiFile.h"
+#include "searchpath/MountedSource.h"
+
+namespace RXM {
+
+// The entries of one archive, opened as MultiFile::OpenEntry opens them:
+// names match as the archive's own lookup matches them (ASCII letters
+// folded, the last equal name wins), and a name with "/" in it is a file in a
+// folder. An entry whose name is no safe name can never be asked for and is
+// not listed.
+class ArchiveSource : public MountedSource {
+ public:
+  // The archive at `path`; null when it cannot be opened as one.
+  static std::shared_ptr<const ArchiveSource> Load(const std::string& path);
+  ArchiveSource() = default;
+
+  Pointer<KYFile> Open(const std::string& name) const override;
+  long GetSize(const std::string& name) const override;
+  void List(const std::string& folder, std::set<std::string>& names) const override;
+
+ private:
+  // Opened once by Load; from then on only its const operations are used,
+  // which may run on many threads at once.
+  MultiFile archive;
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_SEARCHPATH_ARCHIVESOURCE_H

@@ -1,0 +1,31 @@
+// A folder on disk mounted into a SearchPath.
+#ifndef RXMFILES_SEARCHPATH_FOLDERSOURCE_H
+#define RXMFILES_SEARCHPATH_FOLDERSOURCE_H
+
+#include <memory>
+#include <string>
+
+#include "searchpath/MountedSource.h"
+
+namespace RXM {
+
+// The files below one folder. Every name is opened relative to the folder,
+// one component after the other, without following a link (the seam's
+// openBelow), so no name and no link planted inside the folder reaches a file
+// outside it. Names match as the file system matches them.
+class FolderSource : public MountedSource {
+ public:
+  explicit FolderSource(std::string folder);
+
+  Pointer<KYFile> Open(const std::string& name) const override;
+  long GetSize(const std::string& name) const override;
+  void List(const std::string& folder, std::set<std::string>& names) const override;
+
+ private:
+  std::string root;
+  std::shared_ptr<const std::string> origin;  // named in a refused write
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_SEARCHPATH_FOLDERSOURCE_H

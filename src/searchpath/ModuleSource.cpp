@@ -1,0 +1,89 @@
+#include "searchpath/ModuleSource.h"
+
+#include <utility>
+
+#include "backends/ResourceTypes.h"
+#include "files/SafeName.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/EntryStream.h"
+
+namespace RXM {
+namespace {
+
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) {
+    c = static_cast<char>(kymf::FoldByte(static_cast<unsigned char>(c)));
+  }
+  return folded;
+}
+
+}  // namespace
+
+std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path) {
+  const HINSTANCE module = LoadResourceModule(path.c_str());
+  if (module == nullptr) {
+    return nullptr;
+  }
+  return std::make_shared<const ModuleSource>(module, path);
+}
+
+// Each type and name once (a resource in several languages is visited once
+// per language); its bytes are those FindResourceA picks.
+ModuleSource::ModuleSource(HINSTANCE loaded, std::string path)
+    : module(loaded), origin(std::make_shared<const std::string>(std::move(path))) {
+  ListResources(module, Collect, this);
+}
+
+void ModuleSource::Collect(const ResourceInfo& info, void* context) {
+  auto* self = static_cast<ModuleSource*>(context);
+  const std::string name = ResourceTypeText(info.type) + "/" + info.name;
+  const std::string key = Folded(name);
+  if (CheckSafeName(name.c_str()) != NameFault::kNone || self->resources.count(key) != 0) {
+    return;
+  }
+  const HRSRC found = FindResourceA(self->module, info.name, info.type);
+  const HGLOBAL loaded = found == nullptr ? nullptr : LoadResource(self->module, found);
+  const void* bytes = loaded == nullptr ? nullptr : LockResource(loaded);
+  if (bytes == nullptr) {
+    return;
+  }
+  self->resources[key] = Resource{name, static_cast<const std::uint8_t*>(bytes),
+                                  static_cast<std::uint32_t>(SizeofResource(self->module, found))};
+}
+
+ModuleSource::~ModuleSource() {
+  FreeResourceModule(module);
+}
+
+const ModuleSource::Resource* ModuleSource::Find(const std::string& name) const {
+  const auto found = resources.find(Folded(name));
+  return found == resources.end() ? nullptr : &found->second;
+}
+
+Pointer<KYFile> ModuleSource::Open(const std::string& name) const {
+  const Resource* resource = Find(name);
+  if (resource == nullptr) {
+    return nullptr;
+  }
+  return Pointer<KYFile>(
+      new EntryStream(shared_from_this(), resource->bytes, resource->size, origin, resource->name));
+}
+
+long ModuleSource::GetSize(const std::string& name) const {
+  const Resource* resource = Find(name);
+  return resource == nullptr ? -1 : static_cast<long>(resource->size);
+}
+
+void ModuleSource::List(const std::string& folder, std::set<std::string>& names) const {
+  const std::string prefix = Folded(folder) + "/";
+  for (const auto& entry : resources) {
+    if (folder.empty()) {
+      names.insert(entry.second.name.substr(0, entry.second.name.find('/')));
+    } else if (entry.first.compare(0, prefix.size(), prefix) == 0) {
+      names.insert(entry.second.name.substr(prefix.size()));
+    }
+  }
+}
+
+}  // namespace RXM

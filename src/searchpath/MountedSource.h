@@ -1,0 +1,35 @@
+// One source of files mounted into a SearchPath.
+#ifndef RXMFILES_SEARCHPATH_MOUNTEDSOURCE_H
+#define RXMFILES_SEARCHPATH_MOUNTEDSOURCE_H
+
+#include <set>
+#include <string>
+
+#include "files/KYFile.h"
+#include "framework/Pointer.h"
+
+namespace RXM {
+
+// What a SearchPath asks of a folder, an archive or a module. Names given to
+// a source are relative to its mount point and have passed CheckSafeName
+// (the folder "" is the source's root). A source does not change once made,
+// and every operation may be called from any number of threads at once.
+class MountedSource {
+ public:
+  MountedSource() = default;
+  MountedSource(const MountedSource&) = delete;
+  MountedSource& operator=(const MountedSource&) = delete;
+  virtual ~MountedSource() = default;
+
+  // A new read-only stream over `name`, or null when the source has no such
+  // file.
+  virtual Pointer<KYFile> Open(const std::string& name) const = 0;
+  // The size of the file `name` in bytes; -1 when the source has none.
+  virtual long GetSize(const std::string& name) const = 0;
+  // Adds to `names` the names (files and folders) directly in `folder`.
+  virtual void List(const std::string& folder, std::set<std::string>& names) const = 0;
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_SEARCHPATH_MOUNTEDSOURCE_H

@@ -1,0 +1,192 @@
+#include "searchpath/SearchPath.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "backends/SystemCalls.h"
+#include "files/SafeName.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/SharedHandle.h"
+#include "searchpath/ArchiveSource.h"
+#include "searchpath/FolderSource.h"
+#include "searchpath/ModuleSource.h"
+
+namespace {
+
+using RXM::MountedSource;
+
+bool IsSafe(const char* name) {
+  return RXM::CheckSafeName(name) == RXM::NameFault::kNone;
+}
+
+// What `source` names, opened as a source: a folder, an archive by its magic,
+// or a module; null for anything else.
+std::shared_ptr<const MountedSource> LoadSource(const std::string& source) {
+  RXM::sys::FileInfo info;
+  if (RXM::sys::Calls().inspect(source.c_str(), &info) != 0) {
+    return nullptr;
+  }
+  if (info.kind == RXM::sys::FileKind::kFolder) {
+    return std::make_shared<const RXM::FolderSource>(source);
+  }
+  if (info.kind != RXM::sys::FileKind::kFile) {
+    return nullptr;
+  }
+  const std::shared_ptr<const RXM::SharedHandle> file = RXM::SharedHandle::Open(source.c_str());
+  std::uint8_t magic[4] = {};
+  if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
+      std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
+    return RXM::ArchiveSource::Load(source);
+  }
+  return RXM::ModuleSource::Load(source);
+}
+
+// The part of `name` below the mount point `point`, or null when `name` is
+// not below it.
+const char* Below(const char* name, const std::string& point) {
+  if (point.empty()) {
+    return name;
+  }
+  if (std::strncmp(name, point.c_str(), point.size()) != 0 || name[point.size()] != '/') {
+    return nullptr;
+  }
+  return name + point.size() + 1;
+}
+
+}  // namespace
+
+// One list of mounts, in search order; never changed once published.
+struct SearchPath::Mounts {
+  struct Mount {
+    std::string source;
+    std::string point;
+    std::shared_ptr<const MountedSource> files;
+  };
+  std::vector<Mount> order;
+
+  // The first answer of `ask(source, nameBelowItsMountPoint)` that `found`
+  // accepts, or `none`.
+  template <class Answer, class Ask, class Found>
+  Answer First(const char* name, Answer none, Ask ask, Found found) const {
+    for (const Mount& mount : order) {
+      const char* below = Below(name, mount.point);
+      if (below != nullptr) {
+        Answer answer = ask(*mount.files, below);
+        if (found(answer)) {
+          return answer;
+        }
+      }
+    }
+    return none;
+  }
+};
+
+struct SearchPath::Shared {
+  std::mutex changing;  // one Mount or Unmount at a time builds the next list
+  std::shared_ptr<const Mounts> current = std::make_shared<const Mounts>();
+};
+
+SearchPath::SearchPath() : shared(new Shared()) {}
+
+SearchPath::~SearchPath() = default;
+
+std::shared_ptr<const SearchPath::Mounts> SearchPath::Current() const {
+  return std::atomic_load(&shared->current);
+}
+
+template <class Change>
+bool SearchPath::Update(Change change) {
+  const std::lock_guard<std::mutex> lock(shared->changing);
+  auto next = std::make_shared<Mounts>(*Current());
+  if (!change(*next)) {
+    return false;
+  }
+  std::atomic_store(&shared->current, std::shared_ptr<const Mounts>(std::move(next)));
+  return true;
+}
+
+bool SearchPath::Mount(const String& source, const String& mountPoint, bool append) {
+  const std::string point = mountPoint.GetText();
+  const std::string path = source.GetText();
+  if (!point.empty() && !IsSafe(point.c_str())) {
+    return false;
+  }
+  std::shared_ptr<const MountedSource> files = LoadSource(path);
+  if (!files) {
+    return false;
+  }
+  Update([&](Mounts& next) {
+    for (const Mounts::Mount& mount : next.order) {
+      if (mount.source == path) {
+        return false;
+      }
+    }
+    next.order.insert(append ? next.order.end() : next.order.begin(),
+                      Mounts::Mount{path, point, files});
+    return true;
+  });
+  return true;
+}
+
+bool SearchPath::Unmount(const String& source) {
+  const std::string path = source.GetText();
+  return Update([&](Mounts& next) {
+    for (auto mount = next.order.begin(); mount != next.order.end(); ++mount) {
+      if (mount->source == path) {
+        next.order.erase(mount);
+        return true;
+      }
+    }
+    return false;
+  });
+}
+
+Pointer<KYFile> SearchPath::Open(const String& name) const {
+  if (!IsSafe(name.GetText())) {
+    return nullptr;
+  }
+  return Current()->First(
+      name.GetText(), Pointer<KYFile>(),
+      [](const MountedSource& files, const char* below) { return files.Open(below); },
+      [](const Pointer<KYFile>& file) { return !file.IsNull(); });
+}
+
+bool SearchPath::Exists(const String& name) const {
+  return GetSize(name) >= 0;
+}
+
+long SearchPath::GetSize(const String& name) const {
+  if (!IsSafe(name.GetText())) {
+    return -1;
+  }
+  return Current()->First(
+      name.GetText(), -1L,
+      [](const MountedSource& files, const char* below) { return files.GetSize(below); },
+      [](long size) { return size >= 0; });
+}
+
+std::vector<std::string> SearchPath::List(const String& folder) const {
+  const std::string wanted = folder.GetText();
+  if (!wanted.empty() && !IsSafe(wanted.c_str())) {
+    return {};
+  }
+  std::set<std::string> names;
+  const std::shared_ptr<const Mounts> mounts = Current();  // held while listing
+  for (const Mounts::Mount& mount : mounts->order) {
+    const char* below = Below(wanted.c_str(), mount.point);
+    if (below != nullptr) {
+      mount.files->List(below, names);
+    } else if (wanted == mount.point) {
+      mount.files->List("", names);
+    } else if (wanted.empty() || (mount.point.compare(0, wanted.size(), wanted) == 0 &&
+                                  mount.point[wanted.size()] == '/')) {
+      // The mount point lies below `folder`: its next component is a folder.
+      const std::size_t from = wanted.empty() ? 0 : wanted.size() + 1;
+      names.insert(mount.point.substr(from, mount.point.find('/', from) - from));
+    }
+  }
+  return std::vector<std::string>(names.begin(), names.end());
+}

@@ -1,0 +1,58 @@
+// A SearchPath read from many threads while another mounts and unmounts. Run
+// under the tsan preset (ctest -L concurrency).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RXMFiles.h"
+#include "TestSupport.h"
+#include "multifile/ArchiveBytes.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::string ReadWhole(const Pointer<KYFile>& file) {
+  std::string data(file->GetFileSize(), '\0');
+  data.resize(file->ReadData(data.data(), 1, static_cast<unsigned int>(data.size())));
+  return data;
+}
+
+TEST(SearchPathThreadsTest, ReadersSeeAWholeMountListWhileItChanges) {
+  TempDir dir;
+  DebuggerCapture debugger;
+  WriteAll(dir.Path("base"), Archive({{"a", "base"}, {"b", "always"}}));
+  WriteAll(dir.Path("patch"), Archive({{"a", "patch"}}));
+  SearchPath path;
+  ASSERT_TRUE(path.Mount(dir.Path("base").c_str(), "", true));
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      while (!stop.load()) {
+        Pointer<KYFile> a = path.Open("a");
+        Pointer<KYFile> b = path.Open("b");
+        const std::string text = a.IsNull() ? "" : ReadWhole(a);
+        if ((text != "base" && text != "patch") || b.IsNull() || ReadWhole(b) != "always" ||
+            path.List("").size() != 2) {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (int round = 0; round < 200; ++round) {
+    EXPECT_TRUE(path.Mount(dir.Path("patch").c_str(), "", false));
+    EXPECT_TRUE(path.Unmount(dir.Path("patch").c_str()));
+  }
+  stop = true;
+  for (std::thread& reader : readers) {
+    reader.join();
+  }
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+}  // namespace
