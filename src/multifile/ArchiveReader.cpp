@@ -1,7 +1,9 @@
 #include "multifile/ArchiveReader.h"
 
 #include <cstring>
+
 #include <utility>
+#include "backends/SystemCalls.h"
 
 #include "multifile/ArchiveStatus.h"
 
@@ -58,6 +60,22 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
     return Failure(ErrorCode::kUnterminatedName, where(number - 1));
   }
   return Status::Ok();
+}
+
+Status ArchiveReader::WhyNotOpened(const std::string& archiveName, int error) {
+  sys::FileInfo info;
+  if (sys::Calls().inspect(archiveName.c_str(), &info) == 0) {
+    if (info.kind == sys::FileKind::kMissing) {
+      return Failure(ErrorCode::kNoSuchFile, archiveName);
+    }
+    if (info.kind == sys::FileKind::kFolder) {
+      return Failure(ErrorCode::kIsAFolder, archiveName);
+    }
+  } else if (info.error != 0) {
+    error = info.error;
+  }
+  return Failure(ErrorCode::kCannotOpen, archiveName,
+                 error != 0 ? std::strerror(error) : std::string());
 }
 
 }  // namespace kymf

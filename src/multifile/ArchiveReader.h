@@ -34,6 +34,11 @@ class ArchiveReader {
   // records than the file holds).
   Status ReadHeader(std::int32_t& count);
 
+  // Why the file `archiveName` could not be opened, the system having said
+  // `error` (an errno value, or 0): kNoSuchFile, kIsAFolder, or kCannotOpen
+  // with the system's reason.
+  static Status WhyNotOpened(const std::string& archiveName, int error);
+
   // The file's size as ReadHeader measured it; -1 before.
   std::int64_t GetFileSize() const { return fileSize; }
 
