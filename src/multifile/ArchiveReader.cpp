@@ -74,8 +74,7 @@ Status ArchiveReader::WhyNotOpened(const std::string& archiveName, int error) {
   } else if (info.error != 0) {
     error = info.error;
   }
-  return Failure(ErrorCode::kCannotOpen, archiveName,
-                 error != 0 ? std::strerror(error) : std::string());
+  return Failure(ErrorCode::kCannotOpen, archiveName, SystemReason(error));
 }
 
 }  // namespace kymf

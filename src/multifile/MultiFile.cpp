@@ -401,7 +401,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   Pointer<KYFile> target(new DiskFile());
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
-    status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), std::strerror(error));
+    status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));
     debugger->PrintError(kExtractNotOpened, fileName.GetText());
     return false;
   }
