@@ -24,8 +24,13 @@ Status ArchiveReader::ReadHeader(std::int32_t& count) {
     return Failure(ErrorCode::kNotAnArchive, name);
   }
   count = DecodeInt32(header);
+  // A negative count is refused before the file is asked its size.
+  if (count < 0) {
+    return Failure(ErrorCode::kCountBeyondFile, name,
+                   "entry count " + std::to_string(count) + " is negative");
+  }
   fileSize = file.GetFileSize();
-  if (count < 0 || DirectoryEnd(count) > fileSize) {
+  if (DirectoryEnd(count) > fileSize) {
     return Failure(ErrorCode::kCountBeyondFile, name,
                    "entry count " + std::to_string(count) + " needs " +
                        std::to_string(DirectoryEnd(count)) + " bytes, the file holds " +

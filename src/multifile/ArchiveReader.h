@@ -19,10 +19,9 @@ namespace kymf {
 // does that for those who ask).
 //
 // With `recordsPerRead` 1 the file sees exactly: ReadData(4, 1), ReadData(4, 1),
-// GetFileSize, then ReadData(80, 1) per record. A larger value reads up to
-// that many records with one ReadData(80, n): for files of the library's own,
-// where the calls are not watched and one large read costs far less than
-// many small ones.
+// GetFileSize (not for a negative count), then ReadData(80, 1) per record. A larger value reads up
+// to that many records with one ReadData(80, n): for files of the library's own, where the calls
+// are not watched and one large read costs far less than many small ones.
 class ArchiveReader {
  public:
   // `file` is open and positioned at its start; `archiveName` names it in
