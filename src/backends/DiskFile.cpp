@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "backends/SystemCalls.h"
 #include "files/Registration.h"
@@ -12,31 +11,35 @@
 // the close. `finished` marks a stream whose fclose reported failure: the C
 // runtime has let it go, so it must not be touched again.
 struct DiskFile::Stream {
+  explicit Stream(std::FILE* opened) : filePointer(opened) {}
+  ~Stream() {
+    if (filePointer != nullptr && !finished) {
+      RXM::sys::Calls().close(filePointer);
+    }
+  }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
   std::FILE* filePointer;
-  int holders;
-  bool finished;
+  bool finished = false;
 };
 
-DiskFile::DiskFile() : stream(nullptr) {}
+DiskFile::DiskFile() = default;
 
-DiskFile::DiskFile(const DiskFile& other) : BaseObject(other), KYFile(other), stream(nullptr) {
-  Hold(other.stream);
-}
+DiskFile::DiskFile(const DiskFile& other)
+    : BaseObject(other), KYFile(other), stream(other.stream) {}
 
 DiskFile& DiskFile::operator=(const DiskFile& other) {
   if (this == &other || stream == other.stream) {
     return *this;
   }
   KYFile::operator=(other);
-  Stream* shared = other.stream;
-  LetGo();
-  Hold(shared);
+  stream = other.stream;
   return *this;
 }
 
 DiskFile::~DiskFile() {
   DiskFile::CloseFile();
-  LetGo();
 }
 
 const RTTIClass* DiskFile::GetClass() const {
@@ -55,28 +58,6 @@ bool DiskFile::rtti_ImplementsInterfaceDiskFile(const char* interfaceName) {
   return RXM::ImplementsRegistered<DiskFile>(interfaceName);
 }
 
-void DiskFile::Hold(Stream* shared) {
-  stream = shared;
-  if (stream != nullptr) {
-    ++stream->holders;
-  }
-}
-
-// The last holder of a stream that is still open closes it, so that opening
-// another file on an object, or assigning over it, never leaks a stream.
-void DiskFile::LetGo() {
-  if (stream == nullptr) {
-    return;
-  }
-  if (--stream->holders == 0) {
-    if (stream->filePointer != nullptr && !stream->finished) {
-      RXM::sys::Calls().close(stream->filePointer);
-    }
-    delete stream;
-  }
-  stream = nullptr;
-}
-
 std::FILE* DiskFile::Usable() const {
   if (stream == nullptr || stream->finished) {
     return nullptr;
@@ -86,11 +67,11 @@ std::FILE* DiskFile::Usable() const {
 
 bool DiskFile::OpenFile(String name, String mode) {
   std::FILE* opened = RXM::sys::Calls().open(name.GetText(), mode.GetText());
-  LetGo();
+  stream.reset();
   if (opened == nullptr) {
     return false;
   }
-  stream = new Stream{opened, 1, false};
+  stream = std::make_shared<Stream>(opened);
   return true;
 }
 
@@ -119,7 +100,7 @@ unsigned int DiskFile::ReadData(void* buffer, unsigned int size, unsigned int co
   if (file == nullptr) {
     return 0;
   }
-  return static_cast<unsigned int>(std::fread(buffer, size, count, file));
+  return static_cast<unsigned int>(RXM::sys::Calls().read(buffer, size, count, file));
 }
 
 unsigned int DiskFile::WriteData(const void* buffer, unsigned int size, unsigned int count) {

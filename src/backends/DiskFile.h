@@ -2,6 +2,7 @@
 #define RXMFILES_BACKENDS_DISKFILE_H
 
 #include <cstdio>
+#include <memory>
 
 #include "files/KYFile.h"
 #include "framework/Export.h"
@@ -61,15 +62,14 @@ class RXMFILES_API DiskFile : public KYFile {
   static bool rtti_ImplementsInterfaceDiskFile(const char* interfaceName);
   static RTTIClass rtti_for_DiskFile;
 
-  // The stream and the number of DiskFiles that share it.
+  // The stream that a DiskFile and its copies share; the last of them to let
+  // it go closes it if it is still open.
   struct Stream;
 
   // The usable stream, or null.
   std::FILE* Usable() const;
-  void Hold(Stream* shared);
-  void LetGo();
 
-  Stream* stream;
+  std::shared_ptr<Stream> stream;
 };
 
 #endif  // RXMFILES_BACKENDS_DISKFILE_H

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "files/LittleEndian.h"
+
 namespace {
 
 constexpr std::int32_t kLongestText = 32767;
@@ -15,8 +17,8 @@ void WriteString(Pointer<KYFile> file, const String& text) {
   if (characters > static_cast<std::size_t>(kLongestText)) {
     characters = kLongestText;
   }
-  const std::uint8_t length[2] = {static_cast<std::uint8_t>(characters & 0xFFu),
-                                  static_cast<std::uint8_t>(characters >> 8)};
+  std::uint8_t length[2];
+  RXM::LittleEndian::Encode16(static_cast<std::uint16_t>(characters), length);
   file->WriteData(length, 2, 1);
   if (characters > 0) {
     file->WriteData(text.GetText(), static_cast<unsigned int>(characters), 1);
@@ -26,8 +28,7 @@ void WriteString(Pointer<KYFile> file, const String& text) {
 void ReadString(Pointer<KYFile> file, String& text) {
   std::uint8_t length[2] = {0, 0};
   file->ReadData(length, 2, 1);
-  const auto stored =
-      static_cast<std::int16_t>(static_cast<std::uint16_t>(length[0] | length[1] << 8));
+  const auto stored = static_cast<std::int16_t>(RXM::LittleEndian::Decode16(length));
   if (stored <= 0) {
     text = String();
     return;

@@ -1,7 +1,9 @@
 #include "multifile/ArchiveReader.h"
 
 #include <cstring>
+
 #include <utility>
+#include "backends/SystemCalls.h"
 
 #include "multifile/ArchiveStatus.h"
 
@@ -22,8 +24,13 @@ Status ArchiveReader::ReadHeader(std::int32_t& count) {
     return Failure(ErrorCode::kNotAnArchive, name);
   }
   count = DecodeInt32(header);
+  // A negative count is refused before the file is asked its size.
+  if (count < 0) {
+    return Failure(ErrorCode::kCountBeyondFile, name,
+                   "entry count " + std::to_string(count) + " is negative");
+  }
   fileSize = file.GetFileSize();
-  if (count < 0 || DirectoryEnd(count) > fileSize) {
+  if (DirectoryEnd(count) > fileSize) {
     return Failure(ErrorCode::kCountBeyondFile, name,
                    "entry count " + std::to_string(count) + " needs " +
                        std::to_string(DirectoryEnd(count)) + " bytes, the file holds " +
@@ -58,6 +65,21 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
     return Failure(ErrorCode::kUnterminatedName, where(number - 1));
   }
   return Status::Ok();
+}
+
+Status ArchiveReader::WhyNotOpened(const std::string& archiveName, int error) {
+  sys::FileInfo info;
+  if (sys::Calls().inspect(archiveName.c_str(), &info) == 0) {
+    if (info.kind == sys::FileKind::kMissing) {
+      return Failure(ErrorCode::kNoSuchFile, archiveName);
+    }
+    if (info.kind == sys::FileKind::kFolder) {
+      return Failure(ErrorCode::kIsAFolder, archiveName);
+    }
+  } else if (info.error != 0) {
+    error = info.error;
+  }
+  return Failure(ErrorCode::kCannotOpen, archiveName, SystemReason(error));
 }
 
 }  // namespace kymf

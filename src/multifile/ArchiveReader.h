@@ -19,10 +19,9 @@ namespace kymf {
 // does that for those who ask).
 //
 // With `recordsPerRead` 1 the file sees exactly: ReadData(4, 1), ReadData(4, 1),
-// GetFileSize, then ReadData(80, 1) per record. A larger value reads up to
-// that many records with one ReadData(80, n): for files of the library's own,
-// where the calls are not watched and one large read costs far less than
-// many small ones.
+// GetFileSize (not for a negative count), then ReadData(80, 1) per record. A larger value reads up
+// to that many records with one ReadData(80, n): for files of the library's own, where the calls
+// are not watched and one large read costs far less than many small ones.
 class ArchiveReader {
  public:
   // `file` is open and positioned at its start; `archiveName` names it in
@@ -33,6 +32,11 @@ class ArchiveReader {
   // (short header, wrong magic) or kCountBeyondFile (negative, or more
   // records than the file holds).
   Status ReadHeader(std::int32_t& count);
+
+  // Why the file `archiveName` could not be opened, the system having said
+  // `error` (an errno value, or 0): kNoSuchFile, kIsAFolder, or kCannotOpen
+  // with the system's reason.
+  static Status WhyNotOpened(const std::string& archiveName, int error);
 
   // The file's size as ReadHeader measured it; -1 before.
   std::int64_t GetFileSize() const { return fileSize; }

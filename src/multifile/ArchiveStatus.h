@@ -3,6 +3,7 @@
 #define RXMFILES_MULTIFILE_ARCHIVESTATUS_H
 
 #include <string>
+#include <system_error>
 
 #include "files/Status.h"
 
@@ -14,6 +15,11 @@ namespace kymf {
 inline Status Failure(ErrorCode code, const std::string& subject,
                       const std::string& detail = std::string()) {
   return Status(code, subject + ": " + (detail.empty() ? std::string(Describe(code)) : detail));
+}
+
+// The system's text for the errno value `error` ("" for 0).
+inline std::string SystemReason(int error) {
+  return error == 0 ? std::string() : std::generic_category().message(error);
 }
 
 }  // namespace kymf

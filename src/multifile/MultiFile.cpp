@@ -18,6 +18,7 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
+#include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryStream.h"
 #include "multifile/NameIndex.h"
@@ -117,7 +118,7 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   if (!archiveFile->OpenFile(name, "rb")) {
     const int error = errno;
     archiveFile = nullptr;
-    status = WhyNotOpened(error);
+    status = RXM::kymf::ArchiveReader::WhyNotOpened(name.GetText(), error);
     CTPointer<Debugger> debugger = RXM::GetDebugger();
     debugger->Print(kUnableToOpen, name.GetText());
     return false;
@@ -143,22 +144,6 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     entryReaderName = std::make_shared<const std::string>(name.GetText());
   }
   return true;
-}
-
-RXM::Status MultiFile::WhyNotOpened(int error) const {
-  RXM::sys::FileInfo info;
-  if (RXM::sys::Calls().inspect(archiveName.GetText(), &info) == 0) {
-    if (info.kind == RXM::sys::FileKind::kMissing) {
-      return Failure(ErrorCode::kNoSuchFile, archiveName.GetText());
-    }
-    if (info.kind == RXM::sys::FileKind::kFolder) {
-      return Failure(ErrorCode::kIsAFolder, archiveName.GetText());
-    }
-  } else if (info.error != 0) {
-    error = info.error;
-  }
-  return Failure(ErrorCode::kCannotOpen, archiveName.GetText(),
-                 error != 0 ? std::strerror(error) : std::string());
 }
 
 // The header and the records are trusted only as far as the file backs them
@@ -395,61 +380,19 @@ bool MultiFile::EndOfFile() {
          static_cast<std::uint32_t>(position) >= EntrySize(*currentElement);
 }
 
-// A target outside the entry is clamped to its start or end. Each case makes
-// exactly one move of the archive's file: clamping moves are relative to where
-// it stands, moves to a target inside the entry from its start or end are
-// absolute. Bounds are computed in 64 bits, so no offset can overflow them.
+// A target outside the entry is clamped to its start or end, with exactly one
+// move of the archive's file (see ElementSeek).
 bool MultiFile::Seek(long offset, int origin) {
   if (currentElement.IsNull() || !ArchiveReadable()) {
     return false;
   }
-  const std::int64_t size = EntrySize(*currentElement);
-  const std::int64_t p = position;
-  const std::int64_t start = currentElement->dataStart;
-  const auto off = static_cast<std::int64_t>(offset);
-  std::int64_t target = 0;
-  bool moved = false;
-  switch (origin) {
-    case 0:
-      if (off < 0) {
-        moved = archiveFile->Seek(static_cast<long>(-p), 1);
-      } else if (off <= size) {
-        target = off;
-        moved = archiveFile->Seek(static_cast<long>(start + off), 0);
-      } else {
-        target = size;
-        moved = archiveFile->Seek(static_cast<long>(size - p), 1);
-      }
-      break;
-    case 1:
-      if (off < -p) {
-        moved = archiveFile->Seek(static_cast<long>(-p), 1);
-      } else if (off <= size - p) {
-        target = p + off;
-        moved = archiveFile->Seek(static_cast<long>(off), 1);
-      } else {
-        target = size;
-        moved = archiveFile->Seek(static_cast<long>(size - p), 1);
-      }
-      break;
-    case 2:
-      if (off > 0) {
-        target = size;
-        moved = archiveFile->Seek(static_cast<long>(size - p), 1);
-      } else if (off >= -size) {
-        target = size + off;
-        moved = archiveFile->Seek(static_cast<long>(start + size + off), 0);
-      } else {
-        moved = archiveFile->Seek(static_cast<long>(-p), 1);
-      }
-      break;
-    default:
-      return false;
+  const RXM::kymf::SeekMove move = RXM::kymf::PlanSeek(offset, origin, EntrySize(*currentElement),
+                                                       position, currentElement->dataStart);
+  if (!move.valid || !archiveFile->Seek(move.offset, move.origin)) {
+    return false;
   }
-  if (moved) {
-    position = static_cast<std::int32_t>(target);
-  }
-  return moved;
+  position = move.position;
+  return true;
 }
 
 long MultiFile::GetPosition() {
@@ -497,7 +440,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   Pointer<KYFile> target(new DiskFile());
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
-    status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), std::strerror(error));
+    status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));
     debugger->PrintError(kExtractNotOpened, fileName.GetText());
     return false;
   }

@@ -215,8 +215,6 @@ class RXMFILES_API MultiFile : public KYFile {
   // Loads the directory, reading up to `recordsPerRead` records per call of
   // the archive's file; why the archive must be refused otherwise.
   RXM::Status LoadDirectory(std::int32_t recordsPerRead);
-  // Why the archive's file could not be opened.
-  RXM::Status WhyNotOpened(int error) const;
   // Drops the directory and its index.
   void ForgetDirectory();
   // The record index that `name` finds, or -1.

@@ -389,3 +389,77 @@ TEST_F(ExtractToFileTest, ATargetThatCannotBeOpenedIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace testing_support;
+
+// Why an insertion was refused, with the archive left as it was.
+struct InsertRefusal {
+  const char* label;
+  bool open;          // the archive is open
+  const char* input;  // written under "in" when not null
+  const char* entry;
+  RXM::ErrorCode code;
+  bool throws;
+};
+
+const InsertRefusal kRefusals[] = {
+    {"archive not open", false, "x", "e", RXM::ErrorCode::kNotOpen, false},
+    {"name already there", true, "x", "A", RXM::ErrorCode::kAlreadyExists, true},
+    {"name too long", true, "x",
+     "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
+     RXM::ErrorCode::kNameTooLong, false},
+    {"input missing", true, nullptr, "e", RXM::ErrorCode::kReadFailed, false},
+    {"input empty", true, "", "e", RXM::ErrorCode::kEmptyInput, false},
+};
+
+class InsertRefusalTest : public testing::TestWithParam<InsertRefusal> {};
+
+TEST_P(InsertRefusalTest, SaysWhyAndChangesNothing) {
+  const InsertRefusal& c = GetParam();
+  TempDir dir;
+  const std::string path = dir.Path("a.kymf");
+  const Bytes before = Archive({{"a", "abc"}});
+  WriteAll(path, before);
+  if (c.input != nullptr) {
+    WriteAll(dir.Path("in"), std::string(c.input));
+  }
+  MultiFile archive;
+  if (c.open) {
+    ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(), path.c_str()));
+  }
+  bool thrown = false;
+  try {
+    EXPECT_FALSE(archive.InsertFile(Pointer<KYFile>(), dir.Path("in").c_str(), c.entry));
+  } catch (Exception* e) {
+    thrown = true;
+    delete e;
+  }
+  EXPECT_EQ(thrown, c.throws);
+  EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetMessage();
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_FALSE(Exists(path + ".tmp"));
+}
+
+std::string RefusalName(const testing::TestParamInfo<InsertRefusal>& param) {
+  std::string name;
+  for (const char* c = param.param.label; *c != '\0'; ++c) {
+    name += *c == ' ' ? '_' : *c;
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Causes, InsertRefusalTest, testing::ValuesIn(kRefusals), RefusalName);
+
+TEST(InsertRefusalTest, ASuccessLeavesTheStatusOk) {
+  TempDir dir;
+  const std::string path = dir.Path("a.kymf");
+  WriteAll(path, Archive({{"a", "abc"}}));
+  WriteAll(dir.Path("in"), std::string("xyz"));
+  MultiFile archive(path.c_str());
+  ASSERT_TRUE(archive.InsertFile(Pointer<KYFile>(), dir.Path("in").c_str(), "b"));
+  EXPECT_TRUE(archive.GetStatus().IsOk());
+}
+
+}  // namespace
