@@ -16,9 +16,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// windows.h makes GetMessage a macro (GetMessageA), which would rename
-// RXM::Status::GetMessage wherever both are seen.
-#undef GetMessage
 #else
 struct ResourceModuleImage;
 struct ResourceHandle;

@@ -5,7 +5,7 @@
 // last such operation (MultiFile::GetStatus, MultiFileWriter::GetStatus, ...);
 // there is no global error state. The operation's own result (a bool, a
 // count, a thrown Exception, a debugger line) is unchanged: the Status is the
-// reason beside it. Callers branch on GetCode() and show GetMessage(); they
+// reason beside it. Callers branch on GetCode() and show GetText(); they
 // never parse the message.
 #ifndef RXMFILES_FILES_STATUS_H
 #define RXMFILES_FILES_STATUS_H
@@ -66,7 +66,7 @@ class RXMFILES_API Status {
   ErrorCode GetCode() const { return code; }
   // "" on success; otherwise the file, then the reason, e.g.
   // "game.kymf: truncated at byte 1032".
-  const char* GetMessage() const { return message.c_str(); }
+  const char* GetText() const { return message.c_str(); }
 
  private:
   ErrorCode code = ErrorCode::kOk;

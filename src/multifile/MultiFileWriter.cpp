@@ -74,7 +74,7 @@ const RXM::Status& MultiFileWriter::GetStatus() const {
 }
 
 const char* MultiFileWriter::GetError() const {
-  return status.GetMessage();
+  return status.GetText();
 }
 
 bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
@@ -89,7 +89,7 @@ bool MultiFileWriter::LoadExisting() {
   Pointer<MultiFile> archive(new MultiFile());
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
     return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
-                                                    archive->GetStatus().GetMessage() + ")");
+                                                    archive->GetStatus().GetText() + ")");
   }
   const PointerArray<MultiFileElement>& directory = archive->GetDirectory();
   kept.clear();

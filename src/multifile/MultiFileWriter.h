@@ -36,7 +36,7 @@ class ArchiveWriter;
 //   MultiFileWriter writer("game.kymf");
 //   writer.AddFile("levels/1.map", "src/levels/1.map");
 //   writer.AddBytes("version.txt", "1.0", 3);
-//   if (!writer.Commit()) std::puts(writer.GetStatus().GetMessage());
+//   if (!writer.Commit()) std::puts(writer.GetStatus().GetText());
 class RXMFILES_API MultiFileWriter {
  public:
   // Writes the archive `archiveName`; with `keepExisting`, the entries of the
@@ -96,7 +96,7 @@ class RXMFILES_API MultiFileWriter {
   // Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
   // success.
   const RXM::Status& GetStatus() const;
-  // GetStatus().GetMessage(): "" after a success.
+  // GetStatus().GetText(): "" after a success.
   const char* GetError() const;
 
  private:

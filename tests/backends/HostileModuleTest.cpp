@@ -150,10 +150,10 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
     WriteAll(path, c.image);
     RXM::Status status;
     HINSTANCE module = RXM::LoadResourceModule(path.c_str(), status);
-    ASSERT_EQ(module != nullptr, c.loads) << c.label << ": " << status.GetMessage();
+    ASSERT_EQ(module != nullptr, c.loads) << c.label << ": " << status.GetText();
     if (module == nullptr) {
-      EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetMessage();
-      EXPECT_EQ(std::string(status.GetMessage()).rfind(path + ": ", 0), 0u) << c.label;
+      EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetText();
+      EXPECT_EQ(std::string(status.GetText()).rfind(path + ": ", 0), 0u) << c.label;
       EXPECT_EQ(RXM::LoadResourceModule(path.c_str()), nullptr) << c.label;
       continue;
     }
@@ -164,7 +164,7 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
     const int listed = RXM::ListResources(
         module, [](const RXM::ResourceInfo&, void* count) { ++*static_cast<int*>(count); },
         &visited, status);
-    EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetMessage();
+    EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetText();
     EXPECT_EQ(listed, c.code == ErrorCode::kOk ? visited : -1) << c.label;
     if (c.code != ErrorCode::kOk) {
       EXPECT_EQ(visited, 0) << c.label;
@@ -182,8 +182,8 @@ TEST(HostileModuleTest, WhatCannotBeOpenedSaysWhy) {
   for (const auto& [path, code] : cases) {
     RXM::Status status;
     EXPECT_EQ(RXM::LoadResourceModule(path.c_str(), status), nullptr) << path;
-    EXPECT_EQ(status.GetCode(), code) << status.GetMessage();
-    EXPECT_EQ(std::string(status.GetMessage()).rfind(path + ": ", 0), 0u) << status.GetMessage();
+    EXPECT_EQ(status.GetCode(), code) << status.GetText();
+    EXPECT_EQ(std::string(status.GetText()).rfind(path + ": ", 0), 0u) << status.GetText();
   }
   EXPECT_FALSE(RXM::FreeResourceModule(nullptr));
   RXM::Status status;
@@ -210,8 +210,8 @@ TEST(HostileModuleTest, ATruncatedModuleIsNotListedAsWhole) {
                 module, [](const RXM::ResourceInfo&, void*) {}, nullptr, status),
             -1);
   EXPECT_EQ(status.GetCode(), ErrorCode::kDamagedModule);
-  EXPECT_NE(std::string(status.GetMessage()).find("truncated at byte 612"), std::string::npos)
-      << status.GetMessage();
+  EXPECT_NE(std::string(status.GetText()).find("truncated at byte 612"), std::string::npos)
+      << status.GetText();
   EXPECT_EQ(FirstResource(module), "data");  // what is there can still be read
   EXPECT_TRUE(RXM::FreeResourceModule(module));
 }

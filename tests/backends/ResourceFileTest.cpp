@@ -83,7 +83,7 @@ std::vector<std::string> Listed(HINSTANCE module, int language) {
             RXM::ResourceTypeText(info.type) + "/" + info.name);
       },
       &names, status, language);
-  EXPECT_TRUE(status.IsOk()) << status.GetMessage();
+  EXPECT_TRUE(status.IsOk()) << status.GetText();
   EXPECT_EQ(count, static_cast<int>(names.size()));
   return names;
 }

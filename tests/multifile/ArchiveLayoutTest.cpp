@@ -177,7 +177,7 @@ TEST(CheckLayoutTest, CheckEntryNamesTheByteWhereTheFileEnds) {
   EXPECT_EQ(archive.CheckEntry("nothing").GetCode(), RXM::ErrorCode::kNoSuchEntry);
   const RXM::Status cut = archive.CheckEntry("cut");
   EXPECT_EQ(cut.GetCode(), RXM::ErrorCode::kTruncated);
-  EXPECT_EQ(std::string(cut.GetMessage()), path + ": cut: truncated at byte 174");
+  EXPECT_EQ(std::string(cut.GetText()), path + ": cut: truncated at byte 174");
   const auto findings = archive.CheckArchive();
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].kind, FindingKind::kDataPastEnd);
@@ -264,10 +264,10 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
   const Pointer<KYFile> file = c.make(path);
   MultiFile archive;
   EXPECT_EQ(archive.OpenMultiFile(file, path.c_str()), c.code == RXM::ErrorCode::kOk);
-  EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetMessage();
+  EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetText();
   if (c.code != RXM::ErrorCode::kOk) {
-    EXPECT_EQ(std::string(archive.GetStatus().GetMessage()).rfind(path + ": ", 0), 0u)
-        << archive.GetStatus().GetMessage();
+    EXPECT_EQ(std::string(archive.GetStatus().GetText()).rfind(path + ": ", 0), 0u)
+        << archive.GetStatus().GetText();
   }
   EXPECT_EQ(debugger->printed.size(), c.debuggerLine ? 1u : 0u);
 }
@@ -295,7 +295,7 @@ TEST(OpenStatusTest, AFileTheSystemRefusesCarriesItsReason) {
   MultiFile archive;
   EXPECT_FALSE(archive.OpenMultiFile(Pointer<KYFile>(), path.c_str()));
   EXPECT_EQ(archive.GetStatus().GetCode(), RXM::ErrorCode::kCannotOpen);
-  EXPECT_EQ(std::string(archive.GetStatus().GetMessage()), path + ": " + std::strerror(EACCES));
+  EXPECT_EQ(std::string(archive.GetStatus().GetText()), path + ": " + std::strerror(EACCES));
 }
 
 }  // namespace

@@ -170,10 +170,10 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
   WriteAll(path, hostile.bytes);
   MultiFile archive;
   ASSERT_EQ(archive.OpenMultiFile(Pointer<KYFile>(), path.c_str()), hostile.open == ErrorCode::kOk);
-  EXPECT_EQ(archive.GetStatus().GetCode(), hostile.open) << archive.GetStatus().GetMessage();
+  EXPECT_EQ(archive.GetStatus().GetCode(), hostile.open) << archive.GetStatus().GetText();
   if (hostile.open != ErrorCode::kOk) {
     EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
-    EXPECT_NE(std::string(archive.GetStatus().GetMessage()).find(path), std::string::npos);
+    EXPECT_NE(std::string(archive.GetStatus().GetText()).find(path), std::string::npos);
     EXPECT_TRUE(debugger->printed.empty());  // refusals are silent
     return;
   }

@@ -437,7 +437,7 @@ TEST_P(InsertRefusalTest, SaysWhyAndChangesNothing) {
     delete e;
   }
   EXPECT_EQ(thrown, c.throws);
-  EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetMessage();
+  EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetText();
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(path + ".tmp"));
 }

@@ -4,11 +4,6 @@
 
 #include "support/NameEscaping.h"
 
-// <windows.h> (through the library's header) names GetMessageA GetMessage.
-#if defined(_WIN32) && defined(GetMessage)
-#undef GetMessage
-#endif
-
 namespace kymf {
 
 Reporter::Reporter(std::FILE* errorStream, std::FILE* infoStream)
@@ -20,7 +15,7 @@ void Reporter::Fail(const std::string& file, const std::string& reason) {
 }
 
 void Reporter::Fail(const RXM::Status& status) {
-  std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetMessage()).c_str());
+  std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetText()).c_str());
   ++failures;
 }
 
