@@ -17,6 +17,7 @@ struct Options {
   std::vector<std::string> inputs;    // create, add: files and folders
   std::vector<std::string> patterns;  // list, cat, extract, delete: globs or folders
   std::vector<std::string> excludes;  // create, add
+  std::vector<std::string> paths;     // list, cat: --path sources, the last one searched first
   std::string as;                     // add: the one input's entry name
   std::string folder;                 // extract, resources --all: -C
   std::string from, to;               // rename
@@ -35,6 +36,9 @@ int CreateCommand(const Options& options, Reporter& reporter);
 int AddCommand(const Options& options, Reporter& reporter);
 int ListCommand(const Options& options, Reporter& reporter);
 int CatCommand(const Options& options, Reporter& reporter);
+// list and cat over the search path of --path; `archive` is then a name.
+int ListPathCommand(const Options& options, Reporter& reporter);
+int CatPathCommand(const Options& options, Reporter& reporter);
 int ExtractCommand(const Options& options, Reporter& reporter);
 int DeleteCommand(const Options& options, Reporter& reporter);
 int RenameCommand(const Options& options, Reporter& reporter);

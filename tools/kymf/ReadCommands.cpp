@@ -1,7 +1,7 @@
 // list and cat: reading an archive without writing anything.
 //
-// Both read through ArchiveSource; a search path over several sources
-// (--path) would open its sources there and leave the commands unchanged.
+// Both read one archive through ArchiveSource; with --path they read a search
+// path instead (PathCommands.cpp).
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -73,6 +73,13 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
 }  // namespace
 
 int ListCommand(const Options& options, Reporter& reporter) {
+  if (!options.paths.empty()) {
+    return ListPathCommand(options, reporter);
+  }
+  if (options.archive.empty()) {
+    reporter.Usage("list needs an ARCHIVE, or --path");
+    return kUsage;
+  }
   ArchiveSource source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
@@ -101,6 +108,13 @@ int ListCommand(const Options& options, Reporter& reporter) {
 }
 
 int CatCommand(const Options& options, Reporter& reporter) {
+  if (!options.paths.empty()) {
+    return CatPathCommand(options, reporter);
+  }
+  if (options.patterns.empty()) {
+    reporter.Usage("cat needs an ARCHIVE and the entries to write");
+    return kUsage;
+  }
   ArchiveSource source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;

@@ -27,7 +27,8 @@ constexpr const char* kDescription =
     "Examples:\n"
     "  kymf create game.kymf assets/ --exclude '**/*.tmp'\n"
     "  kymf list -l game.kymf 'levels/*'\n"
-    "  kymf extract game.kymf -C out\n";
+    "  kymf extract game.kymf -C out\n"
+    "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n";
 
 constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",      "extract",
                                      "delete", "rename", "verify", "resources"};
@@ -70,14 +71,16 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
                    "Files and folders; entries are named by their path "
                    "below each folder")
       ->required();
-  create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects");
+  create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
+      ->allow_extra_args(false);
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
   add->add_option("PATH", o.inputs, "Files and folders to add")->required();
   add->add_option("--as", o.as, "The entry name for the one file given");
   add->add_flag("--replace", o.replace, "Replace entries of the same name");
-  add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects");
+  add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
+      ->allow_extra_args(false);
 
   CLI::App* remove = app.add_subcommand("delete", "Remove entries from an archive, in one pass");
   remove->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
@@ -95,14 +98,23 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
 
 std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   CLI::App* list = app.add_subcommand("list", "List the entries of an archive");
-  list->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
+  list->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a folder)");
   list->add_option("PATTERN", o.patterns, "Entries to list (default: all)");
+  list->add_option("--path", o.paths,
+                   "Search SOURCE (folder, archive or module) instead of one archive; the last "
+                   "--path is searched first")
+      ->allow_extra_args(false);
   list->add_flag("-l,--long", o.longFormat, "Also show size, dataStart and dataEnd");
   list->add_flag("--json", o.json, "A JSON array, for scripts");
 
   CLI::App* cat = app.add_subcommand("cat", "Write entries to standard output");
-  cat->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
-  cat->add_option("PATTERN", o.patterns, "The entries, in archive order")->required();
+  cat->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a name)")
+      ->required();
+  cat->add_option("PATTERN", o.patterns, "The entries, in archive order");
+  cat->add_option("--path", o.paths,
+                  "Search SOURCE (folder, archive or module) instead of one archive; the last "
+                  "--path is searched first")
+      ->allow_extra_args(false);
 
   CLI::App* extract = app.add_subcommand("extract", "Copy entries out of an archive into files");
   extract->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();

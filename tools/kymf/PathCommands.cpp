@@ -1,0 +1,148 @@
+// list and cat over a search path: `--path SOURCE` (repeatable) mounts
+// folders, archives and Windows modules, each later one in front of the ones
+// before, as a patch archive overrides its base.
+//
+//   kymf cat --path base.kymf --path patch.kymf levels/level1.map
+//   kymf list --path base.kymf --path patch.kymf [FOLDER...]
+//
+// Names are the search path's own: "/"-separated and safe, matched as each
+// source matches them. Patterns are not expanded here: cat takes names, list
+// takes folders and lists everything below them.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+#include <RXMFiles.h>
+
+#include "Commands.h"
+#include "support/NameEscaping.h"
+
+namespace kymf {
+namespace {
+
+// Mounts every source of `options` in order; false, with each failure said,
+// when one cannot be mounted.
+bool MountAll(const Options& options, SearchPath& path, Reporter& reporter) {
+  bool mounted = true;
+  for (const std::string& source : options.paths) {
+    if (!path.Mount(source.c_str(), "", false)) {
+      reporter.Fail(source, "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
+      mounted = false;
+    }
+  }
+  return mounted;
+}
+
+// The names given after the options: with --path, the first positional
+// argument is a name too, not an archive.
+std::vector<std::string> NamesOf(const Options& options) {
+  std::vector<std::string> names;
+  if (!options.archive.empty()) {
+    names.push_back(options.archive);
+  }
+  names.insert(names.end(), options.patterns.begin(), options.patterns.end());
+  return names;
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
+// Prints every file below `folder`, depth first, in byte order; the number
+// printed.
+int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool& first) {
+  int printed = 0;
+  for (const std::string& name : path.List(folder.c_str())) {
+    const std::string full = Join(folder, name);
+    if (path.Exists(full.c_str())) {
+      if (json) {
+        std::printf("%s\n  {\"name\": %s, \"size\": %ld}", first ? "" : ",",
+                    JsonString(full).c_str(), path.GetSize(full.c_str()));
+      } else {
+        std::printf("%s\n", EscapeName(full).c_str());
+      }
+      first = false;
+      ++printed;
+    }
+    printed += ListBelow(path, full, json, first);
+  }
+  return printed;
+}
+
+bool CatName(const SearchPath& path, const std::string& name, Reporter& reporter) {
+  const Pointer<KYFile> stream = path.Open(name.c_str());
+  if (stream.IsNull()) {
+    reporter.Fail(name, "not found in the search path");
+    return false;
+  }
+  char buffer[1 << 16];
+  unsigned int got = 0;
+  std::uint64_t copied = 0;
+  while ((got = stream->ReadData(buffer, 1, sizeof buffer)) > 0) {
+    if (std::fwrite(buffer, 1, got, stdout) != got) {
+      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+      return false;
+    }
+    copied += got;
+  }
+  if (copied != stream->GetFileSize()) {
+    reporter.Fail(name, RXM::Describe(RXM::ErrorCode::kTruncated));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int ListPathCommand(const Options& options, Reporter& reporter) {
+  SearchPath path;
+  if (!MountAll(options, path, reporter)) {
+    return kFailure;
+  }
+  std::vector<std::string> folders = NamesOf(options);
+  if (folders.empty()) {
+    folders.push_back("");
+  }
+  bool first = true;
+  if (options.json) {
+    std::printf("[");
+  }
+  for (const std::string& folder : folders) {
+    if (ListBelow(path, folder, options.json, first) == 0 && !folder.empty()) {
+      reporter.Fail(folder, "matches nothing in the search path");
+    }
+  }
+  if (options.json) {
+    std::printf("%s]\n", first ? "" : "\n");
+  }
+  return reporter.ExitCode();
+}
+
+int CatPathCommand(const Options& options, Reporter& reporter) {
+  SearchPath path;
+  if (!MountAll(options, path, reporter)) {
+    return kFailure;
+  }
+#if defined(_WIN32)
+  _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
+#endif
+  const std::vector<std::string> names = NamesOf(options);
+  if (names.empty()) {
+    reporter.Usage("cat --path needs the names of the files to write");
+    return kUsage;
+  }
+  for (const std::string& name : names) {
+    CatName(path, name, reporter);
+  }
+  if (std::fflush(stdout) != 0) {
+    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+  }
+  return reporter.ExitCode();
+}
+
+}  // namespace kymf
