@@ -105,7 +105,8 @@ ErrorCode ResourceImage::Load(std::vector<std::uint8_t> bytes, std::string& reas
   }
   for (std::uint16_t i = 0; i < headers.sectionCount; ++i) {
     const std::uint8_t* at = file.data() + headers.sectionTable + kSectionHeader * i;
-    const Section section{Read32(at + 12), Read32(at + 16), Read32(at + 20)};
+    const Section section{LittleEndian::Decode32(at + 12), LittleEndian::Decode32(at + 16),
+                          LittleEndian::Decode32(at + 20)};
     sections.push_back(section);
     const std::uint64_t end = std::uint64_t{section.rawOffset} + section.rawSize;
     if (section.rawSize != 0 && end > file.size() && resourceFault.empty()) {

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "backends/ResourceEndian.h"
+#include "files/LittleEndian.h"
 #include "files/Status.h"
 
 namespace RXM {
@@ -34,14 +34,14 @@ struct ByteSpan {
     if (!Has(offset, 2)) {
       return false;
     }
-    value = Read16(data + offset);
+    value = LittleEndian::Decode16(data + offset);
     return true;
   }
   bool U32(std::uint64_t offset, std::uint32_t& value) const {
     if (!Has(offset, 4)) {
       return false;
     }
-    value = Read32(data + offset);
+    value = LittleEndian::Decode32(data + offset);
     return true;
   }
 };

@@ -122,7 +122,7 @@ bool ResourceTree::Matches(std::uint32_t field, const ResourceKey& key) const {
     return false;
   }
   for (std::uint32_t i = 0; i < length; ++i) {
-    if (Read16(tree.data + offset + 2 + 2 * i) != key.name[i]) {
+    if (LittleEndian::Decode16(tree.data + offset + 2 + 2 * i) != key.name[i]) {
       return false;
     }
   }

@@ -77,6 +77,20 @@ void* Allocate(std::size_t size) {
   return std::malloc(size);
 }
 
+#if !defined(_WIN32)
+// What a stat says of a name, as the seam reports it.
+void Describe(const struct stat& status, FileInfo* info) {
+  if (S_ISDIR(status.st_mode)) {
+    info->kind = FileKind::kFolder;
+  } else if (S_ISREG(status.st_mode)) {
+    info->kind = FileKind::kFile;
+    info->size = static_cast<std::uint64_t>(status.st_size);
+  } else {
+    info->kind = FileKind::kOther;
+  }
+}
+#endif
+
 int Inspect(const char* path, FileInfo* info) {
   *info = FileInfo();
 #if defined(_WIN32)
@@ -105,14 +119,7 @@ int Inspect(const char* path, FileInfo* info) {
     info->error = errno;
     return -1;
   }
-  if (S_ISDIR(status.st_mode)) {
-    info->kind = FileKind::kFolder;
-  } else if (S_ISREG(status.st_mode)) {
-    info->kind = FileKind::kFile;
-    info->size = static_cast<std::uint64_t>(status.st_size);
-  } else {
-    info->kind = FileKind::kOther;
-  }
+  Describe(status, info);
   return 0;
 #endif
 }
@@ -283,14 +290,7 @@ int InspectHandle(Handle handle, FileInfo* info) {
     info->error = errno;
     return -1;
   }
-  if (S_ISDIR(status.st_mode)) {
-    info->kind = FileKind::kFolder;
-  } else if (S_ISREG(status.st_mode)) {
-    info->kind = FileKind::kFile;
-    info->size = static_cast<std::uint64_t>(status.st_size);
-  } else {
-    info->kind = FileKind::kOther;
-  }
+  Describe(status, info);
   return 0;
 }
 
