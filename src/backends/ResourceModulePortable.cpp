@@ -9,8 +9,10 @@
 #if !defined(_WIN32)
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -28,14 +30,45 @@ namespace {
 
 constexpr std::uint32_t kDataEntrySize = 16;
 
-// The modules that LoadResourceModule returned and that are not freed yet.
-std::unordered_set<const ResourceModuleImage*>& LiveModules() {
-  static std::unordered_set<const ResourceModuleImage*> live;
-  return live;
-}
+// The modules that LoadResourceModule returned and that are not freed yet,
+// owned here. Modules are loaded and freed from any thread (search paths
+// mount them), so the set has a lock; a module itself never changes once
+// loaded.
+class LiveModules {
+ public:
+  static LiveModules& Get() {
+    static LiveModules live;
+    return live;
+  }
+  HINSTANCE Add(std::unique_ptr<ResourceModuleImage> module) {
+    const std::lock_guard<std::mutex> hold(lock);
+    HINSTANCE handle = module.get();
+    modules.emplace(handle, std::move(module));
+    return handle;
+  }
+  bool Has(HINSTANCE module) {
+    const std::lock_guard<std::mutex> hold(lock);
+    return modules.count(module) != 0;
+  }
+  bool Free(HINSTANCE module) {
+    std::unique_ptr<ResourceModuleImage> freed;  // deleted after the lock is let go
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto found = modules.find(module);
+    if (found == modules.end()) {
+      return false;
+    }
+    freed = std::move(found->second);
+    modules.erase(found);
+    return true;
+  }
+
+ private:
+  std::mutex lock;
+  std::unordered_map<const ResourceModuleImage*, std::unique_ptr<ResourceModuleImage>> modules;
+};
 
 bool Live(HINSTANCE module) {
-  return module != nullptr && LiveModules().count(module) != 0;
+  return module != nullptr && LiveModules::Get().Has(module);
 }
 
 // The offset of `resource`'s data entry in `module`'s tree, if it is one of
@@ -110,16 +143,14 @@ HINSTANCE LoadResourceModule(const char* path, Status& status) {
   if (!status.IsOk()) {
     return nullptr;
   }
-  auto* module = new ResourceModuleImage{path, ResourceImage()};
+  auto module = std::make_unique<ResourceModuleImage>(ResourceModuleImage{path, ResourceImage()});
   std::string reason;
   const ErrorCode code = module->image.Load(std::move(bytes), reason);
   if (code != ErrorCode::kOk) {
-    delete module;
     status = ModuleStatus(code, path, reason);
     return nullptr;
   }
-  LiveModules().insert(module);
-  return module;
+  return LiveModules::Get().Add(std::move(module));
 }
 
 HINSTANCE LoadResourceModule(const char* path) {
@@ -128,12 +159,7 @@ HINSTANCE LoadResourceModule(const char* path) {
 }
 
 bool FreeResourceModule(HINSTANCE module) {
-  if (!Live(module)) {
-    return false;
-  }
-  LiveModules().erase(module);
-  delete module;
-  return true;
+  return module != nullptr && LiveModules::Get().Free(module);
 }
 
 int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
