@@ -154,9 +154,7 @@ class ElementStreamTest : public MultiFileTest {
   }
   std::string ReadAllOf(const char* name) {
     EXPECT_TRUE(archive->OpenFile(name, "rb")) << name;
-    std::string data(archive->GetFileSize(), '\0');
-    archive->ReadData(data.data(), 1, static_cast<unsigned int>(data.size()));
-    return data;
+    return ReadRest(*archive);
   }
   Pointer<MultiFile> archive;
 };
