@@ -113,18 +113,22 @@ TEST_F(MultiFileWriterTest, RefusesBeforeWritingAnything) {
             std::string::npos);
 }
 
+// Each of the six writes of a commit fails in turn (header, records, the kept
+// and the added data); with all six delivered the commit gives the new archive.
 TEST_F(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   const std::string path = dir.Path("f.kymf");
   const Bytes before = Archive({{"a", "abc"}});
   WriteAll(path, before);
-  SystemCallsOverride calls;
-  calls->write = FailingWrite;
-  gWritesBeforeFailing = 0;
-  MultiFileWriter writer(path.c_str(), true);
-  writer.AddBytes("b", "b", 1);
-  EXPECT_FALSE(writer.Commit());
-  EXPECT_EQ(ReadAll(path), before);
-  EXPECT_FALSE(Exists(path + ".tmp"));
+  for (int failAt = 0; failAt <= 6; ++failAt) {
+    SystemCallsOverride calls;
+    calls->write = FailingWrite;
+    gWritesBeforeFailing = failAt;
+    MultiFileWriter writer(path.c_str(), true);
+    writer.AddBytes("b", "b", 1);
+    EXPECT_EQ(writer.Commit(), failAt == 6) << "write " << failAt << ": " << writer.GetError();
+    EXPECT_EQ(ReadAll(path), failAt == 6 ? Archive({{"a", "abc"}, {"b", "b"}}) : before);
+    EXPECT_FALSE(Exists(path + ".tmp")) << "write " << failAt;
+  }
 }
 
 }  // namespace
