@@ -144,11 +144,6 @@ INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest,
                                                                    : "ThroughCallersFile";
                          });
 
-TEST(EntryStreamClosedArchiveTest, NoArchiveGivesNoStream) {
-  MultiFile archive;
-  EXPECT_TRUE(archive.OpenEntry("a").IsNull());
-}
-
 // An entry whose offsets the file does not back reads short, as the element
 // stream does, and never past the file.
 TEST(EntryStreamDamageTest, AnEntryPastTheFileEndReadsShort) {

@@ -212,14 +212,6 @@ TEST_F(ElementStreamTest, ReadsWholeItemsOnly) {
   EXPECT_TRUE(archive->EndOfFile());
 }
 
-TEST_F(ElementStreamTest, AnEmptyEntryIsAtItsEndAtOnce) {
-  ASSERT_TRUE(archive->OpenFile("empty", "rb"));
-  EXPECT_EQ(archive->GetFileSize(), 0u);
-  EXPECT_TRUE(archive->EndOfFile());
-  char data[1];
-  EXPECT_EQ(archive->ReadData(data, 1, 1), 0u);
-}
-
 TEST_F(ElementStreamTest, WritingIntoAnEntryIsRefusedAndChangesNothing) {
   EXPECT_EQ(archive->WriteData("x", 1, 1), 0u);
   ASSERT_TRUE(archive->OpenFile("ten", "rb"));
