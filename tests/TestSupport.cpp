@@ -185,4 +185,31 @@ long MemoryFile::GetPosition() {
   return static_cast<long>(position);
 }
 
+std::string ReadRest(KYFile& file) {
+  std::string data(file.GetFileSize(), '\0');
+  const unsigned int got =
+      file.ReadData(data.data(), 1, static_cast<unsigned int>(data.size() - file.GetPosition()));
+  data.resize(got);
+  return data;
+}
+
+int gWritesBeforeFailing = 0;
+
+std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
+                         std::FILE* stream) {
+  if (gWritesBeforeFailing-- <= 0) {
+    return 0;
+  }
+  return RXM::sys::RealCalls().write(buffer, size, count, stream);
+}
+
+int FailingClose(std::FILE* stream) {
+  RXM::sys::RealCalls().close(stream);
+  return EOF;
+}
+
+void* FailingAllocate(std::size_t) {
+  return nullptr;
+}
+
 }  // namespace testing_support

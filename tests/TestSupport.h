@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,18 @@ Bytes BytesOf(const std::string& text);
 Bytes LittleEndian(std::uint32_t value, int width = 4);
 void Put(Bytes& bytes, std::size_t at, const Bytes& patch);
 Bytes With(Bytes bytes, std::size_t at, const Bytes& patch);
+
+// A parameterised case's name for GoogleTest: its `label` with every
+// character other than a letter or digit made '_'.
+template <class Case>
+std::string CaseName(const testing::TestParamInfo<Case>& info) {
+  std::string name(info.param.label);
+  for (char& c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    c = plain ? c : '_';
+  }
+  return name;
+}
 
 // Runs `action`, which must throw the library's Exception*; returns its
 // message (and deletes it), or fails the test if nothing was thrown.
@@ -103,6 +116,9 @@ class MemoryFile : public KYFile {
   std::vector<std::string> calls;
 };
 
+// What `file` gives from its position to its end, asked for in one read.
+std::string ReadRest(KYFile& file);
+
 // Replaces the library's system calls for the scope; restores them after.
 class SystemCallsOverride {
  public:
@@ -113,6 +129,15 @@ class SystemCallsOverride {
  private:
   RXM::sys::SystemCalls saved;
 };
+
+// System calls that fail, for SystemCallsOverride. FailingWrite lets
+// `gWritesBeforeFailing` writes through first; FailingClose closes the stream
+// but reports a failure; FailingAllocate has no memory to give.
+extern int gWritesBeforeFailing;
+std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
+                         std::FILE* stream);
+int FailingClose(std::FILE* stream);
+void* FailingAllocate(std::size_t size);
 
 }  // namespace testing_support
 

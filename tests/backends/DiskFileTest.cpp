@@ -164,15 +164,10 @@ TEST_F(DiskFileTest, OpeningAgainOrAssigningOverLetsGoOfTheEarlierStream) {
   EXPECT_TRUE(gOpenStreams.empty());
 }
 
-int FailingClose(std::FILE* stream) {
-  RXM::sys::RealCalls().close(stream);
-  return EOF;
-}
-
 TEST_F(DiskFileTest, FailedCloseKeepsTheFileReportedOpenButNeverTouchesTheStreamAgain) {
   Pointer<DiskFile> file = OpenTenBytes();
   SystemCallsOverride calls;
-  calls->close = FailingClose;
+  calls->close = testing_support::FailingClose;
   EXPECT_FALSE(file->CloseFile());
   EXPECT_TRUE(file->IsFileOpened());
   char buffer[1];

@@ -135,12 +135,7 @@ std::vector<HostileCase> HostileCases() {
 std::string FirstResource(HINSTANCE module) {
   ResourceFile file;
   file.SetModule(module);
-  std::string contents = "<none>";
-  if (file.OpenFile("#1\n#10", "rb")) {
-    contents.assign(file.GetFileSize(), '\0');
-    file.ReadData(contents.data(), 1, file.GetFileSize());
-  }
-  return contents;
+  return file.OpenFile("#1\n#10", "rb") ? ReadRest(file) : "<none>";
 }
 
 TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {

@@ -35,11 +35,7 @@ class ResourceFileTest : public testing::TestWithParam<std::string> {
   }
   // The whole resource that `name` opens, or "<none>".
   std::string Contents(const std::string& name) {
-    if (!file->OpenFile(name.c_str(), "whatever"))
-      return "<none>";
-    std::string data(file->GetFileSize(), '\0');
-    file->ReadData(data.data(), 1, static_cast<unsigned int>(data.size()));
-    return data;
+    return file->OpenFile(name.c_str(), "whatever") ? ReadRest(*file) : "<none>";
   }
   HINSTANCE module = nullptr;
   Pointer<ResourceFile> file;

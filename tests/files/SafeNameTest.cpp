@@ -39,18 +39,4 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"\x1b[31m", NameFault::kControlCharacter},
         NameCase{"del\x7f", NameFault::kControlCharacter}));
 
-TEST(SafeNameDescriptionTest, EveryFaultHasItsOwnReason) {
-  const NameFault faults[] = {NameFault::kEmpty,           NameFault::kAbsolute,
-                              NameFault::kDriveLetter,     NameFault::kBackslash,
-                              NameFault::kParentComponent, NameFault::kDotComponent,
-                              NameFault::kControlCharacter};
-  for (NameFault a : faults) {
-    for (NameFault b : faults) {
-      if (a != b) {
-        EXPECT_STRNE(RXM::DescribeNameFault(a), RXM::DescribeNameFault(b));
-      }
-    }
-  }
-}
-
 }  // namespace

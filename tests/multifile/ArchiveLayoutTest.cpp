@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RXMFiles.h"
@@ -38,80 +39,32 @@ struct LayoutCase {
   const char* reason;  // a part of its reason
 };
 
+LayoutCase Finds(const char* label, std::vector<DirectoryRecord> records, std::int64_t fileSize,
+                 int entry, int other, FindingKind kind, Severity severity, const char* reason) {
+  return {label, std::move(records), fileSize, entry, other, kind, severity, reason};
+}
+
 // Two records take 8 + 160 = 168 bytes before their data.
 const LayoutCase kLayoutCases[] = {
-    {"unsafe name",
-     {At("a", 168, 168), At("../b", 169, 169)},
-     170,
-     1,
-     -1,
-     FindingKind::kUnsafeName,
-     Severity::kError,
-     ".."},
-    {"path clash",
-     {At("x", 168, 168), At("X/y", 169, 169)},
-     170,
-     0,
-     1,
-     FindingKind::kPathClash,
-     Severity::kError,
-     "record 1 (X/y)"},
-    {"shadowed name",
-     {At("Readme.txt", 168, 168), At("README.TXT", 169, 169)},
-     170,
-     1,
-     0,
-     FindingKind::kShadowedName,
-     Severity::kWarning,
-     "shadows record 0 (Readme.txt)"},
-    {"data past the end",
-     {At("a", 168, 168), At("b", 169, 180)},
-     170,
-     1,
-     -1,
-     FindingKind::kDataPastEnd,
-     Severity::kError,
-     "data end at byte 180 past the end of the file (170 bytes)"},
-    {"negative size",
-     {At("a", 168, 168), At("b", 171, 169)},
-     170,
-     1,
-     -1,
-     FindingKind::kNegativeSize,
-     Severity::kError,
-     "before the start"},
-    {"data in the header",
-     {At("a", 4, 4), At("b", 168, 169)},
-     170,
-     0,
-     -1,
-     FindingKind::kDataInHeader,
-     Severity::kError,
-     "inside the header"},
-    {"overlap",
-     {At("a", 168, 169), At("b", 169, 169)},
-     170,
-     1,
-     0,
-     FindingKind::kOverlap,
-     Severity::kWarning,
-     "record 0 (a)"},
-    {"gap",
-     {At("a", 168, 168), At("b", 170, 170)},
-     171,
-     1,
-     -1,
-     FindingKind::kLayoutBreak,
-     Severity::kWarning,
-     "not at byte 169"},
-    {"bytes after the last entry",
-     {At("a", 168, 168), At("b", 169, 169)},
-     175,
-     1,
-     -1,
-     FindingKind::kLayoutBreak,
-     Severity::kWarning,
-     "5 bytes after"},
+    Finds("unsafe name", {At("a", 168, 168), At("../b", 169, 169)}, 170, 1, -1,
+          FindingKind::kUnsafeName, Severity::kError, ".."),
+    Finds("path clash", {At("x", 168, 168), At("X/y", 169, 169)}, 170, 0, 1,
+          FindingKind::kPathClash, Severity::kError, "record 1 (X/y)"),
+    Finds("shadowed name", {At("Readme.txt", 168, 168), At("README.TXT", 169, 169)}, 170, 1, 0,
+          FindingKind::kShadowedName, Severity::kWarning, "shadows record 0 (Readme.txt)"),
+    Finds("data past the end", {At("a", 168, 168), At("b", 169, 180)}, 170, 1, -1,
+          FindingKind::kDataPastEnd, Severity::kError,
+          "data end at byte 180 past the end of the file (170 bytes)"),
+    Finds("negative size", {At("a", 168, 168), At("b", 171, 169)}, 170, 1, -1,
+          FindingKind::kNegativeSize, Severity::kError, "before the start"),
+    Finds("data in the header", {At("a", 4, 4), At("b", 168, 169)}, 170, 0, -1,
+          FindingKind::kDataInHeader, Severity::kError, "inside the header"),
+    Finds("overlap", {At("a", 168, 169), At("b", 169, 169)}, 170, 1, 0, FindingKind::kOverlap,
+          Severity::kWarning, "record 0 (a)"),
+    Finds("gap", {At("a", 168, 168), At("b", 170, 170)}, 171, 1, -1, FindingKind::kLayoutBreak,
+          Severity::kWarning, "not at byte 169"),
+    Finds("bytes after the last entry", {At("a", 168, 168), At("b", 169, 169)}, 175, 1, -1,
+          FindingKind::kLayoutBreak, Severity::kWarning, "5 bytes after"),
 };
 
 class CheckLayoutTest : public testing::TestWithParam<LayoutCase> {};
@@ -120,8 +73,8 @@ class CheckLayoutTest : public testing::TestWithParam<LayoutCase> {};
 // layout, so layout breaks may come beside it, nothing else.
 TEST_P(CheckLayoutTest, FindsTheOneFault) {
   const LayoutCase& c = GetParam();
-  const auto findings = RXM::kymf::CheckLayout(c.records.data(),
-                                               static_cast<int>(c.records.size()), c.fileSize);
+  const auto findings =
+      RXM::kymf::CheckLayout(c.records.data(), static_cast<int>(c.records.size()), c.fileSize);
   std::vector<RXM::kymf::Finding> found;
   for (const auto& finding : findings) {
     if (finding.kind == c.kind) {
@@ -138,15 +91,8 @@ TEST_P(CheckLayoutTest, FindsTheOneFault) {
   EXPECT_STRNE(RXM::kymf::DescribeFinding(c.kind), "unknown finding");
 }
 
-std::string LayoutName(const testing::TestParamInfo<LayoutCase>& info) {
-  std::string name;
-  for (const char* c = info.param.label; *c != '\0'; ++c) {
-    name += std::isalnum(static_cast<unsigned char>(*c)) != 0 ? *c : '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, CheckLayoutTest, testing::ValuesIn(kLayoutCases), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Kinds, CheckLayoutTest, testing::ValuesIn(kLayoutCases),
+                         CaseName<LayoutCase>);
 
 TEST(CheckLayoutTest, AnArchiveTheLibraryWroteHasNoFindings) {
   TempDir dir;
@@ -214,6 +160,7 @@ struct OpenCase {
   bool debuggerLine;  // "Unable to open multi-file: ..." printed
 };
 
+// The refusals that bytes alone give are in the hostile archive corpus.
 const OpenCase kOpenCases[] = {
     {"missing", [](const std::string&) { return Pointer<KYFile>(); }, RXM::ErrorCode::kNoSuchFile,
      true},
@@ -223,35 +170,11 @@ const OpenCase kOpenCases[] = {
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kIsAFolder, false},
-    {"not an archive",
-     [](const std::string& path) {
-       WriteAll(path, "plain text, not an archive");
-       return Pointer<KYFile>();
-     },
-     RXM::ErrorCode::kNotAnArchive, false},
-    {"count beyond the file",
-     [](const std::string& path) {
-       WriteAll(path, Header(2));
-       return Pointer<KYFile>();
-     },
-     RXM::ErrorCode::kCountBeyondFile, false},
     {"short record",
      [](const std::string&) {
        return Pointer<KYFile>(new LyingSizeFile(With(Header(2), 8, Record("a", 0, 0))));
      },
      RXM::ErrorCode::kShortRecord, false},
-    {"unterminated name",
-     [](const std::string& path) {
-       WriteAll(path, With(Archive({{"a", "x"}}), 8, Bytes(70, 'n')));
-       return Pointer<KYFile>();
-     },
-     RXM::ErrorCode::kUnterminatedName, false},
-    {"well formed",
-     [](const std::string& path) {
-       WriteAll(path, Archive({{"a", "x"}}));
-       return Pointer<KYFile>();
-     },
-     RXM::ErrorCode::kOk, false},
 };
 
 class OpenStatusTest : public testing::TestWithParam<OpenCase> {};
@@ -263,24 +186,14 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
   const std::string path = dir.Path("archive.kymf");
   const Pointer<KYFile> file = c.make(path);
   MultiFile archive;
-  EXPECT_EQ(archive.OpenMultiFile(file, path.c_str()), c.code == RXM::ErrorCode::kOk);
+  EXPECT_FALSE(archive.OpenMultiFile(file, path.c_str()));
   EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetText();
-  if (c.code != RXM::ErrorCode::kOk) {
-    EXPECT_EQ(std::string(archive.GetStatus().GetText()).rfind(path + ": ", 0), 0u)
-        << archive.GetStatus().GetText();
-  }
+  EXPECT_EQ(std::string(archive.GetStatus().GetText()).rfind(path + ": ", 0), 0u)
+      << archive.GetStatus().GetText();
   EXPECT_EQ(debugger->printed.size(), c.debuggerLine ? 1u : 0u);
 }
 
-std::string OpenName(const testing::TestParamInfo<OpenCase>& info) {
-  std::string name;
-  for (const char* c = info.param.label; *c != '\0'; ++c) {
-    name += std::isalnum(static_cast<unsigned char>(*c)) != 0 ? *c : '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Causes, OpenStatusTest, testing::ValuesIn(kOpenCases), OpenName);
+INSTANTIATE_TEST_SUITE_P(Causes, OpenStatusTest, testing::ValuesIn(kOpenCases), CaseName<OpenCase>);
 
 TEST(OpenStatusTest, AFileTheSystemRefusesCarriesItsReason) {
   TempDir dir;

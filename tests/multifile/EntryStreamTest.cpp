@@ -24,14 +24,6 @@ const std::vector<Entry> kEntries = {
     {"ten", "0123456789"},    {"Readme.TXT", "first"},     {"empty", ""},
     {"readme.txt", "second"}, {"big", Pattern(5000, 'b')}, {"odd", Pattern(97, 'o')}};
 
-std::string ReadRest(KYFile& file) {
-  std::string data(file.GetFileSize(), '\0');
-  const unsigned int got =
-      file.ReadData(data.data(), 1, static_cast<unsigned int>(data.size() - file.GetPosition()));
-  data.resize(got);
-  return data;
-}
-
 // The archive opened from disk, or through a caller's file that is not a
 // DiskFile (the stream then reads the entry into memory of its own).
 enum class Opened { kFromDisk, kThroughCallersFile };
@@ -151,11 +143,6 @@ INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest,
                            return param.param == Opened::kFromDisk ? "FromDisk"
                                                                    : "ThroughCallersFile";
                          });
-
-TEST(EntryStreamClosedArchiveTest, NoArchiveGivesNoStream) {
-  MultiFile archive;
-  EXPECT_TRUE(archive.OpenEntry("a").IsNull());
-}
 
 // An entry whose offsets the file does not back reads short, as the element
 // stream does, and never past the file.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RXMFiles.h"
@@ -61,6 +62,11 @@ Hostile Refused(const std::string& label, const Bytes& bytes, ErrorCode code) {
   return {label, bytes, code, {}, "", false};
 }
 
+Hostile Opened(const std::string& label, const Bytes& bytes, std::vector<std::string> reads,
+               const std::string& entries, bool inserts) {
+  return {label, bytes, ErrorCode::kOk, std::move(reads), entries, inserts};
+}
+
 const Hostile kCorpus[] = {
     Refused("empty file", {}, ErrorCode::kNotAnArchive),
     Refused("one byte", {'K'}, ErrorCode::kNotAnArchive),
@@ -83,79 +89,34 @@ const Hostile kCorpus[] = {
             ErrorCode::kUnterminatedName),
     Refused("second name without a NUL", With(kGood, 88, Bytes(70, 0xFF)),
             ErrorCode::kUnterminatedName),
-    {"no entries, trailing bytes",
-     With(Header(0), 8, BytesOf("garbage")),
-     ErrorCode::kOk,
-     {},
-     "",
-     true},
-    {"well formed with trailing bytes",
-     With(kGood, kGood.size(), BytesOf("tail")),
-     ErrorCode::kOk,
-     {"abc", "12345"},
-     "ee",
-     true},
-    {"offsets past the end", Raw({{"p", 1000, 1009}}, "xyz"), ErrorCode::kOk, {""}, "r", false},
-    {"end past the end",
-     Raw({{"p", kData, kData + 100}}, "xyz"),
-     ErrorCode::kOk,
-     {"xyz"},
-     "r",
-     false},
-    {"start before the file", Raw({{"n", -10, 5}}, "xyz"), ErrorCode::kOk, {""}, "x", false},
-    {"start INT32_MIN",
-     Raw({{"n", INT32_MIN, INT32_MIN + 3}}, "xyz"),
-     ErrorCode::kOk,
-     {""},
-     "x",
-     false},
-    {"negative size", Raw({{"n", kData + 2, kData}}, "xyz"), ErrorCode::kOk, {""}, "r", false},
-    {"hugely negative size",
-     Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"),
-     ErrorCode::kOk,
-     {""},
-     "r",
-     false},
-    {"size near 2 GB", Raw({{"h", kData, INT32_MAX}}, "xyz"), ErrorCode::kOk, {"xyz"}, "r", false},
-    {"empty entry", Raw({{"e", kData, kData - 1}}, "xyz"), ErrorCode::kOk, {""}, "r", false},
-    {"data inside the header", Raw({{"h", 0, 3}}, ""), ErrorCode::kOk, {"KYMF"}, "e", true},
-    {"data inside the directory",
-     Raw({{"d", 8, 12}}, ""),
-     ErrorCode::kOk,
-     {std::string("d\0\0\0\0", 5)},
-     "e",
-     true},
-    {"overlapping entries",
-     Raw({{"x", kData + 80, kData + 83}, {"y", kData + 81, kData + 84}}, "01234"),
-     ErrorCode::kOk,
-     {"0123", "1234"},
-     "ee",
-     true},
-    {"equal names, later wins",
-     Raw({{"same", kData + 80, kData + 80}, {"SAME", kData + 81, kData + 81}}, "12"),
-     ErrorCode::kOk,
-     {"2", "2"},
-     "ee",
-     true},
-    {"entries out of order",
-     Raw({{"b", kData + 82, kData + 83}, {"a", kData + 80, kData + 81}}, "aabb"),
-     ErrorCode::kOk,
-     {"bb", "aa"},
-     "ee",
-     true},
-    {"name of 69 characters",
-     Raw({{std::string(69, 'n'), kData, kData}}, "z"),
-     ErrorCode::kOk,
-     {"z"},
-     "e",
-     true},
-    {"empty name", Raw({{"", kData, kData}}, "z"), ErrorCode::kOk, {"z"}, "e", true},
-    {"name with bytes above 127",
-     Raw({{"\xC3\xA9\xFF", kData, kData}}, "z"),
-     ErrorCode::kOk,
-     {"z"},
-     "e",
-     true},
+    Opened("no entries, trailing bytes", With(Header(0), 8, BytesOf("garbage")), {}, "", true),
+    Opened("well formed with trailing bytes", With(kGood, kGood.size(), BytesOf("tail")),
+           {"abc", "12345"}, "ee", true),
+    Opened("offsets past the end", Raw({{"p", 1000, 1009}}, "xyz"), {""}, "r", false),
+    Opened("end past the end", Raw({{"p", kData, kData + 100}}, "xyz"), {"xyz"}, "r", false),
+    Opened("start before the file", Raw({{"n", -10, 5}}, "xyz"), {""}, "x", false),
+    Opened("start INT32_MIN", Raw({{"n", INT32_MIN, INT32_MIN + 3}}, "xyz"), {""}, "x", false),
+    Opened("negative size", Raw({{"n", kData + 2, kData}}, "xyz"), {""}, "r", false),
+    Opened("hugely negative size", Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"), {""}, "r", false),
+    Opened("size near 2 GB", Raw({{"h", kData, INT32_MAX}}, "xyz"), {"xyz"}, "r", false),
+    Opened("empty entry", Raw({{"e", kData, kData - 1}}, "xyz"), {""}, "r", false),
+    Opened("data inside the header", Raw({{"h", 0, 3}}, ""), {"KYMF"}, "e", true),
+    Opened("data inside the directory", Raw({{"d", 8, 12}}, ""), {std::string("d\0\0\0\0", 5)}, "e",
+           true),
+    Opened("overlapping entries",
+           Raw({{"x", kData + 80, kData + 83}, {"y", kData + 81, kData + 84}}, "01234"),
+           {"0123", "1234"}, "ee", true),
+    Opened("equal names, later wins",
+           Raw({{"same", kData + 80, kData + 80}, {"SAME", kData + 81, kData + 81}}, "12"),
+           {"2", "2"}, "ee", true),
+    Opened("entries out of order",
+           Raw({{"b", kData + 82, kData + 83}, {"a", kData + 80, kData + 81}}, "aabb"),
+           {"bb", "aa"}, "ee", true),
+    Opened("name of 69 characters", Raw({{std::string(69, 'n'), kData, kData}}, "z"), {"z"}, "e",
+           true),
+    Opened("empty name", Raw({{"", kData, kData}}, "z"), {"z"}, "e", true),
+    Opened("name with bytes above 127", Raw({{"\xC3\xA9\xFF", kData, kData}}, "z"), {"z"}, "e",
+           true),
 };
 
 class HostileArchiveTest : public testing::TestWithParam<Hostile> {
@@ -173,7 +134,7 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
   EXPECT_EQ(archive.GetStatus().GetCode(), hostile.open) << archive.GetStatus().GetText();
   if (hostile.open != ErrorCode::kOk) {
     EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
-    EXPECT_NE(std::string(archive.GetStatus().GetText()).find(path), std::string::npos);
+    EXPECT_EQ(std::string(archive.GetStatus().GetText()).rfind(path + ": ", 0), 0u);
     EXPECT_TRUE(debugger->printed.empty());  // refusals are silent
     return;
   }
@@ -218,14 +179,6 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
   }
 }
 
-std::string CaseName(const testing::TestParamInfo<Hostile>& info) {
-  std::string name;
-  for (char c : info.param.label) {
-    name += std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-  }
-  return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Corpus, HostileArchiveTest, testing::ValuesIn(kCorpus), CaseName);
+INSTANTIATE_TEST_SUITE_P(Corpus, HostileArchiveTest, testing::ValuesIn(kCorpus), CaseName<Hostile>);
 
 }  // namespace

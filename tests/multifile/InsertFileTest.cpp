@@ -74,12 +74,6 @@ TEST_F(InsertFileTest, AnEmptyEntryNameIsTheWholeInputName) {
   EXPECT_EQ(std::string(archive->GetDirectory().GetAt(0)->name), input);
 }
 
-TEST_F(InsertFileTest, ClosedArchiveRefusesAndCreatesNothing) {
-  MultiFile closed;
-  EXPECT_FALSE(closed.InsertFile(Pointer<KYFile>(), Input("in", "x").c_str(), "in"));
-  EXPECT_FALSE(Exists(".tmp"));
-}
-
 TEST_F(InsertFileTest, ANameThatAlreadyResolvesIsRefusedWithTheArchiveUnchanged) {
   ASSERT_TRUE(Insert("a.txt", "abc"));
   const Bytes before = ReadAll(archivePath);
@@ -89,30 +83,6 @@ TEST_F(InsertFileTest, ANameThatAlreadyResolvesIsRefusedWithTheArchiveUnchanged)
                 ", but it already exists.");
   ExpectUnchanged(before);
   EXPECT_FALSE(archive->IsFileOpened());
-}
-
-TEST_F(InsertFileTest, RefusalsBeforeWritingLeaveEverythingAsItWas) {
-  ASSERT_TRUE(Insert("a", "abc"));
-  const Bytes before = ReadAll(archivePath);
-  Pointer<MemoryFile> empty(new MemoryFile());
-  struct Case {
-    const char* label;
-    std::function<bool()> insert;
-  };
-  const std::vector<Case> cases = {
-      {"missing input",
-       [&] { return archive->InsertFile(Pointer<KYFile>(), dir.Path("none").c_str(), "n"); }},
-      {"empty input", [&] { return archive->InsertFile(empty, "empty", "e"); }},
-      {"name of 70 characters", [&] { return Insert(std::string(70, 'n'), "x"); }},
-  };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(archive->OpenFile("a", "rb"));
-    EXPECT_FALSE(c.insert()) << c.label;
-    ExpectUnchanged(before);
-    EXPECT_FALSE(archive->IsFileOpened()) << c.label;
-  }
-  EXPECT_TRUE(empty->open);  // a caller's input is left open on a refusal
-  EXPECT_TRUE(Insert(std::string(69, 'n'), "x"));
 }
 
 TEST_F(InsertFileTest, ACallersSourceIsReadAndClosed) {
@@ -224,24 +194,11 @@ TEST_F(InsertFileTest, ForeignLayoutsGetEachRecordsOwnBytes) {
 
 // --- Faults of the file system ----------------------------------------------
 
-int gFailAfter = 0;  // how many calls of the failing kind succeed first
-
-std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
-                         std::FILE* stream) {
-  if (gFailAfter-- <= 0) {
-    return 0;
-  }
-  return RXM::sys::RealCalls().write(buffer, size, count, stream);
-}
 int FailingFlush(std::FILE*) {
   return EOF;
 }
 int FailingSync(std::FILE*) {
   return -1;
-}
-int FailingClose(std::FILE* stream) {
-  RXM::sys::RealCalls().close(stream);
-  return EOF;
 }
 int FailingReplace(const char*, const char*) {
   return -1;
@@ -267,7 +224,7 @@ TEST_F(InsertFileTest, EveryFailingFileSystemCallLeavesTheArchiveIntactAndOpen) 
   for (int failAt = 0; failAt < 8; ++failAt) {
     SystemCallsOverride calls;
     calls->write = FailingWrite;
-    gFailAfter = failAt;
+    gWritesBeforeFailing = failAt;
     EXPECT_EQ(Thrown([&] { archive->InsertFile(Pointer<KYFile>(), input.c_str(), "c"); }),
               notWritten)
         << "write " << failAt;
@@ -302,10 +259,6 @@ TEST_F(InsertFileTest, EveryFailingFileSystemCallLeavesTheArchiveIntactAndOpen) 
   }
   ExpectUnchanged(before);
   ASSERT_TRUE(archive->InsertFile(Pointer<KYFile>(), input.c_str(), "c"));
-}
-
-void* FailingAllocate(std::size_t) {
-  return nullptr;
 }
 
 TEST_F(InsertFileTest, ACopyBlockThatCannotBeAllocatedIsReportedNotReadInto) {
@@ -388,17 +341,11 @@ TEST_F(ExtractToFileTest, ATargetThatCannotBeOpenedIsReported) {
   EXPECT_EQ(debugger->errors.back(), "Not enough memory to extract 10 bytes from multifile.\n");
 }
 
-}  // namespace
-
-namespace {
-
-using namespace testing_support;
-
 // Why an insertion was refused, with the archive left as it was.
 struct InsertRefusal {
   const char* label;
-  bool open;          // the archive is open
-  const char* input;  // written under "in" when not null
+  bool open;          // the archive is open, with an entry open in it
+  const char* input;  // the caller's source, or null for one that cannot be opened
   const char* entry;
   RXM::ErrorCode code;
   bool throws;
@@ -416,22 +363,24 @@ const InsertRefusal kRefusals[] = {
 
 class InsertRefusalTest : public testing::TestWithParam<InsertRefusal> {};
 
+// The open entry is closed, and a caller's source that was opened is left
+// open for the caller.
 TEST_P(InsertRefusalTest, SaysWhyAndChangesNothing) {
   const InsertRefusal& c = GetParam();
   TempDir dir;
   const std::string path = dir.Path("a.kymf");
   const Bytes before = Archive({{"a", "abc"}});
   WriteAll(path, before);
-  if (c.input != nullptr) {
-    WriteAll(dir.Path("in"), std::string(c.input));
-  }
+  Pointer<MemoryFile> source(new MemoryFile(BytesOf(c.input != nullptr ? c.input : "")));
+  source->refuseOpen = c.input == nullptr;
   MultiFile archive;
   if (c.open) {
     ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(), path.c_str()));
+    ASSERT_TRUE(archive.OpenFile("a", "rb"));
   }
   bool thrown = false;
   try {
-    EXPECT_FALSE(archive.InsertFile(Pointer<KYFile>(), dir.Path("in").c_str(), c.entry));
+    EXPECT_FALSE(archive.InsertFile(source, "in", c.entry));
   } catch (Exception* e) {
     thrown = true;
     delete e;
@@ -440,25 +389,22 @@ TEST_P(InsertRefusalTest, SaysWhyAndChangesNothing) {
   EXPECT_EQ(archive.GetStatus().GetCode(), c.code) << archive.GetStatus().GetText();
   EXPECT_EQ(ReadAll(path), before);
   EXPECT_FALSE(Exists(path + ".tmp"));
+  EXPECT_EQ(archive.IsMultiFileOpen(), c.open);
+  EXPECT_FALSE(archive.IsFileOpened());
+  EXPECT_EQ(source->open, c.code == RXM::ErrorCode::kEmptyInput);
 }
 
-std::string RefusalName(const testing::TestParamInfo<InsertRefusal>& param) {
-  std::string name;
-  for (const char* c = param.param.label; *c != '\0'; ++c) {
-    name += *c == ' ' ? '_' : *c;
-  }
-  return name;
-}
+INSTANTIATE_TEST_SUITE_P(Causes, InsertRefusalTest, testing::ValuesIn(kRefusals),
+                         CaseName<InsertRefusal>);
 
-INSTANTIATE_TEST_SUITE_P(Causes, InsertRefusalTest, testing::ValuesIn(kRefusals), RefusalName);
-
-TEST(InsertRefusalTest, ASuccessLeavesTheStatusOk) {
+TEST(InsertRefusalTest, ANameOf69CharactersIsTakenAndTheStatusIsOk) {
   TempDir dir;
   const std::string path = dir.Path("a.kymf");
   WriteAll(path, Archive({{"a", "abc"}}));
   WriteAll(dir.Path("in"), std::string("xyz"));
   MultiFile archive(path.c_str());
-  ASSERT_TRUE(archive.InsertFile(Pointer<KYFile>(), dir.Path("in").c_str(), "b"));
+  ASSERT_TRUE(
+      archive.InsertFile(Pointer<KYFile>(), dir.Path("in").c_str(), std::string(69, 'n').c_str()));
   EXPECT_TRUE(archive.GetStatus().IsOk());
 }
 

@@ -19,12 +19,7 @@ namespace {
 using namespace testing_support;
 
 std::string ReadWhole(const Pointer<KYFile>& file) {
-  if (file.IsNull()) {
-    return "<none>";
-  }
-  std::string data(file->GetFileSize(), '\0');
-  data.resize(file->ReadData(data.data(), 1, static_cast<unsigned int>(data.size())));
-  return data;
+  return file.IsNull() ? "<none>" : ReadRest(*file);
 }
 
 class SearchPathTest : public testing::Test {
