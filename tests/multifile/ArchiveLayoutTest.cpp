@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
@@ -219,7 +222,11 @@ const OpenCase kOpenCases[] = {
      true},
     {"a folder",
      [](const std::string& path) {
+#if defined(_WIN32)
+       EXPECT_EQ(_mkdir(path.c_str()), 0);
+#else
        EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
+#endif
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kIsAFolder, false},
