@@ -123,8 +123,8 @@ class CheckLayoutTest : public testing::TestWithParam<LayoutCase> {};
 // layout, so layout breaks may come beside it, nothing else.
 TEST_P(CheckLayoutTest, FindsTheOneFault) {
   const LayoutCase& c = GetParam();
-  const auto findings = RXM::kymf::CheckLayout(c.records.data(),
-                                               static_cast<int>(c.records.size()), c.fileSize);
+  const auto findings =
+      RXM::kymf::CheckLayout(c.records.data(), static_cast<int>(c.records.size()), c.fileSize);
   std::vector<RXM::kymf::Finding> found;
   for (const auto& finding : findings) {
     if (finding.kind == c.kind) {
@@ -217,6 +217,15 @@ struct OpenCase {
   bool debuggerLine;  // "Unable to open multi-file: ..." printed
 };
 
+// Whether the archive's DiskFile opens a folder at all: fopen does and the
+// first read fails; Windows' C runtime refuses it, and the failed open is
+// reported through the debugger.
+#if defined(_WIN32)
+constexpr bool kFolderOpens = false;
+#else
+constexpr bool kFolderOpens = true;
+#endif
+
 const OpenCase kOpenCases[] = {
     {"missing", [](const std::string&) { return Pointer<KYFile>(); }, RXM::ErrorCode::kNoSuchFile,
      true},
@@ -229,7 +238,7 @@ const OpenCase kOpenCases[] = {
 #endif
        return Pointer<KYFile>();
      },
-     RXM::ErrorCode::kIsAFolder, false},
+     RXM::ErrorCode::kIsAFolder, !kFolderOpens},
     {"not an archive",
      [](const std::string& path) {
        WriteAll(path, "plain text, not an archive");
