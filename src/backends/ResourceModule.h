@@ -83,11 +83,10 @@ constexpr int kAnyLanguage = -1;
 // walked once. -1 and kNotOpen when `module` is not a loaded module. A module
 // without resources lists none: 0 and kOk.
 //
-// On Windows the listing reads the image the system mapped: a directory two
-// entries share is refused as damage (the system would walk it once per
-// entry); the part of a truncated file that is missing reads as zeros, as the
-// system maps it; and the message names the module "resource module", since
-// a module loaded for its resources has no file name there.
+// On Windows the listing reads the image the system mapped, and a directory
+// two entries share is refused as damage (the system would walk it once per
+// entry). A module that LoadResourceModule did not load is named "resource
+// module" in the message, as the system keeps no file name for it.
 RXMFILES_API int ListResources(HINSTANCE module,
                                void (*visit)(const ResourceInfo& info, void* context),
                                void* context, Status& status, int language = kAnyLanguage);

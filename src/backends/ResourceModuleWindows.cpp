@@ -7,7 +7,10 @@
 #if defined(_WIN32)
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backends/ResourceBytes.h"
@@ -58,10 +61,68 @@ HINSTANCE LoadWideModuleAsFile(const char* path) {
   return module;
 }
 
+// The path each module was loaded from, for messages and for reading its
+// file: the system keeps no file name for a module loaded for its resources.
+// The system may hand out one handle for two loads of a file, so each path
+// is counted.
+class LoadedPaths {
+ public:
+  void Remember(HINSTANCE module, const char* path) {
+    const std::lock_guard<std::mutex> hold(lock);
+    auto& known = paths[module];
+    known.first = path;
+    ++known.second;
+  }
+  void Forget(HINSTANCE module) {
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto known = paths.find(module);
+    if (known != paths.end() && --known->second.second == 0) {
+      paths.erase(known);
+    }
+  }
+  // "" for a module LoadResourceModule did not load.
+  std::string PathOf(HINSTANCE module) {
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto known = paths.find(module);
+    return known == paths.end() ? std::string() : known->second.first;
+  }
+
+ private:
+  std::mutex lock;
+  std::map<HINSTANCE, std::pair<std::string, int>> paths;
+};
+
+LoadedPaths& Loaded() {
+  static LoadedPaths loaded;
+  return loaded;
+}
+
 std::string ModuleName(HINSTANCE module) {
+  const std::string known = Loaded().PathOf(module);
+  if (!known.empty()) {
+    return known;
+  }
   char path[MAX_PATH];
   const DWORD length = GetModuleFileNameA(module, path, sizeof path);
   return length > 0 && length < sizeof path ? std::string(path, length) : "resource module";
+}
+
+// Whether the module's file, read as it lies, is damaged where the system's
+// mapping hides it: a file cut short inside its sections is mapped with the
+// missing bytes as zeros. False when the file is unknown or cannot be read
+// now; the mapping is then all there is to go by.
+bool FileFault(HINSTANCE module, std::string& fault) {
+  const std::string path = Loaded().PathOf(module);
+  std::vector<std::uint8_t> bytes;
+  if (path.empty() || !ReadModuleFile(path.c_str(), bytes).IsOk()) {
+    return false;
+  }
+  ResourceImage image;
+  if (image.Load(std::move(bytes), fault) != ErrorCode::kOk) {
+    return true;
+  }
+  fault = image.ResourceFault();
+  return !fault.empty();
 }
 
 // Why the system refused the module at `path`.
@@ -152,6 +213,9 @@ HINSTANCE LoadResourceModule(const char* path, Status& status) {
     module = LoadWideModuleAsFile(path);
     error = module != nullptr ? 0 : ERROR_BAD_EXE_FORMAT;
   }
+  if (module != nullptr) {
+    Loaded().Remember(module, path);
+  }
   status = module != nullptr ? Status::Ok() : Explain(path, error);
   return module;
 }
@@ -162,7 +226,11 @@ HINSTANCE LoadResourceModule(const char* path) {
 }
 
 bool FreeResourceModule(HINSTANCE module) {
-  return module != nullptr && FreeLibrary(module);
+  if (module == nullptr || !FreeLibrary(module)) {
+    return false;
+  }
+  Loaded().Forget(module);
+  return true;
 }
 
 int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
@@ -172,8 +240,10 @@ int ListResources(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), v
     return -1;
   }
   std::string fault;
-  const int listed = LaidOutAsFile(module) ? ListFileImage(module, visit, context, language, fault)
-                                           : ListImage(module, visit, context, language, fault);
+  const int listed = FileFault(module, fault) ? -1
+                     : LaidOutAsFile(module)
+                         ? ListFileImage(module, visit, context, language, fault)
+                         : ListImage(module, visit, context, language, fault);
   status = listed >= 0 ? Status::Ok()
                        : ModuleStatus(ErrorCode::kDamagedModule, ModuleName(module), fault);
   return listed;

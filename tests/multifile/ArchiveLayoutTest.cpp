@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <direct.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
@@ -161,15 +164,28 @@ struct OpenCase {
 };
 
 // The refusals that bytes alone give are in the hostile archive corpus.
+// Whether the archive's DiskFile opens a folder at all: fopen does and the
+// first read fails; Windows' C runtime refuses it, and the failed open is
+// reported through the debugger.
+#if defined(_WIN32)
+constexpr bool kFolderOpens = false;
+#else
+constexpr bool kFolderOpens = true;
+#endif
+
 const OpenCase kOpenCases[] = {
     {"missing", [](const std::string&) { return Pointer<KYFile>(); }, RXM::ErrorCode::kNoSuchFile,
      true},
     {"a folder",
      [](const std::string& path) {
+#if defined(_WIN32)
+       EXPECT_EQ(_mkdir(path.c_str()), 0);
+#else
        EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
+#endif
        return Pointer<KYFile>();
      },
-     RXM::ErrorCode::kIsAFolder, false},
+     RXM::ErrorCode::kIsAFolder, !kFolderOpens},
     {"short record",
      [](const std::string&) {
        return Pointer<KYFile>(new LyingSizeFile(With(Header(2), 8, Record("a", 0, 0))));

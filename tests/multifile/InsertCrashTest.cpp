@@ -51,15 +51,22 @@ class Child {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
-      CloseHandle(info.hThread);
-      child.process = info.hProcess;
+    // Starting a process is not what the trial is about: under Wine on a busy
+    // machine CreateProcessA now and then fails at once, so it is tried again.
+    for (int attempt = 0; attempt < 5 && child.process == nullptr; ++attempt) {
+      if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &info)) {
+        CloseHandle(info.hThread);
+        child.process = info.hProcess;
+      } else {
+        Sleep(200);
+      }
     }
 #else
     child.pid = fork();
-    if (child.pid == 0)
+    if (child.pid == 0) {
       _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
+    }
 #endif
     return child;
   }

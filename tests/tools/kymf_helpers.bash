@@ -1,9 +1,36 @@
 # Helpers of kymf.bats: the tool under test, and hostile archives built byte
 # by byte (the tool itself never writes records by hand).
 #
-# Environment: KYMF (the built kymf), MODULES (the folder of the test DLLs).
+# Environment: KYMF (the built kymf), MODULES (the folder of the test DLLs),
+# KYMF_PLATFORM ("windows" for a kymf.exe run under Wine, else POSIX).
 
 kymf() { "$KYMF" "$@"; }
+
+# Skips a case that only a POSIX system has (symbolic and hard links made by
+# the host, /proc, FIFOs, permission bits) when kymf is the Windows program.
+posix_only() {
+  if [ "${KYMF_PLATFORM:-}" = windows ]; then
+    skip "$1"
+  fi
+}
+
+# kymf.exe ends its text lines in CR LF. `run` captures text to compare, so
+# there the CRs are dropped; binary output is only ever redirected to files
+# and keeps every byte.
+if [ "${KYMF_PLATFORM:-}" = windows ]; then
+  eval "bats_run_keeping_cr() $(declare -f run | tail -n +2)"
+  run() {
+    bats_run_keeping_cr "$@"
+    local kept=$?
+    output=${output//$'\r'/}
+    lines=("${lines[@]//$'\r'/}")
+    if [ -n "${stderr+set}" ]; then
+      stderr=${stderr//$'\r'/}
+      stderr_lines=("${stderr_lines[@]//$'\r'/}")
+    fi
+    return "$kept"
+  }
+fi
 
 # The four bytes of a little-endian 32-bit integer.
 le32() {

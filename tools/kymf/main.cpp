@@ -160,6 +160,9 @@ int main(int argc, char** argv) {
   CLI::App app{kDescription, "kymf"};
   app.set_version_flag("--version", std::string("kymf ") + KYMF_VERSION);
   app.require_subcommand(1);
+  // An argument beginning with "/" is a path (the root of the current drive on
+  // Windows), never a "/option" spelling, which CLI11 allows there by default.
+  app.allow_windows_style_options(false);
   bool quiet = false;
   bool verbose = false;
   AddOutputFlags(app, quiet, verbose);
