@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "files/SafeName.h"
@@ -12,6 +13,12 @@ struct NameCase {
   std::string name;
   NameFault fault;
 };
+
+// The name, escaped; without it GoogleTest would print the case's bytes,
+// padding included.
+void PrintTo(const NameCase& c, std::ostream* out) {
+  *out << testing::PrintToString(c.name);
+}
 
 class SafeNameTest : public testing::TestWithParam<NameCase> {};
 
