@@ -131,8 +131,10 @@ void ResourceImage::FindTree(std::uint32_t rva) {
     return;
   }
   const Section* section = SectionOf(rva);
-  const std::uint64_t offset =
-      section == nullptr ? 0 : std::uint64_t{section->rawOffset} + (rva - section->virtualAddress);
+  std::uint64_t offset = file.size();  // outside the file unless a section holds it
+  if (section != nullptr) {
+    offset = std::uint64_t{section->rawOffset} + (rva - section->virtualAddress);
+  }
   if (section == nullptr || offset >= file.size()) {
     if (resourceFault.empty()) {
       resourceFault = "resource directory outside the image";
