@@ -104,7 +104,8 @@ ErrorCode ResourceImage::Load(std::vector<std::uint8_t> bytes, std::string& reas
     return code;
   }
   for (std::uint16_t i = 0; i < headers.sectionCount; ++i) {
-    const std::uint8_t* at = file.data() + headers.sectionTable + kSectionHeader * i;
+    const std::uint8_t* at =
+        file.data() + headers.sectionTable + std::size_t{kSectionHeader} * std::size_t{i};
     const Section section{LittleEndian::Decode32(at + 12), LittleEndian::Decode32(at + 16),
                           LittleEndian::Decode32(at + 20)};
     sections.push_back(section);

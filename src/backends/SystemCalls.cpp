@@ -344,7 +344,8 @@ int ListBelow(const char* root, const char* folder,
     return -1;
   }
   int visited = 0;
-  while (const dirent* entry = ::readdir(listing)) {
+  // readdir is safe on a stream that no other thread uses, as this one is.
+  while (const dirent* entry = ::readdir(listing)) {  // NOLINT(concurrency-mt-unsafe)
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) {
       continue;
     }
