@@ -20,7 +20,7 @@ Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
   sys::FileInfo info;
   if (sys::Calls().inspect(path, &info) != 0) {
-    return ModuleStatus(ErrorCode::kCannotOpen, path, std::strerror(info.error));
+    return ModuleStatus(ErrorCode::kCannotOpen, path, SystemReason(info.error));
   }
   if (info.kind == sys::FileKind::kMissing) {
     return ModuleStatus(ErrorCode::kNoSuchFile, path);
@@ -32,7 +32,7 @@ Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::FILE* file = sys::Calls().open(path, "rb");
   if (file == nullptr) {
     return ModuleStatus(ErrorCode::kCannotOpen, path,
-                        errno != 0 ? std::strerror(errno) : "refused by the system");
+                        errno != 0 ? SystemReason(errno) : "refused by the system");
   }
   std::uint8_t chunk[65536];
   std::size_t read = 0;

@@ -91,7 +91,8 @@ bool ResourceTree::Entries(std::uint32_t directory, std::uint32_t& named,
 
 void ResourceTree::Entry(std::uint32_t directory, std::uint32_t i, std::uint32_t& name,
                          std::uint32_t& target) const {
-  const std::uint64_t at = directory + std::uint64_t{kDirectoryHeader} + kEntrySize * i;
+  const std::uint64_t at =
+      directory + std::uint64_t{kDirectoryHeader} + std::uint64_t{kEntrySize} * i;
   tree.U32(at, name);
   tree.U32(at + 4, target);
 }
@@ -122,7 +123,7 @@ bool ResourceTree::Matches(std::uint32_t field, const ResourceKey& key) const {
     return false;
   }
   for (std::uint32_t i = 0; i < length; ++i) {
-    if (LittleEndian::Decode16(tree.data + offset + 2 + 2 * i) != key.name[i]) {
+    if (LittleEndian::Decode16(tree.data + offset + 2 + std::size_t{2} * i) != key.name[i]) {
       return false;
     }
   }

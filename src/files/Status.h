@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "framework/Export.h"
@@ -48,6 +49,12 @@ enum class ErrorCode : int {
   kDamagedModule,   // a PE image whose headers or resource tree are broken
   kNoSuchResource,  // the module has no resource of that name and type
 };
+
+// The system's text for the errno value `error` ("" for 0); unlike strerror,
+// safe from any thread.
+inline std::string SystemReason(int error) {
+  return error == 0 ? std::string() : std::generic_category().message(error);
+}
 
 // A short stable name of the code ("no such file", "not a KYMF archive", ...),
 // the same text for the same cause everywhere.

@@ -3,7 +3,6 @@
 #define RXMFILES_MULTIFILE_ARCHIVESTATUS_H
 
 #include <string>
-#include <system_error>
 
 #include "files/Status.h"
 
@@ -17,10 +16,7 @@ inline Status Failure(ErrorCode code, const std::string& subject,
   return Status(code, subject + ": " + (detail.empty() ? std::string(Describe(code)) : detail));
 }
 
-// The system's text for the errno value `error` ("" for 0).
-inline std::string SystemReason(int error) {
-  return error == 0 ? std::string() : std::generic_category().message(error);
-}
+using RXM::SystemReason;
 
 }  // namespace kymf
 }  // namespace RXM
