@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,6 +145,12 @@ struct ChangeCase {
   RXM::ErrorCode code;
   std::vector<Entry> after;
 };
+
+// The label; without it GoogleTest would print the case's bytes, padding
+// included.
+void PrintTo(const ChangeCase& c, std::ostream* out) {
+  *out << c.label;
+}
 
 ChangeCase Change(const char* label, bool (*change)(MultiFileWriter&), RXM::ErrorCode code,
                   std::vector<Entry> after = {}) {
