@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ struct OrderCase {
   bool secondAppended;
   const char* expected;
 };
+
+// The name; without it GoogleTest would print the case's bytes, padding
+// included.
+void PrintTo(const OrderCase& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class SearchOrderTest : public SearchPathTest, public testing::WithParamInterface<OrderCase> {};
 
