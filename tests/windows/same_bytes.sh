@@ -88,6 +88,7 @@ for reader in "${builds[@]}"; do
     out="read-$reader-$writer"
     kymf "$reader" list -l "$writer/made.kymf" || continue
     cmp -s "$reader.out" linux/list.txt || fail "$reader lists $writer's archive differently"
+    mkdir -p "$out"  # kymf extract -C wants a folder that exists
     kymf "$reader" extract "$writer/made.kymf" -C "$out" || continue
     diff -r expected "$out" || fail "$reader extracted $writer's archive differently"
   done
