@@ -14,13 +14,13 @@ namespace RXM {
 
 enum class NameFault {
   kNone = 0,
-  kEmpty,              // no characters at all
-  kAbsolute,           // begins with "/"
-  kDriveLetter,        // begins with a letter and ":" ("C:x", "c:/x")
-  kBackslash,          // holds "\", a separator on Windows
-  kParentComponent,    // a ".." component
-  kDotComponent,       // a "." component, or an empty one ("a//b", "a/")
-  kControlCharacter,   // a byte below 0x20, or 0x7F (NUL included)
+  kEmpty,             // no characters at all
+  kAbsolute,          // begins with "/"
+  kDriveLetter,       // begins with a letter and ":" ("C:x", "c:/x")
+  kBackslash,         // holds "\", a separator on Windows
+  kParentComponent,   // a ".." component
+  kDotComponent,      // a "." component, or an empty one ("a//b", "a/")
+  kControlCharacter,  // a byte below 0x20, or 0x7F (NUL included)
 };
 
 // The first fault of the `length` bytes at `name`, or kNone. Reads exactly
