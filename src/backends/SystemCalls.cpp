@@ -12,6 +12,7 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -379,6 +380,22 @@ SystemCalls& Calls() {
 const SystemCalls& RealCalls() {
   return kReal;
 }
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+// Only the whole huge pages inside the block: its ends may share their pages
+// with other blocks of the heap.
+void AdviseLargeBlock(void* memory, std::size_t size) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+  if (end > first) {
+    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+  }
+}
+#else
+void AdviseLargeBlock(void* /*memory*/, std::size_t /*size*/) {}
+#endif
 
 }  // namespace sys
 }  // namespace RXM

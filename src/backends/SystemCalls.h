@@ -83,6 +83,13 @@ SystemCalls& Calls();
 // The table of the real calls.
 const SystemCalls& RealCalls();
 
+// A hint that the `size` bytes at `memory` are one large block that is about
+// to be filled whole and kept: on Linux its memory is asked for in huge
+// pages, so that filling it costs one page fault per 2 MiB instead of one per
+// 4 KiB (each fault costs far more than the bytes it brings, above all under
+// virtualisation). Elsewhere, or where huge pages are off, nothing changes.
+void AdviseLargeBlock(void* memory, std::size_t size);
+
 }  // namespace sys
 }  // namespace RXM
 

@@ -1,39 +1,80 @@
 #include "multifile/ElementSlab.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
+#include "backends/SystemCalls.h"
 #include "multifile/MultiFileElement.h"
 
 namespace RXM {
-namespace {
 
-// The word before each element, padded so that the element stays aligned.
-constexpr std::size_t kPrefix = alignof(MultiFileElement) > sizeof(void*)
-                                    ? alignof(MultiFileElement)
-                                    : sizeof(void*);
-constexpr std::size_t kPlace =
-    (kPrefix + sizeof(MultiFileElement) + kPrefix - 1) / kPrefix * kPrefix;
-
-}  // namespace
-
-// The block's own header: how many holds it has (live elements, plus one for
-// the slab while it exists). The places follow it.
+// The block's own header, at the start of its memory: how many holds it has
+// (live elements, plus one for the slab while it exists).
 struct ElementSlab::Block {
   std::size_t holds;
 };
 
+namespace {
+
+// An element that lives in a slab's page. It adds nothing to the element but
+// the way back to its block, so `delete` through any Pointer gives the place
+// back to the slab instead of to the heap.
+class SlabElement final : public MultiFileElement {
+ public:
+  SlabElement() = default;
+
+  static void operator delete(void* place) noexcept;
+};
+
+constexpr std::size_t kPageSize = ElementSlab::kPageSize;
+constexpr std::size_t kPlace = sizeof(SlabElement);
+// The page's first word names the block; the places follow, aligned.
+constexpr std::size_t kPageHeader =
+    (sizeof(void*) + alignof(SlabElement) - 1) / alignof(SlabElement) * alignof(SlabElement);
+constexpr std::size_t kPlacesPerPage = (kPageSize - kPageHeader) / kPlace;
+static_assert(kPlacesPerPage >= 1, "an element fits in a page");
+static_assert(kPageSize % alignof(SlabElement) == 0, "pages keep elements aligned");
+
+unsigned char* PageOf(const void* place) {
+  const auto address = reinterpret_cast<std::uintptr_t>(place);
+  return reinterpret_cast<unsigned char*>(address & ~(std::uintptr_t{kPageSize} - 1));
+}
+
+std::size_t PagesFor(std::int32_t count) {
+  return (static_cast<std::size_t>(count) + kPlacesPerPage - 1) / kPlacesPerPage;
+}
+
+}  // namespace
+
+void SlabElement::operator delete(void* place) noexcept {
+  unsigned char* page = PageOf(place);
+  ElementSlab::Block* owner = nullptr;
+  std::memcpy(&owner, page, sizeof owner);
+  if (--owner->holds == 0) {
+    std::free(owner);
+  }
+}
+
+std::size_t ElementSlab::BlockSize(std::int32_t count) {
+  // Room to move the first page up to a page boundary past the header.
+  return sizeof(Block) + kPageSize - 1 + PagesFor(count) * kPageSize;
+}
+
 ElementSlab::ElementSlab(std::int32_t count) {
-  if (count <= 0) {
+  if (count <= 0 || PagesFor(count) > (SIZE_MAX - 2 * kPageSize) / kPageSize) {
     return;
   }
-  const std::size_t header = (sizeof(Block) + kPrefix - 1) / kPrefix * kPrefix;
-  void* memory = std::malloc(header + kPlace * static_cast<std::size_t>(count));
+  void* memory = sys::Calls().allocate(BlockSize(count));
   if (memory == nullptr) {
     return;
   }
+  sys::AdviseLargeBlock(memory, BlockSize(count));
   block = static_cast<Block*>(memory);
   block->holds = 1;
+  next = PageOf(static_cast<unsigned char*>(memory) + sizeof(Block) + kPageSize - 1);
+  leftInPage = 0;
   capacity = count;
 }
 
@@ -47,35 +88,18 @@ MultiFileElement* ElementSlab::Make() {
   if (block == nullptr || made == capacity) {
     return nullptr;
   }
-  const std::size_t header = (sizeof(Block) + kPrefix - 1) / kPrefix * kPrefix;
-  auto* place =
-      reinterpret_cast<unsigned char*>(block) + header + kPlace * static_cast<std::size_t>(made);
-  *reinterpret_cast<Block**>(place) = block;
+  if (leftInPage == 0) {
+    // `next` is at the start of a fresh page: name the block there.
+    std::memcpy(next, &block, sizeof block);
+    next += kPageHeader;
+    leftInPage = kPlacesPerPage;
+  }
+  unsigned char* place = next;
+  --leftInPage;
+  next = leftInPage == 0 ? PageOf(place) + kPageSize : place + kPlace;
   ++made;
   ++block->holds;
-  return ::new (place + kPrefix) MultiFileElement();
-}
-
-void* ElementSlab::AllocateOne(std::size_t size) {
-  void* memory = std::malloc(kPrefix + size);
-  if (memory == nullptr) {
-    return nullptr;
-  }
-  *static_cast<Block**>(memory) = nullptr;
-  return static_cast<unsigned char*>(memory) + kPrefix;
-}
-
-void ElementSlab::Release(void* element) {
-  if (element == nullptr) {
-    return;
-  }
-  unsigned char* place = static_cast<unsigned char*>(element) - kPrefix;
-  Block* owner = *reinterpret_cast<Block**>(place);
-  if (owner == nullptr) {
-    std::free(place);
-  } else if (--owner->holds == 0) {
-    std::free(owner);
-  }
+  return ::new (place) SlabElement();
 }
 
 }  // namespace RXM

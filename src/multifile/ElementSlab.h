@@ -10,18 +10,25 @@ class MultiFileElement;
 namespace RXM {
 
 // Loading a directory of a million entries with one allocation per element
-// costs a million calls of the allocator and their bookkeeping; a slab holds
-// them all in one block instead. Each element still keeps its own reference
-// count and lifetime: it is deleted by its last reference as any other, and
-// the block is freed when the last of its elements and the slab itself are
-// gone.
+// costs a million calls of the allocator, and a header word or more beside
+// each element; a slab holds them all in one block instead, packed as tightly
+// as their alignment allows. Each element still keeps its own reference count
+// and lifetime: it is deleted by its last reference as any other, and the
+// block is freed when the last of its elements and the slab itself are gone.
 //
-// Every element's memory (in a slab or not) is preceded by one word that
-// names its slab, or is null for an element allocated alone; this is how
-// MultiFileElement's operator delete knows what to give back.
+// The block is cut into pages of kPageSize bytes, each beginning with a word
+// that names the block; an element made here is of a class of its own whose
+// delete finds that word from its own address. Elements allocated alone are
+// untouched by all this.
+//
+// Counts of holds are plain, as the elements' own reference counts are: the
+// elements of one slab are released from one thread at a time.
 class ElementSlab {
  public:
-  // Room for `count` elements; IsValid says whether it could be had.
+  static constexpr std::size_t kPageSize = 4096;
+
+  // Room for `count` elements, taken through the system-call seam's
+  // allocate; IsValid says whether it could be had.
   explicit ElementSlab(std::int32_t count);
   // Gives up the slab's own hold on the block.
   ~ElementSlab();
@@ -30,19 +37,20 @@ class ElementSlab {
 
   bool IsValid() const { return block != nullptr; }
 
-  // A new element, constructed in the next free place; null when all
-  // `count` have been made (or the slab is not valid).
+  // A new element (its record zero), constructed in the next free place;
+  // null when all `count` have been made (or the slab is not valid).
   MultiFileElement* Make();
 
-  // What MultiFileElement's operator new and delete call: memory of `size`
-  // bytes for one element alone (null when there is none), and the release
-  // of an element's memory, alone or in a slab.
-  static void* AllocateOne(std::size_t size);
-  static void Release(void* element);
+  // The bytes the block takes for `count` elements: what the packing costs.
+  static std::size_t BlockSize(std::int32_t count);
+
+  // The block's header; its elements find it when they are deleted.
+  struct Block;
 
  private:
-  struct Block;
   Block* block = nullptr;
+  unsigned char* next = nullptr;  // the next free place
+  std::size_t leftInPage = 0;     // places left after `next` in its page
   std::int32_t made = 0;
   std::int32_t capacity = 0;
 };

@@ -165,7 +165,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
   }
   try {
     RXM::ElementSlab slab(count);
-    std::vector<std::uint32_t> hashes(static_cast<std::size_t>(count));
+    auto names = std::make_shared<RXM::NameIndex>(count);
     for (std::int32_t i = 0; i < count; ++i) {
       Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
@@ -175,10 +175,12 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
       if (!read.IsOk()) {
         return read;
       }
-      hashes[static_cast<std::size_t>(i)] = RXM::NameIndex::Hash(element->name);
       directory.Add(element);
+      // Hashed now, while the record is in the cache.
+      names->Add(i, RXM::NameIndex::Hash(element->name), directory);
     }
-    index = std::make_shared<const RXM::NameIndex>(directory, hashes);
+    names->Complete(directory);
+    index = std::move(names);
   } catch (const std::bad_alloc&) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }

@@ -1,6 +1,6 @@
 #include "multifile/MultiFileElement.h"
 
-#include "multifile/ElementSlab.h"
+#include <cstdlib>
 
 // The record is value-initialised (all zero) until a record is read into it.
 // cppcheck-suppress uninitDerivedMemberVar
@@ -19,8 +19,11 @@ const MultiFileElement MultiFileElement::operator=(const MultiFileElement& other
   return *this;
 }
 
+// Alone, an element is one block of the C heap, taken and given back inside
+// the library whoever calls new and delete. An element in a slab is of a
+// class of its own with its own delete (see ElementSlab).
 void* MultiFileElement::operator new(std::size_t size) {
-  void* memory = RXM::ElementSlab::AllocateOne(size);
+  void* memory = std::malloc(size);
   if (memory == nullptr) {
     throw std::bad_alloc();
   }
@@ -28,13 +31,11 @@ void* MultiFileElement::operator new(std::size_t size) {
 }
 
 void* MultiFileElement::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return RXM::ElementSlab::AllocateOne(size);
+  return std::malloc(size);
 }
 
-void MultiFileElement::operator delete(void* element) noexcept {
-  RXM::ElementSlab::Release(element);
-}
+void MultiFileElement::operator delete(void* element) noexcept { std::free(element); }
 
 void MultiFileElement::operator delete(void* element, const std::nothrow_t&) noexcept {
-  RXM::ElementSlab::Release(element);
+  std::free(element);
 }

@@ -22,10 +22,10 @@ class RXMFILES_API MultiFileElement : public virtual BaseObject, public Director
   // this element.
   const MultiFileElement operator=(const MultiFileElement& other);  // NOLINT
 
-  // Elements live on the heap alone or, when a directory is loaded, many in
-  // one block; these give each its memory and take it back from either.
+  // An element made with new is allocated and freed by the library itself,
+  // so a program may delete what the library made and the other way round.
   // new throws std::bad_alloc when there is no memory, the nothrow form
-  // gives null.
+  // gives null. (A loaded directory's elements live many to one block.)
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void operator delete(void* element) noexcept;

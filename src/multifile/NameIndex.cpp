@@ -1,69 +1,156 @@
 #include "multifile/NameIndex.h"
 
-namespace RXM {
+#include <cstdlib>
+#include <new>
 
-NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory) {
-  std::vector<std::uint32_t> hashes(static_cast<std::size_t>(directory.GetCount()), 0);
+#include "backends/SystemCalls.h"
+#include "multifile/ArchiveFormat.h"
+
+namespace RXM {
+namespace {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Eight bytes at once under the ASCII fold: a byte from 'A' to 'Z' gains
+// 0x20, every other byte (those from 0x80 up included) stays as it is.
+std::uint64_t FoldWord(std::uint64_t word) {
+  const std::uint64_t low = word & ~kHighBits;  // no carry can leave a byte
+  const std::uint64_t fromA = low + kOnes * (0x80 - 'A');
+  const std::uint64_t pastZ = low + kOnes * (0x80 - 'Z' - 1);
+  const std::uint64_t upper = fromA & ~pastZ & ~word & kHighBits;
+  return word | (upper >> 2);
+}
+
+std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
+  hash = (hash ^ word) * 0x9E3779B97F4A7C15u;
+  return hash ^ (hash >> 29);
+}
+
+// The final avalanche of MurmurHash3, so that every bit of every byte
+// reaches the bits that choose a slot and those kept in it.
+std::uint64_t Finish(std::uint64_t hash) {
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDu;
+  hash ^= hash >> 33;
+  hash *= 0xC4CEB9FE1A85EC53u;
+  return hash ^ (hash >> 33);
+}
+
+}  // namespace
+
+void NameIndex::Free::operator()(std::uint32_t* memory) const { std::free(memory); }
+
+std::uint64_t NameIndex::Hash(const char* name, std::size_t length) {
+  std::uint64_t hash = Mix(0x243F6A8885A308D3u, length);
+  std::size_t done = 0;
+  for (; done + 8 <= length; done += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, name + done, 8);
+    hash = Mix(hash, FoldWord(word));
+  }
+  if (done < length) {
+    std::uint64_t word = 0;  // the bytes past the name are zero
+    std::memcpy(&word, name + done, length - done);
+    hash = Mix(hash, FoldWord(word));
+  }
+  return Finish(hash);
+}
+
+NameIndex::NameIndex(std::int32_t count) {
+  const std::uint64_t records = count > 0 ? static_cast<std::uint64_t>(count) : 0;
+  // At most 0.7 full, and never full: a probe always meets an empty slot.
+  // Zeroed by the system as it is touched, not by a pass of our own.
+  const std::uint64_t wanted = records * 10 / 7 + 2;
+  if (wanted > SIZE_MAX / sizeof(std::uint32_t) || wanted > UINT32_MAX) {
+    throw std::bad_alloc();
+  }
+  size = static_cast<std::uint32_t>(wanted);
+  slots.reset(static_cast<std::uint32_t*>(std::calloc(size, sizeof(std::uint32_t))));
+  if (slots == nullptr) {
+    throw std::bad_alloc();
+  }
+  sys::AdviseLargeBlock(slots.get(), size * sizeof(std::uint32_t));
+  while (entryMask < records) {
+    entryMask = (entryMask << 1) | 1;
+  }
+}
+
+NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory)
+    : NameIndex(directory.GetCount()) {
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     if (directory.Peek(i) != nullptr) {
-      hashes[static_cast<std::size_t>(i)] = Hash(directory.Peek(i)->name);
+      Add(i, Hash(directory.Peek(i)->name), directory);
     }
   }
-  Build(directory, hashes);
+  Complete(directory);
 }
 
-NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory,
-                     const std::vector<std::uint32_t>& hashes) {
-  Build(directory, hashes);
+// The slot chosen by the hash's upper half, spread over the table without a
+// division; the tag is taken from its lower half.
+std::uint32_t NameIndex::Home(std::uint64_t hash) const {
+  return static_cast<std::uint32_t>(((hash >> 32) * size) >> 32);
 }
 
-void NameIndex::Build(const PointerArray<MultiFileElement>& directory,
-                      const std::vector<std::uint32_t>& hashes) {
-  const std::int32_t count = directory.GetCount();
-  std::uint32_t size = 16;
-  while (size < 2u * static_cast<std::uint32_t>(count)) {
-    size <<= 1;
+std::uint32_t NameIndex::Tag(std::uint64_t hash) const {
+  return static_cast<std::uint32_t>(hash) & ~entryMask;
+}
+
+void NameIndex::Add(std::int32_t entry, std::uint64_t hash,
+                    const PointerArray<MultiFileElement>& directory) {
+#if defined(__GNUC__)
+  __builtin_prefetch(&slots[Home(hash)], 1);
+#endif
+  if (waitingCount == kAhead) {
+    Place(waiting[oldest], directory);
+    waiting[oldest] = Waiting{entry, hash};
+    oldest = (oldest + 1) % kAhead;
+  } else {
+    waiting[(oldest + waitingCount) % kAhead] = Waiting{entry, hash};
+    ++waitingCount;
   }
-  slots.assign(size, Slot{0, 0});
-  mask = size - 1;
-  for (std::int32_t i = 0; i < count; ++i) {
-    const MultiFileElement* element = directory.Peek(i);
-    if (element == nullptr) {
-      continue;
+}
+
+void NameIndex::Complete(const PointerArray<MultiFileElement>& directory) {
+  for (; waitingCount > 0; --waitingCount) {
+    Place(waiting[oldest], directory);
+    oldest = (oldest + 1) % kAhead;
+  }
+}
+
+void NameIndex::Place(const Waiting& record, const PointerArray<MultiFileElement>& directory) {
+  const std::uint32_t tag = Tag(record.hash);
+  const char* name = directory.Peek(record.entry)->name;
+  std::uint32_t slot = Home(record.hash);
+  for (;;) {
+    const std::uint32_t held = slots[slot];
+    // A later record of an equal name takes the slot over.
+    if (held == 0 || ((held & ~entryMask) == tag &&
+                      kymf::NameMatches(name, *directory.Peek((held & entryMask) - 1)))) {
+      slots[slot] = tag | static_cast<std::uint32_t>(record.entry + 1);
+      return;
     }
-    const std::uint32_t hash = hashes[static_cast<std::size_t>(i)];
-    std::uint32_t slot = hash & mask;
-    while (slots[slot].entry != 0 &&
-           (slots[slot].hash != hash ||
-            !kymf::NameMatches(element->name, *directory.Peek(slots[slot].entry - 1)))) {
-      slot = (slot + 1) & mask;
-    }
-    slots[slot] = Slot{hash, i + 1};  // a later record of an equal name takes the slot over
+    slot = slot + 1 == size ? 0 : slot + 1;
   }
 }
 
 int NameIndex::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
-  const std::uint32_t hash = Hash(name);
-  std::uint32_t slot = hash & mask;
-  while (slots[slot].entry != 0) {
-    const std::int32_t index = slots[slot].entry - 1;
-    if (slots[slot].hash == hash && index < directory.GetCount() &&
+  const std::size_t length = std::strlen(name);
+  if (length > kymf::kLongestName) {
+    return -1;  // no record holds a name this long
+  }
+  const std::uint64_t hash = Hash(name, length);
+  const std::uint32_t tag = Tag(hash);
+  std::uint32_t slot = Home(hash);
+  for (std::uint32_t held = slots[slot]; held != 0; held = slots[slot]) {
+    const std::int32_t index = static_cast<std::int32_t>(held & entryMask) - 1;
+    if ((held & ~entryMask) == tag && index < directory.GetCount() &&
         directory.Peek(index) != nullptr && kymf::NameMatches(name, *directory.Peek(index))) {
       return index;
     }
-    slot = (slot + 1) & mask;
+    slot = slot + 1 == size ? 0 : slot + 1;
   }
   return -1;
-}
-
-// FNV-1a over the folded bytes.
-std::uint32_t NameIndex::Hash(const char* name) {
-  std::uint32_t hash = 2166136261u;
-  for (const char* c = name; *c != '\0'; ++c) {
-    hash ^= kymf::FoldByte(static_cast<unsigned char>(*c));
-    hash *= 16777619u;
-  }
-  return hash;
 }
 
 }  // namespace RXM

@@ -2,50 +2,72 @@
 #ifndef RXMFILES_MULTIFILE_NAMEINDEX_H
 #define RXMFILES_MULTIFILE_NAMEINDEX_H
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstring>
+#include <memory>
 
 #include "multifile/MultiFileElement.h"
 #include "multifile/PointerArray.h"
 
 namespace RXM {
 
-// A hash of the case-folded names of a directory, built once when the
-// directory is loaded: for each distinct name (under the ASCII fold) the index
-// of its record nearest the end of the directory. So a lookup costs O(1) on
-// average whatever the number of entries, and answers exactly what a scan of
-// the directory from its last record to its first answers.
+// A hash of the case-folded names of a directory: for each distinct name
+// (under the ASCII fold) the index of its record nearest the end of the
+// directory. So a lookup costs O(1) on average whatever the number of
+// entries, and answers exactly what a scan of the directory from its last
+// record to its first answers.
 //
-// Open addressing with linear probing over a power-of-two table of at least
-// twice the entries. A slot holds the name's hash and its record index + 1
-// (0 when empty), so a probe reads a record's name only when the hashes
-// agree: with a million entries the records are far apart in memory, and
-// reaching one is a cache miss.
+// Open addressing with linear probing, at most 0.7 full. A slot is 32 bits:
+// the record's index + 1 in the low bits (as many as the count needs; 0 when
+// the slot is empty) and, above them, bits of the name's hash, so a probe
+// reads a record's name only when those agree: with a million entries the
+// records are far apart in memory, and reaching one is a cache miss.
 class NameIndex {
  public:
+  // An empty index with room for `count` records (std::bad_alloc when there
+  // is no memory for it).
+  explicit NameIndex(std::int32_t count);
+  // The index of a whole directory; null slots are left out.
   explicit NameIndex(const PointerArray<MultiFileElement>& directory);
-  // The same, from the hashes of the directory's names (Hash of each record's
-  // name, in order), taken while the records were read and still in cache.
-  NameIndex(const PointerArray<MultiFileElement>& directory,
-            const std::vector<std::uint32_t>& hashes);
 
-  // The hash of a name under the ASCII case fold.
-  static std::uint32_t Hash(const char* name);
+  // The hash of the `length` bytes of `name` under the ASCII case fold.
+  static std::uint64_t Hash(const char* name, std::size_t length);
+  static std::uint64_t Hash(const char* name) { return Hash(name, std::strlen(name)); }
+
+  // Adds record `entry` of `directory`, whose name has `hash`. Records are
+  // added in directory order, each once, and each is already in `directory`.
+  // An entry's slot is written a few Adds later, so that its memory has been
+  // fetched meanwhile; Complete writes those still waiting.
+  void Add(std::int32_t entry, std::uint64_t hash,
+           const PointerArray<MultiFileElement>& directory);
+  void Complete(const PointerArray<MultiFileElement>& directory);
 
   // The index of the record that `name` finds, or -1. `directory` must be the
-  // one the index was built from.
+  // one the index was built from, and the index complete.
   int Find(const char* name, const PointerArray<MultiFileElement>& directory) const;
 
  private:
-  void Build(const PointerArray<MultiFileElement>& directory,
-             const std::vector<std::uint32_t>& hashes);
+  static constexpr std::int32_t kAhead = 16;
 
-  struct Slot {
-    std::uint32_t hash;
-    std::int32_t entry;  // record index + 1; 0 when empty
+  struct Waiting {
+    std::int32_t entry;
+    std::uint64_t hash;
   };
-  std::vector<Slot> slots;
-  std::uint32_t mask = 0;
+
+  std::uint32_t Home(std::uint64_t hash) const;
+  std::uint32_t Tag(std::uint64_t hash) const;
+  void Place(const Waiting& record, const PointerArray<MultiFileElement>& directory);
+
+  struct Free {
+    void operator()(std::uint32_t* memory) const;
+  };
+  std::unique_ptr<std::uint32_t[], Free> slots;
+  std::uint32_t size = 0;
+  std::uint32_t entryMask = 0;  // the low bits of a slot, which hold index + 1
+  Waiting waiting[kAhead] = {};  // added, not yet placed: oldest first, in a ring
+  std::int32_t oldest = 0;
+  std::int32_t waitingCount = 0;
 };
 
 }  // namespace RXM
