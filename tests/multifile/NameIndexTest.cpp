@@ -2,14 +2,18 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/NameIndex.h"
 
 namespace {
 
 using namespace testing_support;
+using RXM::NameIndex;
 
 // The reference answer: a scan from the last record to the first.
 int BackwardScan(const PointerArray<MultiFileElement>& directory, const std::string& name) {
@@ -21,32 +25,54 @@ int BackwardScan(const PointerArray<MultiFileElement>& directory, const std::str
   return -1;
 }
 
-// Random directories full of duplicates and case variants: every lookup
-// opens the entry that a backward scan finds.
+// Random directories full of duplicates and case variants, their names long
+// enough to span several eight-byte words and made of the letters' edges
+// ('@' and '[' around A-Z, '`' and '{' around a-z, and bytes from 0x80 up
+// whose low seven bits are letters): every lookup opens the entry that a
+// backward scan finds. Counts around powers of two change how many bits of a
+// slot hold the entry.
 TEST(NameIndexTest, LookupsAgreeWithABackwardScan) {
   std::mt19937 random(2024);
-  const std::string alphabet = "aAbB.\xC3\xA9_Zz";
+  const std::string alphabet = "aAzZ@[`{\xC1\xE1\xDA\xFA.";
+  const std::vector<std::string> stems = {"", "folder/", "a/longer/folder/name/"};
   auto randomName = [&]() {
-    std::string name(1 + random() % 3, ' ');
-    for (char& c : name)
-      c = alphabet[random() % alphabet.size()];
+    std::string name = stems[random() % stems.size()];
+    for (std::size_t i = 1 + random() % 3; i > 0; --i) {
+      name += alphabet[random() % alphabet.size()];
+    }
     return name;
   };
-  for (int round = 0; round < 40; ++round) {
+  for (int count : {0, 1, 2, 3, 15, 16, 17, 63, 64, 65, 127, 128, 129}) {
     std::vector<Entry> entries;
-    const int count = static_cast<int>(random() % 60);
     for (int i = 0; i < count; ++i) {
       entries.push_back({randomName(), std::to_string(i)});
     }
-    MemoryFile* file = new MemoryFile(Archive(entries));
     MultiFile archive;
-    ASSERT_TRUE(archive.OpenMultiFile(file, "random"));
-    for (int probe = 0; probe < 100; ++probe) {
+    ASSERT_TRUE(archive.OpenMultiFile(new MemoryFile(Archive(entries)), "random"));
+    for (int probe = 0; probe < 200; ++probe) {
       const std::string name = randomName();
       const int expected = BackwardScan(archive.GetDirectory(), name);
-      ASSERT_EQ(archive.OpenFile(name.c_str(), "rb"), expected >= 0) << name;
+      ASSERT_EQ(archive.OpenFile(name.c_str(), "rb"), expected >= 0) << count << " " << name;
       if (expected >= 0) {
-        ASSERT_EQ(ReadRest(archive), std::to_string(expected)) << name;
+        ASSERT_EQ(ReadRest(archive), std::to_string(expected)) << count << " " << name;
+      }
+    }
+  }
+}
+
+// The hash is a key of the fold and nothing coarser: two names of one byte
+// hash alike exactly when the fold makes them equal, at every place in a word.
+TEST(NameIndexTest, HashesAlikeExactlyTheNamesTheFoldMakesEqual) {
+  for (std::size_t place = 0; place < 9; ++place) {
+    for (int first = 1; first < 256; ++first) {
+      std::string one(place, 'x');
+      one += static_cast<char>(first);
+      for (int second = first; second < 256; ++second) {
+        std::string other(place, 'X');
+        other += static_cast<char>(second);
+        const bool equal = RXM::kymf::FoldName(one.c_str()) == RXM::kymf::FoldName(other.c_str());
+        ASSERT_EQ(NameIndex::Hash(one.c_str()) == NameIndex::Hash(other.c_str()), equal)
+            << place << " " << first << " " << second;
       }
     }
   }
