@@ -154,28 +154,6 @@ void BM_Lookup_PhysicsFS(benchmark::State& state) {
   RecordPeak(state);
 }
 
-// --- Open: load a directory of 10^6 records ----------------------------------
-
-void BM_Open_RXMFiles(benchmark::State& state) {
-  for (auto _ : state) {
-    MultiFile archive(Data("lookup-1000000.kymf").c_str());
-    benchmark::DoNotOptimize(archive.GetDirectory().GetCount());
-  }
-  RecordPeak(state);
-}
-
-void BM_Open_fread(benchmark::State& state) {
-  std::vector<char> records(80u * 1000000u);
-  for (auto _ : state) {
-    std::FILE* file = std::fopen(Data("lookup-1000000.kymf").c_str(), "rb");
-    std::fseek(file, 8, SEEK_SET);
-    if (std::fread(records.data(), records.size(), 1, file) != 1)
-      state.SkipWithError("short read");
-    std::fclose(file);
-  }
-  RecordPeak(state);
-}
-
 // --- Insert: add one file to a 512 MiB archive -------------------------------
 
 void BM_Insert_RXMFiles(benchmark::State& state) {
@@ -212,8 +190,6 @@ BENCHMARK(BM_Read_fread)->Arg(4 << 10)->Arg(1 << 20)->Arg(64 << 20);
 BENCHMARK(BM_Read_PhysicsFS)->Arg(4 << 10)->Arg(1 << 20)->Arg(64 << 20);
 BENCHMARK(BM_Lookup_RXMFiles)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 BENCHMARK(BM_Lookup_PhysicsFS)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
-BENCHMARK(BM_Open_RXMFiles)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Open_fread)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Insert_RXMFiles)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Insert_CopyAndSync)->Unit(benchmark::kMillisecond)->Iterations(3);
 
