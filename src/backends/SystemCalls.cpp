@@ -390,7 +390,7 @@ void AdviseLargeBlock(void* memory, std::size_t size) {
   const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
   const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
   if (end > first) {
-    madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+    madvise(static_cast<char*>(memory) + (first - start), end - first, MADV_HUGEPAGE);
   }
 }
 #else

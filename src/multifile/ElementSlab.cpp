@@ -28,18 +28,24 @@ class SlabElement final : public MultiFileElement {
   static void operator delete(void* place) noexcept;
 };
 
+// The word at the start of each page.
+struct PageHeader {
+  ElementSlab::Block* block;
+};
+
 constexpr std::size_t kPageSize = ElementSlab::kPageSize;
 constexpr std::size_t kPlace = sizeof(SlabElement);
 // The page's first word names the block; the places follow, aligned.
 constexpr std::size_t kPageHeader =
-    (sizeof(void*) + alignof(SlabElement) - 1) / alignof(SlabElement) * alignof(SlabElement);
+    (sizeof(PageHeader) + alignof(SlabElement) - 1) / alignof(SlabElement) * alignof(SlabElement);
 constexpr std::size_t kPlacesPerPage = (kPageSize - kPageHeader) / kPlace;
 static_assert(kPlacesPerPage >= 1, "an element fits in a page");
 static_assert(kPageSize % alignof(SlabElement) == 0, "pages keep elements aligned");
 
-unsigned char* PageOf(const void* place) {
-  const auto address = reinterpret_cast<std::uintptr_t>(place);
-  return reinterpret_cast<unsigned char*>(address & ~(std::uintptr_t{kPageSize} - 1));
+unsigned char* PageOf(void* place) {
+  const std::size_t intoPage = reinterpret_cast<std::uintptr_t>(place) % kPageSize;
+  unsigned char* page = static_cast<unsigned char*>(place) - intoPage;
+  return page;
 }
 
 std::size_t PagesFor(std::int32_t count) {
@@ -49,11 +55,10 @@ std::size_t PagesFor(std::int32_t count) {
 }  // namespace
 
 void SlabElement::operator delete(void* place) noexcept {
-  unsigned char* page = PageOf(place);
-  ElementSlab::Block* owner = nullptr;
-  std::memcpy(&owner, page, sizeof owner);
-  if (--owner->holds == 0) {
-    std::free(owner);
+  PageHeader header{};
+  std::memcpy(&header, PageOf(place), sizeof header);
+  if (--header.block->holds == 0) {
+    std::free(header.block);
   }
 }
 
@@ -90,7 +95,8 @@ MultiFileElement* ElementSlab::Make() {
   }
   if (leftInPage == 0) {
     // `next` is at the start of a fresh page: name the block there.
-    std::memcpy(next, &block, sizeof block);
+    const PageHeader header{block};
+    std::memcpy(next, &header, sizeof header);
     next += kPageHeader;
     leftInPage = kPlacesPerPage;
   }

@@ -34,7 +34,9 @@ void* MultiFileElement::operator new(std::size_t size, const std::nothrow_t&) no
   return std::malloc(size);
 }
 
-void MultiFileElement::operator delete(void* element) noexcept { std::free(element); }
+void MultiFileElement::operator delete(void* element) noexcept {
+  std::free(element);
+}
 
 void MultiFileElement::operator delete(void* element, const std::nothrow_t&) noexcept {
   std::free(element);

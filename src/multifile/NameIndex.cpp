@@ -39,7 +39,9 @@ std::uint64_t Finish(std::uint64_t hash) {
 
 }  // namespace
 
-void NameIndex::Free::operator()(std::uint32_t* memory) const { std::free(memory); }
+void NameIndex::Free::operator()(std::uint32_t* memory) const {
+  std::free(memory);
+}
 
 std::uint64_t NameIndex::Hash(const char* name, std::size_t length) {
   std::uint64_t hash = Mix(0x243F6A8885A308D3u, length);
@@ -125,8 +127,9 @@ void NameIndex::Place(const Waiting& record, const PointerArray<MultiFileElement
   for (;;) {
     const std::uint32_t held = slots[slot];
     // A later record of an equal name takes the slot over.
-    if (held == 0 || ((held & ~entryMask) == tag &&
-                      kymf::NameMatches(name, *directory.Peek((held & entryMask) - 1)))) {
+    if (held == 0 ||
+        ((held & ~entryMask) == tag &&
+         kymf::NameMatches(name, *directory.Peek(static_cast<int>(held & entryMask) - 1)))) {
       slots[slot] = tag | static_cast<std::uint32_t>(record.entry + 1);
       return;
     }
