@@ -62,13 +62,25 @@ if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
                NO_CMAKE_FIND_ROOT_PATH)
   find_program(RXMFILES_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH
                NO_CMAKE_FIND_ROOT_PATH)
+  # Some hosts cannot run 32-bit programs at all (a kernel without IA-32
+  # emulation, or a virtual machine that offers none): wine32 is installed
+  # there but fails to start.
+  if(RXMFILES_WINE)
+    execute_process(COMMAND ${RXMFILES_WINE} --version RESULT_VARIABLE rxmfiles_wine_starts
+                    OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rxmfiles_wine_starts EQUAL 0)
+      message(STATUS "${RXMFILES_WINE} does not start on this host (${rxmfiles_wine_starts})")
+      set(RXMFILES_WINE "")
+    endif()
+  endif()
   if(RXMFILES_WINE AND RXMFILES_WINESERVER)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.in ${PROJECT_BINARY_DIR}/wine-run @ONLY
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run)
   else()
-    message(STATUS "No ${rxmfiles_wine_name} in /usr/lib/wine: "
+    message(STATUS "No ${rxmfiles_wine_name} that runs here: "
                    "the ${CMAKE_SYSTEM_PROCESSOR} programs are built, not run")
+    file(REMOVE ${PROJECT_BINARY_DIR}/wine-run)
   endif()
 endif()
