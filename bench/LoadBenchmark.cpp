@@ -19,35 +19,21 @@
 
 #include <RXMFiles.h>
 
+#include "LargeArchive.h"
+
 namespace {
 
-constexpr std::int32_t kEntries = 1000000;
+constexpr std::int32_t kEntries = bench::kLargeArchiveEntries;
 
 std::string ArchivePath() {
   const char* folder = std::getenv("RXMFILES_BENCH_DATA");
   return std::string(folder != nullptr ? folder : "/tmp") + "/rxmfiles-load-1m.kymf";
 }
 
-// Entries of one byte each, named "dir<k>/entry<i>.dat".
 const std::string& Archive() {
   static const std::string path = [] {
     const std::string name = ArchivePath();
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    std::vector<std::uint8_t> bytes(8 + 80 * static_cast<std::size_t>(kEntries));
-    std::memcpy(bytes.data(), "KYMF", 4);
-    RXM::kymf::EncodeInt32(kEntries, bytes.data() + 4);
-    const std::int64_t dataStart = RXM::kymf::DirectoryEnd(kEntries);
-    for (std::int32_t i = 0; i < kEntries; ++i) {
-      const std::string entry =
-          "dir" + std::to_string(i % 1000) + "/entry" + std::to_string(i) + ".dat";
-      DirectoryRecord record = RXM::kymf::NewRecord(entry.c_str());
-      record.dataStart = static_cast<std::int32_t>(dataStart + i);
-      record.dataEnd = record.dataStart;
-      RXM::kymf::EncodeRecord(record, bytes.data() + 8 + 80 * static_cast<std::size_t>(i));
-    }
-    bytes.resize(bytes.size() + kEntries, 'x');
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    bench::WriteLargeArchive(name);
     return name;
   }();
   return path;

@@ -1,0 +1,45 @@
+// The archive of the load benchmarks: 10^6 entries of one byte each, named
+// "dir<k>/entry<i>.dat", written a record at a time so that writing it raises
+// a process's peak memory by no more than the stream's buffer.
+#ifndef RXMFILES_BENCH_LARGEARCHIVE_H
+#define RXMFILES_BENCH_LARGEARCHIVE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <RXMFiles.h>
+
+namespace bench {
+
+constexpr std::int32_t kLargeArchiveEntries = 1000000;
+
+// Writes the archive to `path`; false when it cannot be written whole.
+inline bool WriteLargeArchive(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return false;
+  }
+  std::uint8_t bytes[80];
+  std::fwrite("KYMF", 1, 4, file);
+  RXM::kymf::EncodeInt32(kLargeArchiveEntries, bytes);
+  std::fwrite(bytes, 1, 4, file);
+  const std::int64_t dataStart = RXM::kymf::DirectoryEnd(kLargeArchiveEntries);
+  for (std::int32_t i = 0; i < kLargeArchiveEntries; ++i) {
+    const std::string entry =
+        "dir" + std::to_string(i % 1000) + "/entry" + std::to_string(i) + ".dat";
+    DirectoryRecord record = RXM::kymf::NewRecord(entry.c_str());
+    record.dataStart = static_cast<std::int32_t>(dataStart + i);
+    record.dataEnd = record.dataStart;
+    RXM::kymf::EncodeRecord(record, bytes);
+    std::fwrite(bytes, 1, 80, file);
+  }
+  for (std::int32_t i = 0; i < kLargeArchiveEntries; ++i) {
+    std::fputc('x', file);
+  }
+  return std::ferror(file) == 0 && std::fclose(file) == 0;
+}
+
+}  // namespace bench
+
+#endif  // RXMFILES_BENCH_LARGEARCHIVE_H
