@@ -28,9 +28,9 @@ setup() {
 
 @test "-q and -v work before and after the command" {
   run kymf -q create t.kymf tree
-  [ "$status" -eq 0 ] && [ -z "$output" ]
+  [[ $status -eq 0 && -z $output ]]
   run kymf create t2.kymf tree -q
-  [ "$status" -eq 0 ] && [ -z "$output" ]
+  [[ $status -eq 0 && -z $output ]]
   run kymf -v create t3.kymf tree
   [[ "$output" == *"sub/b.bin"* ]]
   run kymf create t4.kymf -v tree
@@ -65,7 +65,7 @@ setup() {
   run kymf list -l t.kymf sub/zero
   [[ "$output" =~ ^\ +0\  ]]
   kymf extract t.kymf -C out sub/zero
-  [ -f out/sub/zero ] && [ ! -s out/sub/zero ]
+  [[ -f out/sub/zero && ! -s out/sub/zero ]]
 }
 
 @test "create --exclude leaves out what the pattern selects" {
@@ -121,17 +121,12 @@ setup() {
 
 # --- delete and rename ----------------------------------------------------------
 
-@test "delete removes what the patterns select, in one pass" {
+@test "delete removes what the patterns select, in one pass; rename keeps the data" {
   kymf create t.kymf tree
   kymf delete t.kymf sub
-  run kymf list t.kymf
-  [ "$output" = "a.txt" ]
-  [ "$(kymf cat t.kymf a.txt)" = abc ]
-}
-
-@test "rename keeps the data" {
-  kymf create t.kymf tree
   kymf rename t.kymf a.txt docs/a.txt
+  run kymf list t.kymf
+  [ "$output" = "docs/a.txt" ]
   [ "$(kymf cat t.kymf docs/a.txt)" = abc ]
 }
 
@@ -163,12 +158,8 @@ setup() {
 
 @test "patterns: globs, ** and folder prefixes" {
   kymf create t.kymf tree
-  run kymf list t.kymf 'sub/*.bin'
-  [ "$output" = "sub/b.bin" ]
   run kymf list t.kymf '*.txt'
   [ "$output" = "a.txt" ]
-  run kymf list t.kymf '*'
-  [ "${#lines[@]}" -eq 4 ]
   run kymf list t.kymf '**/*.dat'
   [ "$output" = "sub/random.dat" ]
   run kymf list t.kymf sub
@@ -182,7 +173,7 @@ setup() {
   kymf cat t.kymf SUB/RANDOM.DAT > got
   cmp got tree/sub/random.dat
   kymf extract t.kymf SUB/B.BIN -C out
-  [ -f out/sub/b.bin ] && [ ! -e out/SUB ]  # under its stored name
+  [[ -f out/sub/b.bin && ! -e out/SUB ]]  # under its stored name
   kymf extract t.kymf -C out --force
   cmp out/a.txt tree/a.txt
   cmp out/sub/random.dat tree/sub/random.dat
@@ -202,7 +193,7 @@ setup() {
   [ "$status" -eq 1 ]
   [[ "$output" == *"out/a.txt: already exists"* ]]
   run kymf extract t.kymf -C out -k
-  [ "$status" -eq 0 ] && [ "$(cat out/a.txt)" = old ]
+  [[ $status -eq 0 && $(cat out/a.txt) == "old" ]]
   kymf extract t.kymf -C out --force
   [ "$(cat out/a.txt)" = abc ]
 }
@@ -225,26 +216,18 @@ setup() {
   [ -z "$(ls -A elsewhere)" ]
 }
 
-@test "extract never writes through a symbolic link named like an entry" {
-  posix_only "symbolic links made by the host"
+@test "extract never writes through a symbolic or hard link named like an entry" {
+  posix_only "symbolic and hard links made by the host"
   packed_archive t.kymf x
   printf victim > elsewhere/victim
-  ln -s "$PWD/elsewhere/victim" out/x
-  run kymf extract t.kymf -C out
-  [ "$status" -eq 1 ]
-  kymf extract t.kymf -C out --force
-  [ ! -L out/x ] && [ "$(cat out/x)" = X ]
-  [ "$(cat elsewhere/victim)" = victim ]
-}
-
-@test "extract never writes into a hard link named like an entry" {
-  posix_only "hard links made by the host"
-  packed_archive t.kymf x
-  printf victim > elsewhere/victim
-  ln elsewhere/victim out/x
-  kymf extract t.kymf -C out --force
-  [ "$(cat out/x)" = X ]
-  [ "$(cat elsewhere/victim)" = victim ]
+  for kind in --symbolic --physical; do
+    ln --force $kind "$PWD/elsewhere/victim" out/x
+    run kymf extract t.kymf -C out
+    [ "$status" -eq 1 ]
+    kymf extract t.kymf -C out --force
+    [[ ! -L out/x && $(cat out/x) == "X" ]]
+    [ "$(cat elsewhere/victim)" = victim ]
+  done
 }
 
 @test "hostile names are each refused and nothing is written outside the folder" {
@@ -284,34 +267,30 @@ setup() {
   done
 }
 
-@test "verify reports x beside x/y and overlapping entries" {
+# Each row: the archive, the options, the exit code, the pattern of the output.
+@test "verify finds each fault; warnings fail only with --strict" {
   packed_archive clash.kymf x x/y
-  run kymf verify clash.kymf
-  [ "$status" -eq 1 ]
   raw_archive overlap.kymf 4 a 168 170 b 169 171
-  run kymf verify overlap.kymf
-  [[ "$output" == *"warning"* ]]
-  run kymf verify --strict overlap.kymf
-  [ "$status" -eq 1 ]
-}
-
-@test "verify reports gaps, shadowed names, negative sizes, data past the end and a bad count" {
   raw_archive gap.kymf 10 a 168 169 b 173 173
   raw_archive dup.kymf 2 Read.me 168 168 READ.ME 169 169
   raw_archive neg.kymf 0 n 88 50
   raw_archive past.kymf 1 p 88 5000
-  for archive in gap dup; do
-    run kymf verify --strict $archive.kymf
-    [ "$status" -eq 1 ] && [[ "$output" == *"warning"* ]]
-  done
-  for archive in neg past; do
-    run kymf verify $archive.kymf
-    [ "$status" -eq 1 ] && [[ "$output" == *"entry 0 (${archive:0:1}): error"* ]]
-  done
   { printf KYMF; le32 1000; } > count.kymf
-  run kymf verify count.kymf
-  [ "$status" -eq 1 ]
-  [[ "$output" == "kymf: count.kymf: "* ]]
+  while IFS='|' read -r archive options code pattern; do
+    echo "kymf verify $options $archive"
+    run kymf verify $options "$archive"
+    [ "$status" -eq "$code" ]
+    [[ "$output" == $pattern ]]
+  done <<'EOF'
+clash.kymf||1|*entry 0 (x): error*
+overlap.kymf||0|*warning: overlapping data*
+overlap.kymf|--strict|1|*warning: overlapping data*
+gap.kymf|--strict|1|*warning: layout break*
+dup.kymf|--strict|1|*warning: shadowed name*
+neg.kymf||1|*entry 0 (n): error*
+past.kymf||1|*entry 0 (p): error*
+count.kymf||1|kymf: count.kymf: *
+EOF
 }
 
 @test "verify --json gives the findings" {
