@@ -32,6 +32,20 @@ if [ "${KYMF_PLATFORM:-}" = windows ]; then
   }
 fi
 
+# Runs each row of standard input, "CODE|PATTERN|ARGUMENTS", as kymf
+# ARGUMENTS (split at spaces) and checks its exit code and that its output
+# matches the glob PATTERN. Each row is echoed first, so a failure names it.
+kymf_rows() {
+  local code pattern command arguments
+  while IFS='|' read -r code pattern command; do
+    echo "kymf $command"
+    read -ra arguments <<< "$command"
+    run kymf "${arguments[@]}" < /dev/null
+    [ "$status" -eq "$code" ]
+    [[ "$output" == $pattern ]]
+  done
+}
+
 # The four bytes of a little-endian 32-bit integer.
 le32() {
   local v=$(( $1 & 0xFFFFFFFF ))
