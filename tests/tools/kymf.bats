@@ -225,7 +225,7 @@ setup() {
     run kymf extract t.kymf -C out
     [ "$status" -eq 1 ]
     kymf extract t.kymf -C out --force
-    [[ ! -L out/x && $(cat out/x) == "X" ]]
+    [[ ! -L out/x && $(cat out/x) == "x" ]]
     [ "$(cat elsewhere/victim)" = victim ]
   done
 }

@@ -76,20 +76,15 @@ raw_archive() {
   } > "$file"
 }
 
-# packed_archive FILE NAME...: a well-laid-out archive, one byte "X" per entry.
+# packed_archive FILE NAME...: a well-laid-out archive, one byte "x" per entry.
 packed_archive() {
-  local file=$1
+  local file=$1 start=$((8 + 80 * ($# - 1))) records=() name
   shift
-  local start=$((8 + 80 * $#)) i=0
-  {
-    printf 'KYMF'
-    le32 $#
-    for name in "$@"; do
-      record "$name" $((start + i)) $((start + i))
-      i=$((i + 1))
-    done
-    head -c $# /dev/zero | tr '\0' X
-  } > "$file"
+  for name in "$@"; do
+    records+=("$name" "$start" "$start")
+    start=$((start + 1))
+  done
+  raw_archive "$file" $# "${records[@]}"
 }
 
 # Every file below the test's folder outside out/ and the inputs: none may
