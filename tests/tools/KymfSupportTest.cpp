@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "support/EntryNameRule.h"
@@ -54,6 +55,10 @@ struct Glob {
   bool matches;
 };
 
+void PrintTo(const Glob& glob, std::ostream* out) {
+  *out << glob.pattern << " against " << glob.name;
+}
+
 class GlobTest : public testing::TestWithParam<Glob> {};
 
 TEST_P(GlobTest, MatchesWholeNames) {
@@ -87,10 +92,17 @@ TEST(SelectionTest, FolderPrefixSelectsEverythingBelowAndNoPatternEverything) {
   EXPECT_TRUE(everything.Unmatched().empty());
 }
 
+// The rule is RXM::CheckSafeName's, with the longest name an archive holds:
+// these cases are that function's too, each fault with its own message.
 struct NameRule {
   std::string name;
-  const char* refusal;  // "" when the name may be stored
+  std::string refusal;  // "" when the name may be stored
 };
+
+// The name, escaped; without it GoogleTest would print the case's bytes.
+void PrintTo(const NameRule& rule, std::ostream* out) {
+  *out << testing::PrintToString(rule.name);
+}
 
 class EntryNameRuleTest : public testing::TestWithParam<NameRule> {};
 
@@ -98,17 +110,24 @@ TEST_P(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
   EXPECT_EQ(kymf::RefuseEntryName(GetParam().name), GetParam().refusal);
 }
 
+const std::string kParent = "name refused: has a \"..\" component";
+const std::string kDot = "name refused: has an empty or \".\" component";
+const std::string kDrive = "name refused: begins with a drive letter";
+const std::string kControl = "name refused: holds a control character";
+
 INSTANTIATE_TEST_SUITE_P(
     Names, EntryNameRuleTest,
-    testing::Values(NameRule{"a/b.txt", ""}, NameRule{std::string(69, 'x'), ""},
-                    NameRule{std::string(70, 'x'), "name longer than 69 characters"},
-                    NameRule{"../evil", "name refused: has a \"..\" component"},
-                    NameRule{"/abs", "name refused: is absolute"},
-                    NameRule{"C:\\x", "name refused: begins with a drive letter"},
-                    NameRule{"a\\b", "name refused: holds a backslash"},
-                    NameRule{"", "name refused: is empty"},
-                    NameRule{".", "name refused: has an empty or \".\" component"},
-                    NameRule{"a\nb", "name refused: holds a control character"}));
+    testing::Values(
+        NameRule{"a.txt", ""}, NameRule{"dir/sub/a", ""}, NameRule{"..a/b..", ""},
+        NameRule{"1:b", ""}, NameRule{"\xc3\xa9t\xc3\xa9", ""}, NameRule{std::string(69, 'x'), ""},
+        NameRule{std::string(70, 'x'), "name longer than 69 characters"},
+        NameRule{"", "name refused: is empty"}, NameRule{"/abs", "name refused: is absolute"},
+        NameRule{"a:b", kDrive}, NameRule{"C:x", kDrive}, NameRule{"c:/x", kDrive},
+        NameRule{"C:\\x", kDrive}, NameRule{"a\\b", "name refused: holds a backslash"},
+        NameRule{"..", kParent}, NameRule{"../evil", kParent}, NameRule{"a/../../x", kParent},
+        NameRule{"a/..", kParent}, NameRule{".", kDot}, NameRule{"a/./b", kDot},
+        NameRule{"a//b", kDot}, NameRule{"a/", kDot}, NameRule{std::string("a\0b", 3), kControl},
+        NameRule{"a\nb", kControl}, NameRule{"\x1b[31m", kControl}, NameRule{"del\x7f", kControl}));
 
 // A fresh folder "out" under the test's temporary folder, removed afterwards.
 // Extraction through the kymf tool (kymf.bats) covers the rest: links,
