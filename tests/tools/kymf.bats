@@ -322,6 +322,8 @@ ROWS
 1|*kymf: tree: is a folder*|list tree
 1|*kymf: tree/a.txt: not a KYMF archive*|list tree/a.txt
 1|*kymf: cut.dll: *|resources cut.dll
+1|*kymf: missing.dll: no such file*|resources missing.dll
+1|*kymf: tree: is a folder*|resources tree
 1|*kymf: tree/a.txt: not a Windows module*|resources tree/a.txt
 ROWS
   cmp t.kymf before.kymf
