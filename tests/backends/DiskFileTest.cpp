@@ -26,7 +26,6 @@ class DiskFileTest : public testing::Test {
 
 // Counts the streams that the library opens and closes.
 std::map<std::FILE*, int> gOpenStreams;
-int gCloses = 0;
 std::FILE* CountingOpen(const char* path, const char* mode) {
   std::FILE* stream = RXM::sys::RealCalls().open(path, mode);
   if (stream != nullptr) {
@@ -35,7 +34,6 @@ std::FILE* CountingOpen(const char* path, const char* mode) {
   return stream;
 }
 int CountingClose(std::FILE* stream) {
-  ++gCloses;
   EXPECT_EQ(gOpenStreams.erase(stream), 1u) << "closed a stream that was not open";
   return RXM::sys::RealCalls().close(stream);
 }
@@ -91,7 +89,6 @@ TEST_F(DiskFileTest, CopiesShareOneStreamAndCloseItExactlyOnce) {
   SystemCallsOverride calls;
   calls->open = CountingOpen;
   calls->close = CountingClose;
-  gCloses = 0;
   {
     Pointer<DiskFile> file = OpenTenBytes();
     Pointer<DiskFile> copy(new DiskFile(*file));
@@ -109,8 +106,7 @@ TEST_F(DiskFileTest, CopiesShareOneStreamAndCloseItExactlyOnce) {
     EXPECT_EQ(copy->ReadData(buffer, 1, 1), 0u);
     EXPECT_FALSE(copy->CloseFile());
   }
-  EXPECT_EQ(gCloses, 1);
-  EXPECT_TRUE(gOpenStreams.empty());
+  EXPECT_TRUE(gOpenStreams.empty());  // closed once: a second close would not find it
 }
 
 TEST_F(DiskFileTest, OpeningAgainOrAssigningOverLetsGoOfTheEarlierStream) {

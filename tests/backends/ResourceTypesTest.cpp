@@ -29,6 +29,11 @@ TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNames) {
   for (std::uint32_t unnamed : {0u, 13u, 15u, 18u, 25u, 500u, 0x10000u}) {
     EXPECT_EQ(RXM::ResourceTypeName(unnamed), nullptr) << unnamed;
   }
+  // Types without a standard name are shown as they are.
+  for (const auto& [type, shown] : std::vector<std::tuple<const char*, const char*>>{
+           {"#500", "#500"}, {"#13", "#13"}, {"MYTYPE", "MYTYPE"}, {"#0010", "RCDATA"}}) {
+    EXPECT_EQ(RXM::ResourceTypeText(type), shown) << type;
+  }
 }
 
 TEST(ResourceTypesTest, TextBecomesTheTypeFindResourceTakes) {
@@ -44,13 +49,6 @@ TEST(ResourceTypesTest, TextBecomesTheTypeFindResourceTakes) {
     std::string type = "unchanged";
     EXPECT_EQ(RXM::ResourceTypeFromText(text, type), accepted) << text;
     EXPECT_EQ(type, accepted ? expected : "unchanged") << text;
-  }
-}
-
-TEST(ResourceTypesTest, TypesWithoutAStandardNameAreShownAsTheyAre) {
-  for (const auto& [type, shown] : std::vector<std::tuple<const char*, const char*>>{
-           {"#500", "#500"}, {"#13", "#13"}, {"MYTYPE", "MYTYPE"}, {"#0010", "RCDATA"}}) {
-    EXPECT_EQ(RXM::ResourceTypeText(type), shown) << type;
   }
 }
 
