@@ -310,6 +310,7 @@ ROWS
 1|*kymf: nope: no such file*|create new.kymf tree nope
 1|*kymf: nope: no such file*|add t.kymf tree/sub/b.bin nope
 1|*A.TXT*|add t.kymf tree/sub/b.bin --as A.TXT
+1|kymf: ../evil: name refused: has a ".." component|add t.kymf tree/sub/b.bin --as ../evil
 1|*|rename t.kymf a.txt SUB/B.BIN
 1|*nothing-here: no such entry*|delete t.kymf a.txt nothing-here
 1|*kymf: t.kymf: nothing\*: no such entry*|list t.kymf nothing*
