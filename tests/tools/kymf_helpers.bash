@@ -34,7 +34,8 @@ fi
 
 # Runs each row of standard input, "CODE|PATTERN|ARGUMENTS", as kymf
 # ARGUMENTS (split at spaces) and checks its exit code and that its output
-# matches the glob PATTERN. Each row is echoed first, so a failure names it.
+# matches the glob PATTERN, in which \n stands for a line feed. Each row is
+# echoed first, so a failure names it.
 kymf_rows() {
   local code pattern command arguments
   while IFS='|' read -r code pattern command; do
@@ -42,7 +43,7 @@ kymf_rows() {
     read -ra arguments <<< "$command"
     run kymf "${arguments[@]}" < /dev/null
     [ "$status" -eq "$code" ]
-    [[ "$output" == $pattern ]]
+    [[ "$output" == $(printf '%b' "$pattern") ]]
   done
 }
 
@@ -87,9 +88,9 @@ packed_archive() {
   raw_archive "$file" $# "${records[@]}"
 }
 
-# Every file below the test's folder outside out/ and the inputs: none may
-# appear there from an extraction.
+# Every file below the test's folder outside out/ and the inputs (tree/,
+# archives, modules): none may appear there from an extraction.
 files_outside() {
   find . -path ./out -prune -o -path ./tree -prune -o -type f -newer "$BATS_TEST_TMPDIR/.start" \
-    -print | grep -v '\.kymf$' || true
+    -print | grep -Ev '\.(kymf|dll)$' || true
 }
