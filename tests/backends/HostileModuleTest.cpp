@@ -168,7 +168,8 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
   }
 }
 
-// A missing module and a folder are refused as such by kymf resources (kymf.bats).
+// (A missing module and a folder are refused, each with its reason, through
+// kymf resources: kymf.bats.)
 TEST(HostileModuleTest, NoModuleIsNeitherFreedNorListed) {
   EXPECT_FALSE(RXM::FreeResourceModule(nullptr));
   RXM::Status status;
