@@ -48,8 +48,9 @@ TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
   std::ifstream listing(ModulePath(GetParam()) + ".pefile.txt");
   ASSERT_TRUE(listing.is_open());
   std::set<std::string> expected;
-  for (std::string line; std::getline(listing, line);)
+  for (std::string line; std::getline(listing, line);) {
     expected.insert(line);
+  }
   std::set<std::string> ours;
   const int count = RXM::ListResources(
       module,
