@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNames) {
+TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNamesAndOtherTypesShowAsTheyAre) {
   const std::vector<std::tuple<std::uint32_t, const char*>> names = {
       {1, "CURSOR"},      {2, "BITMAP"},     {3, "ICON"},          {4, "MENU"},
       {5, "DIALOG"},      {6, "STRING"},     {7, "FONTDIR"},       {8, "FONT"},
