@@ -34,6 +34,9 @@ inline const std::vector<std::pair<std::string, std::string>>& ResourceLookupCas
       {"LANGS2\n#10", "us"},
       {"LANGS3\n#10", "en"},
       {"LANGS4\n#10", "de"},
+      // Longer than the 260-byte buffer: refused, where cutting could name another.
+      {std::string(300, 'N') + "\n#10", "<none>"},
+      {std::string(259, 'N'), "<none>"},
   };
   return cases;
 }

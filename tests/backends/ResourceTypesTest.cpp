@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNames) {
+TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNamesAndOtherTypesShowAsTheyAre) {
   const std::vector<std::tuple<std::uint32_t, const char*>> names = {
       {1, "CURSOR"},      {2, "BITMAP"},     {3, "ICON"},          {4, "MENU"},
       {5, "DIALOG"},      {6, "STRING"},     {7, "FONTDIR"},       {8, "FONT"},
@@ -29,6 +29,11 @@ TEST(ResourceTypesTest, StandardIdsHaveTheirWindowsNames) {
   for (std::uint32_t unnamed : {0u, 13u, 15u, 18u, 25u, 500u, 0x10000u}) {
     EXPECT_EQ(RXM::ResourceTypeName(unnamed), nullptr) << unnamed;
   }
+  // Types without a standard name are shown as they are.
+  for (const auto& [type, shown] : std::vector<std::tuple<const char*, const char*>>{
+           {"#500", "#500"}, {"#13", "#13"}, {"MYTYPE", "MYTYPE"}, {"#0010", "RCDATA"}}) {
+    EXPECT_EQ(RXM::ResourceTypeText(type), shown) << type;
+  }
 }
 
 TEST(ResourceTypesTest, TextBecomesTheTypeFindResourceTakes) {
@@ -44,13 +49,6 @@ TEST(ResourceTypesTest, TextBecomesTheTypeFindResourceTakes) {
     std::string type = "unchanged";
     EXPECT_EQ(RXM::ResourceTypeFromText(text, type), accepted) << text;
     EXPECT_EQ(type, accepted ? expected : "unchanged") << text;
-  }
-}
-
-TEST(ResourceTypesTest, TypesWithoutAStandardNameAreShownAsTheyAre) {
-  for (const auto& [type, shown] : std::vector<std::tuple<const char*, const char*>>{
-           {"#500", "#500"}, {"#13", "#13"}, {"MYTYPE", "MYTYPE"}, {"#0010", "RCDATA"}}) {
-    EXPECT_EQ(RXM::ResourceTypeText(type), shown) << type;
   }
 }
 

@@ -12,9 +12,13 @@ namespace {
 
 using namespace testing_support;
 
-TEST(SystemCallsTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
+class SystemCallsTest : public testing::Test {
+ protected:
   TempDir dir;
   const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+};
+
+TEST_F(SystemCallsTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
   std::FILE* stream = calls.open(dir.Path("f").c_str(), "wb");
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(calls.write("bytes\n", 1, 6, stream), 6u);
@@ -25,9 +29,7 @@ TEST(SystemCallsTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
   EXPECT_EQ(calls.open(dir.Path("missing").c_str(), "rb"), nullptr);
 }
 
-TEST(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
-  TempDir dir;
-  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+TEST_F(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
   const std::string from = dir.Path("new.tmp"), to = dir.Path("target");
   WriteAll(to, std::string("old"));
   WriteAll(from, std::string("new"));
@@ -47,9 +49,7 @@ TEST(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
   EXPECT_FALSE(Exists(dir.Path("created")));
 }
 
-TEST(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
-  TempDir dir;
-  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+TEST_F(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
   WriteAll(dir.Path("f"), std::string("12345"));
   RXM::sys::FileInfo info;
   ASSERT_EQ(calls.inspect(dir.Path("f").c_str(), &info), 0);
@@ -63,9 +63,7 @@ TEST(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
   EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
 }
 
-TEST(SystemCallsTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
-  TempDir dir;
-  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+TEST_F(SystemCallsTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
   WriteAll(dir.Path("f"), std::string("0123456789"));
   EXPECT_EQ(calls.openForReading(dir.Path("missing").c_str()), RXM::sys::kNoHandle);
   const RXM::sys::Handle handle = calls.openForReading(dir.Path("f").c_str());

@@ -32,6 +32,21 @@ if [ "${KYMF_PLATFORM:-}" = windows ]; then
   }
 fi
 
+# Runs each row of standard input, "CODE|PATTERN|ARGUMENTS", as kymf
+# ARGUMENTS (split at spaces) and checks its exit code and that its output
+# matches the glob PATTERN, in which \n stands for a line feed. Each row is
+# echoed first, so a failure names it.
+kymf_rows() {
+  local code pattern command arguments
+  while IFS='|' read -r code pattern command; do
+    echo "kymf $command"
+    read -ra arguments <<< "$command"
+    run kymf "${arguments[@]}" < /dev/null
+    [ "$status" -eq "$code" ]
+    [[ "$output" == $(printf '%b' "$pattern") ]]
+  done
+}
+
 # The four bytes of a little-endian 32-bit integer.
 le32() {
   local v=$(( $1 & 0xFFFFFFFF ))
@@ -62,25 +77,20 @@ raw_archive() {
   } > "$file"
 }
 
-# packed_archive FILE NAME...: a well-laid-out archive, one byte "X" per entry.
+# packed_archive FILE NAME...: a well-laid-out archive, one byte "x" per entry.
 packed_archive() {
-  local file=$1
+  local file=$1 start=$((8 + 80 * ($# - 1))) records=() name
   shift
-  local start=$((8 + 80 * $#)) i=0
-  {
-    printf 'KYMF'
-    le32 $#
-    for name in "$@"; do
-      record "$name" $((start + i)) $((start + i))
-      i=$((i + 1))
-    done
-    head -c $# /dev/zero | tr '\0' X
-  } > "$file"
+  for name in "$@"; do
+    records+=("$name" "$start" "$start")
+    start=$((start + 1))
+  done
+  raw_archive "$file" $# "${records[@]}"
 }
 
-# Every file below the test's folder outside out/ and the inputs: none may
-# appear there from an extraction.
+# Every file below the test's folder outside out/ and the inputs (tree/,
+# archives, modules): none may appear there from an extraction.
 files_outside() {
   find . -path ./out -prune -o -path ./tree -prune -o -type f -newer "$BATS_TEST_TMPDIR/.start" \
-    -print | grep -v '\.kymf$' || true
+    -print | grep -Ev '\.(kymf|dll)$' || true
 }

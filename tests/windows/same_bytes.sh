@@ -6,10 +6,6 @@
 #   same_bytes.sh LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD
 # Exits 77 (skipped) when a build is missing, 1 when anything differs.
 set -u
-if [ $# -ne 3 ]; then
-  echo "usage: $0 LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD" >&2
-  exit 2
-fi
 # Absolute, since the work happens in a folder of its own.
 linux_kymf=$(realpath -m "$1")
 x86_64=$(realpath -m "$2")
@@ -59,21 +55,13 @@ head -c 17 /dev/urandom >more/later.dat
 mkdir -p expected/later
 cp -r in/. expected
 cp more/later.dat expected/later/renamed.dat
-deletes=0
-if "$linux_kymf" --help 2>&1 | grep -qw delete; then
-  deletes=1
-else
-  cp more/extra.dat expected
-fi
 
 for build in "${builds[@]}"; do
   mkdir -p "$build"
   kymf "$build" create "$build/made.kymf" in
   kymf "$build" add "$build/made.kymf" more/extra.dat
   kymf "$build" add "$build/made.kymf" more/later.dat --as later/renamed.dat
-  if [ "$deletes" = 1 ]; then
-    kymf "$build" delete "$build/made.kymf" extra.dat
-  fi
+  kymf "$build" delete "$build/made.kymf" extra.dat
   kymf "$build" list -l "$build/made.kymf" && cp "$build.out" "$build/list.txt"
 done
 for build in x86_64 i686; do
