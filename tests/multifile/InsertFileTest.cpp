@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -122,11 +121,11 @@ TEST_F(InsertFileTest, WhileAnotherHandleHoldsTheArchive) {
 // Archives that the library does not write still get records whose offsets
 // match their own data.
 TEST_F(InsertFileTest, ForeignLayoutsGetEachRecordsOwnBytes) {
+  // Data not in directory order, an equal name, and a gap before the last.
   Bytes foreign = Header(3);
-  Append(foreign, Record("same", 8 + 240 + 4,
-                         8 + 240 + 6));                        // data not in directory order
-  Append(foreign, Record("SAME", 8 + 240, 8 + 240 + 3));       // an equal name
-  Append(foreign, Record("gap", 8 + 240 + 10, 8 + 240 + 11));  // a gap before it
+  Append(foreign, Record("same", 8 + 240 + 4, 8 + 240 + 6));
+  Append(foreign, Record("SAME", 8 + 240, 8 + 240 + 3));
+  Append(foreign, Record("gap", 8 + 240 + 10, 8 + 240 + 11));
   Append(foreign, BytesOf("2222111...33"));
   Reopen(foreign);
   ASSERT_TRUE(Insert("new", "4"));
@@ -135,24 +134,14 @@ TEST_F(InsertFileTest, ForeignLayoutsGetEachRecordsOwnBytes) {
   Append(expected, Record("SAME", 331, 334));
   Append(expected, Record("gap", 335, 336));
   Append(expected, Record("new", 337, 337));
-  Append(expected, BytesOf("1112222334"));
+  Append(expected, BytesOf("111222233"
+                           "4"));
   EXPECT_EQ(ReadAll(archivePath), expected);
 }
 
 // --- Failures once writing began -------------------------------------------
 
-int FailingFlush(std::FILE*) {
-  return EOF;
-}
-int FailingSync(std::FILE*) {
-  return -1;
-}
-int FailingReplace(const char*, const char*) {
-  return -1;
-}
-std::FILE* FailingOpen(const char* path, const char* mode) {
-  return std::strstr(path, ".tmp") != nullptr ? nullptr : RXM::sys::RealCalls().open(path, mode);
-}
+using Calls = RXM::sys::SystemCalls;
 
 // A source that cannot deliver the size it claims.
 class LyingSource : public MemoryFile {
@@ -167,8 +156,7 @@ class InsertFailureTest : public InsertFileTest {
   // system's calls: it must throw `thrown` (or return false when that is
   // empty) and leave the archive byte-identical and open, with a temporary
   // file only when `temporaryLeft`.
-  void ExpectFailure(const std::string& label, const Bytes& bytes,
-                     const std::function<void(RXM::sys::SystemCalls&)>& fault,
+  void ExpectFailure(const std::string& label, const Bytes& bytes, void (*fault)(Calls&),
                      const std::string& thrown, ErrorCode code, bool temporaryLeft,
                      Pointer<KYFile> source = nullptr) {
     SCOPED_TRACE(label);
@@ -176,7 +164,7 @@ class InsertFailureTest : public InsertFileTest {
     Reopen(bytes);
     {
       SystemCallsOverride calls;
-      if (fault) {
+      if (fault != nullptr) {
         fault(RXM::sys::Calls());
       }
       const auto insert = [&] { return archive->InsertFile(source, input.c_str(), "c"); };
@@ -209,31 +197,35 @@ TEST_F(InsertFailureTest, AFailedWriteKeepsTheOldArchive) {
       "Temporary file:" + temporary);
   // Every write of an insertion in turn: magic, count, 3 records, 3 data blocks.
   for (int n = 0; n < 8; ++n) {
-    const auto write = [n](RXM::sys::SystemCalls& c) {
-      c.write = FailingWrite;
-      gWritesBeforeFailing = n;
-    };
-    ExpectFailure("write " + std::to_string(n), two, write, notWritten, ErrorCode::kWriteFailed,
-                  false);
+    gWritesBeforeFailing = n;
+    ExpectFailure(
+        "write " + std::to_string(n), two, [](Calls& c) { c.write = FailingWrite; }, notWritten,
+        ErrorCode::kWriteFailed, false);
   }
   ExpectFailure(
-      "flush", two, [](RXM::sys::SystemCalls& c) { c.flush = FailingFlush; }, notWritten,
+      "flush", two, [](Calls& c) { c.flush = [](std::FILE*) { return EOF; }; }, notWritten,
       ErrorCode::kWriteFailed, false);
   ExpectFailure(
-      "sync", two, [](RXM::sys::SystemCalls& c) { c.sync = FailingSync; }, notWritten,
+      "sync", two, [](Calls& c) { c.sync = [](std::FILE*) { return -1; }; }, notWritten,
       ErrorCode::kWriteFailed, false);
   ExpectFailure(
-      "close", two, [](RXM::sys::SystemCalls& c) { c.close = FailingClose; }, notWritten,
-      ErrorCode::kWriteFailed, false);
+      "close", two, [](Calls& c) { c.close = FailingClose; }, notWritten, ErrorCode::kWriteFailed,
+      false);
   ExpectFailure(
-      "replace", two, [](RXM::sys::SystemCalls& c) { c.replace = FailingReplace; },
+      "replace", two, [](Calls& c) { c.replace = [](const char*, const char*) { return -1; }; },
       Error("Failed to replace the multi-file by its new version when attemping to insert a file; "
             "the multi-file is unchanged.",
             "Temporary file:" + temporary),
       ErrorCode::kReplaceFailed, false);
   ExpectFailure(
-      "temporary file not created", two, [](RXM::sys::SystemCalls& c) { c.open = FailingOpen; }, "",
-      ErrorCode::kWriteFailed, false);
+      "temporary file not created", two,
+      [](Calls& c) {
+        c.open = [](const char* path, const char* mode) {
+          return std::strstr(path, ".tmp") != nullptr ? nullptr
+                                                      : RXM::sys::RealCalls().open(path, mode);
+        };
+      },
+      "", ErrorCode::kWriteFailed, false);
   ASSERT_TRUE(archive->InsertFile(Pointer<KYFile>(), input.c_str(), "c"));
 }
 
@@ -247,7 +239,7 @@ TEST_F(InsertFailureTest, AFailedCopyKeepsTheOldArchive) {
   Bytes emptyEntry = With(Header(2), 8, Record("z", 168, 167));
   Append(emptyEntry, Record("y", 168, 168));
   Append(emptyEntry, BytesOf("y"));
-  const auto noMemory = [](RXM::sys::SystemCalls& c) { c.allocate = FailingAllocate; };
+  const auto noMemory = [](Calls& c) { c.allocate = FailingAllocate; };
   ExpectFailure("entry past the archive's end", pastTheEnd, nullptr,
                 Error(entryNotRead, "Sub-file:far"), ErrorCode::kTruncated, true);
   ExpectFailure("empty entry", emptyEntry, nullptr, Error(entryNotRead, "Sub-file:z"),
