@@ -70,7 +70,7 @@ TEST_F(InsertFileTest, WorkedExamplesComeOutByteForByte) {
 }
 
 // An empty entry name is the whole input name; 69 characters are allowed.
-TEST_F(InsertFileTest, EntryNames) {
+TEST_F(InsertFileTest, AnEmptyEntryNameIsTheInputNameAnd69CharactersFit) {
   const std::string input = Input("in.bin", "xy");
   ASSERT_TRUE(archive->InsertFile(Pointer<KYFile>(), input.c_str(), ""));
   EXPECT_EQ(std::string(archive->GetDirectory().GetAt(0)->name), input);
@@ -80,7 +80,7 @@ TEST_F(InsertFileTest, EntryNames) {
 
 // A caller's source is read and closed. An archive opened through a caller's
 // file is reopened from disk, and the caller's file is let go.
-TEST_F(InsertFileTest, CallersFiles) {
+TEST_F(InsertFileTest, ReadsAndClosesACallersSourceAndLetsGoOfACallersArchiveFile) {
   Pointer<MemoryFile> source(new MemoryFile(BytesOf("from memory")));
   ASSERT_TRUE(archive->InsertFile(source, "memory", "m"));
   EXPECT_EQ(source->calls.front(), "OpenFile(memory,rb)");

@@ -72,7 +72,7 @@ TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   }
 }
 
-TEST(MultiFileWriterTest, WithoutAnArchiveToKeep) {
+TEST(MultiFileWriterTest, RefusesChangesWithoutAnArchiveToKeep) {
   TempDir dir;
   DebuggerCapture debugger;
   MultiFileWriter notKept(dir.Path("new.kymf").c_str());
