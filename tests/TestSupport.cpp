@@ -127,19 +127,13 @@ bool MemoryFile::CloseFile() {
   return was;
 }
 
-bool MemoryFile::IsFileOpened() {
-  return open;
-}
-
 unsigned int MemoryFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
   calls.push_back("ReadData(" + std::to_string(size) + "," + std::to_string(count) + ")");
   if (!open || size == 0) {
     return 0;
   }
-  const std::int64_t total = static_cast<std::int64_t>(content.size());
-  const std::int64_t available = position < total ? total - position : 0;
-  const std::int64_t wanted = static_cast<std::int64_t>(size) * count;
-  const std::int64_t copied = wanted < available ? wanted : available;
+  const std::int64_t available = std::max<std::int64_t>(0, Size() - position);
+  const std::int64_t copied = std::min<std::int64_t>(std::int64_t{size} * count, available);
   if (copied > 0) {
     std::memcpy(buffer, content.data() + position, static_cast<std::size_t>(copied));
   }
@@ -154,35 +148,17 @@ unsigned int MemoryFile::WriteData(const void*, unsigned int size, unsigned int 
 
 unsigned int MemoryFile::GetFileSize() {
   calls.emplace_back("GetFileSize");
-  return static_cast<unsigned int>(content.size());
-}
-
-bool MemoryFile::EndOfFile() {
-  return position >= static_cast<std::int64_t>(content.size());
+  return static_cast<unsigned int>(Size());
 }
 
 bool MemoryFile::Seek(long offset, int origin) {
   calls.push_back("Seek(" + std::to_string(offset) + "," + std::to_string(origin) + ")");
-  if (!open || refuseSeek) {
+  const std::int64_t bases[] = {0, position, Size()};
+  if (!open || refuseSeek || origin < 0 || origin > 2 || bases[origin] + offset < 0) {
     return false;
   }
-  std::int64_t base = 0;
-  if (origin == 1) {
-    base = position;
-  } else if (origin == 2) {
-    base = static_cast<std::int64_t>(content.size());
-  } else if (origin != 0) {
-    return false;
-  }
-  if (base + offset < 0) {
-    return false;
-  }
-  position = base + offset;
+  position = bases[origin] + offset;
   return true;
-}
-
-long MemoryFile::GetPosition() {
-  return static_cast<long>(position);
 }
 
 std::string ReadRest(KYFile& file) {

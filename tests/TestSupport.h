@@ -100,13 +100,14 @@ class MemoryFile : public KYFile {
   explicit MemoryFile(Bytes initial = {});
   bool OpenFile(String name, String mode) override;
   bool CloseFile() override;
-  bool IsFileOpened() override;
+  bool IsFileOpened() override { return open; }
   unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
   unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
   unsigned int GetFileSize() override;
-  bool EndOfFile() override;
+  bool EndOfFile() override { return position >= Size(); }
   bool Seek(long offset, int origin) override;
-  long GetPosition() override;
+  long GetPosition() override { return static_cast<long>(position); }
+  std::int64_t Size() const { return static_cast<std::int64_t>(content.size()); }
 
   Bytes content;
   std::int64_t position = 0;

@@ -1,7 +1,10 @@
+// Reading entries: the element stream (MultiFile's own KYFile over its open
+// entry) and the streams of OpenEntry, which must answer alike.
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RXMFiles.h"
@@ -21,8 +24,9 @@ std::string Pattern(std::size_t size, char seed) {
 }
 
 const std::vector<Entry> kEntries = {
-    {"ten", "0123456789"},    {"Readme.TXT", "first"},     {"empty", ""},
-    {"readme.txt", "second"}, {"big", Pattern(5000, 'b')}, {"odd", Pattern(97, 'o')}};
+    {"ten", "0123456789"},    {"Readme.TXT", "first"}, {"empty", ""},
+    {"readme.txt", "second"}, {"caf\xC3\xA9", "e"},    {"big", Pattern(5000, 'b')},
+    {"odd", Pattern(97, 'o')}};
 
 // The archive opened from disk, or through a caller's file that is not a
 // DiskFile (the stream then reads the entry into memory of its own).
@@ -32,15 +36,16 @@ class EntryStreamTest : public testing::TestWithParam<Opened> {
  protected:
   void SetUp() override {
     const Bytes bytes = Archive(kEntries);
-    WriteAll(dir.Path("a.kymf"), bytes);
+    WriteAll(path, bytes);
     archive = new MultiFile();
     Pointer<KYFile> file;
     if (GetParam() == Opened::kThroughCallersFile) {
       file = new MemoryFile(bytes);
     }
-    ASSERT_TRUE(archive->OpenMultiFile(file, dir.Path("a.kymf").c_str()));
+    ASSERT_TRUE(archive->OpenMultiFile(file, path.c_str()));
   }
   TempDir dir;
+  const std::string path = dir.Path("a.kymf");
   DebuggerCapture debugger;
   Pointer<MultiFile> archive;
 };
@@ -50,9 +55,11 @@ class EntryStreamTest : public testing::TestWithParam<Opened> {
 TEST_P(EntryStreamTest, AnswersAsTheElementStreamDoesForRandomReadsAndSeeks) {
   std::mt19937 random(7);
   for (const Entry& entry : kEntries) {
+    ASSERT_TRUE(archive->OpenFile(entry.name.c_str(), "rb"));
+    // Opened while the element stream stands on the entry, which it must
+    // leave where it was.
     Pointer<KYFile> stream = archive->OpenEntry(entry.name.c_str());
     ASSERT_FALSE(stream.IsNull()) << entry.name;
-    ASSERT_TRUE(archive->OpenFile(entry.name.c_str(), "rb"));
     const long size = static_cast<long>(archive->GetFileSize());
     for (int step = 0; step < 400; ++step) {
       SCOPED_TRACE(entry.name + " step " + std::to_string(step));
@@ -76,32 +83,77 @@ TEST_P(EntryStreamTest, AnswersAsTheElementStreamDoesForRandomReadsAndSeeks) {
   }
 }
 
-TEST_P(EntryStreamTest, FindsNamesAsOpenFileDoes) {
-  EXPECT_EQ(ReadRest(*archive->OpenEntry("README.txt")), "second");
-  EXPECT_EQ(ReadRest(*archive->OpenEntry("TEN")), "0123456789");
-  EXPECT_TRUE(archive->OpenEntry("missing").IsNull());
-  EXPECT_TRUE(archive->OpenEntry("").IsNull());
-  EXPECT_TRUE(archive->OpenEntry(std::string(70, 'a').c_str()).IsNull());
-}
-
-TEST_P(EntryStreamTest, StreamsReadSideBySideWithoutDisturbingTheOpenEntry) {
-  ASSERT_TRUE(archive->OpenFile("big", "rb"));
-  char first[3];
-  ASSERT_EQ(archive->ReadData(first, 1, 3), 3u);
-  Pointer<KYFile> one = archive->OpenEntry("big");
-  Pointer<KYFile> two = archive->OpenEntry("odd");
-  std::string a, b;
-  char byte;
-  while (one->ReadData(&byte, 1, 1) == 1) {
-    a += byte;
-    if (two->ReadData(&byte, 1, 1) == 1) {
-      b += byte;
+TEST_P(EntryStreamTest, NamesFoldOnlyAsciiLettersAndTheLastEqualNameWins) {
+  const std::vector<std::pair<std::string, const char*>> names = {
+      {"README.txt", "second"},       {"TEN", "0123456789"}, {"CAF\xC3\xA9", "e"},
+      {"CAF\xC3\x89", nullptr},       {"ten ", nullptr},     {"te", nullptr},
+      {"readme_txt", nullptr},        {"", nullptr},         {"./ten", nullptr},
+      {std::string(70, 'n'), nullptr}};
+  for (const auto& [name, data] : names) {
+    const Pointer<KYFile> stream = archive->OpenEntry(name.c_str());
+    ASSERT_EQ(archive->OpenFile(name.c_str(), "rb"), data != nullptr) << name;
+    ASSERT_EQ(stream.IsNull(), data == nullptr) << name;
+    if (data != nullptr) {
+      EXPECT_EQ(ReadRest(*archive), data) << name;
+      EXPECT_EQ(ReadRest(*stream), data) << name;
     }
   }
-  EXPECT_EQ(a, kEntries[4].data);
-  EXPECT_EQ(b, kEntries[5].data);
-  EXPECT_EQ(archive->GetPosition(), 3);
-  EXPECT_EQ(ReadRest(*archive), kEntries[4].data.substr(3));
+}
+
+TEST_P(EntryStreamTest, WritingIsRefusedExactlyAndMovesNothing) {
+  const std::string opened =
+      "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
+      "the RXM framework.\n\nMulti-File filename: " +
+      path;
+  const std::string written =
+      "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
+      "the RXM framework.\n\nMulti-File filename: " +
+      path;
+  Pointer<KYFile> stream = archive->OpenEntry("ten");
+  for (KYFile* file : {static_cast<KYFile*>(archive.Get()), stream.Get()}) {
+    for (const char* mode : {"w", "a", "at", "ab", "wt", "r+t", "wb", "r+b"}) {
+      ASSERT_TRUE(file->OpenFile("ten", "rb"));
+      EXPECT_EQ(Thrown([&] { file->OpenFile("ten", mode); }), opened) << mode;
+      EXPECT_FALSE(file->IsFileOpened()) << mode;
+    }
+    for (const char* mode : {"rb", "r", "WB", "wb+", "w+", "", "r+", "rt"}) {
+      EXPECT_TRUE(file->OpenFile("ten", mode)) << mode;
+    }
+    char data[2];
+    ASSERT_EQ(file->ReadData(data, 1, 2), 2u);
+    EXPECT_EQ(Thrown([&] { file->WriteData("x", 0, 0); }), written);
+    EXPECT_EQ(file->ReadData(data, 1, 2), 2u);
+    EXPECT_EQ(std::string(data, 2), "23");
+  }
+  MultiFile closed;
+  EXPECT_FALSE(closed.OpenFile("ten", "wb"));
+}
+
+// A stream reopens only its own entry, from the start; a failed open closes
+// the entry, and closing keeps the last position.
+TEST_P(EntryStreamTest, AFailedOpenLeavesNothingOpen) {
+  Pointer<KYFile> stream = archive->OpenEntry("ten");
+  ASSERT_TRUE(stream->Seek(4, 0));
+  ASSERT_TRUE(stream->OpenFile("TEN", "rb"));
+  EXPECT_EQ(stream->GetPosition(), 0);
+  ASSERT_TRUE(archive->OpenFile("ten", "rb"));
+  ASSERT_TRUE(archive->Seek(-4, 2));
+  EXPECT_EQ(ReadRest(*archive), "6789");
+  EXPECT_TRUE(archive->CloseFile());
+  EXPECT_EQ(archive->GetPosition(), 10);
+  ASSERT_TRUE(archive->OpenFile("ten", "rb"));
+  EXPECT_FALSE(archive->OpenFile("nothing", "rb"));
+  EXPECT_FALSE(stream->OpenFile("odd", "rb"));
+  for (KYFile* file : {static_cast<KYFile*>(archive.Get()), stream.Get()}) {
+    char data[1];
+    EXPECT_FALSE(file->IsFileOpened());
+    EXPECT_EQ(file->ReadData(data, 1, 1), 0u);
+    EXPECT_EQ(file->WriteData(data, 1, 1), 0u);
+    EXPECT_EQ(file->GetFileSize(), 0u);
+    EXPECT_TRUE(file->EndOfFile());
+    EXPECT_FALSE(file->Seek(0, 0));
+    EXPECT_FALSE(file->CloseFile());
+  }
 }
 
 TEST_P(EntryStreamTest, AStreamOutlivesItsArchive) {
@@ -109,32 +161,7 @@ TEST_P(EntryStreamTest, AStreamOutlivesItsArchive) {
   ASSERT_TRUE(archive->CloseMultiFile());
   EXPECT_TRUE(archive->OpenEntry("odd").IsNull());
   archive = nullptr;
-  EXPECT_EQ(ReadRest(*stream), kEntries[5].data);
-}
-
-TEST_P(EntryStreamTest, RefusesWritingAsTheElementStreamDoes) {
-  Pointer<KYFile> stream = archive->OpenEntry("ten");
-  ASSERT_TRUE(archive->OpenFile("ten", "rb"));
-  char byte = 'x';
-  EXPECT_EQ(Thrown([&] { stream->WriteData(&byte, 1, 0); }),
-            Thrown([&] { archive->WriteData(&byte, 1, 0); }));
-  EXPECT_EQ(Thrown([&] { stream->OpenFile("ten", "wb"); }),
-            Thrown([&] { archive->OpenFile("ten", "wb"); }));
-  EXPECT_FALSE(stream->IsFileOpened());
-  EXPECT_EQ(stream->WriteData(&byte, 1, 1), 0u);
-}
-
-TEST_P(EntryStreamTest, OpenFileReopensOnlyItsOwnEntry) {
-  Pointer<KYFile> stream = archive->OpenEntry("ten");
-  ASSERT_TRUE(stream->Seek(4, 0));
-  EXPECT_TRUE(stream->OpenFile("TEN", "rb"));
-  EXPECT_EQ(stream->GetPosition(), 0);
-  EXPECT_FALSE(stream->OpenFile("odd", "rb"));
-  EXPECT_FALSE(stream->IsFileOpened());
-  EXPECT_TRUE(stream->EndOfFile());
-  EXPECT_EQ(stream->GetFileSize(), 0u);
-  EXPECT_FALSE(stream->Seek(0, 0));
-  EXPECT_FALSE(stream->CloseFile());
+  EXPECT_EQ(ReadRest(*stream), kEntries[6].data);
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest,
@@ -143,21 +170,5 @@ INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest,
                            return param.param == Opened::kFromDisk ? "FromDisk"
                                                                    : "ThroughCallersFile";
                          });
-
-// An entry whose offsets the file does not back reads short, as the element
-// stream does, and never past the file.
-TEST(EntryStreamDamageTest, AnEntryPastTheFileEndReadsShort) {
-  TempDir dir;
-  Bytes bytes = Header(1);
-  Append(bytes, Record("far", 88, 88 + 999));
-  Append(bytes, BytesOf("abc"));
-  WriteAll(dir.Path("d"), bytes);
-  MultiFile archive(dir.Path("d").c_str());
-  Pointer<KYFile> stream = archive.OpenEntry("far");
-  ASSERT_FALSE(stream.IsNull());
-  std::string data(1000, '\0');
-  EXPECT_EQ(stream->ReadData(data.data(), 1, 1000), 3u);
-  EXPECT_EQ(stream->GetPosition(), 3);
-}
 
 }  // namespace

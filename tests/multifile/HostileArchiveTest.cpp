@@ -1,9 +1,10 @@
 // A corpus of hostile archives, made here byte by byte, each with the one
 // outcome it must give: refused when opened (with its Status code), or opened
-// with entries that are found or not, read what the file backs, extract or
-// not; and an insertion beside them that succeeds or is refused. Every entry
-// is also read with several item sizes and sought every way, which must
-// neither crash nor read outside the file (ASan).
+// with entries that are found or not, read what the file backs (through the
+// element stream and through OpenEntry), extract or not; and an insertion
+// beside them that succeeds or is refused, leaving the file as it was. Every
+// entry is also read with several item sizes and sought every way, which
+// must neither crash nor read outside the file (ASan).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -119,6 +120,17 @@ const Hostile kCorpus[] = {
            true),
 };
 
+// Reads in small pieces: an entry may claim nearly 2 GB.
+std::string ReadInChunks(KYFile& file) {
+  std::string read;
+  char buffer[64];
+  unsigned int got = 0;
+  while ((got = file.ReadData(buffer, 1, sizeof buffer)) > 0) {
+    read.append(buffer, got);
+  }
+  return read;
+}
+
 class HostileArchiveTest : public testing::TestWithParam<Hostile> {
  protected:
   TempDir dir;
@@ -141,20 +153,21 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
   const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
   ASSERT_EQ(directory.GetCount(), static_cast<int>(hostile.reads.size()));
   char buffer[64];
+  std::vector<std::string> readErrors;
   for (int i = 0; i < directory.GetCount(); ++i) {
     SCOPED_TRACE("entry " + std::to_string(i));
     const char outcome = hostile.entries[static_cast<std::size_t>(i)];
+    const std::string& whole = hostile.reads[static_cast<std::size_t>(i)];
     const String name(directory.GetAt(i)->name);
+    const Pointer<KYFile> stream = archive.OpenEntry(name);
+    ASSERT_FALSE(stream.IsNull());
+    EXPECT_EQ(ReadInChunks(*stream), whole);
+    EXPECT_EQ(stream->GetPosition(), static_cast<long>(whole.size()));
     ASSERT_EQ(archive.OpenFile(name, "rb"), outcome != 'x');
     if (outcome == 'x') {
       continue;
     }
-    std::string read;
-    unsigned int got = 0;
-    while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-      read.append(buffer, got);
-    }
-    EXPECT_EQ(read, hostile.reads[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(ReadInChunks(archive), whole);
     for (long offset : {-1L, 3L, static_cast<long>(INT32_MAX), static_cast<long>(INT32_MIN)}) {
       for (int origin = 0; origin < 3; ++origin) {
         archive.Seek(offset, origin);
@@ -162,8 +175,15 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
         archive.ReadData(buffer, 7, 2);
       }
     }
-    EXPECT_EQ(archive.ExtractToFile(dir.Path("out").c_str()), outcome == 'e');
+    // An entry that cannot be read whole is reported and writes nothing.
+    const std::string out = dir.Path("out" + std::to_string(i));
+    EXPECT_EQ(archive.ExtractToFile(out.c_str()), outcome == 'e');
+    EXPECT_EQ(Exists(out), outcome == 'e');
+    if (outcome == 'r') {
+      readErrors.emplace_back("Error while reading data from multifile.\n");
+    }
   }
+  EXPECT_EQ(debugger->errors, readErrors);
   WriteAll(dir.Path("input"), "new");
   bool inserted = false;
   try {
@@ -172,7 +192,9 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
     delete e;
   }
   ASSERT_EQ(inserted, hostile.inserts);
-  if (inserted) {
+  if (!inserted) {
+    EXPECT_EQ(ReadAll(path), hostile.bytes);
+  } else {
     EXPECT_EQ(archive.GetDirectory().GetCount(), static_cast<int>(hostile.reads.size()) + 1);
     ASSERT_TRUE(archive.OpenFile("inserted", "rb"));
     EXPECT_EQ(archive.ReadData(buffer, 3, 1), 1u);

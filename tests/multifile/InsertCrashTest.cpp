@@ -17,6 +17,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
@@ -26,126 +27,105 @@ namespace {
 
 using namespace testing_support;
 
-// The child's work: inserts `input` into the archive as "third"; 0 on success.
+// The child's work: inserts `input` into the archive as "third". 0 when it
+// is in; 1 when it failed clearly: the write failure reported, the old
+// archive still open and readable; 2 otherwise.
 int InsertInChild(const char* archivePath, const char* inputPath) {
   MultiFile archive(archivePath);
-  bool inserted = false;
   try {
-    inserted = archive.InsertFile(Pointer<KYFile>(), inputPath, "third");
+    return archive.InsertFile(Pointer<KYFile>(), inputPath, "third") ? 0 : 2;
   } catch (Exception* e) {
+    const bool clear =
+        std::string(e->GetText()).find("Failed to write the new multi-file") != std::string::npos;
     delete e;
+    return clear && archive.IsMultiFileOpen() && archive.OpenFile("first", "rb") ? 1 : 2;
   }
-  return inserted ? 0 : 1;
 }
 
-// A child process doing one insertion.
-class Child {
- public:
-  static Child Insert(const std::string& archivePath, const std::string& inputPath) {
-    Child child;
 #if defined(_WIN32)
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string command =
-        std::string("\"") + self + "\" --insert \"" + archivePath + "\" \"" + inputPath + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    // Starting a process is not what the trial is about: under Wine on a busy
-    // machine CreateProcessA now and then fails at once, so it is tried again.
-    for (int attempt = 0; attempt < 5 && child.process == nullptr; ++attempt) {
-      if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &info)) {
-        CloseHandle(info.hThread);
-        child.process = info.hProcess;
-      } else {
-        Sleep(200);
-      }
+using Process = HANDLE;
+const Process kNoProcess = nullptr;
+constexpr DWORD kKilled = 0xDEAD;
+#else
+using Process = pid_t;
+const Process kNoProcess = -1;
+#endif
+
+// A child process doing one insertion, or kNoProcess.
+Process StartInsertion(const std::string& archivePath, const std::string& inputPath) {
+#if defined(_WIN32)
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string command =
+      std::string("\"") + self + "\" --insert \"" + archivePath + "\" \"" + inputPath + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  // Starting a process is not what the trial is about: under Wine on a busy
+  // machine CreateProcessA now and then fails at once, so it is tried again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+      CloseHandle(info.hThread);
+      return info.hProcess;
     }
-#else
-    child.pid = fork();
-    if (child.pid == 0) {
-      _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
-    }
-#endif
-    return child;
+    Sleep(200);
   }
-
-  // Waits for the child's end: its exit code, or -1 if it was killed.
-  int Wait() {
-#if defined(_WIN32)
-    DWORD code = 0;
-    WaitForSingleObject(process, INFINITE);
-    GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    return code == kKilled ? -1 : static_cast<int>(code);
+  return kNoProcess;
 #else
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
+  const pid_t pid = fork();
+  if (pid == 0) {
+    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
   }
-
-  // Kills the child at once, wherever it is, as a power cut would.
-  void Kill() {
-#if defined(_WIN32)
-    TerminateProcess(process, kKilled);
-#else
-    kill(pid, SIGKILL);
+  return pid;
 #endif
-  }
+}
 
-  bool Started() const {
+// Waits for the child's end: its exit code, or -1 if it was killed.
+int Wait(Process process) {
 #if defined(_WIN32)
-    return process != nullptr;
+  DWORD code = 0;
+  WaitForSingleObject(process, INFINITE);
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code == kKilled ? -1 : static_cast<int>(code);
 #else
-    return pid > 0;
+  int status = 0;
+  waitpid(process, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-  }
+}
 
- private:
+// Kills the child at once, wherever it is, as a power cut would.
+void Kill(Process process) {
 #if defined(_WIN32)
-  static constexpr DWORD kKilled = 0xDEAD;
-  HANDLE process = nullptr;
+  TerminateProcess(process, kKilled);
 #else
-  pid_t pid = -1;
-#endif
-};
-
-void SleepMicroseconds(long long microseconds) {
-#if defined(_WIN32)
-  Sleep(static_cast<DWORD>(microseconds / 1000));
-#else
-  usleep(static_cast<useconds_t>(microseconds));
+  kill(process, SIGKILL);
 #endif
 }
 
 class InsertCrashTest : public testing::Test {
  protected:
   void SetUp() override {
-    archivePath = dir.Path("crash.kymf");
-    inputPath = dir.Path("input.bin");
     // Large enough that an insertion takes a while to write and sync.
-    oldBytes =
-        Archive({{"first", std::string(3 << 20, 'a')}, {"second", std::string(1 << 20, 'b')}});
     WriteAll(inputPath, std::string(2 << 20, 'c'));
     WriteAll(archivePath, oldBytes);
   }
 
-  Child StartInsertion() const { return Child::Insert(archivePath, inputPath); }
-
   TempDir dir;
-  std::string archivePath;
-  std::string inputPath;
-  Bytes oldBytes;
+  const std::string archivePath = dir.Path("crash.kymf");
+  const std::string inputPath = dir.Path("input.bin");
+  const Bytes oldBytes =
+      Archive({{"first", std::string(3 << 20, 'a')}, {"second", std::string(1 << 20, 'b')}});
 };
 
 TEST_F(InsertCrashTest, KilledAtAnyMomentLeavesTheOldOrTheNewArchive) {
   // One undisturbed run gives the new archive and the time an insertion takes.
   const auto begin = std::chrono::steady_clock::now();
-  Child first = StartInsertion();
-  ASSERT_TRUE(first.Started());
-  ASSERT_EQ(first.Wait(), 0);
+  const Process first = StartInsertion(archivePath, inputPath);
+  ASSERT_NE(first, kNoProcess);
+  ASSERT_EQ(Wait(first), 0);
   const auto took = std::chrono::steady_clock::now() - begin;
   const Bytes newBytes = ReadAll(archivePath);
   ASSERT_NE(newBytes, oldBytes);
@@ -160,11 +140,11 @@ TEST_F(InsertCrashTest, KilledAtAnyMomentLeavesTheOldOrTheNewArchive) {
   const int trials = configured != nullptr ? std::atoi(configured) : 200;
   for (int trial = 0; trial < trials; ++trial) {
     WriteAll(archivePath, oldBytes);
-    Child child = StartInsertion();
-    ASSERT_TRUE(child.Started());
-    SleepMicroseconds(static_cast<long long>(random() % window));
-    child.Kill();
-    child.Wait();
+    const Process child = StartInsertion(archivePath, inputPath);
+    ASSERT_NE(child, kNoProcess);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
+    Kill(child);
+    Wait(child);
 
     const Bytes after = ReadAll(archivePath);
     ASSERT_TRUE(after == oldBytes || after == newBytes)
@@ -190,22 +170,9 @@ TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit = {oldBytes.size() + (1 << 20), oldBytes.size() + (1 << 20)};
     setrlimit(RLIMIT_FSIZE, &limit);
-    MultiFile archive(archivePath.c_str());
-    int status = 2;  // the insertion must not succeed
-    try {
-      archive.InsertFile(Pointer<KYFile>(), inputPath.c_str(), "third");
-    } catch (Exception* e) {
-      const bool clear =
-          std::string(e->GetText()).find("Failed to write the new multi-file") != std::string::npos;
-      delete e;
-      status = clear && archive.IsMultiFileOpen() && archive.OpenFile("first", "rb") ? 0 : 3;
-    }
-    _exit(status);
+    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(Wait(child), 1);
   EXPECT_EQ(ReadAll(archivePath), oldBytes);
   EXPECT_FALSE(Exists(archivePath + ".tmp"));
 #endif
@@ -214,8 +181,9 @@ TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--insert") == 0)
+  if (argc == 4 && std::strcmp(argv[1], "--insert") == 0) {
     return InsertInChild(argv[2], argv[3]);
+  }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

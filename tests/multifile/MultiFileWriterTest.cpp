@@ -1,6 +1,7 @@
+// MultiFileWriter: a new archive from every kind of source, and changes to a
+// kept archive that are made all or nothing.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -13,108 +14,49 @@
 namespace {
 
 using namespace testing_support;
+using RXM::ErrorCode;
 
-class MultiFileWriterTest : public testing::Test {
- protected:
-  std::string Input(const std::string& name, const std::string& data) {
-    WriteAll(dir.Path(name), data);
-    return dir.Path(name);
-  }
-  // What inserting the entries one by one into an empty archive gives.
-  Bytes InsertedOneByOne(const std::vector<Entry>& entries) {
-    const std::string path = dir.Path("reference.kymf");
-    MultiFile::CreateEmptyMultiFile(path.c_str());
-    MultiFile archive(path.c_str());
-    for (const Entry& entry : entries) {
-      EXPECT_TRUE(archive.InsertFile(Pointer<KYFile>(), Input("in", entry.data).c_str(),
-                                     entry.name.c_str()));
-    }
-    return ReadAll(path);
-  }
+// The bytes that inserting the entries one by one gives (see InsertFileTest).
+TEST(MultiFileWriterTest, WritesEveryKindOfSourceInChunks) {
   TempDir dir;
-};
-
-TEST_F(MultiFileWriterTest, WritesTheBytesThatInsertingOneByOneGives) {
   const std::vector<Entry> entries = {
       {"a.txt", "abc"}, {"dir/b", "12345"}, {"big", std::string(100000, 'x') + "end"}, {"Z", "z"}};
   const std::string path = dir.Path("w.kymf");
+  WriteAll(dir.Path("a"), "abc");
+  WriteAll(dir.Path("z"), "z");
   MultiFileWriter writer(path.c_str(), false, /*chunkSize=*/7);  // many chunks per entry
-  writer.AddFile("a.txt", Input("a", "abc").c_str());
+  writer.AddFile("a.txt", dir.Path("a").c_str());
   writer.AddBytes("dir/b", "12345", 5);
   Pointer<MemoryFile> source(new MemoryFile(BytesOf(entries[2].data)));
   writer.AddFile("big", source, "memory");
-  writer.AddFile("Z", Input("z", "z").c_str());
+  writer.AddFile("Z", dir.Path("z").c_str());
   ASSERT_TRUE(writer.Commit()) << writer.GetError();
   EXPECT_STREQ(writer.GetError(), "");
-  EXPECT_EQ(ReadAll(path), InsertedOneByOne(entries));
+  EXPECT_EQ(ReadAll(path), Archive(entries));
   EXPECT_FALSE(Exists(path + ".tmp"));
   EXPECT_FALSE(source->open);
 }
 
-TEST_F(MultiFileWriterTest, KeepsTheExistingEntriesFirst) {
+// An archive that was not written back to back still gets offsets that
+// match its data, as InsertFile gives it.
+TEST(MultiFileWriterTest, KeepsEachEntryOfAForeignLayoutWithItsOwnBytes) {
+  TempDir dir;
   const std::string path = dir.Path("k.kymf");
-  WriteAll(path, Archive({{"old", "0123"}, {"older", "45"}}));
-  MultiFileWriter writer(path.c_str(), /*keepExisting=*/true, 3);
-  writer.AddBytes("new", "6789", 4);
-  ASSERT_TRUE(writer.Commit()) << writer.GetError();
-  EXPECT_EQ(ReadAll(path), Archive({{"old", "0123"}, {"older", "45"}, {"new", "6789"}}));
-
-  // An archive that was not written back to back still gets offsets that
-  // match its data, as InsertFile gives it.
   Bytes foreign = Header(2);
   Append(foreign, Record("b", 8 + 160 + 2, 8 + 160 + 3));
   Append(foreign, Record("a", 8 + 160, 8 + 160 + 1));
   Append(foreign, BytesOf("aabb"));
   WriteAll(path, foreign);
-  MultiFileWriter again(path.c_str(), true);
-  again.AddBytes("c", "c", 1);
-  ASSERT_TRUE(again.Commit()) << again.GetError();
+  MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
+  writer.AddBytes("c", "c", 1);
+  ASSERT_TRUE(writer.Commit()) << writer.GetError();
   EXPECT_EQ(ReadAll(path), Archive({{"b", "bb"}, {"a", "aa"}, {"c", "c"}}));
-}
-
-TEST_F(MultiFileWriterTest, RefusesBeforeWritingAnything) {
-  const std::string path = dir.Path("r.kymf");
-  const Bytes before = Archive({{"Taken", "x"}});
-  struct Case {
-    const char* label;
-    void (*add)(MultiFileWriter&);
-    const char* reason;
-  };
-  const std::vector<Case> cases = {
-      {"name too long",
-       [](MultiFileWriter& w) { w.AddBytes(std::string(70, 'n').c_str(), "x", 1); },
-       "longer than 69"},
-      {"empty name", [](MultiFileWriter& w) { w.AddBytes("", "x", 1); }, "empty"},
-      {"equal names",
-       [](MultiFileWriter& w) {
-         w.AddBytes("a", "x", 1);
-         w.AddBytes("A", "y", 1);
-       },
-       "already taken"},
-      {"empty entry", [](MultiFileWriter& w) { w.AddBytes("e", "", 0); }, "would be empty"},
-      {"missing input", [](MultiFileWriter& w) { w.AddFile("m", "/no/such/file"); }, "cannot open"},
-  };
-  for (const Case& c : cases) {
-    WriteAll(path, before);
-    MultiFileWriter writer(path.c_str(), true);
-    writer.AddBytes("fine", "f", 1);
-    c.add(writer);
-    EXPECT_FALSE(writer.Commit()) << c.label;
-    EXPECT_NE(std::string(writer.GetError()).find(c.reason), std::string::npos)
-        << c.label << ": " << writer.GetError();
-    EXPECT_EQ(ReadAll(path), before) << c.label;
-    EXPECT_FALSE(Exists(path + ".tmp")) << c.label;
-  }
-  DebuggerCapture debugger;
-  MultiFileWriter notAnArchive(dir.Path("missing.kymf").c_str(), true);
-  EXPECT_FALSE(notAnArchive.Commit());
-  EXPECT_NE(std::string(notAnArchive.GetError()).find("cannot be read as an archive"),
-            std::string::npos);
 }
 
 // Each of the six writes of a commit fails in turn (header, records, the kept
 // and the added data); with all six delivered the commit gives the new archive.
-TEST_F(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
+TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
+  TempDir dir;
   const std::string path = dir.Path("f.kymf");
   const Bytes before = Archive({{"a", "abc"}});
   WriteAll(path, before);
@@ -130,19 +72,28 @@ TEST_F(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   }
 }
 
-}  // namespace
-
-namespace {
-
-using namespace testing_support;
+TEST(MultiFileWriterTest, RefusesChangesWithoutAnArchiveToKeep) {
+  TempDir dir;
+  DebuggerCapture debugger;
+  MultiFileWriter notKept(dir.Path("new.kymf").c_str());
+  EXPECT_FALSE(notKept.RemoveExisting("a"));
+  EXPECT_EQ(notKept.GetStatus().GetCode(), ErrorCode::kNotOpen);
+  EXPECT_FALSE(notKept.RenameExisting("a", "b"));
+  MultiFileWriter missing(dir.Path("missing.kymf").c_str(), true);
+  EXPECT_FALSE(missing.Commit());
+  EXPECT_NE(std::string(missing.GetError()).find("cannot be read as an archive"),
+            std::string::npos);
+}
 
 // The writer's changes to a kept archive: each case does its operations on
 // an archive of a, b, c and commits; it gives the archive it names, or fails
-// with its code leaving the archive byte-identical and no temporary file.
+// with its code and reason leaving the archive byte-identical. Neither leaves
+// a temporary file.
 struct ChangeCase {
   const char* label;
   bool (*change)(MultiFileWriter&);  // false when an operation itself must fail
-  RXM::ErrorCode code;
+  ErrorCode code;
+  const char* reason;  // a part of the error; "" on success
   std::vector<Entry> after;
 };
 
@@ -152,53 +103,77 @@ void PrintTo(const ChangeCase& c, std::ostream* out) {
   *out << c.label;
 }
 
-ChangeCase Change(const char* label, bool (*change)(MultiFileWriter&), RXM::ErrorCode code,
-                  std::vector<Entry> after = {}) {
-  return {label, change, code, std::move(after)};
+ChangeCase Changes(const char* label, bool (*change)(MultiFileWriter&), std::vector<Entry> after) {
+  return {label, change, ErrorCode::kOk, "", std::move(after)};
 }
 
-const RXM::ErrorCode kOk = RXM::ErrorCode::kOk;
+ChangeCase Refuses(const char* label, bool (*change)(MultiFileWriter&), ErrorCode code,
+                   const char* reason) {
+  return {label, change, code, reason, {}};
+}
 
 const ChangeCase kChangeCases[] = {
-    Change("remove", [](MultiFileWriter& w) { return w.RemoveExisting("B"); }, kOk,
-           {{"a", "1"}, {"c", "333"}}),
-    Change(
+    Changes("remove", [](MultiFileWriter& w) { return w.RemoveExisting("B"); },
+            {{"a", "1"}, {"c", "333"}}),
+    Refuses(
         "remove a missing entry", [](MultiFileWriter& w) { return !w.RemoveExisting("z"); },
-        RXM::ErrorCode::kNoSuchEntry),
-    Change("rename", [](MultiFileWriter& w) { return w.RenameExisting("a", "docs/A.txt"); }, kOk,
-           {{"docs/A.txt", "1"}, {"b", "22"}, {"c", "333"}}),
-    Change(
+        ErrorCode::kNoSuchEntry, "no entry z"),
+    Changes("rename", [](MultiFileWriter& w) { return w.RenameExisting("a", "docs/A.txt"); },
+            {{"docs/A.txt", "1"}, {"b", "22"}, {"c", "333"}}),
+    Refuses(
         "rename onto another", [](MultiFileWriter& w) { return !w.RenameExisting("a", "C"); },
-        RXM::ErrorCode::kAlreadyExists),
-    Change(
+        ErrorCode::kAlreadyExists, "already taken"),
+    Refuses(
         "rename to an unsafe name",
-        [](MultiFileWriter& w) { return !w.RenameExisting("a", "../x"); },
-        RXM::ErrorCode::kNameRefused),
-    Change("replace",
-           [](MultiFileWriter& w) {
-             w.SetReplaceExisting(true);
-             return w.AddBytes("B", "new", 3), true;
-           },
-           kOk, {{"a", "1"}, {"c", "333"}, {"B", "new"}}),
-    Change(
+        [](MultiFileWriter& w) { return !w.RenameExisting("a", "../x"); }, ErrorCode::kNameRefused,
+        "\"../x\""),
+    Changes("replace",
+            [](MultiFileWriter& w) {
+              w.SetReplaceExisting(true);
+              return w.AddBytes("B", "new", 3), true;
+            },
+            {{"a", "1"}, {"c", "333"}, {"B", "new"}}),
+    Refuses(
         "add an existing name", [](MultiFileWriter& w) { return w.AddBytes("B", "new", 3), true; },
-        RXM::ErrorCode::kAlreadyExists),
-    Change("add an empty entry",
-           [](MultiFileWriter& w) {
-             w.SetAllowEmpty(true);
-             return w.AddBytes("e", "", 0), true;
-           },
-           kOk, {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}}),
-    Change(
+        ErrorCode::kAlreadyExists, "already taken"),
+    Refuses(
+        "add a name twice",
+        [](MultiFileWriter& w) {
+          w.AddBytes("x", "x", 1);
+          return w.AddBytes("X", "y", 1), true;
+        },
+        ErrorCode::kAlreadyExists, "already taken"),
+    Changes("add an empty entry before another",
+            [](MultiFileWriter& w) {
+              w.SetAllowEmpty(true);
+              w.AddBytes("e", "", 0);
+              return w.AddBytes("f", "4", 1), true;
+            },
+            {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}, {"f", "4"}}),
+    Refuses(
+        "add an empty entry", [](MultiFileWriter& w) { return w.AddBytes("e", "", 0), true; },
+        ErrorCode::kEmptyInput, "would be empty"),
+    Refuses(
         "add an unsafe name",
         [](MultiFileWriter& w) { return w.AddBytes("/etc/passwd", "x", 1), true; },
-        RXM::ErrorCode::kNameRefused),
-    Change("remove, rename and add in one pass",
-           [](MultiFileWriter& w) {
-             w.AddBytes("d", "4444", 4);
-             return w.RemoveExisting("a") && w.RenameExisting("c", "a");
-           },
-           kOk, {{"b", "22"}, {"a", "333"}, {"d", "4444"}}),
+        ErrorCode::kNameRefused, "/etc/passwd"),
+    Refuses(
+        "add an empty name", [](MultiFileWriter& w) { return w.AddBytes("", "x", 1), true; },
+        ErrorCode::kNameRefused, "empty"),
+    Refuses(
+        "add a name too long",
+        [](MultiFileWriter& w) { return w.AddBytes(std::string(70, 'n').c_str(), "x", 1), true; },
+        ErrorCode::kNameTooLong, "longer than 69"),
+    Refuses(
+        "add a missing file",
+        [](MultiFileWriter& w) { return w.AddFile("m", "/no/such/file"), true; },
+        ErrorCode::kReadFailed, "cannot open /no/such/file"),
+    Changes("remove, rename and add in one pass",
+            [](MultiFileWriter& w) {
+              w.AddBytes("d", "4444", 4);
+              return w.RemoveExisting("a") && w.RenameExisting("c", "a");
+            },
+            {{"b", "22"}, {"a", "333"}, {"d", "4444"}}),
 };
 
 class WriterChangeTest : public testing::TestWithParam<ChangeCase> {};
@@ -210,11 +185,9 @@ TEST_P(WriterChangeTest, ChangesAllOrNothing) {
   const Bytes before = Archive({{"a", "1"}, {"b", "22"}, {"c", "333"}});
   WriteAll(path, before);
   MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
-  const bool changed = c.change(writer);
-  ASSERT_TRUE(changed);
-  const bool committed = c.code == RXM::ErrorCode::kOk ? writer.Commit() : false;
-  EXPECT_EQ(committed, c.code == RXM::ErrorCode::kOk) << writer.GetError();
-  if (c.code == RXM::ErrorCode::kOk) {
+  ASSERT_TRUE(c.change(writer));
+  if (c.code == ErrorCode::kOk) {
+    EXPECT_TRUE(writer.Commit()) << writer.GetError();
     EXPECT_TRUE(writer.GetStatus().IsOk());
     EXPECT_EQ(ReadAll(path), Archive(c.after));
   } else {
@@ -222,6 +195,8 @@ TEST_P(WriterChangeTest, ChangesAllOrNothing) {
       EXPECT_FALSE(writer.Commit());
     }
     EXPECT_EQ(writer.GetStatus().GetCode(), c.code) << writer.GetError();
+    EXPECT_NE(std::string(writer.GetError()).find(c.reason), std::string::npos)
+        << writer.GetError();
     EXPECT_EQ(ReadAll(path), before);
   }
   EXPECT_FALSE(Exists(path + ".tmp"));
@@ -229,31 +204,5 @@ TEST_P(WriterChangeTest, ChangesAllOrNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Changes, WriterChangeTest, testing::ValuesIn(kChangeCases),
                          CaseName<ChangeCase>);
-
-TEST(WriterChangeTest, AnEmptyEntryReadsAsEmptyAndKeepsTheNextEntrysStart) {
-  TempDir dir;
-  const std::string path = dir.Path("empty.kymf");
-  MultiFileWriter writer(path.c_str());
-  writer.SetAllowEmpty(true);
-  writer.AddBytes("e", "", 0);
-  writer.AddBytes("f", "x", 1);
-  ASSERT_TRUE(writer.Commit()) << writer.GetError();
-  MultiFile archive(path.c_str());
-  ASSERT_EQ(archive.GetDirectory().GetCount(), 2);
-  EXPECT_EQ(archive.GetDirectory().GetAt(0)->dataEnd,
-            archive.GetDirectory().GetAt(0)->dataStart - 1);
-  EXPECT_EQ(archive.GetDirectory().GetAt(1)->dataStart, archive.GetDirectory().GetAt(0)->dataStart);
-  ASSERT_TRUE(archive.OpenFile("e", "rb"));
-  EXPECT_EQ(archive.GetFileSize(), 0u);
-  EXPECT_TRUE(archive.CheckArchive().empty());
-}
-
-TEST(WriterChangeTest, ChangingAnArchiveThatIsNotKeptIsRefused) {
-  TempDir dir;
-  MultiFileWriter writer(dir.Path("new.kymf").c_str());
-  EXPECT_FALSE(writer.RemoveExisting("a"));
-  EXPECT_EQ(writer.GetStatus().GetCode(), RXM::ErrorCode::kNotOpen);
-  EXPECT_FALSE(writer.RenameExisting("a", "b"));
-}
 
 }  // namespace
