@@ -67,17 +67,17 @@ double PeakGrowth(Work work) {
   return grown;
 }
 
-void ReadRecordsInto(std::vector<std::uint8_t>& records) {
+void ReadRecordsInto(void* records) {
   std::FILE* file = std::fopen(Archive().c_str(), "rb");
   std::fseek(file, 8, SEEK_SET);
-  benchmark::DoNotOptimize(std::fread(records.data(), 80, kEntries, file));
+  benchmark::DoNotOptimize(std::fread(records, 80, kEntries, file));
   std::fclose(file);
 }
 
 // Into fresh memory, as the directory's own memory is fresh at every open.
 void ReadRecords() {
   std::vector<std::uint8_t> records(80 * static_cast<std::size_t>(kEntries));
-  ReadRecordsInto(records);
+  ReadRecordsInto(records.data());
 }
 
 // Into fresh memory asked for in huge pages, as the library asks for its
@@ -89,10 +89,7 @@ void ReadRecordsIntoHugePages() {
   const std::uintptr_t huge = std::uintptr_t{2} << 20;
   const std::uintptr_t first = (start + huge - 1) & ~(huge - 1);
   madvise(reinterpret_cast<void*>(first), (start + size - first) & ~(huge - 1), MADV_HUGEPAGE);
-  std::FILE* file = std::fopen(Archive().c_str(), "rb");
-  std::fseek(file, 8, SEEK_SET);
-  benchmark::DoNotOptimize(std::fread(memory, 80, kEntries, file));
-  std::fclose(file);
+  ReadRecordsInto(memory);
   std::free(memory);
 }
 
@@ -105,26 +102,23 @@ double gFreadPeak = -1;
 double gHugeFreadPeak = -1;
 double gOpenPeak = -1;
 
-void Counters(benchmark::State& state, double peak) {
+// `work` timed, each time into fresh memory, with its peak beside it.
+void TimeFresh(benchmark::State& state, void (*work)(), double peak) {
+  Archive();
+  for (auto _ : state) {
+    work();
+  }
   state.counters["peak_MiB"] = peak;
   state.counters["peak_per_record_bytes"] = peak * 1024 * 1024 / (80.0 * kEntries);
 }
 
 void BM_FreadOfTheRecords(benchmark::State& state) {
-  Archive();
-  for (auto _ : state) {
-    ReadRecords();
-  }
-  Counters(state, gFreadPeak);
+  TimeFresh(state, ReadRecords, gFreadPeak);
 }
 BENCHMARK(BM_FreadOfTheRecords)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_FreadOfTheRecordsIntoHugePages(benchmark::State& state) {
-  Archive();
-  for (auto _ : state) {
-    ReadRecordsIntoHugePages();
-  }
-  Counters(state, gHugeFreadPeak);
+  TimeFresh(state, ReadRecordsIntoHugePages, gHugeFreadPeak);
 }
 BENCHMARK(BM_FreadOfTheRecordsIntoHugePages)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -133,17 +127,13 @@ void BM_FreadOfTheRecordsIntoAWarmBuffer(benchmark::State& state) {
   Archive();
   std::vector<std::uint8_t> records(80 * static_cast<std::size_t>(kEntries));
   for (auto _ : state) {
-    ReadRecordsInto(records);
+    ReadRecordsInto(records.data());
   }
 }
 BENCHMARK(BM_FreadOfTheRecordsIntoAWarmBuffer)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 void BM_OpenArchiveOf1MEntries(benchmark::State& state) {
-  Archive();
-  for (auto _ : state) {
-    OpenArchive();
-  }
-  Counters(state, gOpenPeak);
+  TimeFresh(state, OpenArchive, gOpenPeak);
 }
 BENCHMARK(BM_OpenArchiveOf1MEntries)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 

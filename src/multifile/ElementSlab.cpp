@@ -52,6 +52,12 @@ std::size_t PagesFor(std::int32_t count) {
   return (static_cast<std::size_t>(count) + kPlacesPerPage - 1) / kPlacesPerPage;
 }
 
+// The bytes of a block for `count` elements: its header, room to move the
+// first page up to a page boundary, and the pages.
+std::size_t BlockSize(std::int32_t count) {
+  return sizeof(ElementSlab::Block) + kPageSize - 1 + PagesFor(count) * kPageSize;
+}
+
 }  // namespace
 
 void SlabElement::operator delete(void* place) noexcept {
@@ -60,11 +66,6 @@ void SlabElement::operator delete(void* place) noexcept {
   if (--header.block->holds == 0) {
     std::free(header.block);
   }
-}
-
-std::size_t ElementSlab::BlockSize(std::int32_t count) {
-  // Room to move the first page up to a page boundary past the header.
-  return sizeof(Block) + kPageSize - 1 + PagesFor(count) * kPageSize;
 }
 
 ElementSlab::ElementSlab(std::int32_t count) {

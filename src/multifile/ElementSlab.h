@@ -41,9 +41,6 @@ class ElementSlab {
   // null when all `count` have been made (or the slab is not valid).
   MultiFileElement* Make();
 
-  // The bytes the block takes for `count` elements: what the packing costs.
-  static std::size_t BlockSize(std::int32_t count);
-
   // The block's header; its elements find it when they are deleted.
   struct Block;
 

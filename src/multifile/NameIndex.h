@@ -39,8 +39,7 @@ class NameIndex {
   // added in directory order, each once, and each is already in `directory`.
   // An entry's slot is written a few Adds later, so that its memory has been
   // fetched meanwhile; Complete writes those still waiting.
-  void Add(std::int32_t entry, std::uint64_t hash,
-           const PointerArray<MultiFileElement>& directory);
+  void Add(std::int32_t entry, std::uint64_t hash, const PointerArray<MultiFileElement>& directory);
   void Complete(const PointerArray<MultiFileElement>& directory);
 
   // The index of the record that `name` finds, or -1. `directory` must be the
@@ -64,7 +63,7 @@ class NameIndex {
   };
   std::unique_ptr<std::uint32_t[], Free> slots;
   std::uint32_t size = 0;
-  std::uint32_t entryMask = 0;  // the low bits of a slot, which hold index + 1
+  std::uint32_t entryMask = 0;   // the low bits of a slot, which hold index + 1
   Waiting waiting[kAhead] = {};  // added, not yet placed: oldest first, in a ring
   std::int32_t oldest = 0;
   std::int32_t waitingCount = 0;
