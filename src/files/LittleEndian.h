@@ -4,6 +4,7 @@
 #define RXMFILES_FILES_LITTLEENDIAN_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace RXM {
 namespace LittleEndian {
@@ -17,6 +18,17 @@ inline std::uint16_t Decode16(const std::uint8_t* bytes) {
 inline std::uint32_t Decode32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// The 64-bit value whose lowest byte is bytes[0]: one load, turned round on a
+// big-endian machine.
+inline std::uint64_t Decode64(const std::uint8_t* bytes) {
+  std::uint64_t value = 0;
+  std::memcpy(&value, bytes, sizeof value);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap64(value);
+#endif
+  return value;
 }
 
 // Writes `value` into bytes[0..1], lowest byte first.

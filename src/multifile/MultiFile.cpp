@@ -177,7 +177,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
       }
       directory.Add(element);
       // Hashed now, while the record is in the cache.
-      names->Add(i, RXM::NameIndex::Hash(element->name), directory);
+      names->Add(i, RXM::NameIndex::Hash(*element), directory);
     }
     names->Complete(directory);
     index = std::move(names);

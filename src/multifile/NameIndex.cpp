@@ -1,9 +1,12 @@
 #include "multifile/NameIndex.h"
 
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "backends/SystemCalls.h"
+#include "files/LittleEndian.h"
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
@@ -20,6 +23,25 @@ std::uint64_t FoldWord(std::uint64_t word) {
   const std::uint64_t pastZ = low + kOnes * (0x80 - 'Z' - 1);
   const std::uint64_t upper = fromA & ~pastZ & ~word & kHighBits;
   return word | (upper >> 2);
+}
+
+// The index of the first zero byte of `word`, its bytes counted from the
+// lowest, or 8 when it has none. (Bytes above the first zero may be flagged
+// falsely by the borrow; the lowest flag is exact.)
+unsigned FirstZeroByte(std::uint64_t word) {
+  const std::uint64_t zeros = (word - kOnes) & ~word & kHighBits;
+  if (zeros == 0) {
+    return 8;
+  }
+#if defined(__GNUC__)
+  return static_cast<unsigned>(__builtin_ctzll(zeros)) / 8;
+#else
+  unsigned byte = 0;
+  while (((zeros >> (8 * byte)) & 0x80u) == 0) {
+    ++byte;
+  }
+  return byte;
+#endif
 }
 
 std::uint64_t Mix(std::uint64_t hash, std::uint64_t word) {
@@ -43,20 +65,29 @@ void NameIndex::Free::operator()(std::uint32_t* memory) const {
   std::free(memory);
 }
 
-std::uint64_t NameIndex::Hash(const char* name, std::size_t length) {
-  std::uint64_t hash = Mix(0x243F6A8885A308D3u, length);
+// A record's name is hashed eight bytes at a time straight from the record,
+// its end found in the same words: the name's NUL lies within its 70 bytes,
+// so no word reaches past the padding that follows them (byte 72), and the
+// bytes from the NUL on (which a record read from a file may fill with
+// anything) are masked away.
+std::uint64_t NameIndex::Hash(const DirectoryRecord& record) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
+  std::uint64_t hash = 0x243F6A8885A308D3u;
   std::size_t done = 0;
-  for (; done + 8 <= length; done += 8) {
-    std::uint64_t word = 0;
-    std::memcpy(&word, name + done, 8);
+  for (; done < kymf::kNameSize; done += 8) {
+    std::uint64_t word = LittleEndian::Decode64(bytes + done);
+    const unsigned zero = FirstZeroByte(word);
+    if (zero < 8) {
+      word &= zero == 0 ? 0 : ~std::uint64_t{0} >> (64 - 8 * zero);
+      return Finish(Mix(hash, FoldWord(word)) ^ (done + zero));
+    }
     hash = Mix(hash, FoldWord(word));
   }
-  if (done < length) {
-    std::uint64_t word = 0;  // the bytes past the name are zero
-    std::memcpy(&word, name + done, length - done);
-    hash = Mix(hash, FoldWord(word));
-  }
-  return Finish(hash);
+  return Finish(hash ^ done);  // not reached: every record's name ends
+}
+
+std::uint64_t NameIndex::Hash(const char* name) {
+  return Hash(kymf::NewRecord(name));
 }
 
 NameIndex::NameIndex(std::int32_t count) {
@@ -82,7 +113,7 @@ NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory)
     : NameIndex(directory.GetCount()) {
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     if (directory.Peek(i) != nullptr) {
-      Add(i, Hash(directory.Peek(i)->name), directory);
+      Add(i, Hash(*directory.Peek(i)), directory);
     }
   }
   Complete(directory);
@@ -138,11 +169,10 @@ void NameIndex::Place(const Waiting& record, const PointerArray<MultiFileElement
 }
 
 int NameIndex::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
-  const std::size_t length = std::strlen(name);
-  if (length > kymf::kLongestName) {
+  if (std::strlen(name) > kymf::kLongestName) {
     return -1;  // no record holds a name this long
   }
-  const std::uint64_t hash = Hash(name, length);
+  const std::uint64_t hash = Hash(name);
   const std::uint32_t tag = Tag(hash);
   std::uint32_t slot = Home(hash);
   for (std::uint32_t held = slots[slot]; held != 0; held = slots[slot]) {

@@ -2,9 +2,7 @@
 #ifndef RXMFILES_MULTIFILE_NAMEINDEX_H
 #define RXMFILES_MULTIFILE_NAMEINDEX_H
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 
 #include "multifile/MultiFileElement.h"
@@ -31,9 +29,10 @@ class NameIndex {
   // The index of a whole directory; null slots are left out.
   explicit NameIndex(const PointerArray<MultiFileElement>& directory);
 
-  // The hash of the `length` bytes of `name` under the ASCII case fold.
-  static std::uint64_t Hash(const char* name, std::size_t length);
-  static std::uint64_t Hash(const char* name) { return Hash(name, std::strlen(name)); }
+  // The hash of a record's name under the ASCII case fold.
+  static std::uint64_t Hash(const DirectoryRecord& record);
+  // The same for a name of at most kLongestName bytes (only those are taken).
+  static std::uint64_t Hash(const char* name);
 
   // Adds record `entry` of `directory`, whose name has `hash`. Records are
   // added in directory order, each once, and each is already in `directory`.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,6 +75,22 @@ TEST(NameIndexTest, HashesAlikeExactlyTheNamesTheFoldMakesEqual) {
         ASSERT_EQ(NameIndex::Hash(one.c_str()) == NameIndex::Hash(other.c_str()), equal)
             << place << " " << first << " " << second;
       }
+    }
+  }
+}
+
+// A record read from a file may hold anything after its name's NUL and in
+// its padding: none of it reaches the hash, at any length of name.
+TEST(NameIndexTest, BytesAfterTheNameDoNotChangeItsHash) {
+  for (std::size_t length = 0; length <= RXM::kymf::kLongestName; ++length) {
+    const std::string name(length, 'n');
+    DirectoryRecord record = RXM::kymf::NewRecord(name.c_str());
+    std::memset(record.name + length + 1, 'N', RXM::kymf::kNameSize - length - 1);
+    std::memset(record.padding, 0xFF, sizeof record.padding);
+    ASSERT_EQ(NameIndex::Hash(record), NameIndex::Hash(name.c_str())) << length;
+    if (length > 0) {
+      record.name[length - 1] = 'm';
+      ASSERT_NE(NameIndex::Hash(record), NameIndex::Hash(name.c_str())) << length;
     }
   }
 }
