@@ -97,7 +97,9 @@ fresh, huge, warm = (runs["BM_FreadOfTheRecords"], runs["BM_FreadOfTheRecordsInt
 lines += ["", "## Open: load a directory of 10^6 records", "",
           "`bench/rxmfiles_bench_load`: both sides read the same cached file in one run; peak is the",
           "growth of the resident set while a child of a fresh process does one open or one read (the",
-          "records are 80 MB = 76.3 MiB). Times are CPU time (page faults included).", "",
+          "records are 80 MB = 76.3 MiB). Times are CPU time (page faults included), up to the moment",
+          "the directory or the records can be used; closing the archive or freeing the records is",
+          "not timed. Fresh memory is neither zeroed nor touched before the read.", "",
           "| RXMFiles `OpenMultiFile` | `fread` into fresh memory | in huge pages | into a warm buffer | peak memory (ours, fread) |",
           "|---:|---:|---:|---:|---:|",
           "| %s | %s (%.2fx) | %s (%.2fx) | %s (%.2fx) | %.1f / %.1f MiB (%.2fx) |" % (
