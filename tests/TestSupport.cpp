@@ -111,7 +111,8 @@ DebuggerCapture::~DebuggerCapture() {
   RXM::SetDebugger(CTPointer<Debugger>());
 }
 
-MemoryFile::MemoryFile(Bytes initial) : content(std::move(initial)) {}
+MemoryFile::MemoryFile(Bytes initial, std::int64_t claimedSize)
+    : content(std::move(initial)), claimedSize(claimedSize) {}
 
 bool MemoryFile::OpenFile(String name, String mode) {
   calls.push_back(std::string("OpenFile(") + name.GetText() + "," + mode.GetText() + ")");
@@ -148,7 +149,7 @@ unsigned int MemoryFile::WriteData(const void*, unsigned int size, unsigned int 
 
 unsigned int MemoryFile::GetFileSize() {
   calls.emplace_back("GetFileSize");
-  return static_cast<unsigned int>(Size());
+  return static_cast<unsigned int>(claimedSize >= 0 ? claimedSize : Size());
 }
 
 bool MemoryFile::Seek(long offset, int origin) {

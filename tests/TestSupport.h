@@ -26,7 +26,6 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   std::string Path(const std::string& name) const { return path + "/" + name; }
-  const std::string& Root() const { return path; }
 
  private:
   std::string path;
@@ -94,10 +93,11 @@ class DebuggerCapture {
 
 // A KYFile over bytes in memory that logs the calls it receives, as
 // "OpenFile(name,mode)", "ReadData(size,count)", "Seek(offset,origin)", ...
-// Reads follow fread: a partial last item is consumed.
+// Reads follow fread: a partial last item is consumed. A `claimedSize` of 0
+// or more is what GetFileSize says instead of the true size.
 class MemoryFile : public KYFile {
  public:
-  explicit MemoryFile(Bytes initial = {});
+  explicit MemoryFile(Bytes initial = {}, std::int64_t claimedSize = -1);
   bool OpenFile(String name, String mode) override;
   bool CloseFile() override;
   bool IsFileOpened() override { return open; }
@@ -114,6 +114,7 @@ class MemoryFile : public KYFile {
   bool open = false;
   bool refuseOpen = false;
   bool refuseSeek = false;  // every Seek fails, the file staying open
+  std::int64_t claimedSize;
   std::vector<std::string> calls;
 };
 
