@@ -2,13 +2,9 @@
 // archive; and how the element stream moves the archive's file.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#if defined(_WIN32)
-#include <direct.h>
-#endif
-
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -97,14 +93,6 @@ TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
 
 // --- Why an archive is not opened -------------------------------------------
 
-// A file that claims to be larger than it is, so that the count passes and
-// the records run out.
-class LyingSizeFile : public MemoryFile {
- public:
-  using MemoryFile::MemoryFile;
-  unsigned int GetFileSize() override { return 1u << 20; }
-};
-
 // Whether the archive's DiskFile opens a folder at all: fopen does and the
 // first read fails; Windows' C runtime refuses it, and the failed open is
 // reported through the debugger.
@@ -134,17 +122,14 @@ const OpenCase kOpenCases[] = {
      "no such file", true},
     {"a folder",
      [](const std::string& path) {
-#if defined(_WIN32)
-       EXPECT_EQ(_mkdir(path.c_str()), 0);
-#else
-       EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
-#endif
+       EXPECT_TRUE(std::filesystem::create_directory(path));
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kIsAFolder, "is a folder", !kFolderOpens},
     {"short record",
      [](const std::string&) {
-       return Pointer<KYFile>(new LyingSizeFile(With(Header(2), 8, Record("a", 0, 0))));
+       // Larger than it is, so that the count passes and the records run out.
+       return Pointer<KYFile>(new MemoryFile(With(Header(2), 8, Record("a", 0, 0)), 1 << 20));
      },
      RXM::ErrorCode::kShortRecord, "record 1: directory record cut short", false},
     {"refused by the system",
@@ -220,14 +205,13 @@ TEST(ElementSeekTest, EachCaseClampsWithOneMoveOfTheArchiveFile) {
     archive.ReadData(data, 1, static_cast<unsigned int>(c.start));
     file->calls.clear();
     file->refuseSeek = c.refused;
-    const std::string label = std::to_string(c.offset) + " from " + std::to_string(c.origin);
-    EXPECT_EQ(archive.Seek(c.offset, c.origin), c.result) << label;
-    EXPECT_EQ(archive.GetPosition(), c.position) << label;
+    SCOPED_TRACE(std::to_string(c.offset) + " from " + std::to_string(c.origin));
+    EXPECT_EQ(archive.Seek(c.offset, c.origin), c.result);
+    EXPECT_EQ(archive.GetPosition(), c.position);
     EXPECT_EQ(file->calls,
-              c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call})
-        << label;
-    EXPECT_EQ(file->position, 88 + c.position) << label;
-    EXPECT_TRUE(file->open) << label;
+              c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call});
+    EXPECT_EQ(file->position, 88 + c.position);
+    EXPECT_TRUE(file->open);
   }
 }
 
