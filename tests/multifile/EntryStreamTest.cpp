@@ -101,14 +101,12 @@ TEST_P(EntryStreamTest, NamesFoldOnlyAsciiLettersAndTheLastEqualNameWins) {
 }
 
 TEST_P(EntryStreamTest, WritingIsRefusedExactlyAndMovesNothing) {
-  const std::string opened =
-      "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
-      "the RXM framework.\n\nMulti-File filename: " +
-      path;
-  const std::string written =
-      "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
-      "the RXM framework.\n\nMulti-File filename: " +
-      path;
+  const auto refusal = [&](const std::string& what) {
+    return "ERROR:\n\n" + what +
+           " This is not allowed by the RXM framework.\n\nMulti-File filename: " + path;
+  };
+  const std::string opened = refusal("A file element from a multi-file was opened for writing!");
+  const std::string written = refusal("Attempted to write into a file element from a multi-file!");
   Pointer<KYFile> stream = archive->OpenEntry("ten");
   for (KYFile* file : {static_cast<KYFile*>(archive.Get()), stream.Get()}) {
     for (const char* mode : {"w", "a", "at", "ab", "wt", "r+t", "wb", "r+b"}) {
