@@ -142,6 +142,12 @@ const OpenCase kOpenCases[] = {
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kCannotOpen, std::strerror(EACCES), true},
+    {"no memory for the entries",
+     [](const std::string&) {
+       RXM::sys::Calls().allocate = FailingAllocate;
+       return Pointer<KYFile>(new MemoryFile(Archive({{"a", "1"}})));
+     },
+     RXM::ErrorCode::kNoMemory, "not enough memory", false},
 };
 
 class OpenStatusTest : public testing::TestWithParam<OpenCase> {};
@@ -158,6 +164,7 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
   EXPECT_FALSE(archive.CloseMultiFile());
   EXPECT_EQ(archive.GetStatus().GetCode(), c.code);
   EXPECT_EQ(std::string(archive.GetStatus().GetText()), path + ": " + c.reason);
+  EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
   if (!file.IsNull()) {  // a caller's file is left open for the caller
     EXPECT_TRUE(file->IsFileOpened());
     EXPECT_EQ(file->GetReferenceCount(), 1);
