@@ -35,19 +35,15 @@ enum class Opened { kFromDisk, kThroughCallersFile };
 class EntryStreamTest : public testing::TestWithParam<Opened> {
  protected:
   void SetUp() override {
-    const Bytes bytes = Archive(kEntries);
-    WriteAll(path, bytes);
-    archive = new MultiFile();
-    Pointer<KYFile> file;
-    if (GetParam() == Opened::kThroughCallersFile) {
-      file = new MemoryFile(bytes);
-    }
-    ASSERT_TRUE(archive->OpenMultiFile(file, path.c_str()));
+    WriteAll(path, Archive(kEntries));
+    const bool callers = GetParam() == Opened::kThroughCallersFile;
+    ASSERT_TRUE(archive->OpenMultiFile(callers ? new MemoryFile(Archive(kEntries)) : nullptr,
+                                       path.c_str()));
   }
   TempDir dir;
   const std::string path = dir.Path("a.kymf");
   DebuggerCapture debugger;
-  Pointer<MultiFile> archive;
+  Pointer<MultiFile> archive = new MultiFile();
 };
 
 // Random reads and seeks, the same on both; every answer and every byte read
