@@ -29,7 +29,6 @@ class InsertFileTest : public testing::Test {
   bool Insert(const std::string& name, const std::string& data) {
     return archive->InsertFile(Pointer<KYFile>(), Input(name, data).c_str(), name.c_str());
   }
-  // Opens the archive anew on these bytes.
   void Reopen(const Bytes& bytes) {
     WriteAll(archivePath, bytes);
     ASSERT_TRUE(archive->OpenMultiFile(Pointer<KYFile>(), archivePath.c_str()));
@@ -149,7 +148,6 @@ class InsertFailureTest : public InsertFileTest {
     EXPECT_TRUE(archive->IsMultiFileOpen());
     EXPECT_EQ(Exists(temporary), temporaryLeft);
   }
-  // A failure as the insertion words it.
   std::string Error(const std::string& what, const std::string& subject) const {
     return "ERROR:\n\n" + what + "\n\n" + subject + "\nMulti-file:" + archivePath;
   }
