@@ -83,6 +83,8 @@ struct ChangeCase {
   std::vector<Entry> after;
 };
 
+// The label; without it GoogleTest would print the case's bytes, padding
+// included.
 void PrintTo(const ChangeCase& c, std::ostream* out) {
   *out << c.label;
 }
