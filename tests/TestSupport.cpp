@@ -57,16 +57,8 @@ void WriteAll(const std::string& path, const Bytes& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-void WriteAll(const std::string& path, const std::string& text) {
-  WriteAll(path, BytesOf(text));
-}
-
 bool Exists(const std::string& path) {
   return std::filesystem::exists(path);
-}
-
-Bytes BytesOf(const std::string& text) {
-  return Bytes(text.begin(), text.end());
 }
 
 Bytes LittleEndian(std::uint32_t value, int width) {
@@ -82,11 +74,6 @@ void Put(Bytes& bytes, std::size_t at, const Bytes& patch) {
     bytes.resize(at + patch.size(), 0);
   }
   std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
-}
-
-Bytes With(Bytes bytes, std::size_t at, const Bytes& patch) {
-  Put(bytes, at, patch);
-  return bytes;
 }
 
 void RecordingDebugger::Print(const char* format, ...) {
@@ -111,7 +98,8 @@ DebuggerCapture::~DebuggerCapture() {
   RXM::SetDebugger(CTPointer<Debugger>());
 }
 
-MemoryFile::MemoryFile(Bytes initial) : content(std::move(initial)) {}
+MemoryFile::MemoryFile(Bytes initial, std::int64_t claimedSize)
+    : content(std::move(initial)), claimedSize(claimedSize) {}
 
 bool MemoryFile::OpenFile(String name, String mode) {
   calls.push_back(std::string("OpenFile(") + name.GetText() + "," + mode.GetText() + ")");
@@ -148,7 +136,7 @@ unsigned int MemoryFile::WriteData(const void*, unsigned int size, unsigned int 
 
 unsigned int MemoryFile::GetFileSize() {
   calls.emplace_back("GetFileSize");
-  return static_cast<unsigned int>(Size());
+  return static_cast<unsigned int>(claimedSize >= 0 ? claimedSize : Size());
 }
 
 bool MemoryFile::Seek(long offset, int origin) {
@@ -182,10 +170,6 @@ std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count
 int FailingClose(std::FILE* stream) {
   RXM::sys::RealCalls().close(stream);
   return EOF;
-}
-
-void* FailingAllocate(std::size_t) {
-  return nullptr;
 }
 
 }  // namespace testing_support

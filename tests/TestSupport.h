@@ -26,24 +26,30 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   std::string Path(const std::string& name) const { return path + "/" + name; }
-  const std::string& Root() const { return path; }
 
  private:
   std::string path;
 };
 
+inline Bytes BytesOf(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 Bytes ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const Bytes& bytes);
-void WriteAll(const std::string& path, const std::string& text);
+inline void WriteAll(const std::string& path, const std::string& text) {
+  WriteAll(path, BytesOf(text));
+}
 bool Exists(const std::string& path);
-Bytes BytesOf(const std::string& text);
 
 // Binary images made byte by byte: `value`'s low `width` bytes, least
 // significant first; `patch` written over `bytes` at `at`, which grow to hold
 // it; and a copy of `bytes` so patched.
 Bytes LittleEndian(std::uint32_t value, int width = 4);
 void Put(Bytes& bytes, std::size_t at, const Bytes& patch);
-Bytes With(Bytes bytes, std::size_t at, const Bytes& patch);
+inline Bytes With(Bytes bytes, std::size_t at, const Bytes& patch) {
+  Put(bytes, at, patch);
+  return bytes;
+}
 
 // A parameterised case's name for GoogleTest: its `label` with every
 // character other than a letter or digit made '_'.
@@ -94,10 +100,11 @@ class DebuggerCapture {
 
 // A KYFile over bytes in memory that logs the calls it receives, as
 // "OpenFile(name,mode)", "ReadData(size,count)", "Seek(offset,origin)", ...
-// Reads follow fread: a partial last item is consumed.
+// Reads follow fread: a partial last item is consumed. A `claimedSize` of 0
+// or more is what GetFileSize says instead of the true size.
 class MemoryFile : public KYFile {
  public:
-  explicit MemoryFile(Bytes initial = {});
+  explicit MemoryFile(Bytes initial = {}, std::int64_t claimedSize = -1);
   bool OpenFile(String name, String mode) override;
   bool CloseFile() override;
   bool IsFileOpened() override { return open; }
@@ -114,6 +121,7 @@ class MemoryFile : public KYFile {
   bool open = false;
   bool refuseOpen = false;
   bool refuseSeek = false;  // every Seek fails, the file staying open
+  std::int64_t claimedSize;
   std::vector<std::string> calls;
 };
 
@@ -138,7 +146,9 @@ extern int gWritesBeforeFailing;
 std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
                          std::FILE* stream);
 int FailingClose(std::FILE* stream);
-void* FailingAllocate(std::size_t size);
+inline void* FailingAllocate(std::size_t) {
+  return nullptr;
+}
 
 }  // namespace testing_support
 

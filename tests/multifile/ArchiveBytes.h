@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -14,6 +15,10 @@ struct Entry {
   std::string name;
   std::string data;
 };
+
+inline void Append(Bytes& bytes, const Bytes& more) {
+  bytes.insert(bytes.end(), more.begin(), more.end());
+}
 
 // One 80-byte record: the name zero-padded, padding zero, the two offsets.
 inline Bytes Record(const std::string& name, std::int32_t dataStart, std::int32_t dataEnd) {
@@ -30,24 +35,31 @@ inline Bytes Header(std::int32_t count) {
   return With({'K', 'Y', 'M', 'F'}, 4, LittleEndian(static_cast<std::uint32_t>(count)));
 }
 
+// An archive with records given as (name, dataStart, dataEnd) and `data`
+// after the directory.
+inline Bytes Raw(const std::vector<std::tuple<std::string, std::int32_t, std::int32_t>>& records,
+                 const std::string& data) {
+  Bytes bytes = Header(static_cast<std::int32_t>(records.size()));
+  for (const auto& [name, start, end] : records) {
+    Append(bytes, Record(name, start, end));
+  }
+  Append(bytes, BytesOf(data));
+  return bytes;
+}
+
 // A well-formed archive: header, records, data back to back.
 inline Bytes Archive(const std::vector<Entry>& entries) {
   Bytes bytes = Header(static_cast<std::int32_t>(entries.size()));
   std::int32_t start = 8 + 80 * static_cast<std::int32_t>(entries.size());
   for (const Entry& entry : entries) {
     const auto size = static_cast<std::int32_t>(entry.data.size());
-    const Bytes record = Record(entry.name, start, start + size - 1);
-    bytes.insert(bytes.end(), record.begin(), record.end());
+    Append(bytes, Record(entry.name, start, start + size - 1));
     start += size;
   }
   for (const Entry& entry : entries) {
-    bytes.insert(bytes.end(), entry.data.begin(), entry.data.end());
+    Append(bytes, BytesOf(entry.data));
   }
   return bytes;
-}
-
-inline void Append(Bytes& bytes, const Bytes& more) {
-  bytes.insert(bytes.end(), more.begin(), more.end());
 }
 
 }  // namespace testing_support

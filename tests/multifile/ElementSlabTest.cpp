@@ -37,18 +37,4 @@ TEST(ElementSlabTest, ElementsOutliveTheirArchiveAndGoInAnyOrder) {
   }
 }
 
-// With no memory for the slab the open fails with its reason, and nothing of
-// the archive is left open.
-TEST(ElementSlabTest, NoMemoryForTheElementsFailsTheOpen) {
-  MultiFile archive;
-  {
-    SystemCallsOverride calls;
-    calls->allocate = FailingAllocate;
-    EXPECT_FALSE(archive.OpenMultiFile(new MemoryFile(Archive({{"a", "1"}})), "a.kymf"));
-  }
-  EXPECT_EQ(archive.GetStatus().GetCode(), RXM::ErrorCode::kNoMemory);
-  EXPECT_FALSE(archive.IsMultiFileOpen());
-  EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
-}
-
 }  // namespace

@@ -35,19 +35,15 @@ enum class Opened { kFromDisk, kThroughCallersFile };
 class EntryStreamTest : public testing::TestWithParam<Opened> {
  protected:
   void SetUp() override {
-    const Bytes bytes = Archive(kEntries);
-    WriteAll(path, bytes);
-    archive = new MultiFile();
-    Pointer<KYFile> file;
-    if (GetParam() == Opened::kThroughCallersFile) {
-      file = new MemoryFile(bytes);
-    }
-    ASSERT_TRUE(archive->OpenMultiFile(file, path.c_str()));
+    WriteAll(path, Archive(kEntries));
+    const bool callers = GetParam() == Opened::kThroughCallersFile;
+    ASSERT_TRUE(archive->OpenMultiFile(callers ? new MemoryFile(Archive(kEntries)) : nullptr,
+                                       path.c_str()));
   }
   TempDir dir;
   const std::string path = dir.Path("a.kymf");
   DebuggerCapture debugger;
-  Pointer<MultiFile> archive;
+  Pointer<MultiFile> archive = new MultiFile();
 };
 
 // Random reads and seeks, the same on both; every answer and every byte read
@@ -101,14 +97,12 @@ TEST_P(EntryStreamTest, NamesFoldOnlyAsciiLettersAndTheLastEqualNameWins) {
 }
 
 TEST_P(EntryStreamTest, WritingIsRefusedExactlyAndMovesNothing) {
-  const std::string opened =
-      "ERROR:\n\nA file element from a multi-file was opened for writing! This is not allowed by "
-      "the RXM framework.\n\nMulti-File filename: " +
-      path;
-  const std::string written =
-      "ERROR:\n\nAttempted to write into a file element from a multi-file! This is not allowed by "
-      "the RXM framework.\n\nMulti-File filename: " +
-      path;
+  const auto refusal = [&](const std::string& what) {
+    return "ERROR:\n\n" + what +
+           " This is not allowed by the RXM framework.\n\nMulti-File filename: " + path;
+  };
+  const std::string opened = refusal("A file element from a multi-file was opened for writing!");
+  const std::string written = refusal("Attempted to write into a file element from a multi-file!");
   Pointer<KYFile> stream = archive->OpenEntry("ten");
   for (KYFile* file : {static_cast<KYFile*>(archive.Get()), stream.Get()}) {
     for (const char* mode : {"w", "a", "at", "ab", "wt", "r+t", "wb", "r+b"}) {

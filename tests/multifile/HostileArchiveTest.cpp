@@ -7,9 +7,7 @@
 // must neither crash nor read outside the file (ASan).
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <climits>
-#include <functional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -42,18 +40,6 @@ void PrintTo(const Hostile& hostile, std::ostream* out) {
 
 Bytes Int32(std::int32_t value) {
   return LittleEndian(static_cast<std::uint32_t>(value));
-}
-
-// An archive with records given as (name, dataStart, dataEnd) and `data`
-// after the directory.
-Bytes Raw(const std::vector<std::tuple<std::string, std::int32_t, std::int32_t>>& records,
-          const std::string& data) {
-  Bytes bytes = Header(static_cast<std::int32_t>(records.size()));
-  for (const auto& [name, start, end] : records) {
-    Append(bytes, Record(name, start, end));
-  }
-  Append(bytes, BytesOf(data));
-  return bytes;
 }
 
 const Bytes kGood = Archive({{"a", "abc"}, {"b", "12345"}});  // data at 168..175
@@ -131,14 +117,12 @@ std::string ReadInChunks(KYFile& file) {
   return read;
 }
 
-class HostileArchiveTest : public testing::TestWithParam<Hostile> {
- protected:
-  TempDir dir;
-  DebuggerCapture debugger;
-};
+class HostileArchiveTest : public testing::TestWithParam<Hostile> {};
 
 TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
   const Hostile& hostile = GetParam();
+  TempDir dir;
+  DebuggerCapture debugger;
   const std::string path = dir.Path("hostile.kymf");
   WriteAll(path, hostile.bytes);
   MultiFile archive;

@@ -29,7 +29,6 @@ class InsertFileTest : public testing::Test {
   bool Insert(const std::string& name, const std::string& data) {
     return archive->InsertFile(Pointer<KYFile>(), Input(name, data).c_str(), name.c_str());
   }
-  // Opens the archive anew on these bytes.
   void Reopen(const Bytes& bytes) {
     WriteAll(archivePath, bytes);
     ASSERT_TRUE(archive->OpenMultiFile(Pointer<KYFile>(), archivePath.c_str()));
@@ -44,23 +43,12 @@ class InsertFileTest : public testing::Test {
 
 TEST_F(InsertFileTest, WorkedExamplesComeOutByteForByte) {
   ASSERT_TRUE(Insert("a.txt", "abc"));
-  Bytes expected = Header(1);
-  Append(expected, Record("a.txt", 88, 90));
-  Append(expected, BytesOf("abc"));
-  ASSERT_EQ(ReadAll(archivePath), expected);
-
+  ASSERT_EQ(ReadAll(archivePath), Raw({{"a.txt", 88, 90}}, "abc"));
   ASSERT_TRUE(Insert("b", "12345"));
-  ASSERT_EQ(ReadAll(archivePath).size(), 176u);
-  ASSERT_EQ(ReadAll(archivePath), Archive({{"a.txt", "abc"}, {"b", "12345"}}));
-
+  ASSERT_EQ(ReadAll(archivePath), Raw({{"a.txt", 168, 170}, {"b", 171, 175}}, "abc12345"));
   ASSERT_TRUE(Insert("c", "0123456789"));
-  const Bytes bytes = ReadAll(archivePath);
-  ASSERT_EQ(bytes, Archive({{"a.txt", "abc"}, {"b", "12345"}, {"c", "0123456789"}}));
-  EXPECT_EQ(bytes.size(), 266u);
-  EXPECT_EQ(RXM::kymf::DecodeInt32(&bytes[8 + 72]), 248);
-  EXPECT_EQ(RXM::kymf::DecodeInt32(&bytes[8 + 80 + 72]), 251);
-  EXPECT_EQ(RXM::kymf::DecodeInt32(&bytes[8 + 160 + 72]), 256);
-  EXPECT_EQ(RXM::kymf::DecodeInt32(&bytes[8 + 160 + 76]), 265);
+  ASSERT_EQ(ReadAll(archivePath),
+            Raw({{"a.txt", 248, 250}, {"b", 251, 255}, {"c", 256, 265}}, "abc123450123456789"));
   EXPECT_FALSE(Exists(temporary));
   EXPECT_EQ(archive->GetDirectory().GetCount(), 3);
   EXPECT_FALSE(archive->IsFileOpened());
@@ -121,33 +109,15 @@ TEST_F(InsertFileTest, WhileAnotherHandleHoldsTheArchive) {
 // match their own data.
 TEST_F(InsertFileTest, ForeignLayoutsGetEachRecordsOwnBytes) {
   // Data not in directory order, an equal name, and a gap before the last.
-  Bytes foreign = Header(3);
-  Append(foreign, Record("same", 8 + 240 + 4, 8 + 240 + 6));
-  Append(foreign, Record("SAME", 8 + 240, 8 + 240 + 3));
-  Append(foreign, Record("gap", 8 + 240 + 10, 8 + 240 + 11));
-  Append(foreign, BytesOf("2222111...33"));
-  Reopen(foreign);
+  Reopen(Raw({{"same", 252, 254}, {"SAME", 248, 251}, {"gap", 258, 259}}, "2222111...33"));
   ASSERT_TRUE(Insert("new", "4"));
-  Bytes expected = Header(4);
-  Append(expected, Record("same", 328, 330));
-  Append(expected, Record("SAME", 331, 334));
-  Append(expected, Record("gap", 335, 336));
-  Append(expected, Record("new", 337, 337));
-  Append(expected, BytesOf("111222233"
-                           "4"));
-  EXPECT_EQ(ReadAll(archivePath), expected);
+  EXPECT_EQ(ReadAll(archivePath),
+            Archive({{"same", "111"}, {"SAME", "2222"}, {"gap", "33"}, {"new", "4"}}));
 }
 
 // --- Failures once writing began -------------------------------------------
 
 using Calls = RXM::sys::SystemCalls;
-
-// A source that cannot deliver the size it claims.
-class LyingSource : public MemoryFile {
- public:
-  using MemoryFile::MemoryFile;
-  unsigned int GetFileSize() override { return 10; }
-};
 
 class InsertFailureTest : public InsertFileTest {
  protected:
@@ -178,14 +148,13 @@ class InsertFailureTest : public InsertFileTest {
     EXPECT_TRUE(archive->IsMultiFileOpen());
     EXPECT_EQ(Exists(temporary), temporaryLeft);
   }
-  // A failure as the insertion words it.
   std::string Error(const std::string& what, const std::string& subject) const {
     return "ERROR:\n\n" + what + "\n\n" + subject + "\nMulti-file:" + archivePath;
   }
 
   const std::string input = Input("in", "new data");
   const Bytes two = Archive({{"a", "abc"}, {"b", "defgh"}});
-  const Bytes empty = {'K', 'Y', 'M', 'F', 0, 0, 0, 0};
+  const Bytes empty = Header(0);
 };
 
 // A failed write removes the temporary file.
@@ -194,22 +163,17 @@ TEST_F(InsertFailureTest, AFailedWriteKeepsTheOldArchive) {
       "Failed to write the new multi-file when attemping to insert a file; the multi-file is "
       "unchanged.",
       "Temporary file:" + temporary);
+  const auto fails = [&](const std::string& label, void (*fault)(Calls&)) {
+    ExpectFailure(label, two, fault, notWritten, ErrorCode::kWriteFailed, false);
+  };
   // Every write of an insertion in turn: magic, count, 3 records, 3 data blocks.
   for (int n = 0; n < 8; ++n) {
     gWritesBeforeFailing = n;
-    ExpectFailure(
-        "write " + std::to_string(n), two, [](Calls& c) { c.write = FailingWrite; }, notWritten,
-        ErrorCode::kWriteFailed, false);
+    fails("write " + std::to_string(n), [](Calls& c) { c.write = FailingWrite; });
   }
-  ExpectFailure(
-      "flush", two, [](Calls& c) { c.flush = [](std::FILE*) { return EOF; }; }, notWritten,
-      ErrorCode::kWriteFailed, false);
-  ExpectFailure(
-      "sync", two, [](Calls& c) { c.sync = [](std::FILE*) { return -1; }; }, notWritten,
-      ErrorCode::kWriteFailed, false);
-  ExpectFailure(
-      "close", two, [](Calls& c) { c.close = FailingClose; }, notWritten, ErrorCode::kWriteFailed,
-      false);
+  fails("flush", [](Calls& c) { c.flush = [](std::FILE*) { return EOF; }; });
+  fails("sync", [](Calls& c) { c.sync = [](std::FILE*) { return -1; }; });
+  fails("close", [](Calls& c) { c.close = FailingClose; });
   ExpectFailure(
       "replace", two, [](Calls& c) { c.replace = [](const char*, const char*) { return -1; }; },
       Error("Failed to replace the multi-file by its new version when attemping to insert a file; "
@@ -233,11 +197,8 @@ TEST_F(InsertFailureTest, AFailedWriteKeepsTheOldArchive) {
 TEST_F(InsertFailureTest, AFailedCopyKeepsTheOldArchive) {
   const std::string entryNotRead =
       "Failed to read sub-file in multi-file when attemping to insert new file.";
-  Bytes pastTheEnd = With(Header(1), 8, Record("far", 88, 100000));
-  Append(pastTheEnd, BytesOf("x"));
-  Bytes emptyEntry = With(Header(2), 8, Record("z", 168, 167));
-  Append(emptyEntry, Record("y", 168, 168));
-  Append(emptyEntry, BytesOf("y"));
+  const Bytes pastTheEnd = Raw({{"far", 88, 100000}}, "x");
+  const Bytes emptyEntry = Raw({{"z", 168, 167}, {"y", 168, 168}}, "y");
   const auto noMemory = [](Calls& c) { c.allocate = FailingAllocate; };
   ExpectFailure("entry past the archive's end", pastTheEnd, nullptr,
                 Error(entryNotRead, "Sub-file:far"), ErrorCode::kTruncated, true);
@@ -246,7 +207,7 @@ TEST_F(InsertFailureTest, AFailedCopyKeepsTheOldArchive) {
   ExpectFailure("source shorter than it claims", empty, nullptr,
                 Error("Failed to read input file when attemping to insert file into a multi-file.",
                       "Input-file:" + input),
-                ErrorCode::kReadFailed, true, new LyingSource(BytesOf("abc")));
+                ErrorCode::kReadFailed, true, new MemoryFile(BytesOf("abc"), 10));
   ExpectFailure("no memory to copy an entry", two, noMemory,
                 Error("Not enough memory to copy sub-file in multi-file when attemping to insert "
                       "new file.",

@@ -2,13 +2,9 @@
 // archive; and how the element stream moves the archive's file.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#if defined(_WIN32)
-#include <direct.h>
-#endif
-
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,17 +28,16 @@ class MultiFileTest : public testing::Test {
 };
 
 int gOpens = 0;
-std::FILE* CountingOpen(const char* path, const char* mode) {
-  ++gOpens;
-  return RXM::sys::RealCalls().open(path, mode);
-}
 
 // A caller's file is read as it is, with no DiskFile of the library's own,
 // and closed and let go when another archive is opened: here a new empty one,
 // made over an old archive.
 TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   SystemCallsOverride calls;
-  calls->open = CountingOpen;
+  calls->open = [](const char* path, const char* mode) {
+    ++gOpens;
+    return RXM::sys::RealCalls().open(path, mode);
+  };
   gOpens = 0;
   Pointer<MemoryFile> first(new MemoryFile(Archive({{"a", "xyz"}})));
   MultiFile archive;
@@ -55,7 +50,7 @@ TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
 
   const std::string second = Write("second", Archive({{"old", "1"}}));
   ASSERT_TRUE(MultiFile::CreateEmptyMultiFile(second.c_str()));
-  EXPECT_EQ(ReadAll(second), (Bytes{'K', 'Y', 'M', 'F', 0, 0, 0, 0}));
+  EXPECT_EQ(ReadAll(second), Header(0));
   EXPECT_FALSE(MultiFile::CreateEmptyMultiFile(dir.Path("no/such/dir").c_str()));
   ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(), second.c_str()));
   EXPECT_EQ(first->calls.back(), "CloseFile");
@@ -97,14 +92,6 @@ TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
 
 // --- Why an archive is not opened -------------------------------------------
 
-// A file that claims to be larger than it is, so that the count passes and
-// the records run out.
-class LyingSizeFile : public MemoryFile {
- public:
-  using MemoryFile::MemoryFile;
-  unsigned int GetFileSize() override { return 1u << 20; }
-};
-
 // Whether the archive's DiskFile opens a folder at all: fopen does and the
 // first read fails; Windows' C runtime refuses it, and the failed open is
 // reported through the debugger.
@@ -134,17 +121,14 @@ const OpenCase kOpenCases[] = {
      "no such file", true},
     {"a folder",
      [](const std::string& path) {
-#if defined(_WIN32)
-       EXPECT_EQ(_mkdir(path.c_str()), 0);
-#else
-       EXPECT_EQ(mkdir(path.c_str(), 0700), 0);
-#endif
+       EXPECT_TRUE(std::filesystem::create_directory(path));
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kIsAFolder, "is a folder", !kFolderOpens},
     {"short record",
      [](const std::string&) {
-       return Pointer<KYFile>(new LyingSizeFile(With(Header(2), 8, Record("a", 0, 0))));
+       // Larger than it is, so that the count passes and the records run out.
+       return Pointer<KYFile>(new MemoryFile(With(Header(2), 8, Record("a", 0, 0)), 1 << 20));
      },
      RXM::ErrorCode::kShortRecord, "record 1: directory record cut short", false},
     {"refused by the system",
@@ -157,6 +141,12 @@ const OpenCase kOpenCases[] = {
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kCannotOpen, std::strerror(EACCES), true},
+    {"no memory for the entries",
+     [](const std::string&) {
+       RXM::sys::Calls().allocate = FailingAllocate;
+       return Pointer<KYFile>(new MemoryFile(Archive({{"a", "1"}})));
+     },
+     RXM::ErrorCode::kNoMemory, "not enough memory", false},
 };
 
 class OpenStatusTest : public testing::TestWithParam<OpenCase> {};
@@ -173,6 +163,7 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
   EXPECT_FALSE(archive.CloseMultiFile());
   EXPECT_EQ(archive.GetStatus().GetCode(), c.code);
   EXPECT_EQ(std::string(archive.GetStatus().GetText()), path + ": " + c.reason);
+  EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
   if (!file.IsNull()) {  // a caller's file is left open for the caller
     EXPECT_TRUE(file->IsFileOpened());
     EXPECT_EQ(file->GetReferenceCount(), 1);
@@ -220,14 +211,13 @@ TEST(ElementSeekTest, EachCaseClampsWithOneMoveOfTheArchiveFile) {
     archive.ReadData(data, 1, static_cast<unsigned int>(c.start));
     file->calls.clear();
     file->refuseSeek = c.refused;
-    const std::string label = std::to_string(c.offset) + " from " + std::to_string(c.origin);
-    EXPECT_EQ(archive.Seek(c.offset, c.origin), c.result) << label;
-    EXPECT_EQ(archive.GetPosition(), c.position) << label;
+    SCOPED_TRACE(std::to_string(c.offset) + " from " + std::to_string(c.origin));
+    EXPECT_EQ(archive.Seek(c.offset, c.origin), c.result);
+    EXPECT_EQ(archive.GetPosition(), c.position);
     EXPECT_EQ(file->calls,
-              c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call})
-        << label;
-    EXPECT_EQ(file->position, 88 + c.position) << label;
-    EXPECT_TRUE(file->open) << label;
+              c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call});
+    EXPECT_EQ(file->position, 88 + c.position);
+    EXPECT_TRUE(file->open);
   }
 }
 

@@ -37,22 +37,6 @@ TEST(MultiFileWriterTest, WritesEveryKindOfSourceInChunks) {
   EXPECT_FALSE(source->open);
 }
 
-// An archive that was not written back to back still gets offsets that
-// match its data, as InsertFile gives it.
-TEST(MultiFileWriterTest, KeepsEachEntryOfAForeignLayoutWithItsOwnBytes) {
-  TempDir dir;
-  const std::string path = dir.Path("k.kymf");
-  Bytes foreign = Header(2);
-  Append(foreign, Record("b", 8 + 160 + 2, 8 + 160 + 3));
-  Append(foreign, Record("a", 8 + 160, 8 + 160 + 1));
-  Append(foreign, BytesOf("aabb"));
-  WriteAll(path, foreign);
-  MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
-  writer.AddBytes("c", "c", 1);
-  ASSERT_TRUE(writer.Commit()) << writer.GetError();
-  EXPECT_EQ(ReadAll(path), Archive({{"b", "bb"}, {"a", "aa"}, {"c", "c"}}));
-}
-
 // Each of the six writes of a commit fails in turn (header, records, the kept
 // and the added data); with all six delivered the commit gives the new archive.
 TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
@@ -86,12 +70,14 @@ TEST(MultiFileWriterTest, RefusesChangesWithoutAnArchiveToKeep) {
 }
 
 // The writer's changes to a kept archive: each case does its operations on
-// an archive of a, b, c and commits; it gives the archive it names, or fails
-// with its code and reason leaving the archive byte-identical. Neither leaves
-// a temporary file.
+// an archive of a, b, c, not written back to back, and commits; it gives the
+// archive it names, each entry with its own bytes, or fails with its code and
+// reason leaving the archive byte-identical. Neither leaves a temporary file.
+using W = MultiFileWriter;
+
 struct ChangeCase {
   const char* label;
-  bool (*change)(MultiFileWriter&);  // false when an operation itself must fail
+  bool (*change)(W&);  // false when an operation itself must fail
   ErrorCode code;
   const char* reason;  // a part of the error; "" on success
   std::vector<Entry> after;
@@ -103,77 +89,58 @@ void PrintTo(const ChangeCase& c, std::ostream* out) {
   *out << c.label;
 }
 
-ChangeCase Changes(const char* label, bool (*change)(MultiFileWriter&), std::vector<Entry> after) {
+ChangeCase Changes(const char* label, std::vector<Entry> after, bool (*change)(W&)) {
   return {label, change, ErrorCode::kOk, "", std::move(after)};
 }
 
-ChangeCase Refuses(const char* label, bool (*change)(MultiFileWriter&), ErrorCode code,
-                   const char* reason) {
+ChangeCase Refuses(const char* label, ErrorCode code, const char* reason, bool (*change)(W&)) {
   return {label, change, code, reason, {}};
 }
 
 const ChangeCase kChangeCases[] = {
-    Changes("remove", [](MultiFileWriter& w) { return w.RemoveExisting("B"); },
-            {{"a", "1"}, {"c", "333"}}),
-    Refuses(
-        "remove a missing entry", [](MultiFileWriter& w) { return !w.RemoveExisting("z"); },
-        ErrorCode::kNoSuchEntry, "no entry z"),
-    Changes("rename", [](MultiFileWriter& w) { return w.RenameExisting("a", "docs/A.txt"); },
-            {{"docs/A.txt", "1"}, {"b", "22"}, {"c", "333"}}),
-    Refuses(
-        "rename onto another", [](MultiFileWriter& w) { return !w.RenameExisting("a", "C"); },
-        ErrorCode::kAlreadyExists, "already taken"),
-    Refuses(
-        "rename to an unsafe name",
-        [](MultiFileWriter& w) { return !w.RenameExisting("a", "../x"); }, ErrorCode::kNameRefused,
-        "\"../x\""),
-    Changes("replace",
-            [](MultiFileWriter& w) {
+    Changes("remove", {{"a", "1"}, {"c", "333"}}, [](W& w) { return w.RemoveExisting("B"); }),
+    Refuses("remove a missing entry", ErrorCode::kNoSuchEntry, "no entry z",
+            [](W& w) { return !w.RemoveExisting("z"); }),
+    Changes("rename", {{"docs/A.txt", "1"}, {"b", "22"}, {"c", "333"}},
+            [](W& w) { return w.RenameExisting("a", "docs/A.txt"); }),
+    Refuses("rename onto another", ErrorCode::kAlreadyExists, "already taken",
+            [](W& w) { return !w.RenameExisting("a", "C"); }),
+    Refuses("rename to an unsafe name", ErrorCode::kNameRefused, "\"../x\"",
+            [](W& w) { return !w.RenameExisting("a", "../x"); }),
+    Changes("replace", {{"a", "1"}, {"c", "333"}, {"B", "new"}},
+            [](W& w) {
               w.SetReplaceExisting(true);
               return w.AddBytes("B", "new", 3), true;
-            },
-            {{"a", "1"}, {"c", "333"}, {"B", "new"}}),
-    Refuses(
-        "add an existing name", [](MultiFileWriter& w) { return w.AddBytes("B", "new", 3), true; },
-        ErrorCode::kAlreadyExists, "already taken"),
-    Refuses(
-        "add a name twice",
-        [](MultiFileWriter& w) {
-          w.AddBytes("x", "x", 1);
-          return w.AddBytes("X", "y", 1), true;
-        },
-        ErrorCode::kAlreadyExists, "already taken"),
+            }),
+    Refuses("add an existing name", ErrorCode::kAlreadyExists, "already taken",
+            [](W& w) { return w.AddBytes("B", "new", 3), true; }),
+    Refuses("add a name twice", ErrorCode::kAlreadyExists, "already taken",
+            [](W& w) {
+              w.AddBytes("x", "x", 1);
+              return w.AddBytes("X", "y", 1), true;
+            }),
     Changes("add an empty entry before another",
-            [](MultiFileWriter& w) {
+            {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}, {"f", "4"}},
+            [](W& w) {
               w.SetAllowEmpty(true);
               w.AddBytes("e", "", 0);
               return w.AddBytes("f", "4", 1), true;
-            },
-            {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}, {"f", "4"}}),
-    Refuses(
-        "add an empty entry", [](MultiFileWriter& w) { return w.AddBytes("e", "", 0), true; },
-        ErrorCode::kEmptyInput, "would be empty"),
-    Refuses(
-        "add an unsafe name",
-        [](MultiFileWriter& w) { return w.AddBytes("/etc/passwd", "x", 1), true; },
-        ErrorCode::kNameRefused, "/etc/passwd"),
-    Refuses(
-        "add an empty name", [](MultiFileWriter& w) { return w.AddBytes("", "x", 1), true; },
-        ErrorCode::kNameRefused, "empty"),
-    Refuses(
-        "add a name too long",
-        [](MultiFileWriter& w) { return w.AddBytes(std::string(70, 'n').c_str(), "x", 1), true; },
-        ErrorCode::kNameTooLong, "longer than 69"),
-    Refuses(
-        "add a missing file",
-        [](MultiFileWriter& w) { return w.AddFile("m", "/no/such/file"), true; },
-        ErrorCode::kReadFailed, "cannot open /no/such/file"),
-    Changes("remove, rename and add in one pass",
-            [](MultiFileWriter& w) {
+            }),
+    Refuses("add an empty entry", ErrorCode::kEmptyInput, "would be empty",
+            [](W& w) { return w.AddBytes("e", "", 0), true; }),
+    Refuses("add an unsafe name", ErrorCode::kNameRefused, "/etc/passwd",
+            [](W& w) { return w.AddBytes("/etc/passwd", "x", 1), true; }),
+    Refuses("add an empty name", ErrorCode::kNameRefused, "empty",
+            [](W& w) { return w.AddBytes("", "x", 1), true; }),
+    Refuses("add a name too long", ErrorCode::kNameTooLong, "longer than 69",
+            [](W& w) { return w.AddBytes(std::string(70, 'n').c_str(), "x", 1), true; }),
+    Refuses("add a missing file", ErrorCode::kReadFailed, "cannot open /no/such/file",
+            [](W& w) { return w.AddFile("m", "/no/such/file"), true; }),
+    Changes("remove, rename and add in one pass", {{"b", "22"}, {"a", "333"}, {"d", "4444"}},
+            [](W& w) {
               w.AddBytes("d", "4444", 4);
               return w.RemoveExisting("a") && w.RenameExisting("c", "a");
-            },
-            {{"b", "22"}, {"a", "333"}, {"d", "4444"}}),
+            }),
 };
 
 class WriterChangeTest : public testing::TestWithParam<ChangeCase> {};
@@ -182,7 +149,7 @@ TEST_P(WriterChangeTest, ChangesAllOrNothing) {
   const ChangeCase& c = GetParam();
   TempDir dir;
   const std::string path = dir.Path("kept.kymf");
-  const Bytes before = Archive({{"a", "1"}, {"b", "22"}, {"c", "333"}});
+  const Bytes before = Raw({{"a", 251, 251}, {"b", 252, 253}, {"c", 248, 250}}, "333122");
   WriteAll(path, before);
   MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
   ASSERT_TRUE(c.change(writer));
