@@ -98,8 +98,8 @@ DebuggerCapture::~DebuggerCapture() {
   RXM::SetDebugger(CTPointer<Debugger>());
 }
 
-MemoryFile::MemoryFile(Bytes initial, std::int64_t claimedSize)
-    : content(std::move(initial)), claimedSize(claimedSize) {}
+MemoryFile::MemoryFile(Bytes initial, std::int64_t sizeToClaim)
+    : content(std::move(initial)), claimedSize(sizeToClaim) {}
 
 bool MemoryFile::OpenFile(String name, String mode) {
   calls.push_back(std::string("OpenFile(") + name.GetText() + "," + mode.GetText() + ")");
