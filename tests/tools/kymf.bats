@@ -167,7 +167,7 @@ ROWS
   done
 }
 
-@test "verify finds each fault; warnings fail only with --strict" {
+@test "verify finds each fault, in text or JSON; warnings fail only with --strict" {
   packed_archive clash.kymf x x/y
   raw_archive overlap.kymf 4 a 168 170 b 169 171
   raw_archive gap.kymf 10 a 168 169 b 173 173
@@ -185,9 +185,6 @@ ROWS
 1|*entry 0 (p): error*|verify past.kymf
 1|kymf: count.kymf: *|verify count.kymf
 ROWS
-}
-
-@test "verify --json gives the findings" {
   raw_archive bad.kymf 1 ../evil 88 88
   kymf_expect 1 '*' verify --json bad.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert not d["ok"] and d["findings"][0]["name"]=="../evil"' "$output"
