@@ -106,13 +106,9 @@ TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
 // also take IDs as MAKEINTRESOURCE gives them.
 TEST_P(ResourceFileTest, TheModuleAnswersTheResourceFunctionsDirectly) {
   const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
-  HRSRC found = FindResourceA(module, "MYDATA", rcdata);
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(SizeofResource(module, found), 10u);
   const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
-  HRSRC byId = FindResourceA(module, id123, rcdata);
-  ASSERT_NE(byId, nullptr);
-  EXPECT_EQ(SizeofResource(module, byId), 5u);
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, "MYDATA", rcdata)), 10u);
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, id123, rcdata)), 5u);
   EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
