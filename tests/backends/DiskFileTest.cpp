@@ -54,7 +54,6 @@ TEST_F(DiskFileTest, ClosedFileFailsEveryOperationHarmlessly) {
   EXPECT_FALSE(file.IsFileOpened());
 }
 
-// Reads, seeks and sizes give what the C runtime gives.
 TEST_F(DiskFileTest, ReadsSeeksAndSizesFollowTheCRuntime) {
   Pointer<DiskFile> file = OpenTenBytes();
   char buffer[12] = {};
