@@ -1,6 +1,6 @@
 // Modules built to break the reader: each is refused with its reason, or
 // loads, finds nothing broken and lists only what it can open, never reading
-// outside what it holds.
+// outside what it holds. On Windows the system's loader refuses the same.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -75,15 +75,10 @@ Bytes Tree(std::uint32_t rva = kData, std::uint32_t size = 4) {
   return tree;
 }
 
-// Each module is refused with its reason, or loads, finds nothing and
-// refuses to be listed with its reason (or lists only what it holds), never
-// crashing: through the library's own reader, and on Windows through the
-// system's loader, which refuses the same modules.
 struct HostileCase {
   std::string label;
   Bytes image;
-  bool loads;
-  std::string found;     // the contents of "#1\n#10", or "<none>"
+  std::string found;     // the contents of "#1\n#10", "<none>", or "" when it does not load
   ErrorCode code;        // why loading, or else listing, fails; kOk when neither does
   std::string why = "";  // a part of that failure's text
 };
@@ -106,35 +101,34 @@ std::vector<HostileCase> HostileCases() {
   cutAfterData.resize(0x200 + 100);
   const ErrorCode damaged = ErrorCode::kDamagedModule;
   return {
-      {"well formed", good, true, "data", ErrorCode::kOk},
-      {"empty file", {}, false, "", ErrorCode::kNotAModule},
-      {"truncated DOS header", Bytes(good.begin(), good.begin() + 40), false, "", damaged},
-      {"truncated PE header", Bytes(good.begin(), good.begin() + 0x60), false, "", damaged},
-      {"no MZ", With(good, 0, {'X'}), false, "", ErrorCode::kNotAModule},
-      {"no PE signature", With(good, 0x40, {'N', 'E'}), false, "", ErrorCode::kNotAModule},
-      {"e_lfanew past the end", With(good, 0x3C, LittleEndian(0x7F0000FF)), false, "", damaged},
-      {"unknown optional magic", With(good, 0x58, {0x07}), false, "", damaged},
-      {"sections past the end", With(good, 0x46, {0xFF}), false, "", damaged},
-      {"resource RVA outside every section", Module(Tree(), 0x9000), true, "<none>", damaged},
-      {"data RVA outside every section", Module(Tree(0x7000)), true, "<none>", damaged},
-      {"data size past the file", Module(Tree(kData, 0x7FFFFFFF)), true, "<none>", damaged},
-      {"data size wrapping around", Module(Tree(kData, 0xFFFFFFF0u)), true, "<none>", damaged},
-      {"directory pointing to itself", Module(selfLoop), true, "<none>", damaged},
-      {"leaf where a directory belongs", Module(dataAtLanguage), true, "<none>", damaged},
-      {"entry count past the tree", Module(hugeCount), true, "<none>", damaged},
-      {"name string past the tree", Module(stringPastEnd), true, "<none>", damaged},
-      {"tree cut short", cutShort, true, "<none>", damaged},
+      {"well formed", good, "data", ErrorCode::kOk},
+      {"empty file", {}, "", ErrorCode::kNotAModule},
+      {"truncated DOS header", Bytes(good.begin(), good.begin() + 40), "", damaged},
+      {"truncated PE header", Bytes(good.begin(), good.begin() + 0x60), "", damaged},
+      {"no MZ", With(good, 0, {'X'}), "", ErrorCode::kNotAModule},
+      {"no PE signature", With(good, 0x40, {'N', 'E'}), "", ErrorCode::kNotAModule},
+      {"e_lfanew past the end", With(good, 0x3C, LittleEndian(0x7F0000FF)), "", damaged},
+      {"unknown optional magic", With(good, 0x58, {0x07}), "", damaged},
+      {"sections past the end", With(good, 0x46, {0xFF}), "", damaged},
+      {"resource RVA outside every section", Module(Tree(), 0x9000), "<none>", damaged},
+      {"data RVA outside every section", Module(Tree(0x7000)), "<none>", damaged},
+      {"data size past the file", Module(Tree(kData, 0x7FFFFFFF)), "<none>", damaged},
+      {"data size wrapping around", Module(Tree(kData, 0xFFFFFFF0u)), "<none>", damaged},
+      {"directory pointing to itself", Module(selfLoop), "<none>", damaged},
+      {"leaf where a directory belongs", Module(dataAtLanguage), "<none>", damaged},
+      {"entry count past the tree", Module(hugeCount), "<none>", damaged},
+      {"name string past the tree", Module(stringPastEnd), "<none>", damaged},
+      {"tree cut short", cutShort, "<none>", damaged},
       // Reported as truncated where the file ends; what is there can still be read.
-      {"file ending inside the section", cutAfterData, true, "data", damaged,
-       "truncated at byte 612"},
+      {"file ending inside the section", cutAfterData, "data", damaged, "truncated at byte 612"},
   };
 }
 
-// The contents of "#1\n#10" in `module`, or "<none>".
-std::string FirstResource(HINSTANCE module) {
+// The contents of the resource `name` in `module`, or "<none>".
+std::string Contents(HINSTANCE module, const char* name = "#1\n#10") {
   ResourceFile file;
   file.SetModule(module);
-  return file.OpenFile("#1\n#10", "rb") ? ReadRest(file) : "<none>";
+  return file.OpenFile(name, "rb") ? ReadRest(file) : "<none>";
 }
 
 TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
@@ -144,7 +138,7 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
     WriteAll(path, c.image);
     RXM::Status status;
     HINSTANCE module = RXM::LoadResourceModule(path.c_str(), status);
-    ASSERT_EQ(module != nullptr, c.loads) << c.label << ": " << status.GetText();
+    ASSERT_EQ(module != nullptr, !c.found.empty()) << c.label << ": " << status.GetText();
     if (module == nullptr) {
       EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetText();
       EXPECT_EQ(std::string(status.GetText()).rfind(path + ": ", 0), 0u) << c.label;
@@ -152,7 +146,7 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
       continue;
     }
     EXPECT_TRUE(status.IsOk()) << c.label;
-    EXPECT_EQ(FirstResource(module), c.found) << c.label;
+    EXPECT_EQ(Contents(module), c.found) << c.label;
     EXPECT_EQ(FindResourceA(module, "NAME", "#10"), nullptr) << c.label;
     int visited = 0;
     const int listed = RXM::ListResources(
@@ -161,9 +155,7 @@ TEST(HostileModuleTest, MalformedModulesAreRefusedOrFindNothing) {
     EXPECT_EQ(status.GetCode(), c.code) << c.label << ": " << status.GetText();
     EXPECT_NE(std::string(status.GetText()).find(c.why), std::string::npos) << c.label;
     EXPECT_EQ(listed, c.code == ErrorCode::kOk ? visited : -1) << c.label;
-    if (c.code != ErrorCode::kOk) {
-      EXPECT_EQ(visited, 0) << c.label;
-    }
+    EXPECT_TRUE(c.code == ErrorCode::kOk || visited == 0) << c.label << ": visited " << visited;
     EXPECT_TRUE(RXM::FreeResourceModule(module)) << c.label;
   }
 }
@@ -207,12 +199,7 @@ TEST(HostileModuleTest, SharedDirectoriesAreNotListedOncePerPath) {
   WriteAll(dir.Path("wide.dll"), Module(tree));
   HINSTANCE module = RXM::LoadResourceModule(dir.Path("wide.dll").c_str());
   ASSERT_NE(module, nullptr);
-  {
-    ResourceFile file;
-    file.SetModule(module);
-    ASSERT_TRUE(file.OpenFile("#65535\n#7", "rb"));
-    EXPECT_EQ(file.GetFileSize(), 4u);
-  }
+  EXPECT_EQ(Contents(module, "#65535\n#7"), "data");
   int visited = 0;
   const int listed = RXM::ListResources(
       module, [](const RXM::ResourceInfo&, void* count) { ++*static_cast<int*>(count); }, &visited);

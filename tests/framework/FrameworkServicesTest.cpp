@@ -7,13 +7,6 @@
 
 namespace {
 
-void* CreateNothing(const char*) {
-  return nullptr;
-}
-bool ImplementsEverything(const char*) {
-  return true;
-}
-
 TEST(StringTest, KeepsItsOwnCopyAndJoins) {
   char source[] = "abc";
   String text(source);
@@ -66,9 +59,11 @@ TEST(DebuggerTest, SetDebuggerRedirectsAndNullRestoresTheDefault) {
 
 TEST(RTTIClassTest, RecordsRegisterInOrderAndLeaveWhenDestroyed) {
   const int before = RTTIClass::GetCount();
+  const auto createNothing = [](const char*) -> void* { return nullptr; };
+  const auto implementsEverything = [](const char*) { return true; };
   {
-    RTTIClass first(String("TestFirst"), CreateNothing, ImplementsEverything);
-    RTTIClass second(String("TestSecond"), CreateNothing, ImplementsEverything);
+    RTTIClass first(String("TestFirst"), createNothing, implementsEverything);
+    RTTIClass second(String("TestSecond"), createNothing, implementsEverything);
     ASSERT_EQ(RTTIClass::GetCount(), before + 2);
     EXPECT_EQ(RTTIClass::GetAt(before), &first);
     EXPECT_EQ(RTTIClass::GetAt(before + 1), &second);

@@ -23,12 +23,19 @@ std::string ReadWhole(const Pointer<KYFile>& file) {
 
 class SearchPathTest : public testing::Test {
  protected:
-  std::string MakeArchive(const std::string& name, const std::vector<Entry>& entries) {
+  // The archive `name` of `entries`, appended at `at`; its path.
+  std::string Mounted(const std::string& name, const std::vector<Entry>& entries,
+                      const char* at = "") {
     WriteAll(dir.Path(name), Archive(entries));
+    EXPECT_TRUE(path.Mount(dir.Path(name).c_str(), at, true)) << name;
     return dir.Path(name);
   }
-  std::string MakeFolder(const std::string& name) {
-    EXPECT_TRUE(fs::create_directories(dir.Path(name))) << name;
+  // The folder `name` holding `files` (each a path below it and its text).
+  std::string Folder(const std::string& name, const std::vector<Entry>& files) {
+    for (const Entry& file : files) {
+      fs::create_directories(fs::path(dir.Path(name + "/" + file.name)).parent_path());
+      WriteAll(dir.Path(name + "/" + file.name), file.data);
+    }
     return dir.Path(name);
   }
   std::string Read(const char* name) const { return ReadWhole(path.Open(name)); }
@@ -39,10 +46,8 @@ class SearchPathTest : public testing::Test {
 };
 
 TEST_F(SearchPathTest, PrependedSourcesOverrideAppendedOnesAreSearchedLast) {
-  const std::string base = MakeArchive("base.kymf", {{"a", "base"}, {"only-base", "b"}});
-  const std::string patch = MakeArchive("patch.kymf", {{"A", "patch"}});
-  ASSERT_TRUE(path.Mount(base.c_str(), "", true));
-  ASSERT_TRUE(path.Mount(patch.c_str(), "", true));
+  Mounted("base.kymf", {{"a", "base"}, {"only-base", "b"}});
+  const std::string patch = Mounted("patch.kymf", {{"A", "patch"}});
   EXPECT_EQ(Read("a"), "base");
   EXPECT_EQ(path.GetSize("a"), 4);
   ASSERT_TRUE(path.Unmount(patch.c_str()));
@@ -53,18 +58,14 @@ TEST_F(SearchPathTest, PrependedSourcesOverrideAppendedOnesAreSearchedLast) {
 }
 
 TEST_F(SearchPathTest, AFolderMountedFirstOverridesAnArchive) {
-  const std::string archive = MakeArchive("game.dat", {{"config/game.ini", "archived"}});
-  const std::string config = MakeFolder("override/config");
-  WriteAll(config + "/game.ini", std::string("loose"));
-  ASSERT_TRUE(path.Mount(archive.c_str(), "", true));
+  Mounted("game.dat", {{"config/game.ini", "archived"}});
   EXPECT_EQ(Read("CONFIG/Game.ini"), "archived");  // archive names fold
-  ASSERT_TRUE(path.Mount(dir.Path("override").c_str(), "", false));
+  ASSERT_TRUE(path.Mount(Folder("override", {{"config/game.ini", "loose"}}).c_str(), "", false));
   EXPECT_EQ(Read("config/game.ini"), "loose");
 }
 
 TEST_F(SearchPathTest, MountPointsPlaceSourcesInsideTheNamespace) {
-  const std::string archive = MakeArchive("music.bin", {{"intro.ogg", "la"}, {"sub/x", "x"}});
-  ASSERT_TRUE(path.Mount(archive.c_str(), "data/music", true));
+  Mounted("music.bin", {{"intro.ogg", "la"}, {"sub/x", "x"}}, "data/music");
   EXPECT_EQ(Read("data/music/intro.ogg"), "la");
   EXPECT_EQ(Read("data/music/sub/x"), "x");
   EXPECT_TRUE(path.Open("intro.ogg").IsNull());
@@ -76,22 +77,16 @@ TEST_F(SearchPathTest, MountPointsPlaceSourcesInsideTheNamespace) {
 }
 
 TEST_F(SearchPathTest, ListingMergesEverySourceEachNameOnce) {
-  const std::string one = MakeArchive("one", {{"a", "1"}, {"shared", "1"}, {"dir/b", "1"}});
-  const std::string folder = dir.Path("two");
-  MakeFolder("two/dir");
-  WriteAll(folder + "/shared", std::string("2"));
-  WriteAll(folder + "/c", std::string("2"));
-  WriteAll(folder + "/dir/d", std::string("2"));
-  ASSERT_TRUE(path.Mount(one.c_str(), "", true));
-  ASSERT_TRUE(path.Mount(folder.c_str(), "", true));
+  Mounted("one", {{"a", "1"}, {"shared", "1"}, {"dir/b", "1"}});
+  const std::string two = Folder("two", {{"shared", "2"}, {"c", "2"}, {"dir/d", "2"}});
+  ASSERT_TRUE(path.Mount(two.c_str(), "", true));
   EXPECT_EQ(path.List(""), (std::vector<std::string>{"a", "c", "dir", "shared"}));
   EXPECT_EQ(path.List("dir"), (std::vector<std::string>{"b", "d"}));
 }
 
 TEST_F(SearchPathTest, ArchivesAreKnownByTheirMagicNotTheirName) {
-  const std::string disguised = MakeArchive("pictures.zip", {{"a", "kymf"}});
+  const std::string disguised = Mounted("pictures.zip", {{"a", "kymf"}});
   WriteAll(dir.Path("fake.kymf"), std::string("not an archive at all"));
-  EXPECT_TRUE(path.Mount(disguised.c_str(), "", true));
   EXPECT_FALSE(path.Mount(dir.Path("fake.kymf").c_str(), "", true));
   EXPECT_FALSE(path.Mount(dir.Path("missing").c_str(), "", true));
   EXPECT_FALSE(path.Mount(disguised.c_str(), "../up", true));
@@ -99,10 +94,8 @@ TEST_F(SearchPathTest, ArchivesAreKnownByTheirMagicNotTheirName) {
 }
 
 TEST_F(SearchPathTest, UnmountingLeavesOpenStreamsReadable) {
-  const std::string archive = MakeArchive("a.kymf", {{"a", "still here"}});
-  const std::string folder = MakeFolder("f");
-  WriteAll(folder + "/b", std::string("me too"));
-  ASSERT_TRUE(path.Mount(archive.c_str(), "", true));
+  const std::string archive = Mounted("a.kymf", {{"a", "still here"}});
+  const std::string folder = Folder("f", {{"b", "me too"}});
   ASSERT_TRUE(path.Mount(folder.c_str(), "", true));
   EXPECT_TRUE(path.Mount(archive.c_str(), "", true));  // mounted already: stays
   Pointer<KYFile> a = path.Open("a");
@@ -120,8 +113,7 @@ TEST_F(SearchPathTest, UnmountingLeavesOpenStreamsReadable) {
 }
 
 TEST_F(SearchPathTest, StreamsAreReadOnly) {
-  const std::string folder = MakeFolder("f");
-  WriteAll(folder + "/b", std::string("data"));
+  const std::string folder = Folder("f", {{"b", "data"}});
   ASSERT_TRUE(path.Mount(folder.c_str(), "", true));
   Pointer<KYFile> file = path.Open("b");
   EXPECT_FALSE(Thrown([&] { file->WriteData("x", 1, 1); }).empty());
@@ -151,12 +143,9 @@ TEST_F(SearchPathTest, ModuleResourcesAreFilesNamedTypeSlashName) {
 class HostileNameTest : public SearchPathTest, public testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
-    MakeFolder("outside");
-    WriteAll(dir.Path("outside/secret"), std::string("secret"));
-    WriteAll(dir.Path("secret"), std::string("secret"));
-    const std::string mounted = dir.Path("mounted");
-    MakeFolder("mounted/sub");
-    WriteAll(mounted + "/inside", std::string("inside"));
+    Folder("", {{"secret", "secret"}, {"outside/secret", "secret"}});
+    const std::string mounted = Folder("mounted", {{"inside", "inside"}});
+    fs::create_directory(mounted + "/sub");
 #if !defined(_WIN32)
     fs::create_symlink(dir.Path("outside/secret"), mounted + "/link");
     fs::create_directory_symlink("../outside", mounted + "/linked");

@@ -32,18 +32,24 @@ if [ "${KYMF_PLATFORM:-}" = windows ]; then
   }
 fi
 
-# Runs each row of standard input, "CODE|PATTERN|ARGUMENTS", as kymf
-# ARGUMENTS (split at spaces) and checks its exit code and that its output
-# matches the glob PATTERN, in which \n stands for a line feed. Each row is
-# echoed first, so a failure names it.
+# kymf_expect CODE PATTERN ARGUMENT...: runs kymf ARGUMENTS and checks its
+# exit code and that its output matches the glob PATTERN.
+kymf_expect() {
+  local code=$1 pattern=$2
+  shift 2
+  run kymf "$@" < /dev/null
+  [[ $status -eq $code && $output == $pattern ]]
+}
+
+# Runs each row of standard input, "CODE|PATTERN|ARGUMENTS", through
+# kymf_expect, ARGUMENTS split at spaces and \n in PATTERN a line feed. Each
+# row is echoed first, so a failure names it.
 kymf_rows() {
   local code pattern command arguments
   while IFS='|' read -r code pattern command; do
     echo "kymf $command"
     read -ra arguments <<< "$command"
-    run kymf "${arguments[@]}" < /dev/null
-    [ "$status" -eq "$code" ]
-    [[ "$output" == $(printf '%b' "$pattern") ]]
+    kymf_expect "$code" "$(printf '%b' "$pattern")" "${arguments[@]}"
   done
 }
 
