@@ -40,6 +40,21 @@ inline bool WriteLargeArchive(const std::string& path) {
   return std::ferror(file) == 0 && std::fclose(file) == 0;
 }
 
+// Reads the archive's records, all of them, into `records` with one fread:
+// the read an open is measured against. False when they cannot be read whole.
+inline bool ReadLargeArchiveRecords(const std::string& path, void* records) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  const auto size = static_cast<std::size_t>(RXM::kymf::kRecordSize);
+  const bool read = std::fseek(file, RXM::kymf::kHeaderSize, SEEK_SET) == 0 &&
+                    std::fread(records, size, kLargeArchiveEntries, file) ==
+                        static_cast<std::size_t>(kLargeArchiveEntries);
+  std::fclose(file);
+  return read;
+}
+
 }  // namespace bench
 
 #endif  // RXMFILES_BENCH_LARGEARCHIVE_H

@@ -74,10 +74,7 @@ double PeakGrowth(Work work) {
 }
 
 void ReadRecordsInto(void* records) {
-  std::FILE* file = std::fopen(Archive().c_str(), "rb");
-  std::fseek(file, 8, SEEK_SET);
-  benchmark::DoNotOptimize(std::fread(records, 80, kEntries, file));
-  std::fclose(file);
+  benchmark::DoNotOptimize(bench::ReadLargeArchiveRecords(Archive(), records));
 }
 
 // Into fresh memory (neither zeroed nor touched before the read), as the

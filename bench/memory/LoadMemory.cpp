@@ -68,14 +68,7 @@ bool PrintTimes(const std::string& path) {
   const double read = MedianMs([&] {
     const std::size_t size = 80 * static_cast<std::size_t>(bench::kLargeArchiveEntries);
     std::unique_ptr<void, void (*)(void*)> records(std::malloc(size), std::free);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    opened = opened && file != nullptr && records != nullptr &&
-             std::fseek(file, 8, SEEK_SET) == 0 &&
-             std::fread(records.get(), 80, bench::kLargeArchiveEntries, file) ==
-                 static_cast<std::size_t>(bench::kLargeArchiveEntries);
-    if (file != nullptr) {
-      std::fclose(file);
-    }
+    opened = opened && records != nullptr && bench::ReadLargeArchiveRecords(path, records.get());
     return records;
   });
   std::printf("open %.1f ms, one fread of the records into fresh memory %.1f ms (%.2fx)\n", open,

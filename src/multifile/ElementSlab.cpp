@@ -44,8 +44,7 @@ static_assert(kPageSize % alignof(SlabElement) == 0, "pages keep elements aligne
 
 unsigned char* PageOf(void* place) {
   const std::size_t intoPage = reinterpret_cast<std::uintptr_t>(place) % kPageSize;
-  unsigned char* page = static_cast<unsigned char*>(place) - intoPage;
-  return page;
+  return static_cast<unsigned char*>(place) - intoPage;
 }
 
 std::size_t PagesFor(std::int32_t count) {
@@ -80,7 +79,6 @@ ElementSlab::ElementSlab(std::int32_t count) {
   block = static_cast<Block*>(memory);
   block->holds = 1;
   next = PageOf(static_cast<unsigned char*>(memory) + sizeof(Block) + kPageSize - 1);
-  leftInPage = 0;
   capacity = count;
 }
 

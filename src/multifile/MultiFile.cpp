@@ -176,8 +176,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
         return read;
       }
       directory.Add(element);
-      // Hashed now, while the record is in the cache.
-      names->Add(i, RXM::NameIndex::Hash(*element), directory);
+      names->Add(i, directory);
     }
     names->Complete(directory);
     index = std::move(names);

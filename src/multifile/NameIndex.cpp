@@ -93,7 +93,8 @@ std::uint64_t NameIndex::Hash(const char* name) {
 NameIndex::NameIndex(std::int32_t count) {
   const std::uint64_t records = count > 0 ? static_cast<std::uint64_t>(count) : 0;
   // At most 0.7 full, and never full: a probe always meets an empty slot.
-  // Zeroed by the system as it is touched, not by a pass of our own.
+  // calloc: a table this large comes fresh from the system, already zero,
+  // and is not cleared again.
   const std::uint64_t wanted = records * 10 / 7 + 2;
   if (wanted > SIZE_MAX / sizeof(std::uint32_t) || wanted > UINT32_MAX) {
     throw std::bad_alloc();
@@ -113,7 +114,7 @@ NameIndex::NameIndex(const PointerArray<MultiFileElement>& directory)
     : NameIndex(directory.GetCount()) {
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     if (directory.Peek(i) != nullptr) {
-      Add(i, Hash(*directory.Peek(i)), directory);
+      Add(i, directory);
     }
   }
   Complete(directory);
@@ -129,8 +130,8 @@ std::uint32_t NameIndex::Tag(std::uint64_t hash) const {
   return static_cast<std::uint32_t>(hash) & ~entryMask;
 }
 
-void NameIndex::Add(std::int32_t entry, std::uint64_t hash,
-                    const PointerArray<MultiFileElement>& directory) {
+void NameIndex::Add(std::int32_t entry, const PointerArray<MultiFileElement>& directory) {
+  const std::uint64_t hash = Hash(*directory.Peek(entry));
 #if defined(__GNUC__)
   __builtin_prefetch(&slots[Home(hash)], 1);
 #endif

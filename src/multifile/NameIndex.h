@@ -34,11 +34,12 @@ class NameIndex {
   // The same for a name of at most kLongestName bytes (only those are taken).
   static std::uint64_t Hash(const char* name);
 
-  // Adds record `entry` of `directory`, whose name has `hash`. Records are
-  // added in directory order, each once, and each is already in `directory`.
-  // An entry's slot is written a few Adds later, so that its memory has been
-  // fetched meanwhile; Complete writes those still waiting.
-  void Add(std::int32_t entry, std::uint64_t hash, const PointerArray<MultiFileElement>& directory);
+  // Adds record `entry` of `directory`, hashing its name at once (best while
+  // the record is still in the cache). Records are added in directory order,
+  // each once, and each is already in `directory`. An entry's slot is written
+  // a few Adds later, so that its memory has been fetched meanwhile; Complete
+  // writes those still waiting.
+  void Add(std::int32_t entry, const PointerArray<MultiFileElement>& directory);
   void Complete(const PointerArray<MultiFileElement>& directory);
 
   // The index of the record that `name` finds, or -1. `directory` must be the
