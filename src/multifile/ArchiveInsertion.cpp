@@ -7,8 +7,8 @@
 #include "backends/SystemCalls.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveStatus.h"
+#include "multifile/EntryLookup.h"
 #include "multifile/MultiFile.h"
-#include "multifile/NameIndex.h"
 
 namespace RXM {
 namespace {
@@ -63,7 +63,7 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
   }
   PointerArray<MultiFileElement>& directory = archive.directory;
   if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
-    archive.index = std::make_shared<const NameIndex>(directory);
+    archive.lookup = std::make_shared<const EntryLookup>();
   }
   std::int64_t dataBytes = inputSize;
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {

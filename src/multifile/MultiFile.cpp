@@ -20,8 +20,8 @@
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
+#include "multifile/EntryLookup.h"
 #include "multifile/EntryStream.h"
-#include "multifile/NameIndex.h"
 #include "multifile/SharedHandle.h"
 
 namespace {
@@ -54,7 +54,7 @@ MultiFile::MultiFile(const MultiFile& other)
       directory(other.directory),
       archiveFile(other.archiveFile),
       archiveName(other.archiveName),
-      index(other.index),
+      lookup(other.lookup),
       entryReader(other.entryReader),
       entryReaderName(other.entryReaderName),
       archiveSize(other.archiveSize),
@@ -70,7 +70,7 @@ MultiFile& MultiFile::operator=(const MultiFile& other) {
   directory = other.directory;
   archiveFile = other.archiveFile;
   archiveName = other.archiveName;
-  index = other.index;
+  lookup = other.lookup;
   entryReader = other.entryReader;
   entryReaderName = other.entryReaderName;
   archiveSize = other.archiveSize;
@@ -165,7 +165,6 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
   }
   try {
     RXM::ElementSlab slab(count);
-    auto names = std::make_shared<RXM::NameIndex>(count);
     for (std::int32_t i = 0; i < count; ++i) {
       Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
@@ -176,10 +175,8 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
         return read;
       }
       directory.Add(element);
-      names->Add(i, directory);
     }
-    names->Complete(directory);
-    index = std::move(names);
+    lookup = std::make_shared<const RXM::EntryLookup>();
   } catch (const std::bad_alloc&) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }
@@ -189,7 +186,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
 
 void MultiFile::ForgetDirectory() {
   directory.SetSize(0);
-  index.reset();
+  lookup.reset();
   archiveSize = -1;
   entryReader.reset();
   entryReaderName.reset();
@@ -259,10 +256,10 @@ std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
   return std::string(archiveName.GetText()) + ": " + element.name;
 }
 
-// The index exists whenever the directory holds entries: it is built with
+// The lookup exists whenever the directory holds entries: it is made with
 // them and dropped with them.
 int MultiFile::Lookup(const char* name) const {
-  return index ? index->Find(name, directory) : -1;
+  return lookup ? lookup->Find(name, directory) : -1;
 }
 
 // Reaches the element without copying its Pointer: threads that open entries

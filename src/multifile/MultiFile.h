@@ -17,7 +17,7 @@
 #include "multifile/PointerArray.h"
 
 namespace RXM {
-class NameIndex;
+class EntryLookup;
 class ArchiveInsertion;
 class SharedHandle;
 }  // namespace RXM
@@ -215,7 +215,7 @@ class RXMFILES_API MultiFile : public KYFile {
   // Loads the directory, reading up to `recordsPerRead` records per call of
   // the archive's file; why the archive must be refused otherwise.
   RXM::Status LoadDirectory(std::int32_t recordsPerRead);
-  // Drops the directory and its index.
+  // Drops the directory and its lookup.
   void ForgetDirectory();
   // The record index that `name` finds, or -1.
   int Lookup(const char* name) const;
@@ -230,8 +230,9 @@ class RXMFILES_API MultiFile : public KYFile {
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
   String archiveName;
-  // Built with the directory; immutable, so copies share it.
-  std::shared_ptr<const RXM::NameIndex> index;
+  // Made with the directory and shared by copies, which hold the same
+  // elements in the same slots; its index is built by its own lookups.
+  std::shared_ptr<const RXM::EntryLookup> lookup;
   // For OpenEntry: the archive's file opened again for positional reads (an
   // archive opened from disk only), and its name for the streams' messages.
   std::shared_ptr<const RXM::SharedHandle> entryReader;

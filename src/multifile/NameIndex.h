@@ -23,10 +23,8 @@ namespace RXM {
 // records are far apart in memory, and reaching one is a cache miss.
 class NameIndex {
  public:
-  // An empty index with room for `count` records (std::bad_alloc when there
-  // is no memory for it).
-  explicit NameIndex(std::int32_t count);
-  // The index of a whole directory; null slots are left out.
+  // The index of a whole directory; null slots are left out (std::bad_alloc
+  // when there is no memory for it).
   explicit NameIndex(const PointerArray<MultiFileElement>& directory);
 
   // The hash of a record's name under the ASCII case fold.
@@ -34,20 +32,23 @@ class NameIndex {
   // The same for a name of at most kLongestName bytes (only those are taken).
   static std::uint64_t Hash(const char* name);
 
-  // Adds record `entry` of `directory`, hashing its name at once (best while
-  // the record is still in the cache). Records are added in directory order,
-  // each once, and each is already in `directory`. An entry's slot is written
-  // a few Adds later, so that its memory has been fetched meanwhile; Complete
-  // writes those still waiting.
-  void Add(std::int32_t entry, const PointerArray<MultiFileElement>& directory);
-  void Complete(const PointerArray<MultiFileElement>& directory);
-
   // The index of the record that `name` finds, or -1. `directory` must be the
   // one the index was built from, and the index complete.
   int Find(const char* name, const PointerArray<MultiFileElement>& directory) const;
 
  private:
   static constexpr std::int32_t kAhead = 16;
+
+  // An empty table with room for `count` records.
+  explicit NameIndex(std::int32_t count);
+
+  // Adds record `entry` of `directory`, hashing its name at once. Records are
+  // added in directory order, each once. An entry's slot is written a few
+  // Adds later, so that its memory has been fetched meanwhile (with a million
+  // entries nearly every slot is a cache miss); Complete writes those still
+  // waiting.
+  void Add(std::int32_t entry, const PointerArray<MultiFileElement>& directory);
+  void Complete(const PointerArray<MultiFileElement>& directory);
 
   struct Waiting {
     std::int32_t entry;

@@ -49,12 +49,12 @@ TEST(EntryStreamThreadsTest, ThreadsReadStreamsOfOneArchiveAtOnceAndAfterItIsGon
       ++wrong;
     }
   };
-  // One stream per thread opened now and read when the archive is gone.
-  std::vector<Pointer<KYFile>> later;
-  for (int t = 0; t < kThreads; ++t) {
-    later.push_back(archive->OpenEntry(("e" + std::to_string(t)).c_str()));
-  }
+  // One stream per thread, opened first (so the threads' first lookups, and
+  // the build of the archive's name index, come at once) and read when the
+  // archive is gone.
+  std::vector<Pointer<KYFile>> later(kThreads);
   OnThreads([&](int t) {
+    later[static_cast<std::size_t>(t)] = archive->OpenEntry(("e" + std::to_string(t)).c_str());
     for (int round = 0; round < 20; ++round) {
       for (int n = 0, i = (t * 7) % kEntries; n < kEntries; ++n, i = (i + 1) % kEntries) {
         check(archive->OpenEntry(("E" + std::to_string(i)).c_str()), i);
