@@ -79,8 +79,9 @@ load_runs = {int(r["name"].split("/")[1]): r for r in runs if r["name"].startswi
 open_runs = {int(r["name"].split("/")[1]): r for r in runs if r["name"].startswith("BM_OpenEveryEntryByName/")}
 lines += ["", "## Loading directories of growing size", "",
           "Archives of N one-byte entries; loading reads the records in blocks into elements packed in",
-          "one slab and builds the name index; a lookup opens one entry by name (and seeks the archive's",
-          "file to it).", "",
+          "one slab. A lookup opens one entry by name (and seeks the archive's file to it); the first",
+          "lookup of an archive scans its directory and the second builds its name index, so each",
+          "lookup timed here is answered by the index (the open with its index built is timed below).", "",
           "| N | load the directory | per entry | open one entry by name |", "|---:|---:|---:|---:|"]
 for n in sorted(load_runs):
     lines.append("| %d | %s | %s | %s |" % (n, human_time(ns(load_runs[n])), human_time(ns(load_runs[n]) / n),
@@ -92,6 +93,7 @@ for n in sorted(load_runs):
 with open(os.path.join(results, "Load.json")) as f:
     runs = {r["name"].split("/")[0]: r for r in json.load(f)["benchmarks"]}
 o = runs["BM_OpenArchiveOf1MEntries"]
+oi = runs["BM_OpenArchiveOf1MEntriesAndIndexIt"]
 fresh, huge, warm = (runs["BM_FreadOfTheRecords"], runs["BM_FreadOfTheRecordsIntoHugePages"],
                      runs["BM_FreadOfTheRecordsIntoAWarmBuffer"])
 lines += ["", "## Open: load a directory of 10^6 records", "",
@@ -105,7 +107,13 @@ lines += ["", "## Open: load a directory of 10^6 records", "",
           "| %s | %s (%.2fx) | %s (%.2fx) | %s (%.2fx) | %.1f / %.1f MiB (%.2fx) |" % (
               human_time(cpu(o)), human_time(cpu(fresh)), cpu(o) / cpu(fresh), human_time(cpu(huge)),
               cpu(o) / cpu(huge), human_time(cpu(warm)), cpu(o) / cpu(warm), o["peak_MiB"],
-              fresh["peak_MiB"], o["peak_per_record_bytes"])]
+              fresh["peak_MiB"], o["peak_per_record_bytes"]),
+          "| open, then 8 lookups (the index built): %s | %.2fx | %.2fx | %.2fx | %.1f MiB (%.2fx) |" % (
+              human_time(cpu(oi)), cpu(oi) / cpu(fresh), cpu(oi) / cpu(huge), cpu(oi) / cpu(warm),
+              oi["peak_MiB"], oi["peak_per_record_bytes"]), "",
+          "The open reads the records and makes the elements; the name index is built by the",
+          "archive's second lookup, so a program that lists an archive, checks it or reads one entry",
+          "never pays for it. The second row is what a program that opens many entries pays in all."]
 for label, run in [("into fresh memory", fresh), ("into fresh huge pages", huge), ("into a warm buffer", warm)]:
     targets.append(("Open: at most 3 x one fread " + label, cpu(o) <= 3 * cpu(run), "%.2f" % (cpu(o) / cpu(run))))
 targets.append(("Open: peak memory at most 1.3 x the records (64-bit)", o["peak_per_record_bytes"] <= 1.3,
