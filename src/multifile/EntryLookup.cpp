@@ -6,6 +6,12 @@
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
+namespace {
+
+// How many elements ahead a scan asks for (see NameIndex's build).
+constexpr std::int32_t kFetchAhead = 16;
+
+}  // namespace
 
 int EntryLookup::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
   if (std::strlen(name) > kymf::kLongestName) {
@@ -29,6 +35,11 @@ int EntryLookup::Find(const char* name, const PointerArray<MultiFileElement>& di
 
 int EntryLookup::Scan(const char* name, const PointerArray<MultiFileElement>& directory) {
   for (std::int32_t i = directory.GetCount() - 1; i >= 0; --i) {
+#if defined(__GNUC__)
+    if (i >= kFetchAhead) {
+      __builtin_prefetch(directory.Peek(i - kFetchAhead));
+    }
+#endif
     const MultiFileElement* element = directory.Peek(i);
     if (element != nullptr && kymf::NameMatches(name, *element)) {
       return i;
