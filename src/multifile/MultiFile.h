@@ -32,6 +32,12 @@ class SharedHandle;
 // straight from the archive's file. InsertFile adds a file by writing the
 // whole archive anew; ExtractToFile copies the open entry to a disk file.
 //
+// Finding an entry by name (OpenFile, OpenEntry, InsertFile's check): the
+// first lookup after an open scans the directory, and the second builds an
+// index of its names that answers every later one in constant time. So an
+// open costs the reading of the records alone, and a program that lists an
+// archive or reads one entry from it never pays for the index.
+//
 // Copies share the archive's file (and so its one file position), the open
 // entry and the directory's entries.
 //
