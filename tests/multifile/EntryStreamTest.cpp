@@ -43,8 +43,6 @@ class EntryStreamTest : public testing::TestWithParam<bool> {
   Pointer<MultiFile> archive = new MultiFile();
 };
 
-// Random reads and seeks, the same on both; every answer and every byte read
-// must agree.
 TEST_P(EntryStreamTest, AnswersAsTheElementStreamDoesForRandomReadsAndSeeks) {
   std::mt19937 random(7);
   for (const Entry& entry : kEntries) {
