@@ -20,19 +20,23 @@ inline void Append(Bytes& bytes, const Bytes& more) {
   bytes.insert(bytes.end(), more.begin(), more.end());
 }
 
+inline Bytes Int32(std::int32_t value) {
+  return LittleEndian(static_cast<std::uint32_t>(value));
+}
+
 // One 80-byte record: the name zero-padded, padding zero, the two offsets.
 inline Bytes Record(const std::string& name, std::int32_t dataStart, std::int32_t dataEnd) {
   Bytes record(80, 0);
   for (std::size_t i = 0; i < name.size() && i < 70; ++i) {
     record[i] = static_cast<std::uint8_t>(name[i]);
   }
-  Put(record, 72, LittleEndian(static_cast<std::uint32_t>(dataStart)));
-  Put(record, 76, LittleEndian(static_cast<std::uint32_t>(dataEnd)));
+  Put(record, 72, Int32(dataStart));
+  Put(record, 76, Int32(dataEnd));
   return record;
 }
 
 inline Bytes Header(std::int32_t count) {
-  return With({'K', 'Y', 'M', 'F'}, 4, LittleEndian(static_cast<std::uint32_t>(count)));
+  return With({'K', 'Y', 'M', 'F'}, 4, Int32(count));
 }
 
 // An archive with records given as (name, dataStart, dataEnd) and `data`
@@ -45,6 +49,12 @@ inline Bytes Raw(const std::vector<std::tuple<std::string, std::int32_t, std::in
   }
   Append(bytes, BytesOf(data));
   return bytes;
+}
+
+// `bytes` written to `name` in `dir`; the file's path.
+inline std::string Written(const TempDir& dir, const std::string& name, const Bytes& bytes) {
+  WriteAll(dir.Path(name), bytes);
+  return dir.Path(name);
 }
 
 // A well-formed archive: header, records, data back to back.

@@ -28,16 +28,13 @@ const std::vector<Entry> kEntries = {
     {"readme.txt", "second"}, {"caf\xC3\xA9", "e"},    {"big", Pattern(5000, 'b')},
     {"odd", Pattern(97, 'o')}};
 
-// The archive opened from disk, or through a caller's file that is not a
-// DiskFile (the stream then reads the entry into memory of its own).
-enum class Opened { kFromDisk, kThroughCallersFile };
-
-class EntryStreamTest : public testing::TestWithParam<Opened> {
+// The archive opened from disk, or (true) through a caller's file that is not
+// a DiskFile (the stream then reads the entry into memory of its own).
+class EntryStreamTest : public testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     WriteAll(path, Archive(kEntries));
-    const bool callers = GetParam() == Opened::kThroughCallersFile;
-    ASSERT_TRUE(archive->OpenMultiFile(callers ? new MemoryFile(Archive(kEntries)) : nullptr,
+    ASSERT_TRUE(archive->OpenMultiFile(GetParam() ? new MemoryFile(Archive(kEntries)) : nullptr,
                                        path.c_str()));
   }
   TempDir dir;
@@ -46,8 +43,6 @@ class EntryStreamTest : public testing::TestWithParam<Opened> {
   Pointer<MultiFile> archive = new MultiFile();
 };
 
-// Random reads and seeks, the same on both; every answer and every byte read
-// must agree.
 TEST_P(EntryStreamTest, AnswersAsTheElementStreamDoesForRandomReadsAndSeeks) {
   std::mt19937 random(7);
   for (const Entry& entry : kEntries) {
@@ -158,11 +153,9 @@ TEST_P(EntryStreamTest, AStreamOutlivesItsArchive) {
   EXPECT_EQ(ReadRest(*stream), kEntries[6].data);
 }
 
-INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest,
-                         testing::Values(Opened::kFromDisk, Opened::kThroughCallersFile),
-                         [](const testing::TestParamInfo<Opened>& param) {
-                           return param.param == Opened::kFromDisk ? "FromDisk"
-                                                                   : "ThroughCallersFile";
+INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param) {
+                           return param.param ? "ThroughCallersFile" : "FromDisk";
                          });
 
 }  // namespace

@@ -40,8 +40,7 @@ TEST(EntryStreamThreadsTest, ThreadsReadStreamsOfOneArchiveAtOnceAndAfterItIsGon
   for (int i = 0; i < kEntries; ++i) {
     entries.push_back({"e" + std::to_string(i), Content(i)});
   }
-  WriteAll(dir.Path("a"), Archive(entries));
-  Pointer<MultiFile> archive(new MultiFile(dir.Path("a").c_str()));
+  Pointer<MultiFile> archive(new MultiFile(Written(dir, "a", Archive(entries)).c_str()));
   ASSERT_TRUE(archive->IsMultiFileOpen());
   std::atomic<int> wrong{0};
   const auto check = [&wrong](const Pointer<KYFile>& stream, int entry) {

@@ -19,10 +19,6 @@ using namespace testing_support;
 
 class MultiFileTest : public testing::Test {
  protected:
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    WriteAll(dir.Path(name), bytes);
-    return dir.Path(name);
-  }
   TempDir dir;
   DebuggerCapture debugger;
 };
@@ -48,7 +44,7 @@ TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   EXPECT_EQ(ReadRest(archive), "xyz");
   EXPECT_EQ(gOpens, 0);
 
-  const std::string second = Write("second", Archive({{"old", "1"}}));
+  const std::string second = Written(dir, "second", Archive({{"old", "1"}}));
   ASSERT_TRUE(MultiFile::CreateEmptyMultiFile(second.c_str()));
   EXPECT_EQ(ReadAll(second), Header(0));
   EXPECT_FALSE(MultiFile::CreateEmptyMultiFile(dir.Path("no/such/dir").c_str()));
@@ -58,14 +54,12 @@ TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   EXPECT_FALSE(archive.IsFileOpened());
   EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
   EXPECT_FALSE(archive.OpenFile("a", "rb"));
-  EXPECT_TRUE(archive.CloseMultiFile());
-  EXPECT_FALSE(archive.CloseMultiFile());
   EXPECT_TRUE(debugger->printed.empty());
 }
 
 TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
   Pointer<MultiFile> archive(
-      new MultiFile(Write("c", Archive({{"a", "abc"}, {"b", "de"}})).c_str()));
+      new MultiFile(Written(dir, "c", Archive({{"a", "abc"}, {"b", "de"}})).c_str()));
   ASSERT_TRUE(archive->OpenFile("b", "rb"));
   Pointer<MultiFile> copy(new MultiFile(*archive));
   EXPECT_EQ(copy->GetReferenceCount(), 1);
@@ -89,8 +83,6 @@ TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
   EXPECT_FALSE(archive->Seek(0, 0));
   EXPECT_FALSE(archive->OpenFile("a", "rb"));
 }
-
-// --- Why an archive is not opened -------------------------------------------
 
 // Whether the archive's DiskFile opens a folder at all: fopen does and the
 // first read fails; Windows' C runtime refuses it, and the failed open is
@@ -174,8 +166,6 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Causes, OpenStatusTest, testing::ValuesIn(kOpenCases), CaseName<OpenCase>);
-
-// --- How the element stream moves the archive's file -------------------------
 
 // Every row of the clamping table: the new position, and the one move of the
 // archive's file that gets there. The entry is 10 bytes at offset 88. A file

@@ -22,14 +22,12 @@ TEST(MultiFileWriterTest, WritesEveryKindOfSourceInChunks) {
   const std::vector<Entry> entries = {
       {"a.txt", "abc"}, {"dir/b", "12345"}, {"big", std::string(100000, 'x') + "end"}, {"Z", "z"}};
   const std::string path = dir.Path("w.kymf");
-  WriteAll(dir.Path("a"), "abc");
-  WriteAll(dir.Path("z"), "z");
   MultiFileWriter writer(path.c_str(), false, /*chunkSize=*/7);  // many chunks per entry
-  writer.AddFile("a.txt", dir.Path("a").c_str());
+  writer.AddFile("a.txt", Written(dir, "a", BytesOf("abc")).c_str());
   writer.AddBytes("dir/b", "12345", 5);
   Pointer<MemoryFile> source(new MemoryFile(BytesOf(entries[2].data)));
   writer.AddFile("big", source, "memory");
-  writer.AddFile("Z", dir.Path("z").c_str());
+  writer.AddFile("Z", Written(dir, "z", BytesOf("z")).c_str());
   ASSERT_TRUE(writer.Commit()) << writer.GetError();
   EXPECT_STREQ(writer.GetError(), "");
   EXPECT_EQ(ReadAll(path), Archive(entries));
@@ -41,9 +39,8 @@ TEST(MultiFileWriterTest, WritesEveryKindOfSourceInChunks) {
 // and the added data); with all six delivered the commit gives the new archive.
 TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   TempDir dir;
-  const std::string path = dir.Path("f.kymf");
   const Bytes before = Archive({{"a", "abc"}});
-  WriteAll(path, before);
+  const std::string path = Written(dir, "f.kymf", before);
   for (int failAt = 0; failAt <= 6; ++failAt) {
     SystemCallsOverride calls;
     calls->write = FailingWrite;
@@ -148,9 +145,8 @@ class WriterChangeTest : public testing::TestWithParam<ChangeCase> {};
 TEST_P(WriterChangeTest, ChangesAllOrNothing) {
   const ChangeCase& c = GetParam();
   TempDir dir;
-  const std::string path = dir.Path("kept.kymf");
   const Bytes before = Raw({{"a", 251, 251}, {"b", 252, 253}, {"c", 248, 250}}, "333122");
-  WriteAll(path, before);
+  const std::string path = Written(dir, "kept.kymf", before);
   MultiFileWriter writer(path.c_str(), /*keepExisting=*/true);
   ASSERT_TRUE(c.change(writer));
   if (c.code == ErrorCode::kOk) {
