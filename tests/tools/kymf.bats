@@ -18,6 +18,7 @@ setup() {
 # Each row: the exit code, the output (a glob; \n a line feed), the command line.
 @test "a session: each command gives its exit code and its output" {
   mkdir one
+  packed_archive sub.kymf sub
   kymf_rows <<'ROWS'
 0|*Exit codes*Subcommands:*create*add*delete*rename*list*cat*extract*verify*resources*|--help
 0||-q create q1.kymf tree
@@ -29,10 +30,13 @@ setup() {
 0|a.txt|list t.kymf *.txt
 0|sub/random.dat|list t.kymf **/*.dat
 0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf SUB
+0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf su*/
+1|kymf: t.kymf: su: no such entry|list t.kymf su
 0|t.kymf: OK, 4 entries|verify t.kymf
 0|abc|cat t.kymf A.TXT
 0|extracted 1 entry, 5 bytes|extract t.kymf SUB/B.BIN -C one
 0|extracted 4 entries, 70008 bytes|extract t.kymf -C out
+1|*kymf: out/sub: is a folder*|extract sub.kymf -C out --force
 0|created 2 entries, 8 bytes|create ex.kymf tree --exclude **/*.dat --exclude sub/zero
 0|a.txt\nsub/b.bin|list ex.kymf
 0|deleted 3 entries, 70005 bytes|delete t.kymf sub
