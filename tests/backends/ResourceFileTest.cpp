@@ -80,8 +80,11 @@ TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
   EXPECT_EQ(ours, expected);
 }
 
-// What a listing shows, FindResourceA finds.
-TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceOpens) {
+// What a listing shows, FindResourceA finds. The module handle serves the
+// resource functions themselves (on Windows the system's, over a module that
+// LoadLibraryExA mapped as a data file), which also take IDs as
+// MAKEINTRESOURCE gives them.
+TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceIsFoundByTheResourceFunctions) {
   EXPECT_EQ(Listed(module, 0x0407),
             (std::vector<std::string>{"#10\tLANGS1\t1031\t6465", "#10\tLANGS2\t1031\t6465",
                                       "#10\tLANGS3\t1031\t6465", "#10\tLANGS4\t1031\t6465"}));
@@ -93,23 +96,17 @@ TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceOpens) {
     std::getline(fields, name, '\t');
     EXPECT_NE(FindResourceA(module, name.c_str(), type.c_str()), nullptr) << listed;
   }
+  const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
+  const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, "MYDATA", rcdata)), 10u);
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, id123, rcdata)), 5u);
+  EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
 TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
   for (const auto& [name, expected] : ResourceLookupCases()) {
     EXPECT_EQ(Contents(name), expected) << name;
   }
-}
-
-// The module handle serves the resource functions themselves (on Windows the
-// system's, over a module that LoadLibraryExA mapped as a data file), which
-// also take IDs as MAKEINTRESOURCE gives them.
-TEST_P(ResourceFileTest, TheModuleAnswersTheResourceFunctionsDirectly) {
-  const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
-  const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
-  EXPECT_EQ(SizeofResource(module, FindResourceA(module, "MYDATA", rcdata)), 10u);
-  EXPECT_EQ(SizeofResource(module, FindResourceA(module, id123, rcdata)), 5u);
-  EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
 TEST_P(ResourceFileTest, ReadsWholeItemsAndClampsSeeks) {
