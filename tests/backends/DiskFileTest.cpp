@@ -14,7 +14,6 @@ using testing_support::TempDir;
 
 class DiskFileTest : public testing::Test {
  protected:
-  // A 10-byte file "0123456789", opened for reading.
   Pointer<DiskFile> OpenTenBytes() {
     testing_support::WriteAll(dir.Path("ten"), "0123456789");
     Pointer<DiskFile> file(new DiskFile());

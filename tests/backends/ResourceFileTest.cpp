@@ -80,8 +80,11 @@ TEST_P(ResourceFileTest, EveryResourceMatchesTheIndependentReader) {
   EXPECT_EQ(ours, expected);
 }
 
-// What a listing shows, FindResourceA finds.
-TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceOpens) {
+// What a listing shows, FindResourceA finds. The module handle serves the
+// resource functions themselves (on Windows the system's, over a module that
+// LoadLibraryExA mapped as a data file), which also take IDs as
+// MAKEINTRESOURCE gives them.
+TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceIsFoundByTheResourceFunctions) {
   EXPECT_EQ(Listed(module, 0x0407),
             (std::vector<std::string>{"#10\tLANGS1\t1031\t6465", "#10\tLANGS2\t1031\t6465",
                                       "#10\tLANGS3\t1031\t6465", "#10\tLANGS4\t1031\t6465"}));
@@ -93,23 +96,17 @@ TEST_P(ResourceFileTest, ListsOneLanguageAndEveryListedResourceOpens) {
     std::getline(fields, name, '\t');
     EXPECT_NE(FindResourceA(module, name.c_str(), type.c_str()), nullptr) << listed;
   }
+  const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
+  const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, "MYDATA", rcdata)), 10u);
+  EXPECT_EQ(SizeofResource(module, FindResourceA(module, id123, rcdata)), 5u);
+  EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
 TEST_P(ResourceFileTest, LooksUpNamesTypesIdsAndLanguagesAsWindowsDoes) {
   for (const auto& [name, expected] : ResourceLookupCases()) {
     EXPECT_EQ(Contents(name), expected) << name;
   }
-}
-
-// The module handle serves the resource functions themselves (on Windows the
-// system's, over a module that LoadLibraryExA mapped as a data file), which
-// also take IDs as MAKEINTRESOURCE gives them.
-TEST_P(ResourceFileTest, TheModuleAnswersTheResourceFunctionsDirectly) {
-  const char* rcdata = reinterpret_cast<const char*>(std::uintptr_t{10});
-  const char* id123 = reinterpret_cast<const char*>(std::uintptr_t{123});
-  EXPECT_EQ(SizeofResource(module, FindResourceA(module, "MYDATA", rcdata)), 10u);
-  EXPECT_EQ(SizeofResource(module, FindResourceA(module, id123, rcdata)), 5u);
-  EXPECT_EQ(FindResourceA(module, "NOSUCH", rcdata), nullptr);
 }
 
 TEST_P(ResourceFileTest, ReadsWholeItemsAndClampsSeeks) {
@@ -135,31 +132,24 @@ TEST_P(ResourceFileTest, ReadsWholeItemsAndClampsSeeks) {
   EXPECT_EQ(std::string(data, 4), "6789");
 }
 
-TEST_P(ResourceFileTest, ClosedFileKeepsTheLastSizeAndPosition) {
+TEST_P(ResourceFileTest, CopiesReadFromTheirOwnPositionsAndAClosedFileKeepsItsSizeAndPosition) {
   ASSERT_TRUE(file->OpenFile("EMPTY\n#10", "rb"));
   EXPECT_TRUE(file->EndOfFile());
   ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "rb"));
-  file->Seek(3, 0);
+  char data[4];
+  file->ReadData(data, 1, 3);
+  ResourceFile copy(*file);
+  EXPECT_TRUE(copy.IsFileOpened());
+  EXPECT_EQ(copy.GetPosition(), 3);
+  copy.ReadData(data, 1, 2);
+  EXPECT_EQ(std::string(data, 2), "34");
   EXPECT_TRUE(file->CloseFile());
   EXPECT_FALSE(file->CloseFile());
   EXPECT_EQ(file->GetFileSize(), 10u);
   EXPECT_EQ(file->GetPosition(), 3);
-  char data[1];
   EXPECT_EQ(file->ReadData(data, 1, 1), 0u);
   EXPECT_FALSE(file->Seek(0, 0));
   EXPECT_FALSE(file->EndOfFile());
-}
-
-TEST_P(ResourceFileTest, CopiesReadTheSameBytesFromTheirOwnPositions) {
-  ASSERT_TRUE(file->OpenFile("MYDATA\n#10", "rb"));
-  char data[4];
-  file->ReadData(data, 1, 4);
-  ResourceFile copy(*file);
-  EXPECT_TRUE(copy.IsFileOpened());
-  EXPECT_EQ(copy.GetPosition(), 4);
-  copy.ReadData(data, 1, 2);
-  EXPECT_EQ(std::string(data, 2), "45");
-  EXPECT_EQ(file->GetPosition(), 4);
 }
 
 TEST_P(ResourceFileTest, AnArchiveStoredAsAResourceOpensThroughIt) {

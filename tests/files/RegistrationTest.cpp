@@ -14,10 +14,6 @@ struct FileClass {
   KYFile* (*fromOwnInterface)(void* created);
 };
 
-void PrintTo(const FileClass& fileClass, std::ostream* out) {
-  *out << fileClass.name;
-}
-
 template <class C>
 KYFile* AsKYFile(void* created) {
   return static_cast<C*>(created);

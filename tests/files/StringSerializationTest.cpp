@@ -11,7 +11,6 @@ using testing_support::Bytes;
 using testing_support::MemoryFile;
 using testing_support::TempDir;
 
-// Writes through a DiskFile and returns the bytes written.
 Bytes Written(const std::vector<std::string>& texts) {
   TempDir dir;
   Pointer<KYFile> file(new DiskFile());

@@ -112,14 +112,6 @@ TEST_F(SearchPathTest, UnmountingLeavesOpenStreamsReadable) {
   EXPECT_TRUE(path.List("").empty());
 }
 
-TEST_F(SearchPathTest, StreamsAreReadOnly) {
-  const std::string folder = Folder("f", {{"b", "data"}});
-  ASSERT_TRUE(path.Mount(folder.c_str(), "", true));
-  Pointer<KYFile> file = path.Open("b");
-  EXPECT_FALSE(Thrown([&] { file->WriteData("x", 1, 1); }).empty());
-  EXPECT_EQ(ReadAll(folder + "/b"), BytesOf("data"));
-}
-
 TEST_F(SearchPathTest, ModuleResourcesAreFilesNamedTypeSlashName) {
   const std::string module = std::string(RXMFILES_TEST_MODULES) + "/resources-x86_64.dll";
   ASSERT_TRUE(path.Mount(module.c_str(), "res", true));

@@ -60,15 +60,8 @@ le32() {
     $(((v >> 16) & 255)) $(((v >> 24) & 255)))"
 }
 
-# One 80-byte record: NAME (printf %b escapes allowed), dataStart, dataEnd.
-record() {
-  { printf '%b' "$1"; head -c 72 /dev/zero; } | head -c 72
-  le32 "$2"
-  le32 "$3"
-}
-
-# raw_archive FILE DATA_BYTES [NAME START END]...: the header, the records as
-# given, then DATA_BYTES bytes of "x".
+# raw_archive FILE DATA_BYTES [NAME START END]...: the header, the 80-byte
+# records as given (NAME with printf %b escapes), then DATA_BYTES bytes of "x".
 raw_archive() {
   local file=$1 bytes=$2
   shift 2
@@ -76,7 +69,9 @@ raw_archive() {
     printf 'KYMF'
     le32 $(($# / 3))
     while [ $# -gt 0 ]; do
-      record "$1" "$2" "$3"
+      { printf '%b' "$1"; head -c 72 /dev/zero; } | head -c 72
+      le32 "$2"
+      le32 "$3"
       shift 3
     done
     head -c "$bytes" /dev/zero | tr '\0' x
