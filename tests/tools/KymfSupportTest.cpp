@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <ostream>
 #include <string>
@@ -11,6 +12,13 @@
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
+
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 using kymf::TargetFolder;
@@ -150,6 +158,24 @@ TEST_F(TargetFolderTest, FailedFillLeavesNoFile) {
   });
   EXPECT_EQ(status.GetCode(), RXM::ErrorCode::kTruncated);
   EXPECT_TRUE(fs::is_empty(root / "out"));
+}
+
+// A file is written under a temporary name beside its target,
+// ".<name>.kymf~<process>-<attempt>"; when other files hold every such name,
+// the placement fails and leaves them as they are.
+TEST_F(TargetFolderTest, TakenTemporaryNamesAreNeitherWrittenNorRemoved) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ofstream(root / "out" /
+                  (".f.kymf~" + std::to_string(getpid()) + "-" + std::to_string(attempt)))
+        << "theirs";
+  }
+  EXPECT_EQ(Place("f", Fill).GetCode(), RXM::ErrorCode::kCannotOpen);
+  int theirs = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(root / "out")) {
+    theirs += fs::file_size(entry.path()) == 6 ? 1 : 0;
+  }
+  EXPECT_EQ(theirs, 100);
+  EXPECT_FALSE(fs::exists(root / "out" / "f"));
 }
 
 // The last guard: its callers refuse these names before they get here.

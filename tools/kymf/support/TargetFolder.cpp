@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <system_error>
 
@@ -59,6 +60,59 @@ std::string TemporaryName(const std::string& leaf, int attempt) {
 #endif
   return "." + leaf.substr(0, 32) + ".kymf~" + std::to_string(process) + "-" +
          std::to_string(attempt);
+}
+
+// One new file's calls, as each platform makes them: `create` makes the file
+// of a temporary name exclusively, never through a link (a descriptor, or -1
+// with errno set); `writeSome` writes up to `size` bytes (how many, 0 after an
+// interruption, or -1 with errno set); `close`.
+struct NewFileCalls {
+  std::function<int(const std::string& temporary)> create;
+  std::function<long long(int file, const char* bytes, std::size_t size)> writeSome;
+  std::function<int(int file)> close;
+};
+
+// Makes a new file under the first free one of 100 temporary names beside
+// `leaf` (its name left in `temporary`) and fills it through `fill`. Ok, or
+// why not, naming `shown`; when the file was made it is closed, and
+// `temporary` is empty exactly when no file was made.
+Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std::string& shown,
+                   const TargetFolder::Fill& fill, std::string& temporary) {
+  int file = -1;
+  for (int attempt = 0; file < 0 && attempt < 100; ++attempt) {
+    temporary = TemporaryName(leaf, attempt);
+    file = calls.create(temporary);
+    if (file < 0 && errno != EEXIST) {
+      temporary.clear();
+      return SystemFailure(shown, errno);
+    }
+  }
+  if (file < 0) {
+    temporary.clear();  // every name was taken, by files that are not ours
+    return SystemFailure(shown, EEXIST);
+  }
+  int writeError = 0;
+  const TargetFolder::Write write = [&](const void* data, std::size_t size) {
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0 && writeError == 0) {
+      const long long written = calls.writeSome(file, bytes, size);
+      if (written < 0) {
+        writeError = errno;
+      } else {
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+      }
+    }
+    return writeError == 0;
+  };
+  Status status = fill(write);
+  if (calls.close(file) != 0 && writeError == 0) {
+    writeError = errno;
+  }
+  if (status.IsOk() && writeError != 0) {
+    status = SystemFailure(shown, writeError);
+  }
+  return status;
 }
 
 }  // namespace
@@ -156,43 +210,24 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
                                     const Fill& fill) const {
   (void)replace;  // rename() replaces the name's directory entry either way
   const std::string leaf = LeafOf(name);
+  const int folder = parent.descriptor;
+  const NewFileCalls calls{[folder](const std::string& temporary) {
+                             return ::openat(folder, temporary.c_str(),
+                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                             0666);
+                           },
+                           [](int file, const char* bytes, std::size_t size) -> long long {
+                             const ssize_t written = ::write(file, bytes, size);
+                             return written < 0 && errno == EINTR ? 0 : written;
+                           },
+                           [](int file) { return ::close(file); }};
   std::string temporary;
-  int file = -1;
-  for (int attempt = 0; file < 0 && attempt < 100; ++attempt) {
-    temporary = TemporaryName(leaf, attempt);
-    file = ::openat(parent.descriptor, temporary.c_str(),
-                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (file < 0 && errno != EEXIST) {
-      return SystemFailure(Shown(name), errno);
-    }
-  }
-  int writeError = 0;
-  const Write write = [&](const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0 && writeError == 0) {
-      const ssize_t written = ::write(file, bytes, size);
-      if (written < 0 && errno != EINTR) {
-        writeError = errno;
-      } else if (written > 0) {
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-      }
-    }
-    return writeError == 0;
-  };
-  Status status = fill(write);
-  if (::close(file) != 0 && writeError == 0) {
-    writeError = errno;
-  }
-  if (status.IsOk() && writeError != 0) {
-    status = SystemFailure(Shown(name), writeError);
-  }
-  if (status.IsOk() &&
-      ::renameat(parent.descriptor, temporary.c_str(), parent.descriptor, leaf.c_str()) != 0) {
+  Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
+  if (status.IsOk() && ::renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0) {
     status = SystemFailure(Shown(name), errno);
   }
-  if (!status.IsOk()) {
-    ::unlinkat(parent.descriptor, temporary.c_str(), 0);
+  if (!status.IsOk() && !temporary.empty()) {
+    ::unlinkat(folder, temporary.c_str(), 0);
   }
   return status;
 }
@@ -277,45 +312,25 @@ Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name
 Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& name, bool replace,
                                     const Fill& fill) const {
   const std::string leaf = LeafOf(name);
-  const std::string target = parent.path + "\\" + leaf;
+  const std::string folder = parent.path + "\\";
+  const NewFileCalls calls{
+      [&folder](const std::string& temporary) {
+        return _open((folder + temporary).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                     _S_IREAD | _S_IWRITE);
+      },
+      [](int file, const char* bytes, std::size_t size) -> long long {
+        const unsigned int piece = size > (1u << 30) ? (1u << 30) : static_cast<unsigned int>(size);
+        return _write(file, bytes, piece);
+      },
+      [](int file) { return _close(file); }};
   std::string temporary;
-  int file = -1;
-  for (int attempt = 0; file < 0 && attempt < 100; ++attempt) {
-    temporary = parent.path + "\\" + TemporaryName(leaf, attempt);
-    file =
-        _open(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (file < 0 && errno != EEXIST) {
-      return SystemFailure(Shown(name), errno);
-    }
-  }
-  int writeError = 0;
-  const Write write = [&](const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0 && writeError == 0) {
-      const unsigned int piece = size > (1u << 30) ? (1u << 30) : static_cast<unsigned int>(size);
-      const int written = _write(file, bytes, piece);
-      if (written < 0) {
-        writeError = errno;
-      } else {
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-      }
-    }
-    return writeError == 0;
-  };
-  Status status = fill(write);
-  if (_close(file) != 0 && writeError == 0) {
-    writeError = errno;
-  }
-  if (status.IsOk() && writeError != 0) {
-    status = SystemFailure(Shown(name), writeError);
-  }
-  if (status.IsOk() &&
-      !MoveFileExA(temporary.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+  Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
+  if (status.IsOk() && !MoveFileExA((folder + temporary).c_str(), (folder + leaf).c_str(),
+                                    replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
     status = WindowsFailure(Shown(name), GetLastError());
   }
-  if (!status.IsOk()) {
-    DeleteFileA(temporary.c_str());
+  if (!status.IsOk() && !temporary.empty()) {
+    DeleteFileA((folder + temporary).c_str());
   }
   return status;
 }
