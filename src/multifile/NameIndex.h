@@ -33,7 +33,7 @@ class NameIndex {
   static std::uint64_t Hash(const char* name);
 
   // The index of the record that `name` finds, or -1. `directory` must be the
-  // one the index was built from, and the index complete.
+  // one the index was built from.
   int Find(const char* name, const PointerArray<MultiFileElement>& directory) const;
 
  private:
