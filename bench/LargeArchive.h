@@ -4,6 +4,7 @@
 #ifndef RXMFILES_BENCH_LARGEARCHIVE_H
 #define RXMFILES_BENCH_LARGEARCHIVE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,6 +14,9 @@
 namespace bench {
 
 constexpr std::int32_t kLargeArchiveEntries = 1000000;
+// The bytes of its records: what one fread reads and an open is measured by.
+constexpr std::size_t kLargeArchiveRecordBytes =
+    static_cast<std::size_t>(RXM::kymf::kRecordSize) * kLargeArchiveEntries;
 
 inline std::string LargeArchiveEntryName(std::int32_t i) {
   return "dir" + std::to_string(i % 1000) + "/entry" + std::to_string(i) + ".dat";
@@ -49,18 +53,17 @@ inline bool ReadLargeArchiveRecords(const std::string& path, void* records) {
   if (file == nullptr) {
     return false;
   }
-  const auto size = static_cast<std::size_t>(RXM::kymf::kRecordSize);
-  const bool read = std::fseek(file, RXM::kymf::kHeaderSize, SEEK_SET) == 0 &&
-                    std::fread(records, size, kLargeArchiveEntries, file) ==
-                        static_cast<std::size_t>(kLargeArchiveEntries);
+  const bool read =
+      std::fseek(file, RXM::kymf::kHeaderSize, SEEK_SET) == 0 &&
+      std::fread(records, 1, kLargeArchiveRecordBytes, file) == kLargeArchiveRecordBytes;
   std::fclose(file);
   return read;
 }
 
 // Opens eight entries of the open `archive` by name, one after another. An
-// archive's first few lookups scan its directory and the next one builds its
-// name index, so eight lookups pay what a program that opens many entries
-// pays once. False when an entry cannot be opened.
+// archive's first lookup scans its directory and its second builds the name
+// index, so eight lookups pay what a program that opens many entries pays
+// once. False when an entry cannot be opened.
 inline bool LookUpLargeArchiveEntries(MultiFile& archive) {
   for (std::int32_t i = 0; i < 8; ++i) {
     const String name(LargeArchiveEntryName(i * 99991 % kLargeArchiveEntries).c_str());

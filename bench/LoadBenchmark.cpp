@@ -24,8 +24,6 @@
 
 namespace {
 
-constexpr std::int32_t kEntries = bench::kLargeArchiveEntries;
-
 std::string ArchivePath() {
   const char* folder = std::getenv("RXMFILES_BENCH_DATA");
   return std::string(folder != nullptr ? folder : "/tmp") + "/rxmfiles-load-1m.kymf";
@@ -80,7 +78,7 @@ void ReadRecordsInto(void* records) {
 // Into fresh memory (neither zeroed nor touched before the read), as the
 // directory's own memory is fresh at every open.
 Held ReadRecords() {
-  Held records(std::malloc(80 * static_cast<std::size_t>(kEntries)), std::free);
+  Held records(std::malloc(bench::kLargeArchiveRecordBytes), std::free);
   ReadRecordsInto(records.get());
   return records;
 }
@@ -88,7 +86,7 @@ Held ReadRecords() {
 // Into fresh memory asked for in huge pages, as the library asks for its
 // large blocks: what the page faults cost either way.
 Held ReadRecordsIntoHugePages() {
-  const std::size_t size = 80 * static_cast<std::size_t>(kEntries);
+  const std::size_t size = bench::kLargeArchiveRecordBytes;
   Held records(std::malloc(size), std::free);
   const auto start = reinterpret_cast<std::uintptr_t>(records.get());
   const std::uintptr_t huge = std::uintptr_t{2} << 20;
@@ -128,7 +126,7 @@ void TimeFresh(benchmark::State& state, Held (*work)(), double peak) {
     state.ResumeTiming();
   }
   state.counters["peak_MiB"] = peak;
-  state.counters["peak_per_record_bytes"] = peak * 1024 * 1024 / (80.0 * kEntries);
+  state.counters["peak_per_record_bytes"] = peak * 1024 * 1024 / bench::kLargeArchiveRecordBytes;
 }
 
 void BM_FreadOfTheRecords(benchmark::State& state) {
@@ -144,7 +142,7 @@ BENCHMARK(BM_FreadOfTheRecordsIntoHugePages)->Unit(benchmark::kMillisecond)->Min
 // Into one buffer reused by every iteration: the copy alone, no page faults.
 void BM_FreadOfTheRecordsIntoAWarmBuffer(benchmark::State& state) {
   Archive();
-  std::vector<std::uint8_t> records(80 * static_cast<std::size_t>(kEntries));
+  std::vector<std::uint8_t> records(bench::kLargeArchiveRecordBytes);
   for (auto _ : state) {
     ReadRecordsInto(records.data());
   }

@@ -63,9 +63,9 @@ void BM_OpenEveryEntryByName(benchmark::State& state) {
   names.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i)
     names.emplace_back(EntryName(i).c_str());
-  // The first lookups of an archive scan it and the next builds its index,
-  // once (BM_OpenArchiveOf1MEntriesAndIndexIt times that); this times the
-  // lookups that follow.
+  // An archive's first lookup scans it and its second builds its index, once
+  // (BM_OpenArchiveOf1MEntriesAndIndexIt times that); this times the lookups
+  // that follow.
   for (int i = 0; i < 8; ++i)
     benchmark::DoNotOptimize(archive.OpenFile(names[static_cast<std::size_t>(i)], "rb"));
   std::size_t next = 0;

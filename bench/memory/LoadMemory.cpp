@@ -1,9 +1,10 @@
-// The peak memory of opening an archive of 10^6 entries, against its records'
-// bytes (after the open, and once lookups have built its name index), then the time of the open
-// beside one fread of those bytes into fresh memory (the median of 5 rounds of each, wall clock,
-// the release of either left out). Plain C++ with no benchmark library, so that every build has it:
-// the 32-bit Windows build runs it under wine32, the platform where an
-// element is smallest.
+// The peak memory of opening an archive of 10^6 entries, against its
+// records' bytes (after the open, and once lookups have built its name
+// index), then the time of the open beside one fread of those bytes into
+// fresh memory (the median of 5 rounds of each, wall clock, the release of
+// either left out). Plain C++ with no benchmark library, so that every build
+// has it: the 32-bit Windows build runs it under wine32, the platform where
+// an element is smallest.
 //   rxmfiles_load_memory [FOLDER]   (the archive is written there and removed; /tmp)
 #include <algorithm>
 #include <chrono>
@@ -66,8 +67,8 @@ bool PrintTimes(const std::string& path) {
     return archive;
   });
   const double read = MedianMs([&] {
-    const std::size_t size = 80 * static_cast<std::size_t>(bench::kLargeArchiveEntries);
-    std::unique_ptr<void, void (*)(void*)> records(std::malloc(size), std::free);
+    std::unique_ptr<void, void (*)(void*)> records(std::malloc(bench::kLargeArchiveRecordBytes),
+                                                   std::free);
     opened = opened && records != nullptr && bench::ReadLargeArchiveRecords(path, records.get());
     return records;
   });
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
     bench::LookUpLargeArchiveEntries(archive);
   }
   const double indexed = PeakBytes() - before;
-  const double records = 80.0 * bench::kLargeArchiveEntries;
+  const auto records = static_cast<double>(bench::kLargeArchiveRecordBytes);
   std::printf(
       "%d-bit build: records %.1f MiB, peak growth while opening %.1f MiB (%.3fx), "
       "with the name index %.1f MiB (%.3fx)\n",

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include "backends/SystemCalls.h"
@@ -180,9 +179,6 @@ void NameIndex::Place(const Waiting& record, const PointerArray<MultiFileElement
 }
 
 int NameIndex::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
-  if (std::strlen(name) > kymf::kLongestName) {
-    return -1;  // no record holds a name this long
-  }
   const std::uint64_t hash = Hash(name);
   const std::uint32_t tag = Tag(hash);
   std::uint32_t slot = Home(hash);

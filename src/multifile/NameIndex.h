@@ -33,7 +33,8 @@ class NameIndex {
   static std::uint64_t Hash(const char* name);
 
   // The index of the record that `name` finds, or -1. `directory` must be the
-  // one the index was built from.
+  // one the index was built from. A name longer than any record holds finds
+  // none, but only after a probe: EntryLookup turns those away first.
   int Find(const char* name, const PointerArray<MultiFileElement>& directory) const;
 
  private:
