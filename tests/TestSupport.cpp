@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 
 namespace testing_support {
 namespace {
@@ -22,19 +20,15 @@ __attribute__((format(printf, 1, 0))) std::string Vformat(const char* format, va
 
 }  // namespace
 
-// A new folder of a random name: create_directory is false when the name is
-// taken, so a clash only means another try.
+// The first free name in order: create_directory is false when a name is
+// taken (by another test program too), so that only means the next one.
 TempDir::TempDir() {
-  static std::mt19937_64 random(
-      std::random_device{}() ^
-      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
   const std::filesystem::path base = std::filesystem::temp_directory_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "rxmfiles-%016llx", static_cast<unsigned long long>(random()));
+  for (int n = 0; n < 100000; ++n) {
+    const std::filesystem::path folder = base / ("rxmfiles-" + std::to_string(n));
     std::error_code error;
-    if (std::filesystem::create_directory(base / name, error)) {
-      path = (base / name).generic_string();
+    if (std::filesystem::create_directory(folder, error)) {
+      path = folder.generic_string();
       return;
     }
   }

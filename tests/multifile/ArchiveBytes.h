@@ -16,20 +16,13 @@ struct Entry {
   std::string data;
 };
 
-inline void Append(Bytes& bytes, const Bytes& more) {
-  bytes.insert(bytes.end(), more.begin(), more.end());
-}
-
 inline Bytes Int32(std::int32_t value) {
   return LittleEndian(static_cast<std::uint32_t>(value));
 }
 
 // One 80-byte record: the name zero-padded, padding zero, the two offsets.
 inline Bytes Record(const std::string& name, std::int32_t dataStart, std::int32_t dataEnd) {
-  Bytes record(80, 0);
-  for (std::size_t i = 0; i < name.size() && i < 70; ++i) {
-    record[i] = static_cast<std::uint8_t>(name[i]);
-  }
+  Bytes record = With(Bytes(80, 0), 0, BytesOf(name.substr(0, 70)));
   Put(record, 72, Int32(dataStart));
   Put(record, 76, Int32(dataEnd));
   return record;
@@ -41,14 +34,13 @@ inline Bytes Header(std::int32_t count) {
 
 // An archive with records given as (name, dataStart, dataEnd) and `data`
 // after the directory.
-inline Bytes Raw(const std::vector<std::tuple<std::string, std::int32_t, std::int32_t>>& records,
-                 const std::string& data) {
+using Records = std::vector<std::tuple<std::string, std::int32_t, std::int32_t>>;
+inline Bytes Raw(const Records& records, const std::string& data) {
   Bytes bytes = Header(static_cast<std::int32_t>(records.size()));
   for (const auto& [name, start, end] : records) {
-    Append(bytes, Record(name, start, end));
+    Put(bytes, bytes.size(), Record(name, start, end));
   }
-  Append(bytes, BytesOf(data));
-  return bytes;
+  return With(bytes, bytes.size(), BytesOf(data));
 }
 
 // `bytes` written to `name` in `dir`; the file's path.
@@ -59,17 +51,15 @@ inline std::string Written(const TempDir& dir, const std::string& name, const By
 
 // A well-formed archive: header, records, data back to back.
 inline Bytes Archive(const std::vector<Entry>& entries) {
-  Bytes bytes = Header(static_cast<std::int32_t>(entries.size()));
-  std::int32_t start = 8 + 80 * static_cast<std::int32_t>(entries.size());
+  Records records;
+  std::string data;
   for (const Entry& entry : entries) {
-    const auto size = static_cast<std::int32_t>(entry.data.size());
-    Append(bytes, Record(entry.name, start, start + size - 1));
-    start += size;
+    const auto start = static_cast<std::int32_t>(8 + 80 * entries.size() + data.size());
+    records.emplace_back(entry.name, start,
+                         start + static_cast<std::int32_t>(entry.data.size()) - 1);
+    data += entry.data;
   }
-  for (const Entry& entry : entries) {
-    Append(bytes, BytesOf(entry.data));
-  }
-  return bytes;
+  return Raw(records, data);
 }
 
 }  // namespace testing_support

@@ -12,14 +12,6 @@ class Item : public virtual BaseObject {};
 
 using Array = PointerArray<Item>;
 
-std::vector<Item*> Slots(const Array& array) {
-  std::vector<Item*> slots;
-  for (int i = 0; i < array.GetCount(); ++i) {
-    slots.push_back(array.GetAt(i).Get());
-  }
-  return slots;
-}
-
 // The remembered lowest free slot must never change an answer: random
 // operations, negative indexes and sizes and copies among them, give exactly
 // what a plain vector with a scan from slot 0 gives, and each slot holds one
@@ -81,7 +73,10 @@ TEST(PointerArrayTest, RandomOperationsMatchAPlainVector) {
             model.pop_back();
           }
       }
-      ASSERT_EQ(Slots(array), model) << "step " << step;
+      ASSERT_EQ(array.GetCount(), static_cast<int>(model.size())) << "step " << step;
+      for (int i = 0; i < array.GetCount(); ++i) {
+        ASSERT_EQ(array.GetAt(i).Get(), model[static_cast<std::size_t>(i)]) << "step " << step;
+      }
       ASSERT_TRUE(array.GetAt(-1).IsNull());
       ASSERT_TRUE(array.GetAt(array.GetCount()).IsNull());
       for (const Pointer<Item>& each : pool) {
