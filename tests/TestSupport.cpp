@@ -51,10 +51,6 @@ void WriteAll(const std::string& path, const Bytes& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-bool Exists(const std::string& path) {
-  return std::filesystem::exists(path);
-}
-
 Bytes LittleEndian(std::uint32_t value, int width) {
   Bytes bytes(static_cast<std::size_t>(width));
   for (int i = 0; i < width; ++i) {
@@ -83,17 +79,6 @@ void RecordingDebugger::PrintError(const char* format, ...) {
   errors.push_back(Vformat(format, arguments));
   va_end(arguments);
 }
-
-DebuggerCapture::DebuggerCapture() : debugger(new RecordingDebugger()) {
-  RXM::SetDebugger(CTPointer<Debugger>(debugger.Get()));
-}
-
-DebuggerCapture::~DebuggerCapture() {
-  RXM::SetDebugger(CTPointer<Debugger>());
-}
-
-MemoryFile::MemoryFile(Bytes initial, std::int64_t sizeToClaim)
-    : content(std::move(initial)), claimedSize(sizeToClaim) {}
 
 bool MemoryFile::OpenFile(String name, String mode) {
   calls.push_back(std::string("OpenFile(") + name.GetText() + "," + mode.GetText() + ")");

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RXMFiles.h"
@@ -39,7 +41,9 @@ void WriteAll(const std::string& path, const Bytes& bytes);
 inline void WriteAll(const std::string& path, const std::string& text) {
   WriteAll(path, BytesOf(text));
 }
-bool Exists(const std::string& path);
+inline bool Exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 // Binary images made byte by byte: `value`'s low `width` bytes, least
 // significant first; `patch` written over `bytes` at `at`, which grow to hold
@@ -89,13 +93,13 @@ class RecordingDebugger : public Debugger {
 
 class DebuggerCapture {
  public:
-  DebuggerCapture();
-  ~DebuggerCapture();
+  DebuggerCapture() { RXM::SetDebugger(CTPointer<Debugger>(debugger.Get())); }
+  ~DebuggerCapture() { RXM::SetDebugger(CTPointer<Debugger>()); }
   RecordingDebugger& operator*() const { return *debugger; }
   RecordingDebugger* operator->() const { return debugger.Get(); }
 
  private:
-  Pointer<RecordingDebugger> debugger;
+  Pointer<RecordingDebugger> debugger = new RecordingDebugger();
 };
 
 // A KYFile over bytes in memory that logs the calls it receives, as
@@ -104,7 +108,8 @@ class DebuggerCapture {
 // or more is what GetFileSize says instead of the true size.
 class MemoryFile : public KYFile {
  public:
-  explicit MemoryFile(Bytes initial = {}, std::int64_t claimedSize = -1);
+  explicit MemoryFile(Bytes initial = {}, std::int64_t sizeToClaim = -1)
+      : content(std::move(initial)), claimedSize(sizeToClaim) {}
   bool OpenFile(String name, String mode) override;
   bool CloseFile() override;
   bool IsFileOpened() override { return open; }
