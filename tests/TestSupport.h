@@ -1,6 +1,5 @@
-// Helpers shared by the tests: temporary folders, whole-file I/O, a debugger
-// that records, an in-memory KYFile that logs its calls, and overriding the
-// library's system calls.
+// Helpers shared by the tests: temporary folders, file I/O, a recording
+// debugger, a logging in-memory KYFile, and failing system calls.
 #ifndef RXMFILES_TESTS_TESTSUPPORT_H
 #define RXMFILES_TESTS_TESTSUPPORT_H
 

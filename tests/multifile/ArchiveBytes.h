@@ -1,4 +1,4 @@
-// Archives for tests, made byte by byte.
+// Archives for tests, made byte by byte, with the rest of the test support.
 #ifndef RXMFILES_TESTS_MULTIFILE_ARCHIVEBYTES_H
 #define RXMFILES_TESTS_MULTIFILE_ARCHIVEBYTES_H
 

@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {

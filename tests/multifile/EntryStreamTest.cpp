@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {

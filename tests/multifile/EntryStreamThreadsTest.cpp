@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {

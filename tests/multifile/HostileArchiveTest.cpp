@@ -1,10 +1,6 @@
-// A corpus of hostile archives, made here byte by byte, each with the one
-// outcome it must give: refused when opened (with its Status code), or opened
-// with entries that are found or not, read what the file backs (through the
-// element stream and through OpenEntry), extract or not; and an insertion
-// beside them that succeeds or is refused, leaving the file as it was. Every
-// entry is also read with several item sizes and sought every way, which
-// must neither crash nor read outside the file (ASan).
+// Hostile archives made byte by byte, each with its one outcome for open,
+// lookup, read (element stream and OpenEntry), extract and insert. Every
+// entry is also read and sought every way, never outside the file (ASan).
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -13,8 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {

@@ -1,6 +1,5 @@
-// Insertions that die: killed at a random moment, or stopped by a file system
-// that refuses to let the file grow. Each insertion runs in a child process:
-// this program started again with "--insert ARCHIVE INPUT" (POSIX: forked).
+// Insertions killed at a random moment, or stopped by a full disk, each in a
+// child: this program run with "--insert ARCHIVE INPUT" (POSIX: forked).
 #include <gtest/gtest.h>
 
 #if defined(_WIN32)
@@ -19,8 +18,6 @@
 #include <string>
 #include <thread>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -78,10 +76,8 @@ TEST_F(InsertFileTest, ReadsAndClosesACallersSourceAndLetsGoOfACallersArchiveFil
   ASSERT_TRUE(archive->OpenFile("m", "rb"));
 }
 
-// Another holder of the archive keeps reading the old one. POSIX replaces a
-// file that is open elsewhere, and the holder reads the file it opened; on
-// Windows the open handle, which does not share deletion, stops the
-// replacement, so the insertion fails cleanly and changes nothing.
+// Another holder of the archive keeps reading the old one. On Windows its
+// handle, which does not share deletion, stops the replacement cleanly.
 TEST_F(InsertFileTest, WhileAnotherHandleHoldsTheArchive) {
   ASSERT_TRUE(Insert("a", "abc"));
   const Bytes before = ReadAll(archivePath);

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -25,9 +23,8 @@ class MultiFileTest : public testing::Test {
 
 int gOpens = 0;
 
-// A caller's file is read as it is, with no DiskFile of the library's own,
-// and closed and let go when another archive is opened: here a new empty one,
-// made over an old archive.
+// A caller's file is read as it is, and closed and let go when another
+// archive (here a new empty one, made over an old one) is opened.
 TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   SystemCallsOverride calls;
   calls->open = [](const char* path, const char* mode) {
@@ -84,9 +81,8 @@ TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
   EXPECT_FALSE(archive->OpenFile("a", "rb"));
 }
 
-// Whether the archive's DiskFile opens a folder at all: fopen does and the
-// first read fails; Windows' C runtime refuses it, and the failed open is
-// reported through the debugger.
+// fopen opens a folder and the first read fails; Windows' C runtime refuses
+// it, and the failed open is reported through the debugger.
 #if defined(_WIN32)
 constexpr bool kFolderOpens = false;
 #else

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -66,10 +64,8 @@ TEST(MultiFileWriterTest, RefusesChangesWithoutAnArchiveToKeep) {
             std::string::npos);
 }
 
-// The writer's changes to a kept archive: each case does its operations on
-// an archive of a, b, c, not written back to back, and commits; it gives the
-// archive it names, each entry with its own bytes, or fails with its code and
-// reason leaving the archive byte-identical. Neither leaves a temporary file.
+// Changes to a kept archive of a, b, c (not back to back) give the archive
+// named, or fail with their code and reason leaving it byte-identical.
 using W = MultiFileWriter;
 
 struct ChangeCase {
@@ -80,8 +76,6 @@ struct ChangeCase {
   std::vector<Entry> after;
 };
 
-// The label; without it GoogleTest would print the case's bytes, padding
-// included.
 void PrintTo(const ChangeCase& c, std::ostream* out) {
   *out << c.label;
 }

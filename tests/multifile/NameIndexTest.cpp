@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "RXMFiles.h"
-#include "TestSupport.h"
 #include "multifile/ArchiveBytes.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/EntryLookup.h"
@@ -17,13 +15,10 @@ namespace {
 using namespace testing_support;
 using RXM::NameIndex;
 
-// Random directories full of duplicates and case variants, their names long
-// enough to span several eight-byte words and made of the letters' edges
-// ('@' and '[' around A-Z, '`' and '{' around a-z, and bytes from 0x80 up
-// whose low seven bits are letters): every lookup opens the entry that a scan
-// from the last record to the first finds. Counts around powers of two change
-// how many bits of a slot hold the entry. The archive's first lookup scans,
-// the others ask its index; the scan is also checked alone.
+// Random directories of duplicates and case variants, names over several
+// eight-byte words made of the letters' edges (and bytes from 0x80 whose low
+// seven bits are letters), counts around powers of two: the first lookup
+// scans, the others ask the index, and all agree with a backward scan.
 TEST(NameIndexTest, LookupsAgreeWithABackwardScan) {
   std::mt19937 random(2024);
   const std::string alphabet = "aAzZ@[`{\xC1\xE1\xDA\xFA.";

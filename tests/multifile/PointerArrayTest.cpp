@@ -12,10 +12,8 @@ class Item : public virtual BaseObject {};
 
 using Array = PointerArray<Item>;
 
-// The remembered lowest free slot must never change an answer: random
-// operations, negative indexes and sizes and copies among them, give exactly
-// what a plain vector with a scan from slot 0 gives, and each slot holds one
-// reference to its object.
+// Random operations (negative indexes and sizes, copies) answer as a plain
+// vector scanned from slot 0 does, and each slot holds one reference.
 TEST(PointerArrayTest, RandomOperationsMatchAPlainVector) {
   std::mt19937 random(7);
   const std::vector<Pointer<Item>> pool = {new Item(), new Item(), new Item(), nullptr};
