@@ -87,13 +87,6 @@ bool MemoryFile::OpenFile(String name, String mode) {
   return open;
 }
 
-bool MemoryFile::CloseFile() {
-  calls.emplace_back("CloseFile");
-  const bool was = open;
-  open = false;
-  return was;
-}
-
 unsigned int MemoryFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
   calls.push_back("ReadData(" + std::to_string(size) + "," + std::to_string(count) + ")");
   if (!open || size == 0) {
@@ -106,16 +99,6 @@ unsigned int MemoryFile::ReadData(void* buffer, unsigned int size, unsigned int 
   }
   position += copied;
   return static_cast<unsigned int>(copied / size);
-}
-
-unsigned int MemoryFile::WriteData(const void*, unsigned int size, unsigned int count) {
-  calls.push_back("WriteData(" + std::to_string(size) + "," + std::to_string(count) + ")");
-  return 0;
-}
-
-unsigned int MemoryFile::GetFileSize() {
-  calls.emplace_back("GetFileSize");
-  return static_cast<unsigned int>(claimedSize >= 0 ? claimedSize : Size());
 }
 
 bool MemoryFile::Seek(long offset, int origin) {
@@ -144,11 +127,6 @@ std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count
     return 0;
   }
   return RXM::sys::RealCalls().write(buffer, size, count, stream);
-}
-
-int FailingClose(std::FILE* stream) {
-  RXM::sys::RealCalls().close(stream);
-  return EOF;
 }
 
 }  // namespace testing_support

@@ -110,11 +110,20 @@ class MemoryFile : public KYFile {
   explicit MemoryFile(Bytes initial = {}, std::int64_t sizeToClaim = -1)
       : content(std::move(initial)), claimedSize(sizeToClaim) {}
   bool OpenFile(String name, String mode) override;
-  bool CloseFile() override;
+  bool CloseFile() override {
+    calls.emplace_back("CloseFile");
+    return std::exchange(open, false);
+  }
   bool IsFileOpened() override { return open; }
   unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
-  unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
-  unsigned int GetFileSize() override;
+  unsigned int WriteData(const void*, unsigned int size, unsigned int count) override {
+    calls.push_back("WriteData(" + std::to_string(size) + "," + std::to_string(count) + ")");
+    return 0;
+  }
+  unsigned int GetFileSize() override {
+    calls.emplace_back("GetFileSize");
+    return static_cast<unsigned int>(claimedSize >= 0 ? claimedSize : Size());
+  }
   bool EndOfFile() override { return position >= Size(); }
   bool Seek(long offset, int origin) override;
   long GetPosition() override { return static_cast<long>(position); }
@@ -149,7 +158,10 @@ class SystemCallsOverride {
 extern int gWritesBeforeFailing;
 std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
                          std::FILE* stream);
-int FailingClose(std::FILE* stream);
+inline int FailingClose(std::FILE* stream) {
+  RXM::sys::RealCalls().close(stream);
+  return EOF;
+}
 inline void* FailingAllocate(std::size_t) {
   return nullptr;
 }
