@@ -143,14 +143,6 @@ TEST_P(EntryStreamTest, AFailedOpenLeavesNothingOpen) {
   }
 }
 
-TEST_P(EntryStreamTest, AStreamOutlivesItsArchive) {
-  Pointer<KYFile> stream = archive->OpenEntry("odd");
-  ASSERT_TRUE(archive->CloseMultiFile());
-  EXPECT_TRUE(archive->OpenEntry("odd").IsNull());
-  archive = nullptr;
-  EXPECT_EQ(ReadRest(*stream), kEntries[6].data);
-}
-
 INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& param) {
                            return param.param ? "ThroughCallersFile" : "FromDisk";
