@@ -102,6 +102,7 @@ TEST(CheckLayoutTest, AnArchiveAsTheLibraryWritesItHasNoFindingsUntilItIsCut) {
   EXPECT_EQ(archive.GetArchiveSize(), static_cast<std::int64_t>(bytes.size()));
   EXPECT_TRUE(archive.CheckEntry("DOCS/README.TXT").IsOk());
   archive.CloseMultiFile();
+  EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
   EXPECT_TRUE(archive.CheckArchive().empty());
   EXPECT_EQ(archive.GetArchiveSize(), -1);
   EXPECT_EQ(archive.CheckEntry("game.exe").GetCode(), RXM::ErrorCode::kNotOpen);
