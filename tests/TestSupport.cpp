@@ -60,9 +60,7 @@ Bytes LittleEndian(std::uint32_t value, int width) {
 }
 
 void Put(Bytes& bytes, std::size_t at, const Bytes& patch) {
-  if (bytes.size() < at + patch.size()) {
-    bytes.resize(at + patch.size(), 0);
-  }
+  bytes.resize(std::max(bytes.size(), at + patch.size()));
   std::copy(patch.begin(), patch.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
