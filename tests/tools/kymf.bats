@@ -15,7 +15,9 @@ setup() {
 }
 
 @test "a session: each command gives its exit code and its output" {
-  mkdir one
+  mkdir -p one/sub
+  printf old > one/a.txt
+  printf old > one/sub/zero
   packed_archive sub.kymf sub
   kymf_rows <<'ROWS'
 0|*Exit codes*Subcommands:*create*add*delete*rename*list*cat*extract*verify*resources*|--help
@@ -33,6 +35,9 @@ setup() {
 0|t.kymf: OK, 4 entries|verify t.kymf
 0|abc|cat t.kymf A.TXT
 0|extracted 1 entry, 5 bytes|extract t.kymf SUB/B.BIN -C one
+1|*kymf: one/a.txt: already exists (--force replaces it, -k keeps it)*|extract t.kymf a.txt -C one
+0|extracted 0 entries, 0 bytes|extract t.kymf a.txt -C one -k
+0|extracted 1 entry, 0 bytes|extract t.kymf sub/zero -C one --force
 0|extracted 4 entries, 70008 bytes|extract t.kymf -C out
 1|*kymf: out/sub: is a folder*|extract sub.kymf -C out --force
 0|created 2 entries, 8 bytes|create ex.kymf tree --exclude **/*.dat --exclude sub/zero
@@ -43,13 +48,14 @@ setup() {
 0|abc|cat t.kymf docs/a.txt
 ROWS
   [[ -f one/sub/b.bin && ! -e one/SUB && -f out/sub/zero && ! -s out/sub/zero ]]  # stored names
+  [[ $(cat one/a.txt) == old && -f one/sub/zero && ! -s one/sub/zero ]]  # kept, replaced
   cmp out/sub/random.dat tree/sub/random.dat
   kymf cat q1.kymf SUB/RANDOM.DAT | cmp - tree/sub/random.dat
   run kymf list --json q1.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert [e["name"] for e in d][0]=="a.txt" and d[0]["size"]==3' "$output"
 }
 
-@test "create - writes the archive to standard output; list - and extract - read standard input" {
+@test "create - and add in one pass write the bytes create writes; list - and extract - read standard input" {
   kymf create - tree > piped.kymf
   kymf create direct.kymf tree
   cmp piped.kymf direct.kymf
@@ -60,14 +66,11 @@ ROWS
   # A damaged archive from standard input is named -.
   run bash -c 'printf nonsense | "$KYMF" list -'
   [[ $status -eq 1 && $output == "kymf: -: not a KYMF archive" ]]
-}
-
-@test "add in one pass gives the bytes create gives; --replace replaces an entry" {
   kymf create all.kymf tree/a.txt tree/sub/b.bin tree/sub/random.dat
   kymf create some.kymf tree/a.txt
   kymf add some.kymf tree/sub/b.bin tree/sub/random.dat
   cmp all.kymf some.kymf
-  kymf add some.kymf tree/sub/b.bin --as a.txt --replace
+  kymf add some.kymf tree/sub/b.bin --as a.txt --replace  # replaces an entry
   [ "$(kymf cat some.kymf a.txt)" = 12345 ]
 }
 
@@ -76,16 +79,6 @@ ROWS
   mkdir -p 'odd/a\b'
   printf x > 'odd/a\b/f'
   kymf_expect 1 '*holds a backslash*' create odd.kymf odd
-}
-
-@test "extract refuses files that exist; -k keeps them; --force replaces them" {
-  kymf create t.kymf tree/a.txt
-  printf old > out/a.txt
-  kymf_expect 1 '*out/a.txt: already exists*' extract t.kymf -C out
-  kymf extract t.kymf -C out -k
-  [ "$(cat out/a.txt)" = old ]
-  kymf extract t.kymf -C out --force
-  [ "$(cat out/a.txt)" = abc ]
 }
 
 @test "extract never writes through a link: to a folder, or named like an entry" {
