@@ -74,10 +74,9 @@ TEST(GlobTest, MatchesWholeNames) {
   }
 }
 
-// The rule is RXM::CheckSafeName's, with the longest name an archive holds:
-// these cases are that function's too, each fault with its own message.
+// RXM::CheckSafeName's rule, with the longest name an archive holds: each
+// refusal ("" for none) and the names that get it.
 TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
-  // Each refusal ("" for none) and the names that get it.
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
       {"name longer than 69 characters", {std::string(70, 'x')}},
