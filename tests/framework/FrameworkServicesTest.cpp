@@ -36,15 +36,11 @@ TEST(ExceptionTest, FormatsLikePrintfAndIsCaughtAsRTTI) {
   EXPECT_EQ(std::string(large.GetText()), longName + ".");
 }
 
-TEST(DebuggerTest, SetDebuggerRedirectsAndNullRestoresTheDefault) {
-  CTPointer<Debugger> standard = RXM::GetDebugger();
-  ASSERT_FALSE(standard.IsNull());
+// The tests that read the library's messages check that SetDebugger redirects them.
+TEST(DebuggerTest, SettingNullRestoresTheDefault) {
+  ASSERT_FALSE(RXM::GetDebugger().IsNull());
   {
-    testing_support::DebuggerCapture capture;
-    RXM::GetDebugger()->Print("open %s\n", "x");
-    RXM::GetDebugger()->PrintError("read %d\n", 7);
-    EXPECT_EQ(capture->printed, std::vector<std::string>{"open x\n"});
-    EXPECT_EQ(capture->errors, std::vector<std::string>{"read 7\n"});
+    testing_support::DebuggerCapture capture;  // sets its own, then null
   }
   CTPointer<Debugger> restored = RXM::GetDebugger();
   EXPECT_FALSE(restored.IsNull());
