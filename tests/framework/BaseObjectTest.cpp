@@ -50,7 +50,7 @@ TEST(BaseObjectTest, AssignmentTakesTheNewReferenceBeforeReleasingTheOld) {
   EXPECT_EQ(other->GetReferenceCount(), 2);
 }
 
-TEST(BaseObjectTest, PointersToBasesShareTheObjectAndTheLastOneDeletesIt) {
+TEST(BaseObjectTest, PointersToBasesShareAnObjectOfItsOwnInterfacesAndTheLastOneDeletesIt) {
   int destroyed = 0;
   {
     Pointer<TrackedChild> child(new TrackedChild(&destroyed));
@@ -59,21 +59,16 @@ TEST(BaseObjectTest, PointersToBasesShareTheObjectAndTheLastOneDeletesIt) {
     EXPECT_TRUE(root == child);
     EXPECT_EQ(child->GetReferenceCount(), 3);
     EXPECT_EQ(&*base, base.Get());
+    EXPECT_EQ(base->FindInterface("BaseObject"), static_cast<BaseObject*>(base.Get()));
+    EXPECT_EQ(base->FindInterface("RTTI"), static_cast<RTTI*>(base.Get()));
+    EXPECT_EQ(base->FindInterface("KYFile"), nullptr);
+    EXPECT_EQ(base->GetClass(), nullptr);
     child = nullptr;
     base = nullptr;
     EXPECT_EQ(destroyed, 0);
   }
   EXPECT_EQ(destroyed, 1);  // through a BaseObject, so by the virtual destructor
   EXPECT_TRUE(Pointer<Tracked>().IsNull());
-}
-
-TEST(BaseObjectTest, AnswersItsOwnInterfacesOnly) {
-  int destroyed = 0;
-  Pointer<Tracked> object(new Tracked(&destroyed));
-  EXPECT_EQ(object->FindInterface("BaseObject"), static_cast<BaseObject*>(object.Get()));
-  EXPECT_EQ(object->FindInterface("RTTI"), static_cast<RTTI*>(object.Get()));
-  EXPECT_EQ(object->FindInterface("KYFile"), nullptr);
-  EXPECT_EQ(object->GetClass(), nullptr);
 }
 
 }  // namespace

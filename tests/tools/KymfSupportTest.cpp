@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <ostream>
 #include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "support/EntryNameRule.h"
 #include "support/NameEscaping.h"
@@ -25,103 +27,73 @@ using kymf::TargetFolder;
 
 namespace {
 
-struct Escaping {
-  std::string name;
-  std::string plain;
-  std::string json;
-};
-
-class NameEscapingTest : public testing::TestWithParam<Escaping> {};
-
-TEST_P(NameEscapingTest, PlainAndJsonForms) {
-  EXPECT_EQ(kymf::EscapeName(GetParam().name), GetParam().plain);
-  EXPECT_EQ(kymf::JsonString(GetParam().name), GetParam().json);
+TEST(NameEscapingTest, PlainAndJsonForms) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
+      {"a/b.txt", "a/b.txt", "\"a/b.txt\""},
+      {"line\nfeed", "line\\nfeed", "\"line\\nfeed\""},
+      {"\x1b[2J", "\\033[2J", "\"\\u001b[2J\""},
+      {"back\\slash", "back\\\\slash", "\"back\\\\slash\""},
+      {"quote\"", "quote\"", "\"quote\\\"\""},
+      {"del\x7f", "del\\177", "\"del\\u007f\""},
+      {"caf\xc3\xa9", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"bad\xe9", "bad\\351", "\"bad\\u00e9\""},
+      {"cut\xe2\x82", "cut\\342\\202", "\"cut\\u00e2\\u0082\""},
+      {"overlong\xc0\xaf", "overlong\\300\\257", "\"overlong\\u00c0\\u00af\""},
+      {"surrogate\xed\xa0\x80", "surrogate\\355\\240\\200", "\"surrogate\\u00ed\\u00a0\\u0080\""},
+      {"c1\xc2\x9b", "c1\\302\\233", "\"c1\xc2\x9b\""},
+      {std::string("nul\0x", 5), "nul\\000x", "\"nul\\u0000x\""},
+      {"", "", "\"\""}};
+  for (const auto& [name, plain, json] : cases) {
+    EXPECT_EQ(kymf::EscapeName(name), plain) << testing::PrintToString(name);
+    EXPECT_EQ(kymf::JsonString(name), json) << testing::PrintToString(name);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, NameEscapingTest,
-    testing::Values(Escaping{"a/b.txt", "a/b.txt", "\"a/b.txt\""},
-                    Escaping{"line\nfeed", "line\\nfeed", "\"line\\nfeed\""},
-                    Escaping{"\x1b[2J", "\\033[2J", "\"\\u001b[2J\""},
-                    Escaping{"back\\slash", "back\\\\slash", "\"back\\\\slash\""},
-                    Escaping{"quote\"", "quote\"", "\"quote\\\"\""},
-                    Escaping{"del\x7f", "del\\177", "\"del\\u007f\""},
-                    Escaping{"caf\xc3\xa9", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
-                    Escaping{"bad\xe9", "bad\\351", "\"bad\\u00e9\""},
-                    Escaping{"cut\xe2\x82", "cut\\342\\202", "\"cut\\u00e2\\u0082\""},
-                    Escaping{"overlong\xc0\xaf", "overlong\\300\\257",
-                             "\"overlong\\u00c0\\u00af\""},
-                    Escaping{"surrogate\xed\xa0\x80", "surrogate\\355\\240\\200",
-                             "\"surrogate\\u00ed\\u00a0\\u0080\""},
-                    Escaping{"c1\xc2\x9b", "c1\\302\\233", "\"c1\xc2\x9b\""},
-                    Escaping{std::string("nul\0x", 5), "nul\\000x", "\"nul\\u0000x\""},
-                    Escaping{"", "", "\"\""}));
-
-struct Glob {
-  const char* pattern;
-  const char* name;
-  bool matches;
-};
-
-void PrintTo(const Glob& glob, std::ostream* out) {
-  *out << glob.pattern << " against " << glob.name;
+TEST(GlobTest, MatchesWholeNames) {
+  const std::vector<std::tuple<const char*, const char*, bool>> cases = {
+      {"a.txt", "a.txt", true},
+      {"A.TXT", "a.txt", true},
+      {"a.txt", "b.txt", false},
+      {"*.txt", "a.txt", true},
+      {"*.txt", "dir/a.txt", false},
+      {"dir/*", "dir/a", true},
+      {"dir/*", "dir/sub/a", false},
+      {"dir/**", "dir/sub/a", true},
+      {"**/*.txt", "a.txt", true},
+      {"**/*.txt", "x/y/a.txt", true},
+      {"**.txt", "x/a.txt", true},
+      {"?.txt", "a.txt", true},
+      {"?", "/", false},
+      {"a?c", "abc", true},
+      {"*", "", true},
+      {"", "a", false},
+      {"a*b*c*d*e*f*g", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+      {"\xc3\xa9", "\xc3\x89", false}};
+  for (const auto& [pattern, name, matches] : cases) {
+    EXPECT_EQ(kymf::GlobMatch(pattern, name), matches) << pattern << " against " << name;
+  }
 }
 
-class GlobTest : public testing::TestWithParam<Glob> {};
-
-TEST_P(GlobTest, MatchesWholeNames) {
-  EXPECT_EQ(kymf::GlobMatch(GetParam().pattern, GetParam().name), GetParam().matches);
+// RXM::CheckSafeName's rule, with the longest name an archive holds: each
+// refusal ("" for none) and the names that get it.
+TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
+      {"name longer than 69 characters", {std::string(70, 'x')}},
+      {"name refused: is empty", {""}},
+      {"name refused: is absolute", {"/abs"}},
+      {"name refused: begins with a drive letter", {"a:b", "C:x", "c:/x", "C:\\x"}},
+      {"name refused: holds a backslash", {"a\\b"}},
+      {"name refused: has a \"..\" component", {"..", "../evil", "a/../../x", "a/.."}},
+      {"name refused: has an empty or \".\" component", {".", "a/./b", "a//b", "a/"}},
+      {"name refused: holds a control character",
+       {std::string("a\0b", 3), "a\nb", "\x1b[31m", "del\x7f"}}};
+  for (const auto& [refusal, names] : cases) {
+    for (const std::string& name : names) {
+      EXPECT_EQ(kymf::RefuseEntryName(name), refusal) << testing::PrintToString(name);
+    }
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, GlobTest,
-    testing::Values(Glob{"a.txt", "a.txt", true}, Glob{"A.TXT", "a.txt", true},
-                    Glob{"a.txt", "b.txt", false}, Glob{"*.txt", "a.txt", true},
-                    Glob{"*.txt", "dir/a.txt", false}, Glob{"dir/*", "dir/a", true},
-                    Glob{"dir/*", "dir/sub/a", false}, Glob{"dir/**", "dir/sub/a", true},
-                    Glob{"**/*.txt", "a.txt", true}, Glob{"**/*.txt", "x/y/a.txt", true},
-                    Glob{"**.txt", "x/a.txt", true}, Glob{"?.txt", "a.txt", true},
-                    Glob{"?", "/", false}, Glob{"a?c", "abc", true}, Glob{"*", "", true},
-                    Glob{"", "a", false},
-                    Glob{"a*b*c*d*e*f*g", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
-                    Glob{"\xc3\xa9", "\xc3\x89", false}));
-
-// The rule is RXM::CheckSafeName's, with the longest name an archive holds:
-// these cases are that function's too, each fault with its own message.
-struct NameRule {
-  std::string name;
-  std::string refusal;  // "" when the name may be stored
-};
-
-// The name, escaped; without it GoogleTest would print the case's bytes.
-void PrintTo(const NameRule& rule, std::ostream* out) {
-  *out << testing::PrintToString(rule.name);
-}
-
-class EntryNameRuleTest : public testing::TestWithParam<NameRule> {};
-
-TEST_P(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
-  EXPECT_EQ(kymf::RefuseEntryName(GetParam().name), GetParam().refusal);
-}
-
-const std::string kParent = "name refused: has a \"..\" component";
-const std::string kDot = "name refused: has an empty or \".\" component";
-const std::string kDrive = "name refused: begins with a drive letter";
-const std::string kControl = "name refused: holds a control character";
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, EntryNameRuleTest,
-    testing::Values(
-        NameRule{"a.txt", ""}, NameRule{"dir/sub/a", ""}, NameRule{"..a/b..", ""},
-        NameRule{"1:b", ""}, NameRule{"\xc3\xa9t\xc3\xa9", ""}, NameRule{std::string(69, 'x'), ""},
-        NameRule{std::string(70, 'x'), "name longer than 69 characters"},
-        NameRule{"", "name refused: is empty"}, NameRule{"/abs", "name refused: is absolute"},
-        NameRule{"a:b", kDrive}, NameRule{"C:x", kDrive}, NameRule{"c:/x", kDrive},
-        NameRule{"C:\\x", kDrive}, NameRule{"a\\b", "name refused: holds a backslash"},
-        NameRule{"..", kParent}, NameRule{"../evil", kParent}, NameRule{"a/../../x", kParent},
-        NameRule{"a/..", kParent}, NameRule{".", kDot}, NameRule{"a/./b", kDot},
-        NameRule{"a//b", kDot}, NameRule{"a/", kDot}, NameRule{std::string("a\0b", 3), kControl},
-        NameRule{"a\nb", kControl}, NameRule{"\x1b[31m", kControl}, NameRule{"del\x7f", kControl}));
 
 // Extraction through the kymf tool (kymf.bats) covers the rest: links,
 // existing files and folders, and missing folders.

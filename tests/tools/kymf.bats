@@ -2,7 +2,6 @@
 # The kymf tool end to end: each command, each behaviour, each hostile input.
 # Run by ctest with KYMF and MODULES set.
 
-bats_require_minimum_version 1.5.0
 load kymf_helpers
 
 setup() {
@@ -16,7 +15,9 @@ setup() {
 }
 
 @test "a session: each command gives its exit code and its output" {
-  mkdir one
+  mkdir -p one/sub
+  printf old > one/a.txt
+  printf old > one/sub/zero
   packed_archive sub.kymf sub
   kymf_rows <<'ROWS'
 0|*Exit codes*Subcommands:*create*add*delete*rename*list*cat*extract*verify*resources*|--help
@@ -34,6 +35,9 @@ setup() {
 0|t.kymf: OK, 4 entries|verify t.kymf
 0|abc|cat t.kymf A.TXT
 0|extracted 1 entry, 5 bytes|extract t.kymf SUB/B.BIN -C one
+1|*kymf: one/a.txt: already exists (--force replaces it, -k keeps it)*|extract t.kymf a.txt -C one
+0|extracted 0 entries, 0 bytes|extract t.kymf a.txt -C one -k
+0|extracted 1 entry, 0 bytes|extract t.kymf sub/zero -C one --force
 0|extracted 4 entries, 70008 bytes|extract t.kymf -C out
 1|*kymf: out/sub: is a folder*|extract sub.kymf -C out --force
 0|created 2 entries, 8 bytes|create ex.kymf tree --exclude **/*.dat --exclude sub/zero
@@ -44,13 +48,14 @@ setup() {
 0|abc|cat t.kymf docs/a.txt
 ROWS
   [[ -f one/sub/b.bin && ! -e one/SUB && -f out/sub/zero && ! -s out/sub/zero ]]  # stored names
+  [[ $(cat one/a.txt) == old && -f one/sub/zero && ! -s one/sub/zero ]]  # kept, replaced
   cmp out/sub/random.dat tree/sub/random.dat
   kymf cat q1.kymf SUB/RANDOM.DAT | cmp - tree/sub/random.dat
   run kymf list --json q1.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert [e["name"] for e in d][0]=="a.txt" and d[0]["size"]==3' "$output"
 }
 
-@test "create - writes the archive to standard output; list - and extract - read standard input" {
+@test "create - and add in one pass write the bytes create writes; list - and extract - read standard input" {
   kymf create - tree > piped.kymf
   kymf create direct.kymf tree
   cmp piped.kymf direct.kymf
@@ -61,14 +66,11 @@ ROWS
   # A damaged archive from standard input is named -.
   run bash -c 'printf nonsense | "$KYMF" list -'
   [[ $status -eq 1 && $output == "kymf: -: not a KYMF archive" ]]
-}
-
-@test "add in one pass gives the bytes create gives; --replace replaces an entry" {
   kymf create all.kymf tree/a.txt tree/sub/b.bin tree/sub/random.dat
   kymf create some.kymf tree/a.txt
   kymf add some.kymf tree/sub/b.bin tree/sub/random.dat
   cmp all.kymf some.kymf
-  kymf add some.kymf tree/sub/b.bin --as a.txt --replace
+  kymf add some.kymf tree/sub/b.bin --as a.txt --replace  # replaces an entry
   [ "$(kymf cat some.kymf a.txt)" = 12345 ]
 }
 
@@ -79,66 +81,41 @@ ROWS
   kymf_expect 1 '*holds a backslash*' create odd.kymf odd
 }
 
-@test "cat and extract agree on a truncated entry: exit 1, no output" {
-  raw_archive cut.kymf 2 big 88 187
-  run --separate-stderr kymf cat cut.kymf big
-  [[ $status -eq 1 && -z $output && $stderr == *"big"*"truncated"* ]]
-  kymf_expect 1 '*' extract cut.kymf -C out
-  [ -z "$(ls -A out)" ]
-}
-
-@test "list escapes control characters and invalid UTF-8; JSON escapes every byte" {
-  # Each rule on its own: NameEscapingTest.
-  packed_archive odd.kymf 'esc\033[2J' 'bad\351'
-  run kymf list odd.kymf
-  [[ ${lines[0]} == 'esc\033[2J' && ${lines[1]} == 'bad\351' ]]
-  run kymf list --json odd.kymf
-  [[ $output == *'"esc\u001b[2J"'* && $output == *'"bad\u00e9"'* ]]
-  python3 -c 'import json,sys; json.loads(sys.argv[1])' "$output"
-}
-
-@test "extract refuses files that exist; -k keeps them; --force replaces them" {
-  kymf create t.kymf tree/a.txt
-  printf old > out/a.txt
-  kymf_expect 1 '*out/a.txt: already exists*' extract t.kymf -C out
-  kymf extract t.kymf -C out -k
-  [ "$(cat out/a.txt)" = old ]
-  kymf extract t.kymf -C out --force
-  [ "$(cat out/a.txt)" = abc ]
-}
-
-@test "extract never follows a symbolic link to a folder in the target" {
-  posix_only "symbolic links made by the host"
-  packed_archive t.kymf a/b/x
+@test "extract never writes through a link: to a folder, or named like an entry" {
+  posix_only "symbolic and hard links made by the host"
+  packed_archive t.kymf a/b/x x
   ln -s "$PWD/elsewhere" out/a
   kymf_expect 1 '*out/a: is a link*' extract t.kymf -C out --force
   [ -z "$(ls -A elsewhere)" ]
-}
-
-@test "extract never writes through a symbolic or hard link named like an entry" {
-  posix_only "symbolic and hard links made by the host"
-  packed_archive t.kymf x
+  rm out/a
   printf victim > elsewhere/victim
-  for kind in --symbolic --physical; do
-    ln --force $kind "$PWD/elsewhere/victim" out/x
-    kymf_expect 1 '*' extract t.kymf -C out
+  for link in "--symbolic symbolic" "--physical hard"; do
+    read -r option kind <<< "$link"
+    ln --force "$option" "$PWD/elsewhere/victim" out/x
+    kymf_expect 1 "*out/x: already exists, as a $kind link*" extract t.kymf -C out
     kymf extract t.kymf -C out --force
     [[ ! -L out/x && $(cat out/x) == x && $(cat elsewhere/victim) == victim ]]
   done
 }
 
-@test "hostile names are each refused, verify reports each as an error, nothing is written outside the folder" {
+@test "hostile names are each refused, verify reports each as an error, list escapes them" {
   mkdir -p out/inner
-  packed_archive evil.kymf ../evil /abs/evil 'C:\\x' 'a\\..\\..\\b' '' . 'ctl\001' fine.txt
+  packed_archive evil.kymf ../evil /abs/evil 'C:\\x' 'a\\..\\..\\b' '' . 'ctl\001' '../bad\351' fine.txt
   run kymf extract evil.kymf -C out/inner
-  [[ $status -eq 1 && $(grep -c 'name refused' <<< "$output") -eq 7 ]]
+  [[ $status -eq 1 && $(grep -c 'name refused' <<< "$output") -eq 8 ]]
   [[ $(find out -type f) == out/inner/fine.txt && -z $(files_outside) && ! -e /abs/evil ]]
   run kymf verify evil.kymf
-  [[ $status -eq 1 && $(grep -c '^evil.kymf: entry [0-6] (.*): error' <<< "$output") -eq 7 ]]
+  [[ $status -eq 1 && $(grep -c '^evil.kymf: entry [0-7] (.*): error' <<< "$output") -eq 8 ]]
   [[ $output != *fine.txt* ]]
+  # A control character and invalid UTF-8; JSON escapes every byte.
+  run kymf list evil.kymf
+  [[ $(grep -Fxc -e 'ctl\001' -e '../bad\351' <<< "$output") -eq 2 ]]
+  run kymf list --json evil.kymf
+  [[ $output == *'"ctl\u0001"'* && $output == *'"../bad\u00e9"'* ]]
+  python3 -c 'import json,sys; json.loads(sys.argv[1])' "$output"
 }
 
-@test "verify finds each fault, in text or JSON; warnings fail only with --strict; extract writes what a lookup finds" {
+@test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated entry is neither shown nor written; extract writes what a lookup finds" {
   packed_archive clash.kymf x x/y
   packed_archive dup.kymf Read.me READ.ME
   raw_archive overlap.kymf 4 a 168 170 b 169 171
@@ -155,7 +132,10 @@ ROWS
 1|*entry 0 (n): error*|verify neg.kymf
 1|*entry 0 (p): error*|verify past.kymf
 1|kymf: count.kymf: *|verify count.kymf
+1|kymf: past.kymf: p: truncated at byte 89|cat past.kymf p
+1|*kymf: past.kymf: p: truncated at byte 89*|extract past.kymf -C out
 ROWS
+  [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(ls -A out) ]]
   kymf_expect 1 '*' verify --json clash.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); f=d["findings"]; assert not d["ok"] and f[0]["name"]=="x" and f[0]["other"]==1' "$output"
   # Of names equal but for case, the one a lookup finds; an entry beside a

@@ -24,10 +24,6 @@ if [ "${KYMF_PLATFORM:-}" = windows ]; then
     local kept=$?
     output=${output//$'\r'/}
     lines=("${lines[@]//$'\r'/}")
-    if [ -n "${stderr+set}" ]; then
-      stderr=${stderr//$'\r'/}
-      stderr_lines=("${stderr_lines[@]//$'\r'/}")
-    fi
     return "$kept"
   }
 fi

@@ -4,7 +4,6 @@
 # too) answers a name, and which names reach nothing: SearchPathTest.
 # Run by ctest with KYMF and MODULES set.
 
-bats_require_minimum_version 1.5.0
 load kymf_helpers
 
 setup() {
@@ -31,9 +30,4 @@ setup() {
 1|*nothing/here*|list --path base.kymf nothing/here
 1|*kymf: missing.kymf: cannot be mounted*|list --path missing.kymf
 ROWS
-}
-
-@test "folder names match as the file system matches them" {
-  posix_only "Windows file systems ignore letter case"
-  kymf_expect 1 '*' cat --path loose LEVELS/level3.map
 }
