@@ -13,29 +13,10 @@ constexpr std::size_t kNameBuffer = 260;
 
 ResourceFile::ResourceFile() = default;
 
-ResourceFile::ResourceFile(const ResourceFile& other)
-    : BaseObject(other),
-      KYFile(other),
-      module(other.module),
-      loadedResource(other.loadedResource),
-      foundResource(other.foundResource),
-      data(other.data),
-      position(other.position),
-      resourceSize(other.resourceSize) {}
+// Member by member: a copy reads the same resource from its own position.
+ResourceFile::ResourceFile(const ResourceFile& other) = default;
 
-ResourceFile& ResourceFile::operator=(const ResourceFile& other) {
-  if (this == &other) {
-    return *this;
-  }
-  KYFile::operator=(other);
-  module = other.module;
-  loadedResource = other.loadedResource;
-  foundResource = other.foundResource;
-  data = other.data;
-  position = other.position;
-  resourceSize = other.resourceSize;
-  return *this;
-}
+ResourceFile& ResourceFile::operator=(const ResourceFile& other) = default;
 
 ResourceFile::~ResourceFile() {
   ResourceFile::CloseFile();

@@ -46,37 +46,11 @@ MultiFile::MultiFile(const String& name) {
   OpenMultiFile(Pointer<KYFile>(), name);
 }
 
-MultiFile::MultiFile(const MultiFile& other)
-    : BaseObject(other),
-      KYFile(other),
-      currentElement(other.currentElement),
-      position(other.position),
-      directory(other.directory),
-      archiveFile(other.archiveFile),
-      archiveName(other.archiveName),
-      lookup(other.lookup),
-      entryReader(other.entryReader),
-      entryReaderName(other.entryReaderName),
-      archiveSize(other.archiveSize),
-      status(other.status) {}
+// Member by member: a copy shares the archive's file, directory and lookup,
+// and keeps its own entry and position.
+MultiFile::MultiFile(const MultiFile& other) = default;
 
-MultiFile& MultiFile::operator=(const MultiFile& other) {
-  if (this == &other) {
-    return *this;
-  }
-  KYFile::operator=(other);
-  currentElement = other.currentElement;
-  position = other.position;
-  directory = other.directory;
-  archiveFile = other.archiveFile;
-  archiveName = other.archiveName;
-  lookup = other.lookup;
-  entryReader = other.entryReader;
-  entryReaderName = other.entryReaderName;
-  archiveSize = other.archiveSize;
-  status = other.status;
-  return *this;
-}
+MultiFile& MultiFile::operator=(const MultiFile& other) = default;
 
 MultiFile::~MultiFile() {
   CloseMultiFile();
