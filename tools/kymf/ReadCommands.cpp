@@ -70,19 +70,29 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
   return true;
 }
 
+// Opens the one archive a reading command names into `source`: 0 to go on,
+// kUsage (with `usage`) when the command line lacks what it needs, kFailure
+// when the archive cannot be opened (reported).
+int OpenNamedArchive(const Options& options, bool complete, const char* usage,
+                     ArchiveSource& source, Reporter& reporter) {
+  if (!complete) {
+    reporter.Usage(usage);
+    return kUsage;
+  }
+  return source.Open(options.archive, reporter) ? 0 : kFailure;
+}
+
 }  // namespace
 
 int ListCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return ListPathCommand(options, reporter);
   }
-  if (options.archive.empty()) {
-    reporter.Usage("list needs an ARCHIVE, or --path");
-    return kUsage;
-  }
   ArchiveSource source;
-  if (!source.Open(options.archive, reporter)) {
-    return kFailure;
+  if (const int refused = OpenNamedArchive(options, !options.archive.empty(),
+                                           "list needs an ARCHIVE, or --path", source, reporter);
+      refused != 0) {
+    return refused;
   }
   Selection selection(options.patterns);
   bool first = true;
@@ -111,13 +121,12 @@ int CatCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return CatPathCommand(options, reporter);
   }
-  if (options.patterns.empty()) {
-    reporter.Usage("cat needs an ARCHIVE and the entries to write");
-    return kUsage;
-  }
   ArchiveSource source;
-  if (!source.Open(options.archive, reporter)) {
-    return kFailure;
+  if (const int refused =
+          OpenNamedArchive(options, !options.patterns.empty(),
+                           "cat needs an ARCHIVE and the entries to write", source, reporter);
+      refused != 0) {
+    return refused;
   }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF

@@ -85,53 +85,71 @@ std::size_t Utf8SequenceLength(std::string_view text) {
   return length;
 }
 
-std::string EscapeName(std::string_view name) {
+namespace {
+
+// Writes the byte `c` (the lead of a valid UTF-8 sequence of `length` bytes,
+// or a stray byte when `length` is 0; `next` follows it) to `out` in its
+// escaped form; false when it is shown as it is.
+using ByteEscape = bool (*)(std::string& out, unsigned char c, std::size_t length,
+                            unsigned char next);
+
+bool EscapeNameByte(std::string& out, unsigned char c, std::size_t length, unsigned char next) {
+  // U+0080 to U+009F (C2 80 to C2 9F) are controls too.
+  const bool c1Control = length == 2 && c == 0xC2 && next < 0xA0;
+  if (c == '\\') {
+    out += "\\\\";
+  } else if (ShortEscape(c) != 0) {
+    out += '\\';
+    out += ShortEscape(c);
+  } else if (length == 0 || IsControl(c) || c1Control) {
+    AppendOctal(out, c);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool EscapeJsonByte(std::string& out, unsigned char c, std::size_t length, unsigned char) {
+  if (c == '"' || c == '\\') {
+    out += '\\';
+    out += static_cast<char>(c);
+  } else if (c == '\n' || c == '\t' || c == '\r') {
+    out += '\\';
+    out += ShortEscape(c);
+  } else if (length == 0 || IsControl(c)) {
+    AppendJsonByte(out, c);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// `text` with each whole UTF-8 sequence copied as it is unless `escape`
+// writes its first byte in another form.
+std::string Escaped(std::string_view text, ByteEscape escape) {
   std::string out;
   std::size_t i = 0;
-  while (i < name.size()) {
-    const unsigned char c = At(name, i);
-    const std::size_t length = Utf8SequenceLength(name.substr(i));
-    // U+0080 to U+009F (C2 80 to C2 9F) are controls too.
-    const bool c1Control = length == 2 && c == 0xC2 && At(name, i + 1) < 0xA0;
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (ShortEscape(c) != 0) {
-      out += '\\';
-      out += ShortEscape(c);
-    } else if (length == 0 || IsControl(c) || c1Control) {
-      AppendOctal(out, c);
+  while (i < text.size()) {
+    const std::size_t length = Utf8SequenceLength(text.substr(i));
+    if (escape(out, At(text, i), length, i + 1 < text.size() ? At(text, i + 1) : 0)) {
+      ++i;
     } else {
-      out.append(name.substr(i, length));
-      i += length;
-      continue;
+      const std::size_t taken = length == 0 ? 1 : length;  // never stalls on a stray byte
+      out.append(text.substr(i, taken));
+      i += taken;
     }
-    ++i;
   }
   return out;
 }
 
+}  // namespace
+
+std::string EscapeName(std::string_view name) {
+  return Escaped(name, EscapeNameByte);
+}
+
 std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = At(text, i);
-    const std::size_t length = Utf8SequenceLength(text.substr(i));
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c == '\n' || c == '\t' || c == '\r') {
-      out += '\\';
-      out += ShortEscape(c);
-    } else if (length == 0 || IsControl(c)) {
-      AppendJsonByte(out, c);
-    } else {
-      out.append(text.substr(i, length));
-      i += length;
-      continue;
-    }
-    ++i;
-  }
-  return out + "\"";
+  return "\"" + Escaped(text, EscapeJsonByte) + "\"";
 }
 
 }  // namespace kymf
