@@ -76,6 +76,8 @@ struct ChangeCase {
   std::vector<Entry> after;
 };
 
+// The label: GoogleTest would otherwise print the struct's bytes, padding
+// included, which valgrind reports as uninitialised.
 void PrintTo(const ChangeCase& c, std::ostream* out) {
   *out << c.label;
 }

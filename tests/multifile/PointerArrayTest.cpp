@@ -12,8 +12,9 @@ class Item : public virtual BaseObject {};
 
 using Array = PointerArray<Item>;
 
-// Random operations (negative indexes and sizes, copies) answer as a plain
-// vector scanned from slot 0 does, and each slot holds one reference.
+// The remembered lowest free slot never changes an answer: random operations
+// (negative indexes and sizes, copies) answer as a plain vector scanned from
+// slot 0 does, and each slot holds one reference.
 TEST(PointerArrayTest, RandomOperationsMatchAPlainVector) {
   std::mt19937 random(7);
   const std::vector<Pointer<Item>> pool = {new Item(), new Item(), new Item(), nullptr};
