@@ -4,7 +4,7 @@
 #include <unordered_set>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveStatus.h"
@@ -33,7 +33,11 @@ struct MultiFileWriter::Kept {
 };
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
-    : archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
+    : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
+
+MultiFileWriter::MultiFileWriter(RXM::sys::System& calls, const String& name, bool keep,
+                                 std::uint32_t chunk)
+    : system(&calls), archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
 
 MultiFileWriter::~MultiFileWriter() = default;
 
@@ -86,7 +90,7 @@ bool MultiFileWriter::LoadExisting() {
   if (!existing.IsNull()) {
     return true;
   }
-  Pointer<MultiFile> archive(new MultiFile());
+  Pointer<MultiFile> archive(new MultiFile(*system));
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
     return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
                                                     archive->GetStatus().GetText() + ")");
@@ -182,7 +186,7 @@ bool MultiFileWriter::Commit() {
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  RXM::kymf::ArchiveWriter writer(archiveName);
+  RXM::kymf::ArchiveWriter writer(archiveName, *system);
   if (!writer.Begin(static_cast<std::int32_t>(count))) {
     return Fail(ErrorCode::kWriteFailed,
                 std::string("cannot create ") + writer.TemporaryName().GetText());
@@ -255,7 +259,7 @@ bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
 bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   if (entry.diskFile) {
     RXM::sys::FileInfo info;
-    if (RXM::sys::Calls().inspect(entry.inputName.GetText(), &info) != 0 ||
+    if (system->inspect(entry.inputName.GetText(), &info) != 0 ||
         info.kind != RXM::sys::FileKind::kFile) {
       return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
     }
@@ -291,7 +295,7 @@ bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std
   if (kept.empty()) {
     return true;
   }
-  Pointer<KYFile> old(new DiskFile());
+  Pointer<KYFile> old(new DiskFile(*system));
   if (!old->OpenFile(archiveName, "rb")) {
     return Fail(ErrorCode::kReadFailed, "cannot be read");
   }
@@ -318,7 +322,7 @@ bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
       }
     } else {
       const Pointer<KYFile> source =
-          entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
+          entry.diskFile ? Pointer<KYFile>(new DiskFile(*system)) : entry.source;
       std::uint8_t extra = 0;
       const bool copied = source->OpenFile(entry.inputName, "rb") &&
                           writer.CopyData(*source, entry.size, chunk) &&

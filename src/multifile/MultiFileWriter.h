@@ -16,6 +16,9 @@ namespace RXM {
 namespace kymf {
 class ArchiveWriter;
 }
+namespace sys {
+class System;
+}
 }  // namespace RXM
 
 // The fast way to build or change an archive: collect entries (and, keeping
@@ -43,6 +46,10 @@ class RXMFILES_API MultiFileWriter {
   // archive already under that name come first, in their order.
   explicit MultiFileWriter(const String& archiveName, bool keepExisting = false,
                            std::uint32_t chunkSize = 1u << 20);
+  // The same, with every call to the system (measuring, reading, writing,
+  // replacing) going through `system`, which must outlive the writer.
+  MultiFileWriter(RXM::sys::System& system, const String& archiveName, bool keepExisting = false,
+                  std::uint32_t chunkSize = 1u << 20);
   ~MultiFileWriter();
   MultiFileWriter(const MultiFileWriter&) = delete;
   MultiFileWriter& operator=(const MultiFileWriter&) = delete;
@@ -118,6 +125,7 @@ class RXMFILES_API MultiFileWriter {
   bool CopyAdded(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
   void Progress(int done) const;
 
+  RXM::sys::System* system;
   String archiveName;
   bool keepExisting;
   std::uint32_t chunkSize;

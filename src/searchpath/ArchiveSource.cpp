@@ -5,8 +5,9 @@
 
 namespace RXM {
 
-std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path) {
-  auto source = std::make_shared<ArchiveSource>();
+std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
+                                                         sys::System& system) {
+  auto source = std::make_shared<ArchiveSource>(system);
   if (!source->archive.OpenMultiFile(Pointer<KYFile>(), path.c_str())) {
     return nullptr;
   }
