@@ -97,8 +97,13 @@ bool ArchiveInsertion::Admit(const String& entryName) {
     throw new Exception(kAlreadyExists, entryName.GetText(),  // NOLINT
                         archive.archiveName.GetText());
   }
-  if (static_cast<std::size_t>(entryName.GetLength()) > kymf::kLongestName) {
-    archive.status = Failure(ErrorCode::kNameTooLong, subject);
+  // Every name a record holds is stored, as it always has been (an input's
+  // whole path among them, for an empty entry name); only the length is
+  // refused.
+  const Status name = kymf::CheckEntryName(
+      entryName.GetText(), static_cast<std::size_t>(entryName.GetLength()), subject);
+  if (name.GetCode() == ErrorCode::kNameTooLong) {
+    archive.status = name;
     return false;
   }
   return true;

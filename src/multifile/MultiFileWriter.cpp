@@ -5,7 +5,6 @@
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
-#include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ArchiveWriter.h"
@@ -86,6 +85,12 @@ bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
   return false;
 }
 
+bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
+  status = RXM::kymf::CheckEntryName(
+      name, length, std::string(archiveName.GetText()) + ": entry name \"" + name + "\"");
+  return status.IsOk();
+}
+
 bool MultiFileWriter::LoadExisting() {
   if (!existing.IsNull()) {
     return true;
@@ -145,14 +150,8 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
   if (found < 0) {
     return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + from.GetText());
   }
-  if (static_cast<std::size_t>(to.GetLength()) > RXM::kymf::kLongestName) {
-    return Fail(ErrorCode::kNameTooLong,
-                std::string("entry name \"") + to.GetText() + "\" is longer than 69 characters");
-  }
-  const RXM::NameFault fault = RXM::CheckSafeName(to.GetText());
-  if (fault != RXM::NameFault::kNone) {
-    return Fail(ErrorCode::kNameRefused, std::string("entry name \"") + to.GetText() + "\" " +
-                                             RXM::DescribeNameFault(fault));
+  if (!CheckName(to.GetText(), static_cast<std::size_t>(to.GetLength()))) {
+    return false;
   }
   const int other = FindKept(to);
   if (other >= 0 && other != found) {
@@ -218,15 +217,10 @@ bool MultiFileWriter::CheckNames() {
   }
   std::unordered_set<std::string> added;
   for (const Entry& entry : entries) {
+    if (!CheckName(entry.name.c_str(), entry.name.size())) {
+      return false;
+    }
     const std::string quoted = "entry name \"" + entry.name + "\"";
-    if (entry.name.empty() || entry.name.size() > RXM::kymf::kLongestName) {
-      return Fail(entry.name.empty() ? ErrorCode::kNameRefused : ErrorCode::kNameTooLong,
-                  quoted + " is empty or longer than 69 characters");
-    }
-    const RXM::NameFault fault = RXM::CheckSafeName(entry.name.c_str());
-    if (fault != RXM::NameFault::kNone) {
-      return Fail(ErrorCode::kNameRefused, quoted + " " + RXM::DescribeNameFault(fault));
-    }
     const std::string folded = FoldName(entry.name.c_str());
     const auto keptName = keptNames.find(folded);
     if (!added.insert(folded).second || (keptName != keptNames.end() && !replaceExisting)) {

@@ -1,6 +1,7 @@
 #ifndef RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 #define RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -118,6 +119,8 @@ class RXMFILES_API MultiFileWriter {
   // The checks before anything is written.
   bool CheckKept(std::int64_t& dataBytes);
   bool CheckNames();
+  // The entry-name rule (ArchiveFormat.h) for `name`; false with the status.
+  bool CheckName(const char* name, std::size_t length);
   bool Measure(Entry& entry, std::int64_t& dataBytes);
   // The writing, in the archive's order.
   void WriteRecords(RXM::kymf::ArchiveWriter& writer) const;
