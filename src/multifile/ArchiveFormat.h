@@ -110,6 +110,9 @@ RXMFILES_API std::string FoldName(const char* name);
 // Whether `requested` names the record: equal under the fold, compared whole.
 // Reads at most the record's 70 bytes.
 RXMFILES_API bool NameMatches(const char* requested, const DirectoryRecord& record);
+// The same for a name held as text: false for one of more than kLongestName
+// bytes, which no record can hold.
+bool NameIs(const char* requested, const char* name);
 
 }  // namespace kymf
 }  // namespace RXM
