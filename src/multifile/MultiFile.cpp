@@ -10,7 +10,11 @@
 #include <vector>
 
 #include "backends/DiskFile.h"
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
+#include "files/EntryStream.h"
+#include "files/KYFileSource.h"
+#include "files/MemorySource.h"
 #include "files/Registration.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
@@ -18,11 +22,8 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
-#include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
-#include "multifile/EntryStream.h"
-#include "multifile/SharedHandle.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     }
     return false;
   }
+  archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
     entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
     entryReaderName = std::make_shared<const std::string>(name.GetText());
@@ -165,6 +167,7 @@ void MultiFile::ForgetDirectory() {
   archiveSize = -1;
   entryReader.reset();
   entryReaderName.reset();
+  archiveBytes.reset();
 }
 
 bool MultiFile::CloseMultiFile() {
@@ -249,7 +252,7 @@ Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
     return CopyEntry(*element);
   }
   return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
-                                              entryReaderName, element->name));
+                                              entryReaderName, element->name, RXM::kymf::NameIs));
 }
 
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
@@ -268,8 +271,8 @@ Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   }
   const std::uint8_t* memory = bytes.get();
   return Pointer<KYFile>(new RXM::EntryStream(
-      std::move(bytes), memory, size, std::make_shared<const std::string>(archiveName.GetText()),
-      element.name));
+      std::make_shared<const RXM::MemorySource>(std::move(bytes), memory, size), 0, size,
+      std::make_shared<const std::string>(archiveName.GetText()), element.name, RXM::kymf::NameIs));
 }
 
 // --- Inserting and copying out -------------------------------------------

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
 #include "framework/Export.h"
@@ -156,7 +157,7 @@ class RXMFILES_API MultiFile : public KYFile {
   // A new read-only stream over the entry `name`, found as OpenFile finds it,
   // open at position 0 with a position of its own; null with no archive open
   // or no such entry. The stream answers as OpenFile's entry does (see
-  // multifile/EntryStream.h) and leaves this object's open entry, its file's
+  // files/EntryStream.h) and leaves this object's open entry, its file's
   // position and GetStatus alone. It keeps what it reads alive: closing or
   // destroying the MultiFile leaves it readable until it goes.
   //  - An archive opened from disk (through a DiskFile, the default): the
@@ -238,10 +239,19 @@ class RXMFILES_API MultiFile : public KYFile {
   // file; null when they cannot be read whole.
   Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
 
+  // The open entry's stream: whole items, clamped seeks, no reasons of its
+  // own; empty and at its end when closed.
+  static constexpr RXM::StreamPolicy kElementPolicy = {
+      RXM::ZeroSizeItems::kNoneRead, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+      RXM::ShortRead::kCounted};
+
   Pointer<MultiFileElement> currentElement;
-  std::int32_t position = 0;
+  RXM::BoundedStream stream{kElementPolicy};
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
+  // The open entry's bytes: the archive's file, kept where the entry's
+  // stream reads next (KYFileSource); made when the archive opens.
+  std::shared_ptr<const RXM::ByteSource> archiveBytes;
   String archiveName;
   // Made with the directory and shared by copies, which hold the same
   // elements in the same slots; its index is built by its own lookups.

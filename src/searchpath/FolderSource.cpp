@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <utility>
 
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
-#include "multifile/EntryStream.h"
-#include "multifile/SharedHandle.h"
+#include "files/EntryStream.h"
+#include "multifile/ArchiveFormat.h"
 
 namespace RXM {
 namespace {
@@ -46,7 +47,7 @@ Pointer<KYFile> FolderSource::Open(const std::string& name) const {
   if (!handle) {
     return nullptr;
   }
-  return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name));
+  return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name, kymf::NameIs));
 }
 
 long FolderSource::GetSize(const std::string& name) const {

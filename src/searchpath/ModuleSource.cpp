@@ -3,9 +3,10 @@
 #include <utility>
 
 #include "backends/ResourceTypes.h"
+#include "files/EntryStream.h"
+#include "files/MemorySource.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/EntryStream.h"
 
 namespace RXM {
 std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path) {
@@ -54,8 +55,9 @@ Pointer<KYFile> ModuleSource::Open(const std::string& name) const {
   if (resource == nullptr) {
     return nullptr;
   }
-  return Pointer<KYFile>(
-      new EntryStream(shared_from_this(), resource->bytes, resource->size, origin, resource->name));
+  return Pointer<KYFile>(new EntryStream(
+      std::make_shared<const MemorySource>(shared_from_this(), resource->bytes, resource->size), 0,
+      resource->size, origin, resource->name, kymf::NameIs));
 }
 
 long ModuleSource::GetSize(const std::string& name) const {

@@ -6,10 +6,10 @@
 #include <set>
 #include <utility>
 
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/SharedHandle.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
 #include "searchpath/ModuleSource.h"
