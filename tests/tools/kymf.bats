@@ -74,6 +74,16 @@ ROWS
   [ "$(kymf cat some.kymf a.txt)" = 12345 ]
 }
 
+@test "a write to a full disk gives the system's reason, for each copy to standard output" {
+  posix_only "/dev/full"
+  kymf create t.kymf tree
+  for command in "cat t.kymf a.txt" "cat --path t.kymf sub/b.bin" "create - tree"; do
+    echo "kymf $command > /dev/full"
+    run bash -c "\"\$KYMF\" $command > /dev/full"
+    [[ $status -eq 1 && $output == "kymf: -: no space left on device" ]]
+  done
+}
+
 @test "create refuses a file whose name holds a backslash" {
   posix_only "file names holding a backslash"
   mkdir -p 'odd/a\b'

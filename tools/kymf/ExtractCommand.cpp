@@ -4,6 +4,7 @@
 
 #include "Commands.h"
 #include "support/ArchiveSource.h"
+#include "support/BlockCopy.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
@@ -27,16 +28,12 @@ RXM::Status CopyEntry(ArchiveSource& source, const std::string& name,
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (!write(buffer, got)) {
-      return RXM::Status::Ok();  // the target folder reports its own write failure
-    }
-    copied += got;
+  const CopyResult copy = CopyStream(
+      archive, [&write](const char* data, std::size_t size) { return write(data, size); });
+  if (!copy.written) {
+    return RXM::Status::Ok();  // the target folder reports its own write failure
   }
-  if (copied != archive.GetFileSize()) {
+  if (copy.copied != archive.GetFileSize()) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, source.GetShown() + ": " + name + ": " +
                                                         RXM::Describe(RXM::ErrorCode::kReadFailed));
   }

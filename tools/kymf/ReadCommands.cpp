@@ -2,6 +2,7 @@
 //
 // Both read one archive through ArchiveSource; with --path they read a search
 // path instead (PathCommands.cpp).
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 
 #include "Commands.h"
 #include "support/ArchiveSource.h"
+#include "support/BlockCopy.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 
@@ -53,17 +55,12 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
     reporter.Fail(archive.GetStatus());
     return false;
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (std::fwrite(buffer, 1, got, out) != got) {
-      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
-      return false;
-    }
-    copied += got;
+  const CopyResult copy = CopyStream(archive, WriteTo(out));
+  if (!copy.written) {
+    reporter.FailSystem("-", errno);
+    return false;
   }
-  if (copied != source.GetSize(index)) {
+  if (copy.copied != source.GetSize(index)) {
     reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));
     return false;
   }
@@ -139,7 +136,7 @@ int CatCommand(const Options& options, Reporter& reporter) {
   }
   ReportUnmatched(selection, options.archive, reporter);
   if (std::fflush(stdout) != 0) {
-    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+    reporter.FailSystem("-", errno);
   }
   return reporter.ExitCode();
 }

@@ -19,8 +19,16 @@ void Reporter::Fail(const RXM::Status& status) {
   ++failures;
 }
 
+std::string SystemReason(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  }
+  return text;
+}
+
 void Reporter::FailSystem(const std::string& file, int error) {
-  Fail(file, std::strerror(error));
+  Fail(file, SystemReason(error));
 }
 
 void Reporter::Usage(const std::string& text) {
