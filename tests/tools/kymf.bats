@@ -106,6 +106,12 @@ ROWS
     kymf extract t.kymf -C out --force
     [[ ! -L out/x && $(cat out/x) == x && $(cat elsewhere/victim) == victim ]]
   done
+  # resources -o writes as extract does.
+  ln -s "$PWD/elsewhere/victim" out/r
+  kymf_expect 1 "*out/r: already exists, as a symbolic link*" \
+    resources "$MODULES/resources-x86_64.dll" LANGS1 RCDATA -o out/r
+  kymf resources "$MODULES/resources-x86_64.dll" LANGS1 RCDATA -o out/r --force
+  [[ ! -L out/r && $(cat out/r) == neutral && $(cat elsewhere/victim) == victim ]]
 }
 
 @test "hostile names are each refused, verify reports each as an error, list escapes them" {
@@ -206,7 +212,16 @@ ROWS
 0|a.txt\nb|list by-id.kymf
 0||resources m32.dll ARCHIVE 10 -o by-number.kymf
 0|a.txt\nb|list by-number.kymf
+0|neutral|resources m64.dll LANGS1 RCDATA
+0|de|resources m64.dll LANGS1 RCDATA --lang 0x407
+0|us|resources m64.dll langs1 rcdata --lang 1033
+1|kymf: m64.dll: LANGS1 (RCDATA), language 0x7: no such resource|resources m64.dll LANGS1 RCDATA --lang 0x7
+1|kymf: by-id.kymf: already exists (--force replaces it, -k keeps it)|resources m32.dll LANGS1 RCDATA -o by-id.kymf
+0||resources m32.dll LANGS1 RCDATA -o by-id.kymf -k
+0|a.txt\nb|list by-id.kymf
+0||resources m32.dll LANGS1 RCDATA --lang 0x409 -o by-id.kymf --force
 ROWS
+  [ "$(cat by-id.kymf)" = us ]
   run kymf resources --json m64.dll
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert any(r["name"]=="ARCHIVE" and r["type"]=="RCDATA" for r in d)' "$output"
   kymf resources --all -C out m64.dll

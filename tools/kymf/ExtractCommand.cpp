@@ -69,13 +69,6 @@ void ExtractEntry(Extraction& run, int index) {
   }
 }
 
-TargetFolder::Existing ExistingPolicy(const Options& options) {
-  if (options.force) {
-    return TargetFolder::Existing::kReplace;
-  }
-  return options.keep ? TargetFolder::Existing::kKeep : TargetFolder::Existing::kRefuse;
-}
-
 }  // namespace
 
 int ExtractCommand(const Options& options, Reporter& reporter) {
@@ -94,7 +87,7 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   Selection selection(options.patterns);
-  Extraction run{source, target, ExistingPolicy(options), reporter};
+  Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
       ExtractEntry(run, i);

@@ -133,11 +133,16 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   resources->add_option("MODULE", o.module, "The .exe or .dll")->required();
   resources->add_option("NAME", o.name, "Resource name, or #ID");
   resources->add_option("TYPE", o.type, "Resource type: RCDATA, ICON, ..., #ID or ID");
-  resources->add_option("-o,--output", o.output, "Write the one resource here, not to stdout");
-  resources->add_option("--lang", o.language, "Only this language ID (0x409, 1033)");
+  resources->add_option("-o,--output", o.output,
+                        "Write the one resource to this new file (as extract writes), not to "
+                        "stdout");
+  resources->add_option("--lang", o.language,
+                        "Only this language ID (0x409, 1033); with NAME TYPE, the resource of "
+                        "that language or an error");
   resources->add_flag("--all", o.all, "Extract every resource as TYPE/NAME below -C");
   resources->add_option("-C,--directory", o.folder, "Existing folder for --all");
-  resources->add_flag("-f,--force", o.force, "With --all, replace files that exist");
+  resources->add_flag("-f,--force", o.force, "With --all or -o, replace files that exist");
+  resources->add_flag("-k,--keep", o.keep, "With --all or -o, keep files that exist, and go on");
   resources->add_flag("--json", o.json, "The listing as JSON");
   return {{list, kymf::ListCommand},
           {cat, kymf::CatCommand},
