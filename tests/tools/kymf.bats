@@ -133,7 +133,7 @@ ROWS
 
 @test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated entry is neither shown nor written; extract writes what a lookup finds" {
   packed_archive clash.kymf x x/y
-  packed_archive dup.kymf Read.me READ.ME
+  raw_archive dup.kymf 3 Read.me 168 168 READ.ME 169 170
   raw_archive overlap.kymf 4 a 168 170 b 169 171
   raw_archive gap.kymf 10 a 168 169 b 173 173
   raw_archive neg.kymf 0 n 88 50
@@ -154,11 +154,12 @@ ROWS
   [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(ls -A out) ]]
   kymf_expect 1 '*' verify --json clash.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); f=d["findings"]; assert not d["ok"] and f[0]["name"]=="x" and f[0]["other"]==1' "$output"
-  # Of names equal but for case, the one a lookup finds; an entry beside a
-  # folder of its name fails alone.
-  kymf extract dup.kymf -C out
+  # Of names equal but for case, the last (the one a lookup finds), naming
+  # the one it shadows; an entry beside a folder of its name fails alone.
+  kymf_expect 0 '*kymf: dup.kymf: READ.ME: shadows Read.me (record 0); the last record of a name wins*' \
+    extract dup.kymf -C out
   kymf_expect 1 '*' extract clash.kymf -C out
-  [[ $(ls out) == $'READ.ME\nx' && -f out/x && -z $(files_outside) ]]
+  [[ $(ls out) == $'READ.ME\nx' && $(cat out/READ.ME) == xx && -f out/x && -z $(files_outside) ]]
 }
 
 # One line for one cause (where the pattern has no *), and no failing

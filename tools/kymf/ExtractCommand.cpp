@@ -69,6 +69,15 @@ void ExtractEntry(Extraction& run, int index) {
   }
 }
 
+// Of records whose names are equal but for case, a lookup finds the last, so
+// that is the one extracted; the records it hides are named.
+void WarnShadowed(const ArchiveSource& source, int index, Reporter& reporter) {
+  const int winner = source.GetShadowedBy(index);
+  reporter.Warn(source.GetShown() + ": " + source.GetName(winner),
+                "shadows " + EscapeName(source.GetName(index)) + " (record " +
+                    std::to_string(index) + "); the last record of a name wins");
+}
+
 }  // namespace
 
 int ExtractCommand(const Options& options, Reporter& reporter) {
@@ -89,7 +98,12 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
   Selection selection(options.patterns);
   Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
+    if (!selection.Selects(source.GetName(i))) {
+      continue;
+    }
+    if (source.IsShadowed(i)) {
+      WarnShadowed(source, i, reporter);
+    } else {
       ExtractEntry(run, i);
     }
   }

@@ -1,6 +1,6 @@
 #include "support/ArchiveSource.h"
 
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kymf {
 
@@ -41,14 +41,17 @@ std::uint32_t ArchiveSource::GetSize(int index) const {
 
 void ArchiveSource::FindShadowed() {
   const int count = GetCount();
-  shadowed.assign(static_cast<std::size_t>(count), false);
-  std::unordered_set<std::string> later;
+  shadowedBy.assign(static_cast<std::size_t>(count), -1);
+  std::unordered_map<std::string, int> last;
   for (int i = count - 1; i >= 0; --i) {
     std::string key = GetName(i);
     for (char& c : key) {
       c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
     }
-    shadowed[static_cast<std::size_t>(i)] = !later.insert(key).second;
+    const auto found = last.emplace(key, i);
+    if (!found.second) {
+      shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
+    }
   }
 }
 
