@@ -131,6 +131,22 @@ ROWS
   python3 -c 'import json,sys; json.loads(sys.argv[1])' "$output"
 }
 
+@test "a name that is not UTF-8 keeps every byte in JSON's name_hex, which cat and extract take with --hex" {
+  raw_archive latin.kymf 3 'caf\351' 168 168 'caf\303\251' 169 170
+  kymf_rows <<'ROWS'
+0|x|cat --hex latin.kymf 636166e9
+0|xx|cat --hex latin.kymf 636166C3A9
+2|kymf: --hex: not hexadecimal digits: caf|cat --hex latin.kymf caf
+1|kymf: latin.kymf: caf?351x: no such entry|cat --hex latin.kymf 636166e978
+0|extracted 1 entry, 1 bytes|extract --hex latin.kymf 636166e9 -C out
+ROWS
+  if [ "${KYMF_PLATFORM:-}" != windows ]; then  # file names and arguments are bytes on POSIX only
+    [[ $(kymf cat latin.kymf café) == xx && $(ls out | od -An -c | tr -d ' \n') == 'caf351\n' ]]
+  fi
+  run kymf list --json latin.kymf
+  python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert [bytes.fromhex(e["name_hex"]) for e in d]==[b"caf\xe9", "café".encode()] and d[0]["name"]==d[1]["name"]=="caf\u00e9"' "$output"
+}
+
 @test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated entry is neither shown nor written; extract writes what a lookup finds" {
   packed_archive clash.kymf x x/y
   raw_archive dup.kymf 3 Read.me 168 168 READ.ME 169 170

@@ -27,6 +27,7 @@ struct Options {
   bool keep = false;                  // extract: keep what exists
   bool replace = false;               // add: replace entries of the same name
   bool strict = false;                // verify: warnings fail too
+  bool hex = false;                   // cat, extract: patterns as the hex of names
   // resources
   std::string module, name, type, output, language;
   bool all = false;

@@ -1,10 +1,12 @@
 // extract: entries into files below a folder, under their stored names,
 // without ever leaving the folder (see TargetFolder).
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "support/ArchiveSource.h"
 #include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
@@ -85,6 +87,10 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Usage("extract: give --force or -k, not both");
     return kUsage;
   }
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
+    return kUsage;
+  }
   ArchiveSource source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
@@ -95,7 +101,7 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Fail(opened);
     return kFailure;
   }
-  Selection selection(options.patterns);
+  Selection selection(patterns, options.hex);
   Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!selection.Selects(source.GetName(i))) {

@@ -22,6 +22,7 @@
 
 #include "Commands.h"
 #include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 
 namespace kymf {
@@ -63,8 +64,8 @@ int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool
     const std::string full = Join(folder, name);
     if (path.Exists(full.c_str())) {
       if (json) {
-        std::printf("%s\n  {\"name\": %s, \"size\": %ld}", first ? "" : ",",
-                    JsonString(full).c_str(), path.GetSize(full.c_str()));
+        std::printf("%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %ld}", first ? "" : ",",
+                    JsonString(full).c_str(), HexOf(full).c_str(), path.GetSize(full.c_str()));
       } else {
         std::printf("%s\n", EscapeName(full).c_str());
       }

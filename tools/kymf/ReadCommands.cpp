@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "support/ArchiveSource.h"
 #include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 
@@ -23,10 +24,12 @@ namespace {
 
 void PrintJsonEntry(ArchiveSource& source, int index, bool first) {
   const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
-  std::printf("%s\n  {\"name\": %s, \"size\": %lu, \"dataStart\": %ld, \"dataEnd\": %ld}",
-              first ? "" : ",", JsonString(source.GetName(index)).c_str(),
-              static_cast<unsigned long>(source.GetSize(index)),
-              static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
+  std::printf(
+      "%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %lu, \"dataStart\": %ld, "
+      "\"dataEnd\": %ld}",
+      first ? "" : ",", JsonString(source.GetName(index)).c_str(),
+      HexOf(source.GetName(index)).c_str(), static_cast<unsigned long>(source.GetSize(index)),
+      static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
 }
 
 void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
@@ -125,10 +128,14 @@ int CatCommand(const Options& options, Reporter& reporter) {
       refused != 0) {
     return refused;
   }
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
+    return kUsage;
+  }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
 #endif
-  Selection selection(options.patterns);
+  Selection selection(patterns, options.hex);
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
       CatEntry(source, i, stdout, reporter);

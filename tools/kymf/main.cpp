@@ -105,12 +105,16 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
                    "--path is searched first")
       ->allow_extra_args(false);
   list->add_flag("-l,--long", o.longFormat, "Also show size, dataStart and dataEnd");
-  list->add_flag("--json", o.json, "A JSON array, for scripts");
+  list->add_flag("--json", o.json,
+                 "A JSON array, for scripts: each name also as name_hex, the hex of its bytes");
 
   CLI::App* cat = app.add_subcommand("cat", "Write entries to standard output");
   cat->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a name)")
       ->required();
   cat->add_option("PATTERN", o.patterns, "The entries, in archive order");
+  cat->add_flag("--hex", o.hex,
+                "Each PATTERN is the hex of a name's bytes (list --json's name_hex), matched "
+                "exactly");
   cat->add_option("--path", o.paths,
                   "Search SOURCE (folder, archive or module) instead of one archive; the last "
                   "--path is searched first")
@@ -120,6 +124,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   extract->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
   extract->add_option("PATTERN", o.patterns, "Entries to extract (default: all)");
   extract->add_option("-C,--directory", o.folder, "Existing folder to extract into");
+  extract->add_flag("--hex", o.hex,
+                    "Each PATTERN is the hex of a name's bytes (list --json's name_hex), "
+                    "matched exactly");
   extract->add_flag("-f,--force", o.force, "Replace files (and links) that exist");
   extract->add_flag("-k,--keep", o.keep, "Keep files that exist, and go on");
 
