@@ -27,7 +27,7 @@ const char* Describe(ErrorCode code) {
     case ErrorCode::kNotOpen:
       return "not open";
     case ErrorCode::kNameTooLong:
-      return "name longer than 69 characters";
+      return "name longer than 69 bytes";
     case ErrorCode::kNameRefused:
       return "name refused";
     case ErrorCode::kAlreadyExists:

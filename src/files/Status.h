@@ -34,7 +34,7 @@ enum class ErrorCode : int {
   kNoSuchEntry,       // no record has the name asked for
   kNotOpen,           // the object has no archive or entry open
   // Naming and inserting.
-  kNameTooLong,    // more than 69 characters
+  kNameTooLong,    // more than 69 bytes
   kNameRefused,    // empty, absolute, "..", a drive letter, a backslash, a control character
   kAlreadyExists,  // an entry of that name is in the archive already
   kEmptyInput,     // the input holds no bytes where some were required

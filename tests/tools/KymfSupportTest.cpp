@@ -79,7 +79,7 @@ TEST(GlobTest, MatchesWholeNames) {
 TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
-      {"name longer than 69 characters", {std::string(70, 'x')}},
+      {"name longer than 69 bytes", {std::string(70, 'x')}},
       {"name refused: is empty", {""}},
       {"name refused: is absolute", {"/abs"}},
       {"name refused: begins with a drive letter", {"a:b", "C:x", "c:/x", "C:\\x"}},

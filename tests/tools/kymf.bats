@@ -21,10 +21,11 @@ setup() {
   packed_archive sub.kymf sub
   kymf_rows <<'ROWS'
 0|*Exit codes*Subcommands:*create*add*delete*rename*list*cat*extract*verify*resources*|--help
-0||-q create q1.kymf tree
-0||create q2.kymf tree -q
+0||-q create q1.kymf -C tree .
+0||create q2.kymf tree/ -q
+0|tree/a.txt\ntree/sub/b.bin\ntree/sub/random.dat\ntree/sub/zero|list q2.kymf
 0|*sub/b.bin*|create v.kymf -v tree
-0|skipped empty folder tree/empty\na.txt\nsub/b.bin\nsub/random.dat\nsub/zero\ncreated 4 entries, 70008 bytes|-v create t.kymf tree
+0|skipped empty folder tree/empty\na.txt\nsub/b.bin\nsub/random.dat\nsub/zero\ncreated 4 entries, 70008 bytes|-v create t.kymf -C tree .
 0|a.txt\nsub/b.bin\nsub/random.dat\nsub/zero|list t.kymf
 0|           3         328         330  a.txt\n           5         331         335  sub/b.bin\n       70000         336       70335  sub/random.dat\n           0       70336       70335  sub/zero|list -l t.kymf
 0|a.txt|list t.kymf *.txt
@@ -40,7 +41,7 @@ setup() {
 0|extracted 1 entry, 0 bytes|extract t.kymf sub/zero -C one --force
 0|extracted 4 entries, 70008 bytes|extract t.kymf -C out
 1|*kymf: out/sub: is a folder*|extract sub.kymf -C out --force
-0|created 2 entries, 8 bytes|create ex.kymf tree --exclude **/*.dat --exclude sub/zero
+0|created 2 entries, 8 bytes|create ex.kymf -C tree . --exclude **/*.dat --exclude sub/zero
 0|a.txt\nsub/b.bin|list ex.kymf
 0|deleted 3 entries, 70005 bytes|delete t.kymf sub
 0|renamed 1 entry, 0 bytes|rename t.kymf a.txt docs/a.txt
@@ -56,8 +57,8 @@ ROWS
 }
 
 @test "create - and add in one pass write the bytes create writes; list - and extract - read standard input" {
-  kymf create - tree > piped.kymf
-  kymf create direct.kymf tree
+  kymf create - -C tree . > piped.kymf
+  kymf create direct.kymf -C tree .
   cmp piped.kymf direct.kymf
   run bash -c '"$KYMF" list - < piped.kymf'
   [ "${lines[0]}" = "a.txt" ]
@@ -76,12 +77,56 @@ ROWS
 
 @test "a write to a full disk gives the system's reason, for each copy to standard output" {
   posix_only "/dev/full"
-  kymf create t.kymf tree
+  kymf create t.kymf -C tree .
   for command in "cat t.kymf a.txt" "cat --path t.kymf sub/b.bin" "create - tree"; do
     echo "kymf $command > /dev/full"
     run bash -c "\"\$KYMF\" $command > /dev/full"
     [[ $status -eq 1 && $output == "kymf: -: no space left on device" ]]
   done
+}
+
+@test "create names each input by its own name, reads from -C, and skips links (unless -h), other files and its own archive, saying so" {
+  posix_only "symbolic links, FIFOs and inode numbers made by the host"
+  mkdir -p cxx/12 self loop/a long
+  printf a > cxx/12/a.txt
+  printf s > self/s.txt
+  printf l > loop/a/l.txt
+  ln -s .. loop/a/up
+  ln -s /etc/passwd tree/passwd-link
+  ln -s sub tree/sub-link
+  ln -s nowhere tree/dangling
+  mkfifo tree/fifo
+  long=long/$(head -c 66 /dev/zero | tr '\0' x)
+  printf 1 > "$long"
+  printf 2 > long/ok
+  kymf create self/self.kymf self
+  kymf_rows <<'ROWS'
+0|created 1 entry, 1 bytes|create x.kymf cxx
+0|cxx/12/a.txt|list x.kymf
+0|created 1 entry, 1 bytes|create c.kymf -C cxx .
+0|12/a.txt|list c.kymf
+0|created 1 entry, 1 bytes|create c.kymf -C cxx/12 a.txt
+0|a.txt|list c.kymf
+0|kymf: self/self.kymf: is the archive being written; skipped\ncreated 1 entry, 1 bytes|create self/self.kymf self
+0|self/s.txt|list self/self.kymf
+0|kymf: loop/a/up: link to a folder it is in (a loop); not followed\ncreated 1 entry, 1 bytes|create -h l.kymf loop
+ROWS
+  kymf_expect 1 "kymf: $long: name longer than 69 bytes" create k.kymf long
+  [ ! -e k.kymf ]
+  kymf_expect 1 "kymf: $long: name longer than 69 bytes; skipped*created 1 entry, 1 bytes" create -k k.kymf long
+  [ "$(kymf list k.kymf)" = long/ok ]
+  # Without -h: the three links and the FIFO, each said; with -h the dangling link and the FIFO.
+  for run in "4 " "2 -h"; do
+    read -r said dereference <<< "$run"
+    run kymf create $dereference links.kymf -C tree .
+    [[ $status -eq 0 && $(grep -c '^kymf: tree/' <<< "$output") -eq $said ]]
+    grep -Fxq 'kymf: tree/fifo: a FIFO; skipped' <<< "$output"
+  done
+  [[ $output == *'kymf: tree/dangling: symbolic link to nothing; skipped'* ]]
+  [ "$(kymf list links.kymf | tr '\n' ' ')" = "a.txt passwd-link sub-link/b.bin sub-link/random.dat sub-link/zero sub/b.bin sub/random.dat sub/zero " ]
+  run kymf create links.kymf -C tree .
+  [[ $output == *'kymf: tree/passwd-link: symbolic link not followed; skipped (-h follows links)'* ]]
+  [ "$(kymf list links.kymf | tr '\n' ' ')" = "a.txt sub/b.bin sub/random.dat sub/zero " ]
 }
 
 @test "create refuses a file whose name holds a backslash" {
@@ -181,7 +226,7 @@ ROWS
 # One line for one cause (where the pattern has no *), and no failing
 # command may change the archive it names.
 @test "each failure is named, with its exit code, and changes nothing" {
-  kymf create t.kymf tree
+  kymf create t.kymf -C tree .
   cp t.kymf before.kymf
   head -c 300 "$MODULES/resources-x86_64.dll" > cut.dll
   kymf_rows <<'ROWS'
@@ -195,7 +240,7 @@ ROWS
 1|*A.TXT*|add t.kymf tree/sub/b.bin --as A.TXT
 1|kymf: ../evil: name refused: has a ".." component|add t.kymf tree/sub/b.bin --as ../evil
 1|kymf: /abs: name refused: is absolute|rename t.kymf a.txt /abs
-1|kymf: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx: name longer than 69 characters|rename t.kymf a.txt xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
+1|kymf: xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx: name longer than 69 bytes|rename t.kymf a.txt xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx
 1|*|rename t.kymf a.txt SUB/B.BIN
 1|*nothing-here: no such entry*|delete t.kymf a.txt nothing-here
 1|*kymf: t.kymf: nothing\*: no such entry*|list t.kymf nothing*

@@ -68,19 +68,32 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
       ->required();
   create
       ->add_option("PATH", o.inputs,
-                   "Files and folders; entries are named by their path "
-                   "below each folder")
+                   "Files and folders: a file is stored under its name, a folder's files under "
+                   "the folder's name and their path below it (. for a folder's contents)")
       ->required();
   create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
       ->allow_extra_args(false);
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
-  add->add_option("PATH", o.inputs, "Files and folders to add")->required();
+  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them")
+      ->required();
   add->add_option("--as", o.as, "The entry name for the one file given");
   add->add_flag("--replace", o.replace, "Replace entries of the same name");
   add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
       ->allow_extra_args(false);
+  for (CLI::App* command : {create, add}) {
+    command->set_help_flag("--help", "Print this help message and exit");
+    command->add_option("-C,--directory", o.folder,
+                        "Read the PATHs from inside this folder (as tar -C): -C assets . stores "
+                        "what assets/ holds");
+    command->add_flag("-h,--dereference", o.dereference,
+                      "Follow symbolic links (a link back to a folder it is in is skipped); "
+                      "without -h each link is skipped with a warning");
+    command->add_flag("-k,--keep-going", o.keepGoing,
+                      "Skip each file whose name cannot be stored (too long, refused), pack the "
+                      "rest, and exit 1");
+  }
 
   CLI::App* remove = app.add_subcommand("delete", "Remove entries from an archive, in one pass");
   remove->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();

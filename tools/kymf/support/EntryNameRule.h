@@ -9,7 +9,7 @@
 namespace kymf {
 
 // "" when `name` may be stored; otherwise why not, e.g. "name refused: is
-// absolute" or "name longer than 69 characters".
+// absolute" or "name longer than 69 bytes".
 std::string RefuseEntryName(std::string_view name);
 
 }  // namespace kymf
