@@ -22,6 +22,8 @@ const char* Describe(ErrorCode code) {
       return "entry name without its NUL";
     case ErrorCode::kTruncated:
       return "truncated";
+    case ErrorCode::kImpossibleRange:
+      return "impossible data range";
     case ErrorCode::kNoSuchEntry:
       return "no such entry";
     case ErrorCode::kNotOpen:

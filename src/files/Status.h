@@ -31,6 +31,7 @@ enum class ErrorCode : int {
   kShortRecord,       // the file ends inside a directory record
   kUnterminatedName,  // a record's name has no NUL in its 70 bytes
   kTruncated,         // an entry's data lie (partly) past the end of the file
+  kImpossibleRange,   // an entry's data start before the file, or end before they start
   kNoSuchEntry,       // no record has the name asked for
   kNotOpen,           // the object has no archive or entry open
   // Naming and inserting.

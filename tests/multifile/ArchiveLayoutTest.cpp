@@ -2,6 +2,7 @@
 // library writes; MultiFile's checks over an open archive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,6 +119,32 @@ TEST(CheckLayoutTest, AnArchiveAsTheLibraryWritesItHasNoFindingsUntilItIsCut) {
   const auto findings = archive.CheckArchive();
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].kind, FindingKind::kDataPastEnd);
+}
+
+// Kept findings are the first of the whole list, in its order, whatever
+// order the checks find them in; the counts are of every finding.
+TEST(CheckLayoutTest, ALimitKeepsTheFirstFindingsAndCountsTheRest) {
+  const std::vector<DirectoryRecord> records = {At("../a", 4, 4), At("b", 300, 100), At("B", 0, -1),
+                                                At("c", -5, -4)};
+  const auto all = RXM::kymf::CheckLayout(records.data(), 4, 200);
+  for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{3}, all.size()}) {
+    const RXM::kymf::LayoutReport report = RXM::kymf::CheckLayout(records.data(), 4, 200, limit);
+    ASSERT_EQ(report.first.size(), limit);
+    EXPECT_EQ(report.total, static_cast<std::int64_t>(all.size()));
+    EXPECT_EQ(report.errors, std::count_if(all.begin(), all.end(), [](const auto& f) {
+                return f.severity == Severity::kError;
+              }));
+    for (std::size_t i = 0; i < limit; ++i) {
+      EXPECT_EQ(report.first[i].entry, all[i].entry) << i;
+      EXPECT_EQ(report.first[i].kind, all[i].kind) << i;
+      EXPECT_EQ(report.first[i].reason, all[i].reason) << i;
+    }
+  }
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[1]),
+            "data end at byte 100 before the start at byte 300");
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[3]),
+            "data start at byte -5 before the start of the file");
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[2]), "");
 }
 
 TEST(CheckLayoutTest, ScalesToAMillionRecords) {

@@ -181,7 +181,7 @@ ROWS
   kymf_rows <<'ROWS'
 0|x|cat --hex latin.kymf 636166e9
 0|xx|cat --hex latin.kymf 636166C3A9
-2|kymf: --hex: not hexadecimal digits: caf|cat --hex latin.kymf caf
+2|kymf: --hex: not hexadecimal digits: caf (kymf --help tells more)|cat --hex latin.kymf caf
 1|kymf: latin.kymf: caf?351x: no such entry|cat --hex latin.kymf 636166e978
 0|extracted 1 entry, 1 bytes|extract --hex latin.kymf 636166e9 -C out
 ROWS
@@ -198,6 +198,8 @@ ROWS
   raw_archive overlap.kymf 4 a 168 170 b 169 171
   raw_archive gap.kymf 10 a 168 169 b 173 173
   raw_archive neg.kymf 0 n 88 50
+  raw_archive before.kymf 2 n -5 -4
+  packed_archive one.kymf a
   raw_archive past.kymf 1 p 88 5000
   { printf KYMF; le32 1000; } > count.kymf
   kymf_rows <<'ROWS'
@@ -210,9 +212,15 @@ ROWS
 1|*entry 0 (p): error*|verify past.kymf
 1|kymf: count.kymf: *|verify count.kymf
 1|kymf: past.kymf: p: truncated at byte 89|cat past.kymf p
+1|kymf: neg.kymf: n: data end at byte 50 before the start at byte 88|cat neg.kymf n
+1|kymf: before.kymf: n: data start at byte -5 before the start of the file|cat before.kymf n
+1|*kymf: neg.kymf: n: data end at byte 50 before the start at byte 88*|extract neg.kymf -C out
+0|one.kymf: OK, 1 entry|verify one.kymf
 1|*kymf: past.kymf: p: truncated at byte 89*|extract past.kymf -C out
 ROWS
   [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(ls -A out) ]]
+  run bash -c '"$KYMF" cat - p < past.kymf'  # named as given, not by its staged copy
+  [[ $status -eq 1 && $output == "kymf: -: p: truncated at byte 89" ]]
   kymf_expect 1 '*' verify --json clash.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); f=d["findings"]; assert not d["ok"] and f[0]["name"]=="x" and f[0]["other"]==1' "$output"
   # Of names equal but for case, the last (the one a lookup finds), naming
@@ -223,6 +231,18 @@ ROWS
   [[ $(ls out) == $'READ.ME\nx' && $(cat out/READ.ME) == xx && -f out/x && -z $(files_outside) ]]
 }
 
+@test "verify of an archive claiming many damaged records shows the first 100 findings and a count; --all shows every one" {
+  { printf KYMF; le32 50000; } > sparse.kymf
+  truncate -s $((8 + 80 * 50000)) sparse.kymf
+  run kymf verify sparse.kymf
+  [[ $status -eq 1 && ${#lines[@]} -eq 101 ]]
+  [[ ${lines[100]} =~ ^sparse\.kymf:\ ([0-9]+)\ more\ findings\ not\ shown\ \(--all\ shows\ every\ one\)$ ]]
+  more=${BASH_REMATCH[1]}
+  [ "$(kymf verify --all sparse.kymf | wc -l)" -eq $((more + 100)) ]
+  run kymf verify --json sparse.kymf
+  python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert len(d["findings"])==100 and d["findings_total"]==int(sys.argv[2])+100 and not d["ok"]' "$output" "$more"
+}
+
 # One line for one cause (where the pattern has no *), and no failing
 # command may change the archive it names.
 @test "each failure is named, with its exit code, and changes nothing" {
@@ -230,8 +250,9 @@ ROWS
   cp t.kymf before.kymf
   head -c 300 "$MODULES/resources-x86_64.dll" > cut.dll
   kymf_rows <<'ROWS'
-2|*kymf: unknown command 'bogus'*|bogus x
-2|*|list
+2|kymf: unknown command 'bogus' (kymf --help tells more)|bogus x
+2|kymf: list needs an ARCHIVE, or --path (kymf --help tells more)|list
+2|kymf: the following argument was not expected: --bogus (kymf --help tells more)|list t.kymf --bogus
 2|*|add - tree/a.txt
 2|*|delete - a.txt
 2|*|rename - a.txt b

@@ -53,7 +53,7 @@ void ExtractEntry(Extraction& run, int index) {
   }
   const RXM::Status backed = run.source.GetArchive().CheckEntry(name.c_str());
   if (!backed.IsOk()) {
-    run.reporter.Fail(backed);
+    run.source.Fail(backed, run.reporter);
     return;
   }
   bool kept = false;
@@ -61,7 +61,7 @@ void ExtractEntry(Extraction& run, int index) {
       name, run.existing,
       [&](const TargetFolder::Write& write) { return CopyEntry(run.source, name, write); }, &kept);
   if (!status.IsOk()) {
-    run.reporter.Fail(status);
+    run.source.Fail(status, run.reporter);
   } else if (kept) {
     run.reporter.Verbose("kept " + EscapeName(run.target.Shown(name)));
   } else {

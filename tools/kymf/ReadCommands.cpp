@@ -51,11 +51,11 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
   const std::string name = source.GetName(index);
   const RXM::Status backed = archive.CheckEntry(name.c_str());
   if (!backed.IsOk()) {
-    reporter.Fail(backed);
+    source.Fail(backed, reporter);
     return false;
   }
   if (!archive.OpenFile(name.c_str(), "rb")) {
-    reporter.Fail(archive.GetStatus());
+    source.Fail(archive.GetStatus(), reporter);
     return false;
   }
   const CopyResult copy = CopyStream(archive, WriteTo(out));

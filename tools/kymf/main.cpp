@@ -5,6 +5,7 @@
 
 #include <RXMFiles.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -55,6 +56,16 @@ bool UnknownCommand(int argc, char** argv, std::string& word) {
 void AddOutputFlags(CLI::App& app, bool& quiet, bool& verbose) {
   app.add_flag("-q,--quiet", quiet, "No summary lines");
   app.add_flag("-v,--verbose", verbose, "Name each file as it is processed");
+}
+
+// A command-line error of the parser, said as the tool says its own:
+// "kymf: the following argument was not expected: --bogus".
+std::string UsageText(std::string text) {
+  if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+      !std::isupper(static_cast<unsigned char>(text[1]))) {
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  }
+  return text;
 }
 
 struct Command {
@@ -147,6 +158,7 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   verify->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
   verify->add_flag("--json", o.json, "The findings as JSON");
   verify->add_flag("--strict", o.strict, "Warnings fail too");
+  verify->add_flag("--all", o.all, "Every finding (without it: the first 100 and a count)");
 
   CLI::App* resources =
       app.add_subcommand("resources", "List the resources of a Windows module, or extract them");
@@ -179,7 +191,7 @@ int main(int argc, char** argv) {
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
-    std::fprintf(stderr, "kymf: unknown command '%s' (kymf --help lists them)\n", unknown.c_str());
+    kymf::Reporter().Usage("unknown command '" + unknown + "'");
     return kymf::kUsage;
   }
   CLI::App app{kDescription, "kymf"};
@@ -199,13 +211,17 @@ int main(int argc, char** argv) {
   for (const Command& command : commands) {
     AddOutputFlags(*command.app, quiet, verbose);
   }
+  kymf::Reporter reporter;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kymf::kSuccess : kymf::kUsage;
+    if (e.get_exit_code() == 0) {  // --help, --version
+      app.exit(e);
+      return kymf::kSuccess;
+    }
+    reporter.Usage(UsageText(e.what()));
+    return kymf::kUsage;
   }
-  kymf::Reporter reporter;
   reporter.SetQuiet(quiet);
   reporter.SetVerbose(verbose);
   for (const Command& command : commands) {

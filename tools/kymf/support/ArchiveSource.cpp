@@ -31,6 +31,17 @@ bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
   return true;
 }
 
+void ArchiveSource::Fail(const RXM::Status& status, Reporter& reporter) const {
+  // Every failure's text begins with the name the archive was opened by.
+  const std::string staged = standardInput.GetPath() + ":";
+  const std::string text = status.GetText();
+  if (shown == "-" && text.compare(0, staged.size(), staged) == 0) {
+    reporter.Fail(RXM::Status(status.GetCode(), "-:" + text.substr(staged.size())));
+  } else {
+    reporter.Fail(status);
+  }
+}
+
 std::string ArchiveSource::GetName(int index) const {
   return archive.GetDirectory().GetAt(index)->name;
 }

@@ -33,6 +33,9 @@ class ArchiveSource {
   // The record a lookup by this record's name finds instead (the last of
   // equal names), or -1 when it is not shadowed.
   int GetShadowedBy(int index) const { return shadowedBy[static_cast<std::size_t>(index)]; }
+  // Reports a failure the library gave about this archive; for "-" the
+  // temporary copy that the library names is said as "-".
+  void Fail(const RXM::Status& status, Reporter& reporter) const;
   // The name shown in messages: the path given.
   const std::string& GetShown() const { return shown; }
 

@@ -40,7 +40,8 @@ class Reporter {
   void Fail(const RXM::Status& status);
   // The file and the system's own text for `error` (SystemReason).
   void FailSystem(const std::string& file, int error);
-  // "kymf: <text>" for a wrong command line; counts nothing.
+  // "kymf: <text> (kymf --help tells more)" for a wrong command line, the
+  // parser's and the commands' own alike; counts nothing.
   void Usage(const std::string& text);
   // A warning: "kymf: <file>: <reason>", not counted as a failure.
   void Warn(const std::string& file, const std::string& reason);
