@@ -1,6 +1,7 @@
 #include "multifile/MultiFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -200,6 +201,10 @@ std::int64_t MultiFile::GetArchiveSize() const {
 }
 
 std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
+  return CheckArchive(SIZE_MAX).first;
+}
+
+RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
   if (archiveFile.IsNull()) {
     return {};
   }
@@ -210,7 +215,8 @@ std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
       records.push_back(*directory.Peek(i));
     }
   }
-  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize);
+  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize,
+                                limit);
 }
 
 RXM::Status MultiFile::CheckEntry(const String& name) const {
@@ -223,6 +229,10 @@ RXM::Status MultiFile::CheckEntry(const String& name) const {
                    std::string(archiveName.GetText()) + ": " + name.GetText());
   }
   const MultiFileElement& element = *directory.Peek(found);
+  const std::string impossible = RXM::kymf::DescribeImpossibleRange(element);
+  if (!impossible.empty()) {
+    return Failure(ErrorCode::kImpossibleRange, EntrySubject(element), impossible);
+  }
   if (!RXM::kymf::FileBacksEntry(element, archiveSize)) {
     return Failure(ErrorCode::kTruncated, EntrySubject(element),
                    "truncated at byte " + std::to_string(archiveSize));

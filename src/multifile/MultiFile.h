@@ -106,12 +106,17 @@ class RXMFILES_API MultiFile : public KYFile {
   // directory and its file's size (as measured when it was opened); empty
   // when no archive is open. Changes nothing.
   std::vector<RXM::kymf::Finding> CheckArchive() const;
+  // The same, only the first `limit` findings kept (and how many there are),
+  // so that an archive of millions of damaged records costs memory for
+  // `limit` findings beyond a copy of its records.
+  RXM::kymf::LayoutReport CheckArchive(std::size_t limit) const;
 
   // Ok when the entry `name` (looked up as OpenFile does) exists and the
   // archive's file holds all of its bytes. Otherwise kNotOpen (no archive),
-  // kNoSuchEntry, or kTruncated with the message
-  // "<archive>: <entry>: truncated at byte N" (N: the file's size). Reads
-  // nothing and changes nothing.
+  // kNoSuchEntry, kImpossibleRange (a negative start, or an end before the
+  // start: "<archive>: <entry>: data end at byte E before the start at byte
+  // S"), or kTruncated with the message "<archive>: <entry>: truncated at
+  // byte N" (N: the file's size). Reads nothing and changes nothing.
   RXM::Status CheckEntry(const String& name) const;
 
   // The archive file's size in bytes as measured when it was opened; -1 when

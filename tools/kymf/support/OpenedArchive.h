@@ -29,7 +29,13 @@ class OpenedArchive {
   std::uint32_t GetSize(int index) const;
   // Whether a later record has an equal name, so that a lookup by this
   // record's name finds the later one instead.
-  bool IsShadowed(int index) const { return shadowed[static_cast<std::size_t>(index)]; }
+  bool IsShadowed(int index) const { return GetShadowedBy(index) >= 0; }
+  // The record a lookup by this record's name finds instead (the last of
+  // equal names), or -1 when it is not shadowed.
+  int GetShadowedBy(int index) const { return shadowedBy[static_cast<std::size_t>(index)]; }
+  // Reports a failure the library gave about this archive; for "-" the
+  // temporary copy that the library names is said as "-".
+  void Fail(const RXM::Status& status, Reporter& reporter) const;
   // The name shown in messages: the path given.
   const std::string& GetShown() const { return shown; }
 
@@ -39,7 +45,7 @@ class OpenedArchive {
   MultiFile archive;
   TemporaryArchive standardInput;
   std::string shown;
-  std::vector<bool> shadowed;
+  std::vector<int> shadowedBy;
 };
 
 // Reports each pattern of `selection` that selected nothing: "kymf:
