@@ -115,6 +115,12 @@ class RXMFILES_API System {
                         void* context) = 0;
 };
 
+// The error number that says why an open of `path` through `system` failed
+// with `error`: what is under the name decides first (ENOENT for nothing,
+// EISDIR for a folder), then the examination's own error, then `error`. For
+// RXM::OpenFailure.
+RXMFILES_API int OpenError(System& system, const char* path, int error);
+
 // A hint that the `size` bytes at `memory` are one large block that is about
 // to be filled whole and kept: on Linux its memory is asked for in huge
 // pages, so that filling it costs one page fault per 2 MiB instead of one per

@@ -25,14 +25,6 @@ namespace {
 using RXM::ErrorCode;
 using RXM::Status;
 
-// `shown` and the system's text for the errno value `error`.
-Status SystemFailure(const std::string& shown, int error) {
-  if (error == ENOENT) {
-    return Status(ErrorCode::kNoSuchFile, shown + ": " + RXM::Describe(ErrorCode::kNoSuchFile));
-  }
-  return Status(ErrorCode::kCannotOpen, shown + ": " + std::generic_category().message(error));
-}
-
 Status LinkRefused(const std::string& shown) {
   return Status(ErrorCode::kCannotOpen, shown + ": is a link; not followed");
 }
@@ -85,12 +77,12 @@ Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std
     file = calls.create(temporary);
     if (file < 0 && errno != EEXIST) {
       temporary.clear();
-      return SystemFailure(shown, errno);
+      return RXM::OpenFailure(shown, errno);
     }
   }
   if (file < 0) {
     temporary.clear();  // every name was taken, by files that are not ours
-    return SystemFailure(shown, EEXIST);
+    return RXM::OpenFailure(shown, EEXIST);
   }
   int writeError = 0;
   const TargetFolder::Write write = [&](const void* data, std::size_t size) {
@@ -111,7 +103,7 @@ Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std
     writeError = errno;
   }
   if (status.IsOk() && writeError != 0) {
-    status = SystemFailure(shown, writeError);
+    status = RXM::OpenFailure(shown, writeError);
   }
   return status;
 }
@@ -146,7 +138,7 @@ Status TargetFolder::Open(const std::string& folder) {
   root.handle = system.openFolderBelow(path.c_str(), "", false, &stop);
   if (root.handle == RXM::sys::kNoHandle) {
     const std::string shown = folder.empty() ? "." : folder;
-    return stop.error != 0 ? SystemFailure(shown, stop.error) : NotAFolder(shown);
+    return stop.error != 0 ? RXM::OpenFailure(shown, stop.error) : NotAFolder(shown);
   }
   return Status::Ok();
 }
@@ -164,7 +156,7 @@ Status TargetFolder::OpenParent(const std::string& name, Folder& parent) const {
     if (stop.found == RXM::sys::FileKind::kOther) {
       return LinkRefused(shown);
     }
-    return stop.found == RXM::sys::FileKind::kMissing ? SystemFailure(shown, stop.error)
+    return stop.found == RXM::sys::FileKind::kMissing ? RXM::OpenFailure(shown, stop.error)
                                                       : NotAFolder(shown);
   }
 #if defined(_WIN32)
@@ -185,7 +177,7 @@ Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name
   if (::fstatat(static_cast<int>(parent.handle), LeafOf(name).c_str(), &info,
                 AT_SYMLINK_NOFOLLOW) != 0) {
     *exists = false;
-    return errno == ENOENT ? Status::Ok() : SystemFailure(Shown(name), errno);
+    return errno == ENOENT ? Status::Ok() : RXM::OpenFailure(Shown(name), errno);
   }
   *exists = true;
   if (S_ISDIR(info.st_mode)) {
@@ -221,7 +213,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   std::string temporary;
   Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
   if (status.IsOk() && ::renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0) {
-    status = SystemFailure(Shown(name), errno);
+    status = RXM::OpenFailure(Shown(name), errno);
   }
   if (!status.IsOk() && !temporary.empty()) {
     ::unlinkat(folder, temporary.c_str(), 0);
