@@ -1,5 +1,7 @@
 #include "files/Status.h"
 
+#include <cerrno>
+
 namespace RXM {
 
 const char* Describe(ErrorCode code) {
@@ -56,6 +58,17 @@ const char* Describe(ErrorCode code) {
       return "no such resource";
   }
   return "unknown error";
+}
+
+Status OpenFailure(const std::string& file, int error) {
+  if (error == ENOENT || error == ENOTDIR) {
+    return Status(ErrorCode::kNoSuchFile, file + ": " + Describe(ErrorCode::kNoSuchFile));
+  }
+  if (error == EISDIR) {
+    return Status(ErrorCode::kIsAFolder, file + ": " + Describe(ErrorCode::kIsAFolder));
+  }
+  const std::string reason = error == 0 ? Describe(ErrorCode::kCannotOpen) : SystemReason(error);
+  return Status(ErrorCode::kCannotOpen, file + ": " + reason);
 }
 
 }  // namespace RXM

@@ -81,6 +81,14 @@ class RXMFILES_API Status {
   std::string message;
 };
 
+// Why `file` could not be opened, from the system's error number `error`:
+// kNoSuchFile when nothing is under the name (ENOENT, ENOTDIR), kIsAFolder
+// for a folder (EISDIR), otherwise kCannotOpen, with the system's reason:
+// refused (EACCES, EPERM), busy (EBUSY, ETXTBSY, a sharing violation on
+// Windows) or any other. The one description of a failed open; the message
+// is "<file>: <reason>".
+RXMFILES_API Status OpenFailure(const std::string& file, int error);
+
 }  // namespace RXM
 
 #endif  // RXMFILES_FILES_STATUS_H

@@ -56,6 +56,10 @@ class FaultySystem : public RXM::sys::System {
   int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override {
     return real.inspectHandle(handle, info);
   }
+  RXM::sys::Handle openFolderBelow(const char* root, const char* path, bool create,
+                                   RXM::sys::WalkStop* stop) override {
+    return real.openFolderBelow(root, path, create, stop);
+  }
   RXM::sys::Handle openBelow(const char* root, const char* name) override {
     return real.openBelow(root, name);
   }
