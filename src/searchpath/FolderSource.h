@@ -17,8 +17,8 @@ class FolderSource : public MountedSource {
  public:
   explicit FolderSource(std::string folder);
 
-  Pointer<KYFile> Open(const std::string& name) const override;
-  long GetSize(const std::string& name) const override;
+  Pointer<KYFile> Open(const std::string& name, Status& why) const override;
+  long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:

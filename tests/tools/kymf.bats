@@ -115,13 +115,15 @@ ROWS
   python3 -c 'import json,sys; json.loads(sys.argv[1])' "$output"
 }
 
-@test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated entry is neither shown nor written; extract writes what a lookup finds" {
+@test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated or damaged entry is neither shown nor written; extract writes what a lookup finds" {
   packed_archive clash.kymf x x/y
   packed_archive dup.kymf Read.me READ.ME
   raw_archive overlap.kymf 4 a 168 170 b 169 171
   raw_archive gap.kymf 10 a 168 169 b 173 173
   raw_archive neg.kymf 0 n 88 50
   raw_archive past.kymf 1 p 88 5000
+  raw_archive head.kymf 0 h 0 3
+  raw_archive dir.kymf 8 d 87 90
   { printf KYMF; le32 1000; } > count.kymf
   kymf_rows <<'ROWS'
 1|*entry 0 (x): error*|verify clash.kymf
@@ -134,8 +136,14 @@ ROWS
 1|kymf: count.kymf: *|verify count.kymf
 1|kymf: past.kymf: p: truncated at byte 89|cat past.kymf p
 1|*kymf: past.kymf: p: truncated at byte 89*|extract past.kymf -C out
+1|*entry 0 (h): error: data inside the header*|verify head.kymf
+1|kymf: head.kymf: h: data inside the header: data start at byte 0 inside the header and directory (88 bytes)|cat head.kymf h
+1|*kymf: head.kymf: h: data inside the header*|extract head.kymf -C out
+1|*kymf: dir.kymf: d: data inside the header: data start at byte 87*|cat dir.kymf d
+1|*kymf: neg.kymf: n: negative size*|extract neg.kymf -C out
 ROWS
-  [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(ls -A out) ]]
+  [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(kymf cat head.kymf h 2> /dev/null) ]]
+  [[ -z $(ls -A out) ]]
   kymf_expect 1 '*' verify --json clash.kymf
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); f=d["findings"]; assert not d["ok"] and f[0]["name"]=="x" and f[0]["other"]==1' "$output"
   # Of names equal but for case, the one a lookup finds; an entry beside a

@@ -44,7 +44,7 @@ void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
 bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
-  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  const RXM::Status backed = source.CheckEntry(index);
   if (!backed.IsOk()) {
     reporter.Fail(backed);
     return false;
