@@ -229,8 +229,10 @@ class RXMFILES_API MultiFile : public KYFile {
   // Whether the archive's file can still be read (it may have been closed by a
   // copy of this object, or by another holder of a caller's file).
   bool ArchiveReadable();
-  // Makes `element` the open entry with the archive's file at its first byte.
-  bool OpenElement(const Pointer<MultiFileElement>& element);
+  // Makes `element` (one of the directory's) the open entry with the
+  // archive's file at its first byte.
+  bool OpenElement(MultiFileElement* element);
+  bool OpenElement(const Pointer<MultiFileElement>& element) { return OpenElement(element.Get()); }
   // Loads the directory, reading up to `recordsPerRead` records per call of
   // the archive's file; why the archive must be refused otherwise.
   RXM::Status LoadDirectory(std::int32_t recordsPerRead);
@@ -258,7 +260,8 @@ class RXMFILES_API MultiFile : public KYFile {
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
   // The open entry's bytes: the archive's file, kept where the entry's
-  // stream reads next (KYFileSource); made when the archive opens.
+  // stream reads next (KYFileSource); made when the archive opens, shared by
+  // copies, and held here for the stream.
   std::shared_ptr<const RXM::ByteSource> archiveBytes;
   String archiveName;
   // Made with the directory and shared by copies, which hold the same
