@@ -78,7 +78,8 @@ bool ResourceFile::OpenFile(String name, String) {
 #endif
   // Closed again at once when the bytes cannot be reached: the size and
   // position are the new resource's all the same.
-  stream.Open(std::make_shared<const RXM::MemorySource>(nullptr, data, size), 0, size);
+  bytes = std::make_shared<const RXM::MemorySource>(nullptr, data, size);
+  stream.Open(bytes.get(), 0, size);
   if (data == nullptr) {
     stream.Close();
     FreeResource(loadedResource);

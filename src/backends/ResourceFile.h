@@ -2,6 +2,7 @@
 #define RXMFILES_BACKENDS_RESOURCEFILE_H
 
 #include <cstdint>
+#include <memory>
 
 #include "backends/ResourceModule.h"
 #include "files/BoundedStream.h"
@@ -72,6 +73,7 @@ class RXMFILES_API ResourceFile : public KYFile {
   // Open exactly while a resource is: over the bytes LockResource gave, which
   // the module keeps; its size and position are the resource's.
   RXM::BoundedStream stream{kPolicy};
+  std::shared_ptr<const RXM::ByteSource> bytes;  // what the stream reads; shared by copies
 };
 
 #endif  // RXMFILES_BACKENDS_RESOURCEFILE_H

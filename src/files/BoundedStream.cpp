@@ -1,14 +1,11 @@
 #include "files/BoundedStream.h"
 
-#include <utility>
-
 namespace RXM {
 
 BoundedStream::BoundedStream(const StreamPolicy& chosen) : policy(chosen) {}
 
-void BoundedStream::Open(std::shared_ptr<const ByteSource> from, std::int64_t at,
-                         std::uint32_t length) {
-  source = std::move(from);
+void BoundedStream::Open(const ByteSource* from, std::int64_t at, std::uint32_t length) {
+  source = from;
   start = at;
   size = length;
   position = 0;
@@ -17,7 +14,7 @@ void BoundedStream::Open(std::shared_ptr<const ByteSource> from, std::int64_t at
 
 bool BoundedStream::Close() {
   const bool wasOpen = IsOpen();
-  source.reset();
+  source = nullptr;
   return wasOpen;
 }
 

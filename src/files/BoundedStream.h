@@ -6,7 +6,6 @@
 #define RXMFILES_FILES_BOUNDEDSTREAM_H
 
 #include <cstdint>
-#include <memory>
 
 #include "files/ByteSource.h"
 
@@ -51,7 +50,11 @@ struct StreamPolicy {
 // outside the window is clamped to its nearer end and succeeds. The source
 // is told every move (Follow) and asked only for bytes inside the window.
 //
-// Copies share the source and move independently. One thread at a time.
+// The stream does not hold its source: the front that opens it keeps the
+// source alive while the stream is open (EntryStream and ResourceFile hold
+// theirs by std::shared_ptr, MultiFile its archive's). So opening costs no
+// count of its own, which matters to a lookup that opens an entry by name.
+// Copies read the same source and move independently. One thread at a time.
 class BoundedStream {
  public:
   // Closed, size 0, position 0.
@@ -59,9 +62,8 @@ class BoundedStream {
 
   // Open at position 0 over the window; `start` may be negative or past the
   // source's end (a damaged record): such bytes are not there to be read.
-  void Open(std::shared_ptr<const ByteSource> source, std::int64_t start, std::uint32_t size);
-  // Closed, the source let go; size and position keep their values. True
-  // when it was open.
+  void Open(const ByteSource* source, std::int64_t start, std::uint32_t size);
+  // Closed; size and position keep their values. True when it was open.
   bool Close();
   bool IsOpen() const { return source != nullptr; }
 
@@ -87,7 +89,7 @@ class BoundedStream {
 
  private:
   StreamPolicy policy;
-  std::shared_ptr<const ByteSource> source;
+  const ByteSource* source = nullptr;
   std::int64_t start = 0;
   std::uint32_t size = 0;
   std::int32_t position = 0;

@@ -41,7 +41,7 @@ EntryStream::EntryStream(std::shared_ptr<const ByteSource> from, std::int64_t at
       origin(std::move(archive)),
       name(std::move(entry)),
       sameName(rule) {
-  stream.Open(source, start, size);
+  stream.Open(source.get(), start, size);
 }
 
 void* EntryStream::FindInterface(const char* interfaceName) const {
@@ -59,7 +59,7 @@ bool EntryStream::OpenFile(String requested, String mode) {
   if (!sameName(requested.GetText(), name.c_str())) {
     return false;
   }
-  stream.Open(source, start, size);
+  stream.Open(source.get(), start, size);
   return true;
 }
 

@@ -56,6 +56,8 @@ const char* Describe(ErrorCode code) {
       return "damaged Windows module";
     case ErrorCode::kNoSuchResource:
       return "no such resource";
+    case ErrorCode::kDamagedEntry:
+      return "damaged entry";
   }
   return "unknown error";
 }

@@ -49,6 +49,8 @@ enum class ErrorCode : int {
   kNotAModule,      // not a PE image
   kDamagedModule,   // a PE image whose headers or resource tree are broken
   kNoSuchResource,  // the module has no resource of that name and type
+  // Reading an archive (continued).
+  kDamagedEntry,  // an entry's record gives it no bytes of its own (data inside the header)
 };
 
 // The system's text for the errno value `error` ("" for 0); unlike strerror,

@@ -146,28 +146,40 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
   }
 }
 
+// The offsets of record `i` against the file, whose data begin at
+// `dataBegin`: false for a negative size, which leaves no data to place.
+bool CheckOffsets(const DirectoryRecord& record, int i, std::int64_t dataBegin,
+                  std::int64_t fileSize, Findings& out) {
+  const std::int64_t start = record.dataStart;
+  const std::int64_t end = record.dataEnd;
+  if (end < start - 1) {
+    Add(out, i, -1, FindingKind::kNegativeSize, DescribeImpossibleRange(record));
+    return false;
+  }
+  if (end >= start && start < dataBegin) {
+    Add(out, i, -1, FindingKind::kDataInHeader,
+        "data start at byte " + std::to_string(start) + " inside the header and directory (" +
+            std::to_string(dataBegin) + " bytes)");
+  }
+  if (end >= start && end >= fileSize) {
+    Add(out, i, -1, FindingKind::kDataPastEnd,
+        "data end at byte " + std::to_string(end) + " past the end of the file (" +
+            std::to_string(fileSize) + " bytes)");
+  }
+  return true;
+}
+
 // Offsets against the file and against the layout invariant (each entry's
 // data right after the previous one's, the last ending the file).
 void CheckData(const DirectoryRecord* records, int count, std::int64_t fileSize, Findings& out) {
   const std::int64_t dataBegin = DirectoryEnd(count);
   std::int64_t expected = dataBegin;
   for (int i = 0; i < count; ++i) {
-    const std::int64_t start = records[i].dataStart;
-    const std::int64_t end = records[i].dataEnd;
-    if (end < start - 1) {
-      Add(out, i, -1, FindingKind::kNegativeSize, DescribeImpossibleRange(records[i]));
+    if (!CheckOffsets(records[i], i, dataBegin, fileSize, out)) {
       continue;
     }
-    if (end >= start && start < dataBegin) {
-      Add(out, i, -1, FindingKind::kDataInHeader,
-          "data start at byte " + std::to_string(start) + " inside the header and directory (" +
-              std::to_string(dataBegin) + " bytes)");
-    }
-    if (end >= start && end >= fileSize) {
-      Add(out, i, -1, FindingKind::kDataPastEnd,
-          "data end at byte " + std::to_string(end) + " past the end of the file (" +
-              std::to_string(fileSize) + " bytes)");
-    }
+    const std::int64_t start = records[i].dataStart;
+    const std::int64_t end = records[i].dataEnd;
     if (start != expected) {
       Add(out, i, -1, FindingKind::kLayoutBreak,
           "data start at byte " + std::to_string(start) + ", not at byte " +
@@ -237,6 +249,13 @@ std::string DescribeImpossibleRange(const DirectoryRecord& record) {
     return "data start at byte " + std::to_string(start) + " before the start of the file";
   }
   return "";
+}
+
+std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index, int count,
+                                    std::int64_t fileSize) {
+  Findings out(SIZE_MAX);
+  CheckOffsets(record, index, DirectoryEnd(count), fileSize, out);
+  return out.Take().first;
 }
 
 const char* DescribeFinding(FindingKind kind) {

@@ -60,6 +60,13 @@ RXMFILES_API LayoutReport CheckLayout(const DirectoryRecord* records, int count,
 // its start).
 RXMFILES_API std::string DescribeImpossibleRange(const DirectoryRecord& record);
 
+// The findings about the data of record `index` alone, in an archive of
+// `count` records and `fileSize` bytes: kNegativeSize, kDataInHeader and
+// kDataPastEnd, the errors that leave the entry without bytes of its own to
+// read. CheckLayout makes the same for every record.
+RXMFILES_API std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index,
+                                                 int count, std::int64_t fileSize);
+
 // A short name of the kind: "unsafe name", "shadowed name", ...
 RXMFILES_API const char* DescribeFinding(FindingKind kind);
 

@@ -219,25 +219,42 @@ RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
                                 limit);
 }
 
+// An impossible range is said as such before the file is asked to hold it,
+// so that a start before the file is not reported as a truncation. Streams
+// (FindWhole) open an entry of negative size as an empty one, as the
+// element stream reads it.
 RXM::Status MultiFile::CheckEntry(const String& name) const {
+  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element != nullptr) {
+    const std::string impossible = RXM::kymf::DescribeImpossibleRange(*element);
+    if (!impossible.empty()) {
+      return Failure(ErrorCode::kImpossibleRange, EntrySubject(*element), impossible);
+    }
+  }
+  RXM::Status why;
+  FindWhole(name.GetText(), why);
+  return why;
+}
+
+const MultiFileElement* MultiFile::FindWhole(const char* name, RXM::Status& why) const {
   if (archiveFile.IsNull()) {
-    return Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    why = Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    return nullptr;
   }
-  const int found = Lookup(name.GetText());
-  if (found < 0) {
-    return Failure(ErrorCode::kNoSuchEntry,
-                   std::string(archiveName.GetText()) + ": " + name.GetText());
+  const int found = Lookup(name);
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element == nullptr) {
+    why = Failure(ErrorCode::kNoSuchEntry, std::string(archiveName.GetText()) + ": " + name);
+    return nullptr;
   }
-  const MultiFileElement& element = *directory.Peek(found);
-  const std::string impossible = RXM::kymf::DescribeImpossibleRange(element);
-  if (!impossible.empty()) {
-    return Failure(ErrorCode::kImpossibleRange, EntrySubject(element), impossible);
+  if (!RXM::kymf::FileBacksEntry(*element, archiveSize)) {
+    why = Failure(ErrorCode::kTruncated, EntrySubject(*element),
+                  "truncated at byte " + std::to_string(archiveSize));
+    return nullptr;
   }
-  if (!RXM::kymf::FileBacksEntry(element, archiveSize)) {
-    return Failure(ErrorCode::kTruncated, EntrySubject(element),
-                   "truncated at byte " + std::to_string(archiveSize));
-  }
-  return RXM::Status::Ok();
+  why = RXM::Status::Ok();
+  return element;
 }
 
 std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
@@ -250,19 +267,30 @@ int MultiFile::Lookup(const char* name) const {
   return lookup ? lookup->Find(name, directory) : -1;
 }
 
-// Reaches the element without copying its Pointer: threads that open entries
-// at once must not change its reference count.
 Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
-  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
-  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
-  if (element == nullptr) {
+  RXM::Status why;
+  return OpenEntry(name, why);
+}
+
+// Reaches the element without copying its Pointer: threads that open entries
+// at once must not change its reference count. The file's size was measured
+// when the archive opened, so an entry it cannot hold is refused here rather
+// than read short later.
+Pointer<KYFile> MultiFile::OpenEntry(const String& name, RXM::Status& why) const {
+  const MultiFileElement* found = FindWhole(name.GetText(), why);
+  if (found == nullptr) {
     return nullptr;
   }
+  const MultiFileElement& element = *found;
   if (!entryReader) {
-    return CopyEntry(*element);
+    Pointer<KYFile> copy = CopyEntry(element);
+    if (copy.IsNull()) {
+      why = Failure(ErrorCode::kReadFailed, EntrySubject(element));
+    }
+    return copy;
   }
-  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
-                                              entryReaderName, element->name, RXM::kymf::NameIs));
+  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element.dataStart, EntrySize(element),
+                                              entryReaderName, element.name, RXM::kymf::NameIs));
 }
 
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {

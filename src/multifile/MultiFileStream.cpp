@@ -35,7 +35,7 @@ bool MultiFile::OpenFile(String name, String mode) {
                      std::string(archiveName.GetText()) + ": " + name.GetText());
     return false;
   }
-  if (!OpenElement(directory.GetAt(found))) {
+  if (!OpenElement(directory.Peek(found))) {
     status = Failure(ErrorCode::kReadFailed, EntrySubject(*directory.Peek(found)),
                      "cannot be reached in the archive's file");
     return false;
@@ -46,12 +46,14 @@ bool MultiFile::OpenFile(String name, String mode) {
 
 // The stream's invariant starts here: the archive's file stands at dataStart
 // + position whenever an entry is open, so reads never seek.
-bool MultiFile::OpenElement(const Pointer<MultiFileElement>& element) {
-  if (element.IsNull() || !ArchiveReadable() || !archiveFile->Seek(element->dataStart, 0)) {
+// Takes the element by its plain pointer: the one reference taken is the
+// open entry's own.
+bool MultiFile::OpenElement(MultiFileElement* element) {
+  if (element == nullptr || !ArchiveReadable() || !archiveFile->Seek(element->dataStart, 0)) {
     return false;
   }
   currentElement = element;
-  stream.Open(archiveBytes, element->dataStart, EntrySize(*element));
+  stream.Open(archiveBytes.get(), element->dataStart, EntrySize(*element));
   return true;
 }
 

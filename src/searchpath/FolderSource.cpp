@@ -40,7 +40,7 @@ void AddName(const char* name, sys::FileKind kind, void* context) {
 FolderSource::FolderSource(std::string folder, sys::System& calls)
     : system(calls), root(std::move(folder)), origin(std::make_shared<const std::string>(root)) {}
 
-Pointer<KYFile> FolderSource::Open(const std::string& name) const {
+Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
   std::uint32_t size = 0;
   std::shared_ptr<const SharedHandle> handle =
       SharedHandle::Adopt(OpenSized(system, root, name, &size), system);
@@ -50,7 +50,7 @@ Pointer<KYFile> FolderSource::Open(const std::string& name) const {
   return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name, kymf::NameIs));
 }
 
-long FolderSource::GetSize(const std::string& name) const {
+long FolderSource::GetSize(const std::string& name, Status&) const {
   std::uint32_t size = 0;
   const sys::Handle handle = OpenSized(system, root, name, &size);
   if (handle == sys::kNoHandle) {

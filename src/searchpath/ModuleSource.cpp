@@ -50,7 +50,7 @@ const ModuleSource::Resource* ModuleSource::Find(const std::string& name) const 
   return found == resources.end() ? nullptr : &found->second;
 }
 
-Pointer<KYFile> ModuleSource::Open(const std::string& name) const {
+Pointer<KYFile> ModuleSource::Open(const std::string& name, Status&) const {
   const Resource* resource = Find(name);
   if (resource == nullptr) {
     return nullptr;
@@ -60,7 +60,7 @@ Pointer<KYFile> ModuleSource::Open(const std::string& name) const {
       resource->size, origin, resource->name, kymf::NameIs));
 }
 
-long ModuleSource::GetSize(const std::string& name) const {
+long ModuleSource::GetSize(const std::string& name, Status&) const {
   const Resource* resource = Find(name);
   return resource == nullptr ? -1 : static_cast<long>(resource->size);
 }

@@ -1,11 +1,14 @@
 // A System for tests: forwards every call to the process's real one, except
-// those it is told to fail, and keeps count of the streams it opened.
+// those it is told to fail, and keeps count of the streams it opened. The
+// faults are set before the calls they affect; the counts may be kept from
+// many threads at once.
 #ifndef RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
 #define RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
 
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <set>
 
 #include "backends/System.h"
@@ -71,6 +74,7 @@ class FaultySystem : public RXM::sys::System {
 
  private:
   RXM::sys::System& real = RXM::sys::System::Default();
+  std::mutex bookkeeping;  // guards opens, openStreams and strayCloses
 };
 
 }  // namespace testing_support

@@ -192,7 +192,7 @@ ROWS
   python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert [bytes.fromhex(e["name_hex"]) for e in d]==[b"caf\xe9", "café".encode()] and d[0]["name"]==d[1]["name"]=="caf\u00e9"' "$output"
 }
 
-@test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated entry is neither shown nor written; extract writes what a lookup finds" {
+@test "verify finds each fault, in text or JSON; warnings fail only with --strict; a truncated or damaged entry is neither shown nor written; extract writes what a lookup finds" {
   packed_archive clash.kymf x x/y
   raw_archive dup.kymf 3 Read.me 168 168 READ.ME 169 170
   raw_archive overlap.kymf 4 a 168 170 b 169 171
@@ -201,6 +201,8 @@ ROWS
   raw_archive before.kymf 2 n -5 -4
   packed_archive one.kymf a
   raw_archive past.kymf 1 p 88 5000
+  raw_archive head.kymf 0 h 0 3
+  raw_archive dir.kymf 8 d 87 90
   { printf KYMF; le32 1000; } > count.kymf
   kymf_rows <<'ROWS'
 1|*entry 0 (x): error*|verify clash.kymf
@@ -217,8 +219,13 @@ ROWS
 1|*kymf: neg.kymf: n: data end at byte 50 before the start at byte 88*|extract neg.kymf -C out
 0|one.kymf: OK, 1 entry|verify one.kymf
 1|*kymf: past.kymf: p: truncated at byte 89*|extract past.kymf -C out
+1|*entry 0 (h): error: data inside the header*|verify head.kymf
+1|kymf: head.kymf: h: data inside the header: data start at byte 0 inside the header and directory (88 bytes)|cat head.kymf h
+1|*kymf: head.kymf: h: data inside the header*|extract head.kymf -C out
+1|*kymf: dir.kymf: d: data inside the header: data start at byte 87*|cat dir.kymf d
 ROWS
-  [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(ls -A out) ]]
+  [[ -z $(kymf cat past.kymf p 2> /dev/null) && -z $(kymf cat head.kymf h 2> /dev/null) ]]
+  [[ -z $(ls -A out) ]]
   run bash -c '"$KYMF" cat - p < past.kymf'  # named as given, not by its staged copy
   [[ $status -eq 1 && $output == "kymf: -: p: truncated at byte 89" ]]
   kymf_expect 1 '*' verify --json clash.kymf

@@ -51,7 +51,7 @@ void ExtractEntry(Extraction& run, int index) {
                           RXM::DescribeNameFault(fault));
     return;
   }
-  const RXM::Status backed = run.source.GetArchive().CheckEntry(name.c_str());
+  const RXM::Status backed = run.source.CheckEntry(index);
   if (!backed.IsOk()) {
     run.source.Fail(backed, run.reporter);
     return;

@@ -49,7 +49,7 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
 bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
-  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  const RXM::Status backed = source.CheckEntry(index);
   if (!backed.IsOk()) {
     source.Fail(backed, reporter);
     return false;

@@ -27,6 +27,11 @@ class OpenedArchive {
   std::string GetName(int index) const;
   // The entry's size in bytes.
   std::uint32_t GetSize(int index) const;
+  // Ok when the archive's file holds every byte of record `index` and they
+  // are its own; otherwise why not: the library's kTruncated, or
+  // kDamagedEntry with verify's finding ("...: data inside the header: ...").
+  // Cat and extract give nothing of such an entry.
+  RXM::Status CheckEntry(int index);
   // Whether a later record has an equal name, so that a lookup by this
   // record's name finds the later one instead.
   bool IsShadowed(int index) const { return GetShadowedBy(index) >= 0; }
