@@ -43,15 +43,16 @@ bool OpenSources(const Options& options, std::vector<std::unique_ptr<MountLayer>
 
 // What the sources left out, said once for the mount.
 void ReportLeftOut(const mount::LayerReport& report, const std::string& shown, Reporter& reporter) {
+  const auto names = [](std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " name" : " names") + " not shown: ";
+  };
   if (report.unsafe != 0) {
-    reporter.Warn(shown, std::to_string(report.unsafe) +
-                             " names not shown: no safe paths (absolute, \"..\", backslashes or "
-                             "control characters)");
+    reporter.Warn(shown, names(report.unsafe) +
+                             "no safe paths (absolute, \"..\", backslashes or control characters)");
   }
   if (report.conflicts != 0) {
-    reporter.Warn(shown, std::to_string(report.conflicts) +
-                             " names not shown: a file and a folder of the same name (the one "
-                             "found first is shown)");
+    reporter.Warn(shown, names(report.conflicts) +
+                             "a file and a folder of the same name (the one found first is shown)");
   }
 }
 
