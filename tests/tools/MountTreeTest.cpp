@@ -23,7 +23,7 @@ using kymf::mount::Placement;
 namespace {
 
 Placement Add(MountTreeBuilder& builder, const std::string& name, std::uint16_t layer = 0) {
-  return builder.AddFile(name, name.size(), layer, name, 0);
+  return builder.AddFile(name, name.size(), layer, 0, 0);
 }
 
 TEST(MountTreeTest, TheFirstOfNamesEqualButForCaseWinsAndAnyCaseFindsIt) {
@@ -34,10 +34,10 @@ TEST(MountTreeTest, TheFirstOfNamesEqualButForCaseWinsAndAnyCaseFindsIt) {
   const MountTree tree = builder.Build();
 
   ASSERT_EQ(tree.Get(0).count, 1u);
-  EXPECT_EQ(tree.Get(tree.Get(0).first).name, "Levels");  // the first name's spelling
+  EXPECT_STREQ(tree.Get(tree.Get(0).first).name, "Levels");  // the first name's spelling
   const std::uint32_t one = tree.FindPath("lEVELS/one.MAP");
   ASSERT_NE(one, MountTree::kNone);
-  EXPECT_EQ(tree.Get(one).name, "One.map");
+  EXPECT_STREQ(tree.Get(one).name, "One.map");
   EXPECT_EQ(tree.Get(one).layer, 0);
   EXPECT_EQ(tree.FindPath("levels/two.map"), tree.FindPath("Levels/TWO.map"));
   EXPECT_EQ(tree.FindPath("levels/three.map"), MountTree::kNone);
@@ -64,7 +64,7 @@ TEST(MountTreeTest, NumbersBreadthFirstWithEachFoldersChildrenTogetherInFoldedOr
   for (const char* name : {"b/x", "c", "A", "b/Y/z"}) {
     Add(builder, name);
   }
-  EXPECT_EQ(builder.AddFolder("b/empty", 0), Placement::kShown);
+  EXPECT_EQ(builder.AddFolder("b/empty", 0, 0), Placement::kShown);
   const MountTree tree = builder.Build();
 
   const std::vector<std::string> order = {"", "A", "b", "c", "empty", "x", "Y", "z"};
@@ -77,6 +77,7 @@ TEST(MountTreeTest, NumbersBreadthFirstWithEachFoldersChildrenTogetherInFoldedOr
   EXPECT_EQ(b.count, 3u);
   EXPECT_EQ(b.folders, 2u);  // empty and Y: what st_nlink counts
   EXPECT_EQ(tree.Get(7).parent, 6u);
+  EXPECT_EQ(tree.PathOf(7), "b/Y/z");
   EXPECT_EQ(tree.Get(0).parent, 0u);
   EXPECT_EQ(tree.Find(1, "anything"), MountTree::kNone);  // A is a file
 }
@@ -147,7 +148,7 @@ TEST_F(MountLayerTest, AnArchiveShowsWhatItsLookupFindsAndCountsNamesThatAreNoSa
 
   EXPECT_EQ(files.report.unsafe, 4u);
   EXPECT_EQ(files.tree.GetCount(), 4u);  // the root, DUP.TXT, sub, sub/ok
-  EXPECT_EQ(files.tree.Get(files.tree.FindPath("dup.txt")).name, "DUP.TXT");
+  EXPECT_STREQ(files.tree.Get(files.tree.FindPath("dup.txt")).name, "DUP.TXT");
   EXPECT_EQ(ReadAll(files, "dup.txt"), "new");
   EXPECT_EQ(ReadAll(files, "sub/ok"), "ok");
 }

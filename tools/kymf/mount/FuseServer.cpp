@@ -63,10 +63,10 @@ void Log(Server& server, const std::string& text) {
   }
 }
 
-void LogFailure(fuse_req_t request, const MountNode& node, const char* what) {
+void LogFailure(fuse_req_t request, std::uint32_t index, const char* what) {
   Server& server = ServerOf(request);
   if (server.failures.fetch_add(1) < kLoggedFailures) {
-    Log(server, node.source + ": " + what);
+    Log(server, server.files->tree.PathOf(index) + ": " + what);
   }
 }
 
@@ -137,7 +137,7 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
   opened->stream = ServerOf(request).files->layers[node.layer]->Open(node.source);
   if (opened->stream.IsNull()) {
     delete opened;
-    LogFailure(request, node, "cannot be opened");
+    LogFailure(request, index, "cannot be opened");
     fuse_reply_err(request, EIO);
     return;
   }
@@ -153,7 +153,8 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
 // cut short, a remote archive that changed) never passes for the file's end.
 void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
           fuse_file_info* info) {
-  const MountNode& node = TreeOf(request).Get(NodeOf(request, inode));
+  const std::uint32_t index = NodeOf(request, inode);
+  const MountNode& node = TreeOf(request).Get(index);
   if (offset < 0 || static_cast<std::uint64_t>(offset) >= node.size) {
     fuse_reply_buf(request, nullptr, 0);
     return;
@@ -173,7 +174,7 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
     }
   }
   if (got != wanted) {
-    LogFailure(request, node, "read failed");
+    LogFailure(request, index, "read failed");
     fuse_reply_err(request, EIO);
     return;
   }
@@ -212,8 +213,7 @@ void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t of
     const std::uint32_t target =
         at == 0 ? index
                 : (at == 1 ? folder.parent : folder.first + static_cast<std::uint32_t>(at - 2));
-    const char* name =
-        at == 0 ? "." : (at == 1 ? ".." : server.files->tree.Get(target).name.c_str());
+    const char* name = at == 0 ? "." : (at == 1 ? ".." : server.files->tree.Get(target).name);
     char* place = buffer.data() + used;
     const std::size_t room = size - used;
     std::size_t needed = 0;

@@ -39,8 +39,10 @@ class ArchiveLayer : public MountLayer {
   }
 
   // Last record first: of equal names the last is the one the archive finds.
-  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) const override {
+  // A file's key is its record's index.
+  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
     const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+    names.assign(static_cast<std::size_t>(directory.GetCount()), nullptr);
     for (int i = directory.GetCount() - 1; i >= 0; --i) {
       const MultiFileElement* element = directory.Peek(i);
       if (element == nullptr) {
@@ -50,14 +52,17 @@ class ArchiveLayer : public MountLayer {
         ++report.unsafe;
         continue;
       }
-      Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index, element->name,
-                            time),
+      names[static_cast<std::size_t>(i)] = element->name;
+      Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index,
+                            static_cast<std::uint32_t>(i), time),
             report);
     }
   }
 
-  Pointer<KYFile> Open(const std::string& source) const override {
-    return archive.OpenEntry(source.c_str());
+  // By name, the only call the archive takes from many threads at once; the
+  // name finds this very record, the last of its equals.
+  Pointer<KYFile> Open(std::uint32_t source) const override {
+    return archive.OpenEntry(names[source]);
   }
 
   std::uint64_t GetBytes() const override {
@@ -66,6 +71,7 @@ class ArchiveLayer : public MountLayer {
 
  private:
   MultiFile archive;
+  std::vector<const char*> names;  // by record: its name, held by the directory
   std::int64_t time = 0;
 };
 
@@ -80,19 +86,20 @@ class SearchPathLayer : public MountLayer {
 
   bool Mount(const std::string& source) { return path.Mount(source.c_str(), "", true); }
 
-  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) const override {
+  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
     Walk("", builder, index, report);
   }
 
-  Pointer<KYFile> Open(const std::string& source) const override {
-    return path.Open(source.c_str());
+  // A file's key is its place in `names`.
+  Pointer<KYFile> Open(std::uint32_t source) const override {
+    return path.Open(names[source].c_str());
   }
 
   std::uint64_t GetBytes() const override { return 0; }  // counted by the tree's file sizes
 
  private:
   void Walk(const std::string& folder, MountTreeBuilder& builder, std::uint16_t index,
-            LayerReport& report) const {
+            LayerReport& report) {
     for (const std::string& name : path.List(folder.c_str())) {
       const std::string full = folder.empty() ? name : folder + "/" + name;
       if (RXM::CheckSafeName(full.c_str()) != RXM::NameFault::kNone) {
@@ -101,9 +108,12 @@ class SearchPathLayer : public MountLayer {
       }
       const long size = path.GetSize(full.c_str());
       if (size >= 0) {
-        Place(builder.AddFile(full, static_cast<std::uint64_t>(size), index, full, time), report);
+        Place(builder.AddFile(full, static_cast<std::uint64_t>(size), index,
+                              static_cast<std::uint32_t>(names.size()), time),
+              report);
+        names.push_back(full);
       } else if (IsFolder(full)) {
-        Place(builder.AddFolder(full, time), report);
+        Place(builder.AddFolder(full, index, time), report);
         Walk(full, builder, index, report);
       }
     }
@@ -119,6 +129,7 @@ class SearchPathLayer : public MountLayer {
   }
 
   SearchPath path;
+  std::vector<std::string> names;  // the files' names, by key
   std::string root;
   std::int64_t time;
 };

@@ -32,11 +32,11 @@ class MountLayer {
 
   // Gives every file of the source to `builder` as layer `index`, the one
   // the source itself would find first for a name given first; counts what
-  // it leaves out in `report`.
-  virtual void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) const = 0;
-  // A new stream over the file that AddTo named `source`, at position 0;
-  // null when it can no longer be opened.
-  virtual Pointer<KYFile> Open(const std::string& source) const = 0;
+  // it leaves out in `report`. Called once, before any Open.
+  virtual void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) = 0;
+  // A new stream over the file that AddTo gave the key `source`, at
+  // position 0; null when it can no longer be opened.
+  virtual Pointer<KYFile> Open(std::uint32_t source) const = 0;
   // The bytes the source takes (an archive's file size), for statfs.
   virtual std::uint64_t GetBytes() const = 0;
 };

@@ -1,7 +1,7 @@
 #include "mount/MountTree.h"
 
 #include <algorithm>
-#include <utility>
+#include <cstring>
 
 #include <RXMFiles.h>
 
@@ -9,26 +9,38 @@ namespace kymf {
 namespace mount {
 namespace {
 
-// <0, 0 or >0 as `name` folded sorts before, equal to or after `folded`.
-int CompareFolded(const std::string& name, const std::string& folded) {
-  const std::size_t common = std::min(name.size(), folded.size());
+unsigned char Fold(char c) {
+  return RXM::kymf::FoldByte(static_cast<unsigned char>(c));
+}
+
+// <0, 0 or >0 as `a` sorts before, equal to or after `b`, both folded.
+int CompareFolded(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
-    const int a = RXM::kymf::FoldByte(static_cast<unsigned char>(name[i]));
-    const int b = static_cast<unsigned char>(folded[i]);
-    if (a != b) {
-      return a - b;
+    if (Fold(a[i]) != Fold(b[i])) {
+      return Fold(a[i]) - Fold(b[i]);
     }
   }
-  return name.size() < folded.size() ? -1 : (name.size() > folded.size() ? 1 : 0);
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-std::string LastComponent(const std::string& path) {
-  return path.substr(path.rfind('/') + 1);  // npos + 1 == 0
+// FNV-1a of the folded name, seeded by the parent.
+std::uint64_t HashOf(std::uint32_t parent, std::string_view name) {
+  std::uint64_t hash = 14695981039346656037ull ^ (parent * 0x9E3779B97F4A7C15ull);
+  for (char c : name) {
+    hash = (hash ^ Fold(c)) * 1099511628211ull;
+  }
+  return hash;
 }
 
-std::string ParentOf(const std::string& path) {
+// The part of `path` before its last "/" ("" for none), and the part after.
+std::string_view FolderPart(std::string_view path) {
   const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+std::string_view LastPart(std::string_view path) {
+  return path.substr(path.rfind('/') + 1);  // npos + 1 == 0
 }
 
 }  // namespace
@@ -37,132 +49,199 @@ MountTree::MountTree() : nodes(1) {
   nodes[0].folder = true;
 }
 
-std::uint32_t MountTree::Find(std::uint32_t parent, const char* name) const {
+std::uint32_t MountTree::Find(std::uint32_t parent, std::string_view name) const {
   if (parent >= nodes.size() || !nodes[parent].folder) {
     return kNone;
   }
-  const std::string folded = RXM::kymf::FoldName(name);
   const auto begin = nodes.begin() + nodes[parent].first;
   const auto end = begin + nodes[parent].count;
-  const auto found = std::lower_bound(begin, end, folded, [](const MountNode& node, const auto& f) {
-    return CompareFolded(node.name, f) < 0;
+  const auto found = std::lower_bound(begin, end, name, [](const MountNode& node, auto wanted) {
+    return CompareFolded(node.name, wanted) < 0;
   });
-  if (found == end || CompareFolded(found->name, folded) != 0) {
+  if (found == end || CompareFolded(found->name, name) != 0) {
     return kNone;
   }
   return static_cast<std::uint32_t>(found - nodes.begin());
 }
 
-std::uint32_t MountTree::FindPath(const std::string& path) const {
+std::uint32_t MountTree::FindPath(std::string_view path) const {
   std::uint32_t at = 0;
-  std::size_t from = 0;
-  while (at != kNone && from < path.size()) {
-    std::size_t slash = path.find('/', from);
-    if (slash == std::string::npos) {
-      slash = path.size();
-    }
-    at = Find(at, path.substr(from, slash - from).c_str());
-    from = slash + 1;
+  while (at != kNone && !path.empty()) {
+    const std::size_t slash = std::min(path.find('/'), path.size());
+    at = Find(at, path.substr(0, slash));
+    path.remove_prefix(std::min(slash + 1, path.size()));
   }
   return at;
 }
 
-MountTreeBuilder::MountTreeBuilder() : pending(1) {
-  pending[0].node.folder = true;
-  byPath.emplace(std::string(), 0);
+std::string MountTree::PathOf(std::uint32_t index) const {
+  std::string path;
+  for (; index != 0; index = nodes[index].parent) {
+    path.insert(0, std::string(path.empty() ? "" : "/"));
+    path.insert(0, nodes[index].name);
+  }
+  return path;
 }
 
-std::uint32_t MountTreeBuilder::Attach(std::uint32_t parent, const std::string& folded,
-                                       const std::string& name, MountNode node) {
-  if (pending[0].node.time == 0) {
-    pending[0].node.time = node.time;  // the root: the time of the source that leads
+MountTreeBuilder::MountTreeBuilder() : drafts(1), text(1, '\0'), slots(1024, 0) {
+  drafts[0].node.folder = true;
+}
+
+std::string_view MountTreeBuilder::NameOf(std::uint32_t index) const {
+  return std::string_view(text.data() + drafts[index].nameAt, drafts[index].nameSize);
+}
+
+std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view name) const {
+  const std::size_t mask = slots.size() - 1;
+  for (std::size_t at = HashOf(parent, name) & mask; slots[at] != 0; at = (at + 1) & mask) {
+    const std::uint32_t index = slots[at] - 1;
+    if (drafts[index].node.parent == parent && CompareFolded(NameOf(index), name) == 0) {
+      return index;
+    }
   }
-  const auto index = static_cast<std::uint32_t>(pending.size());
-  node.parent = parent;
-  node.name = LastComponent(name);
-  pending.push_back(Pending{std::move(node), LastComponent(folded), {}});
-  pending[parent].children.push_back(index);
-  byPath.emplace(folded, index);
+  return MountTree::kNone;
+}
+
+void MountTreeBuilder::Index(std::uint32_t index) {
+  const std::size_t mask = slots.size() - 1;
+  std::size_t at = HashOf(drafts[index].node.parent, NameOf(index)) & mask;
+  while (slots[at] != 0) {
+    at = (at + 1) & mask;
+  }
+  slots[at] = index + 1;
+}
+
+std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view name,
+                                         const MountNode& node) {
+  const auto index = static_cast<std::uint32_t>(drafts.size());
+  Draft draft;
+  draft.node = node;
+  draft.node.parent = parent;
+  if (parent == 0 && drafts[0].node.time == 0) {
+    drafts[0].node.time = node.time;  // the root: the time of the source that leads
+  }
+  draft.nameAt = static_cast<std::uint32_t>(text.size());
+  draft.nameSize = static_cast<std::uint32_t>(name.size());
+  text.insert(text.end(), name.begin(), name.end());
+  text.push_back('\0');
+  drafts.push_back(draft);
+  if (drafts.size() * 2 > slots.size()) {  // at most half full
+    slots.assign(slots.size() * 2, 0);
+    for (std::uint32_t i = 1; i < drafts.size(); ++i) {
+      Index(i);
+    }
+  } else {
+    Index(index);
+  }
   return index;
 }
 
-std::uint32_t MountTreeBuilder::EnsureFolder(const std::string& folded, const std::string& name,
-                                             std::int64_t time) {
-  const auto known = byPath.find(folded);
-  if (known != byPath.end()) {
-    return pending[known->second].node.folder ? known->second : MountTree::kNone;
+std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t layer,
+                                         std::int64_t time) {
+  if (CompareFolded(folder, lastFolder) == 0) {
+    return lastFolderIndex;
   }
-  const std::uint32_t parent = EnsureFolder(ParentOf(folded), ParentOf(name), time);
-  if (parent == MountTree::kNone) {
-    return parent;
+  std::uint32_t at = 0;
+  for (std::string_view rest = folder; at != MountTree::kNone && !rest.empty();) {
+    const std::size_t slash = std::min(rest.find('/'), rest.size());
+    const std::string_view part = rest.substr(0, slash);
+    rest.remove_prefix(std::min(slash + 1, rest.size()));
+    std::uint32_t child = FindChild(at, part);
+    if (child == MountTree::kNone) {
+      MountNode made;
+      made.folder = true;
+      made.layer = layer;
+      made.time = time;
+      child = AddChild(at, part, made);
+    }
+    at = drafts[child].node.folder ? child : MountTree::kNone;
   }
-  MountNode folder;
-  folder.folder = true;
-  folder.time = time;
-  return Attach(parent, folded, name, std::move(folder));
+  if (at != MountTree::kNone) {
+    lastFolder.assign(folder);
+    lastFolderIndex = at;
+  }
+  return at;
 }
 
-Placement MountTreeBuilder::AddFile(const std::string& name, std::uint64_t size,
-                                    std::uint16_t layer, std::string source, std::int64_t time) {
-  const std::string folded = RXM::kymf::FoldName(name.c_str());
-  const auto known = byPath.find(folded);
-  if (known != byPath.end()) {
-    return pending[known->second].node.folder ? Placement::kConflict : Placement::kShadowed;
-  }
-  const std::uint32_t parent = EnsureFolder(ParentOf(folded), ParentOf(name), time);
+Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
+                                    std::uint32_t source, std::int64_t time) {
+  const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
   if (parent == MountTree::kNone) {
     return Placement::kConflict;
+  }
+  const std::uint32_t known = FindChild(parent, LastPart(name));
+  if (known != MountTree::kNone) {
+    return drafts[known].node.folder ? Placement::kConflict : Placement::kShadowed;
   }
   MountNode file;
   file.size = size;
   file.layer = layer;
-  file.source = std::move(source);
+  file.source = source;
   file.time = time;
-  Attach(parent, folded, name, std::move(file));
+  AddChild(parent, LastPart(name), file);
   return Placement::kShown;
 }
 
-Placement MountTreeBuilder::AddFolder(const std::string& name, std::int64_t time) {
-  const std::string folded = RXM::kymf::FoldName(name.c_str());
-  const auto known = byPath.find(folded);
-  if (known != byPath.end()) {
-    return pending[known->second].node.folder ? Placement::kShadowed : Placement::kConflict;
+Placement MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer,
+                                      std::int64_t time) {
+  const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
+  const std::uint32_t known =
+      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name));
+  if (parent == MountTree::kNone || known != MountTree::kNone) {
+    return known != MountTree::kNone && drafts[known].node.folder ? Placement::kShadowed
+                                                                  : Placement::kConflict;
   }
-  return EnsureFolder(folded, name, time) == MountTree::kNone ? Placement::kConflict
-                                                              : Placement::kShown;
+  return FolderAt(name, layer, time) == MountTree::kNone ? Placement::kConflict : Placement::kShown;
 }
 
 MountTree MountTreeBuilder::Build() {
+  // Each folder's children together (a counting sort by parent), in folded order.
+  const auto count = static_cast<std::uint32_t>(drafts.size());
+  std::vector<std::uint32_t> start(count + 1, 0);
+  for (std::uint32_t i = 1; i < count; ++i) {
+    ++start[drafts[i].node.parent + 1];
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    start[i + 1] += start[i];
+  }
+  std::vector<std::uint32_t> children(count > 0 ? count - 1 : 0);
+  std::vector<std::uint32_t> filled(start.begin(), start.end() - 1);
+  for (std::uint32_t i = 1; i < count; ++i) {
+    children[filled[drafts[i].node.parent]++] = i;
+  }
   // Breadth first, so that each folder's children take consecutive numbers.
   std::vector<std::uint32_t> order{0};
-  std::vector<std::uint32_t> number(pending.size(), 0);
+  std::vector<std::uint32_t> number(count, 0);
+  order.reserve(count);
   for (std::size_t at = 0; at < order.size(); ++at) {
-    std::vector<std::uint32_t>& children = pending[order[at]].children;
-    std::sort(children.begin(), children.end(), [this](std::uint32_t a, std::uint32_t b) {
-      return pending[a].folded < pending[b].folded;
+    const std::uint32_t folder = order[at];
+    const auto begin = children.begin() + start[folder], end = children.begin() + start[folder + 1];
+    std::sort(begin, end, [this](std::uint32_t a, std::uint32_t b) {
+      return CompareFolded(NameOf(a), NameOf(b)) < 0;
     });
-    for (std::uint32_t child : children) {
-      number[child] = static_cast<std::uint32_t>(order.size());
-      order.push_back(child);
+    for (auto child = begin; child != end; ++child) {
+      number[*child] = static_cast<std::uint32_t>(order.size());
+      order.push_back(*child);
     }
   }
   MountTree tree;
+  tree.text = std::move(text);
   tree.nodes.clear();
-  tree.nodes.reserve(order.size());
+  tree.nodes.reserve(count);
   for (std::uint32_t old : order) {
-    Pending& from = pending[old];
-    MountNode node = std::move(from.node);
+    MountNode node = drafts[old].node;
+    node.name = tree.text.data() + drafts[old].nameAt;
     node.parent = number[node.parent];
-    node.count = static_cast<std::uint32_t>(from.children.size());
-    node.first = from.children.empty() ? 0 : number[from.children.front()];
-    for (std::uint32_t child : from.children) {
-      node.folders += pending[child].node.folder ? 1 : 0;
+    node.count = start[old + 1] - start[old];
+    node.first = node.count == 0 ? 0 : number[children[start[old]]];
+    for (std::uint32_t c = start[old]; c < start[old + 1]; ++c) {
+      node.folders += drafts[children[c]].node.folder ? 1 : 0;
     }
     if (!node.folder) {
       ++tree.files;
       tree.bytes += node.size;
     }
-    tree.nodes.push_back(std::move(node));
+    tree.nodes.push_back(node);
   }
   *this = MountTreeBuilder();
   return tree;

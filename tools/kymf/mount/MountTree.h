@@ -5,7 +5,7 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 namespace kymf {
@@ -14,27 +14,32 @@ namespace mount {
 // One folder or file. A node's index in its tree is its inode number less
 // one (the root is 0), so numbers never change while the tree is served.
 struct MountNode {
-  std::string name;           // the name shown; "" for the root
-  std::string source;         // a file: the name its layer opens it by
+  const char* name = "";      // the name shown, NUL-terminated; "" for the root
   std::uint64_t size = 0;     // a file: its bytes
   std::int64_t time = 0;      // seconds since 1970: the time of its layer's source
   std::uint32_t parent = 0;   // the root is its own parent
   std::uint32_t first = 0;    // a folder: the index of its first child
   std::uint32_t count = 0;    // a folder: its children, contiguous from `first`
   std::uint32_t folders = 0;  // a folder: how many of its children are folders
-  std::uint16_t layer = 0;    // a file: which source holds it
+  std::uint32_t source = 0;   // a file: the key its layer opens it by
+  std::uint16_t layer = 0;    // the source that holds the file, or first made the folder
   bool folder = false;
 };
 
 // Children of a folder are contiguous and sorted by their names with the
 // ASCII letters folded; no two children of a folder are equal so folded.
 // Nothing changes after Build, so any number of threads may read at once.
+// Nodes point into the tree's own text: a tree moves, it is never copied.
 class MountTree {
  public:
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   // The root alone: an empty folder.
   MountTree();
+  MountTree(MountTree&&) = default;
+  MountTree& operator=(MountTree&&) = default;
+  MountTree(const MountTree&) = delete;
+  MountTree& operator=(const MountTree&) = delete;
 
   std::uint32_t GetCount() const { return static_cast<std::uint32_t>(nodes.size()); }
   // Node `index` (below GetCount).
@@ -42,10 +47,12 @@ class MountTree {
   // The child of the folder `parent` whose name equals `name` with the ASCII
   // letters folded, as an archive matches names; kNone when there is none or
   // `parent` is no folder of this tree.
-  std::uint32_t Find(std::uint32_t parent, const char* name) const;
+  std::uint32_t Find(std::uint32_t parent, std::string_view name) const;
   // The node a "/"-separated path leads to from the root ("" the root);
   // kNone when none.
-  std::uint32_t FindPath(const std::string& path) const;
+  std::uint32_t FindPath(std::string_view path) const;
+  // The path of node `index` from the root, for messages.
+  std::string PathOf(std::uint32_t index) const;
 
   std::uint64_t GetFileCount() const { return files; }
   // The sum of the files' sizes.
@@ -55,6 +62,7 @@ class MountTree {
   friend class MountTreeBuilder;
 
   std::vector<MountNode> nodes;
+  std::vector<char> text;  // the names, each ended by a NUL
   std::uint64_t files = 0;
   std::uint64_t bytes = 0;
 };
@@ -71,37 +79,47 @@ enum class Placement {
 // searched first is given first, and an archive's records last to first (the
 // last of equal names is the one the archive finds). Names must be safe
 // names (RXM::CheckSafeName): the caller leaves out and counts the others.
+//
+// A name costs one hash probe when its folder is the previous name's, as in
+// an archive packed folder by folder, and one per component otherwise; the
+// names are copied once, into one block.
 class MountTreeBuilder {
  public:
   MountTreeBuilder();
 
   // Adds the file `name` with its folders; the name shown is `name`'s last
   // component, and each folder made keeps the spelling of the first name
-  // that made it.
-  Placement AddFile(const std::string& name, std::uint64_t size, std::uint16_t layer,
-                    std::string source, std::int64_t time);
+  // that made it. `source` is the key that layer `layer` opens it by.
+  Placement AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
+                    std::uint32_t source, std::int64_t time);
   // Adds the folder `name` with its folders (a source's empty folders).
-  Placement AddFolder(const std::string& name, std::int64_t time);
+  Placement AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time);
 
   // The tree, numbered breadth first from the root with each folder's
   // children in folded order; the builder is left empty.
   MountTree Build();
 
  private:
-  struct Pending {
+  struct Draft {
     MountNode node;
-    std::string folded;  // the last component folded: the children's order
-    std::vector<std::uint32_t> children;
+    std::uint32_t nameAt = 0;  // in `text`
+    std::uint32_t nameSize = 0;
   };
 
-  // The folder at `folded` (the whole path folded; `name` its own spelling),
-  // made with its parents when missing; kNone when a file holds a part of it.
-  std::uint32_t EnsureFolder(const std::string& folded, const std::string& name, std::int64_t time);
-  std::uint32_t Attach(std::uint32_t parent, const std::string& folded, const std::string& name,
-                       MountNode node);
+  std::string_view NameOf(std::uint32_t index) const;
+  // The child of `parent` named `name` (folded), or kNone.
+  std::uint32_t FindChild(std::uint32_t parent, std::string_view name) const;
+  std::uint32_t AddChild(std::uint32_t parent, std::string_view name, const MountNode& node);
+  void Index(std::uint32_t index);
+  // The folder at the path `folder`, made with its parents when missing;
+  // kNone when a file holds a part of it.
+  std::uint32_t FolderAt(std::string_view folder, std::uint16_t layer, std::int64_t time);
 
-  std::vector<Pending> pending;
-  std::unordered_map<std::string, std::uint32_t> byPath;  // the whole path folded
+  std::vector<Draft> drafts;
+  std::vector<char> text;
+  std::vector<std::uint32_t> slots;   // open addressing: index + 1 of a child, 0 empty
+  std::string lastFolder;             // the previous FolderAt's path, folded...
+  std::uint32_t lastFolderIndex = 0;  // ...and its node
 };
 
 }  // namespace mount
