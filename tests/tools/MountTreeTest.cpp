@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "mount/ListingPolicy.h"
 #include "mount/MountLayer.h"
 #include "mount/MountTree.h"
 
@@ -175,6 +176,27 @@ TEST_F(MountLayerTest, ASearchPathTakesEachNameFromTheFirstSourceThatHasIt) {
   EXPECT_EQ(files.tree.FindPath("levels/link"), MountTree::kNone);
   EXPECT_EQ(kymf::mount::OpenPathSource((root / "nothing").string(), status), nullptr);
   EXPECT_EQ(status.GetCode(), RXM::ErrorCode::kNoSuchFile);
+}
+
+}  // namespace
+
+namespace {
+
+using kymf::mount::ListingPolicy;
+
+// Folders 1, 2, ...: each listing's choice after the lookups that followed the one before.
+TEST(ListingPolicyTest, AttributesFollowWhetherTheFilesOfAProbeWereLookedUp) {
+  ListingPolicy policy;
+  EXPECT_FALSE(policy.StartListing(1));  // the first listing probes
+  EXPECT_FALSE(policy.StartListing(2));  // nothing looked up: a walk of names
+  policy.FileLookedUp(1);                // too late: folder 2 is the probe
+  EXPECT_FALSE(policy.StartListing(3));
+  policy.FileLookedUp(3);
+  for (std::uint32_t folder = 4; folder < 4 + ListingPolicy::kProbeEvery - 1; ++folder) {
+    EXPECT_TRUE(policy.StartListing(folder)) << folder;
+  }
+  EXPECT_FALSE(policy.StartListing(100));  // a probe again, every kProbeEvery listings
+  EXPECT_FALSE(policy.StartListing(101));  // ... whose files were not looked up
 }
 
 }  // namespace

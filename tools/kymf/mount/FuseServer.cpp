@@ -6,6 +6,7 @@
 #include <fuse_lowlevel.h>
 
 #include "mount/FuseServer.h"
+#include "mount/ListingPolicy.h"
 
 #include <syslog.h>
 #include <unistd.h>
@@ -32,6 +33,7 @@ struct Server {
   gid_t gid = 0;
   bool daemon = false;  // log to syslog, standard error being gone
   std::atomic<int> failures{0};
+  ListingPolicy listing;
 };
 
 // An open file: its own stream, whose position the lock guards, since the
@@ -104,7 +106,11 @@ void Lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
     fuse_reply_entry(request, &missing);
     return;
   }
-  const fuse_entry_param entry = EntryOf(ServerOf(request), found);
+  Server& server = ServerOf(request);
+  if (!server.files->tree.Get(found).folder) {
+    server.listing.FileLookedUp(folder);
+  }
+  const fuse_entry_param entry = EntryOf(server, found);
   fuse_reply_entry(request, &entry);
 }
 
@@ -198,8 +204,11 @@ void OpenFolder(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
 }
 
 // Entries from `offset` on: "." and ".." at 0 and 1, then the children; each
-// entry's offset is the next one's.
-void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, bool plus) {
+// entry's offset is the next one's. With `plus`, an entry carries its node's
+// attributes when it is a folder or `files` is true; otherwise its inode
+// number 0 tells the kernel to keep no inode for it.
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, bool plus,
+                bool files) {
   const Server& server = ServerOf(request);
   const std::uint32_t index = NodeOf(request, inode);
   if (index == MountTree::kNone) {
@@ -213,12 +222,16 @@ void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t of
     const std::uint32_t target =
         at == 0 ? index
                 : (at == 1 ? folder.parent : folder.first + static_cast<std::uint32_t>(at - 2));
-    const char* name = at == 0 ? "." : (at == 1 ? ".." : server.files->tree.Get(target).name);
+    const MountNode& node = server.files->tree.Get(target);
+    const char* name = at == 0 ? "." : (at == 1 ? ".." : node.name);
     char* place = buffer.data() + used;
     const std::size_t room = size - used;
     std::size_t needed = 0;
     if (plus) {
-      const fuse_entry_param entry = EntryOf(server, target);
+      fuse_entry_param entry = EntryOf(server, target);
+      if (at < 2 || !(node.folder || files)) {
+        entry.ino = 0;
+      }
       needed = fuse_add_direntry_plus(request, place, room, name, &entry, at + 1);
     } else {
       const struct stat attributes = AttributesOf(server, target);
@@ -234,12 +247,18 @@ void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t of
 
 void ReadFolderNames(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
                      fuse_file_info*) {
-  ReadFolder(request, inode, size, offset, false);
+  ReadFolder(request, inode, size, offset, false, false);
 }
 
+// The listing's choice (ListingPolicy) is made at its start and kept in the
+// open folder's handle: 1 without the files' attributes, 2 with them.
 void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
-                    fuse_file_info*) {
-  ReadFolder(request, inode, size, offset, true);
+                    fuse_file_info* info) {
+  if (offset == 0 || info->fh == 0) {
+    const bool files = ServerOf(request).listing.StartListing(NodeOf(request, inode));
+    info->fh = files ? 2 : 1;
+  }
+  ReadFolder(request, inode, size, offset, true, info->fh == 2);
 }
 
 void StatFileSystem(fuse_req_t request, fuse_ino_t) {
