@@ -1,30 +1,34 @@
 #!/usr/bin/env python3
 """kymf mount against squashfuse, fuse-zip and archivemount, side by side in one run.
 
-Usage: bench/mount/run.py [DATA_DIR] (default /tmp/rxmfiles-mount; needs root or a user who
+Usage: bench/mount/run.py [--report] [DATA_DIR] (default /tmp/rxmfiles-mount; needs root or a user who
 may mount FUSE, and Debian's squashfuse, fuse-zip, archivemount, squashfs-tools, zip, gnuplot).
 
 The same files are packed four ways: a KYMF archive (kymf create), an uncompressed squashfs
 image (mksquashfs -noI -noD -noF -noX), a stored ZIP (zip -0) and a tar. Every measurement
 starts from a fresh mount, so that the kernel's caches of the mounted file system are empty,
 while the archives themselves are in the page cache (read once before). Writes
-bench/mount.md (the table and the goals) and docs/mount.png (the plot).
+bench/mount.md (the table and the goals; bench/report.py puts it into docs/benchmarks.md)
+and docs/mount.png (the plot); --report writes them again from the last run's results.
 """
+import json
 import os
 import random
 import shutil
-import statistics
+import signal
 import subprocess
 import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DATA = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "/tmp/rxmfiles-mount")
+ARGS = [a for a in sys.argv[1:] if not a.startswith("--")]
+DATA = os.path.abspath(ARGS[0] if ARGS else "/tmp/rxmfiles-mount")
 KYMF = os.path.join(ROOT, "build/default/tools/kymf/kymf")
 MNT = os.path.join(DATA, "mnt")
 TOOLS = ["kymf", "squashfuse", "fuse-zip", "archivemount"]
 EXTENSION = {"kymf": "kymf", "squashfuse": "sqfs", "fuse-zip": "zip", "archivemount": "tar"}
-RANDOM_READS = 20000
+LIMIT = 60  # seconds: longer work is cut, and reported as taking at least this long
+RANDOM_SECONDS = 10
 
 
 def sh(command, **kw):
@@ -86,136 +90,185 @@ def mount(tool, name):
 
 
 def unmount():
-    if subprocess.run(["fusermount3", "-u", MNT], stderr=subprocess.DEVNULL).returncode != 0:
-        sh(f"umount {MNT}")
+    for command in (["fusermount3", "-u", MNT], ["fusermount3", "-u", "-z", MNT], ["umount", "-l", MNT]):
+        if subprocess.run(command, stderr=subprocess.DEVNULL).returncode == 0:
+            break
     time.sleep(0.5)  # the server ends
 
 
-def timed(tool, name, command):
-    """Seconds that `command` (MNT in it) takes on a fresh mount; its output."""
+def run_capped(command):
+    """Runs a shell command for at most LIMIT seconds: (seconds, output, whether it was cut)."""
+    process = subprocess.Popen(command, shell=True, stdout=subprocess.PIPE, text=True,
+                               start_new_session=True)
+    start = time.perf_counter()
+    try:
+        out, _ = process.communicate(timeout=LIMIT)
+        return time.perf_counter() - start, out.strip(), False
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        process.communicate()
+        return LIMIT, "", True
+
+
+def timed(tool, name, command, expected):
+    """(seconds, cut) that `command` (MNT in it) takes on a fresh mount; its output must be
+    `expected` unless it was cut at LIMIT seconds."""
     mount(tool, name)
     try:
-        start = time.perf_counter()
-        out = subprocess.run(command, shell=True, check=True, capture_output=True, text=True).stdout
-        return time.perf_counter() - start, out.strip()
+        seconds, out, cut = run_capped(command)
+        if not cut and out != expected:
+            raise RuntimeError(f"{tool}: {command}: {out!r}, not {expected!r}")
+        return seconds, cut
     finally:
         unmount()
 
 
+# Reads for `seconds` (or to the end), then prints the reads and bytes done and the time.
 READER = r"""
-import os, random, sys
-path, seed, count = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+import os, random, sys, time
+path, seed, seconds, size = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), int(sys.argv[4])
 fd = os.open(path, os.O_RDONLY)
 pages = os.fstat(fd).st_size // 4096
 rng = random.Random(seed)
-for _ in range(count):
-    if len(os.pread(fd, 4096, rng.randrange(pages) * 4096)) != 4096:
-        sys.exit("short read")
+reads = done = 0
+start = time.perf_counter()
+end = start + seconds
+while time.perf_counter() < end:
+    at = rng.randrange(pages) * 4096 if seed else done
+    got = len(os.pread(fd, size, at))
+    if got == 0:
+        break
+    reads += 1
+    done += got
+print(reads, done, time.perf_counter() - start)
 """
 
 
-def random_reads(tool, readers):
-    """Random 4 KiB reads per second of the 1 GiB file, `readers` processes at once."""
+def readers(count, seed, seconds, size):
+    """Starts `count` readers of MNT/big.bin at once; [(reads, bytes, seconds)] of each."""
+    running = [subprocess.Popen([sys.executable, "-c", READER, f"{MNT}/big.bin",
+                                 str(seed and seed + i), str(seconds), str(size)],
+                                stdout=subprocess.PIPE, text=True) for i in range(count)]
+    results = []
+    for process in running:
+        out, _ = process.communicate()
+        if process.returncode != 0:
+            raise RuntimeError("a reader failed")
+        reads, done, took = out.split()
+        results.append((int(reads), int(done), float(took)))
+    return results
+
+
+def random_reads(tool, count):
+    """Random 4 KiB reads per second of the 1 GiB file over RANDOM_SECONDS, `count` processes
+    at once (the sum of their rates)."""
     mount(tool, "big")
     try:
-        start = time.perf_counter()
-        running = [subprocess.Popen([sys.executable, "-c", READER, f"{MNT}/big.bin", str(seed),
-                                     str(RANDOM_READS)]) for seed in range(1, readers + 1)]
-        if any(p.wait() != 0 for p in running):
-            raise RuntimeError(f"{tool}: a random reader failed")
-        return readers * RANDOM_READS / (time.perf_counter() - start)
+        return sum(r / t for r, _, t in readers(count, 1, RANDOM_SECONDS, 4096)), False
     finally:
         unmount()
 
 
 def sequential(tool):
-    seconds, _ = timed(tool, "big", f"cat {MNT}/big.bin > /dev/null")
-    return 1 / seconds  # GiB/s
-
-
-def find_files(tool):
-    seconds, found = timed(tool, "many", f"find {MNT} -type f | wc -l")
-    assert found == "100000", (tool, found)
-    return seconds
-
-
-def read_all(tool):
-    seconds, got = timed(tool, "small", f"find {MNT} -type f -print0 | xargs -0 cat | wc -c")
-    assert got == str(10000 * 4096), (tool, got)
-    return seconds
+    """GiB/s reading the 1 GiB file in 1 MiB reads (for at most LIMIT seconds)."""
+    mount(tool, "big")
+    try:
+        [(_, done, took)] = readers(1, 0, LIMIT, 1 << 20)
+        return done / took / (1 << 30), done < (1 << 30)
+    finally:
+        unmount()
 
 
 def mount_time(tool):
     seconds = mount(tool, "many")
     unmount()
-    return seconds
+    return seconds, False
 
 
 # key: (what it measures, whether more is better)
 WORK = {
     "mount": (mount_time, False),
-    "find": (find_files, False),
-    "ls": (lambda tool: timed(tool, "many", f"ls -lR {MNT} | wc -l")[0], False),
-    "readall": (read_all, False),
+    "find": (lambda t: timed(t, "many", f"find {MNT} -type f | wc -l", "100000"), False),
+    "ls": (lambda t: timed(t, "many", f"ls -lR {MNT} | grep -c '^-r'", "100000"), False),
+    "readall": (lambda t: timed(t, "small", f"find {MNT} -type f -print0 | xargs -0 cat | wc -c",
+                                str(10000 * 4096)), False),
     "sequential": (sequential, True),
-    "random1": (lambda tool: random_reads(tool, 1), True),
-    "random2": (lambda tool: random_reads(tool, 2), True),
+    "random1": (lambda t: random_reads(t, 1), True),
+    "random2": (lambda t: random_reads(t, 2), True),
 }
 
 
 def measure(tools, repeats):
     """The best of `repeats` runs of each work, the tools taking turns, so that whatever else
-    runs on the machine meanwhile falls on all of them alike."""
+    runs on the machine meanwhile falls on all of them alike. A work cut at LIMIT seconds is
+    not repeated."""
     results = {tool: {} for tool in tools}
     for key, (work, higher) in WORK.items():
         for _ in range(repeats):
             for tool in tools:
-                value = work(tool)
+                if results[tool].get(key, (0, False))[1]:
+                    continue
+                value, cut = work(tool)
                 best = results[tool].get(key)
-                if best is None or (value > best if higher else value < best):
-                    results[tool][key] = value
-        print(key, {tool: "%.4g" % results[tool][key] for tool in tools}, flush=True)
+                if best is None or cut or (value > best[0] if higher else value < best[0]):
+                    results[tool][key] = (value, cut)
+        print(key, {tool: "%.4g%s" % (results[tool][key][0], " (cut)" * results[tool][key][1])
+                    for tool in tools}, flush=True)
     return results
 
 
+ROWS = [("mount, 10^5 files", "mount", "ms", 1e3, False),
+        ("`find -type f \\| wc -l`, 10^5 files", "find", "ms", 1e3, False),
+        ("`ls -lR`, 10^5 files", "ls", "ms", 1e3, False),
+        ("read every file, 10^4 x 4 KiB", "readall", "ms", 1e3, False),
+        ("read 1 GiB sequentially", "sequential", "GiB/s", 1, True),
+        ("random 4 KiB reads, 1 process", "random1", "reads/s", 1, True),
+        ("random 4 KiB reads, 2 processes", "random2", "reads/s", 1, True)]
+
+
+def cell(value, cut, scale, higher):
+    if not cut:
+        return "%.3g" % (value * scale)
+    return ("%.3g (first %d s)" % (value * scale, LIMIT)) if higher else "> %.3g" % (value * scale)
+
+
 def report(results):
-    ours = results["kymf"]
+    value = {t: {k: v[0] for k, v in results[t].items()} for t in TOOLS}
+    ours = value["kymf"]
     others = [t for t in TOOLS if t != "kymf"]
-    rows = [("mount, 10^5 files", "mount", "ms", 1e3, False),
-            ("`find -type f \\| wc -l`, 10^5 files", "find", "ms", 1e3, False),
-            ("`ls -lR`, 10^5 files", "ls", "ms", 1e3, False),
-            ("read every file, 10^4 x 4 KiB", "readall", "ms", 1e3, False),
-            ("read 1 GiB sequentially", "sequential", "GiB/s", 1, True),
-            ("random 4 KiB reads, 1 process", "random1", "reads/s", 1, True),
-            ("random 4 KiB reads, 2 processes", "random2", "reads/s", 1, True)]
     lines = ["## kymf mount against squashfuse, fuse-zip and archivemount", "",
              "Made by `bench/mount/run.py` (one run, the same files packed four ways, 2-core x86_64",
              "machine; each measurement on a fresh mount, the archives in the page cache). squashfuse",
              "is `squashfuse_ll` of an uncompressed image (`mksquashfs -noI -noD -noF -noX`), fuse-zip",
              "mounts a stored ZIP (`zip -0`), archivemount a tar. Mount time runs from the command's",
-             "start until the mount answers its first listing. Each figure is the best of three runs, the",
-             "four tools taking turns.", "",
+             "start until the mount answers its first listing. Each figure is the best of %s runs, the"
+             % os.environ.get("REPEATS", "3"),
+             "four tools taking turns; work that took over %d s was cut there (`>`), and random reads"
+             % LIMIT,
+             "run for %d s each. A figure in ms is a time (less is better), the others are speeds."
+             % RANDOM_SECONDS, "",
              "| work | unit | " + " | ".join(TOOLS) + " |", "|---|---|" + "---:|" * len(TOOLS)]
-    for label, key, unit, scale, _ in rows:
-        cells = ["%.3g" % (results[t][key] * scale) for t in TOOLS]
+    for label, key, unit, scale, higher in ROWS:
+        cells = [cell(*results[t][key], scale, higher) for t in TOOLS]
         lines.append(f"| {label} | {unit} | " + " | ".join(cells) + " |")
     goals = []
-    for label, key, _, _, higher in rows[:4] + rows[5:]:
-        best = max(results[t][key] for t in others) if higher else min(results[t][key] for t in others)
+    for label, key, _, _, higher in ROWS[:4] + ROWS[5:]:
+        best = max(value[t][key] for t in others) if higher else min(value[t][key] for t in others)
         ratio = ours[key] / best if higher else best / ours[key]
         goals.append((f"{label}: faster than all three", ratio > 1, ratio))
-    best_seq = max(results[t]["sequential"] for t in others)
+    best_seq = max(value[t]["sequential"] for t in others)
     goals.append(("read 1 GiB sequentially: >= 0.9 of the fastest",
                   ours["sequential"] >= 0.9 * best_seq, ours["sequential"] / best_seq))
     two = ours["random2"] / ours["random1"]
     goals.append(("random reads: 2 processes >= 1.6 x 1", two >= 1.6, two))
-    lines += ["", "![the table as ratios to kymf mount](mount.png)", "",
-              "| goal | met | ratio (kymf against the best other) |", "|---|---|---:|"]
+    lines += ["", "![each tool's speed relative to kymf mount's](mount.png)", "",
+              "| goal | met | ratio (kymf against the best other; 2 processes against 1) |",
+              "|---|---|---:|"]
     lines += ["| %s | %s | %.2f |" % (g, "yes" if met else "**no**", r) for g, met, r in goals]
     lines.append("")
     with open(os.path.join(ROOT, "bench/mount.md"), "w") as f:
         f.write("\n".join(lines))
-    plot(results, rows)
+    plot(value, ROWS)
 
 
 def plot(results, rows):
@@ -251,8 +304,13 @@ def main():
     for name in ["many", "small", "big"]:
         for ext in EXTENSION.values():
             sh(f"cat {DATA}/{name}.{ext} > /dev/null")
+    saved = os.path.join(DATA, "results.json")
+    if "--report" in sys.argv:  # the table and plot again from the last run's results
+        report(json.load(open(saved)))
+        return
     only = os.environ.get("MOUNT_BENCH_TOOLS", " ".join(TOOLS)).split()
     results = measure([tool for tool in TOOLS if tool in only], int(os.environ.get("REPEATS", "3")))
+    json.dump(results, open(saved, "w"), indent=1)
     if len(results) == len(TOOLS):
         report(results)
         print(open(os.path.join(ROOT, "bench/mount.md")).read())
