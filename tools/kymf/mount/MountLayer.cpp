@@ -43,6 +43,7 @@ class ArchiveLayer : public MountLayer {
   void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
     const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
     names.assign(static_cast<std::size_t>(directory.GetCount()), nullptr);
+    builder.Reserve(names.size());
     for (int i = directory.GetCount() - 1; i >= 0; --i) {
       const MultiFileElement* element = directory.Peek(i);
       if (element == nullptr) {

@@ -91,28 +91,53 @@ std::string_view MountTreeBuilder::NameOf(std::uint32_t index) const {
   return std::string_view(text.data() + drafts[index].nameAt, drafts[index].nameSize);
 }
 
-std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view name) const {
+std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view name,
+                                          std::size_t* free) const {
+  const std::uint64_t hash = HashOf(parent, name);
+  const std::uint64_t tag = hash & ~0xFFFFFFFFull;
   const std::size_t mask = slots.size() - 1;
-  for (std::size_t at = HashOf(parent, name) & mask; slots[at] != 0; at = (at + 1) & mask) {
-    const std::uint32_t index = slots[at] - 1;
-    if (drafts[index].node.parent == parent && CompareFolded(NameOf(index), name) == 0) {
+  std::size_t at = hash & mask;
+  for (; slots[at] != 0; at = (at + 1) & mask) {
+    const auto index = static_cast<std::uint32_t>(slots[at] - 1);
+    if ((slots[at] & ~0xFFFFFFFFull) == tag && drafts[index].node.parent == parent &&
+        CompareFolded(NameOf(index), name) == 0) {
       return index;
     }
   }
+  *free = at;
   return MountTree::kNone;
 }
 
 void MountTreeBuilder::Index(std::uint32_t index) {
+  const std::uint64_t hash = HashOf(drafts[index].node.parent, NameOf(index));
   const std::size_t mask = slots.size() - 1;
-  std::size_t at = HashOf(drafts[index].node.parent, NameOf(index)) & mask;
+  std::size_t at = hash & mask;
   while (slots[at] != 0) {
     at = (at + 1) & mask;
   }
-  slots[at] = index + 1;
+  slots[at] = (hash & ~0xFFFFFFFFull) | (index + 1);
+}
+
+void MountTreeBuilder::Grow(std::size_t size) {
+  slots.assign(size, 0);
+  for (std::uint32_t i = 1; i < drafts.size(); ++i) {
+    Index(i);
+  }
+}
+
+void MountTreeBuilder::Reserve(std::size_t names) {
+  std::size_t size = slots.size();
+  while (size < (drafts.size() + names) * 2) {
+    size *= 2;
+  }
+  if (size != slots.size()) {
+    Grow(size);
+  }
+  drafts.reserve(drafts.size() + names);
 }
 
 std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view name,
-                                         const MountNode& node) {
+                                         const MountNode& node, std::size_t free) {
   const auto index = static_cast<std::uint32_t>(drafts.size());
   Draft draft;
   draft.node = node;
@@ -126,12 +151,9 @@ std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view 
   text.push_back('\0');
   drafts.push_back(draft);
   if (drafts.size() * 2 > slots.size()) {  // at most half full
-    slots.assign(slots.size() * 2, 0);
-    for (std::uint32_t i = 1; i < drafts.size(); ++i) {
-      Index(i);
-    }
+    Grow(slots.size() * 2);
   } else {
-    Index(index);
+    slots[free] = (HashOf(parent, name) & ~0xFFFFFFFFull) | (index + 1);
   }
   return index;
 }
@@ -146,13 +168,14 @@ std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t 
     const std::size_t slash = std::min(rest.find('/'), rest.size());
     const std::string_view part = rest.substr(0, slash);
     rest.remove_prefix(std::min(slash + 1, rest.size()));
-    std::uint32_t child = FindChild(at, part);
+    std::size_t free = 0;
+    std::uint32_t child = FindChild(at, part, &free);
     if (child == MountTree::kNone) {
       MountNode made;
       made.folder = true;
       made.layer = layer;
       made.time = time;
-      child = AddChild(at, part, made);
+      child = AddChild(at, part, made, free);
     }
     at = drafts[child].node.folder ? child : MountTree::kNone;
   }
@@ -169,7 +192,8 @@ Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, s
   if (parent == MountTree::kNone) {
     return Placement::kConflict;
   }
-  const std::uint32_t known = FindChild(parent, LastPart(name));
+  std::size_t free = 0;
+  const std::uint32_t known = FindChild(parent, LastPart(name), &free);
   if (known != MountTree::kNone) {
     return drafts[known].node.folder ? Placement::kConflict : Placement::kShadowed;
   }
@@ -178,15 +202,16 @@ Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, s
   file.layer = layer;
   file.source = source;
   file.time = time;
-  AddChild(parent, LastPart(name), file);
+  AddChild(parent, LastPart(name), file, free);
   return Placement::kShown;
 }
 
 Placement MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer,
                                       std::int64_t time) {
   const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
+  std::size_t free = 0;
   const std::uint32_t known =
-      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name));
+      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name), &free);
   if (parent == MountTree::kNone || known != MountTree::kNone) {
     return known != MountTree::kNone && drafts[known].node.folder ? Placement::kShadowed
                                                                   : Placement::kConflict;

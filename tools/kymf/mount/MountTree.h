@@ -92,6 +92,8 @@ class MountTreeBuilder {
   // that made it. `source` is the key that layer `layer` opens it by.
   Placement AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
                     std::uint32_t source, std::int64_t time);
+  // Makes room for `names` more names at once.
+  void Reserve(std::size_t names);
   // Adds the folder `name` with its folders (a source's empty folders).
   Placement AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time);
 
@@ -107,17 +109,23 @@ class MountTreeBuilder {
   };
 
   std::string_view NameOf(std::uint32_t index) const;
-  // The child of `parent` named `name` (folded), or kNone.
-  std::uint32_t FindChild(std::uint32_t parent, std::string_view name) const;
-  std::uint32_t AddChild(std::uint32_t parent, std::string_view name, const MountNode& node);
+  // The child of `parent` named `name` (folded), or kNone; `free` is then
+  // the slot where it would go.
+  std::uint32_t FindChild(std::uint32_t parent, std::string_view name, std::size_t* free) const;
+  std::uint32_t AddChild(std::uint32_t parent, std::string_view name, const MountNode& node,
+                         std::size_t free);
   void Index(std::uint32_t index);
+  void Grow(std::size_t size);
   // The folder at the path `folder`, made with its parents when missing;
   // kNone when a file holds a part of it.
   std::uint32_t FolderAt(std::string_view folder, std::uint16_t layer, std::int64_t time);
 
   std::vector<Draft> drafts;
   std::vector<char> text;
-  std::vector<std::uint32_t> slots;   // open addressing: index + 1 of a child, 0 empty
+  // Open addressing: a child's index + 1 in the low 32 bits (0: empty), and
+  // the high 32 bits of its hash above, so that a probe reads a name only
+  // when those agree.
+  std::vector<std::uint64_t> slots;
   std::string lastFolder;             // the previous FolderAt's path, folded...
   std::uint32_t lastFolderIndex = 0;  // ...and its node
 };
