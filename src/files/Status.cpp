@@ -22,12 +22,14 @@ const char* Describe(ErrorCode code) {
       return "entry name without its NUL";
     case ErrorCode::kTruncated:
       return "truncated";
+    case ErrorCode::kImpossibleRange:
+      return "impossible data range";
     case ErrorCode::kNoSuchEntry:
       return "no such entry";
     case ErrorCode::kNotOpen:
       return "not open";
     case ErrorCode::kNameTooLong:
-      return "name longer than 69 characters";
+      return "name longer than 69 bytes";
     case ErrorCode::kNameRefused:
       return "name refused";
     case ErrorCode::kAlreadyExists:

@@ -31,10 +31,11 @@ enum class ErrorCode : int {
   kShortRecord,       // the file ends inside a directory record
   kUnterminatedName,  // a record's name has no NUL in its 70 bytes
   kTruncated,         // an entry's data lie (partly) past the end of the file
+  kImpossibleRange,   // an entry's data start before the file, or end before they start
   kNoSuchEntry,       // no record has the name asked for
   kNotOpen,           // the object has no archive or entry open
   // Naming and inserting.
-  kNameTooLong,    // more than 69 characters
+  kNameTooLong,    // more than 69 bytes
   kNameRefused,    // empty, absolute, "..", a drive letter, a backslash, a control character
   kAlreadyExists,  // an entry of that name is in the archive already
   kEmptyInput,     // the input holds no bytes where some were required

@@ -1,6 +1,7 @@
 #include "multifile/MultiFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,7 +11,11 @@
 #include <vector>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/SharedHandle.h"
+#include "backends/System.h"
+#include "files/EntryStream.h"
+#include "files/KYFileSource.h"
+#include "files/MemorySource.h"
 #include "files/Registration.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
@@ -18,11 +23,8 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
-#include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
-#include "multifile/EntryStream.h"
-#include "multifile/SharedHandle.h"
 
 namespace {
 
@@ -40,11 +42,13 @@ constexpr const char* kExtractTooLarge = "Not enough memory to extract %u bytes 
 
 }  // namespace
 
-MultiFile::MultiFile() = default;
+MultiFile::MultiFile() : system(&RXM::sys::System::Default()) {}
 
-MultiFile::MultiFile(const String& name) {
+MultiFile::MultiFile(const String& name) : system(&RXM::sys::System::Default()) {
   OpenMultiFile(Pointer<KYFile>(), name);
 }
+
+MultiFile::MultiFile(RXM::sys::System& calls) : system(&calls) {}
 
 // Member by member: a copy shares the archive's file, directory and lookup,
 // and keeps its own entry and position.
@@ -88,11 +92,11 @@ bool MultiFile::CreateEmptyMultiFile(const String& name) {
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   CloseMultiFile();
   archiveName = name;
-  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile()) : file;
+  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile(*system)) : file;
   if (!archiveFile->OpenFile(name, "rb")) {
     const int error = errno;
     archiveFile = nullptr;
-    status = RXM::kymf::ArchiveReader::WhyNotOpened(name.GetText(), error);
+    status = RXM::kymf::ArchiveReader::WhyNotOpened(*system, name.GetText(), error);
     CTPointer<Debugger> debugger = RXM::GetDebugger();
     debugger->Print(kUnableToOpen, name.GetText());
     return false;
@@ -106,15 +110,15 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     ForgetDirectory();
     if (status.GetCode() == ErrorCode::kNotAnArchive) {
       RXM::sys::FileInfo info;
-      if (RXM::sys::Calls().inspect(name.GetText(), &info) == 0 &&
-          info.kind == RXM::sys::FileKind::kFolder) {
+      if (system->inspect(name.GetText(), &info) == 0 && info.kind == RXM::sys::FileKind::kFolder) {
         status = Failure(ErrorCode::kIsAFolder, name.GetText());
       }
     }
     return false;
   }
+  archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
-    entryReader = RXM::SharedHandle::Open(name.GetText());
+    entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
     entryReaderName = std::make_shared<const std::string>(name.GetText());
   }
   return true;
@@ -138,7 +142,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }
   try {
-    RXM::ElementSlab slab(count);
+    RXM::ElementSlab slab(count, *system);
     for (std::int32_t i = 0; i < count; ++i) {
       Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
@@ -164,6 +168,7 @@ void MultiFile::ForgetDirectory() {
   archiveSize = -1;
   entryReader.reset();
   entryReaderName.reset();
+  archiveBytes.reset();
 }
 
 bool MultiFile::CloseMultiFile() {
@@ -196,6 +201,10 @@ std::int64_t MultiFile::GetArchiveSize() const {
 }
 
 std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
+  return CheckArchive(SIZE_MAX).first;
+}
+
+RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
   if (archiveFile.IsNull()) {
     return {};
   }
@@ -206,7 +215,8 @@ std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
       records.push_back(*directory.Peek(i));
     }
   }
-  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize);
+  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize,
+                                limit);
 }
 
 RXM::Status MultiFile::CheckEntry(const String& name) const {
@@ -219,6 +229,10 @@ RXM::Status MultiFile::CheckEntry(const String& name) const {
                    std::string(archiveName.GetText()) + ": " + name.GetText());
   }
   const MultiFileElement& element = *directory.Peek(found);
+  const std::string impossible = RXM::kymf::DescribeImpossibleRange(element);
+  if (!impossible.empty()) {
+    return Failure(ErrorCode::kImpossibleRange, EntrySubject(element), impossible);
+  }
   if (!RXM::kymf::FileBacksEntry(element, archiveSize)) {
     return Failure(ErrorCode::kTruncated, EntrySubject(element),
                    "truncated at byte " + std::to_string(archiveSize));
@@ -248,13 +262,13 @@ Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
     return CopyEntry(*element);
   }
   return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
-                                              entryReaderName, element->name));
+                                              entryReaderName, element->name, RXM::kymf::NameIs));
 }
 
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   const std::uint32_t size = EntrySize(element);
   auto bytes = std::shared_ptr<std::uint8_t>(
-      static_cast<std::uint8_t*>(RXM::sys::Calls().allocate(size == 0 ? 1 : size)), std::free);
+      static_cast<std::uint8_t*>(system->allocate(size == 0 ? 1 : size)), std::free);
   if (!bytes || !archiveFile->IsFileOpened()) {
     return nullptr;
   }
@@ -267,8 +281,8 @@ Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   }
   const std::uint8_t* memory = bytes.get();
   return Pointer<KYFile>(new RXM::EntryStream(
-      std::move(bytes), memory, size, std::make_shared<const std::string>(archiveName.GetText()),
-      element.name));
+      std::make_shared<const RXM::MemorySource>(std::move(bytes), memory, size), 0, size,
+      std::make_shared<const std::string>(archiveName.GetText()), element.name, RXM::kymf::NameIs));
 }
 
 // --- Inserting and copying out -------------------------------------------
@@ -298,7 +312,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  std::unique_ptr<void, void (*)(void*)> block(RXM::sys::Calls().allocate(size), std::free);
+  std::unique_ptr<void, void (*)(void*)> block(system->allocate(size), std::free);
   if (block == nullptr) {
     status = Failure(ErrorCode::kNoMemory, EntrySubject(*currentElement));
     debugger->PrintError(kExtractTooLarge, size);
@@ -309,7 +323,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  Pointer<KYFile> target(new DiskFile());
+  Pointer<KYFile> target(new DiskFile(*system));
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
     status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));

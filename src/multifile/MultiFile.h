@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
 #include "framework/Export.h"
@@ -20,6 +21,9 @@ namespace RXM {
 class EntryLookup;
 class ArchiveInsertion;
 class SharedHandle;
+namespace sys {
+class System;
+}
 }  // namespace RXM
 
 // A "KYMF" multi-file archive (format in ArchiveFormat.h).
@@ -54,6 +58,10 @@ class RXMFILES_API MultiFile : public KYFile {
   MultiFile();
   // Opens the archive `name` through a new DiskFile; ask IsMultiFileOpen.
   explicit MultiFile(const String& name);
+  // Closed, like MultiFile(), with every call to the system (the archive's
+  // DiskFiles, its reads, an insertion's writes and replace) going through
+  // `system`, which must outlive the object and its copies.
+  explicit MultiFile(RXM::sys::System& system);
   MultiFile(const MultiFile& other);
   MultiFile& operator=(const MultiFile& other);
   // Closes the archive and releases what the object holds.
@@ -98,12 +106,17 @@ class RXMFILES_API MultiFile : public KYFile {
   // directory and its file's size (as measured when it was opened); empty
   // when no archive is open. Changes nothing.
   std::vector<RXM::kymf::Finding> CheckArchive() const;
+  // The same, only the first `limit` findings kept (and how many there are),
+  // so that an archive of millions of damaged records costs memory for
+  // `limit` findings beyond a copy of its records.
+  RXM::kymf::LayoutReport CheckArchive(std::size_t limit) const;
 
   // Ok when the entry `name` (looked up as OpenFile does) exists and the
   // archive's file holds all of its bytes. Otherwise kNotOpen (no archive),
-  // kNoSuchEntry, or kTruncated with the message
-  // "<archive>: <entry>: truncated at byte N" (N: the file's size). Reads
-  // nothing and changes nothing.
+  // kNoSuchEntry, kImpossibleRange (a negative start, or an end before the
+  // start: "<archive>: <entry>: data end at byte E before the start at byte
+  // S"), or kTruncated with the message "<archive>: <entry>: truncated at
+  // byte N" (N: the file's size). Reads nothing and changes nothing.
   RXM::Status CheckEntry(const String& name) const;
 
   // The archive file's size in bytes as measured when it was opened; -1 when
@@ -149,7 +162,7 @@ class RXMFILES_API MultiFile : public KYFile {
   // A new read-only stream over the entry `name`, found as OpenFile finds it,
   // open at position 0 with a position of its own; null with no archive open
   // or no such entry. The stream answers as OpenFile's entry does (see
-  // multifile/EntryStream.h) and leaves this object's open entry, its file's
+  // files/EntryStream.h) and leaves this object's open entry, its file's
   // position and GetStatus alone. It keeps what it reads alive: closing or
   // destroying the MultiFile leaves it readable until it goes.
   //  - An archive opened from disk (through a DiskFile, the default): the
@@ -231,10 +244,19 @@ class RXMFILES_API MultiFile : public KYFile {
   // file; null when they cannot be read whole.
   Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
 
+  // The open entry's stream: whole items, clamped seeks, no reasons of its
+  // own; empty and at its end when closed.
+  static constexpr RXM::StreamPolicy kElementPolicy = {
+      RXM::ZeroSizeItems::kNoneRead, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+      RXM::ShortRead::kCounted};
+
   Pointer<MultiFileElement> currentElement;
-  std::int32_t position = 0;
+  RXM::BoundedStream stream{kElementPolicy};
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
+  // The open entry's bytes: the archive's file, kept where the entry's
+  // stream reads next (KYFileSource); made when the archive opens.
+  std::shared_ptr<const RXM::ByteSource> archiveBytes;
   String archiveName;
   // Made with the directory and shared by copies, which hold the same
   // elements in the same slots; its index is built by its own lookups.
@@ -245,6 +267,8 @@ class RXMFILES_API MultiFile : public KYFile {
   std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;
   RXM::Status status;
+  // Shared by copies.
+  RXM::sys::System* system;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILE_H

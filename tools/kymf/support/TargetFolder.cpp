@@ -18,6 +18,8 @@
 #include <unistd.h>
 #endif
 
+#include "support/Reporter.h"
+
 namespace kymf {
 namespace {
 
@@ -29,7 +31,7 @@ Status SystemFailure(const std::string& shown, int error) {
   if (error == ENOENT) {
     return Status(ErrorCode::kNoSuchFile, shown + ": " + RXM::Describe(ErrorCode::kNoSuchFile));
   }
-  return Status(ErrorCode::kCannotOpen, shown + ": " + std::generic_category().message(error));
+  return Status(ErrorCode::kCannotOpen, shown + ": " + SystemReason(error));
 }
 
 Status LinkRefused(const std::string& shown) {

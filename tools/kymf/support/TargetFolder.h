@@ -37,6 +37,10 @@ class TargetFolder {
     kKeep,     // leave it, and report the file as kept
     kReplace,  // replace it (a file, a symbolic link or a hard link) by the new file
   };
+  // What --force (replace) and -k (keep) ask for; refuse without either.
+  static Existing PolicyFor(bool force, bool keep) {
+    return force ? Existing::kReplace : keep ? Existing::kKeep : Existing::kRefuse;
+  }
   // Writes `size` bytes to the new file; false when the write failed.
   using Write = std::function<bool(const void* data, std::size_t size)>;
   // Produces the file's bytes through `write`; Ok, or why it could not.

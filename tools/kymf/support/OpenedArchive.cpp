@@ -1,10 +1,10 @@
-#include "support/ArchiveSource.h"
+#include "support/OpenedArchive.h"
 
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kymf {
 
-bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
+bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
   shown = path;
   std::string file = path;
   if (path == "-") {
@@ -31,24 +31,34 @@ bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
   return true;
 }
 
-std::string ArchiveSource::GetName(int index) const {
+void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
+  // Every failure's text begins with the name the archive was opened by.
+  const std::string staged = standardInput.GetPath() + ":";
+  const std::string text = status.GetText();
+  if (shown == "-" && text.compare(0, staged.size(), staged) == 0) {
+    reporter.Fail(RXM::Status(status.GetCode(), "-:" + text.substr(staged.size())));
+  } else {
+    reporter.Fail(status);
+  }
+}
+
+std::string OpenedArchive::GetName(int index) const {
   return archive.GetDirectory().GetAt(index)->name;
 }
 
-std::uint32_t ArchiveSource::GetSize(int index) const {
+std::uint32_t OpenedArchive::GetSize(int index) const {
   return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
 }
 
-void ArchiveSource::FindShadowed() {
+void OpenedArchive::FindShadowed() {
   const int count = GetCount();
-  shadowed.assign(static_cast<std::size_t>(count), false);
-  std::unordered_set<std::string> later;
+  shadowedBy.assign(static_cast<std::size_t>(count), -1);
+  std::unordered_map<std::string, int> last;
   for (int i = count - 1; i >= 0; --i) {
-    std::string key = GetName(i);
-    for (char& c : key) {
-      c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
+    const auto found = last.emplace(RXM::kymf::FoldName(GetName(i).c_str()), i);
+    if (!found.second) {
+      shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
     }
-    shadowed[static_cast<std::size_t>(i)] = !later.insert(key).second;
   }
 }
 
