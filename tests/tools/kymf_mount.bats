@@ -155,8 +155,8 @@ serve() {
 1|kymf: missing.kymf: no such file|mount missing.kymf mnt
 1|kymf: nowhere: the mount point is not a folder|mount t.kymf nowhere
 1|kymf: missing: no such file|mount --path missing mnt
-2|kymf: mount needs an archive and a MOUNTPOINT|mount mnt
-2|kymf: mount --path SOURCE... takes one MOUNTPOINT|mount --path t.kymf t.kymf mnt
+2|kymf: mount needs an archive and a MOUNTPOINT*|mount mnt
+2|kymf: mount --path SOURCE... takes one MOUNTPOINT*|mount --path t.kymf t.kymf mnt
 ROWS
   ! mountpoint -q mnt
 }

@@ -68,7 +68,7 @@ int MountCommand(const Options& options, Reporter& reporter) {
   }
   const std::string why = mount::WhyMountingUnavailable();
   if (!why.empty()) {
-    reporter.Usage("mounting is not available here: " + why);
+    reporter.Fail("mounting is not available here", why);
     return kFailure;
   }
   const std::string& point = options.inputs.back();

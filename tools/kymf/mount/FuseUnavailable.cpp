@@ -14,7 +14,7 @@ std::string WhyMountingUnavailable() {
 }
 
 int Serve(const MountedFiles&, const ServeOptions&, Reporter& reporter) {
-  reporter.Usage("mounting is not available here: " + WhyMountingUnavailable());
+  reporter.Fail("mounting is not available here", WhyMountingUnavailable());
   return kFailure;
 }
 
