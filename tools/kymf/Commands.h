@@ -33,6 +33,7 @@ struct Options {
   // resources
   std::string module, name, type, output, language;
   bool all = false;
+  bool foreground = false;  // mount: -f
 };
 
 int CreateCommand(const Options& options, Reporter& reporter);
@@ -47,6 +48,9 @@ int DeleteCommand(const Options& options, Reporter& reporter);
 int RenameCommand(const Options& options, Reporter& reporter);
 int VerifyCommand(const Options& options, Reporter& reporter);
 int ResourcesCommand(const Options& options, Reporter& reporter);
+// inputs: the archives, then the mount point (with --path, the mount point
+// alone).
+int MountCommand(const Options& options, Reporter& reporter);
 
 }  // namespace kymf
 
