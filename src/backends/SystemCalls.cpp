@@ -1,5 +1,7 @@
 #include "backends/SystemCalls.h"
 
+#include "backends/ReplacementCalls.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,8 @@ void* Allocate(std::size_t size) {
 #if !defined(_WIN32)
 // What a stat says of a name, as the seam reports it.
 void Describe(const struct stat& status, FileInfo* info) {
+  info->device = static_cast<std::uint64_t>(status.st_dev);
+  info->node = static_cast<std::uint64_t>(status.st_ino);
   if (S_ISDIR(status.st_mode)) {
     info->kind = FileKind::kFolder;
   } else if (S_ISREG(status.st_mode)) {
@@ -365,10 +369,34 @@ int ListBelow(const char* root, const char* folder,
 }
 #endif
 
-const SystemCalls kReal = {Open,      std::fwrite,     std::fflush, Sync,        std::fclose,
-                           Replace,   SyncDirectoryOf, Remove,      Allocate,    std::fread,
-                           Inspect,   OpenForReading,  ReadAt,      CloseReader, InspectHandle,
-                           OpenBelow, ListBelow};
+const SystemCalls kReal = {Open,
+                           std::fwrite,
+                           std::fflush,
+                           Sync,
+                           std::fclose,
+                           Replace,
+                           SyncDirectoryOf,
+                           Remove,
+                           Allocate,
+                           std::fread,
+                           Inspect,
+                           OpenForReading,
+                           ReadAt,
+                           CloseReader,
+                           InspectHandle,
+                           OpenBelow,
+                           ListBelow,
+                           replacing::ResolveLinks,
+                           replacing::CheckWritable,
+                           replacing::OpenLock,
+                           replacing::TryLock,
+                           replacing::Unlock,
+                           replacing::Pause,
+                           replacing::CreateTemporary,
+                           replacing::RemoveAbandoned,
+                           replacing::PlaceNew,
+                           replacing::CopyAttributes,
+                           replacing::CopyRange};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace RXM {
 namespace sys {
@@ -21,6 +22,10 @@ struct FileInfo {
   FileKind kind = FileKind::kMissing;
   std::uint64_t size = 0;  // bytes, for a file
   int error = 0;           // the system's error number when the name could not be examined
+  // Which file it is, on POSIX: two names or handles with the same device and
+  // node reach the same file. 0 where the system does not say (Windows).
+  std::uint64_t device = 0;
+  std::uint64_t node = 0;
 };
 
 // A file opened for positional reads only: a descriptor on POSIX, a HANDLE
@@ -75,7 +80,60 @@ struct SystemCalls {
   // names visited, or -1 when the folder cannot be opened.
   int (*listBelow)(const char* root, const char* folder,
                    void (*visit)(const char* name, FileKind kind, void* context), void* context);
+
+  // --- Replacing an archive (see multifile/ArchiveLock.h and ReplacementFile.h)
+
+  // The name of the file that `path` reaches once every symbolic link at its
+  // end is followed, relative links read from the link's own folder, into
+  // *target (`path` itself when it is no link, or names nothing). 0, or -1
+  // for a chain of more than 40 links or an unreadable link. Windows: the
+  // final path of an existing file (GetFinalPathNameByHandle), else `path`.
+  int (*resolveLinks)(const char* path, std::string* target);
+  // 0 when the existing file `path` may be replaced by its new version (or
+  // nothing is there), else why not: EACCES for a file that no one may
+  // write (no write permission bit, or the Windows read-only attribute,
+  // whoever the process is) or this process may not, EROFS, ...
+  int (*checkWritable)(const char* path);
+  // The handle to lock for replacing the archive `path`: POSIX, the archive
+  // itself (kNoHandle with errno ENOENT when there is none); Windows, the
+  // file "<path>.lock" beside it, created when missing and never deleted.
+  Handle (*openLock)(const char* path);
+  // Tries once to take the exclusive advisory lock on `handle` (flock on
+  // POSIX, LockFileEx on Windows): 0 when taken, EWOULDBLOCK while another
+  // open of the file holds it, another errno value otherwise.
+  int (*tryLock)(Handle handle);
+  // Gives the lock up (the handle stays open).
+  int (*unlock)(Handle handle);
+  // Sleeps for `milliseconds`.
+  void (*pause)(std::uint32_t milliseconds);
+  // Creates a new file whose name is `prefix` followed by six letters and
+  // digits, exclusively (O_CREAT|O_EXCL|O_NOFOLLOW; Windows CREATE_NEW), so
+  // that it is never a file or link someone else made; its name in *name. On
+  // POSIX it holds a lock of its own until it is closed, by which
+  // removeAbandoned knows it is in use. The stream for "wb", or null.
+  std::FILE* (*createTemporary)(const char* prefix, std::string* name);
+  // Removes the file `path` that a writer made with createTemporary, only if
+  // no writer has it open any more (it was killed): 0 when removed.
+  int (*removeAbandoned)(const char* path);
+  // Gives the finished file `from` the name `to` only when nothing has that
+  // name (link and unlink on POSIX, MoveFileEx without replacing on
+  // Windows): 0, or the errno value (EEXIST when `to` exists).
+  int (*placeNew)(const char* from, const char* to);
+  // Gives the file written through `stream` the permission bits of the file
+  // `model`, and its owner and group where the process may set them
+  // (best effort). 0, or -1 when the permission bits could not be set.
+  // Windows: nothing to do (the new file has its folder's access rules).
+  int (*copyAttributes)(const char* model, std::FILE* stream);
+  // Appends `size` bytes from `from` at `offset` to `to` (flushed first;
+  // positioned at its end after): inside the kernel with copy_file_range
+  // where it can, which also clones blocks where the file system shares
+  // them, and through a bounded buffer with pread/write elsewhere and on
+  // Windows. The bytes copied; fewer when `from` ends early or a write fails.
+  std::uint64_t (*copyRange)(Handle from, std::uint64_t offset, std::uint64_t size, std::FILE* to);
 };
+
+// The handle that the positional calls and the lock calls take for `stream`.
+Handle HandleOf(std::FILE* stream);
 
 // The table in use. Tests replace entries and restore the saved table.
 SystemCalls& Calls();

@@ -42,7 +42,7 @@ constexpr const char* kNotReplaced =
 }  // namespace
 
 ArchiveInsertion::ArchiveInsertion(MultiFile& target)
-    : archive(target), writer(target.archiveName), block(nullptr, std::free) {}
+    : archive(target), block(nullptr, std::free) {}
 
 bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, String entryName) {
   if (entryName.GetLength() == 0) {
@@ -61,6 +61,9 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
     archive.status = Failure(ErrorCode::kEmptyInput, inputName.GetText());
     return false;
   }
+  if (!Lock()) {
+    return false;
+  }
   PointerArray<MultiFileElement>& directory = archive.directory;
   if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
     archive.lookup = std::make_shared<const EntryLookup>();
@@ -73,9 +76,11 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
     archive.status = Failure(ErrorCode::kTooLarge, archive.archiveName.GetText());
     return false;
   }
-  if (!writer.Begin(directory.GetCount() + 1)) {
+  writer.emplace(lock.GetTarget(), ReplacementFile::Naming::kFixed);
+  writer->RemoveAbandoned();
+  if (!writer->Begin(directory.GetCount() + 1)) {
     archive.status =
-        Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText(), "cannot be created");
+        Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(), "cannot be created");
     return false;
   }
   WriteArchive(*input, inputName, entryName, inputSize);
@@ -104,13 +109,28 @@ bool ArchiveInsertion::Admit(const String& entryName) {
   return true;
 }
 
+bool ArchiveInsertion::Lock() {
+  const Status locked = lock.Acquire(archive.archiveName.GetText(), LockWait());
+  if (!locked.IsOk()) {
+    archive.status = locked;
+    return false;
+  }
+  auto* disk = static_cast<DiskFile*>(archive.archiveFile->FindInterface("DiskFile"));
+  if (!lock.IsHeld() || (disk != nullptr && !lock.Locks(disk->GetFilePointer()))) {
+    lock.Release();
+    archive.status = Failure(ErrorCode::kChanged, archive.archiveName.GetText());
+    return false;
+  }
+  return true;
+}
+
 void ArchiveInsertion::WriteArchive(KYFile& input, const String& inputName, const String& entryName,
                                     std::uint32_t inputSize) {
   const PointerArray<MultiFileElement>& directory = archive.directory;
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
-    writer.AddRecord(*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)));
+    writer->AddRecord(*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)));
   }
-  if (!writer.AddRecord(kymf::NewRecord(entryName.GetText()), inputSize)) {
+  if (!writer->AddRecord(kymf::NewRecord(entryName.GetText()), inputSize)) {
     FailWrite();
   }
   CopyEntries();
@@ -144,7 +164,7 @@ void ArchiveInsertion::CopyEntries() {
       archive.status = Failure(ErrorCode::kReadFailed, subject);
       throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
     }
-    if (!writer.WriteData(block.get(), size)) {
+    if (!writer->WriteData(block.get(), size)) {
       FailWrite();
     }
   }
@@ -160,25 +180,26 @@ void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::ui
     archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText());
     throw new Exception(kInputNotRead, inputName.GetText(), archiveName);  // NOLINT
   }
-  if (!writer.WriteData(block.get(), inputSize)) {
+  if (!writer->WriteData(block.get(), inputSize)) {
     FailWrite();
   }
 }
 
 bool ArchiveInsertion::Replace() {
-  if (!writer.Finish()) {
+  if (!writer->Finish()) {
     FailWrite();
   }
   const String name = archive.archiveName;
   const Pointer<KYFile> previousFile = archive.archiveFile;
   archive.CloseMultiFile();
-  if (!writer.Replace()) {
-    writer.Discard();
+  if (!writer->Replace()) {
+    writer->Discard();
     archive.OpenMultiFile(previousFile, name);
     archive.status = Failure(ErrorCode::kReplaceFailed, name.GetText());
-    throw new Exception(kNotReplaced, writer.TemporaryName().GetText(),  // NOLINT
+    throw new Exception(kNotReplaced, writer->TemporaryName().GetText(),  // NOLINT
                         name.GetText());
   }
+  lock.Release();
   return archive.OpenMultiFile(Pointer<KYFile>(), name);
 }
 
@@ -193,9 +214,9 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
 }
 
 void ArchiveInsertion::FailWrite() {
-  writer.Discard();
-  archive.status = Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText());
-  throw new Exception(kNotWritten, writer.TemporaryName().GetText(),  // NOLINT
+  writer->Discard();
+  archive.status = Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText());
+  throw new Exception(kNotWritten, writer->TemporaryName().GetText(),  // NOLINT
                       archive.archiveName.GetText());
 }
 

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "files/KYFile.h"
 #include "framework/Pointer.h"
 #include "framework/String.h"
+#include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveWriter.h"
 
 class MultiFile;
@@ -31,6 +33,10 @@ class ArchiveInsertion {
   // The checks before anything is written; false (with the archive's Status
   // set) for a refusal. Throws for a name that exists.
   bool Admit(const String& entryName);
+  // Takes the archive's lock, without waiting, and makes sure the archive
+  // is still the file whose directory the object holds; false (Status set:
+  // kBusy, kReadOnly, kChanged, kCannotOpen) otherwise.
+  bool Lock();
   // The records, then every old entry's data, then the input's; throws on
   // failure.
   void WriteArchive(KYFile& input, const String& inputName, const String& entryName,
@@ -45,7 +51,8 @@ class ArchiveInsertion {
   [[noreturn]] void FailWrite();
 
   MultiFile& archive;
-  kymf::ArchiveWriter writer;
+  ArchiveLock lock;  // held to the end of the insertion, however it ends
+  std::optional<kymf::ArchiveWriter> writer;
   // One copy block for the whole insertion, grown only when an entry needs
   // more: a fresh block per entry would cost the operating system mapping it
   // in again each time, more than the copy itself for large entries. The

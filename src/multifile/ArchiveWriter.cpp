@@ -3,7 +3,8 @@
 namespace RXM {
 namespace kymf {
 
-ArchiveWriter::ArchiveWriter(const String& archiveName) : file(archiveName) {}
+ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming)
+    : file(target, naming) {}
 
 bool ArchiveWriter::Begin(std::int32_t count) {
   if (!file.Open()) {
@@ -50,13 +51,19 @@ bool ArchiveWriter::CopyData(KYFile& from, std::uint32_t size, std::vector<std::
   return !failed;
 }
 
+bool ArchiveWriter::CopyRange(sys::Handle from, std::uint64_t offset, std::uint32_t size) {
+  written += size;
+  failed = failed || written > placed || !file.Copy(from, offset, size);
+  return !failed;
+}
+
 bool ArchiveWriter::Finish() {
   const bool complete = !failed && records == expected && written == placed;
   return file.Finish() && complete;
 }
 
-bool ArchiveWriter::Replace() {
-  return file.Replace();
+bool ArchiveWriter::Replace(bool existing) {
+  return file.Replace(existing);
 }
 
 void ArchiveWriter::Discard() {

@@ -1,5 +1,5 @@
-// Writing a whole archive: header, records and data, into "<archive>.tmp",
-// which then replaces the archive in one step.
+// Writing a whole archive: header, records and data, into a temporary file
+// beside it, which then replaces the archive in one step.
 #ifndef RXMFILES_MULTIFILE_ARCHIVEWRITER_H
 #define RXMFILES_MULTIFILE_ARCHIVEWRITER_H
 
@@ -26,10 +26,11 @@ namespace kymf {
 // look once.
 class ArchiveWriter {
  public:
-  explicit ArchiveWriter(const String& archiveName);
+  // `target`: the archive's file, its links followed (ArchiveLock::GetTarget).
+  ArchiveWriter(const std::string& target, ReplacementFile::Naming naming);
 
-  // Creates (or truncates) the temporary file and writes the magic and
-  // `count`. False when the file cannot be created.
+  // Creates the temporary file and writes the magic and `count`. False when
+  // the file cannot be created.
   bool Begin(std::int32_t count);
   // Writes the next record: `record`'s name and padding as they are, with the
   // offsets of the next `size` data bytes. False once a write has failed.
@@ -40,14 +41,19 @@ class ArchiveWriter {
   // chunk.size() bytes (one ReadData of one item each). False when a read
   // falls short or a write fails.
   bool CopyData(KYFile& from, std::uint32_t size, std::vector<std::uint8_t>& chunk);
+  // Appends `size` data bytes of the file `from` at `offset`, inside the
+  // kernel where it can (ReplacementFile::Copy). False when fewer arrive.
+  bool CopyRange(sys::Handle from, std::uint64_t offset, std::uint32_t size);
   // Checks that every record was written and the data fill them exactly,
   // then flushes, syncs and closes the temporary file.
   bool Finish();
-  // Puts the finished file in the archive's place; false leaves the archive
-  // as it was.
-  bool Replace();
+  // Puts the finished file in the archive's place (ReplacementFile::Replace);
+  // false leaves the archive as it was.
+  bool Replace(bool existing = true);
   // Closes and deletes the temporary file.
   void Discard();
+  // See ReplacementFile::RemoveAbandoned.
+  void RemoveAbandoned() const { file.RemoveAbandoned(); }
 
   // Whether a write has failed (as opposed to a read by CopyData).
   bool Failed() const { return failed; }

@@ -7,6 +7,7 @@
 #include "backends/SystemCalls.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
@@ -33,7 +34,10 @@ struct MultiFileWriter::Kept {
 };
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
-    : archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
+    : archiveName(name),
+      keepExisting(keep),
+      chunkSize(chunk == 0 ? 1 : chunk),
+      lock(new RXM::ArchiveLock()) {}
 
 MultiFileWriter::~MultiFileWriter() = default;
 
@@ -50,6 +54,13 @@ void MultiFileWriter::AddBytes(const String& entryName, const void* data, std::u
   const auto* begin = static_cast<const std::uint8_t*>(data);
   entries.push_back(Entry{entryName.GetText(), Pointer<KYFile>(), String(), false,
                           std::vector<std::uint8_t>(begin, begin + size), size});
+}
+
+void MultiFileWriter::SetLockWait(std::uint32_t milliseconds, void (*waiting)(const char*, void*),
+                                  void* context) {
+  lockWait = milliseconds;
+  lockWaiting = waiting;
+  lockWaitingContext = context;
 }
 
 void MultiFileWriter::SetReplaceExisting(bool replace) {
@@ -82,9 +93,27 @@ bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
   return false;
 }
 
+bool MultiFileWriter::Lock() {
+  if (lock->IsHeld()) {
+    return true;
+  }
+  const RXM::Status locked = lock->Acquire(
+      archiveName.GetText(), RXM::LockWait{lockWait, lockWaiting, lockWaitingContext});
+  if (!locked.IsOk()) {
+    status = locked;
+    return false;
+  }
+  return true;
+}
+
+// Read under the lock, so that the directory is the archive's until the new
+// one replaces it.
 bool MultiFileWriter::LoadExisting() {
   if (!existing.IsNull()) {
     return true;
+  }
+  if (!Lock()) {
+    return false;
   }
   Pointer<MultiFile> archive(new MultiFile());
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
@@ -166,7 +195,7 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
 // in one pass.
 bool MultiFileWriter::Commit() {
   status = RXM::Status::Ok();
-  if (keepExisting && !LoadExisting()) {
+  if (!Lock() || (keepExisting && !LoadExisting())) {
     return false;
   }
   std::int64_t dataBytes = 0;
@@ -182,14 +211,15 @@ bool MultiFileWriter::Commit() {
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  RXM::kymf::ArchiveWriter writer(archiveName);
+  RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique);
+  writer.RemoveAbandoned();
   if (!writer.Begin(static_cast<std::int32_t>(count))) {
     return Fail(ErrorCode::kWriteFailed,
                 std::string("cannot create ") + writer.TemporaryName().GetText());
   }
   WriteRecords(writer);
-  std::vector<std::uint8_t> chunk(chunkSize);
-  if (!CopyKept(writer, chunk) || !CopyAdded(writer, chunk)) {
+  std::vector<std::uint8_t> chunk;
+  if (!CopyKept(writer) || !CopyAdded(writer, chunk)) {
     writer.Discard();
     return false;
   }
@@ -198,11 +228,24 @@ bool MultiFileWriter::Commit() {
     return Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
   }
   existing = nullptr;  // closes the old archive before it is replaced
-  if (!writer.Replace()) {
+  if (!Place(writer)) {
     writer.Discard();
-    return Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place");
+    return status.IsOk() ? Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place")
+                         : false;
   }
+  lock->Release();
   return true;
+}
+
+// With no archive to lock when the commit began, the new one takes the name
+// only while it is free; a file that took it meanwhile is then locked and
+// replaced, as by a writer that came after it.
+bool MultiFileWriter::Place(RXM::kymf::ArchiveWriter& writer) {
+  const bool held = lock->IsHeld();
+  if (writer.Replace(held)) {
+    return true;
+  }
+  return !held && Lock() && lock->IsHeld() && writer.Replace(true);
 }
 
 // New names: safe, short enough, distinct from each other and from the kept
@@ -287,29 +330,35 @@ void MultiFileWriter::WriteRecords(RXM::kymf::ArchiveWriter& writer) const {
 
 // The kept entries' bytes come straight from the existing file, each from its
 // own offsets, in chunks.
-bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk) {
+bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer) {
   if (kept.empty()) {
     return true;
   }
-  Pointer<KYFile> old(new DiskFile());
-  if (!old->OpenFile(archiveName, "rb")) {
+  const RXM::sys::SystemCalls& calls = RXM::sys::Calls();
+  const RXM::sys::Handle old = calls.openForReading(lock->GetTarget().c_str());
+  if (old == RXM::sys::kNoHandle) {
     return Fail(ErrorCode::kReadFailed, "cannot be read");
   }
   int done = 0;
+  bool copied = true;
   for (const Kept& entry : kept) {
-    if (!old->Seek(entry.record.dataStart, 0) || !writer.CopyData(*old, entry.size, chunk)) {
-      return Fail(writer.Failed() ? ErrorCode::kWriteFailed : ErrorCode::kReadFailed,
-                  std::string("could not copy entry \"") + entry.record.name + "\"");
+    copied = writer.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), entry.size);
+    if (!copied) {
+      Fail(ErrorCode::kWriteFailed,
+           std::string("could not copy entry \"") + entry.record.name + "\" (is the disk full?)");
+      break;
     }
     Progress(++done);
   }
-  return true;
+  calls.closeHandle(old);
+  return copied;
 }
 
 // Inputs must still hold exactly the bytes measured: all of them read, and
 // nothing after them.
 bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
                                 std::vector<std::uint8_t>& chunk) {
+  chunk.resize(chunkSize);
   int done = static_cast<int>(kept.size());
   for (const Entry& entry : entries) {
     if (entry.source.IsNull() && !entry.diskFile) {

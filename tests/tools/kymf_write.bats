@@ -1,0 +1,96 @@
+#!/usr/bin/env bats
+# kymf's writers: one at a time per archive, never through a link they did
+# not make, keeping what the archive was, and leaving nothing behind.
+# Run by ctest with KYMF set.
+
+load kymf_helpers
+
+setup() {
+  cd "$BATS_TEST_TMPDIR"
+  printf 'seed' > seed
+  kymf create -q game.kymf seed
+}
+
+# The names in the folder that are neither inputs nor archives.
+leftovers() {
+  ls -A | grep -Ev '^(seed|in|r[0-9].*|game\.kymf|ok|precious\.txt|important\.txt|link\.kymf|big)$' || true
+}
+
+@test "writers at once: every entry of every writer that succeeded is in the archive" {
+  for round in 1 2 3 4 5 6 7 8; do
+    for writer in 1 2 3 4; do
+      head -c 20000 /dev/urandom > "r$round-$writer-a"
+      printf '%s' "$round$writer" > "r$round-$writer-b"
+    done
+  done
+  : > ok
+  for round in 1 2 3 4 5 6 7 8; do
+    for writer in 1 2 3 4; do
+      (kymf add -q game.kymf "r$round-$writer-a" "r$round-$writer-b" &&
+        echo "add r$round-$writer-a r$round-$writer-b" >> ok) &
+    done
+    if [ "$round" -gt 1 ]; then  # changes to the previous round's entries, at the same time
+      (kymf delete -q game.kymf "r$((round - 1))-1-a" && echo "delete r$((round - 1))-1-a" >> ok) &
+      (kymf rename -q game.kymf "r$((round - 1))-2-b" "moved$round" &&
+        echo "rename r$((round - 1))-2-b moved$round" >> ok) &
+    fi
+    wait
+  done
+  [ "$(wc -l < ok)" -eq $((8 * 4 + 7 * 2)) ]  # each one waited its turn, none failed
+  run kymf verify game.kymf
+  [ "$status" -eq 0 ]
+  expected=$(
+    {
+      echo seed
+      awk '$1 == "add" { print $2; print $3 }' ok
+      awk '$1 == "rename" { print $3 }' ok
+    } | grep -vxF -f <(awk '$1 == "delete" { print $2 } $1 == "rename" { print $2 }' ok) | sort
+  )
+  [ "$(kymf list game.kymf | sort)" = "$expected" ]
+  kymf cat game.kymf r8-4-b | grep -qx 84
+  [ -z "$(leftovers)" ]
+}
+
+@test "--no-wait refuses an archive another writer holds; by default the wait is said" {
+  posix_only "flock(1) holds the lock from outside"
+  command -v flock > /dev/null || skip "no flock(1)"
+  flock game.kymf sleep 2 &
+  sleep 0.5
+  run kymf add --no-wait game.kymf seed --as other
+  [[ $status -eq 1 && $output == "kymf: game.kymf: locked by another writer" ]]
+  run kymf add game.kymf seed --as other
+  [[ $status -eq 0 && $output == *"kymf: waiting for the lock on game.kymf"*"added 1 entry"* ]]
+  wait
+}
+
+@test "the temporary file is never one someone else made" {
+  posix_only "symbolic links made by the host"
+  echo precious > game.kymf.tmp
+  kymf create -q game.kymf seed
+  kymf add -q game.kymf seed --as two
+  [ "$(cat game.kymf.tmp)" = precious ]
+  rm game.kymf.tmp
+  echo important > important.txt
+  ln -s important.txt game.kymf.tmp
+  kymf add -q game.kymf seed --as three
+  [ "$(cat important.txt)" = important ]
+  [ -L game.kymf.tmp ] && [ -f game.kymf ] && [ ! -L game.kymf ]
+}
+
+@test "the replaced archive keeps its permissions and its link; a read-only one is refused" {
+  posix_only "permission bits and symbolic links"
+  chmod 0640 game.kymf
+  kymf add -q game.kymf seed --as two
+  [ "$(stat -c %a game.kymf)" = 640 ]
+  ln -s game.kymf link.kymf
+  kymf add -q link.kymf seed --as three
+  [ -L link.kymf ] && [ "$(readlink link.kymf)" = game.kymf ]
+  [ "$(kymf list game.kymf | tr '\n' ' ')" = "seed two three " ]
+  chmod 0444 game.kymf
+  cp game.kymf before.kymf
+  run kymf delete game.kymf two
+  [[ $status -eq 1 && $output == "kymf: game.kymf: read-only; not changed (Permission denied)" ]]
+  cmp game.kymf before.kymf
+  rm before.kymf
+  [ -z "$(leftovers)" ]
+}
