@@ -13,7 +13,7 @@ setup() {
 
 # The names in the folder that are neither inputs nor archives.
 leftovers() {
-  ls -A | grep -Ev '^(seed|in|r[0-9].*|game\.kymf|ok|precious\.txt|important\.txt|link\.kymf|big)$' || true
+  ls -A | grep -Ev '^(seed|r[0-9].*|game\.kymf|ok|important\.txt|link\.kymf|big|big\.kymf|out|staging|listed)$' || true
 }
 
 @test "writers at once: every entry of every writer that succeeded is in the archive" {
@@ -93,4 +93,54 @@ leftovers() {
   cmp game.kymf before.kymf
   rm before.kymf
   [ -z "$(leftovers)" ]
+}
+
+@test "a writer killed mid-write leaves a temporary file, which the next writer removes" {
+  posix_only "kill -KILL of a running writer"
+  head -c 150000000 /dev/zero > big
+  stale=
+  for attempt in 1 2 3 4 5; do
+    kymf add -q game.kymf big --as "big$attempt" &
+    writer=$!
+    until compgen -G 'game.kymf.tmp-*' > /dev/null || ! kill -0 "$writer" 2> /dev/null; do
+      sleep 0.01
+    done
+    kill -KILL "$writer" 2> /dev/null || true
+    wait "$writer" || true
+    stale=$(compgen -G 'game.kymf.tmp-*' || true)
+    [ -n "$stale" ] && break
+  done
+  [ -n "$stale" ]  # some attempt was killed while writing
+  kymf verify game.kymf
+  kymf add -q game.kymf seed --as after
+  [ ! -e "$stale" ]
+  rm big
+  [ -z "$(leftovers)" ]
+}
+
+@test "extract stopped by a file-size limit leaves no partial file" {
+  posix_only "ulimit -f and signals"
+  head -c 3000000 /dev/urandom > big
+  kymf create -q big.kymf big
+  mkdir out
+  run bash -c "ulimit -f 1000; '$KYMF' extract big.kymf -C out"
+  [ "$status" -ne 0 ]
+  [ -z "$(ls -A out)" ]
+}
+
+@test "an archive read from - is staged privately and removed, also when a signal ends kymf" {
+  posix_only "permission bits and signals"
+  mkdir staging
+  { sleep 1; cat game.kymf; } | TMPDIR=$PWD/staging kymf list - > listed &
+  sleep 0.5
+  [ "$(stat -c %a staging/*)" = 700 ]
+  wait
+  [ "$(cat listed)" = seed ]
+  [ -z "$(ls -A staging)" ]
+  sleep 5 | TMPDIR=$PWD/staging kymf list - &
+  sleep 0.5
+  [ -n "$(ls -A staging)" ]
+  kill -TERM $!
+  wait $! || true
+  [ -z "$(ls -A staging)" ]
 }

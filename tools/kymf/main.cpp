@@ -10,6 +10,7 @@
 
 #include "Commands.h"
 #include "support/Reporter.h"
+#include "support/SignalCleanup.h"
 
 namespace {
 
@@ -161,6 +162,7 @@ int main(int argc, char** argv) {
   // The library's debug lines are dropped: kymf says every failure itself,
   // with the reason the library's Status gives.
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
+  kymf::SignalCleanup::Install();
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
     std::fprintf(stderr, "kymf: unknown command '%s' (kymf --help lists them)\n", unknown.c_str());

@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include "support/SignalCleanup.h"
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -211,10 +213,15 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   (void)replace;  // rename() replaces the name's directory entry either way
   const std::string leaf = LeafOf(name);
   const int folder = parent.descriptor;
-  const NewFileCalls calls{[folder](const std::string& temporary) {
-                             return ::openat(folder, temporary.c_str(),
-                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                             0666);
+  int slot = -1;
+  const NewFileCalls calls{[folder, &slot](const std::string& temporary) {
+                             const int file = ::openat(
+                                 folder, temporary.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                             if (file >= 0) {
+                               slot = SignalCleanup::Add(folder, temporary.c_str());
+                             }
+                             return file;
                            },
                            [](int file, const char* bytes, std::size_t size) -> long long {
                              const ssize_t written = ::write(file, bytes, size);
@@ -229,6 +236,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   if (!status.IsOk() && !temporary.empty()) {
     ::unlinkat(folder, temporary.c_str(), 0);
   }
+  SignalCleanup::Drop(slot);
   return status;
 }
 
@@ -313,10 +321,15 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
                                     const Fill& fill) const {
   const std::string leaf = LeafOf(name);
   const std::string folder = parent.path + "\\";
+  int slot = -1;
   const NewFileCalls calls{
-      [&folder](const std::string& temporary) {
-        return _open((folder + temporary).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                     _S_IREAD | _S_IWRITE);
+      [&folder, &slot](const std::string& temporary) {
+        const int file = _open((folder + temporary).c_str(),
+                               _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (file >= 0) {
+          slot = SignalCleanup::Add(SignalCleanup::kPath, (folder + temporary).c_str());
+        }
+        return file;
       },
       [](int file, const char* bytes, std::size_t size) -> long long {
         const unsigned int piece = size > (1u << 30) ? (1u << 30) : static_cast<unsigned int>(size);
@@ -332,6 +345,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   if (!status.IsOk() && !temporary.empty()) {
     DeleteFileA((folder + temporary).c_str());
   }
+  SignalCleanup::Drop(slot);
   return status;
 }
 
