@@ -6,6 +6,26 @@ namespace kymf {
 ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming)
     : file(target, naming) {}
 
+ArchiveWriter::Outcome ArchiveWriter::Write(const std::vector<Planned>& plan) {
+  if (!Begin(static_cast<std::int32_t>(plan.size()))) {
+    return Outcome::kNotCreated;
+  }
+  for (const Planned& entry : plan) {
+    if (!AddRecord(entry.record, entry.size)) {
+      return Outcome::kWriteFailed;
+    }
+  }
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    if (failed) {
+      return Outcome::kWriteFailed;
+    }
+    if (!plan[i].source->Append(i, plan[i].size, *this)) {
+      return failed ? Outcome::kWriteFailed : Outcome::kSourceFailed;
+    }
+  }
+  return Finish() ? Outcome::kWritten : Outcome::kWriteFailed;
+}
+
 bool ArchiveWriter::Begin(std::int32_t count) {
   if (!file.Open()) {
     return false;

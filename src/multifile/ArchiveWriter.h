@@ -20,12 +20,42 @@ namespace kymf {
 // records it is given hold. Callers then write the data in record order, and
 // Finish refuses an archive whose data do not add up to its records.
 //
-// Calls: Begin, AddRecord per entry, WriteData/CopyData for the entries'
-// data in the same order, Finish, Replace (or Discard on failure). Every
-// write is checked; the first failure is kept, so a caller may write on and
-// look once.
+// It is the one writer of archives: MultiFile::InsertFile,
+// MultiFileWriter::Commit and MultiFile::CreateEmptyMultiFile (a commit of
+// nothing) all write through Write, each with its own Sources of the
+// entries' bytes: InsertFile reads the old entries through the archive
+// object as a KYFile (the calls a caller's file has always seen),
+// MultiFileWriter copies them from the old file inside the kernel.
+//
+// Calls: Write (or Begin, AddRecord per entry, WriteData/CopyData/CopyRange
+// for the entries' data in the same order, Finish), then Replace (or Discard
+// on failure). Every write is checked; the first failure is kept, so a
+// caller may write on and look once.
 class ArchiveWriter {
  public:
+  // Where an entry's bytes come from while an archive is written.
+  class Source {
+   public:
+    virtual ~Source() = default;
+    // Appends the `size` bytes of the entry `planned` (its place in the
+    // plan) through `writer` (WriteData, CopyData or CopyRange). False stops
+    // the writing; the source has kept why (or throws).
+    virtual bool Append(std::size_t planned, std::uint32_t size, ArchiveWriter& writer) = 0;
+  };
+  struct Planned {
+    DirectoryRecord record;  // name and padding; the writer places the offsets
+    std::uint32_t size;
+    Source* source;
+  };
+  enum class Outcome { kWritten, kNotCreated, kSourceFailed, kWriteFailed };
+
+  // Begin, every record, then every entry's data through its source, in the
+  // plan's order, and Finish. Stops at the first failure: the temporary file
+  // could not be created (kNotCreated), a source said false
+  // (kSourceFailed), or a write, the flush, the sync or the close failed
+  // (kWriteFailed). The temporary file is left for Replace or Discard.
+  Outcome Write(const std::vector<Planned>& plan);
+
   // `target`: the archive's file, its links followed (ArchiveLock::GetTarget).
   ArchiveWriter(const std::string& target, ReplacementFile::Naming naming);
 

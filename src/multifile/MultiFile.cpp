@@ -22,6 +22,7 @@
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
 #include "multifile/EntryStream.h"
+#include "multifile/MultiFileWriter.h"
 #include "multifile/SharedHandle.h"
 
 namespace {
@@ -74,15 +75,11 @@ bool MultiFile::rtti_ImplementsInterfaceMultiFile(const char* interfaceName) {
 
 // --- The archive ----------------------------------------------------------
 
+// A commit of no entries: the 8-byte header, written by the one archive
+// writer, which puts it in place of any file of that name in one step.
 bool MultiFile::CreateEmptyMultiFile(const String& name) {
-  Pointer<KYFile> file(new DiskFile());
-  if (!file->OpenFile(name, "wb")) {
-    return false;
-  }
-  std::uint8_t count[4] = {0, 0, 0, 0};
-  file->WriteData(RXM::kymf::kMagic, 4, 1);
-  file->WriteData(count, 4, 1);
-  return true;  // the last reference goes: the DiskFile closes the file
+  MultiFileWriter writer(name);
+  return writer.Commit();
 }
 
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {

@@ -213,19 +213,8 @@ bool MultiFileWriter::Commit() {
   }
   RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique);
   writer.RemoveAbandoned();
-  if (!writer.Begin(static_cast<std::int32_t>(count))) {
-    return Fail(ErrorCode::kWriteFailed,
-                std::string("cannot create ") + writer.TemporaryName().GetText());
-  }
-  WriteRecords(writer);
-  std::vector<std::uint8_t> chunk;
-  if (!CopyKept(writer) || !CopyAdded(writer, chunk)) {
-    writer.Discard();
+  if (!Write(writer)) {
     return false;
-  }
-  if (!writer.Finish()) {
-    writer.Discard();
-    return Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
   }
   existing = nullptr;  // closes the old archive before it is replaced
   if (!Place(writer)) {
@@ -319,72 +308,88 @@ bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   return true;
 }
 
-void MultiFileWriter::WriteRecords(RXM::kymf::ArchiveWriter& writer) const {
+// Kept entries are copied from the old file at their own offsets, inside the
+// kernel where it can; added inputs must still hold exactly the bytes
+// measured: all of them read, and nothing after them.
+class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
+ public:
+  explicit Copier(MultiFileWriter& owner) : writer(owner) {}
+  ~Copier() override {
+    if (old != RXM::sys::kNoHandle) {
+      RXM::sys::Calls().closeHandle(old);
+    }
+  }
+  Copier(const Copier&) = delete;
+  Copier& operator=(const Copier&) = delete;
+
+  bool Append(std::size_t planned, std::uint32_t size, RXM::kymf::ArchiveWriter& to) override {
+    const bool copied = planned < writer.kept.size()
+                            ? CopyKept(writer.kept[planned], size, to)
+                            : CopyAdded(writer.entries[planned - writer.kept.size()], to);
+    if (copied) {
+      writer.Progress(static_cast<int>(planned) + 1);
+    }
+    return copied;
+  }
+
+ private:
+  bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
+    if (old == RXM::sys::kNoHandle) {
+      old = RXM::sys::Calls().openForReading(writer.lock->GetTarget().c_str());
+      if (old == RXM::sys::kNoHandle) {
+        return writer.Fail(ErrorCode::kReadFailed, "cannot be read");
+      }
+    }
+    return to.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), size);
+  }
+
+  bool CopyAdded(const Entry& entry, RXM::kymf::ArchiveWriter& to) {
+    if (entry.source.IsNull() && !entry.diskFile) {
+      return to.WriteData(entry.bytes.data(), entry.size);
+    }
+    chunk.resize(writer.chunkSize);
+    const Pointer<KYFile> source = entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
+    std::uint8_t extra = 0;
+    const bool copied = source->OpenFile(entry.inputName, "rb") &&
+                        to.CopyData(*source, entry.size, chunk) &&
+                        source->ReadData(&extra, 1, 1) == 0;
+    source->CloseFile();
+    if (!copied && !to.Failed()) {
+      writer.Fail(
+          ErrorCode::kInputChanged,
+          std::string("could not copy ") + entry.inputName.GetText() + " (changed or unreadable)");
+    }
+    return copied;
+  }
+
+  MultiFileWriter& writer;
+  RXM::sys::Handle old = RXM::sys::kNoHandle;
+  std::vector<std::uint8_t> chunk;
+};
+
+bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
+  Copier copier(*this);
+  std::vector<RXM::kymf::ArchiveWriter::Planned> plan;
+  plan.reserve(kept.size() + entries.size());
   for (const Kept& entry : kept) {
-    writer.AddRecord(entry.record, entry.size);
+    plan.push_back({entry.record, entry.size, &copier});
   }
   for (const Entry& entry : entries) {
-    writer.AddRecord(RXM::kymf::NewRecord(entry.name.c_str()), entry.size);
+    plan.push_back({RXM::kymf::NewRecord(entry.name.c_str()), entry.size, &copier});
   }
-}
-
-// The kept entries' bytes come straight from the existing file, each from its
-// own offsets, in chunks.
-bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer) {
-  if (kept.empty()) {
+  using Outcome = RXM::kymf::ArchiveWriter::Outcome;
+  const Outcome outcome = writer.Write(plan);
+  if (outcome == Outcome::kWritten) {
     return true;
   }
-  const RXM::sys::SystemCalls& calls = RXM::sys::Calls();
-  const RXM::sys::Handle old = calls.openForReading(lock->GetTarget().c_str());
-  if (old == RXM::sys::kNoHandle) {
-    return Fail(ErrorCode::kReadFailed, "cannot be read");
+  if (outcome == Outcome::kNotCreated) {
+    return Fail(ErrorCode::kWriteFailed,
+                std::string("cannot create ") + writer.TemporaryName().GetText());
   }
-  int done = 0;
-  bool copied = true;
-  for (const Kept& entry : kept) {
-    copied = writer.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), entry.size);
-    if (!copied) {
-      Fail(ErrorCode::kWriteFailed,
-           std::string("could not copy entry \"") + entry.record.name + "\" (is the disk full?)");
-      break;
-    }
-    Progress(++done);
-  }
-  calls.closeHandle(old);
-  return copied;
-}
-
-// Inputs must still hold exactly the bytes measured: all of them read, and
-// nothing after them.
-bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
-                                std::vector<std::uint8_t>& chunk) {
-  chunk.resize(chunkSize);
-  int done = static_cast<int>(kept.size());
-  for (const Entry& entry : entries) {
-    if (entry.source.IsNull() && !entry.diskFile) {
-      if (!writer.WriteData(entry.bytes.data(), entry.size)) {
-        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
-      }
-    } else {
-      const Pointer<KYFile> source =
-          entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
-      std::uint8_t extra = 0;
-      const bool copied = source->OpenFile(entry.inputName, "rb") &&
-                          writer.CopyData(*source, entry.size, chunk) &&
-                          source->ReadData(&extra, 1, 1) == 0;
-      source->CloseFile();
-      if (!copied && writer.Failed()) {
-        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
-      }
-      if (!copied) {
-        return Fail(ErrorCode::kInputChanged, std::string("could not copy ") +
-                                                  entry.inputName.GetText() +
-                                                  " (changed or unreadable, or the disk is full)");
-      }
-    }
-    Progress(++done);
-  }
-  return true;
+  writer.Discard();
+  return outcome == Outcome::kSourceFailed
+             ? false
+             : Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
 }
 
 void MultiFileWriter::Progress(int done) const {

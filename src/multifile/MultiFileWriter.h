@@ -144,9 +144,12 @@ class RXMFILES_API MultiFileWriter {
   bool CheckNames();
   bool Measure(Entry& entry, std::int64_t& dataBytes);
   // The writing, in the archive's order.
-  void WriteRecords(RXM::kymf::ArchiveWriter& writer) const;
-  bool CopyKept(RXM::kymf::ArchiveWriter& writer);
-  bool CopyAdded(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
+  // Writes the new archive into `writer`'s temporary file; false (Status
+  // set, the temporary file left for Discard) on failure.
+  bool Write(RXM::kymf::ArchiveWriter& writer);
+  // The source of every entry's bytes: the kept ones' from the old file, the
+  // added ones' from memory or their inputs.
+  class Copier;
   void Progress(int done) const;
 
   String archiveName;
