@@ -19,6 +19,7 @@ constexpr std::uint32_t kLongestPause = 100;
 constexpr int kMostReplacements = 1000;
 constexpr int kReplaced = -1;  // TryOnce: the locked file is no longer the archive
 
+#if !defined(_WIN32)
 // Whether `handle` and the name `path` reach the same file.
 bool SameFile(sys::Handle handle, const std::string& path) {
   sys::FileInfo held, named;
@@ -28,6 +29,7 @@ bool SameFile(sys::Handle handle, const std::string& path) {
   }
   return held.device == named.device && held.node == named.node;
 }
+#endif
 
 }  // namespace
 

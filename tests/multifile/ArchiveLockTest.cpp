@@ -56,17 +56,19 @@ TEST_F(ArchiveLockTest, ASecondWriterIsRefusedAtOnceOrWaitsItsTurn) {
 
 // Two objects open on one archive: the second insertion would build on the
 // directory the first one replaced, so it is refused, and the first one's
-// entry stays. A held lock refuses an insertion at once.
+// entry stays (on Windows the second object's open file stops the first
+// replacement instead). A held lock refuses an insertion at once.
 TEST_F(ArchiveLockTest, InsertFileRefusesAnArchiveReplacedSinceItOpenedOrLocked) {
-  MultiFile first(path.c_str()), second(path.c_str());
   const std::string input = Written(dir, "in", BytesOf("new"));
+  MultiFile first(path.c_str());
+#if !defined(_WIN32)
+  MultiFile second(path.c_str());
   ASSERT_TRUE(first.InsertFile(Pointer<KYFile>(), input.c_str(), "b"));
   EXPECT_FALSE(second.InsertFile(Pointer<KYFile>(), input.c_str(), "c"));
   EXPECT_EQ(second.GetStatus().GetCode(), ErrorCode::kChanged);
   EXPECT_TRUE(second.IsMultiFileOpen());
-  const Bytes afterFirst = Archive({{"a", "abc"}, {"b", "new"}});
-  EXPECT_EQ(ReadAll(path), afterFirst);
-
+  EXPECT_EQ(ReadAll(path), Archive({{"a", "abc"}, {"b", "new"}}));
+#endif
   RXM::ArchiveLock holder;
   ASSERT_TRUE(holder.Acquire(path, RXM::LockWait()).IsOk());
   EXPECT_FALSE(first.InsertFile(Pointer<KYFile>(), input.c_str(), "c"));

@@ -13,7 +13,7 @@ setup() {
 
 # The names in the folder that are neither inputs nor archives.
 leftovers() {
-  ls -A | grep -Ev '^(seed|r[0-9].*|game\.kymf|ok|important\.txt|link\.kymf|big|big\.kymf|out|staging|listed)$' || true
+  ls -A | grep -Ev '^(seed|r[0-9].*|game\.kymf(\.lock)?|ok|important\.txt|link\.kymf|big|big\.kymf|out|staging|listed)$' || true
 }
 
 @test "writers at once: every entry of every writer that succeeded is in the archive" {
@@ -36,7 +36,11 @@ leftovers() {
     fi
     wait
   done
-  [ "$(wc -l < ok)" -eq $((8 * 4 + 7 * 2)) ]  # each one waited its turn, none failed
+  # Each one waited its turn, none failed; on Windows a writer fails cleanly
+  # when another command holds the archive open to read it.
+  if [ "${KYMF_PLATFORM:-}" != windows ]; then
+    [ "$(wc -l < ok)" -eq $((8 * 4 + 7 * 2)) ]
+  fi
   run kymf verify game.kymf
   [ "$status" -eq 0 ]
   expected=$(
@@ -46,7 +50,7 @@ leftovers() {
       awk '$1 == "rename" { print $3 }' ok
     } | grep -vxF -f <(awk '$1 == "delete" { print $2 } $1 == "rename" { print $2 }' ok) | sort
   )
-  [ "$(kymf list game.kymf | sort)" = "$expected" ]
+  [ "$(kymf list game.kymf | tr -d '\r' | sort)" = "$expected" ]
   kymf cat game.kymf r8-4-b | grep -qx 84
   [ -z "$(leftovers)" ]
 }
