@@ -369,34 +369,17 @@ int ListBelow(const char* root, const char* folder,
 }
 #endif
 
-const SystemCalls kReal = {Open,
-                           std::fwrite,
-                           std::fflush,
-                           Sync,
-                           std::fclose,
-                           Replace,
-                           SyncDirectoryOf,
-                           Remove,
-                           Allocate,
-                           std::fread,
-                           Inspect,
-                           OpenForReading,
-                           ReadAt,
-                           CloseReader,
-                           InspectHandle,
-                           OpenBelow,
-                           ListBelow,
-                           replacing::ResolveLinks,
-                           replacing::CheckWritable,
-                           replacing::OpenLock,
-                           replacing::TryLock,
-                           replacing::Unlock,
-                           replacing::Pause,
-                           replacing::CreateTemporary,
-                           replacing::RemoveAbandoned,
-                           replacing::PlaceNew,
-                           replacing::CopyAttributes,
-                           replacing::CopyRange};
+// By position, as SystemCalls.h declares them; the last eleven are in
+// ReplacementCalls.cpp.
+// clang-format off
+const SystemCalls kReal = {
+    Open, std::fwrite, std::fflush, Sync, std::fclose, Replace, SyncDirectoryOf, Remove,
+    Allocate, std::fread, Inspect, OpenForReading, ReadAt, CloseReader, InspectHandle, OpenBelow,
+    ListBelow, replacing::ResolveLinks, replacing::CheckWritable, replacing::OpenLock,
+    replacing::TryLock, replacing::Unlock, replacing::Pause, replacing::CreateTemporary,
+    replacing::RemoveAbandoned, replacing::PlaceNew, replacing::CopyAttributes,
+    replacing::CopyRange};
+// clang-format on
 
 }  // namespace
 
