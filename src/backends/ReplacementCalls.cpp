@@ -1,4 +1,6 @@
-#include "backends/ReplacementCalls.h"
+// OperatingSystem's calls for replacing an archive (System.h says what each
+// does): the lock, the temporary file, and the copy into it.
+#include "backends/OperatingSystem.h"
 
 #include <atomic>
 #include <cerrno>
@@ -31,7 +33,6 @@ Handle HandleOf(std::FILE* stream) {
 #endif
 }
 
-namespace replacing {
 namespace {
 
 // Six letters and digits that differ from call to call and from process to
@@ -56,14 +57,14 @@ constexpr std::size_t kCopyBuffer = std::size_t{1} << 18;
 
 // Reads at `offset` and appends through `to`'s buffer, a bounded block at a
 // time.
-std::uint64_t CopyThroughBuffer(Handle from, std::uint64_t offset, std::uint64_t size,
-                                std::FILE* to) {
+std::uint64_t CopyThroughBuffer(System& system, Handle from, std::uint64_t offset,
+                                std::uint64_t size, std::FILE* to) {
   std::vector<char> buffer(size < kCopyBuffer ? static_cast<std::size_t>(size) : kCopyBuffer);
   std::uint64_t copied = 0;
   while (copied < size) {
     const std::uint64_t left = size - copied;
     const std::size_t part = left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
-    const std::int64_t got = Calls().readAt(from, buffer.data(), part, offset + copied);
+    const std::int64_t got = system.readAt(from, buffer.data(), part, offset + copied);
     if (got <= 0 || std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), to) !=
                         static_cast<std::size_t>(got)) {
       break;
@@ -77,12 +78,12 @@ std::uint64_t CopyThroughBuffer(Handle from, std::uint64_t offset, std::uint64_t
 
 #if defined(_WIN32)
 
-int ResolveLinks(const char* path, std::string* target) {
+int OperatingSystem::resolveLinks(const char* path, std::string* target) {
   *target = path;
   return 0;
 }
 
-int CheckWritable(const char* path) {
+int OperatingSystem::checkWritable(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return 0;
@@ -90,7 +91,7 @@ int CheckWritable(const char* path) {
   return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? EACCES : 0;
 }
 
-Handle OpenLock(const char* path) {
+Handle OperatingSystem::openLock(const char* path) {
   const std::string lock = std::string(path) + ".lock";
   const HANDLE handle = CreateFileA(lock.c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -98,7 +99,7 @@ Handle OpenLock(const char* path) {
   return handle == INVALID_HANDLE_VALUE ? kNoHandle : reinterpret_cast<Handle>(handle);
 }
 
-int TryLock(Handle handle) {
+int OperatingSystem::tryLock(Handle handle) {
   OVERLAPPED at = {};
   if (LockFileEx(reinterpret_cast<HANDLE>(handle),
                  LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
@@ -107,18 +108,18 @@ int TryLock(Handle handle) {
   return GetLastError() == ERROR_LOCK_VIOLATION ? EWOULDBLOCK : EIO;
 }
 
-int Unlock(Handle handle) {
+int OperatingSystem::unlock(Handle handle) {
   OVERLAPPED at = {};
   return UnlockFileEx(reinterpret_cast<HANDLE>(handle), 0, 1, 0, &at) ? 0 : -1;
 }
 
-void Pause(std::uint32_t milliseconds) {
+void OperatingSystem::pause(std::uint32_t milliseconds) {
   Sleep(milliseconds);
 }
 
 // The C runtime never shares deletion, so removeAbandoned cannot delete the
 // file while this stream has it open.
-std::FILE* CreateTemporary(const char* prefix, std::string* name) {
+std::FILE* OperatingSystem::createTemporary(const char* prefix, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *name = std::string(prefix) + Suffix();
     const int file = _open(name->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
@@ -138,11 +139,11 @@ std::FILE* CreateTemporary(const char* prefix, std::string* name) {
   return nullptr;
 }
 
-int RemoveAbandoned(const char* path) {
+int OperatingSystem::removeAbandoned(const char* path) {
   return DeleteFileA(path) ? 0 : -1;
 }
 
-int PlaceNew(const char* from, const char* to) {
+int OperatingSystem::placeNew(const char* from, const char* to) {
   if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH)) {
     return 0;
   }
@@ -150,17 +151,18 @@ int PlaceNew(const char* from, const char* to) {
   return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? EEXIST : EIO;
 }
 
-int CopyAttributes(const char* /*model*/, std::FILE* /*stream*/) {
+int OperatingSystem::copyAttributes(const char* /*model*/, std::FILE* /*stream*/) {
   return 0;
 }
 
-std::uint64_t CopyRange(Handle from, std::uint64_t offset, std::uint64_t size, std::FILE* to) {
-  return CopyThroughBuffer(from, offset, size, to);
+std::uint64_t OperatingSystem::copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
+                                         std::FILE* to) {
+  return CopyThroughBuffer(*this, from, offset, size, to);
 }
 
 #else
 
-int ResolveLinks(const char* path, std::string* target) {
+int OperatingSystem::resolveLinks(const char* path, std::string* target) {
   std::string current = path;
   for (int hop = 0; hop <= 40; ++hop) {
     struct stat status;
@@ -182,7 +184,7 @@ int ResolveLinks(const char* path, std::string* target) {
   return -1;
 }
 
-int CheckWritable(const char* path) {
+int OperatingSystem::checkWritable(const char* path) {
   struct stat status;
   if (::stat(path, &status) != 0) {
     return errno == ENOENT ? 0 : errno;
@@ -194,12 +196,12 @@ int CheckWritable(const char* path) {
 }
 
 // O_NONBLOCK: a FIFO under the archive's name must not stop the writer.
-Handle OpenLock(const char* path) {
+Handle OperatingSystem::openLock(const char* path) {
   const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);
 }
 
-int TryLock(Handle handle) {
+int OperatingSystem::tryLock(Handle handle) {
   int result;
   do {
     result = ::flock(static_cast<int>(handle), LOCK_EX | LOCK_NB);
@@ -210,18 +212,18 @@ int TryLock(Handle handle) {
   return errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
 }
 
-int Unlock(Handle handle) {
+int OperatingSystem::unlock(Handle handle) {
   return ::flock(static_cast<int>(handle), LOCK_UN);
 }
 
-void Pause(std::uint32_t milliseconds) {
+void OperatingSystem::pause(std::uint32_t milliseconds) {
   timespec time = {static_cast<time_t>(milliseconds / 1000),
                    static_cast<long>(milliseconds % 1000) * 1000000L};
   while (::nanosleep(&time, &time) != 0 && errno == EINTR) {
   }
 }
 
-std::FILE* CreateTemporary(const char* prefix, std::string* name) {
+std::FILE* OperatingSystem::createTemporary(const char* prefix, std::string* name) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     *name = std::string(prefix) + Suffix();
     const int file =
@@ -244,7 +246,7 @@ std::FILE* CreateTemporary(const char* prefix, std::string* name) {
 
 // The lock is tried on the file that was opened, and the name removed only
 // while it still names that file.
-int RemoveAbandoned(const char* path) {
+int OperatingSystem::removeAbandoned(const char* path) {
   const int file = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (file < 0) {
     return -1;
@@ -262,7 +264,7 @@ int RemoveAbandoned(const char* path) {
 
 // A file system without hard links gets a plain rename, which would replace
 // a file made under `to` in the moment since the caller looked.
-int PlaceNew(const char* from, const char* to) {
+int OperatingSystem::placeNew(const char* from, const char* to) {
   if (::link(from, to) != 0) {
     if (errno == EEXIST) {
       return EEXIST;
@@ -275,7 +277,7 @@ int PlaceNew(const char* from, const char* to) {
 
 // The owner first: changing it may clear the set-user-ID bits that the mode
 // then sets again.
-int CopyAttributes(const char* model, std::FILE* stream) {
+int OperatingSystem::copyAttributes(const char* model, std::FILE* stream) {
   struct stat status;
   if (::stat(model, &status) != 0) {
     return errno == ENOENT ? 0 : -1;
@@ -287,7 +289,8 @@ int CopyAttributes(const char* model, std::FILE* stream) {
   return ::fchmod(file, status.st_mode & 07777);
 }
 
-std::uint64_t CopyRange(Handle from, std::uint64_t offset, std::uint64_t size, std::FILE* to) {
+std::uint64_t OperatingSystem::copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
+                                         std::FILE* to) {
   if (std::fflush(to) != 0) {
     return 0;
   }
@@ -318,11 +321,10 @@ std::uint64_t CopyRange(Handle from, std::uint64_t offset, std::uint64_t size, s
     return std::fseek(to, 0, SEEK_END) == 0 ? copied : 0;
   }
 #endif
-  return CopyThroughBuffer(from, offset, size, to);
+  return CopyThroughBuffer(*this, from, offset, size, to);
 }
 
 #endif
 
-}  // namespace replacing
 }  // namespace sys
 }  // namespace RXM

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "files/LittleEndian.h"
+#include "files/SafeName.h"
 
 namespace RXM {
 namespace kymf {
@@ -66,10 +67,23 @@ std::string FoldName(const char* name) {
   return folded;
 }
 
-bool NameMatches(const char* requested, const DirectoryRecord& record) {
+Status CheckEntryName(const char* name, std::size_t length, const std::string& subject) {
+  if (length > kLongestName) {
+    return Status(ErrorCode::kNameTooLong, subject + ": " + Describe(ErrorCode::kNameTooLong));
+  }
+  const NameFault fault = CheckSafeName(name, length);
+  if (fault != NameFault::kNone) {
+    return Status(ErrorCode::kNameRefused, subject + ": " + Describe(ErrorCode::kNameRefused) +
+                                               ": " + DescribeNameFault(fault));
+  }
+  return Status::Ok();
+}
+
+// A stored name ends within its 70 bytes; a longer one never matches.
+bool NameIs(const char* requested, const char* name) {
   for (std::size_t i = 0; i < kNameSize; ++i) {
     const auto a = static_cast<unsigned char>(requested[i]);
-    const auto b = static_cast<unsigned char>(record.name[i]);
+    const auto b = static_cast<unsigned char>(name[i]);
     if (FoldByte(a) != FoldByte(b)) {
       return false;
     }
@@ -77,7 +91,11 @@ bool NameMatches(const char* requested, const DirectoryRecord& record) {
       return true;
     }
   }
-  return false;  // a record's name always ends within its 70 bytes
+  return false;
+}
+
+bool NameMatches(const char* requested, const DirectoryRecord& record) {
+  return NameIs(requested, record.name);
 }
 
 }  // namespace kymf

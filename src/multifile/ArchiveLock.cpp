@@ -21,10 +21,9 @@ constexpr int kReplaced = -1;  // TryOnce: the locked file is no longer the arch
 
 #if !defined(_WIN32)
 // Whether `handle` and the name `path` reach the same file.
-bool SameFile(sys::Handle handle, const std::string& path) {
+bool SameFile(sys::System& system, sys::Handle handle, const std::string& path) {
   sys::FileInfo held, named;
-  if (sys::Calls().inspectHandle(handle, &held) != 0 ||
-      sys::Calls().inspect(path.c_str(), &named) != 0) {
+  if (system.inspectHandle(handle, &held) != 0 || system.inspect(path.c_str(), &named) != 0) {
     return false;
   }
   return held.device == named.device && held.node == named.node;
@@ -35,10 +34,10 @@ bool SameFile(sys::Handle handle, const std::string& path) {
 
 Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
   Release();
-  if (sys::Calls().resolveLinks(name.c_str(), &target) != 0) {
+  if (system.resolveLinks(name.c_str(), &target) != 0) {
     return Failure(ErrorCode::kCannotOpen, name, SystemReason(errno));
   }
-  const int writable = sys::Calls().checkWritable(target.c_str());
+  const int writable = system.checkWritable(target.c_str());
   if (writable == EACCES || writable == EPERM || writable == EROFS) {
     return Failure(
         ErrorCode::kReadOnly, name,
@@ -67,27 +66,26 @@ Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
       wait.waiting(name.c_str(), wait.context);
     }
     pause = std::min({pause * 2, kLongestPause, wait.milliseconds - waited});
-    sys::Calls().pause(pause);
+    system.pause(pause);
     waited += pause;
   }
   return Failure(ErrorCode::kBusy, name);
 }
 
 int ArchiveLock::TryOnce() {
-  const sys::SystemCalls& calls = sys::Calls();
-  handle = calls.openLock(target.c_str());
+  handle = system.openLock(target.c_str());
   if (handle == sys::kNoHandle) {
     return errno == ENOENT ? 0 : errno;
   }
-  int result = calls.tryLock(handle);
+  int result = system.tryLock(handle);
 #if !defined(_WIN32)
-  if (result == 0 && !SameFile(handle, target)) {
-    calls.unlock(handle);
+  if (result == 0 && !SameFile(system, handle, target)) {
+    system.unlock(handle);
     result = kReplaced;
   }
 #endif
   if (result != 0) {
-    calls.closeHandle(handle);
+    system.closeHandle(handle);
     handle = sys::kNoHandle;
   }
   return result;
@@ -102,16 +100,16 @@ bool ArchiveLock::Locks(std::FILE* stream) const {
   return true;
 #else
   sys::FileInfo held, open;
-  return stream != nullptr && sys::Calls().inspectHandle(handle, &held) == 0 &&
-         sys::Calls().inspectHandle(sys::HandleOf(stream), &open) == 0 &&
-         held.device == open.device && held.node == open.node;
+  return stream != nullptr && system.inspectHandle(handle, &held) == 0 &&
+         system.inspectHandle(sys::HandleOf(stream), &open) == 0 && held.device == open.device &&
+         held.node == open.node;
 #endif
 }
 
 void ArchiveLock::Release() {
   if (handle != sys::kNoHandle) {
-    sys::Calls().unlock(handle);
-    sys::Calls().closeHandle(handle);
+    system.unlock(handle);
+    system.closeHandle(handle);
     handle = sys::kNoHandle;
   }
 }

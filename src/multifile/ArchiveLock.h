@@ -28,7 +28,7 @@
 #include <cstdio>
 #include <string>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/Status.h"
 
 namespace RXM {
@@ -44,7 +44,8 @@ struct LockWait {
 
 class ArchiveLock {
  public:
-  ArchiveLock() = default;
+  // Every call to the system goes through `system`.
+  explicit ArchiveLock(sys::System& calls) : system(calls) {}
   ~ArchiveLock() { Release(); }
   ArchiveLock(const ArchiveLock&) = delete;
   ArchiveLock& operator=(const ArchiveLock&) = delete;
@@ -71,6 +72,7 @@ class ArchiveLock {
   // -1 when the file locked is no longer the archive, or another errno value.
   int TryOnce();
 
+  sys::System& system;
   std::string target;
   sys::Handle handle = sys::kNoHandle;
 };

@@ -3,8 +3,9 @@
 namespace RXM {
 namespace kymf {
 
-ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming)
-    : file(target, naming) {}
+ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming,
+                             sys::System& system)
+    : file(target, naming, system) {}
 
 ArchiveWriter::Outcome ArchiveWriter::Write(const std::vector<Planned>& plan) {
   if (!Begin(static_cast<std::int32_t>(plan.size()))) {

@@ -57,7 +57,8 @@ class ArchiveWriter {
   Outcome Write(const std::vector<Planned>& plan);
 
   // `target`: the archive's file, its links followed (ArchiveLock::GetTarget).
-  ArchiveWriter(const std::string& target, ReplacementFile::Naming naming);
+  // Writes through `system`.
+  ArchiveWriter(const std::string& target, ReplacementFile::Naming naming, sys::System& system);
 
   // Creates the temporary file and writes the magic and `count`. False when
   // the file cannot be created.

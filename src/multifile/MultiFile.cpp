@@ -1,6 +1,7 @@
 #include "multifile/MultiFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,7 +11,11 @@
 #include <vector>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/SharedHandle.h"
+#include "backends/System.h"
+#include "files/EntryStream.h"
+#include "files/KYFileSource.h"
+#include "files/MemorySource.h"
 #include "files/Registration.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
@@ -18,12 +23,9 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
-#include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
-#include "multifile/EntryStream.h"
 #include "multifile/MultiFileWriter.h"
-#include "multifile/SharedHandle.h"
 
 namespace {
 
@@ -41,11 +43,13 @@ constexpr const char* kExtractTooLarge = "Not enough memory to extract %u bytes 
 
 }  // namespace
 
-MultiFile::MultiFile() = default;
+MultiFile::MultiFile() : system(&RXM::sys::System::Default()) {}
 
-MultiFile::MultiFile(const String& name) {
+MultiFile::MultiFile(const String& name) : system(&RXM::sys::System::Default()) {
   OpenMultiFile(Pointer<KYFile>(), name);
 }
+
+MultiFile::MultiFile(RXM::sys::System& calls) : system(&calls) {}
 
 // Member by member: a copy shares the archive's file, directory and lookup,
 // and keeps its own entry and position.
@@ -85,11 +89,11 @@ bool MultiFile::CreateEmptyMultiFile(const String& name) {
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   CloseMultiFile();
   archiveName = name;
-  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile()) : file;
+  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile(*system)) : file;
   if (!archiveFile->OpenFile(name, "rb")) {
     const int error = errno;
     archiveFile = nullptr;
-    status = RXM::kymf::ArchiveReader::WhyNotOpened(name.GetText(), error);
+    status = RXM::kymf::ArchiveReader::WhyNotOpened(*system, name.GetText(), error);
     CTPointer<Debugger> debugger = RXM::GetDebugger();
     debugger->Print(kUnableToOpen, name.GetText());
     return false;
@@ -103,15 +107,15 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     ForgetDirectory();
     if (status.GetCode() == ErrorCode::kNotAnArchive) {
       RXM::sys::FileInfo info;
-      if (RXM::sys::Calls().inspect(name.GetText(), &info) == 0 &&
-          info.kind == RXM::sys::FileKind::kFolder) {
+      if (system->inspect(name.GetText(), &info) == 0 && info.kind == RXM::sys::FileKind::kFolder) {
         status = Failure(ErrorCode::kIsAFolder, name.GetText());
       }
     }
     return false;
   }
+  archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
-    entryReader = RXM::SharedHandle::Open(name.GetText());
+    entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
     entryReaderName = std::make_shared<const std::string>(name.GetText());
   }
   return true;
@@ -135,7 +139,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }
   try {
-    RXM::ElementSlab slab(count);
+    RXM::ElementSlab slab(count, *system);
     for (std::int32_t i = 0; i < count; ++i) {
       Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
@@ -161,6 +165,7 @@ void MultiFile::ForgetDirectory() {
   archiveSize = -1;
   entryReader.reset();
   entryReaderName.reset();
+  archiveBytes.reset();
 }
 
 bool MultiFile::CloseMultiFile() {
@@ -193,6 +198,10 @@ std::int64_t MultiFile::GetArchiveSize() const {
 }
 
 std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
+  return CheckArchive(SIZE_MAX).first;
+}
+
+RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
   if (archiveFile.IsNull()) {
     return {};
   }
@@ -203,24 +212,46 @@ std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
       records.push_back(*directory.Peek(i));
     }
   }
-  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize);
+  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize,
+                                limit);
 }
 
+// An impossible range is said as such before the file is asked to hold it,
+// so that a start before the file is not reported as a truncation. Streams
+// (FindWhole) open an entry of negative size as an empty one, as the
+// element stream reads it.
 RXM::Status MultiFile::CheckEntry(const String& name) const {
+  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element != nullptr) {
+    const std::string impossible = RXM::kymf::DescribeImpossibleRange(*element);
+    if (!impossible.empty()) {
+      return Failure(ErrorCode::kImpossibleRange, EntrySubject(*element), impossible);
+    }
+  }
+  RXM::Status why;
+  FindWhole(name.GetText(), why);
+  return why;
+}
+
+const MultiFileElement* MultiFile::FindWhole(const char* name, RXM::Status& why) const {
   if (archiveFile.IsNull()) {
-    return Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    why = Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    return nullptr;
   }
-  const int found = Lookup(name.GetText());
-  if (found < 0) {
-    return Failure(ErrorCode::kNoSuchEntry,
-                   std::string(archiveName.GetText()) + ": " + name.GetText());
+  const int found = Lookup(name);
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element == nullptr) {
+    why = Failure(ErrorCode::kNoSuchEntry, std::string(archiveName.GetText()) + ": " + name);
+    return nullptr;
   }
-  const MultiFileElement& element = *directory.Peek(found);
-  if (!RXM::kymf::FileBacksEntry(element, archiveSize)) {
-    return Failure(ErrorCode::kTruncated, EntrySubject(element),
-                   "truncated at byte " + std::to_string(archiveSize));
+  if (!RXM::kymf::FileBacksEntry(*element, archiveSize)) {
+    why = Failure(ErrorCode::kTruncated, EntrySubject(*element),
+                  "truncated at byte " + std::to_string(archiveSize));
+    return nullptr;
   }
-  return RXM::Status::Ok();
+  why = RXM::Status::Ok();
+  return element;
 }
 
 std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
@@ -233,25 +264,36 @@ int MultiFile::Lookup(const char* name) const {
   return lookup ? lookup->Find(name, directory) : -1;
 }
 
-// Reaches the element without copying its Pointer: threads that open entries
-// at once must not change its reference count.
 Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
-  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
-  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
-  if (element == nullptr) {
+  RXM::Status why;
+  return OpenEntry(name, why);
+}
+
+// Reaches the element without copying its Pointer: threads that open entries
+// at once must not change its reference count. The file's size was measured
+// when the archive opened, so an entry it cannot hold is refused here rather
+// than read short later.
+Pointer<KYFile> MultiFile::OpenEntry(const String& name, RXM::Status& why) const {
+  const MultiFileElement* found = FindWhole(name.GetText(), why);
+  if (found == nullptr) {
     return nullptr;
   }
+  const MultiFileElement& element = *found;
   if (!entryReader) {
-    return CopyEntry(*element);
+    Pointer<KYFile> copy = CopyEntry(element);
+    if (copy.IsNull()) {
+      why = Failure(ErrorCode::kReadFailed, EntrySubject(element));
+    }
+    return copy;
   }
-  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
-                                              entryReaderName, element->name));
+  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element.dataStart, EntrySize(element),
+                                              entryReaderName, element.name, RXM::kymf::NameIs));
 }
 
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   const std::uint32_t size = EntrySize(element);
   auto bytes = std::shared_ptr<std::uint8_t>(
-      static_cast<std::uint8_t*>(RXM::sys::Calls().allocate(size == 0 ? 1 : size)), std::free);
+      static_cast<std::uint8_t*>(system->allocate(size == 0 ? 1 : size)), std::free);
   if (!bytes || !archiveFile->IsFileOpened()) {
     return nullptr;
   }
@@ -264,8 +306,8 @@ Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   }
   const std::uint8_t* memory = bytes.get();
   return Pointer<KYFile>(new RXM::EntryStream(
-      std::move(bytes), memory, size, std::make_shared<const std::string>(archiveName.GetText()),
-      element.name));
+      std::make_shared<const RXM::MemorySource>(std::move(bytes), memory, size), 0, size,
+      std::make_shared<const std::string>(archiveName.GetText()), element.name, RXM::kymf::NameIs));
 }
 
 // --- Inserting and copying out -------------------------------------------
@@ -295,7 +337,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  std::unique_ptr<void, void (*)(void*)> block(RXM::sys::Calls().allocate(size), std::free);
+  std::unique_ptr<void, void (*)(void*)> block(system->allocate(size), std::free);
   if (block == nullptr) {
     status = Failure(ErrorCode::kNoMemory, EntrySubject(*currentElement));
     debugger->PrintError(kExtractTooLarge, size);
@@ -306,7 +348,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  Pointer<KYFile> target(new DiskFile());
+  Pointer<KYFile> target(new DiskFile(*system));
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
     status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));

@@ -4,8 +4,7 @@
 #include <unordered_set>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
-#include "files/SafeName.h"
+#include "backends/System.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveStatus.h"
@@ -34,10 +33,15 @@ struct MultiFileWriter::Kept {
 };
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
-    : archiveName(name),
+    : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
+
+MultiFileWriter::MultiFileWriter(RXM::sys::System& calls, const String& name, bool keep,
+                                 std::uint32_t chunk)
+    : system(&calls),
+      archiveName(name),
       keepExisting(keep),
       chunkSize(chunk == 0 ? 1 : chunk),
-      lock(new RXM::ArchiveLock()) {}
+      lock(new RXM::ArchiveLock(calls)) {}
 
 MultiFileWriter::~MultiFileWriter() = default;
 
@@ -106,6 +110,12 @@ bool MultiFileWriter::Lock() {
   return true;
 }
 
+bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
+  status = RXM::kymf::CheckEntryName(
+      name, length, std::string(archiveName.GetText()) + ": entry name \"" + name + "\"");
+  return status.IsOk();
+}
+
 // Read under the lock, so that the directory is the archive's until the new
 // one replaces it.
 bool MultiFileWriter::LoadExisting() {
@@ -115,7 +125,7 @@ bool MultiFileWriter::LoadExisting() {
   if (!Lock()) {
     return false;
   }
-  Pointer<MultiFile> archive(new MultiFile());
+  Pointer<MultiFile> archive(new MultiFile(*system));
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
     return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
                                                     archive->GetStatus().GetText() + ")");
@@ -170,14 +180,8 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
   if (found < 0) {
     return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + from.GetText());
   }
-  if (static_cast<std::size_t>(to.GetLength()) > RXM::kymf::kLongestName) {
-    return Fail(ErrorCode::kNameTooLong,
-                std::string("entry name \"") + to.GetText() + "\" is longer than 69 characters");
-  }
-  const RXM::NameFault fault = RXM::CheckSafeName(to.GetText());
-  if (fault != RXM::NameFault::kNone) {
-    return Fail(ErrorCode::kNameRefused, std::string("entry name \"") + to.GetText() + "\" " +
-                                             RXM::DescribeNameFault(fault));
+  if (!CheckName(to.GetText(), static_cast<std::size_t>(to.GetLength()))) {
+    return false;
   }
   const int other = FindKept(to);
   if (other >= 0 && other != found) {
@@ -211,7 +215,8 @@ bool MultiFileWriter::Commit() {
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique);
+  RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
+                                  *system);
   writer.RemoveAbandoned();
   if (!Write(writer)) {
     return false;
@@ -246,15 +251,10 @@ bool MultiFileWriter::CheckNames() {
   }
   std::unordered_set<std::string> added;
   for (const Entry& entry : entries) {
+    if (!CheckName(entry.name.c_str(), entry.name.size())) {
+      return false;
+    }
     const std::string quoted = "entry name \"" + entry.name + "\"";
-    if (entry.name.empty() || entry.name.size() > RXM::kymf::kLongestName) {
-      return Fail(entry.name.empty() ? ErrorCode::kNameRefused : ErrorCode::kNameTooLong,
-                  quoted + " is empty or longer than 69 characters");
-    }
-    const RXM::NameFault fault = RXM::CheckSafeName(entry.name.c_str());
-    if (fault != RXM::NameFault::kNone) {
-      return Fail(ErrorCode::kNameRefused, quoted + " " + RXM::DescribeNameFault(fault));
-    }
     const std::string folded = FoldName(entry.name.c_str());
     const auto keptName = keptNames.find(folded);
     if (!added.insert(folded).second || (keptName != keptNames.end() && !replaceExisting)) {
@@ -287,7 +287,7 @@ bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
 bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   if (entry.diskFile) {
     RXM::sys::FileInfo info;
-    if (RXM::sys::Calls().inspect(entry.inputName.GetText(), &info) != 0 ||
+    if (system->inspect(entry.inputName.GetText(), &info) != 0 ||
         info.kind != RXM::sys::FileKind::kFile) {
       return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
     }
@@ -316,7 +316,7 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
   explicit Copier(MultiFileWriter& owner) : writer(owner) {}
   ~Copier() override {
     if (old != RXM::sys::kNoHandle) {
-      RXM::sys::Calls().closeHandle(old);
+      writer.system->closeHandle(old);
     }
   }
   Copier(const Copier&) = delete;
@@ -335,7 +335,7 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
  private:
   bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
     if (old == RXM::sys::kNoHandle) {
-      old = RXM::sys::Calls().openForReading(writer.lock->GetTarget().c_str());
+      old = writer.system->openForReading(writer.lock->GetTarget().c_str());
       if (old == RXM::sys::kNoHandle) {
         return writer.Fail(ErrorCode::kReadFailed, "cannot be read");
       }
@@ -348,7 +348,8 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
       return to.WriteData(entry.bytes.data(), entry.size);
     }
     chunk.resize(writer.chunkSize);
-    const Pointer<KYFile> source = entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
+    const Pointer<KYFile> source =
+        entry.diskFile ? Pointer<KYFile>(new DiskFile(*writer.system)) : entry.source;
     std::uint8_t extra = 0;
     const bool copied = source->OpenFile(entry.inputName, "rb") &&
                         to.CopyData(*source, entry.size, chunk) &&

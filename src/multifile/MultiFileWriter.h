@@ -1,6 +1,7 @@
 #ifndef RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 #define RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,9 @@ namespace RXM {
 class ArchiveLock;
 namespace kymf {
 class ArchiveWriter;
+}
+namespace sys {
+class System;
 }
 }  // namespace RXM
 
@@ -56,6 +60,10 @@ class RXMFILES_API MultiFileWriter {
   // archive already under that name come first, in their order.
   explicit MultiFileWriter(const String& archiveName, bool keepExisting = false,
                            std::uint32_t chunkSize = 1u << 20);
+  // The same, with every call to the system (measuring, reading, writing,
+  // replacing) going through `system`, which must outlive the writer.
+  MultiFileWriter(RXM::sys::System& system, const String& archiveName, bool keepExisting = false,
+                  std::uint32_t chunkSize = 1u << 20);
   ~MultiFileWriter();
   MultiFileWriter(const MultiFileWriter&) = delete;
   MultiFileWriter& operator=(const MultiFileWriter&) = delete;
@@ -142,6 +150,8 @@ class RXMFILES_API MultiFileWriter {
   // The checks before anything is written.
   bool CheckKept(std::int64_t& dataBytes);
   bool CheckNames();
+  // The entry-name rule (ArchiveFormat.h) for `name`; false with the status.
+  bool CheckName(const char* name, std::size_t length);
   bool Measure(Entry& entry, std::int64_t& dataBytes);
   // The writing, in the archive's order.
   // Writes the new archive into `writer`'s temporary file; false (Status
@@ -152,6 +162,7 @@ class RXMFILES_API MultiFileWriter {
   class Copier;
   void Progress(int done) const;
 
+  RXM::sys::System* system;
   String archiveName;
   bool keepExisting;
   std::uint32_t chunkSize;

@@ -19,6 +19,7 @@ constexpr const char* kCreateNew = "wbx";
 struct Abandoned {
   std::string folder;
   std::string prefix;  // "<leaf>.tmp-"
+  sys::System* system;
 };
 
 // Whether `name` is `prefix` followed by six letters and digits.
@@ -37,14 +38,14 @@ bool IsTemporaryName(const std::string& name, const std::string& prefix) {
 
 }  // namespace
 
-ReplacementFile::ReplacementFile(std::string targetName, Naming how)
-    : target(std::move(targetName)), naming(how) {}
+ReplacementFile::ReplacementFile(std::string targetName, Naming how, sys::System& calls)
+    : target(std::move(targetName)), naming(how), system(calls) {}
 
 // An unfinished temporary file is closed and left on disk; callers that must
 // not leave it call Discard.
 ReplacementFile::~ReplacementFile() {
   if (ownStream && stream != nullptr) {
-    sys::Calls().close(stream);
+    system.close(stream);
   }
 }
 
@@ -56,7 +57,7 @@ bool ReplacementFile::Open() {
     }
   } else {
     std::string name;
-    stream = sys::Calls().createTemporary((target + ".tmp-").c_str(), &name);
+    stream = system.createTemporary((target + ".tmp-").c_str(), &name);
     temporary = name.c_str();
     ownStream = stream != nullptr;
     if (stream == nullptr) {
@@ -65,7 +66,7 @@ bool ReplacementFile::Open() {
     }
   }
   // Before the first byte: the new file is never more open than the old.
-  if (sys::Calls().copyAttributes(target.c_str(), stream) != 0) {
+  if (system.copyAttributes(target.c_str(), stream) != 0) {
     Discard();
     return false;
   }
@@ -74,8 +75,8 @@ bool ReplacementFile::Open() {
 
 bool ReplacementFile::OpenFixed() {
   temporary = (target + ".tmp").c_str();
-  sys::Calls().remove(temporary.GetText());
-  file = new DiskFile();
+  system.remove(temporary.GetText());
+  file = new DiskFile(system);
   if (!file->OpenFile(temporary, kCreateNew)) {
     file = nullptr;
     return false;
@@ -88,7 +89,7 @@ bool ReplacementFile::Write(const void* data, std::uint32_t size) {
   if (failed || stream == nullptr) {
     return false;
   }
-  const bool written = file.IsNull() ? sys::Calls().write(data, size, 1, stream) == 1
+  const bool written = file.IsNull() ? system.write(data, size, 1, stream) == 1
                                      : file->WriteData(data, size, 1) == 1;
   if (size > 0 && !written) {
     failed = true;
@@ -100,7 +101,7 @@ bool ReplacementFile::Copy(sys::Handle from, std::uint64_t offset, std::uint32_t
   if (failed || stream == nullptr) {
     return false;
   }
-  if (sys::Calls().copyRange(from, offset, size, stream) != size) {
+  if (system.copyRange(from, offset, size, stream) != size) {
     failed = true;
   }
   return !failed;
@@ -110,11 +111,10 @@ bool ReplacementFile::Finish() {
   if (stream == nullptr) {
     return false;
   }
-  const sys::SystemCalls& calls = sys::Calls();
-  if (!failed && (calls.flush(stream) != 0 || calls.sync(stream) != 0)) {
+  if (!failed && (system.flush(stream) != 0 || system.sync(stream) != 0)) {
     failed = true;
   }
-  const bool closed = file.IsNull() ? calls.close(stream) == 0 : file->CloseFile();
+  const bool closed = file.IsNull() ? system.close(stream) == 0 : file->CloseFile();
   stream = nullptr;
   ownStream = false;
   failed = failed || !closed;
@@ -122,16 +122,15 @@ bool ReplacementFile::Finish() {
 }
 
 bool ReplacementFile::Replace(bool existing) {
-  const sys::SystemCalls& calls = sys::Calls();
-  const int moved = existing ? calls.replace(temporary.GetText(), target.c_str())
-                             : calls.placeNew(temporary.GetText(), target.c_str());
+  const int moved = existing ? system.replace(temporary.GetText(), target.c_str())
+                             : system.placeNew(temporary.GetText(), target.c_str());
   if (moved != 0) {
     return false;
   }
   // The new file is complete under the target's name whether or not the
   // directory reaches storage now; a failure here only means that a power
   // loss may bring back the old, equally complete, file.
-  calls.syncDirectoryOf(target.c_str());
+  system.syncDirectoryOf(target.c_str());
   return true;
 }
 
@@ -140,24 +139,25 @@ void ReplacementFile::Discard() {
     file->CloseFile();
     file = nullptr;
   } else if (ownStream && stream != nullptr) {
-    sys::Calls().close(stream);
+    system.close(stream);
   }
   stream = nullptr;
   ownStream = false;
-  sys::Calls().remove(temporary.GetText());
+  system.remove(temporary.GetText());
 }
 
 void ReplacementFile::RemoveAbandoned() const {
   const std::size_t slash = target.find_last_of("/\\");
   std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
   Abandoned abandoned{folder.empty() ? std::string("/") : folder,
-                      (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-"};
-  sys::Calls().listBelow(
+                      (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-",
+                      &system};
+  system.listBelow(
       abandoned.folder.c_str(), "",
       [](const char* name, sys::FileKind kind, void* context) {
         const Abandoned& in = *static_cast<const Abandoned*>(context);
         if (kind == sys::FileKind::kFile && IsTemporaryName(name, in.prefix)) {
-          sys::Calls().removeAbandoned((in.folder + (in.folder == "/" ? "" : "/") + name).c_str());
+          in.system->removeAbandoned((in.folder + (in.folder == "/" ? "" : "/") + name).c_str());
         }
       },
       &abandoned);

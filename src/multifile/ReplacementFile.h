@@ -8,7 +8,7 @@
 #include <string>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
@@ -46,7 +46,8 @@ class ReplacementFile {
     kUnique,
   };
 
-  ReplacementFile(std::string target, Naming naming);
+  // Every call to the system (its DiskFile's too) goes through `system`.
+  ReplacementFile(std::string target, Naming naming, sys::System& system = sys::System::Default());
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -81,6 +82,7 @@ class ReplacementFile {
   std::string target;
   Naming naming;
   String temporary;
+  sys::System& system;
   Pointer<DiskFile> file;       // kFixed
   std::FILE* stream = nullptr;  // the temporary file's stream while it is open
   bool ownStream = false;       // kUnique: closed here, not by a DiskFile

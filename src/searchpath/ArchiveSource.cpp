@@ -5,20 +5,28 @@
 
 namespace RXM {
 
-std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path) {
-  auto source = std::make_shared<ArchiveSource>();
+std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
+                                                         sys::System& system) {
+  auto source = std::make_shared<ArchiveSource>(system);
   if (!source->archive.OpenMultiFile(Pointer<KYFile>(), path.c_str())) {
     return nullptr;
   }
   return source;
 }
 
-Pointer<KYFile> ArchiveSource::Open(const std::string& name) const {
-  return archive.OpenEntry(name.c_str());
+// An entry that is not there leaves `why` alone; one that is there but
+// cannot be read whole is refused with the archive's reason.
+Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const {
+  Status found;
+  Pointer<KYFile> entry = archive.OpenEntry(name.c_str(), found);
+  if (found.GetCode() != ErrorCode::kNoSuchEntry) {
+    why = found;
+  }
+  return entry;
 }
 
-long ArchiveSource::GetSize(const std::string& name) const {
-  const Pointer<KYFile> entry = archive.OpenEntry(name.c_str());
+long ArchiveSource::GetSize(const std::string& name, Status& why) const {
+  const Pointer<KYFile> entry = Open(name, why);
   return entry.IsNull() ? -1 : static_cast<long>(entry->GetFileSize());
 }
 
@@ -26,6 +34,7 @@ long ArchiveSource::GetSize(const std::string& name) const {
 void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
   const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
   const std::size_t skip = folder.empty() ? 0 : folder.size() + 1;
+  const std::string folded = kymf::FoldName(folder.c_str());
   for (int i = directory.GetCount() - 1; i >= 0; --i) {
     const MultiFileElement* element = directory.Peek(i);
     if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
@@ -33,15 +42,8 @@ void ArchiveSource::List(const std::string& folder, std::set<std::string>& names
     }
     const std::string name = element->name;
     if (skip != 0) {
-      if (name.size() <= skip || name[folder.size()] != '/') {
-        continue;
-      }
-      bool same = true;
-      for (std::size_t c = 0; c < folder.size() && same; ++c) {
-        same = kymf::FoldByte(static_cast<unsigned char>(name[c])) ==
-               kymf::FoldByte(static_cast<unsigned char>(folder[c]));
-      }
-      if (!same) {
+      if (name.size() <= skip || name[folder.size()] != '/' ||
+          kymf::FoldName(name.substr(0, folder.size()).c_str()) != folded) {
         continue;
       }
     }

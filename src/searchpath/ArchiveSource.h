@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "backends/System.h"
 #include "multifile/MultiFile.h"
 #include "searchpath/MountedSource.h"
 
@@ -17,12 +18,13 @@ namespace RXM {
 // not listed.
 class ArchiveSource : public MountedSource {
  public:
-  // The archive at `path`; null when it cannot be opened as one.
-  static std::shared_ptr<const ArchiveSource> Load(const std::string& path);
-  ArchiveSource() = default;
+  // The archive at `path`, read through `system`; null when it cannot be
+  // opened as one.
+  static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system);
+  explicit ArchiveSource(sys::System& system) : archive(system) {}
 
-  Pointer<KYFile> Open(const std::string& name) const override;
-  long GetSize(const std::string& name) const override;
+  Pointer<KYFile> Open(const std::string& name, Status& why) const override;
+  long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:

@@ -6,10 +6,10 @@
 #include <set>
 #include <utility>
 
-#include "backends/SystemCalls.h"
+#include "backends/SharedHandle.h"
+#include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/SharedHandle.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
 #include "searchpath/ModuleSource.h"
@@ -24,22 +24,24 @@ bool IsSafe(const char* name) {
 
 // What `source` names, opened as a source: a folder, an archive by its magic,
 // or a module; null for anything else.
-std::shared_ptr<const MountedSource> LoadSource(const std::string& source) {
+std::shared_ptr<const MountedSource> LoadSource(const std::string& source,
+                                                RXM::sys::System& system) {
   RXM::sys::FileInfo info;
-  if (RXM::sys::Calls().inspect(source.c_str(), &info) != 0) {
+  if (system.inspect(source.c_str(), &info) != 0) {
     return nullptr;
   }
   if (info.kind == RXM::sys::FileKind::kFolder) {
-    return std::make_shared<const RXM::FolderSource>(source);
+    return std::make_shared<const RXM::FolderSource>(source, system);
   }
   if (info.kind != RXM::sys::FileKind::kFile) {
     return nullptr;
   }
-  const std::shared_ptr<const RXM::SharedHandle> file = RXM::SharedHandle::Open(source.c_str());
+  const std::shared_ptr<const RXM::SharedHandle> file =
+      RXM::SharedHandle::Open(source.c_str(), system);
   std::uint8_t magic[4] = {};
   if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
       std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
-    return RXM::ArchiveSource::Load(source);
+    return RXM::ArchiveSource::Load(source, system);
   }
   return RXM::ModuleSource::Load(source);
 }
@@ -67,29 +69,39 @@ struct SearchPath::Mounts {
   };
   std::vector<Mount> order;
 
-  // The first answer of `ask(source, nameBelowItsMountPoint)` that `found`
-  // accepts, or `none`.
+  // The first answer of `ask(source, nameBelowItsMountPoint, why)` that
+  // `found` accepts, or `none` with `why` set: at the first source that
+  // refuses the name (a failure in `why`), or kNoSuchEntry when none has it.
   template <class Answer, class Ask, class Found>
-  Answer First(const char* name, Answer none, Ask ask, Found found) const {
+  Answer First(const char* name, Answer none, RXM::Status& why, Ask ask, Found found) const {
+    why = RXM::Status::Ok();
     for (const Mount& mount : order) {
       const char* below = Below(name, mount.point);
       if (below != nullptr) {
-        Answer answer = ask(*mount.files, below);
+        Answer answer = ask(*mount.files, below, why);
         if (found(answer)) {
           return answer;
         }
+        if (!why.IsOk()) {
+          return none;
+        }
       }
     }
+    why = RXM::Status(RXM::ErrorCode::kNoSuchEntry, name);
     return none;
   }
 };
 
 struct SearchPath::Shared {
+  explicit Shared(RXM::sys::System& calls) : system(calls) {}
+  RXM::sys::System& system;
   std::mutex changing;  // one Mount or Unmount at a time builds the next list
   std::shared_ptr<const Mounts> current = std::make_shared<const Mounts>();
 };
 
-SearchPath::SearchPath() : shared(new Shared()) {}
+SearchPath::SearchPath() : shared(new Shared(RXM::sys::System::Default())) {}
+
+SearchPath::SearchPath(RXM::sys::System& system) : shared(new Shared(system)) {}
 
 SearchPath::~SearchPath() = default;
 
@@ -114,7 +126,7 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
   if (!point.empty() && !IsSafe(point.c_str())) {
     return false;
   }
-  std::shared_ptr<const MountedSource> files = LoadSource(path);
+  std::shared_ptr<const MountedSource> files = LoadSource(path, shared->system);
   if (!files) {
     return false;
   }
@@ -145,12 +157,20 @@ bool SearchPath::Unmount(const String& source) {
 }
 
 Pointer<KYFile> SearchPath::Open(const String& name) const {
+  RXM::Status why;
+  return Open(name, why);
+}
+
+Pointer<KYFile> SearchPath::Open(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
+    why = RXM::Status(RXM::ErrorCode::kNameRefused, name.GetText());
     return nullptr;
   }
   return Current()->First(
-      name.GetText(), Pointer<KYFile>(),
-      [](const MountedSource& files, const char* below) { return files.Open(below); },
+      name.GetText(), Pointer<KYFile>(), why,
+      [](const MountedSource& files, const char* below, RXM::Status& reason) {
+        return files.Open(below, reason);
+      },
       [](const Pointer<KYFile>& file) { return !file.IsNull(); });
 }
 
@@ -162,9 +182,12 @@ long SearchPath::GetSize(const String& name) const {
   if (!IsSafe(name.GetText())) {
     return -1;
   }
+  RXM::Status why;
   return Current()->First(
-      name.GetText(), -1L,
-      [](const MountedSource& files, const char* below) { return files.GetSize(below); },
+      name.GetText(), -1L, why,
+      [](const MountedSource& files, const char* below, RXM::Status& reason) {
+        return files.GetSize(below, reason);
+      },
       [](long size) { return size >= 0; });
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 #include "multifile/ArchiveLock.h"
 
@@ -19,13 +20,8 @@ class ArchiveLockTest : public testing::Test {
   const std::string path = Written(dir, "locked.kymf", before);
 };
 
-// The other writer: a lock of this process, which the next pause releases.
-RXM::ArchiveLock* gHolder = nullptr;
-int gPauses = 0;
-int gWaitingCalls = 0;
-
 TEST_F(ArchiveLockTest, ASecondWriterIsRefusedAtOnceOrWaitsItsTurn) {
-  RXM::ArchiveLock holder;
+  RXM::ArchiveLock holder(RXM::sys::System::Default());
   ASSERT_TRUE(holder.Acquire(path, RXM::LockWait()).IsOk());
   ASSERT_TRUE(holder.IsHeld());
 
@@ -36,21 +32,23 @@ TEST_F(ArchiveLockTest, ASecondWriterIsRefusedAtOnceOrWaitsItsTurn) {
   EXPECT_EQ(std::string(refused.GetError()), path + ": locked by another writer");
   EXPECT_EQ(ReadAll(path), before);
 
-  SystemCallsOverride calls;
-  gHolder = &holder;
-  gPauses = gWaitingCalls = 0;
-  calls->pause = [](std::uint32_t) {
-    if (++gPauses == 3) {
-      gHolder->Release();
+  // The other writer is a lock of this process, which the third pause
+  // releases.
+  FaultySystem system;
+  int pauses = 0;
+  int waitingCalls = 0;
+  system.pauseInstead = [&](std::uint32_t) {
+    if (++pauses == 3) {
+      holder.Release();
     }
   };
-  MultiFileWriter waits(path.c_str(), true);
+  MultiFileWriter waits(system, path.c_str(), true);
   waits.SetLockWait(
-      1000, [](const char*, void*) { ++gWaitingCalls; }, nullptr);
+      1000, [](const char*, void* calls) { ++*static_cast<int*>(calls); }, &waitingCalls);
   waits.AddBytes("b", "b", 1);
   EXPECT_TRUE(waits.Commit()) << waits.GetError();
-  EXPECT_EQ(gPauses, 3);
-  EXPECT_EQ(gWaitingCalls, 1);
+  EXPECT_EQ(pauses, 3);
+  EXPECT_EQ(waitingCalls, 1);
   EXPECT_EQ(ReadAll(path), Archive({{"a", "abc"}, {"b", "b"}}));
 }
 
@@ -69,7 +67,7 @@ TEST_F(ArchiveLockTest, InsertFileRefusesAnArchiveReplacedSinceItOpenedOrLocked)
   EXPECT_TRUE(second.IsMultiFileOpen());
   EXPECT_EQ(ReadAll(path), Archive({{"a", "abc"}, {"b", "new"}}));
 #endif
-  RXM::ArchiveLock holder;
+  RXM::ArchiveLock holder(RXM::sys::System::Default());
   ASSERT_TRUE(holder.Acquire(path, RXM::LockWait()).IsOk());
   EXPECT_FALSE(first.InsertFile(Pointer<KYFile>(), input.c_str(), "c"));
   EXPECT_EQ(first.GetStatus().GetCode(), ErrorCode::kBusy);

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -28,8 +29,6 @@ using namespace testing_support;
 // the old one, or just after.
 enum class KillAt { kNowhere, kBeforeReplace, kAfterReplace };
 
-KillAt gKillAt = KillAt::kNowhere;
-
 [[noreturn]] void KillSelf() {
 #if defined(_WIN32)
   TerminateProcess(GetCurrentProcess(), 0xDEAD);
@@ -39,25 +38,32 @@ KillAt gKillAt = KillAt::kNowhere;
   std::abort();
 }
 
-// The replacement through the seam, with the steered kill around it.
-int ReplaceThenMaybeDie(const char* from, const char* to) {
-  if (gKillAt == KillAt::kBeforeReplace) {
-    KillSelf();
+// The system of a steered child: the replacement, with the kill around it.
+class KillingSystem : public FaultySystem {
+ public:
+  explicit KillingSystem(KillAt at) : killAt(at) {}
+  int replace(const char* from, const char* to) override {
+    if (killAt == KillAt::kBeforeReplace) {
+      KillSelf();
+    }
+    const int result = FaultySystem::replace(from, to);
+    if (killAt == KillAt::kAfterReplace) {
+      KillSelf();
+    }
+    return result;
   }
-  const int result = RXM::sys::RealCalls().replace(from, to);
-  if (gKillAt == KillAt::kAfterReplace) {
-    KillSelf();
-  }
-  return result;
-}
+
+ private:
+  const KillAt killAt;
+};
 
 // The child's work: inserts `input` into the archive as "third". 0 when it
 // is in; 1 when it failed clearly: the write failure reported, the old
 // archive still open and readable; 2 otherwise.
 int InsertInChild(const char* archivePath, const char* inputPath, KillAt killAt) {
-  gKillAt = killAt;
-  RXM::sys::Calls().replace = ReplaceThenMaybeDie;
-  MultiFile archive(archivePath);
+  KillingSystem system(killAt);
+  MultiFile archive(system);
+  archive.OpenMultiFile(Pointer<KYFile>(), archivePath);
   try {
     return archive.InsertFile(Pointer<KYFile>(), inputPath, "third") ? 0 : 2;
   } catch (Exception* e) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "backends/System.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -95,7 +96,7 @@ TEST_P(ReplacementTest, NeverWritesThroughWhatIsUnderTheTemporaryName) {
 TEST_P(ReplacementTest, RemovesTheTemporaryFilesOfKilledWriters) {
   WriteAll(path + ".tmp-dead00", std::string("left by a killed writer"));
   std::string live;
-  std::FILE* held = RXM::sys::Calls().createTemporary((path + ".tmp-").c_str(), &live);
+  std::FILE* held = RXM::sys::System::Default().createTemporary((path + ".tmp-").c_str(), &live);
   ASSERT_NE(held, nullptr);
   ASSERT_TRUE(Add(path).IsOk());
   EXPECT_FALSE(Exists(path + ".tmp-dead00"));

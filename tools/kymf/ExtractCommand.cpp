@@ -1,10 +1,13 @@
 // extract: entries into files below a folder, under their stored names,
 // without ever leaving the folder (see TargetFolder).
 #include <string>
+#include <vector>
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
+#include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
 
@@ -12,7 +15,7 @@ namespace kymf {
 namespace {
 
 struct Extraction {
-  ArchiveSource& source;
+  OpenedArchive& source;
   TargetFolder& target;
   TargetFolder::Existing existing;
   Reporter& reporter;
@@ -21,22 +24,18 @@ struct Extraction {
 };
 
 // The entry's bytes, read whole through the archive's entry stream.
-RXM::Status CopyEntry(ArchiveSource& source, const std::string& name,
+RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
                       const TargetFolder::Write& write) {
   MultiFile& archive = source.GetArchive();
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (!write(buffer, got)) {
-      return RXM::Status::Ok();  // the target folder reports its own write failure
-    }
-    copied += got;
+  const CopyResult copy = CopyStream(
+      archive, [&write](const char* data, std::size_t size) { return write(data, size); });
+  if (!copy.written) {
+    return RXM::Status::Ok();  // the target folder reports its own write failure
   }
-  if (copied != archive.GetFileSize()) {
+  if (copy.copied != archive.GetFileSize()) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, source.GetShown() + ": " + name + ": " +
                                                         RXM::Describe(RXM::ErrorCode::kReadFailed));
   }
@@ -52,9 +51,9 @@ void ExtractEntry(Extraction& run, int index) {
                           RXM::DescribeNameFault(fault));
     return;
   }
-  const RXM::Status backed = run.source.GetArchive().CheckEntry(name.c_str());
+  const RXM::Status backed = run.source.CheckEntry(index);
   if (!backed.IsOk()) {
-    run.reporter.Fail(backed);
+    run.source.Fail(backed, run.reporter);
     return;
   }
   bool kept = false;
@@ -62,7 +61,7 @@ void ExtractEntry(Extraction& run, int index) {
       name, run.existing,
       [&](const TargetFolder::Write& write) { return CopyEntry(run.source, name, write); }, &kept);
   if (!status.IsOk()) {
-    run.reporter.Fail(status);
+    run.source.Fail(status, run.reporter);
   } else if (kept) {
     run.reporter.Verbose("kept " + EscapeName(run.target.Shown(name)));
   } else {
@@ -72,11 +71,13 @@ void ExtractEntry(Extraction& run, int index) {
   }
 }
 
-TargetFolder::Existing ExistingPolicy(const Options& options) {
-  if (options.force) {
-    return TargetFolder::Existing::kReplace;
-  }
-  return options.keep ? TargetFolder::Existing::kKeep : TargetFolder::Existing::kRefuse;
+// Of records whose names are equal but for case, a lookup finds the last, so
+// that is the one extracted; the records it hides are named.
+void WarnShadowed(const OpenedArchive& source, int index, Reporter& reporter) {
+  const int winner = source.GetShadowedBy(index);
+  reporter.Warn(source.GetShown() + ": " + source.GetName(winner),
+                "shadows " + EscapeName(source.GetName(index)) + " (record " +
+                    std::to_string(index) + "); the last record of a name wins");
 }
 
 }  // namespace
@@ -86,7 +87,11 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Usage("extract: give --force or -k, not both");
     return kUsage;
   }
-  ArchiveSource source;
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
+    return kUsage;
+  }
+  OpenedArchive source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
   }
@@ -96,10 +101,15 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Fail(opened);
     return kFailure;
   }
-  Selection selection(options.patterns);
-  Extraction run{source, target, ExistingPolicy(options), reporter};
+  Selection selection(patterns, options.hex);
+  Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
+    if (!selection.Selects(source.GetName(i))) {
+      continue;
+    }
+    if (source.IsShadowed(i)) {
+      WarnShadowed(source, i, reporter);
+    } else {
       ExtractEntry(run, i);
     }
   }

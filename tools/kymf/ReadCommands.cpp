@@ -1,7 +1,8 @@
 // list and cat: reading an archive without writing anything.
 //
-// Both read one archive through ArchiveSource; with --path they read a search
+// Both read one archive through OpenedArchive; with --path they read a search
 // path instead (PathCommands.cpp).
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,22 +13,26 @@
 #endif
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
+#include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 #include "support/Selection.h"
 
 namespace kymf {
 namespace {
 
-void PrintJsonEntry(ArchiveSource& source, int index, bool first) {
+void PrintJsonEntry(OpenedArchive& source, int index, bool first) {
   const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
-  std::printf("%s\n  {\"name\": %s, \"size\": %lu, \"dataStart\": %ld, \"dataEnd\": %ld}",
-              first ? "" : ",", JsonString(source.GetName(index)).c_str(),
-              static_cast<unsigned long>(source.GetSize(index)),
-              static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
+  std::printf(
+      "%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %lu, \"dataStart\": %ld, "
+      "\"dataEnd\": %ld}",
+      first ? "" : ",", JsonString(source.GetName(index)).c_str(),
+      HexOf(source.GetName(index)).c_str(), static_cast<unsigned long>(source.GetSize(index)),
+      static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
 }
 
-void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
+void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
   const std::string name = EscapeName(source.GetName(index));
   if (!longFormat) {
     std::printf("%s\n", name.c_str());
@@ -41,29 +46,24 @@ void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
 
 // Writes the entry of record `index` to standard output, after checking that
 // the archive holds all of it, so that a damaged entry gives no output.
-bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& reporter) {
+bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
-  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  const RXM::Status backed = source.CheckEntry(index);
   if (!backed.IsOk()) {
-    reporter.Fail(backed);
+    source.Fail(backed, reporter);
     return false;
   }
   if (!archive.OpenFile(name.c_str(), "rb")) {
-    reporter.Fail(archive.GetStatus());
+    source.Fail(archive.GetStatus(), reporter);
     return false;
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (std::fwrite(buffer, 1, got, out) != got) {
-      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
-      return false;
-    }
-    copied += got;
+  const CopyResult copy = CopyStream(archive, WriteTo(out));
+  if (!copy.written) {
+    reporter.FailSystem("-", errno);
+    return false;
   }
-  if (copied != source.GetSize(index)) {
+  if (copy.copied != source.GetSize(index)) {
     reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));
     return false;
   }
@@ -74,7 +74,7 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
 // kUsage (with `usage`) when the command line lacks what it needs, kFailure
 // when the archive cannot be opened (reported).
 int OpenNamedArchive(const Options& options, bool complete, const char* usage,
-                     ArchiveSource& source, Reporter& reporter) {
+                     OpenedArchive& source, Reporter& reporter) {
   if (!complete) {
     reporter.Usage(usage);
     return kUsage;
@@ -88,7 +88,7 @@ int ListCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return ListPathCommand(options, reporter);
   }
-  ArchiveSource source;
+  OpenedArchive source;
   if (const int refused = OpenNamedArchive(options, !options.archive.empty(),
                                            "list needs an ARCHIVE, or --path", source, reporter);
       refused != 0) {
@@ -121,17 +121,21 @@ int CatCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return CatPathCommand(options, reporter);
   }
-  ArchiveSource source;
+  OpenedArchive source;
   if (const int refused =
           OpenNamedArchive(options, !options.patterns.empty(),
                            "cat needs an ARCHIVE and the entries to write", source, reporter);
       refused != 0) {
     return refused;
   }
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
+    return kUsage;
+  }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
 #endif
-  Selection selection(options.patterns);
+  Selection selection(patterns, options.hex);
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
       CatEntry(source, i, stdout, reporter);
@@ -139,7 +143,7 @@ int CatCommand(const Options& options, Reporter& reporter) {
   }
   ReportUnmatched(selection, options.archive, reporter);
   if (std::fflush(stdout) != 0) {
-    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+    reporter.FailSystem("-", errno);
   }
   return reporter.ExitCode();
 }

@@ -1,8 +1,8 @@
 // An archive opened for reading by a command: by name, or "-" for standard
 // input (copied to a temporary file first, since the library reads archives
 // by name), with the failure reported in the library's own words.
-#ifndef KYMF_SUPPORT_ARCHIVESOURCE_H
-#define KYMF_SUPPORT_ARCHIVESOURCE_H
+#ifndef KYMF_SUPPORT_OPENEDARCHIVE_H
+#define KYMF_SUPPORT_OPENEDARCHIVE_H
 
 #include <string>
 #include <vector>
@@ -15,7 +15,7 @@
 
 namespace kymf {
 
-class ArchiveSource {
+class OpenedArchive {
  public:
   // Opens `path`; false, reported ("kymf: t.kymf: no such file", "...: not
   // a KYMF archive", ...), when it cannot be read as an archive.
@@ -27,9 +27,20 @@ class ArchiveSource {
   std::string GetName(int index) const;
   // The entry's size in bytes.
   std::uint32_t GetSize(int index) const;
+  // Ok when the archive's file holds every byte of record `index` and they
+  // are its own; otherwise why not: the library's kTruncated, or
+  // kDamagedEntry with verify's finding ("...: data inside the header: ...").
+  // Cat and extract give nothing of such an entry.
+  RXM::Status CheckEntry(int index);
   // Whether a later record has an equal name, so that a lookup by this
   // record's name finds the later one instead.
-  bool IsShadowed(int index) const { return shadowed[static_cast<std::size_t>(index)]; }
+  bool IsShadowed(int index) const { return GetShadowedBy(index) >= 0; }
+  // The record a lookup by this record's name finds instead (the last of
+  // equal names), or -1 when it is not shadowed.
+  int GetShadowedBy(int index) const { return shadowedBy[static_cast<std::size_t>(index)]; }
+  // Reports a failure the library gave about this archive; for "-" the
+  // temporary copy that the library names is said as "-".
+  void Fail(const RXM::Status& status, Reporter& reporter) const;
   // The name shown in messages: the path given.
   const std::string& GetShown() const { return shown; }
 
@@ -39,7 +50,7 @@ class ArchiveSource {
   MultiFile archive;
   TemporaryArchive standardInput;
   std::string shown;
-  std::vector<bool> shadowed;
+  std::vector<int> shadowedBy;
 };
 
 // Reports each pattern of `selection` that selected nothing: "kymf:
@@ -48,4 +59,4 @@ void ReportUnmatched(const Selection& selection, const std::string& archive, Rep
 
 }  // namespace kymf
 
-#endif  // KYMF_SUPPORT_ARCHIVESOURCE_H
+#endif  // KYMF_SUPPORT_OPENEDARCHIVE_H

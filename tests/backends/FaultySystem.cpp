@@ -1,0 +1,100 @@
+#include "backends/FaultySystem.h"
+
+#include <cerrno>
+
+namespace testing_support {
+
+void FaultySystem::Heal() {
+  writesBeforeFailing = -1;
+  failFlush = failSync = failClose = failReplace = failAllocate = false;
+  readAtMost = 0;
+  refuseOpen = nullptr;
+  shortCopyRange = false;
+  pauseInstead = nullptr;
+}
+
+std::FILE* FaultySystem::open(const char* path, const char* mode) {
+  const int refusal = refuseOpen ? refuseOpen(path) : 0;
+  if (refusal != 0) {
+    errno = refusal;
+    return nullptr;
+  }
+  return Opened(real.open(path, mode));
+}
+
+std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
+  return Opened(real.createTemporary(prefix, name));
+}
+
+std::FILE* FaultySystem::Opened(std::FILE* stream) {
+  if (stream != nullptr) {
+    const std::lock_guard<std::mutex> hold(bookkeeping);
+    ++opens;
+    openStreams.insert(stream);
+  }
+  return stream;
+}
+
+std::size_t FaultySystem::write(const void* buffer, std::size_t size, std::size_t count,
+                                std::FILE* stream) {
+  if (writesBeforeFailing == 0) {
+    return 0;
+  }
+  if (writesBeforeFailing > 0) {
+    --writesBeforeFailing;
+  }
+  return real.write(buffer, size, count, stream);
+}
+
+int FaultySystem::flush(std::FILE* stream) {
+  return failFlush ? EOF : real.flush(stream);
+}
+
+int FaultySystem::sync(std::FILE* stream) {
+  return failSync ? -1 : real.sync(stream);
+}
+
+int FaultySystem::close(std::FILE* stream) {
+  {
+    const std::lock_guard<std::mutex> hold(bookkeeping);
+    if (openStreams.erase(stream) == 0) {
+      ++strayCloses;
+    }
+  }
+  const int result = real.close(stream);
+  return failClose ? EOF : result;
+}
+
+int FaultySystem::replace(const char* from, const char* to) {
+  return failReplace ? -1 : real.replace(from, to);
+}
+
+void* FaultySystem::allocate(std::size_t size) {
+  return failAllocate ? nullptr : real.allocate(size);
+}
+
+std::int64_t FaultySystem::readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
+                                  std::uint64_t offset) {
+  if (readAtMost != 0 && size > readAtMost) {
+    size = readAtMost;
+  }
+  return real.readAt(handle, buffer, size, offset);
+}
+
+void FaultySystem::pause(std::uint32_t milliseconds) {
+  if (pauseInstead) {
+    pauseInstead(milliseconds);
+  } else {
+    real.pause(milliseconds);
+  }
+}
+
+std::uint64_t FaultySystem::copyRange(RXM::sys::Handle from, std::uint64_t offset,
+                                      std::uint64_t size, std::FILE* to) {
+  if (shortCopyRange) {
+    return size == 0 ? 0 : size - 1;
+  }
+  return real.copyRange(from, offset, size, to);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,106 @@
+// A System for tests: forwards every call to the process's real one, except
+// those it is told to fail, and keeps count of the streams it opened. The
+// faults are set before the calls they affect; the counts may be kept from
+// many threads at once.
+#ifndef RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
+#define RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "backends/System.h"
+
+namespace testing_support {
+
+class FaultySystem : public RXM::sys::System {
+ public:
+  // The faults, none at first.
+  int writesBeforeFailing = -1;  // writes let through before each later one fails; -1 for none
+  bool failFlush = false;
+  bool failSync = false;
+  bool failClose = false;  // the stream is closed, but the close reports failure
+  bool failReplace = false;
+  bool failAllocate = false;
+  std::size_t readAtMost = 0;  // bytes each readAt gives at most (short reads); 0 for no limit
+  // The errno value with which an open of `path` fails; 0 lets it through.
+  std::function<int(const char* path)> refuseOpen;
+  bool shortCopyRange = false;  // each copyRange copies nothing and reports one byte short
+  // Called instead of sleeping, when set (so that a test can end the wait).
+  std::function<void(std::uint32_t milliseconds)> pauseInstead;
+
+  // Takes every fault away.
+  void Heal();
+
+  // What it saw.
+  int opens = 0;                     // opens that gave a stream
+  std::set<std::FILE*> openStreams;  // streams opened and not yet closed
+  int strayCloses = 0;               // closes of a stream that was not open
+
+  std::FILE* open(const char* path, const char* mode) override;
+  std::size_t write(const void* buffer, std::size_t size, std::size_t count,
+                    std::FILE* stream) override;
+  int flush(std::FILE* stream) override;
+  int sync(std::FILE* stream) override;
+  int close(std::FILE* stream) override;
+  int replace(const char* from, const char* to) override;
+  int syncDirectoryOf(const char* path) override { return real.syncDirectoryOf(path); }
+  int remove(const char* path) override { return real.remove(path); }
+  void* allocate(std::size_t size) override;
+  std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override {
+    return real.read(buffer, size, count, stream);
+  }
+  int inspect(const char* path, RXM::sys::FileInfo* info) override {
+    return real.inspect(path, info);
+  }
+  RXM::sys::Handle openForReading(const char* path) override { return real.openForReading(path); }
+  std::int64_t readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
+                      std::uint64_t offset) override;
+  int closeHandle(RXM::sys::Handle handle) override { return real.closeHandle(handle); }
+  int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override {
+    return real.inspectHandle(handle, info);
+  }
+  RXM::sys::Handle openFolderBelow(const char* root, const char* path, bool create,
+                                   RXM::sys::WalkStop* stop) override {
+    return real.openFolderBelow(root, path, create, stop);
+  }
+  RXM::sys::Handle openBelow(const char* root, const char* name) override {
+    return real.openBelow(root, name);
+  }
+  int listBelow(const char* root, const char* folder,
+                void (*visit)(const char* name, RXM::sys::FileKind kind, void* context),
+                void* context) override {
+    return real.listBelow(root, folder, visit, context);
+  }
+  int resolveLinks(const char* path, std::string* target) override {
+    return real.resolveLinks(path, target);
+  }
+  int checkWritable(const char* path) override { return real.checkWritable(path); }
+  RXM::sys::Handle openLock(const char* path) override { return real.openLock(path); }
+  int tryLock(RXM::sys::Handle handle) override { return real.tryLock(handle); }
+  int unlock(RXM::sys::Handle handle) override { return real.unlock(handle); }
+  void pause(std::uint32_t milliseconds) override;
+  std::FILE* createTemporary(const char* prefix, std::string* name) override;
+  int removeAbandoned(const char* path) override { return real.removeAbandoned(path); }
+  int placeNew(const char* from, const char* to) override { return real.placeNew(from, to); }
+  int copyAttributes(const char* model, std::FILE* stream) override {
+    return real.copyAttributes(model, stream);
+  }
+  std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
+                          std::FILE* to) override;
+
+ private:
+  // Counts `stream` (when not null) as opened; gives it back.
+  std::FILE* Opened(std::FILE* stream);
+
+  RXM::sys::System& real = RXM::sys::System::Default();
+  std::mutex bookkeeping;  // guards opens, openStreams and strayCloses
+};
+
+}  // namespace testing_support
+
+#endif  // RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H

@@ -1,0 +1,91 @@
+#include "support/OpenedArchive.h"
+
+#include <unordered_map>
+
+namespace kymf {
+
+bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
+  shown = path;
+  std::string file = path;
+  if (path == "-") {
+    RXM::Status status = standardInput.Make();
+    if (status.IsOk()) {
+      status = standardInput.FromStandardInput();
+    }
+    if (!status.IsOk()) {
+      reporter.Fail(status);
+      return false;
+    }
+    file = standardInput.GetPath();
+  }
+  if (!archive.OpenMultiFile(Pointer<KYFile>(), file.c_str())) {
+    const RXM::Status& status = archive.GetStatus();
+    if (path == "-") {  // the message would name the temporary copy
+      reporter.Fail("-", RXM::Describe(status.GetCode()));
+    } else {
+      reporter.Fail(status);
+    }
+    return false;
+  }
+  FindShadowed();
+  return true;
+}
+
+void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
+  // Every failure's text begins with the name the archive was opened by.
+  const std::string staged = standardInput.GetPath() + ":";
+  const std::string text = status.GetText();
+  if (shown == "-" && text.compare(0, staged.size(), staged) == 0) {
+    reporter.Fail(RXM::Status(status.GetCode(), "-:" + text.substr(staged.size())));
+  } else {
+    reporter.Fail(status);
+  }
+}
+
+std::string OpenedArchive::GetName(int index) const {
+  return archive.GetDirectory().GetAt(index)->name;
+}
+
+std::uint32_t OpenedArchive::GetSize(int index) const {
+  return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
+}
+
+// The library's checks, in the order a reader meets them: the file holds the
+// bytes (CheckEntry), and they are the entry's own (CheckEntryData, as
+// verify reports them).
+RXM::Status OpenedArchive::CheckEntry(int index) {
+  const std::string name = GetName(index);
+  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  if (!backed.IsOk()) {
+    return backed;
+  }
+  for (const RXM::kymf::Finding& finding : RXM::kymf::CheckEntryData(
+           *archive.GetDirectory().Peek(index), index, GetCount(), archive.GetArchiveSize())) {
+    if (finding.severity == RXM::kymf::Severity::kError) {
+      return RXM::Status(RXM::ErrorCode::kDamagedEntry,
+                         shown + ": " + name + ": " + RXM::kymf::DescribeFinding(finding.kind) +
+                             ": " + finding.reason);
+    }
+  }
+  return RXM::Status::Ok();
+}
+
+void OpenedArchive::FindShadowed() {
+  const int count = GetCount();
+  shadowedBy.assign(static_cast<std::size_t>(count), -1);
+  std::unordered_map<std::string, int> last;
+  for (int i = count - 1; i >= 0; --i) {
+    const auto found = last.emplace(RXM::kymf::FoldName(GetName(i).c_str()), i);
+    if (!found.second) {
+      shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
+    }
+  }
+}
+
+void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter) {
+  for (const std::string& pattern : selection.Unmatched()) {
+    reporter.Fail(archive + ": " + pattern, RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
+  }
+}
+
+}  // namespace kymf
