@@ -120,12 +120,20 @@ targets.append(("Open: peak memory at most 1.3 x the records (64-bit)", o["peak_
                 "%.2f" % o["peak_per_record_bytes"]))
 
 # Insert
-o, f = load("Insert_RXMFiles")[0], load("Insert_CopyAndSync")[0]
+o, w, f = load("Insert_RXMFiles")[0], load("Insert_MultiFileWriter")[0], load("Insert_CopyAndSync")[0]
 lines += ["", "## Insert: one 4 KiB file into a 512 MiB archive", "",
-          "| RXMFiles `InsertFile` | copy 512 MiB with fread/fwrite + fsync | ratio | peak memory (ours, copy) |",
-          "|---:|---:|---:|---:|",
-          "| %s | %s | %.2f | %.0f / %.0f MiB |" % (human_time(ns(o)), human_time(ns(f)), ns(o) / ns(f), o["peak_MiB"], f["peak_MiB"])]
-targets.append(("Insert: at most 1.2 x copy + fsync", ns(o) / ns(f) <= 1.2, "%.2f" % (ns(o) / ns(f))))
+          "`InsertFile` reads every old entry through the archive object as its behaviour fixes;",
+          "`MultiFileWriter` with the archive kept (as `kymf add` does) copies them inside the kernel",
+          "(`copy_file_range`). Each family runs in a process of its own, so the peak is its own.", "",
+          "| writer | time | copy 512 MiB with fread/fwrite + fsync | ratio | peak memory (writer, copy) |",
+          "|---|---:|---:|---:|---:|"]
+for label, run in [("`InsertFile`", o), ("`MultiFileWriter`, kept entries", w)]:
+    lines.append("| %s | %s | %s | %.2f | %.0f / %.0f MiB |" % (label, human_time(ns(run)), human_time(ns(f)),
+                                                             ns(run) / ns(f), run["peak_MiB"], f["peak_MiB"]))
+targets.append(("Insert (InsertFile): at most 1.2 x copy + fsync", ns(o) / ns(f) <= 1.2, "%.2f" % (ns(o) / ns(f))))
+targets.append(("Insert (MultiFileWriter): at most 1.3 x copy + fsync", ns(w) / ns(f) <= 1.3, "%.2f" % (ns(w) / ns(f))))
+targets.append(("Insert (MultiFileWriter): peak memory a few MiB (at most 8)", w["peak_MiB"] <= 8,
+                "%.0f MiB" % w["peak_MiB"]))
 
 # Pack
 with open(os.path.join(results, "pack.txt")) as f:

@@ -31,6 +31,18 @@ class TempDir {
   std::string path;
 };
 
+// The names in `dir` that a writer's temporary file would have ("*.tmp*").
+inline std::vector<std::string> Leftovers(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path(""))) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(".tmp") != std::string::npos) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
 inline Bytes BytesOf(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }

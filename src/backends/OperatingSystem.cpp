@@ -102,6 +102,8 @@ namespace {
 
 // What a stat says of a name, as the seam reports it.
 void Describe(const struct stat& status, FileInfo* info) {
+  info->device = static_cast<std::uint64_t>(status.st_dev);
+  info->node = static_cast<std::uint64_t>(status.st_ino);
   if (S_ISDIR(status.st_mode)) {
     info->kind = FileKind::kFolder;
   } else if (S_ISREG(status.st_mode)) {

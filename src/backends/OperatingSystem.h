@@ -28,12 +28,25 @@ class OperatingSystem final : public System {
   std::int64_t readAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) override;
   int closeHandle(Handle handle) override;
   int inspectHandle(Handle handle, FileInfo* info) override;
-  Handle openFolderBelow(const char* root, const char* path, bool create,
-                         WalkStop* stop) override;
+  Handle openFolderBelow(const char* root, const char* path, bool create, WalkStop* stop) override;
   Handle openBelow(const char* root, const char* name) override;
   int listBelow(const char* root, const char* folder,
                 void (*visit)(const char* name, FileKind kind, void* context),
                 void* context) override;
+
+  // Defined in ReplacementCalls.cpp.
+  int resolveLinks(const char* path, std::string* target) override;
+  int checkWritable(const char* path) override;
+  Handle openLock(const char* path) override;
+  int tryLock(Handle handle) override;
+  int unlock(Handle handle) override;
+  void pause(std::uint32_t milliseconds) override;
+  std::FILE* createTemporary(const char* prefix, std::string* name) override;
+  int removeAbandoned(const char* path) override;
+  int placeNew(const char* from, const char* to) override;
+  int copyAttributes(const char* model, std::FILE* stream) override;
+  std::uint64_t copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
+                          std::FILE* to) override;
 };
 
 }  // namespace sys

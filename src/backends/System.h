@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "framework/Export.h"
 
@@ -25,6 +26,10 @@ struct FileInfo {
   FileKind kind = FileKind::kMissing;
   std::uint64_t size = 0;  // bytes, for a file
   int error = 0;           // the system's error number when the name could not be examined
+  // Which file it is, on POSIX: two names or handles with the same device and
+  // node reach the same file. 0 where the system does not say (Windows).
+  std::uint64_t device = 0;
+  std::uint64_t node = 0;
 };
 
 // Where a walk below a folder (System::openFolderBelow) stopped, and why.
@@ -113,7 +118,61 @@ class RXMFILES_API System {
   virtual int listBelow(const char* root, const char* folder,
                         void (*visit)(const char* name, FileKind kind, void* context),
                         void* context) = 0;
+
+  // --- Replacing an archive (see multifile/ArchiveLock.h and ReplacementFile.h)
+
+  // The name of the file that `path` reaches once every symbolic link at its
+  // end is followed, relative links read from the link's own folder, into
+  // *target (`path` itself when it is no link, or names nothing). 0, or -1
+  // for a chain of more than 40 links or an unreadable link. Windows: the
+  // final path of an existing file (GetFinalPathNameByHandle), else `path`.
+  virtual int resolveLinks(const char* path, std::string* target) = 0;
+  // 0 when the existing file `path` may be replaced by its new version (or
+  // nothing is there), else why not: EACCES for a file that no one may
+  // write (no write permission bit, or the Windows read-only attribute,
+  // whoever the process is) or this process may not, EROFS, ...
+  virtual int checkWritable(const char* path) = 0;
+  // The handle to lock for replacing the archive `path`: POSIX, the archive
+  // itself (kNoHandle with errno ENOENT when there is none); Windows, the
+  // file "<path>.lock" beside it, created when missing and never deleted.
+  virtual Handle openLock(const char* path) = 0;
+  // Tries once to take the exclusive advisory lock on `handle` (flock on
+  // POSIX, LockFileEx on Windows): 0 when taken, EWOULDBLOCK while another
+  // open of the file holds it, another errno value otherwise.
+  virtual int tryLock(Handle handle) = 0;
+  // Gives the lock up (the handle stays open).
+  virtual int unlock(Handle handle) = 0;
+  // Sleeps for `milliseconds`.
+  virtual void pause(std::uint32_t milliseconds) = 0;
+  // Creates a new file whose name is `prefix` followed by six letters and
+  // digits, exclusively (O_CREAT|O_EXCL|O_NOFOLLOW; Windows CREATE_NEW), so
+  // that it is never a file or link someone else made; its name in *name. On
+  // POSIX it holds a lock of its own until it is closed, by which
+  // removeAbandoned knows it is in use. The stream for "wb", or null.
+  virtual std::FILE* createTemporary(const char* prefix, std::string* name) = 0;
+  // Removes the file `path` that a writer made with createTemporary, only if
+  // no writer has it open any more (it was killed): 0 when removed.
+  virtual int removeAbandoned(const char* path) = 0;
+  // Gives the finished file `from` the name `to` only when nothing has that
+  // name (link and unlink on POSIX, MoveFileEx without replacing on
+  // Windows): 0, or the errno value (EEXIST when `to` exists).
+  virtual int placeNew(const char* from, const char* to) = 0;
+  // Gives the file written through `stream` the permission bits of the file
+  // `model`, and its owner and group where the process may set them
+  // (best effort). 0, or -1 when the permission bits could not be set.
+  // Windows: nothing to do (the new file has its folder's access rules).
+  virtual int copyAttributes(const char* model, std::FILE* stream) = 0;
+  // Appends `size` bytes from `from` at `offset` to `to` (flushed first;
+  // positioned at its end after): inside the kernel with copy_file_range
+  // where it can, which also clones blocks where the file system shares
+  // them, and through a bounded buffer of readAt's elsewhere and on Windows.
+  // The bytes copied; fewer when `from` ends early or a write fails.
+  virtual std::uint64_t copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
+                                  std::FILE* to) = 0;
 };
+
+// The handle that the positional calls and the lock calls take for `stream`.
+RXMFILES_API Handle HandleOf(std::FILE* stream);
 
 // The error number that says why an open of `path` through `system` failed
 // with `error`: what is under the name decides first (ENOENT for nothing,

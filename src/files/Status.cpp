@@ -50,6 +50,12 @@ const char* Describe(ErrorCode code) {
       return "cannot replace the archive";
     case ErrorCode::kNoMemory:
       return "not enough memory";
+    case ErrorCode::kBusy:
+      return "locked by another writer";
+    case ErrorCode::kReadOnly:
+      return "read-only; not changed";
+    case ErrorCode::kChanged:
+      return "changed by another writer since it was opened";
     case ErrorCode::kNotAModule:
       return "not a Windows module";
     case ErrorCode::kDamagedModule:

@@ -45,6 +45,10 @@ enum class ErrorCode : int {
   kWriteFailed,    // the new archive (its temporary file) could not be written
   kReplaceFailed,  // the new archive could not be put in the old one's place
   kNoMemory,       // a buffer could not be allocated
+  // Replacing an archive.
+  kBusy,      // another writer holds the archive's lock (and kept it while this one waited)
+  kReadOnly,  // the archive may not be written (permissions, a read-only file system)
+  kChanged,   // the archive was replaced or removed since it was opened
   // Windows modules.
   kNotAModule,      // not a PE image
   kDamagedModule,   // a PE image whose headers or resource tree are broken

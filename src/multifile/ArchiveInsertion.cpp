@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
@@ -42,7 +43,7 @@ constexpr const char* kNotReplaced =
 }  // namespace
 
 ArchiveInsertion::ArchiveInsertion(MultiFile& target)
-    : archive(target), writer(target.archiveName, *target.system), block(nullptr, std::free) {}
+    : archive(target), lock(*target.system), block(nullptr, std::free) {}
 
 bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, String entryName) {
   if (entryName.GetLength() == 0) {
@@ -61,6 +62,9 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
     archive.status = Failure(ErrorCode::kEmptyInput, inputName.GetText());
     return false;
   }
+  if (!Lock()) {
+    return false;
+  }
   PointerArray<MultiFileElement>& directory = archive.directory;
   if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
     archive.lookup = std::make_shared<const EntryLookup>();
@@ -73,14 +77,9 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
     archive.status = Failure(ErrorCode::kTooLarge, archive.archiveName.GetText());
     return false;
   }
-  if (!writer.Begin(directory.GetCount() + 1)) {
-    archive.status =
-        Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText(), "cannot be created");
-    return false;
-  }
-  WriteArchive(*input, inputName, entryName, inputSize);
-  input->CloseFile();
-  return Replace();
+  writer.emplace(lock.GetTarget(), ReplacementFile::Naming::kFixed, *archive.system);
+  writer->RemoveAbandoned();
+  return WriteArchive(*input, inputName, entryName, inputSize) && Replace();
 }
 
 bool ArchiveInsertion::Admit(const String& entryName) {
@@ -109,53 +108,87 @@ bool ArchiveInsertion::Admit(const String& entryName) {
   return true;
 }
 
-void ArchiveInsertion::WriteArchive(KYFile& input, const String& inputName, const String& entryName,
+bool ArchiveInsertion::Lock() {
+  const Status locked = lock.Acquire(archive.archiveName.GetText(), LockWait());
+  if (!locked.IsOk()) {
+    archive.status = locked;
+    return false;
+  }
+  auto* disk = static_cast<DiskFile*>(archive.archiveFile->FindInterface("DiskFile"));
+  if (!lock.IsHeld() || (disk != nullptr && !lock.Locks(disk->GetFilePointer()))) {
+    lock.Release();
+    archive.status = Failure(ErrorCode::kChanged, archive.archiveName.GetText());
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveInsertion::WriteArchive(KYFile& input, const String& inputName, const String& entryName,
                                     std::uint32_t inputSize) {
   const PointerArray<MultiFileElement>& directory = archive.directory;
+  std::vector<kymf::ArchiveWriter::Planned> plan;
+  plan.reserve(static_cast<std::size_t>(directory.GetCount()) + 1);
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
-    writer.AddRecord(*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)));
+    plan.push_back({*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)), this});
   }
-  if (!writer.AddRecord(kymf::NewRecord(entryName.GetText()), inputSize)) {
+  plan.push_back({kymf::NewRecord(entryName.GetText()), inputSize, this});
+  currentInput = &input;
+  currentInputName = &inputName;
+  archiveSize = archive.archiveFile->GetFileSize();
+  using Outcome = kymf::ArchiveWriter::Outcome;
+  const Outcome outcome = writer->Write(plan);
+  if (outcome == Outcome::kNotCreated) {
+    archive.status =
+        Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(), "cannot be created");
+    return false;
+  }
+  if (outcome != Outcome::kWritten) {
     FailWrite();
   }
-  CopyEntries();
-  CopyInput(input, inputName, inputSize);
+  return true;
+}
+
+// The old entries, in directory order, then the input, which is closed once
+// copied whole.
+bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, kymf::ArchiveWriter& to) {
+  if (planned < static_cast<std::size_t>(archive.directory.GetCount())) {
+    return CopyEntry(static_cast<std::int32_t>(planned), to);
+  }
+  CopyInput(*currentInput, *currentInputName, size, to);
+  currentInput->CloseFile();
+  return true;
 }
 
 // Each entry is reached by its index, not by its name, so that of two equal
 // names each record's own bytes are copied.
-void ArchiveInsertion::CopyEntries() {
+bool ArchiveInsertion::CopyEntry(std::int32_t index, kymf::ArchiveWriter& to) {
   const char* archiveName = archive.archiveName.GetText();
-  const std::int64_t archiveSize = archive.archiveFile->GetFileSize();
-  for (std::int32_t i = 0; i < archive.directory.GetCount(); ++i) {
-    const Pointer<MultiFileElement> element = archive.directory.GetAt(i);
-    const std::string subject = archive.EntrySubject(*element);
-    if (!archive.OpenElement(element)) {
-      archive.CloseFile();
-      archive.status = Failure(ErrorCode::kReadFailed, subject);
-      throw new Exception(kSubFileNotOpened, element->name, archiveName);  // NOLINT
-    }
-    const std::uint32_t size = archive.GetFileSize();
-    if (size == 0 || !kymf::FileBacksEntry(*element, archiveSize)) {
-      archive.status = Failure(ErrorCode::kTruncated, subject,
-                               "truncated at byte " + std::to_string(archiveSize));
-      throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
-    }
-    if (!Reserve(size)) {
-      archive.status = Failure(ErrorCode::kNoMemory, subject);
-      throw new Exception(kSubFileTooLarge, element->name, archiveName);  // NOLINT
-    }
-    if (archive.ReadData(block.get(), size, 1) != 1) {
-      archive.status = Failure(ErrorCode::kReadFailed, subject);
-      throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
-    }
-    if (!writer.WriteData(block.get(), size)) {
-      FailWrite();
-    }
+  const Pointer<MultiFileElement> element = archive.directory.GetAt(index);
+  const std::string subject = archive.EntrySubject(*element);
+  if (!archive.OpenElement(element)) {
+    archive.CloseFile();
+    archive.status = Failure(ErrorCode::kReadFailed, subject);
+    throw new Exception(kSubFileNotOpened, element->name, archiveName);  // NOLINT
   }
+  const std::uint32_t size = archive.GetFileSize();
+  if (size == 0 || !kymf::FileBacksEntry(*element, archiveSize)) {
+    archive.status =
+        Failure(ErrorCode::kTruncated, subject, "truncated at byte " + std::to_string(archiveSize));
+    throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+  }
+  if (!Reserve(size)) {
+    archive.status = Failure(ErrorCode::kNoMemory, subject);
+    throw new Exception(kSubFileTooLarge, element->name, archiveName);  // NOLINT
+  }
+  if (archive.ReadData(block.get(), size, 1) != 1) {
+    archive.status = Failure(ErrorCode::kReadFailed, subject);
+    throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+  }
+  return to.WriteData(block.get(), size);
 }
 
-void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::uint32_t inputSize) {
+void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::uint32_t inputSize,
+                                 kymf::ArchiveWriter& to) {
   const char* archiveName = archive.archiveName.GetText();
   if (!Reserve(inputSize)) {
     archive.status = Failure(ErrorCode::kNoMemory, inputName.GetText());
@@ -165,25 +198,23 @@ void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::ui
     archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText());
     throw new Exception(kInputNotRead, inputName.GetText(), archiveName);  // NOLINT
   }
-  if (!writer.WriteData(block.get(), inputSize)) {
+  if (!to.WriteData(block.get(), inputSize)) {
     FailWrite();
   }
 }
 
 bool ArchiveInsertion::Replace() {
-  if (!writer.Finish()) {
-    FailWrite();
-  }
   const String name = archive.archiveName;
   const Pointer<KYFile> previousFile = archive.archiveFile;
   archive.CloseMultiFile();
-  if (!writer.Replace()) {
-    writer.Discard();
+  if (!writer->Replace()) {
+    writer->Discard();
     archive.OpenMultiFile(previousFile, name);
     archive.status = Failure(ErrorCode::kReplaceFailed, name.GetText());
-    throw new Exception(kNotReplaced, writer.TemporaryName().GetText(),  // NOLINT
+    throw new Exception(kNotReplaced, writer->TemporaryName().GetText(),  // NOLINT
                         name.GetText());
   }
+  lock.Release();
   return archive.OpenMultiFile(Pointer<KYFile>(), name);
 }
 
@@ -198,9 +229,9 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
 }
 
 void ArchiveInsertion::FailWrite() {
-  writer.Discard();
-  archive.status = Failure(ErrorCode::kWriteFailed, writer.TemporaryName().GetText());
-  throw new Exception(kNotWritten, writer.TemporaryName().GetText(),  // NOLINT
+  writer->Discard();
+  archive.status = Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText());
+  throw new Exception(kNotWritten, writer->TemporaryName().GetText(),  // NOLINT
                       archive.archiveName.GetText());
 }
 

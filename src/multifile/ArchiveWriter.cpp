@@ -3,8 +3,29 @@
 namespace RXM {
 namespace kymf {
 
-ArchiveWriter::ArchiveWriter(const String& archiveName, sys::System& system)
-    : file(archiveName, system) {}
+ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming,
+                             sys::System& system)
+    : file(target, naming, system) {}
+
+ArchiveWriter::Outcome ArchiveWriter::Write(const std::vector<Planned>& plan) {
+  if (!Begin(static_cast<std::int32_t>(plan.size()))) {
+    return Outcome::kNotCreated;
+  }
+  for (const Planned& entry : plan) {
+    if (!AddRecord(entry.record, entry.size)) {
+      return Outcome::kWriteFailed;
+    }
+  }
+  for (std::size_t i = 0; i < plan.size(); ++i) {
+    if (failed) {
+      return Outcome::kWriteFailed;
+    }
+    if (!plan[i].source->Append(i, plan[i].size, *this)) {
+      return failed ? Outcome::kWriteFailed : Outcome::kSourceFailed;
+    }
+  }
+  return Finish() ? Outcome::kWritten : Outcome::kWriteFailed;
+}
 
 bool ArchiveWriter::Begin(std::int32_t count) {
   if (!file.Open()) {
@@ -51,13 +72,19 @@ bool ArchiveWriter::CopyData(KYFile& from, std::uint32_t size, std::vector<std::
   return !failed;
 }
 
+bool ArchiveWriter::CopyRange(sys::Handle from, std::uint64_t offset, std::uint32_t size) {
+  written += size;
+  failed = failed || written > placed || !file.Copy(from, offset, size);
+  return !failed;
+}
+
 bool ArchiveWriter::Finish() {
   const bool complete = !failed && records == expected && written == placed;
   return file.Finish() && complete;
 }
 
-bool ArchiveWriter::Replace() {
-  return file.Replace();
+bool ArchiveWriter::Replace(bool existing) {
+  return file.Replace(existing);
 }
 
 void ArchiveWriter::Discard() {

@@ -25,6 +25,7 @@
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
+#include "multifile/MultiFileWriter.h"
 
 namespace {
 
@@ -78,15 +79,11 @@ bool MultiFile::rtti_ImplementsInterfaceMultiFile(const char* interfaceName) {
 
 // --- The archive ----------------------------------------------------------
 
+// A commit of no entries: the 8-byte header, written by the one archive
+// writer, which puts it in place of any file of that name in one step.
 bool MultiFile::CreateEmptyMultiFile(const String& name) {
-  Pointer<KYFile> file(new DiskFile());
-  if (!file->OpenFile(name, "wb")) {
-    return false;
-  }
-  std::uint8_t count[4] = {0, 0, 0, 0};
-  file->WriteData(RXM::kymf::kMagic, 4, 1);
-  file->WriteData(count, 4, 1);
-  return true;  // the last reference goes: the DiskFile closes the file
+  MultiFileWriter writer(name);
+  return writer.Commit();
 }
 
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {

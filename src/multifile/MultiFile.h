@@ -73,7 +73,8 @@ class RXMFILES_API MultiFile : public KYFile {
   void* FindInterface(const char* name) const override;
 
   // Writes the 8-byte empty archive under `name`, replacing any file of that
-  // name. False when the file cannot be opened for writing.
+  // name in one step, as MultiFileWriter does (whose lock, permissions and
+  // link rules apply). False when it cannot be written or put in place.
   static bool CreateEmptyMultiFile(const String& name);
 
   // Closes whatever was open, then opens the archive `name` through `file`

@@ -6,6 +6,7 @@
 #include "backends/DiskFile.h"
 #include "backends/System.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
@@ -36,7 +37,11 @@ MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t ch
 
 MultiFileWriter::MultiFileWriter(RXM::sys::System& calls, const String& name, bool keep,
                                  std::uint32_t chunk)
-    : system(&calls), archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
+    : system(&calls),
+      archiveName(name),
+      keepExisting(keep),
+      chunkSize(chunk == 0 ? 1 : chunk),
+      lock(new RXM::ArchiveLock(calls)) {}
 
 MultiFileWriter::~MultiFileWriter() = default;
 
@@ -53,6 +58,13 @@ void MultiFileWriter::AddBytes(const String& entryName, const void* data, std::u
   const auto* begin = static_cast<const std::uint8_t*>(data);
   entries.push_back(Entry{entryName.GetText(), Pointer<KYFile>(), String(), false,
                           std::vector<std::uint8_t>(begin, begin + size), size});
+}
+
+void MultiFileWriter::SetLockWait(std::uint32_t milliseconds, void (*waiting)(const char*, void*),
+                                  void* context) {
+  lockWait = milliseconds;
+  lockWaiting = waiting;
+  lockWaitingContext = context;
 }
 
 void MultiFileWriter::SetReplaceExisting(bool replace) {
@@ -85,15 +97,33 @@ bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
   return false;
 }
 
+bool MultiFileWriter::Lock() {
+  if (lock->IsHeld()) {
+    return true;
+  }
+  const RXM::Status locked = lock->Acquire(
+      archiveName.GetText(), RXM::LockWait{lockWait, lockWaiting, lockWaitingContext});
+  if (!locked.IsOk()) {
+    status = locked;
+    return false;
+  }
+  return true;
+}
+
 bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
   status = RXM::kymf::CheckEntryName(
       name, length, std::string(archiveName.GetText()) + ": entry name \"" + name + "\"");
   return status.IsOk();
 }
 
+// Read under the lock, so that the directory is the archive's until the new
+// one replaces it.
 bool MultiFileWriter::LoadExisting() {
   if (!existing.IsNull()) {
     return true;
+  }
+  if (!Lock()) {
+    return false;
   }
   Pointer<MultiFile> archive(new MultiFile(*system));
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
@@ -169,7 +199,7 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
 // in one pass.
 bool MultiFileWriter::Commit() {
   status = RXM::Status::Ok();
-  if (keepExisting && !LoadExisting()) {
+  if (!Lock() || (keepExisting && !LoadExisting())) {
     return false;
   }
   std::int64_t dataBytes = 0;
@@ -185,27 +215,31 @@ bool MultiFileWriter::Commit() {
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  RXM::kymf::ArchiveWriter writer(archiveName, *system);
-  if (!writer.Begin(static_cast<std::int32_t>(count))) {
-    return Fail(ErrorCode::kWriteFailed,
-                std::string("cannot create ") + writer.TemporaryName().GetText());
-  }
-  WriteRecords(writer);
-  std::vector<std::uint8_t> chunk(chunkSize);
-  if (!CopyKept(writer, chunk) || !CopyAdded(writer, chunk)) {
-    writer.Discard();
+  RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
+                                  *system);
+  writer.RemoveAbandoned();
+  if (!Write(writer)) {
     return false;
   }
-  if (!writer.Finish()) {
-    writer.Discard();
-    return Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
-  }
   existing = nullptr;  // closes the old archive before it is replaced
-  if (!writer.Replace()) {
+  if (!Place(writer)) {
     writer.Discard();
-    return Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place");
+    return status.IsOk() ? Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place")
+                         : false;
   }
+  lock->Release();
   return true;
+}
+
+// With no archive to lock when the commit began, the new one takes the name
+// only while it is free; a file that took it meanwhile is then locked and
+// replaced, as by a writer that came after it.
+bool MultiFileWriter::Place(RXM::kymf::ArchiveWriter& writer) {
+  const bool held = lock->IsHeld();
+  if (writer.Replace(held)) {
+    return true;
+  }
+  return !held && Lock() && lock->IsHeld() && writer.Replace(true);
 }
 
 // New names: safe, short enough, distinct from each other and from the kept
@@ -274,66 +308,89 @@ bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   return true;
 }
 
-void MultiFileWriter::WriteRecords(RXM::kymf::ArchiveWriter& writer) const {
+// Kept entries are copied from the old file at their own offsets, inside the
+// kernel where it can; added inputs must still hold exactly the bytes
+// measured: all of them read, and nothing after them.
+class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
+ public:
+  explicit Copier(MultiFileWriter& owner) : writer(owner) {}
+  ~Copier() override {
+    if (old != RXM::sys::kNoHandle) {
+      writer.system->closeHandle(old);
+    }
+  }
+  Copier(const Copier&) = delete;
+  Copier& operator=(const Copier&) = delete;
+
+  bool Append(std::size_t planned, std::uint32_t size, RXM::kymf::ArchiveWriter& to) override {
+    const bool copied = planned < writer.kept.size()
+                            ? CopyKept(writer.kept[planned], size, to)
+                            : CopyAdded(writer.entries[planned - writer.kept.size()], to);
+    if (copied) {
+      writer.Progress(static_cast<int>(planned) + 1);
+    }
+    return copied;
+  }
+
+ private:
+  bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
+    if (old == RXM::sys::kNoHandle) {
+      old = writer.system->openForReading(writer.lock->GetTarget().c_str());
+      if (old == RXM::sys::kNoHandle) {
+        return writer.Fail(ErrorCode::kReadFailed, "cannot be read");
+      }
+    }
+    return to.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), size);
+  }
+
+  bool CopyAdded(const Entry& entry, RXM::kymf::ArchiveWriter& to) {
+    if (entry.source.IsNull() && !entry.diskFile) {
+      return to.WriteData(entry.bytes.data(), entry.size);
+    }
+    chunk.resize(writer.chunkSize);
+    const Pointer<KYFile> source =
+        entry.diskFile ? Pointer<KYFile>(new DiskFile(*writer.system)) : entry.source;
+    std::uint8_t extra = 0;
+    const bool copied = source->OpenFile(entry.inputName, "rb") &&
+                        to.CopyData(*source, entry.size, chunk) &&
+                        source->ReadData(&extra, 1, 1) == 0;
+    source->CloseFile();
+    if (!copied && !to.Failed()) {
+      writer.Fail(
+          ErrorCode::kInputChanged,
+          std::string("could not copy ") + entry.inputName.GetText() + " (changed or unreadable)");
+    }
+    return copied;
+  }
+
+  MultiFileWriter& writer;
+  RXM::sys::Handle old = RXM::sys::kNoHandle;
+  std::vector<std::uint8_t> chunk;
+};
+
+bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
+  Copier copier(*this);
+  std::vector<RXM::kymf::ArchiveWriter::Planned> plan;
+  plan.reserve(kept.size() + entries.size());
   for (const Kept& entry : kept) {
-    writer.AddRecord(entry.record, entry.size);
+    plan.push_back({entry.record, entry.size, &copier});
   }
   for (const Entry& entry : entries) {
-    writer.AddRecord(RXM::kymf::NewRecord(entry.name.c_str()), entry.size);
+    plan.push_back({RXM::kymf::NewRecord(entry.name.c_str()), entry.size, &copier});
   }
-}
-
-// The kept entries' bytes come straight from the existing file, each from its
-// own offsets, in chunks.
-bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk) {
-  if (kept.empty()) {
+  using Outcome = RXM::kymf::ArchiveWriter::Outcome;
+  const Outcome outcome = writer.Write(plan);
+  if (outcome == Outcome::kWritten) {
     return true;
   }
-  Pointer<KYFile> old(new DiskFile(*system));
-  if (!old->OpenFile(archiveName, "rb")) {
-    return Fail(ErrorCode::kReadFailed, "cannot be read");
+  if (outcome == Outcome::kNotCreated) {
+    return Fail(ErrorCode::kWriteFailed,
+                std::string("cannot create ") + writer.TemporaryName().GetText());
   }
-  int done = 0;
-  for (const Kept& entry : kept) {
-    if (!old->Seek(entry.record.dataStart, 0) || !writer.CopyData(*old, entry.size, chunk)) {
-      return Fail(writer.Failed() ? ErrorCode::kWriteFailed : ErrorCode::kReadFailed,
-                  std::string("could not copy entry \"") + entry.record.name + "\"");
-    }
-    Progress(++done);
-  }
-  return true;
-}
-
-// Inputs must still hold exactly the bytes measured: all of them read, and
-// nothing after them.
-bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
-                                std::vector<std::uint8_t>& chunk) {
-  int done = static_cast<int>(kept.size());
-  for (const Entry& entry : entries) {
-    if (entry.source.IsNull() && !entry.diskFile) {
-      if (!writer.WriteData(entry.bytes.data(), entry.size)) {
-        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
-      }
-    } else {
-      const Pointer<KYFile> source =
-          entry.diskFile ? Pointer<KYFile>(new DiskFile(*system)) : entry.source;
-      std::uint8_t extra = 0;
-      const bool copied = source->OpenFile(entry.inputName, "rb") &&
-                          writer.CopyData(*source, entry.size, chunk) &&
-                          source->ReadData(&extra, 1, 1) == 0;
-      source->CloseFile();
-      if (!copied && writer.Failed()) {
-        return Fail(ErrorCode::kWriteFailed, "could not write the new archive");
-      }
-      if (!copied) {
-        return Fail(ErrorCode::kInputChanged, std::string("could not copy ") +
-                                                  entry.inputName.GetText() +
-                                                  " (changed or unreadable, or the disk is full)");
-      }
-    }
-    Progress(++done);
-  }
-  return true;
+  writer.Discard();
+  return outcome == Outcome::kSourceFailed
+             ? false
+             : Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
 }
 
 void MultiFileWriter::Progress(int done) const {

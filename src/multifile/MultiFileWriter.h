@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 
 class MultiFile;
 namespace RXM {
+class ArchiveLock;
 namespace kymf {
 class ArchiveWriter;
 }
@@ -28,10 +30,21 @@ class System;
 //
 // MultiFile::InsertFile rewrites the whole archive for every file it adds, so
 // packing N files one by one costs O(N^2) bytes of I/O. A MultiFileWriter
-// writes the header, every record and every entry's data once: into
-// "<archive>.tmp", which is synced and then put in the archive's place in one
-// step, exactly as InsertFile replaces an archive, so a crash or a full disk
-// never leaves a half-written archive under its name.
+// writes the header, every record and every entry's data once: into a new
+// temporary file beside the archive ("<archive>.tmp-" and six letters and
+// digits, created exclusively), which is synced and then put in the
+// archive's place in one step, as InsertFile replaces an archive, so a crash
+// or a full disk never leaves a half-written archive under its name. The
+// kept entries' bytes are copied from the old file inside the kernel where
+// the system can (copy_file_range), through a bounded buffer elsewhere.
+//
+// One writer at a time: the writer holds the archive's lock (ArchiveLock.h,
+// docs/locking.md) from its first read of the existing archive, or from the
+// start of Commit, until the new archive is in place, so that two writers
+// never both succeed with one's work lost. The replaced archive keeps its
+// permission bits (and owner and group where the process may set them); an
+// archive reached through a symbolic link is replaced where the link points,
+// and the link stays; a read-only archive is refused (kReadOnly).
 //
 // The bytes it writes are exactly those that inserting the same files one by
 // one with InsertFile gives. Data are copied in chunks of a bounded size, so
@@ -82,6 +95,14 @@ class RXMFILES_API MultiFileWriter {
   // kEmptyInput. Off by default.
   void SetAllowEmpty(bool allow);
 
+  // How long RemoveExisting, RenameExisting and Commit wait for another
+  // writer of the archive to finish: `milliseconds` at most (0, the default:
+  // they refuse at once with kBusy). `waiting`, when set, is called once when
+  // a wait begins, with the archive's name.
+  void SetLockWait(std::uint32_t milliseconds,
+                   void (*waiting)(const char* archive, void* context) = nullptr,
+                   void* context = nullptr);
+
   // The number of entries added so far.
   int GetCount() const;
 
@@ -98,7 +119,11 @@ class RXMFILES_API MultiFileWriter {
   // archive would exceed 2,147,483,647 bytes (kTooLarge), the existing
   // archive cannot be read (its reason) or a kept entry is not backed by it
   // (kTruncated), or a write, the sync (kWriteFailed) or the replacement
-  // (kReplaceFailed) fails. GetStatus then says which.
+  // (kReplaceFailed) fails, or the archive may not be changed: it is
+  // read-only (kReadOnly) or another writer held its lock throughout the
+  // wait (kBusy). GetStatus then says which. The lock is given up when the
+  // commit succeeds; after a failure it is kept until the writer is
+  // destroyed, so that a second Commit builds on the same archive.
   bool Commit();
 
   // Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
@@ -111,6 +136,12 @@ class RXMFILES_API MultiFileWriter {
   struct Entry;
   struct Kept;
   bool Fail(RXM::ErrorCode code, const std::string& detail);
+  // Takes the archive's lock unless it is held; false (Status set) when it
+  // cannot be had.
+  bool Lock();
+  // Puts the written archive in its place: over the locked archive, or
+  // under its free name.
+  bool Place(RXM::kymf::ArchiveWriter& writer);
   // Reads the existing archive's directory once; false (Status set) when it
   // cannot be read.
   bool LoadExisting();
@@ -123,9 +154,12 @@ class RXMFILES_API MultiFileWriter {
   bool CheckName(const char* name, std::size_t length);
   bool Measure(Entry& entry, std::int64_t& dataBytes);
   // The writing, in the archive's order.
-  void WriteRecords(RXM::kymf::ArchiveWriter& writer) const;
-  bool CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
-  bool CopyAdded(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
+  // Writes the new archive into `writer`'s temporary file; false (Status
+  // set, the temporary file left for Discard) on failure.
+  bool Write(RXM::kymf::ArchiveWriter& writer);
+  // The source of every entry's bytes: the kept ones' from the old file, the
+  // added ones' from memory or their inputs.
+  class Copier;
   void Progress(int done) const;
 
   RXM::sys::System* system;
@@ -136,6 +170,10 @@ class RXMFILES_API MultiFileWriter {
   bool allowEmpty = false;
   std::vector<Entry> entries;
   Pointer<MultiFile> existing;  // the archive being kept, once read
+  std::unique_ptr<RXM::ArchiveLock> lock;
+  std::uint32_t lockWait = 0;
+  void (*lockWaiting)(const char*, void*) = nullptr;
+  void* lockWaitingContext = nullptr;
   std::vector<Kept> kept;
   RXM::Status status;
   void (*progress)(int, int, void*) = nullptr;

@@ -1,52 +1,136 @@
 #include "multifile/ReplacementFile.h"
 
+#include <cerrno>
+#include <utility>
+
 namespace RXM {
+namespace {
 
-ReplacementFile::ReplacementFile(const String& targetName, sys::System& calls)
-    : target(targetName), temporary(targetName + String(".tmp")), system(calls) {}
+// The creating mode of the fixed name: "x" (C11) makes it exclusive, so that
+// a link made under the name after it was removed fails the open instead of
+// being followed. The Windows C runtime has no "x"; there, making a link
+// takes a privilege that a writer's neighbours do not have.
+#if defined(_WIN32)
+constexpr const char* kCreateNew = "wb";
+#else
+constexpr const char* kCreateNew = "wbx";
+#endif
 
-// An unfinished temporary file is closed with its DiskFile and left on disk;
-// callers that must not leave it call Discard.
-ReplacementFile::~ReplacementFile() = default;
+struct Abandoned {
+  std::string folder;
+  std::string prefix;  // "<leaf>.tmp-"
+  sys::System* system;
+};
+
+// Whether `name` is `prefix` followed by six letters and digits.
+bool IsTemporaryName(const std::string& name, const std::string& prefix) {
+  if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+    return false;
+  }
+  for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+    const char c = name[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+ReplacementFile::ReplacementFile(std::string targetName, Naming how, sys::System& calls)
+    : target(std::move(targetName)), naming(how), system(calls) {}
+
+// An unfinished temporary file is closed and left on disk; callers that must
+// not leave it call Discard.
+ReplacementFile::~ReplacementFile() {
+  if (ownStream && stream != nullptr) {
+    system.close(stream);
+  }
+}
 
 bool ReplacementFile::Open() {
-  file = new DiskFile(system);
   failed = false;
-  return file->OpenFile(temporary, "wb");
+  if (naming == Naming::kFixed) {
+    if (!OpenFixed()) {
+      return false;
+    }
+  } else {
+    std::string name;
+    stream = system.createTemporary((target + ".tmp-").c_str(), &name);
+    temporary = name.c_str();
+    ownStream = stream != nullptr;
+    if (stream == nullptr) {
+      temporary = (target + ".tmp-XXXXXX").c_str();
+      return false;
+    }
+  }
+  // Before the first byte: the new file is never more open than the old.
+  if (system.copyAttributes(target.c_str(), stream) != 0) {
+    Discard();
+    return false;
+  }
+  return true;
+}
+
+bool ReplacementFile::OpenFixed() {
+  temporary = (target + ".tmp").c_str();
+  system.remove(temporary.GetText());
+  file = new DiskFile(system);
+  if (!file->OpenFile(temporary, kCreateNew)) {
+    file = nullptr;
+    return false;
+  }
+  stream = file->GetFilePointer();
+  return true;
 }
 
 bool ReplacementFile::Write(const void* data, std::uint32_t size) {
-  if (failed || file.IsNull()) {
+  if (failed || stream == nullptr) {
     return false;
   }
-  if (size > 0 && file->WriteData(data, size, 1) != 1) {
+  const bool written = file.IsNull() ? system.write(data, size, 1, stream) == 1
+                                     : file->WriteData(data, size, 1) == 1;
+  if (size > 0 && !written) {
+    failed = true;
+  }
+  return !failed;
+}
+
+bool ReplacementFile::Copy(sys::Handle from, std::uint64_t offset, std::uint32_t size) {
+  if (failed || stream == nullptr) {
+    return false;
+  }
+  if (system.copyRange(from, offset, size, stream) != size) {
     failed = true;
   }
   return !failed;
 }
 
 bool ReplacementFile::Finish() {
-  if (file.IsNull() || !file->IsFileOpened()) {
+  if (stream == nullptr) {
     return false;
   }
-  std::FILE* stream = file->GetFilePointer();
-  if (!failed && (stream == nullptr || system.flush(stream) != 0 || system.sync(stream) != 0)) {
+  if (!failed && (system.flush(stream) != 0 || system.sync(stream) != 0)) {
     failed = true;
   }
-  if (!file->CloseFile()) {
-    failed = true;
-  }
+  const bool closed = file.IsNull() ? system.close(stream) == 0 : file->CloseFile();
+  stream = nullptr;
+  ownStream = false;
+  failed = failed || !closed;
   return !failed;
 }
 
-bool ReplacementFile::Replace() {
-  if (system.replace(temporary.GetText(), target.GetText()) != 0) {
+bool ReplacementFile::Replace(bool existing) {
+  const int moved = existing ? system.replace(temporary.GetText(), target.c_str())
+                             : system.placeNew(temporary.GetText(), target.c_str());
+  if (moved != 0) {
     return false;
   }
   // The new file is complete under the target's name whether or not the
   // directory reaches storage now; a failure here only means that a power
   // loss may bring back the old, equally complete, file.
-  system.syncDirectoryOf(target.GetText());
+  system.syncDirectoryOf(target.c_str());
   return true;
 }
 
@@ -54,8 +138,29 @@ void ReplacementFile::Discard() {
   if (!file.IsNull()) {
     file->CloseFile();
     file = nullptr;
+  } else if (ownStream && stream != nullptr) {
+    system.close(stream);
   }
+  stream = nullptr;
+  ownStream = false;
   system.remove(temporary.GetText());
+}
+
+void ReplacementFile::RemoveAbandoned() const {
+  const std::size_t slash = target.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash);
+  Abandoned abandoned{folder.empty() ? std::string("/") : folder,
+                      (slash == std::string::npos ? target : target.substr(slash + 1)) + ".tmp-",
+                      &system};
+  system.listBelow(
+      abandoned.folder.c_str(), "",
+      [](const char* name, sys::FileKind kind, void* context) {
+        const Abandoned& in = *static_cast<const Abandoned*>(context);
+        if (kind == sys::FileKind::kFile && IsTemporaryName(name, in.prefix)) {
+          in.system->removeAbandoned((in.folder + (in.folder == "/" ? "" : "/") + name).c_str());
+        }
+      },
+      &abandoned);
 }
 
 }  // namespace RXM

@@ -4,6 +4,8 @@
 #define RXMFILES_MULTIFILE_REPLACEMENTFILE_H
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
@@ -12,44 +14,78 @@
 
 namespace RXM {
 
-// The new version is written into "<target>.tmp" beside the target, flushed
-// and forced to storage, and only then moved over the target in one step of
-// the file system (rename over it on POSIX, MoveFileEx with write-through on
-// Windows), after which the directory is forced to storage too. A crash or a
-// power loss at any moment leaves under the target's name either the old file
-// or the complete new one: the old file is never deleted before the new one
-// has taken its place, which is the same step.
+// The new version is written into a temporary file beside the target,
+// flushed and forced to storage, and only then moved over the target in one
+// step of the file system (rename over it on POSIX, MoveFileEx with
+// write-through on Windows), after which the directory is forced to storage
+// too. A crash or a power loss at any moment leaves under the target's name
+// either the old file or the complete new one: the old file is never deleted
+// before the new one has taken its place, which is the same step.
+//
+// The temporary file is always one that this object made: never a file or a
+// link that was there before, so nothing is written through a link that
+// someone planted under its name. From its creation on it has the target's
+// permission bits (and owner and group where the process may set them), so
+// the new version is never readable by more people than the old one was.
 //
 // Every write, the flush, the sync and the close are checked; the first
 // failure is remembered, so a caller may write on and look once at the end.
+//
+// The target is the file itself, its links already followed (ArchiveLock
+// finds it), and the caller holds the archive's lock.
 class ReplacementFile {
  public:
-  // Its DiskFile, the sync, the replace and the remove go through `system`.
-  explicit ReplacementFile(const String& target, sys::System& system = sys::System::Default());
+  enum class Naming {
+    // "<target>.tmp", written through a DiskFile: MultiFile::InsertFile's
+    // fixed name. Whatever has that name when Open is called (a file left by
+    // an earlier insertion, a link, ...) is removed, not followed, and the
+    // file is created anew, exclusively.
+    kFixed,
+    // "<target>.tmp-" and six letters and digits, created exclusively; a
+    // name no one else holds.
+    kUnique,
+  };
+
+  // Every call to the system (its DiskFile's too) goes through `system`.
+  ReplacementFile(std::string target, Naming naming, sys::System& system = sys::System::Default());
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
 
-  // Creates (or truncates) the temporary file.
+  // Creates the temporary file with the target's attributes; false when it
+  // cannot be.
   bool Open();
   // Appends `size` bytes as one item; false if this or an earlier write failed.
   bool Write(const void* data, std::uint32_t size);
+  // Appends `size` bytes of `from` at `offset` (inside the kernel where it
+  // can); false when fewer arrive or an earlier write failed.
+  bool Copy(sys::Handle from, std::uint64_t offset, std::uint32_t size);
   // Flushes, syncs and closes the temporary file; false if anything written
   // so far did not reach it.
   bool Finish();
-  // Moves the finished temporary file over the target; false (and the target
-  // untouched) if the move fails.
-  bool Replace();
+  // Moves the finished temporary file over the target (`existing`), or to
+  // the target's free name (not `existing`: false when a file took it
+  // meanwhile). False leaves the target as it was.
+  bool Replace(bool existing);
   // Closes and deletes the temporary file.
   void Discard();
+  // Removes the temporary files "<target>.tmp-XXXXXX" that writers of the
+  // target left when they were killed: those that no writer has open. The
+  // fixed name is left alone: it may be a file of someone else's.
+  void RemoveAbandoned() const;
 
   const String& TemporaryName() const { return temporary; }
 
  private:
-  String target;
+  bool OpenFixed();
+
+  std::string target;
+  Naming naming;
   String temporary;
   sys::System& system;
-  Pointer<DiskFile> file;
+  Pointer<DiskFile> file;       // kFixed
+  std::FILE* stream = nullptr;  // the temporary file's stream while it is open
+  bool ownStream = false;       // kUnique: closed here, not by a DiskFile
   bool failed = false;
 };
 

@@ -9,6 +9,8 @@ void FaultySystem::Heal() {
   failFlush = failSync = failClose = failReplace = failAllocate = false;
   readAtMost = 0;
   refuseOpen = nullptr;
+  shortCopyRange = false;
+  pauseInstead = nullptr;
 }
 
 std::FILE* FaultySystem::open(const char* path, const char* mode) {
@@ -17,7 +19,14 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
     errno = refusal;
     return nullptr;
   }
-  std::FILE* stream = real.open(path, mode);
+  return Opened(real.open(path, mode));
+}
+
+std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
+  return Opened(real.createTemporary(prefix, name));
+}
+
+std::FILE* FaultySystem::Opened(std::FILE* stream) {
   if (stream != nullptr) {
     const std::lock_guard<std::mutex> hold(bookkeeping);
     ++opens;
@@ -70,6 +79,22 @@ std::int64_t FaultySystem::readAt(RXM::sys::Handle handle, void* buffer, std::si
     size = readAtMost;
   }
   return real.readAt(handle, buffer, size, offset);
+}
+
+void FaultySystem::pause(std::uint32_t milliseconds) {
+  if (pauseInstead) {
+    pauseInstead(milliseconds);
+  } else {
+    real.pause(milliseconds);
+  }
+}
+
+std::uint64_t FaultySystem::copyRange(RXM::sys::Handle from, std::uint64_t offset,
+                                      std::uint64_t size, std::FILE* to) {
+  if (shortCopyRange) {
+    return size == 0 ? 0 : size - 1;
+  }
+  return real.copyRange(from, offset, size, to);
 }
 
 }  // namespace testing_support

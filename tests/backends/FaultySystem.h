@@ -6,10 +6,12 @@
 #define RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "backends/System.h"
 
@@ -27,6 +29,9 @@ class FaultySystem : public RXM::sys::System {
   std::size_t readAtMost = 0;  // bytes each readAt gives at most (short reads); 0 for no limit
   // The errno value with which an open of `path` fails; 0 lets it through.
   std::function<int(const char* path)> refuseOpen;
+  bool shortCopyRange = false;  // each copyRange copies nothing and reports one byte short
+  // Called instead of sleeping, when set (so that a test can end the wait).
+  std::function<void(std::uint32_t milliseconds)> pauseInstead;
 
   // Takes every fault away.
   void Heal();
@@ -71,8 +76,27 @@ class FaultySystem : public RXM::sys::System {
                 void* context) override {
     return real.listBelow(root, folder, visit, context);
   }
+  int resolveLinks(const char* path, std::string* target) override {
+    return real.resolveLinks(path, target);
+  }
+  int checkWritable(const char* path) override { return real.checkWritable(path); }
+  RXM::sys::Handle openLock(const char* path) override { return real.openLock(path); }
+  int tryLock(RXM::sys::Handle handle) override { return real.tryLock(handle); }
+  int unlock(RXM::sys::Handle handle) override { return real.unlock(handle); }
+  void pause(std::uint32_t milliseconds) override;
+  std::FILE* createTemporary(const char* prefix, std::string* name) override;
+  int removeAbandoned(const char* path) override { return real.removeAbandoned(path); }
+  int placeNew(const char* from, const char* to) override { return real.placeNew(from, to); }
+  int copyAttributes(const char* model, std::FILE* stream) override {
+    return real.copyAttributes(model, stream);
+  }
+  std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
+                          std::FILE* to) override;
 
  private:
+  // Counts `stream` (when not null) as opened; gives it back.
+  std::FILE* Opened(std::FILE* stream);
+
   RXM::sys::System& real = RXM::sys::System::Default();
   std::mutex bookkeeping;  // guards opens, openStreams and strayCloses
 };

@@ -18,17 +18,52 @@
 #include <string>
 #include <thread>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
 
 using namespace testing_support;
 
+// Where a steered child kills itself: just before the new archive replaces
+// the old one, or just after.
+enum class KillAt { kNowhere, kBeforeReplace, kAfterReplace };
+
+[[noreturn]] void KillSelf() {
+#if defined(_WIN32)
+  TerminateProcess(GetCurrentProcess(), 0xDEAD);
+#else
+  raise(SIGKILL);
+#endif
+  std::abort();
+}
+
+// The system of a steered child: the replacement, with the kill around it.
+class KillingSystem : public FaultySystem {
+ public:
+  explicit KillingSystem(KillAt at) : killAt(at) {}
+  int replace(const char* from, const char* to) override {
+    if (killAt == KillAt::kBeforeReplace) {
+      KillSelf();
+    }
+    const int result = FaultySystem::replace(from, to);
+    if (killAt == KillAt::kAfterReplace) {
+      KillSelf();
+    }
+    return result;
+  }
+
+ private:
+  const KillAt killAt;
+};
+
 // The child's work: inserts `input` into the archive as "third". 0 when it
 // is in; 1 when it failed clearly: the write failure reported, the old
 // archive still open and readable; 2 otherwise.
-int InsertInChild(const char* archivePath, const char* inputPath) {
-  MultiFile archive(archivePath);
+int InsertInChild(const char* archivePath, const char* inputPath, KillAt killAt) {
+  KillingSystem system(killAt);
+  MultiFile archive(system);
+  archive.OpenMultiFile(Pointer<KYFile>(), archivePath);
   try {
     return archive.InsertFile(Pointer<KYFile>(), inputPath, "third") ? 0 : 2;
   } catch (Exception* e) {
@@ -49,12 +84,13 @@ const Process kNoProcess = -1;
 #endif
 
 // A child process doing one insertion, or kNoProcess.
-Process StartInsertion(const std::string& archivePath, const std::string& inputPath) {
+Process StartInsertion(const std::string& archivePath, const std::string& inputPath,
+                       KillAt killAt = KillAt::kNowhere) {
 #if defined(_WIN32)
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string command =
-      std::string("\"") + self + "\" --insert \"" + archivePath + "\" \"" + inputPath + "\"";
+  std::string command = std::string("\"") + self + "\" --insert \"" + archivePath + "\" \"" +
+                        inputPath + "\" " + std::to_string(static_cast<int>(killAt));
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
@@ -72,7 +108,7 @@ Process StartInsertion(const std::string& archivePath, const std::string& inputP
 #else
   const pid_t pid = fork();
   if (pid == 0) {
-    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
+    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str(), killAt));
   }
   return pid;
 #endif
@@ -154,6 +190,26 @@ TEST_F(InsertCrashTest, KilledAtAnyMomentLeavesTheOldOrTheNewArchive) {
   std::printf("%d trials: %d left the old archive, %d the new one\n", trials, sawOld, sawNew);
 }
 
+// Both sides of the crash window, whatever the random kills hit: killed just
+// before the replacement, the old archive is whole; just after, the new one.
+TEST_F(InsertCrashTest, KilledJustBeforeOrAfterTheReplacement) {
+  for (const KillAt killAt : {KillAt::kBeforeReplace, KillAt::kAfterReplace}) {
+    SCOPED_TRACE(static_cast<int>(killAt));
+    WriteAll(archivePath, oldBytes);
+    const Process child = StartInsertion(archivePath, inputPath, killAt);
+    ASSERT_NE(child, kNoProcess);
+    EXPECT_EQ(Wait(child), -1);
+    const Bytes after = ReadAll(archivePath);
+    if (killAt == KillAt::kBeforeReplace) {
+      EXPECT_EQ(after, oldBytes);
+    } else {
+      MultiFile reopened(archivePath.c_str());
+      EXPECT_TRUE(reopened.OpenFile("third", "rb"));
+      EXPECT_EQ(after.size(), oldBytes.size() + 80 + (2u << 20));
+    }
+  }
+}
+
 TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
 #if defined(_WIN32)
   GTEST_SKIP() << "POSIX only: the full disk is a file-size limit (RLIMIT_FSIZE), which Windows "
@@ -165,7 +221,7 @@ TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
     signal(SIGXFSZ, SIG_IGN);
     const rlimit limit = {oldBytes.size() + (1 << 20), oldBytes.size() + (1 << 20)};
     setrlimit(RLIMIT_FSIZE, &limit);
-    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str()));
+    _exit(InsertInChild(archivePath.c_str(), inputPath.c_str(), KillAt::kNowhere));
   }
   ASSERT_EQ(Wait(child), 1);
   EXPECT_EQ(ReadAll(archivePath), oldBytes);
@@ -176,8 +232,8 @@ TEST_F(InsertCrashTest, AFullDiskFailsClearlyAndKeepsTheOldArchive) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--insert") == 0) {
-    return InsertInChild(argv[2], argv[3]);
+  if (argc == 5 && std::strcmp(argv[1], "--insert") == 0) {
+    return InsertInChild(argv[2], argv[3], static_cast<KillAt>(std::atoi(argv[4])));
   }
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -4,6 +4,7 @@
 #ifndef KYMF_COMMANDS_H
 #define KYMF_COMMANDS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct Options {
   bool force = false;                 // extract: replace what exists
   bool keep = false;                  // extract: keep what exists
   bool replace = false;               // add: replace entries of the same name
+  bool noWait = false;                // create, add, delete, rename: refuse a locked archive
   bool dereference = false;           // create, add: -h, follow symbolic links
   bool keepGoing = false;             // create, add: -k, skip names that cannot be stored
   bool strict = false;                // verify: warnings fail too
@@ -35,6 +37,15 @@ struct Options {
   bool all = false;
   bool foreground = false;  // mount: -f
 };
+
+// How long a writing command waits for another writer of its archive before
+// it gives up, in milliseconds.
+constexpr std::uint32_t kLockWait = 60000;
+
+// Makes `writer` wait for the archive's lock as the command line says: up to
+// kLockWait, saying "kymf: waiting for the lock on <archive>" on standard
+// error when the wait begins; not at all with --no-wait.
+void WaitForLock(MultiFileWriter& writer, const Options& options);
 
 int CreateCommand(const Options& options, Reporter& reporter);
 int AddCommand(const Options& options, Reporter& reporter);

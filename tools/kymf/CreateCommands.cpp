@@ -92,6 +92,7 @@ int CreateCommand(const Options& options, Reporter& reporter) {
     path = temporary.GetPath();
   }
   MultiFileWriter writer(path.c_str());
+  WaitForLock(writer, options);
   if (!Write(writer, collector.GetInputs(), reporter)) {
     return kFailure;
   }
@@ -118,6 +119,7 @@ int AddCommand(const Options& options, Reporter& reporter) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
   MultiFileWriter writer(options.archive.c_str(), true);
+  WaitForLock(writer, options);
   writer.SetReplaceExisting(options.replace);
   if (!Write(writer, collector.GetInputs(), reporter)) {
     return kFailure;

@@ -1,5 +1,6 @@
 // delete and rename: an existing archive changed in one pass by
 // MultiFileWriter, all or nothing.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,13 @@ bool RefuseStandardStreams(const Options& options, const char* command, Reporter
 
 }  // namespace
 
+void WaitForLock(MultiFileWriter& writer, const Options& options) {
+  writer.SetLockWait(options.noWait ? 0 : kLockWait, [](const char* archive, void*) {
+    std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
+                 EscapeName(archive).c_str());
+  });
+}
+
 int DeleteCommand(const Options& options, Reporter& reporter) {
   if (RefuseStandardStreams(options, "delete", reporter)) {
     return kUsage;
@@ -51,6 +59,7 @@ int DeleteCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   MultiFileWriter writer(options.archive.c_str(), true);
+  WaitForLock(writer, options);
   writer.SetAllowEmpty(true);
   for (const std::string& name : names) {
     if (!writer.RemoveExisting(name.c_str())) {
@@ -78,6 +87,7 @@ int RenameCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   MultiFileWriter writer(options.archive.c_str(), true);
+  WaitForLock(writer, options);
   writer.SetAllowEmpty(true);
   if (!writer.RenameExisting(options.from.c_str(), options.to.c_str()) || !writer.Commit()) {
     reporter.Fail(writer.GetStatus());

@@ -11,6 +11,7 @@
 
 #include "Commands.h"
 #include "support/Reporter.h"
+#include "support/SignalCleanup.h"
 
 namespace {
 
@@ -22,6 +23,10 @@ constexpr const char* kDescription =
     "Windows modules.\n\n"
     "ARCHIVE may be \"-\" for standard output (create) or standard input (list, cat, extract,\n"
     "verify); add, delete and rename change a file in place and need its name.\n"
+    "Writing: one writer at a time per archive; another waits for it (up to a minute,\n"
+    "saying so), or fails at once with --no-wait. The archive is replaced whole, keeping its\n"
+    "permissions; through a symbolic link, the file it points to is replaced and the link\n"
+    "stays. A read-only archive is refused.\n"
     "PATTERN: a name, a folder (selects everything below it) or a glob: * and ? stay within\n"
     "one folder, ** crosses folders. Letter case is ignored, as the archive does.\n"
     "create and add store a folder under its own name (cxx/12/a.txt; -C DIR . packs from\n"
@@ -119,6 +124,11 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
   rename->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
   rename->add_option("FROM", o.from, "The entry")->required();
   rename->add_option("TO", o.to, "Its new name")->required();
+  for (CLI::App* writing : {create, add, remove, rename}) {
+    writing->add_flag("--no-wait", o.noWait,
+                      "Fail at once when another writer is changing the archive (by default, "
+                      "wait for it up to a minute)");
+  }
   return {{create, kymf::CreateCommand},
           {add, kymf::AddCommand},
           {remove, kymf::DeleteCommand},
@@ -211,6 +221,7 @@ int main(int argc, char** argv) {
   // The library's debug lines are dropped: kymf says every failure itself,
   // with the reason the library's Status gives.
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
+  kymf::SignalCleanup::Install();
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
     kymf::Reporter().Usage("unknown command '" + unknown + "'");

@@ -7,6 +7,7 @@
 
 #include "mount/FuseServer.h"
 #include "mount/ListingPolicy.h"
+#include "support/SignalCleanup.h"
 
 #include <syslog.h>
 #include <unistd.h>
@@ -338,6 +339,9 @@ int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& repo
     return kFailure;
   }
   int code = kFailure;
+  // A mount writes no files, so it has nothing for kymf's handler to remove,
+  // and the session's handlers must end the loop instead.
+  SignalCleanup::Uninstall();
   if (fuse_set_signal_handlers(session) != 0) {
     reporter.Fail(options.mountPoint, "signal handlers cannot be set");
   } else if (fuse_session_mount(session, options.mountPoint.c_str()) != 0) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <system_error>
 
+#include "support/SignalCleanup.h"
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -202,10 +204,15 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   (void)replace;  // rename() replaces the name's directory entry either way
   const std::string leaf = LeafOf(name);
   const int folder = static_cast<int>(parent.handle);
-  const NewFileCalls calls{[folder](const std::string& temporary) {
-                             return ::openat(folder, temporary.c_str(),
-                                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                             0666);
+  int slot = -1;
+  const NewFileCalls calls{[folder, &slot](const std::string& temporary) {
+                             const int file = ::openat(
+                                 folder, temporary.c_str(),
+                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                             if (file >= 0) {
+                               slot = SignalCleanup::Add(folder, temporary.c_str());
+                             }
+                             return file;
                            },
                            [](int file, const char* bytes, std::size_t size) -> long long {
                              const ssize_t written = ::write(file, bytes, size);
@@ -220,6 +227,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   if (!status.IsOk() && !temporary.empty()) {
     ::unlinkat(folder, temporary.c_str(), 0);
   }
+  SignalCleanup::Drop(slot);
   return status;
 }
 
@@ -262,10 +270,15 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
                                     const Fill& fill) const {
   const std::string leaf = LeafOf(name);
   const std::string folder = parent.path + "\\";
+  int slot = -1;
   const NewFileCalls calls{
-      [&folder](const std::string& temporary) {
-        return _open((folder + temporary).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                     _S_IREAD | _S_IWRITE);
+      [&folder, &slot](const std::string& temporary) {
+        const int file = _open((folder + temporary).c_str(),
+                               _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (file >= 0) {
+          slot = SignalCleanup::Add(SignalCleanup::kPath, (folder + temporary).c_str());
+        }
+        return file;
       },
       [](int file, const char* bytes, std::size_t size) -> long long {
         const unsigned int piece = size > (1u << 30) ? (1u << 30) : static_cast<unsigned int>(size);
@@ -281,6 +294,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   if (!status.IsOk() && !temporary.empty()) {
     DeleteFileA((folder + temporary).c_str());
   }
+  SignalCleanup::Drop(slot);
   return status;
 }
 

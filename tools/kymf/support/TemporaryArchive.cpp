@@ -9,10 +9,13 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #include "support/BlockCopy.h"
 #include "support/Reporter.h"
+#include "support/SignalCleanup.h"
 
 namespace fs = std::filesystem;
 
@@ -50,11 +53,32 @@ Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,
 
 }  // namespace
 
+// Made for this process alone: on POSIX with mode 0700, so that no one else
+// may read the archive inside or put a file of theirs there.
+bool MakePrivateFolder(const fs::path& folder, std::error_code& error) {
+#if defined(_WIN32)
+  return fs::create_directory(folder, error);
+#else
+  if (::mkdir(folder.c_str(), 0700) == 0) {
+    error.clear();
+    return true;
+  }
+  if (errno != EEXIST) {
+    error = std::error_code(errno, std::generic_category());
+  } else {
+    error.clear();
+  }
+  return false;
+#endif
+}
+
 TemporaryArchive::~TemporaryArchive() {
   if (!folder.empty()) {
     std::error_code ignored;
     fs::remove_all(folder, ignored);
   }
+  SignalCleanup::Drop(fileSlot);
+  SignalCleanup::Drop(folderSlot);
 }
 
 Status TemporaryArchive::Make() {
@@ -66,9 +90,11 @@ Status TemporaryArchive::Make() {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path candidate = base / ("kymf-" + std::to_string(random()));
-    if (fs::create_directory(candidate, error)) {
+    if (MakePrivateFolder(candidate, error)) {
       folder = candidate.string();
       path = (candidate / "archive.kymf").string();
+      folderSlot = SignalCleanup::Add(SignalCleanup::kPath, folder.c_str(), true);
+      fileSlot = SignalCleanup::Add(SignalCleanup::kPath, path.c_str());
       return Status::Ok();
     }
     if (error) {

@@ -1,6 +1,8 @@
-// "-" as an archive: a private temporary folder holding a copy of standard
-// input to read from, or the archive that is then copied to standard output.
-// The library reads and replaces archives by name, so it needs a real file.
+// "-" as an archive: a private temporary folder (mode 0700 on POSIX) holding
+// a copy of standard input to read from, or the archive that is then copied
+// to standard output. The library reads and replaces archives by name, so it
+// needs a real file. The folder and its archive are removed when the object
+// goes, and by SignalCleanup when a signal ends the program first.
 #ifndef KYMF_SUPPORT_TEMPORARYARCHIVE_H
 #define KYMF_SUPPORT_TEMPORARYARCHIVE_H
 
@@ -32,6 +34,8 @@ class TemporaryArchive {
  private:
   std::string folder;
   std::string path;
+  int folderSlot = -1;  // SignalCleanup's
+  int fileSlot = -1;
 };
 
 }  // namespace kymf
