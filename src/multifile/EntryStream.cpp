@@ -32,7 +32,7 @@ bool EntryStream::IsWritingMode(const char* mode) {
   return false;
 }
 
-EntryStream::EntryStream(std::shared_ptr<const SharedHandle> file, std::int64_t at,
+EntryStream::EntryStream(std::shared_ptr<const PositionalReader> file, std::int64_t at,
                          std::uint32_t length, std::shared_ptr<const std::string> archive,
                          std::string entry)
     : keeper(file),

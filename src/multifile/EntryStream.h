@@ -7,15 +7,15 @@
 #include <string>
 
 #include "files/KYFile.h"
-#include "multifile/SharedHandle.h"
+#include "files/PositionalReader.h"
 
 namespace RXM {
 
-// The bytes of one entry, read either through a SharedHandle at the entry's
-// offset (a file on disk) or out of memory that a keeper holds (a resource of
-// a module, an entry copied out of a caller's file). The stream keeps its
-// source alive: it stays readable when the archive or module object that made
-// it is closed or destroyed, until the stream itself goes.
+// The bytes of one entry, read either through a PositionalReader at the
+// entry's offset (a file on disk, an object on a server) or out of memory that a keeper holds (a
+// resource of a module, an entry copied out of a caller's file). The stream keeps its source alive:
+// it stays readable when the archive or module object that made it is closed or destroyed, until
+// the stream itself goes.
 //
 // Its nine operations answer as an archive's element stream (MultiFile's own
 // OpenFile ... GetPosition) answers for the same entry: whole items only,
@@ -41,7 +41,7 @@ class EntryStream : public KYFile {
 
   // Open, at position 0, over `length` bytes at `at` in `file`.
   // `archive` is named in the refusal messages; `entry` is the entry's name.
-  EntryStream(std::shared_ptr<const SharedHandle> file, std::int64_t at, std::uint32_t length,
+  EntryStream(std::shared_ptr<const PositionalReader> file, std::int64_t at, std::uint32_t length,
               std::shared_ptr<const std::string> archive, std::string entry);
   // Open, at position 0, over the `length` bytes at `memory`, which
   // `owner` keeps valid.
@@ -76,7 +76,7 @@ class EntryStream : public KYFile {
   std::uint32_t Fetch(void* buffer, std::uint32_t size, std::uint32_t offset) const;
 
   std::shared_ptr<const void> keeper;  // holds the handle or the memory
-  const SharedHandle* handle = nullptr;
+  const PositionalReader* handle = nullptr;
   const std::uint8_t* bytes = nullptr;
   std::int64_t start = 0;
   std::uint32_t size = 0;

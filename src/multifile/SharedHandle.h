@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "backends/SystemCalls.h"
+#include "files/PositionalReader.h"
 
 namespace RXM {
 
@@ -15,7 +16,7 @@ namespace RXM {
 // take an offset and keep no position, so any number of threads may read
 // through one SharedHandle at once; hold it by std::shared_ptr, whose count is
 // thread-safe.
-class SharedHandle {
+class SharedHandle : public PositionalReader {
  public:
   // The file `path` opened for reading; null when it cannot be.
   static std::shared_ptr<const SharedHandle> Open(const char* path);
@@ -23,13 +24,13 @@ class SharedHandle {
   static std::shared_ptr<const SharedHandle> Adopt(sys::Handle handle);
 
   explicit SharedHandle(sys::Handle adopted) : handle(adopted) {}
-  ~SharedHandle();
+  ~SharedHandle() override;
   SharedHandle(const SharedHandle&) = delete;
   SharedHandle& operator=(const SharedHandle&) = delete;
 
   // Reads up to `size` bytes at `offset`, retrying short reads; the bytes read
   // (fewer only at the end of the file or on a read error).
-  std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const;
+  std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const override;
 
  private:
   sys::Handle handle;

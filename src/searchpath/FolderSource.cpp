@@ -44,7 +44,7 @@ Pointer<KYFile> FolderSource::Open(const std::string& name) const {
   if (!handle) {
     return nullptr;
   }
-  return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name));
+  return Pointer<KYFile>(new EntryStream(std::move(handle), std::int64_t{0}, size, origin, name));
 }
 
 long FolderSource::GetSize(const std::string& name) const {
