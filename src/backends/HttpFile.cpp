@@ -88,7 +88,8 @@ unsigned int HttpFile::ReadData(void* buffer, unsigned int size, unsigned int co
   if (size == 0) {
     return count;
   }
-  const std::uint64_t left = objectSize - static_cast<std::uint32_t>(position);
+  const std::uint32_t at = static_cast<std::uint32_t>(position);
+  const std::uint64_t left = at < objectSize ? objectSize - at : 0;
   const std::uint64_t items = std::min<std::uint64_t>(count, left / size);
   std::size_t got = 0;
   status = object->Read(buffer, static_cast<std::size_t>(items * size),
@@ -107,29 +108,25 @@ unsigned int HttpFile::GetFileSize() {
 }
 
 bool HttpFile::EndOfFile() {
-  return open && static_cast<std::uint32_t>(position) == objectSize;
+  return open && static_cast<std::uint32_t>(position) >= objectSize;
 }
 
 bool HttpFile::Seek(long offset, int origin) {
   if (!open) {
     return false;
   }
-  std::int64_t target = 0;
-  switch (origin) {
-    case 0:
-      target = offset;
-      break;
-    case 1:
-      target = position + static_cast<std::int64_t>(offset);
-      break;
-    case 2:
-      target = static_cast<std::int64_t>(objectSize) + offset;
-      break;
-    default:
-      return true;
+  std::int64_t target = offset;
+  if (origin == 1) {
+    target += position;
+  } else if (origin == 2) {
+    target += objectSize;
+  } else if (origin != 0) {
+    return false;
   }
-  const std::int64_t end = objectSize;
-  position = static_cast<std::int32_t>(target < 0 ? 0 : (target > end ? end : target));
+  if (target < 0 || target > INT32_MAX) {
+    return false;
+  }
+  position = static_cast<std::int32_t>(target);
   return true;
 }
 

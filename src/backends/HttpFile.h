@@ -65,11 +65,12 @@ class RXMFILES_API HttpFile : public KYFile {
   unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
   // The object's size as the first response gave it; 0 when none was open.
   unsigned int GetFileSize() override;
-  // False when not open; otherwise whether the position is at the end.
+  // False when not open; otherwise whether the position is at or past the end.
   bool EndOfFile() override;
-  // Clamps the new position into the object, as ResourceFile does; true
-  // whenever an object is open (an unknown origin leaves the position),
-  // false when none is.
+  // As DiskFile's (fseek's), so that an archive read over the network answers
+  // as on disk: a position past the end is allowed (reads there give 0), one
+  // before the start, an unknown origin or no object open is refused (false,
+  // the position unchanged).
   bool Seek(long offset, int origin) override;
   long GetPosition() override;
 

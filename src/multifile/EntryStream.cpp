@@ -94,6 +94,9 @@ std::uint32_t EntryStream::Fetch(void* buffer, std::uint32_t wanted, std::uint32
   if (start < 0) {
     return 0;
   }
+  if (offset == 0 && wanted < size) {
+    handle->Prefetch(static_cast<std::uint64_t>(start), size);  // read in pieces from the start
+  }
   return static_cast<std::uint32_t>(
       handle->ReadAt(buffer, wanted, static_cast<std::uint64_t>(start) + offset));
 }

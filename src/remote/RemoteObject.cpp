@@ -97,6 +97,21 @@ Status RemoteObject::Read(void* buffer, std::size_t length, std::uint64_t offset
   return status;
 }
 
+void RemoteObject::Prefetch(std::uint64_t offset, std::uint64_t length) const {
+  if (isWhole || offset >= size || length == 0 || !Poisoned().IsOk()) {
+    return;
+  }
+  length = std::min<std::uint64_t>({length, size - offset, options.readAheadBytes});
+  std::vector<Run> runs;
+  {
+    const std::lock_guard<std::mutex> guard(lock);
+    Claim(offset / options.blockSize, (offset + length - 1) / options.blockSize, runs, false);
+  }
+  for (Run& run : runs) {
+    Fetch(run);
+  }
+}
+
 Status RemoteObject::ReadCached(std::uint8_t* out, std::size_t length, std::uint64_t offset,
                                 std::size_t& got) const {
   const std::uint64_t first = offset / options.blockSize;
@@ -105,7 +120,7 @@ Status RemoteObject::ReadCached(std::uint8_t* out, std::size_t length, std::uint
   std::vector<BlockPointer> needed;
   {
     const std::lock_guard<std::mutex> guard(lock);
-    needed = Claim(first, last, runs);
+    needed = Claim(first, last, runs, true);
   }
   for (Run& run : runs) {
     Fetch(run);
@@ -128,7 +143,8 @@ Status RemoteObject::ReadCached(std::uint8_t* out, std::size_t length, std::uint
 }
 
 std::vector<RemoteObject::BlockPointer> RemoteObject::Claim(std::uint64_t first, std::uint64_t last,
-                                                            std::vector<Run>& runs) const {
+                                                            std::vector<Run>& runs,
+                                                            bool ahead) const {
   std::vector<BlockPointer> needed;
   const auto claim = [this, &runs](std::uint64_t number) {
     auto block = std::make_shared<Block>();
@@ -145,7 +161,8 @@ std::vector<RemoteObject::BlockPointer> RemoteObject::Claim(std::uint64_t first,
     needed.push_back(found != blocks.end() ? found->second : claim(number));
     needed.back()->lastUse = ++clock;
   }
-  if (runs.empty() || runs.back().first + runs.back().count != last + 1 || runs.back().first == 0) {
+  if (!ahead || runs.empty() || runs.back().first + runs.back().count != last + 1 ||
+      runs.back().first == 0) {
     return needed;
   }
   // Sequential reading: the block before the miss is cached.

@@ -54,6 +54,9 @@ class RemoteObject : public PositionalReader {
   Status Read(void* buffer, std::size_t length, std::uint64_t offset, std::size_t& got) const;
 
   std::size_t ReadAt(void* buffer, std::size_t length, std::uint64_t offset) const override;
+  // Fetches the missing blocks of the range (up to options.readAheadBytes of
+  // it) in one request, so that an entry read in small pieces costs one.
+  void Prefetch(std::uint64_t offset, std::uint64_t length) const override;
 
  private:
   struct Block;
@@ -68,8 +71,8 @@ class RemoteObject : public PositionalReader {
                     std::size_t& got) const;
   // With the lock held: the blocks first..last, claiming the missing ones (and
   // read-ahead after them) as runs for this thread to fetch.
-  std::vector<BlockPointer> Claim(std::uint64_t first, std::uint64_t last,
-                                  std::vector<Run>& runs) const;
+  std::vector<BlockPointer> Claim(std::uint64_t first, std::uint64_t last, std::vector<Run>& runs,
+                                  bool ahead) const;
   // Fetches `run` with no lock held, then publishes its blocks.
   void Fetch(Run& run) const;
   // With the lock held: drops the least recently used blocks beyond the limit.

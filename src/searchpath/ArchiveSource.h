@@ -17,7 +17,8 @@ namespace RXM {
 // not listed.
 class ArchiveSource : public MountedSource {
  public:
-  // The archive at `path`; null when it cannot be opened as one.
+  // The archive at `path` (a file, or an http(s) URL); null when it cannot be
+  // opened as one.
   static std::shared_ptr<const ArchiveSource> Load(const std::string& path);
   ArchiveSource() = default;
 

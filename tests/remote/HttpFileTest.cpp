@@ -59,6 +59,8 @@ TEST_P(HttpFileSchemeTest, ReadsTheBytesServedAtEveryOffset) {
   unsigned char item[8];
   EXPECT_EQ(file.ReadData(item, 8, 1), 0u);  // whole items only
   EXPECT_EQ(file.ReadData(item, 2, 4), 2u);
+  EXPECT_FALSE(file.Seek(-1, 0));  // as fseek: before the start is refused
+  EXPECT_EQ(file.GetPosition(), static_cast<long>(bytes.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, HttpFileSchemeTest,
