@@ -30,6 +30,9 @@ struct Options {
   // resources
   std::string module, name, type, output, language;
   bool all = false;
+  // Reading over the network: a CA file trusted besides the system's, and
+  // one header line (only "Authorization: ..." is taken).
+  std::string caFile, header;
 };
 
 int CreateCommand(const Options& options, Reporter& reporter);

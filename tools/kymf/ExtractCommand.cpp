@@ -5,6 +5,7 @@
 #include "Commands.h"
 #include "support/ArchiveSource.h"
 #include "support/NameEscaping.h"
+#include "support/Progress.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
 
@@ -30,11 +31,13 @@ RXM::Status CopyEntry(ArchiveSource& source, const std::string& name,
   char buffer[1 << 16];
   std::uint64_t copied = 0;
   unsigned int got = 0;
+  Progress progress(source.IsRemote(), EscapeName(name), archive.GetFileSize());
   while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
     if (!write(buffer, got)) {
       return RXM::Status::Ok();  // the target folder reports its own write failure
     }
     copied += got;
+    progress.Advance(got);
   }
   if (copied != archive.GetFileSize()) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, source.GetShown() + ": " + name + ": " +

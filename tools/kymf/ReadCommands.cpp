@@ -14,6 +14,7 @@
 #include "Commands.h"
 #include "support/ArchiveSource.h"
 #include "support/NameEscaping.h"
+#include "support/Progress.h"
 #include "support/Selection.h"
 
 namespace kymf {
@@ -56,12 +57,14 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
   char buffer[1 << 16];
   std::uint64_t copied = 0;
   unsigned int got = 0;
+  Progress progress(source.IsRemote(), EscapeName(name), source.GetSize(index));
   while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
     if (std::fwrite(buffer, 1, got, out) != got) {
       reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
       return false;
     }
     copied += got;
+    progress.Advance(got);
   }
   if (copied != source.GetSize(index)) {
     reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));

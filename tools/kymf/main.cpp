@@ -5,6 +5,9 @@
 
 #include <RXMFiles.h>
 
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,7 +23,8 @@ constexpr const char* kDescription =
     "RXM\nframework (many named files back to back in one file), and read the resources of "
     "Windows modules.\n\n"
     "ARCHIVE may be \"-\" for standard output (create) or standard input (list, cat, extract,\n"
-    "verify); add, delete and rename change a file in place and need its name.\n"
+    "verify); list, cat, extract, verify and --path also take an http:// or https:// URL.\n"
+    "add, delete and rename change a file in place and need its name.\n"
     "PATTERN: a name, a folder (selects everything below it) or a glob: * and ? stay within\n"
     "one folder, ** crosses folders. Letter case is ignored, as the archive does.\n"
     "Exit codes: 0 success, 1 failure, 2 usage error.\n\n"
@@ -28,7 +32,8 @@ constexpr const char* kDescription =
     "  kymf create game.kymf assets/ --exclude '**/*.tmp'\n"
     "  kymf list -l game.kymf 'levels/*'\n"
     "  kymf extract game.kymf -C out\n"
-    "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n";
+    "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
+    "  kymf list https://cdn.example.com/game.kymf\n";
 
 constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",      "extract",
                                      "delete", "rename", "verify", "resources"};
@@ -96,6 +101,45 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
           {rename, kymf::RenameCommand}};
 }
 
+// --cacert and --header on every command that reads an archive, which may be
+// an http(s) URL.
+void AddRemoteOptions(CLI::App& command, Options& o) {
+  command.add_option("--cacert", o.caFile, "With a URL: trust this PEM file's CAs too");
+  command.add_option("--header", o.header,
+                     "With a URL: send this 'Authorization: VALUE' header line");
+}
+
+// The remote options reach the library through its environment variables, so
+// that archives and --path mounts alike see them. False (said) for a header
+// other than Authorization.
+bool ApplyRemoteOptions(const Options& o) {
+  const auto set = [](const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+  };
+  if (!o.caFile.empty()) {
+    set("RXMFILES_CA_FILE", o.caFile);
+  }
+  if (o.header.empty()) {
+    return true;
+  }
+  const std::string prefix = "authorization:";
+  std::string name = o.header.substr(0, prefix.size());
+  for (char& c : name) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (name != prefix) {
+    std::fprintf(stderr, "kymf: --header: only 'Authorization: VALUE' is sent\n");
+    return false;
+  }
+  set("RXMFILES_HTTP_AUTHORIZATION",
+      o.header.substr(o.header.find_first_not_of(' ', prefix.size())));
+  return true;
+}
+
 std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   CLI::App* list = app.add_subcommand("list", "List the entries of an archive");
   list->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a folder)");
@@ -139,6 +183,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   resources->add_option("-C,--directory", o.folder, "Existing folder for --all");
   resources->add_flag("-f,--force", o.force, "With --all, replace files that exist");
   resources->add_flag("--json", o.json, "The listing as JSON");
+  for (CLI::App* reading : {list, cat, extract, verify}) {
+    AddRemoteOptions(*reading, o);
+  }
   return {{list, kymf::ListCommand},
           {cat, kymf::CatCommand},
           {extract, kymf::ExtractCommand},
@@ -179,6 +226,9 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? kymf::kSuccess : kymf::kUsage;
+  }
+  if (!ApplyRemoteOptions(options)) {
+    return kymf::kUsage;
   }
   kymf::Reporter reporter;
   reporter.SetQuiet(quiet);

@@ -1,6 +1,7 @@
-// An archive opened for reading by a command: by name, or "-" for standard
-// input (copied to a temporary file first, since the library reads archives
-// by name), with the failure reported in the library's own words.
+// An archive opened for reading by a command: by name, by http(s) URL, or "-"
+// for standard input (copied to a temporary file first, since the library
+// reads archives by name), with the failure reported in the library's own
+// words.
 #ifndef KYMF_SUPPORT_ARCHIVESOURCE_H
 #define KYMF_SUPPORT_ARCHIVESOURCE_H
 
@@ -30,8 +31,10 @@ class ArchiveSource {
   // Whether a later record has an equal name, so that a lookup by this
   // record's name finds the later one instead.
   bool IsShadowed(int index) const { return shadowed[static_cast<std::size_t>(index)]; }
-  // The name shown in messages: the path given.
+  // The name shown in messages: the path given (a URL's credentials hidden).
   const std::string& GetShown() const { return shown; }
+  // Whether the archive is read over the network.
+  bool IsRemote() const { return remote; }
 
  private:
   void FindShadowed();
@@ -39,6 +42,7 @@ class ArchiveSource {
   MultiFile archive;
   TemporaryArchive standardInput;
   std::string shown;
+  bool remote = false;
   std::vector<bool> shadowed;
 };
 
