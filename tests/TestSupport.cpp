@@ -117,14 +117,4 @@ std::string ReadRest(KYFile& file) {
   return data;
 }
 
-int gWritesBeforeFailing = 0;
-
-std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
-                         std::FILE* stream) {
-  if (gWritesBeforeFailing-- <= 0) {
-    return 0;
-  }
-  return RXM::sys::RealCalls().write(buffer, size, count, stream);
-}
-
 }  // namespace testing_support

@@ -1,5 +1,5 @@
 // Helpers shared by the tests: temporary folders, file I/O, a recording
-// debugger, a logging in-memory KYFile, and failing system calls.
+// debugger, and a logging in-memory KYFile.
 #ifndef RXMFILES_TESTS_TESTSUPPORT_H
 #define RXMFILES_TESTS_TESTSUPPORT_H
 
@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "RXMFiles.h"
-#include "backends/SystemCalls.h"
 
 namespace testing_support {
 
@@ -140,31 +139,6 @@ class MemoryFile : public KYFile {
 
 // What `file` gives from its position to its end, asked for in one read.
 std::string ReadRest(KYFile& file);
-
-// Replaces the library's system calls for the scope; restores them after.
-class SystemCallsOverride {
- public:
-  SystemCallsOverride() : saved(RXM::sys::Calls()) {}
-  ~SystemCallsOverride() { RXM::sys::Calls() = saved; }
-  RXM::sys::SystemCalls* operator->() const { return &RXM::sys::Calls(); }
-
- private:
-  RXM::sys::SystemCalls saved;
-};
-
-// System calls that fail, for SystemCallsOverride. FailingWrite lets
-// `gWritesBeforeFailing` writes through first; FailingClose closes the stream
-// but reports a failure; FailingAllocate has no memory to give.
-extern int gWritesBeforeFailing;
-std::size_t FailingWrite(const void* buffer, std::size_t size, std::size_t count,
-                         std::FILE* stream);
-inline int FailingClose(std::FILE* stream) {
-  RXM::sys::RealCalls().close(stream);
-  return EOF;
-}
-inline void* FailingAllocate(std::size_t) {
-  return nullptr;
-}
 
 }  // namespace testing_support
 

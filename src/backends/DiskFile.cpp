@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/Registration.h"
 
 // One stream shared by a DiskFile and its copies. `filePointer` is null once
@@ -11,20 +11,24 @@
 // the close. `finished` marks a stream whose fclose reported failure: the C
 // runtime has let it go, so it must not be touched again.
 struct DiskFile::Stream {
-  explicit Stream(std::FILE* opened) : filePointer(opened) {}
+  Stream(std::FILE* opened, RXM::sys::System& calls) : filePointer(opened), system(calls) {}
   ~Stream() {
     if (filePointer != nullptr && !finished) {
-      RXM::sys::Calls().close(filePointer);
+      system.close(filePointer);
     }
   }
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
 
   std::FILE* filePointer;
+  RXM::sys::System& system;
   bool finished = false;
 };
 
 DiskFile::DiskFile() = default;
+
+// A stream with no file yet, so that the System stays with the object.
+DiskFile::DiskFile(RXM::sys::System& system) : stream(std::make_shared<Stream>(nullptr, system)) {}
 
 DiskFile::DiskFile(const DiskFile& other)
     : BaseObject(other), KYFile(other), stream(other.stream) {}
@@ -65,14 +69,19 @@ std::FILE* DiskFile::Usable() const {
   return stream->filePointer;
 }
 
+RXM::sys::System& DiskFile::Calls() const {
+  return stream == nullptr ? RXM::sys::System::Default() : stream->system;
+}
+
+// A failed open keeps a System of its own in a stream with no file.
 bool DiskFile::OpenFile(String name, String mode) {
-  std::FILE* opened = RXM::sys::Calls().open(name.GetText(), mode.GetText());
+  RXM::sys::System& system = Calls();
+  std::FILE* opened = system.open(name.GetText(), mode.GetText());
   stream.reset();
-  if (opened == nullptr) {
-    return false;
+  if (opened != nullptr || &system != &RXM::sys::System::Default()) {
+    stream = std::make_shared<Stream>(opened, system);
   }
-  stream = std::make_shared<Stream>(opened);
-  return true;
+  return opened != nullptr;
 }
 
 bool DiskFile::CloseFile() {
@@ -83,7 +92,7 @@ bool DiskFile::CloseFile() {
     stream->filePointer = nullptr;
     return true;
   }
-  if (RXM::sys::Calls().close(stream->filePointer) != 0) {
+  if (stream->system.close(stream->filePointer) != 0) {
     stream->finished = true;
     return false;
   }
@@ -100,7 +109,7 @@ unsigned int DiskFile::ReadData(void* buffer, unsigned int size, unsigned int co
   if (file == nullptr) {
     return 0;
   }
-  return static_cast<unsigned int>(RXM::sys::Calls().read(buffer, size, count, file));
+  return static_cast<unsigned int>(Calls().read(buffer, size, count, file));
 }
 
 unsigned int DiskFile::WriteData(const void* buffer, unsigned int size, unsigned int count) {
@@ -108,7 +117,7 @@ unsigned int DiskFile::WriteData(const void* buffer, unsigned int size, unsigned
   if (file == nullptr) {
     return 0;
   }
-  return static_cast<unsigned int>(RXM::sys::Calls().write(buffer, size, count, file));
+  return static_cast<unsigned int>(Calls().write(buffer, size, count, file));
 }
 
 // Goes to the end and comes back by a move relative to the end, not by an

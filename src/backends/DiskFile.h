@@ -8,6 +8,12 @@
 #include "framework/Export.h"
 #include "framework/RTTIClass.h"
 
+namespace RXM {
+namespace sys {
+class System;
+}
+}  // namespace RXM
+
 // A file on disk, held as a buffered stream of the C runtime. Each operation
 // maps onto one or a few stream calls; ReadData and WriteData are fread and
 // fwrite, so a last item that only partly remains is consumed as fread
@@ -17,11 +23,17 @@
 // others see, and closing (or destroying) any of them closes the stream for
 // all, exactly once; the others then report that no file is open.
 //
+// Its calls to the system go through a System (System.h): the process's own
+// unless one is given; copies share it with the stream.
+//
 // On a DiskFile with no file open every operation fails harmlessly: ReadData,
 // WriteData and GetFileSize give 0, EndOfFile and Seek false, GetPosition -1.
 class RXMFILES_API DiskFile : public KYFile {
  public:
   DiskFile();
+  // A closed DiskFile whose opens, reads, writes and closes go through
+  // `system`, which must outlive it and its copies.
+  explicit DiskFile(RXM::sys::System& system);
   DiskFile(const DiskFile& other);
   DiskFile& operator=(const DiskFile& other);
   ~DiskFile() override;
@@ -62,12 +74,14 @@ class RXMFILES_API DiskFile : public KYFile {
   static bool rtti_ImplementsInterfaceDiskFile(const char* interfaceName);
   static RTTIClass rtti_for_DiskFile;
 
-  // The stream that a DiskFile and its copies share; the last of them to let
-  // it go closes it if it is still open.
+  // The stream that a DiskFile and its copies share, and the System it goes
+  // through; the last of them to let it go closes it if it is still open.
   struct Stream;
 
   // The usable stream, or null.
   std::FILE* Usable() const;
+  // The calls this object makes go through.
+  RXM::sys::System& Calls() const;
 
   std::shared_ptr<Stream> stream;
 };

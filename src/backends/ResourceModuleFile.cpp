@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 
 namespace RXM {
 
@@ -18,8 +18,9 @@ Status ModuleStatus(ErrorCode code, const std::string& file, const std::string& 
 
 Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
+  sys::System& system = sys::System::Default();
   sys::FileInfo info;
-  if (sys::Calls().inspect(path, &info) != 0) {
+  if (system.inspect(path, &info) != 0) {
     return ModuleStatus(ErrorCode::kCannotOpen, path, SystemReason(info.error));
   }
   if (info.kind == sys::FileKind::kMissing) {
@@ -29,7 +30,7 @@ Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
     return ModuleStatus(ErrorCode::kIsAFolder, path);
   }
   errno = 0;
-  std::FILE* file = sys::Calls().open(path, "rb");
+  std::FILE* file = system.open(path, "rb");
   if (file == nullptr) {
     return ModuleStatus(ErrorCode::kCannotOpen, path,
                         errno != 0 ? SystemReason(errno) : "refused by the system");
@@ -37,12 +38,11 @@ Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
   std::uint8_t chunk[65536];
   std::size_t read = 0;
   // Reading stops past the largest module; the image refuses what was read.
-  while (bytes.size() <= kLargestModule &&
-         (read = sys::Calls().read(chunk, 1, sizeof chunk, file)) > 0) {
+  while (bytes.size() <= kLargestModule && (read = system.read(chunk, 1, sizeof chunk, file)) > 0) {
     bytes.insert(bytes.end(), chunk, chunk + read);
   }
   const bool failed = std::ferror(file) != 0;
-  (void)sys::Calls().close(file);
+  (void)system.close(file);
   if (failed) {
     bytes.clear();
     return ModuleStatus(ErrorCode::kCannotOpen, path, "read failed");

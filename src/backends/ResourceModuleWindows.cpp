@@ -18,7 +18,7 @@
 #include "backends/ResourceModule.h"
 #include "backends/ResourceModuleFile.h"
 #include "backends/ResourceTree.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 
 namespace RXM {
 
@@ -202,7 +202,7 @@ HINSTANCE LoadResourceModule(const char* path, Status& status) {
     return nullptr;
   }
   sys::FileInfo info;
-  if (sys::Calls().inspect(path, &info) == 0 && info.kind == sys::FileKind::kMissing) {
+  if (sys::System::Default().inspect(path, &info) == 0 && info.kind == sys::FileKind::kMissing) {
     status = ModuleStatus(ErrorCode::kNoSuchFile, path);
     return nullptr;
   }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "files/LittleEndian.h"
+#include "files/SafeName.h"
 
 namespace RXM {
 namespace kymf {
@@ -64,6 +65,18 @@ std::string FoldName(const char* name) {
     c = static_cast<char>(FoldByte(static_cast<unsigned char>(c)));
   }
   return folded;
+}
+
+Status CheckEntryName(const char* name, std::size_t length, const std::string& subject) {
+  if (length > kLongestName) {
+    return Status(ErrorCode::kNameTooLong, subject + ": " + Describe(ErrorCode::kNameTooLong));
+  }
+  const NameFault fault = CheckSafeName(name, length);
+  if (fault != NameFault::kNone) {
+    return Status(ErrorCode::kNameRefused, subject + ": " + Describe(ErrorCode::kNameRefused) +
+                                               ": " + DescribeNameFault(fault));
+  }
+  return Status::Ok();
 }
 
 bool NameMatches(const char* requested, const DirectoryRecord& record) {

@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/Status.h"
 #include "framework/Export.h"
 
 namespace RXM {
@@ -106,6 +107,15 @@ inline unsigned char FoldByte(unsigned char c) {
 
 // `name` folded whole: the key under which names compare equal.
 RXMFILES_API std::string FoldName(const char* name);
+
+// Whether the `length` bytes at `name` may be stored as an entry's name: no
+// longer than a record holds (kNameTooLong), and a safe name (kNameRefused,
+// with its fault; SafeName.h), so that extraction writes the entry under its
+// own name. The length is looked at first: a name too long is always
+// kNameTooLong. Ok, or the failure as "<subject>: <reason>", e.g.
+// "a.kymf: ../x: name refused: has a \"..\" component".
+RXMFILES_API Status CheckEntryName(const char* name, std::size_t length,
+                                   const std::string& subject);
 
 // Whether `requested` names the record: equal under the fold, compared whole.
 // Reads at most the record's 70 bytes.

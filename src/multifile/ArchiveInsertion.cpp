@@ -4,7 +4,7 @@
 #include <string>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/EntryLookup.h"
@@ -42,7 +42,7 @@ constexpr const char* kNotReplaced =
 }  // namespace
 
 ArchiveInsertion::ArchiveInsertion(MultiFile& target)
-    : archive(target), writer(target.archiveName), block(nullptr, std::free) {}
+    : archive(target), writer(target.archiveName, *target.system), block(nullptr, std::free) {}
 
 bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, String entryName) {
   if (entryName.GetLength() == 0) {
@@ -51,7 +51,7 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, Stri
   if (!Admit(entryName)) {
     return false;
   }
-  Pointer<KYFile> input = source.IsNull() ? Pointer<KYFile>(new DiskFile()) : source;
+  Pointer<KYFile> input = source.IsNull() ? Pointer<KYFile>(new DiskFile(*archive.system)) : source;
   if (!input->OpenFile(inputName, "rb")) {
     archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText(), "cannot be opened");
     return false;
@@ -97,8 +97,13 @@ bool ArchiveInsertion::Admit(const String& entryName) {
     throw new Exception(kAlreadyExists, entryName.GetText(),  // NOLINT
                         archive.archiveName.GetText());
   }
-  if (static_cast<std::size_t>(entryName.GetLength()) > kymf::kLongestName) {
-    archive.status = Failure(ErrorCode::kNameTooLong, subject);
+  // Every name a record holds is stored, as it always has been (an input's
+  // whole path among them, for an empty entry name); only the length is
+  // refused.
+  const Status name = kymf::CheckEntryName(
+      entryName.GetText(), static_cast<std::size_t>(entryName.GetLength()), subject);
+  if (name.GetCode() == ErrorCode::kNameTooLong) {
+    archive.status = name;
     return false;
   }
   return true;
@@ -188,7 +193,7 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
   }
   block.reset();
   capacity = size == 0 ? 1 : size;
-  block.reset(sys::Calls().allocate(capacity));
+  block.reset(archive.system->allocate(capacity));
   return block != nullptr;
 }
 

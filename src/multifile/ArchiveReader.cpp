@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include <utility>
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 
 #include "multifile/ArchiveStatus.h"
 
@@ -67,9 +67,9 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
   return Status::Ok();
 }
 
-Status ArchiveReader::WhyNotOpened(const std::string& archiveName, int error) {
+Status ArchiveReader::WhyNotOpened(sys::System& system, const std::string& archiveName, int error) {
   sys::FileInfo info;
-  if (sys::Calls().inspect(archiveName.c_str(), &info) == 0) {
+  if (system.inspect(archiveName.c_str(), &info) == 0) {
     if (info.kind == sys::FileKind::kMissing) {
       return Failure(ErrorCode::kNoSuchFile, archiveName);
     }

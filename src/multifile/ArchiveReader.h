@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/System.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
 #include "multifile/ArchiveFormat.h"
@@ -36,7 +37,7 @@ class ArchiveReader {
   // Why the file `archiveName` could not be opened, the system having said
   // `error` (an errno value, or 0): kNoSuchFile, kIsAFolder, or kCannotOpen
   // with the system's reason.
-  static Status WhyNotOpened(const std::string& archiveName, int error);
+  static Status WhyNotOpened(sys::System& system, const std::string& archiveName, int error);
 
   // The file's size as ReadHeader measured it; -1 before.
   std::int64_t GetFileSize() const { return fileSize; }

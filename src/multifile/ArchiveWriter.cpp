@@ -3,7 +3,8 @@
 namespace RXM {
 namespace kymf {
 
-ArchiveWriter::ArchiveWriter(const String& archiveName) : file(archiveName) {}
+ArchiveWriter::ArchiveWriter(const String& archiveName, sys::System& system)
+    : file(archiveName, system) {}
 
 bool ArchiveWriter::Begin(std::int32_t count) {
   if (!file.Open()) {

@@ -26,7 +26,8 @@ namespace kymf {
 // look once.
 class ArchiveWriter {
  public:
-  explicit ArchiveWriter(const String& archiveName);
+  // Writes through `system`.
+  ArchiveWriter(const String& archiveName, sys::System& system);
 
   // Creates (or truncates) the temporary file and writes the magic and
   // `count`. False when the file cannot be created.

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "multifile/MultiFileElement.h"
 
 namespace RXM {
@@ -67,11 +67,11 @@ void SlabElement::operator delete(void* place) noexcept {
   }
 }
 
-ElementSlab::ElementSlab(std::int32_t count) {
+ElementSlab::ElementSlab(std::int32_t count, sys::System& system) {
   if (count <= 0 || PagesFor(count) > (SIZE_MAX - 2 * kPageSize) / kPageSize) {
     return;
   }
-  void* memory = sys::Calls().allocate(BlockSize(count));
+  void* memory = system.allocate(BlockSize(count));
   if (memory == nullptr) {
     return;
   }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "backends/System.h"
+
 class MultiFileElement;
 
 namespace RXM {
@@ -27,9 +29,9 @@ class ElementSlab {
  public:
   static constexpr std::size_t kPageSize = 4096;
 
-  // Room for `count` elements, taken through the system-call seam's
-  // allocate; IsValid says whether it could be had.
-  explicit ElementSlab(std::int32_t count);
+  // Room for `count` elements, taken through `system`'s allocate; IsValid
+  // says whether it could be had.
+  explicit ElementSlab(std::int32_t count, sys::System& system = sys::System::Default());
   // Gives up the slab's own hold on the block.
   ~ElementSlab();
   ElementSlab(const ElementSlab&) = delete;

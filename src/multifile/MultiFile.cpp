@@ -11,7 +11,7 @@
 
 #include "backends/DiskFile.h"
 #include "backends/HttpFile.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/Registration.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
@@ -44,11 +44,13 @@ constexpr const char* kExtractTooLarge = "Not enough memory to extract %u bytes 
 
 }  // namespace
 
-MultiFile::MultiFile() = default;
+MultiFile::MultiFile() : system(&RXM::sys::System::Default()) {}
 
-MultiFile::MultiFile(const String& name) {
+MultiFile::MultiFile(const String& name) : system(&RXM::sys::System::Default()) {
   OpenMultiFile(Pointer<KYFile>(), name);
 }
+
+MultiFile::MultiFile(RXM::sys::System& calls) : system(&calls) {}
 
 // Member by member: a copy shares the archive's file, directory and lookup,
 // and keeps its own entry and position.
@@ -91,14 +93,15 @@ bool MultiFile::CreateEmptyMultiFile(const String& name) {
 
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   CloseMultiFile();
-  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile()) : file;
+  archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile(*system)) : file;
   const auto* remote = static_cast<const HttpFile*>(archiveFile->FindInterface("HttpFile"));
   // A URL is named with its credentials hidden, in every message about it.
   archiveName = remote != nullptr ? String(RXM::RedactUrl(name.GetText()).c_str()) : name;
   if (!archiveFile->OpenFile(name, "rb")) {
     const int error = errno;
-    status = remote != nullptr ? remote->GetStatus()
-                               : RXM::kymf::ArchiveReader::WhyNotOpened(name.GetText(), error);
+    status = remote != nullptr
+                 ? remote->GetStatus()
+                 : RXM::kymf::ArchiveReader::WhyNotOpened(*system, name.GetText(), error);
     archiveFile = nullptr;
     CTPointer<Debugger> debugger = RXM::GetDebugger();
     debugger->Print(kUnableToOpen, archiveName.GetText());
@@ -118,15 +121,14 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     ForgetDirectory();
     if (status.GetCode() == ErrorCode::kNotAnArchive) {
       RXM::sys::FileInfo info;
-      if (RXM::sys::Calls().inspect(name.GetText(), &info) == 0 &&
-          info.kind == RXM::sys::FileKind::kFolder) {
+      if (system->inspect(name.GetText(), &info) == 0 && info.kind == RXM::sys::FileKind::kFolder) {
         status = Failure(ErrorCode::kIsAFolder, name.GetText());
       }
     }
     return false;
   }
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
-    entryReader = RXM::SharedHandle::Open(name.GetText());
+    entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
   } else if (remote != nullptr) {
     entryReader = remote->GetReader();
   }
@@ -154,7 +156,7 @@ RXM::Status MultiFile::LoadDirectory(std::int32_t recordsPerRead) {
     return Failure(ErrorCode::kNoMemory, archiveName.GetText());
   }
   try {
-    RXM::ElementSlab slab(count);
+    RXM::ElementSlab slab(count, *system);
     for (std::int32_t i = 0; i < count; ++i) {
       Pointer<MultiFileElement> element(slab.Make());
       if (element.IsNull()) {
@@ -270,7 +272,7 @@ Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   const std::uint32_t size = EntrySize(element);
   auto bytes = std::shared_ptr<std::uint8_t>(
-      static_cast<std::uint8_t*>(RXM::sys::Calls().allocate(size == 0 ? 1 : size)), std::free);
+      static_cast<std::uint8_t*>(system->allocate(size == 0 ? 1 : size)), std::free);
   if (!bytes || !archiveFile->IsFileOpened()) {
     return nullptr;
   }
@@ -314,7 +316,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  std::unique_ptr<void, void (*)(void*)> block(RXM::sys::Calls().allocate(size), std::free);
+  std::unique_ptr<void, void (*)(void*)> block(system->allocate(size), std::free);
   if (block == nullptr) {
     status = Failure(ErrorCode::kNoMemory, EntrySubject(*currentElement));
     debugger->PrintError(kExtractTooLarge, size);
@@ -325,7 +327,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
-  Pointer<KYFile> target(new DiskFile());
+  Pointer<KYFile> target(new DiskFile(*system));
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
     status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));

@@ -20,6 +20,9 @@ namespace RXM {
 class EntryLookup;
 class ArchiveInsertion;
 class PositionalReader;
+namespace sys {
+class System;
+}
 }  // namespace RXM
 
 // A "KYMF" multi-file archive (format in ArchiveFormat.h).
@@ -55,6 +58,10 @@ class RXMFILES_API MultiFile : public KYFile {
   MultiFile();
   // Opens the archive `name` through a new DiskFile; ask IsMultiFileOpen.
   explicit MultiFile(const String& name);
+  // Closed, like MultiFile(), with every call to the system (the archive's
+  // DiskFiles, its reads, an insertion's writes and replace) going through
+  // `system`, which must outlive the object and its copies.
+  explicit MultiFile(RXM::sys::System& system);
   MultiFile(const MultiFile& other);
   MultiFile& operator=(const MultiFile& other);
   // Closes the archive and releases what the object holds.
@@ -253,6 +260,8 @@ class RXMFILES_API MultiFile : public KYFile {
   std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;
   RXM::Status status;
+  // Shared by copies.
+  RXM::sys::System* system;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILE_H

@@ -4,8 +4,7 @@
 #include <unordered_set>
 
 #include "backends/DiskFile.h"
-#include "backends/SystemCalls.h"
-#include "files/SafeName.h"
+#include "backends/System.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ArchiveWriter.h"
@@ -33,7 +32,11 @@ struct MultiFileWriter::Kept {
 };
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
-    : archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
+    : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
+
+MultiFileWriter::MultiFileWriter(RXM::sys::System& calls, const String& name, bool keep,
+                                 std::uint32_t chunk)
+    : system(&calls), archiveName(name), keepExisting(keep), chunkSize(chunk == 0 ? 1 : chunk) {}
 
 MultiFileWriter::~MultiFileWriter() = default;
 
@@ -82,11 +85,17 @@ bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
   return false;
 }
 
+bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
+  status = RXM::kymf::CheckEntryName(
+      name, length, std::string(archiveName.GetText()) + ": entry name \"" + name + "\"");
+  return status.IsOk();
+}
+
 bool MultiFileWriter::LoadExisting() {
   if (!existing.IsNull()) {
     return true;
   }
-  Pointer<MultiFile> archive(new MultiFile());
+  Pointer<MultiFile> archive(new MultiFile(*system));
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
     return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
                                                     archive->GetStatus().GetText() + ")");
@@ -141,14 +150,8 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
   if (found < 0) {
     return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + from.GetText());
   }
-  if (static_cast<std::size_t>(to.GetLength()) > RXM::kymf::kLongestName) {
-    return Fail(ErrorCode::kNameTooLong,
-                std::string("entry name \"") + to.GetText() + "\" is longer than 69 characters");
-  }
-  const RXM::NameFault fault = RXM::CheckSafeName(to.GetText());
-  if (fault != RXM::NameFault::kNone) {
-    return Fail(ErrorCode::kNameRefused, std::string("entry name \"") + to.GetText() + "\" " +
-                                             RXM::DescribeNameFault(fault));
+  if (!CheckName(to.GetText(), static_cast<std::size_t>(to.GetLength()))) {
+    return false;
   }
   const int other = FindKept(to);
   if (other >= 0 && other != found) {
@@ -182,7 +185,7 @@ bool MultiFileWriter::Commit() {
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
-  RXM::kymf::ArchiveWriter writer(archiveName);
+  RXM::kymf::ArchiveWriter writer(archiveName, *system);
   if (!writer.Begin(static_cast<std::int32_t>(count))) {
     return Fail(ErrorCode::kWriteFailed,
                 std::string("cannot create ") + writer.TemporaryName().GetText());
@@ -214,15 +217,10 @@ bool MultiFileWriter::CheckNames() {
   }
   std::unordered_set<std::string> added;
   for (const Entry& entry : entries) {
+    if (!CheckName(entry.name.c_str(), entry.name.size())) {
+      return false;
+    }
     const std::string quoted = "entry name \"" + entry.name + "\"";
-    if (entry.name.empty() || entry.name.size() > RXM::kymf::kLongestName) {
-      return Fail(entry.name.empty() ? ErrorCode::kNameRefused : ErrorCode::kNameTooLong,
-                  quoted + " is empty or longer than 69 characters");
-    }
-    const RXM::NameFault fault = RXM::CheckSafeName(entry.name.c_str());
-    if (fault != RXM::NameFault::kNone) {
-      return Fail(ErrorCode::kNameRefused, quoted + " " + RXM::DescribeNameFault(fault));
-    }
     const std::string folded = FoldName(entry.name.c_str());
     const auto keptName = keptNames.find(folded);
     if (!added.insert(folded).second || (keptName != keptNames.end() && !replaceExisting)) {
@@ -255,7 +253,7 @@ bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
 bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   if (entry.diskFile) {
     RXM::sys::FileInfo info;
-    if (RXM::sys::Calls().inspect(entry.inputName.GetText(), &info) != 0 ||
+    if (system->inspect(entry.inputName.GetText(), &info) != 0 ||
         info.kind != RXM::sys::FileKind::kFile) {
       return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
     }
@@ -291,7 +289,7 @@ bool MultiFileWriter::CopyKept(RXM::kymf::ArchiveWriter& writer, std::vector<std
   if (kept.empty()) {
     return true;
   }
-  Pointer<KYFile> old(new DiskFile());
+  Pointer<KYFile> old(new DiskFile(*system));
   if (!old->OpenFile(archiveName, "rb")) {
     return Fail(ErrorCode::kReadFailed, "cannot be read");
   }
@@ -318,7 +316,7 @@ bool MultiFileWriter::CopyAdded(RXM::kymf::ArchiveWriter& writer,
       }
     } else {
       const Pointer<KYFile> source =
-          entry.diskFile ? Pointer<KYFile>(new DiskFile()) : entry.source;
+          entry.diskFile ? Pointer<KYFile>(new DiskFile(*system)) : entry.source;
       std::uint8_t extra = 0;
       const bool copied = source->OpenFile(entry.inputName, "rb") &&
                           writer.CopyData(*source, entry.size, chunk) &&

@@ -1,6 +1,7 @@
 #ifndef RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 #define RXMFILES_MULTIFILE_MULTIFILEWRITER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@ class MultiFile;
 namespace RXM {
 namespace kymf {
 class ArchiveWriter;
+}
+namespace sys {
+class System;
 }
 }  // namespace RXM
 
@@ -43,6 +47,10 @@ class RXMFILES_API MultiFileWriter {
   // archive already under that name come first, in their order.
   explicit MultiFileWriter(const String& archiveName, bool keepExisting = false,
                            std::uint32_t chunkSize = 1u << 20);
+  // The same, with every call to the system (measuring, reading, writing,
+  // replacing) going through `system`, which must outlive the writer.
+  MultiFileWriter(RXM::sys::System& system, const String& archiveName, bool keepExisting = false,
+                  std::uint32_t chunkSize = 1u << 20);
   ~MultiFileWriter();
   MultiFileWriter(const MultiFileWriter&) = delete;
   MultiFileWriter& operator=(const MultiFileWriter&) = delete;
@@ -111,6 +119,8 @@ class RXMFILES_API MultiFileWriter {
   // The checks before anything is written.
   bool CheckKept(std::int64_t& dataBytes);
   bool CheckNames();
+  // The entry-name rule (ArchiveFormat.h) for `name`; false with the status.
+  bool CheckName(const char* name, std::size_t length);
   bool Measure(Entry& entry, std::int64_t& dataBytes);
   // The writing, in the archive's order.
   void WriteRecords(RXM::kymf::ArchiveWriter& writer) const;
@@ -118,6 +128,7 @@ class RXMFILES_API MultiFileWriter {
   bool CopyAdded(RXM::kymf::ArchiveWriter& writer, std::vector<std::uint8_t>& chunk);
   void Progress(int done) const;
 
+  RXM::sys::System* system;
   String archiveName;
   bool keepExisting;
   std::uint32_t chunkSize;

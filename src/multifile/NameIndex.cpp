@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/LittleEndian.h"
 #include "multifile/ArchiveFormat.h"
 

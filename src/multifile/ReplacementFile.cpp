@@ -1,18 +1,16 @@
 #include "multifile/ReplacementFile.h"
 
-#include "backends/SystemCalls.h"
-
 namespace RXM {
 
-ReplacementFile::ReplacementFile(const String& targetName)
-    : target(targetName), temporary(targetName + String(".tmp")) {}
+ReplacementFile::ReplacementFile(const String& targetName, sys::System& calls)
+    : target(targetName), temporary(targetName + String(".tmp")), system(calls) {}
 
 // An unfinished temporary file is closed with its DiskFile and left on disk;
 // callers that must not leave it call Discard.
 ReplacementFile::~ReplacementFile() = default;
 
 bool ReplacementFile::Open() {
-  file = new DiskFile();
+  file = new DiskFile(system);
   failed = false;
   return file->OpenFile(temporary, "wb");
 }
@@ -31,9 +29,8 @@ bool ReplacementFile::Finish() {
   if (file.IsNull() || !file->IsFileOpened()) {
     return false;
   }
-  const sys::SystemCalls& calls = sys::Calls();
   std::FILE* stream = file->GetFilePointer();
-  if (!failed && (stream == nullptr || calls.flush(stream) != 0 || calls.sync(stream) != 0)) {
+  if (!failed && (stream == nullptr || system.flush(stream) != 0 || system.sync(stream) != 0)) {
     failed = true;
   }
   if (!file->CloseFile()) {
@@ -43,13 +40,13 @@ bool ReplacementFile::Finish() {
 }
 
 bool ReplacementFile::Replace() {
-  if (sys::Calls().replace(temporary.GetText(), target.GetText()) != 0) {
+  if (system.replace(temporary.GetText(), target.GetText()) != 0) {
     return false;
   }
   // The new file is complete under the target's name whether or not the
   // directory reaches storage now; a failure here only means that a power
   // loss may bring back the old, equally complete, file.
-  sys::Calls().syncDirectoryOf(target.GetText());
+  system.syncDirectoryOf(target.GetText());
   return true;
 }
 
@@ -58,7 +55,7 @@ void ReplacementFile::Discard() {
     file->CloseFile();
     file = nullptr;
   }
-  sys::Calls().remove(temporary.GetText());
+  system.remove(temporary.GetText());
 }
 
 }  // namespace RXM

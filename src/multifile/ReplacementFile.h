@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "backends/DiskFile.h"
+#include "backends/System.h"
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
@@ -23,7 +24,8 @@ namespace RXM {
 // failure is remembered, so a caller may write on and look once at the end.
 class ReplacementFile {
  public:
-  explicit ReplacementFile(const String& target);
+  // Its DiskFile, the sync, the replace and the remove go through `system`.
+  explicit ReplacementFile(const String& target, sys::System& system = sys::System::Default());
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;
@@ -46,6 +48,7 @@ class ReplacementFile {
  private:
   String target;
   String temporary;
+  sys::System& system;
   Pointer<DiskFile> file;
   bool failed = false;
 };

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/PositionalReader.h"
 
 namespace RXM {
@@ -18,12 +18,15 @@ namespace RXM {
 // thread-safe.
 class SharedHandle : public PositionalReader {
  public:
-  // The file `path` opened for reading; null when it cannot be.
-  static std::shared_ptr<const SharedHandle> Open(const char* path);
-  // Takes over `handle` (closed with the object); null for kNoHandle.
-  static std::shared_ptr<const SharedHandle> Adopt(sys::Handle handle);
+  // The file `path` opened for reading through `system`, which then reads
+  // and closes it; null when it cannot be.
+  static std::shared_ptr<const SharedHandle> Open(const char* path,
+                                                  sys::System& system = sys::System::Default());
+  // Takes over `handle`, which `system` opened (closed with the object);
+  // null for kNoHandle.
+  static std::shared_ptr<const SharedHandle> Adopt(sys::Handle handle, sys::System& system);
 
-  explicit SharedHandle(sys::Handle adopted) : handle(adopted) {}
+  SharedHandle(sys::Handle adopted, sys::System& calls) : handle(adopted), system(calls) {}
   ~SharedHandle() override;
   SharedHandle(const SharedHandle&) = delete;
   SharedHandle& operator=(const SharedHandle&) = delete;
@@ -34,6 +37,7 @@ class SharedHandle : public PositionalReader {
 
  private:
   sys::Handle handle;
+  sys::System& system;
 };
 
 }  // namespace RXM

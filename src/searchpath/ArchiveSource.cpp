@@ -6,8 +6,9 @@
 
 namespace RXM {
 
-std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path) {
-  auto source = std::make_shared<ArchiveSource>();
+std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
+                                                         sys::System& system) {
+  auto source = std::make_shared<ArchiveSource>(system);
   // A URL is read through an HttpFile, whose entry streams read the object
   // from many threads at once, as those of a file on disk do.
   const Pointer<KYFile> file(IsRemoteUrl(path.c_str()) ? new HttpFile() : nullptr);
@@ -30,6 +31,7 @@ long ArchiveSource::GetSize(const std::string& name) const {
 void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
   const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
   const std::size_t skip = folder.empty() ? 0 : folder.size() + 1;
+  const std::string folded = kymf::FoldName(folder.c_str());
   for (int i = directory.GetCount() - 1; i >= 0; --i) {
     const MultiFileElement* element = directory.Peek(i);
     if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
@@ -37,15 +39,8 @@ void ArchiveSource::List(const std::string& folder, std::set<std::string>& names
     }
     const std::string name = element->name;
     if (skip != 0) {
-      if (name.size() <= skip || name[folder.size()] != '/') {
-        continue;
-      }
-      bool same = true;
-      for (std::size_t c = 0; c < folder.size() && same; ++c) {
-        same = kymf::FoldByte(static_cast<unsigned char>(name[c])) ==
-               kymf::FoldByte(static_cast<unsigned char>(folder[c]));
-      }
-      if (!same) {
+      if (name.size() <= skip || name[folder.size()] != '/' ||
+          kymf::FoldName(name.substr(0, folder.size()).c_str()) != folded) {
         continue;
       }
     }

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "backends/System.h"
 #include "multifile/MultiFile.h"
 #include "searchpath/MountedSource.h"
 
@@ -17,10 +18,10 @@ namespace RXM {
 // not listed.
 class ArchiveSource : public MountedSource {
  public:
-  // The archive at `path` (a file, or an http(s) URL); null when it cannot be
-  // opened as one.
-  static std::shared_ptr<const ArchiveSource> Load(const std::string& path);
-  ArchiveSource() = default;
+  // The archive at `path` (a file, or an http(s) URL), read through `system`;
+  // null when it cannot be opened as one.
+  static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system);
+  explicit ArchiveSource(sys::System& system) : archive(system) {}
 
   Pointer<KYFile> Open(const std::string& name) const override;
   long GetSize(const std::string& name) const override;

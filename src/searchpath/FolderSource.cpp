@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "multifile/EntryStream.h"
 #include "multifile/SharedHandle.h"
 
@@ -12,15 +12,16 @@ namespace {
 
 // The handle of the regular file `name` below `root` and its size, which
 // positions of 32 bits must reach; kNoHandle otherwise.
-sys::Handle OpenSized(const std::string& root, const std::string& name, std::uint32_t* size) {
-  const sys::Handle handle = sys::Calls().openBelow(root.c_str(), name.c_str());
+sys::Handle OpenSized(sys::System& system, const std::string& root, const std::string& name,
+                      std::uint32_t* size) {
+  const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
   if (handle == sys::kNoHandle) {
     return handle;
   }
   sys::FileInfo info;
-  if (sys::Calls().inspectHandle(handle, &info) != 0 || info.kind != sys::FileKind::kFile ||
+  if (system.inspectHandle(handle, &info) != 0 || info.kind != sys::FileKind::kFile ||
       info.size > static_cast<std::uint64_t>(INT32_MAX)) {
-    sys::Calls().closeHandle(handle);
+    system.closeHandle(handle);
     return sys::kNoHandle;
   }
   *size = static_cast<std::uint32_t>(info.size);
@@ -35,12 +36,13 @@ void AddName(const char* name, sys::FileKind kind, void* context) {
 
 }  // namespace
 
-FolderSource::FolderSource(std::string folder)
-    : root(std::move(folder)), origin(std::make_shared<const std::string>(root)) {}
+FolderSource::FolderSource(std::string folder, sys::System& calls)
+    : system(calls), root(std::move(folder)), origin(std::make_shared<const std::string>(root)) {}
 
 Pointer<KYFile> FolderSource::Open(const std::string& name) const {
   std::uint32_t size = 0;
-  std::shared_ptr<const SharedHandle> handle = SharedHandle::Adopt(OpenSized(root, name, &size));
+  std::shared_ptr<const SharedHandle> handle =
+      SharedHandle::Adopt(OpenSized(system, root, name, &size), system);
   if (!handle) {
     return nullptr;
   }
@@ -49,17 +51,17 @@ Pointer<KYFile> FolderSource::Open(const std::string& name) const {
 
 long FolderSource::GetSize(const std::string& name) const {
   std::uint32_t size = 0;
-  const sys::Handle handle = OpenSized(root, name, &size);
+  const sys::Handle handle = OpenSized(system, root, name, &size);
   if (handle == sys::kNoHandle) {
     return -1;
   }
-  sys::Calls().closeHandle(handle);
+  system.closeHandle(handle);
   return static_cast<long>(size);
 }
 
 // Links and devices are left out: Open would refuse them.
 void FolderSource::List(const std::string& folder, std::set<std::string>& names) const {
-  sys::Calls().listBelow(root.c_str(), folder.c_str(), AddName, &names);
+  system.listBelow(root.c_str(), folder.c_str(), AddName, &names);
 }
 
 }  // namespace RXM

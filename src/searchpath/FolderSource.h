@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "backends/System.h"
 #include "searchpath/MountedSource.h"
 
 namespace RXM {
@@ -15,13 +16,15 @@ namespace RXM {
 // outside it. Names match as the file system matches them.
 class FolderSource : public MountedSource {
  public:
-  explicit FolderSource(std::string folder);
+  // Reads through `system`.
+  FolderSource(std::string folder, sys::System& system);
 
   Pointer<KYFile> Open(const std::string& name) const override;
   long GetSize(const std::string& name) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:
+  sys::System& system;
   std::string root;
   std::shared_ptr<const std::string> origin;  // named in a refused write
 };

@@ -8,18 +8,6 @@
 #include "multifile/EntryStream.h"
 
 namespace RXM {
-namespace {
-
-std::string Folded(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    c = static_cast<char>(kymf::FoldByte(static_cast<unsigned char>(c)));
-  }
-  return folded;
-}
-
-}  // namespace
-
 std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path) {
   const HINSTANCE module = LoadResourceModule(path.c_str());
   if (module == nullptr) {
@@ -38,7 +26,7 @@ ModuleSource::ModuleSource(HINSTANCE loaded, std::string path)
 void ModuleSource::Collect(const ResourceInfo& info, void* context) {
   auto* self = static_cast<ModuleSource*>(context);
   const std::string name = ResourceTypeText(info.type) + "/" + info.name;
-  const std::string key = Folded(name);
+  const std::string key = kymf::FoldName(name.c_str());
   if (CheckSafeName(name.c_str()) != NameFault::kNone || self->resources.count(key) != 0) {
     return;
   }
@@ -57,7 +45,7 @@ ModuleSource::~ModuleSource() {
 }
 
 const ModuleSource::Resource* ModuleSource::Find(const std::string& name) const {
-  const auto found = resources.find(Folded(name));
+  const auto found = resources.find(kymf::FoldName(name.c_str()));
   return found == resources.end() ? nullptr : &found->second;
 }
 
@@ -76,7 +64,7 @@ long ModuleSource::GetSize(const std::string& name) const {
 }
 
 void ModuleSource::List(const std::string& folder, std::set<std::string>& names) const {
-  const std::string prefix = Folded(folder) + "/";
+  const std::string prefix = kymf::FoldName(folder.c_str()) + "/";
   for (const auto& entry : resources) {
     if (folder.empty()) {
       names.insert(entry.second.name.substr(0, entry.second.name.find('/')));

@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/SharedHandle.h"
@@ -25,25 +25,27 @@ bool IsSafe(const char* name) {
 
 // What `source` names, opened as a source: a folder, an archive by its magic,
 // a module, or the archive at an http(s) URL; null for anything else.
-std::shared_ptr<const MountedSource> LoadSource(const std::string& source) {
+std::shared_ptr<const MountedSource> LoadSource(const std::string& source,
+                                                RXM::sys::System& system) {
   if (RXM::IsRemoteUrl(source.c_str())) {
-    return RXM::ArchiveSource::Load(source);
+    return RXM::ArchiveSource::Load(source, system);
   }
   RXM::sys::FileInfo info;
-  if (RXM::sys::Calls().inspect(source.c_str(), &info) != 0) {
+  if (system.inspect(source.c_str(), &info) != 0) {
     return nullptr;
   }
   if (info.kind == RXM::sys::FileKind::kFolder) {
-    return std::make_shared<const RXM::FolderSource>(source);
+    return std::make_shared<const RXM::FolderSource>(source, system);
   }
   if (info.kind != RXM::sys::FileKind::kFile) {
     return nullptr;
   }
-  const std::shared_ptr<const RXM::SharedHandle> file = RXM::SharedHandle::Open(source.c_str());
+  const std::shared_ptr<const RXM::SharedHandle> file =
+      RXM::SharedHandle::Open(source.c_str(), system);
   std::uint8_t magic[4] = {};
   if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
       std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
-    return RXM::ArchiveSource::Load(source);
+    return RXM::ArchiveSource::Load(source, system);
   }
   return RXM::ModuleSource::Load(source);
 }
@@ -89,11 +91,15 @@ struct SearchPath::Mounts {
 };
 
 struct SearchPath::Shared {
+  explicit Shared(RXM::sys::System& calls) : system(calls) {}
+  RXM::sys::System& system;
   std::mutex changing;  // one Mount or Unmount at a time builds the next list
   std::shared_ptr<const Mounts> current = std::make_shared<const Mounts>();
 };
 
-SearchPath::SearchPath() : shared(new Shared()) {}
+SearchPath::SearchPath() : shared(new Shared(RXM::sys::System::Default())) {}
+
+SearchPath::SearchPath(RXM::sys::System& system) : shared(new Shared(system)) {}
 
 SearchPath::~SearchPath() = default;
 
@@ -118,7 +124,7 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
   if (!point.empty() && !IsSafe(point.c_str())) {
     return false;
   }
-  std::shared_ptr<const MountedSource> files = LoadSource(path);
+  std::shared_ptr<const MountedSource> files = LoadSource(path, shared->system);
   if (!files) {
     return false;
   }

@@ -10,6 +10,12 @@
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
+namespace RXM {
+namespace sys {
+class System;
+}
+}  // namespace RXM
+
 // <windows.h> names the Win32 function SearchPath as a macro (SearchPathA or
 // SearchPathW). It is included here first, so that a later include of it is a
 // no-op, and the macro is dropped: the class takes the name. Programs that
@@ -50,6 +56,10 @@ class RXMFILES_API SearchPath {
  public:
   // Empty: no source.
   SearchPath();
+  // Empty, with every source mounted later read through `system` (which must
+  // outlive the object and every stream it opens); the folders' and
+  // archives' reads, not those of a module, which the system loads itself.
+  explicit SearchPath(RXM::sys::System& system);
   ~SearchPath();
   SearchPath(const SearchPath&) = delete;
   SearchPath& operator=(const SearchPath&) = delete;

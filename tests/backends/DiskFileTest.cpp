@@ -1,41 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
+#include "backends/FaultySystem.h"
 
 namespace {
 
-using testing_support::SystemCallsOverride;
+using testing_support::FaultySystem;
 using testing_support::TempDir;
 
 class DiskFileTest : public testing::Test {
  protected:
-  Pointer<DiskFile> OpenTenBytes() {
+  Pointer<DiskFile> OpenTenBytes(RXM::sys::System& system = RXM::sys::System::Default()) {
     testing_support::WriteAll(dir.Path("ten"), "0123456789");
-    Pointer<DiskFile> file(new DiskFile());
+    Pointer<DiskFile> file(new DiskFile(system));
     EXPECT_TRUE(file->OpenFile(dir.Path("ten").c_str(), "rb"));
     return file;
   }
   TempDir dir;
 };
-
-// Counts the streams that the library opens and closes.
-std::map<std::FILE*, int> gOpenStreams;
-std::FILE* CountingOpen(const char* path, const char* mode) {
-  std::FILE* stream = RXM::sys::RealCalls().open(path, mode);
-  if (stream != nullptr) {
-    ++gOpenStreams[stream];
-  }
-  return stream;
-}
-int CountingClose(std::FILE* stream) {
-  EXPECT_EQ(gOpenStreams.erase(stream), 1u) << "closed a stream that was not open";
-  return RXM::sys::RealCalls().close(stream);
-}
 
 TEST_F(DiskFileTest, ClosedFileFailsEveryOperationHarmlessly) {
   DiskFile file;
@@ -86,12 +72,10 @@ TEST_F(DiskFileTest, ReadsSeeksAndSizesFollowTheCRuntime) {
 // Copies share one stream, closed once by whichever closes it; opening again,
 // assigning over or a failed open lets go of the earlier stream.
 TEST_F(DiskFileTest, EveryStreamIsClosedExactlyOnce) {
-  SystemCallsOverride calls;
-  calls->open = CountingOpen;
-  calls->close = CountingClose;
+  FaultySystem system;  // counts the streams opened and closed
   const std::string ten = dir.Path("ten");
   {
-    Pointer<DiskFile> file = OpenTenBytes();
+    Pointer<DiskFile> file = OpenTenBytes(system);
     Pointer<DiskFile> copy(new DiskFile(*file));
     EXPECT_EQ(copy->GetFilePointer(), file->GetFilePointer());
     char buffer[4];
@@ -106,33 +90,35 @@ TEST_F(DiskFileTest, EveryStreamIsClosedExactlyOnce) {
     EXPECT_EQ(copy->ReadData(buffer, 1, 1), 0u);
     EXPECT_FALSE(copy->CloseFile());
   }
-  EXPECT_TRUE(gOpenStreams.empty());  // closed once: a second close would not find it
+  EXPECT_TRUE(system.openStreams.empty());
+  EXPECT_EQ(system.strayCloses, 0);  // closed once: a second close would not find it
   {
-    DiskFile file;
+    DiskFile file(system);
     ASSERT_TRUE(file.OpenFile(ten.c_str(), "rb"));
     ASSERT_TRUE(file.OpenFile(ten.c_str(), "rb"));
-    EXPECT_EQ(gOpenStreams.size(), 1u);  // the first stream was closed
+    EXPECT_EQ(system.openStreams.size(), 1u);  // the first stream was closed
 
     DiskFile shared(file);
     ASSERT_TRUE(file.OpenFile(ten.c_str(), "rb"));
-    EXPECT_EQ(gOpenStreams.size(), 2u);  // the copy still reads the first one
+    EXPECT_EQ(system.openStreams.size(), 2u);  // the copy still reads the first one
     EXPECT_TRUE(shared.IsFileOpened());
 
-    DiskFile other;
+    DiskFile other(system);
     ASSERT_TRUE(other.OpenFile(ten.c_str(), "rb"));
     other = file;
-    EXPECT_EQ(gOpenStreams.size(), 2u);
+    EXPECT_EQ(system.openStreams.size(), 2u);
     file.OpenFile(dir.Path("missing").c_str(), "rb");  // a failed open lets go as well
     EXPECT_FALSE(file.IsFileOpened());
     EXPECT_TRUE(other.IsFileOpened());
   }
-  EXPECT_TRUE(gOpenStreams.empty());
+  EXPECT_TRUE(system.openStreams.empty());
+  EXPECT_EQ(system.strayCloses, 0);
 }
 
 TEST_F(DiskFileTest, FailedCloseKeepsTheFileReportedOpenButNeverTouchesTheStreamAgain) {
-  Pointer<DiskFile> file = OpenTenBytes();
-  SystemCallsOverride calls;
-  calls->close = testing_support::FailingClose;
+  FaultySystem system;
+  Pointer<DiskFile> file = OpenTenBytes(system);
+  system.failClose = true;
   EXPECT_FALSE(file->CloseFile());
   EXPECT_TRUE(file->IsFileOpened());
   char buffer[1];

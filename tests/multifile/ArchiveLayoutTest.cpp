@@ -132,4 +132,28 @@ TEST(CheckLayoutTest, ScalesToAMillionRecords) {
   EXPECT_TRUE(RXM::kymf::CheckLayout(records.data(), count, start + count).empty());
 }
 
+// RXM::CheckSafeName's rule, with the longest name an archive holds: each
+// refusal ("" for none) and the names that get it; a name too long is
+// refused for its length whatever else it holds.
+TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+      {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
+      {"name longer than 69 characters", {std::string(70, 'x'), "/" + std::string(69, 'x')}},
+      {"name refused: is empty", {""}},
+      {"name refused: is absolute", {"/abs"}},
+      {"name refused: begins with a drive letter", {"a:b", "C:x", "c:/x", "C:\\x"}},
+      {"name refused: holds a backslash", {"a\\b"}},
+      {"name refused: has a \"..\" component", {"..", "../evil", "a/../../x", "a/.."}},
+      {"name refused: has an empty or \".\" component", {".", "a/./b", "a//b", "a/"}},
+      {"name refused: holds a control character",
+       {std::string("a\0b", 3), "a\nb", "\x1b[31m", "del\x7f"}}};
+  for (const auto& [refusal, names] : cases) {
+    for (const std::string& name : names) {
+      const RXM::Status status = RXM::kymf::CheckEntryName(name.data(), name.size(), "n");
+      EXPECT_EQ(status.GetText(), refusal.empty() ? "" : "n: " + refusal)
+          << testing::PrintToString(name);
+    }
+  }
+}
+
 }  // namespace

@@ -2,11 +2,14 @@
 // refusal and failure leaving the old archive in place; ExtractToFile.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -32,7 +35,8 @@ class InsertFileTest : public testing::Test {
   TempDir dir;
   const std::string archivePath = dir.Path("data.arc");
   const std::string temporary = archivePath + ".tmp";
-  Pointer<MultiFile> archive = new MultiFile();
+  FaultySystem system;  // every call of the archive goes through it
+  Pointer<MultiFile> archive = new MultiFile(system);
   DebuggerCapture debugger;
 };
 
@@ -106,7 +110,7 @@ TEST_F(InsertFileTest, ForeignLayoutsGetEachRecordsOwnBytes) {
             Archive({{"same", "111"}, {"SAME", "2222"}, {"gap", "33"}, {"new", "4"}}));
 }
 
-using Calls = RXM::sys::SystemCalls;
+using Fault = std::function<void(FaultySystem&)>;
 
 class InsertFailureTest : public InsertFileTest {
  protected:
@@ -114,24 +118,22 @@ class InsertFailureTest : public InsertFileTest {
   // system's calls: it must throw `thrown` (or return false when that is
   // empty) and leave the archive byte-identical and open, with a temporary
   // file only when `temporaryLeft`.
-  void ExpectFailure(const std::string& label, const Bytes& bytes, void (*fault)(Calls&),
+  void ExpectFailure(const std::string& label, const Bytes& bytes, const Fault& fault,
                      const std::string& thrown, ErrorCode code, bool temporaryLeft,
                      Pointer<KYFile> source = nullptr) {
     SCOPED_TRACE(label);
     std::remove(temporary.c_str());
     Reopen(bytes);
-    {
-      SystemCallsOverride calls;
-      if (fault != nullptr) {
-        fault(RXM::sys::Calls());
-      }
-      const auto insert = [&] { return archive->InsertFile(source, input.c_str(), "c"); };
-      if (thrown.empty()) {
-        EXPECT_FALSE(insert());
-      } else {
-        EXPECT_EQ(Thrown(insert), thrown);
-      }
+    if (fault) {
+      fault(system);
     }
+    const auto insert = [&] { return archive->InsertFile(source, input.c_str(), "c"); };
+    if (thrown.empty()) {
+      EXPECT_FALSE(insert());
+    } else {
+      EXPECT_EQ(Thrown(insert), thrown);
+    }
+    system.Heal();
     EXPECT_EQ(archive->GetStatus().GetCode(), code);
     EXPECT_EQ(ReadAll(archivePath), bytes);
     EXPECT_TRUE(archive->IsMultiFileOpen());
@@ -152,29 +154,27 @@ TEST_F(InsertFailureTest, AFailedWriteKeepsTheOldArchive) {
       "Failed to write the new multi-file when attemping to insert a file; the multi-file is "
       "unchanged.",
       "Temporary file:" + temporary);
-  const auto fails = [&](const std::string& label, void (*fault)(Calls&)) {
+  const auto fails = [&](const std::string& label, const Fault& fault) {
     ExpectFailure(label, two, fault, notWritten, ErrorCode::kWriteFailed, false);
   };
   // Every write of an insertion in turn: magic, count, 3 records, 3 data blocks.
   for (int n = 0; n < 8; ++n) {
-    gWritesBeforeFailing = n;
-    fails("write " + std::to_string(n), [](Calls& c) { c.write = FailingWrite; });
+    fails("write " + std::to_string(n), [n](FaultySystem& s) { s.writesBeforeFailing = n; });
   }
-  fails("flush", [](Calls& c) { c.flush = [](std::FILE*) { return EOF; }; });
-  fails("sync", [](Calls& c) { c.sync = [](std::FILE*) { return -1; }; });
-  fails("close", [](Calls& c) { c.close = FailingClose; });
+  fails("flush", [](FaultySystem& s) { s.failFlush = true; });
+  fails("sync", [](FaultySystem& s) { s.failSync = true; });
+  fails("close", [](FaultySystem& s) { s.failClose = true; });
   ExpectFailure(
-      "replace", two, [](Calls& c) { c.replace = [](const char*, const char*) { return -1; }; },
+      "replace", two, [](FaultySystem& s) { s.failReplace = true; },
       Error("Failed to replace the multi-file by its new version when attemping to insert a file; "
             "the multi-file is unchanged.",
             "Temporary file:" + temporary),
       ErrorCode::kReplaceFailed, false);
   ExpectFailure(
       "temporary file not created", two,
-      [](Calls& c) {
-        c.open = [](const char* path, const char* mode) {
-          return std::strstr(path, ".tmp") != nullptr ? nullptr
-                                                      : RXM::sys::RealCalls().open(path, mode);
+      [](FaultySystem& s) {
+        s.refuseOpen = [](const char* path) {
+          return std::strstr(path, ".tmp") != nullptr ? EACCES : 0;
         };
       },
       "", ErrorCode::kWriteFailed, false);
@@ -188,7 +188,7 @@ TEST_F(InsertFailureTest, AFailedCopyKeepsTheOldArchive) {
       "Failed to read sub-file in multi-file when attemping to insert new file.";
   const Bytes pastTheEnd = Raw({{"far", 88, 100000}}, "x");
   const Bytes emptyEntry = Raw({{"z", 168, 167}, {"y", 168, 168}}, "y");
-  const auto noMemory = [](Calls& c) { c.allocate = FailingAllocate; };
+  const auto noMemory = [](FaultySystem& s) { s.failAllocate = true; };
   ExpectFailure("entry past the archive's end", pastTheEnd, nullptr,
                 Error(entryNotRead, "Sub-file:far"), ErrorCode::kTruncated, true);
   ExpectFailure("empty entry", emptyEntry, nullptr, Error(entryNotRead, "Sub-file:z"),
@@ -276,8 +276,7 @@ TEST_F(InsertFileTest, ExtractToFileCopiesTheWholeEntryWhereverThePositionIs) {
 
   const std::string nowhere = dir.Path("no/such/folder/out");
   EXPECT_FALSE(archive->ExtractToFile(nowhere.c_str()));
-  SystemCallsOverride calls;
-  calls->allocate = FailingAllocate;
+  system.failAllocate = true;
   EXPECT_FALSE(archive->ExtractToFile(dir.Path("third").c_str()));
   EXPECT_FALSE(Exists(dir.Path("third")));
   EXPECT_EQ(debugger->errors,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -21,25 +22,18 @@ class MultiFileTest : public testing::Test {
   DebuggerCapture debugger;
 };
 
-int gOpens = 0;
-
 // A caller's file is read as it is, and closed and let go when another
 // archive (here a new empty one, made over an old one) is opened.
 TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
-  SystemCallsOverride calls;
-  calls->open = [](const char* path, const char* mode) {
-    ++gOpens;
-    return RXM::sys::RealCalls().open(path, mode);
-  };
-  gOpens = 0;
+  FaultySystem system;  // counts the files the archive opens itself
   Pointer<MemoryFile> first(new MemoryFile(Archive({{"a", "xyz"}})));
-  MultiFile archive;
+  MultiFile archive(system);
   ASSERT_TRUE(archive.OpenMultiFile(first, "ARCHIVE\n#10"));
   EXPECT_EQ(first->calls.front(), "OpenFile(ARCHIVE\n#10,rb)");
   EXPECT_EQ(first->GetReferenceCount(), 2);
   ASSERT_TRUE(archive.OpenFile("A", "rb"));
   EXPECT_EQ(ReadRest(archive), "xyz");
-  EXPECT_EQ(gOpens, 0);
+  EXPECT_EQ(system.opens, 0);
 
   const std::string second = Written(dir, "second", Archive({{"old", "1"}}));
   ASSERT_TRUE(MultiFile::CreateEmptyMultiFile(second.c_str()));
@@ -52,6 +46,18 @@ TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   EXPECT_EQ(archive.GetDirectory().GetCount(), 0);
   EXPECT_FALSE(archive.OpenFile("a", "rb"));
   EXPECT_TRUE(debugger->printed.empty());
+}
+
+// The system may give fewer bytes than asked for without being at the end.
+TEST_F(MultiFileTest, AnEntryStreamReadsWholeThroughShortReads) {
+  FaultySystem system;
+  system.readAtMost = 1;
+  MultiFile archive(system);
+  ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(),
+                                    Written(dir, "a.kymf", Archive({{"a", "abcdef"}})).c_str()));
+  const Pointer<KYFile> entry = archive.OpenEntry("a");
+  ASSERT_FALSE(entry.IsNull());
+  EXPECT_EQ(ReadRest(*entry), "abcdef");
 }
 
 TEST_F(MultiFileTest, CopiesShareTheArchiveFileAndTheEntries) {
@@ -92,8 +98,8 @@ constexpr bool kFolderOpens = true;
 struct OpenCase {
   const char* label;
   // Makes what is opened under `path`: a file written there, or a caller's
-  // file returned; it may also make the system's calls fail.
-  Pointer<KYFile> (*make)(const std::string& path);
+  // file returned; it may also make the calls of `system` fail.
+  Pointer<KYFile> (*make)(const std::string& path, FaultySystem& system);
   RXM::ErrorCode code;
   std::string reason;  // the status says "<path>: <reason>"
   bool debuggerLine;   // "Unable to open multi-file: <path>" printed
@@ -105,33 +111,30 @@ void PrintTo(const OpenCase& c, std::ostream* out) {
 
 // The refusals that bytes alone give are in the hostile archive corpus.
 const OpenCase kOpenCases[] = {
-    {"missing", [](const std::string&) { return Pointer<KYFile>(); }, RXM::ErrorCode::kNoSuchFile,
-     "no such file", true},
+    {"missing", [](const std::string&, FaultySystem&) { return Pointer<KYFile>(); },
+     RXM::ErrorCode::kNoSuchFile, "no such file", true},
     {"a folder",
-     [](const std::string& path) {
+     [](const std::string& path, FaultySystem&) {
        EXPECT_TRUE(std::filesystem::create_directory(path));
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kIsAFolder, "is a folder", !kFolderOpens},
     {"short record",
-     [](const std::string&) {
+     [](const std::string&, FaultySystem&) {
        // Larger than it is, so that the count passes and the records run out.
        return Pointer<KYFile>(new MemoryFile(With(Header(2), 8, Record("a", 0, 0)), 1 << 20));
      },
      RXM::ErrorCode::kShortRecord, "record 1: directory record cut short", false},
     {"refused by the system",
-     [](const std::string& path) {
+     [](const std::string& path, FaultySystem& system) {
        WriteAll(path, Archive({{"a", "x"}}));
-       RXM::sys::Calls().open = [](const char*, const char*) -> std::FILE* {
-         errno = EACCES;
-         return nullptr;
-       };
+       system.refuseOpen = [](const char*) { return EACCES; };
        return Pointer<KYFile>();
      },
      RXM::ErrorCode::kCannotOpen, std::strerror(EACCES), true},
     {"no memory for the entries",
-     [](const std::string&) {
-       RXM::sys::Calls().allocate = FailingAllocate;
+     [](const std::string&, FaultySystem& system) {
+       system.failAllocate = true;
        return Pointer<KYFile>(new MemoryFile(Archive({{"a", "1"}})));
      },
      RXM::ErrorCode::kNoMemory, "not enough memory", false},
@@ -143,10 +146,10 @@ TEST_P(OpenStatusTest, SaysWhyWithTheArchivesName) {
   const OpenCase& c = GetParam();
   TempDir dir;
   DebuggerCapture debugger;
-  SystemCallsOverride calls;
+  FaultySystem system;
   const std::string path = dir.Path("archive.kymf");
-  const Pointer<KYFile> file = c.make(path);
-  MultiFile archive;
+  const Pointer<KYFile> file = c.make(path, system);
+  MultiFile archive(system);
   EXPECT_FALSE(archive.OpenMultiFile(file, path.c_str()));
   EXPECT_FALSE(archive.CloseMultiFile());
   EXPECT_EQ(archive.GetStatus().GetCode(), c.code);

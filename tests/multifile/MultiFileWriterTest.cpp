@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -40,10 +41,9 @@ TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
   const Bytes before = Archive({{"a", "abc"}});
   const std::string path = Written(dir, "f.kymf", before);
   for (int failAt = 0; failAt <= 6; ++failAt) {
-    SystemCallsOverride calls;
-    calls->write = FailingWrite;
-    gWritesBeforeFailing = failAt;
-    MultiFileWriter writer(path.c_str(), true);
+    FaultySystem system;
+    system.writesBeforeFailing = failAt;
+    MultiFileWriter writer(system, path.c_str(), true);
     writer.AddBytes("b", "b", 1);
     EXPECT_EQ(writer.Commit(), failAt == 6) << "write " << failAt << ": " << writer.GetError();
     EXPECT_EQ(ReadAll(path), failAt == 6 ? Archive({{"a", "abc"}, {"b", "b"}}) : before);

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "support/EntryNameRule.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
@@ -71,27 +70,6 @@ TEST(GlobTest, MatchesWholeNames) {
       {"\xc3\xa9", "\xc3\x89", false}};
   for (const auto& [pattern, name, matches] : cases) {
     EXPECT_EQ(kymf::GlobMatch(pattern, name), matches) << pattern << " against " << name;
-  }
-}
-
-// RXM::CheckSafeName's rule, with the longest name an archive holds: each
-// refusal ("" for none) and the names that get it.
-TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
-  const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-      {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
-      {"name longer than 69 characters", {std::string(70, 'x')}},
-      {"name refused: is empty", {""}},
-      {"name refused: is absolute", {"/abs"}},
-      {"name refused: begins with a drive letter", {"a:b", "C:x", "c:/x", "C:\\x"}},
-      {"name refused: holds a backslash", {"a\\b"}},
-      {"name refused: has a \"..\" component", {"..", "../evil", "a/../../x", "a/.."}},
-      {"name refused: has an empty or \".\" component", {".", "a/./b", "a//b", "a/"}},
-      {"name refused: holds a control character",
-       {std::string("a\0b", 3), "a\nb", "\x1b[31m", "del\x7f"}}};
-  for (const auto& [refusal, names] : cases) {
-    for (const std::string& name : names) {
-      EXPECT_EQ(kymf::RefuseEntryName(name), refusal) << testing::PrintToString(name);
-    }
   }
 }
 

@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
-#include "support/EntryNameRule.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 #include "support/Selection.h"
 
 namespace kymf {
@@ -17,7 +16,7 @@ namespace {
 // or a pattern selects nothing.
 bool SelectNames(const Options& options, Reporter& reporter, std::vector<std::string>& names,
                  std::uint64_t& bytes) {
-  ArchiveSource source;
+  OpenedArchive source;
   if (!source.Open(options.archive, reporter)) {
     return false;
   }
@@ -72,9 +71,10 @@ int RenameCommand(const Options& options, Reporter& reporter) {
   if (RefuseStandardStreams(options, "rename", reporter)) {
     return kUsage;
   }
-  const std::string refusal = RefuseEntryName(options.to);
-  if (!refusal.empty()) {
-    reporter.Fail(options.to, refusal);
+  const RXM::Status name =
+      RXM::kymf::CheckEntryName(options.to.data(), options.to.size(), options.to);
+  if (!name.IsOk()) {
+    reporter.Fail(name);
     return kFailure;
   }
   MultiFileWriter writer(options.archive.c_str(), true);

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 #include "support/Progress.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
@@ -13,7 +13,7 @@ namespace kymf {
 namespace {
 
 struct Extraction {
-  ArchiveSource& source;
+  OpenedArchive& source;
   TargetFolder& target;
   TargetFolder::Existing existing;
   Reporter& reporter;
@@ -22,7 +22,7 @@ struct Extraction {
 };
 
 // The entry's bytes, read whole through the archive's entry stream.
-RXM::Status CopyEntry(ArchiveSource& source, const std::string& name,
+RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
                       const TargetFolder::Write& write) {
   MultiFile& archive = source.GetArchive();
   if (!archive.OpenFile(name.c_str(), "rb")) {
@@ -89,7 +89,7 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Usage("extract: give --force or -k, not both");
     return kUsage;
   }
-  ArchiveSource source;
+  OpenedArchive source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
   }

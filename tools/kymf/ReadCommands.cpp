@@ -1,6 +1,6 @@
 // list and cat: reading an archive without writing anything.
 //
-// Both read one archive through ArchiveSource; with --path they read a search
+// Both read one archive through OpenedArchive; with --path they read a search
 // path instead (PathCommands.cpp).
 #include <cstdio>
 #include <string>
@@ -12,15 +12,15 @@
 #endif
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 #include "support/Progress.h"
 #include "support/Selection.h"
 
 namespace kymf {
 namespace {
 
-void PrintJsonEntry(ArchiveSource& source, int index, bool first) {
+void PrintJsonEntry(OpenedArchive& source, int index, bool first) {
   const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
   std::printf("%s\n  {\"name\": %s, \"size\": %lu, \"dataStart\": %ld, \"dataEnd\": %ld}",
               first ? "" : ",", JsonString(source.GetName(index)).c_str(),
@@ -28,7 +28,7 @@ void PrintJsonEntry(ArchiveSource& source, int index, bool first) {
               static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
 }
 
-void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
+void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
   const std::string name = EscapeName(source.GetName(index));
   if (!longFormat) {
     std::printf("%s\n", name.c_str());
@@ -42,7 +42,7 @@ void PrintPlainEntry(ArchiveSource& source, int index, bool longFormat) {
 
 // Writes the entry of record `index` to standard output, after checking that
 // the archive holds all of it, so that a damaged entry gives no output.
-bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& reporter) {
+bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
   const RXM::Status backed = archive.CheckEntry(name.c_str());
@@ -77,7 +77,7 @@ bool CatEntry(ArchiveSource& source, int index, std::FILE* out, Reporter& report
 // kUsage (with `usage`) when the command line lacks what it needs, kFailure
 // when the archive cannot be opened (reported).
 int OpenNamedArchive(const Options& options, bool complete, const char* usage,
-                     ArchiveSource& source, Reporter& reporter) {
+                     OpenedArchive& source, Reporter& reporter) {
   if (!complete) {
     reporter.Usage(usage);
     return kUsage;
@@ -91,7 +91,7 @@ int ListCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return ListPathCommand(options, reporter);
   }
-  ArchiveSource source;
+  OpenedArchive source;
   if (const int refused = OpenNamedArchive(options, !options.archive.empty(),
                                            "list needs an ARCHIVE, or --path", source, reporter);
       refused != 0) {
@@ -124,7 +124,7 @@ int CatCommand(const Options& options, Reporter& reporter) {
   if (!options.paths.empty()) {
     return CatPathCommand(options, reporter);
   }
-  ArchiveSource source;
+  OpenedArchive source;
   if (const int refused =
           OpenNamedArchive(options, !options.patterns.empty(),
                            "cat needs an ARCHIVE and the entries to write", source, reporter);

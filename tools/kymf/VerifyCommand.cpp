@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "Commands.h"
-#include "support/ArchiveSource.h"
 #include "support/NameEscaping.h"
+#include "support/OpenedArchive.h"
 
 namespace kymf {
 namespace {
@@ -18,11 +18,11 @@ const char* SeverityText(Severity severity) {
   return severity == Severity::kError ? "error" : "warning";
 }
 
-std::string EntryName(ArchiveSource& source, int index) {
+std::string EntryName(OpenedArchive& source, int index) {
   return index >= 0 && index < source.GetCount() ? source.GetName(index) : std::string();
 }
 
-void PrintPlain(ArchiveSource& source, const std::vector<Finding>& findings) {
+void PrintPlain(OpenedArchive& source, const std::vector<Finding>& findings) {
   for (const Finding& finding : findings) {
     std::string where = EscapeName(source.GetShown());
     if (finding.entry >= 0) {
@@ -34,7 +34,7 @@ void PrintPlain(ArchiveSource& source, const std::vector<Finding>& findings) {
   }
 }
 
-void PrintJson(ArchiveSource& source, const std::vector<Finding>& findings, bool ok) {
+void PrintJson(OpenedArchive& source, const std::vector<Finding>& findings, bool ok) {
   std::printf("{\"archive\": %s, \"entries\": %d, \"ok\": %s, \"findings\": [",
               JsonString(source.GetShown()).c_str(), source.GetCount(), ok ? "true" : "false");
   const char* separator = "";
@@ -53,7 +53,7 @@ void PrintJson(ArchiveSource& source, const std::vector<Finding>& findings, bool
 }  // namespace
 
 int VerifyCommand(const Options& options, Reporter& reporter) {
-  ArchiveSource source;
+  OpenedArchive source;
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
   }

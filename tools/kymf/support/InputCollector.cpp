@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "support/EntryNameRule.h"
 #include "support/NameEscaping.h"
 
 namespace fs = std::filesystem;
@@ -19,9 +18,9 @@ bool InputCollector::Accept(const std::string& path, const std::string& name, st
     reporter.Verbose("excluded " + EscapeName(path));
     return true;
   }
-  const std::string refusal = RefuseEntryName(name);
-  if (!refusal.empty()) {
-    reporter.Fail(path, refusal);
+  const RXM::Status refusal = RXM::kymf::CheckEntryName(name.data(), name.size(), path);
+  if (!refusal.IsOk()) {
+    reporter.Fail(refusal);
     return false;
   }
   inputs.push_back(Input{path, name, size});
@@ -88,9 +87,9 @@ bool InputCollector::AddFolder(const std::string& path) {
 }
 
 bool InputCollector::Rename(const std::string& name) {
-  const std::string refusal = RefuseEntryName(name);
-  if (!refusal.empty()) {
-    reporter.Fail(name, refusal);
+  const RXM::Status refusal = RXM::kymf::CheckEntryName(name.data(), name.size(), name);
+  if (!refusal.IsOk()) {
+    reporter.Fail(refusal);
     return false;
   }
   inputs.at(0).name = name;

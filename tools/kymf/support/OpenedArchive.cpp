@@ -1,10 +1,10 @@
-#include "support/ArchiveSource.h"
+#include "support/OpenedArchive.h"
 
 #include <unordered_set>
 
 namespace kymf {
 
-bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
+bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
   remote = RXM::IsRemoteUrl(path.c_str());
   shown = RXM::RedactUrl(path);
   std::string file = path;
@@ -34,24 +34,21 @@ bool ArchiveSource::Open(const std::string& path, Reporter& reporter) {
   return true;
 }
 
-std::string ArchiveSource::GetName(int index) const {
+std::string OpenedArchive::GetName(int index) const {
   return archive.GetDirectory().GetAt(index)->name;
 }
 
-std::uint32_t ArchiveSource::GetSize(int index) const {
+std::uint32_t OpenedArchive::GetSize(int index) const {
   return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
 }
 
-void ArchiveSource::FindShadowed() {
+void OpenedArchive::FindShadowed() {
   const int count = GetCount();
   shadowed.assign(static_cast<std::size_t>(count), false);
   std::unordered_set<std::string> later;
   for (int i = count - 1; i >= 0; --i) {
-    std::string key = GetName(i);
-    for (char& c : key) {
-      c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
-    }
-    shadowed[static_cast<std::size_t>(i)] = !later.insert(key).second;
+    shadowed[static_cast<std::size_t>(i)] =
+        !later.insert(RXM::kymf::FoldName(GetName(i).c_str())).second;
   }
 }
 

@@ -6,19 +6,19 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "backends/SystemCalls.h"
+#include "backends/System.h"
 
 namespace {
 
 using namespace testing_support;
 
-class SystemCallsTest : public testing::Test {
+class OperatingSystemTest : public testing::Test {
  protected:
   TempDir dir;
-  const RXM::sys::SystemCalls& calls = RXM::sys::RealCalls();
+  RXM::sys::System& calls = RXM::sys::System::Default();
 };
 
-TEST_F(SystemCallsTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
+TEST_F(OperatingSystemTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
   std::FILE* stream = calls.open(dir.Path("f").c_str(), "wb");
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(calls.write("bytes\n", 1, 6, stream), 6u);
@@ -29,7 +29,7 @@ TEST_F(SystemCallsTest, AFileWrittenFlushedAndSyncedHoldsItsBytes) {
   EXPECT_EQ(calls.open(dir.Path("missing").c_str(), "rb"), nullptr);
 }
 
-TEST_F(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
+TEST_F(OperatingSystemTest, ReplaceTakesTheTargetsPlaceInOneStep) {
   const std::string from = dir.Path("new.tmp"), to = dir.Path("target");
   WriteAll(to, std::string("old"));
   WriteAll(from, std::string("new"));
@@ -49,7 +49,7 @@ TEST_F(SystemCallsTest, ReplaceTakesTheTargetsPlaceInOneStep) {
   EXPECT_FALSE(Exists(dir.Path("created")));
 }
 
-TEST_F(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
+TEST_F(OperatingSystemTest, InspectTellsMissingFileAndFolderApart) {
   WriteAll(dir.Path("f"), std::string("12345"));
   RXM::sys::FileInfo info;
   ASSERT_EQ(calls.inspect(dir.Path("f").c_str(), &info), 0);
@@ -63,7 +63,7 @@ TEST_F(SystemCallsTest, InspectTellsMissingFileAndFolderApart) {
   EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
 }
 
-TEST_F(SystemCallsTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
+TEST_F(OperatingSystemTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
   WriteAll(dir.Path("f"), std::string("0123456789"));
   EXPECT_EQ(calls.openForReading(dir.Path("missing").c_str()), RXM::sys::kNoHandle);
   const RXM::sys::Handle handle = calls.openForReading(dir.Path("f").c_str());

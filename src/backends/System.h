@@ -1,15 +1,19 @@
 // The calls to the operating system that can fail under a program's feet
-// (open, write, flush, sync, close, replace, remove, allocate).
+// (open, write, flush, sync, close, replace, remove, allocate, ...), as one
+// object that the library's file objects hold.
 //
-// The library makes them only through this table, so that tests can make any
-// of them fail and watch what the library does then. Programs never touch it;
-// it is not exported.
-#ifndef RXMFILES_BACKENDS_SYSTEMCALLS_H
-#define RXMFILES_BACKENDS_SYSTEMCALLS_H
+// Everything in the library that touches the system does so through the
+// System it holds: by default the process's real one (Default()), or another
+// that forwards to it, as tests do to make any call fail and watch what the
+// library does then. A System must outlive every object that holds it.
+#ifndef RXMFILES_BACKENDS_SYSTEM_H
+#define RXMFILES_BACKENDS_SYSTEM_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+
+#include "framework/Export.h"
 
 namespace RXM {
 namespace sys {
@@ -28,37 +32,52 @@ struct FileInfo {
 using Handle = std::intptr_t;
 constexpr Handle kNoHandle = -1;
 
-struct SystemCalls {
+// The methods keep the names of the C calls they stand for. Each may be
+// called from any thread; the real one keeps no state of its own.
+class RXMFILES_API System {
+ public:
+  // The real calls of this process; lives as long as the process.
+  static System& Default();
+
+  System() = default;
+  virtual ~System();
+  System(const System&) = delete;
+  System& operator=(const System&) = delete;
+
   // fopen; on Windows _fsopen with shared access, so that a file held open can
   // be opened again elsewhere.
-  std::FILE* (*open)(const char* path, const char* mode);
-  std::size_t (*write)(const void* buffer, std::size_t size, std::size_t count, std::FILE* stream);
-  int (*flush)(std::FILE* stream);
+  virtual std::FILE* open(const char* path, const char* mode) = 0;
+  virtual std::size_t write(const void* buffer, std::size_t size, std::size_t count,
+                            std::FILE* stream) = 0;
+  virtual int flush(std::FILE* stream) = 0;
   // Forces the stream's written data to the storage device (after a flush).
-  int (*sync)(std::FILE* stream);
-  int (*close)(std::FILE* stream);
+  virtual int sync(std::FILE* stream) = 0;
+  virtual int close(std::FILE* stream) = 0;
   // Puts the file `from` in the place of `to` in one step: readers see either
   // the old `to` or the new one, never neither; 0 on success.
-  int (*replace)(const char* from, const char* to);
+  virtual int replace(const char* from, const char* to) = 0;
   // Forces the directory entry of `path` (after a replace) to storage.
-  int (*syncDirectoryOf)(const char* path);
-  int (*remove)(const char* path);
-  void* (*allocate)(std::size_t size);
-  std::size_t (*read)(void* buffer, std::size_t size, std::size_t count, std::FILE* stream);
+  virtual int syncDirectoryOf(const char* path) = 0;
+  virtual int remove(const char* path) = 0;
+  // malloc; the block is released with std::free.
+  virtual void* allocate(std::size_t size) = 0;
+  virtual std::size_t read(void* buffer, std::size_t size, std::size_t count,
+                           std::FILE* stream) = 0;
   // Examines `path` without opening it (following a final symlink); 0 when
   // `info` was filled in (kind kMissing for a name that does not exist), -1
   // with info->error set otherwise.
-  int (*inspect)(const char* path, FileInfo* info);
+  virtual int inspect(const char* path, FileInfo* info) = 0;
   // Opens `path` for reading only, shared with every other reader and writer
   // (and, on Windows, with deletion and renaming).
-  Handle (*openForReading)(const char* path);
+  virtual Handle openForReading(const char* path) = 0;
   // Reads up to `size` bytes at `offset` without any file position of its
   // own, so that any number of threads may read one handle at once; the bytes
   // read (fewer at the end of the file), or -1.
-  std::int64_t (*readAt)(Handle handle, void* buffer, std::size_t size, std::uint64_t offset);
-  int (*closeHandle)(Handle handle);
+  virtual std::int64_t readAt(Handle handle, void* buffer, std::size_t size,
+                              std::uint64_t offset) = 0;
+  virtual int closeHandle(Handle handle) = 0;
   // Kind and size of what an open handle reads; 0 when `info` was filled in.
-  int (*inspectHandle)(Handle handle, FileInfo* info);
+  virtual int inspectHandle(Handle handle, FileInfo* info) = 0;
   // Opens the regular file `name` below the folder `root` for positional
   // reads. `name` is "/"-separated and already a safe name (SafeName.h). No
   // symbolic link (or, on Windows, reparse point) at or below `root` is
@@ -68,20 +87,15 @@ struct SystemCalls {
   // point and the file is opened with FILE_FLAG_OPEN_REPARSE_POINT, and
   // device names (CON, NUL, COM1, ...) and ":" are refused. kNoHandle when
   // there is no such regular file there.
-  Handle (*openBelow)(const char* root, const char* name);
+  virtual Handle openBelow(const char* root, const char* name) = 0;
   // Calls `visit` for each name in the folder `folder` below `root` ("" for
   // `root` itself), reached as openBelow reaches a file; "." and ".." are not
   // visited, and a link is visited as kOther, never followed. The number of
   // names visited, or -1 when the folder cannot be opened.
-  int (*listBelow)(const char* root, const char* folder,
-                   void (*visit)(const char* name, FileKind kind, void* context), void* context);
+  virtual int listBelow(const char* root, const char* folder,
+                        void (*visit)(const char* name, FileKind kind, void* context),
+                        void* context) = 0;
 };
-
-// The table in use. Tests replace entries and restore the saved table.
-SystemCalls& Calls();
-
-// The table of the real calls.
-const SystemCalls& RealCalls();
 
 // A hint that the `size` bytes at `memory` are one large block that is about
 // to be filled whole and kept: on Linux its memory is asked for in huge
@@ -93,4 +107,4 @@ void AdviseLargeBlock(void* memory, std::size_t size);
 }  // namespace sys
 }  // namespace RXM
 
-#endif  // RXMFILES_BACKENDS_SYSTEMCALLS_H
+#endif  // RXMFILES_BACKENDS_SYSTEM_H

@@ -2,8 +2,8 @@
 // for standard input (copied to a temporary file first, since the library
 // reads archives by name), with the failure reported in the library's own
 // words.
-#ifndef KYMF_SUPPORT_ARCHIVESOURCE_H
-#define KYMF_SUPPORT_ARCHIVESOURCE_H
+#ifndef KYMF_SUPPORT_OPENEDARCHIVE_H
+#define KYMF_SUPPORT_OPENEDARCHIVE_H
 
 #include <string>
 #include <vector>
@@ -16,7 +16,7 @@
 
 namespace kymf {
 
-class ArchiveSource {
+class OpenedArchive {
  public:
   // Opens `path`; false, reported ("kymf: t.kymf: no such file", "...: not
   // a KYMF archive", ...), when it cannot be read as an archive.
@@ -52,4 +52,4 @@ void ReportUnmatched(const Selection& selection, const std::string& archive, Rep
 
 }  // namespace kymf
 
-#endif  // KYMF_SUPPORT_ARCHIVESOURCE_H
+#endif  // KYMF_SUPPORT_OPENEDARCHIVE_H

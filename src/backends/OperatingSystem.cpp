@@ -1,4 +1,4 @@
-#include "backends/SystemCalls.h"
+#include "backends/OperatingSystem.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,16 +12,14 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace RXM {
 namespace sys {
-namespace {
 
-std::FILE* Open(const char* path, const char* mode) {
+std::FILE* OperatingSystem::open(const char* path, const char* mode) {
 #if defined(_WIN32)
   return _fsopen(path, mode, _SH_DENYNO);
 #else
@@ -29,7 +27,16 @@ std::FILE* Open(const char* path, const char* mode) {
 #endif
 }
 
-int Sync(std::FILE* stream) {
+std::size_t OperatingSystem::write(const void* buffer, std::size_t size, std::size_t count,
+                                   std::FILE* stream) {
+  return std::fwrite(buffer, size, count, stream);
+}
+
+int OperatingSystem::flush(std::FILE* stream) {
+  return std::fflush(stream);
+}
+
+int OperatingSystem::sync(std::FILE* stream) {
 #if defined(_WIN32)
   return _commit(_fileno(stream));
 #else
@@ -37,7 +44,11 @@ int Sync(std::FILE* stream) {
 #endif
 }
 
-int Replace(const char* from, const char* to) {
+int OperatingSystem::close(std::FILE* stream) {
+  return std::fclose(stream);
+}
+
+int OperatingSystem::replace(const char* from, const char* to) {
 #if defined(_WIN32)
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : -1;
 #else
@@ -46,7 +57,7 @@ int Replace(const char* from, const char* to) {
 }
 
 // On Windows MOVEFILE_WRITE_THROUGH has already made the move durable.
-int SyncDirectoryOf(const char* path) {
+int OperatingSystem::syncDirectoryOf(const char* path) {
 #if defined(_WIN32)
   (void)path;
   return 0;
@@ -70,15 +81,23 @@ int SyncDirectoryOf(const char* path) {
 #endif
 }
 
-int Remove(const char* path) {
+int OperatingSystem::remove(const char* path) {
   return std::remove(path);
 }
 
-void* Allocate(std::size_t size) {
+void* OperatingSystem::allocate(std::size_t size) {
   return std::malloc(size);
 }
 
+std::size_t OperatingSystem::read(void* buffer, std::size_t size, std::size_t count,
+                                  std::FILE* stream) {
+  return std::fread(buffer, size, count, stream);
+}
+
 #if !defined(_WIN32)
+
+namespace {
+
 // What a stat says of a name, as the seam reports it.
 void Describe(const struct stat& status, FileInfo* info) {
   if (S_ISDIR(status.st_mode)) {
@@ -90,9 +109,12 @@ void Describe(const struct stat& status, FileInfo* info) {
     info->kind = FileKind::kOther;
   }
 }
+
+}  // namespace
+
 #endif
 
-int Inspect(const char* path, FileInfo* info) {
+int OperatingSystem::inspect(const char* path, FileInfo* info) {
   *info = FileInfo();
 #if defined(_WIN32)
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -125,7 +147,7 @@ int Inspect(const char* path, FileInfo* info) {
 #endif
 }
 
-Handle OpenForReading(const char* path) {
+Handle OperatingSystem::openForReading(const char* path) {
 #if defined(_WIN32)
   const HANDLE handle =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -137,7 +159,8 @@ Handle OpenForReading(const char* path) {
 #endif
 }
 
-std::int64_t ReadAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) {
+std::int64_t OperatingSystem::readAt(Handle handle, void* buffer, std::size_t size,
+                                     std::uint64_t offset) {
 #if defined(_WIN32)
   // An OVERLAPPED offset on a handle opened without FILE_FLAG_OVERLAPPED is a
   // synchronous read at that offset; the handle's own position is not used.
@@ -159,7 +182,7 @@ std::int64_t ReadAt(Handle handle, void* buffer, std::size_t size, std::uint64_t
 #endif
 }
 
-int CloseReader(Handle handle) {
+int OperatingSystem::closeHandle(Handle handle) {
 #if defined(_WIN32)
   return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
 #else
@@ -168,6 +191,9 @@ int CloseReader(Handle handle) {
 }
 
 #if defined(_WIN32)
+
+namespace {
+
 FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
   FileInfo info;
   if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -181,7 +207,9 @@ FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
   return info;
 }
 
-int InspectHandle(Handle handle, FileInfo* info) {
+}  // namespace
+
+int OperatingSystem::inspectHandle(Handle handle, FileInfo* info) {
   BY_HANDLE_FILE_INFORMATION data;
   if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &data)) {
     *info = FileInfo();
@@ -191,6 +219,8 @@ int InspectHandle(Handle handle, FileInfo* info) {
   *info = InfoOf(data);
   return 0;
 }
+
+namespace {
 
 // Whether Windows would take `component` for something else than a name in
 // its folder: a device (CON, NUL, COM1, ... whatever the extension) or a
@@ -238,7 +268,9 @@ std::string PathBelow(const char* root, const std::string& name) {
   return path;
 }
 
-Handle OpenBelow(const char* root, const char* name) {
+}  // namespace
+
+Handle OperatingSystem::openBelow(const char* root, const char* name) {
   const std::string path = PathBelow(root, name);
   if (path.empty()) {
     return kNoHandle;
@@ -250,15 +282,16 @@ Handle OpenBelow(const char* root, const char* name) {
     return kNoHandle;
   }
   FileInfo info;
-  if (InspectHandle(reinterpret_cast<Handle>(handle), &info) != 0 || info.kind != FileKind::kFile) {
+  if (inspectHandle(reinterpret_cast<Handle>(handle), &info) != 0 || info.kind != FileKind::kFile) {
     ::CloseHandle(handle);
     return kNoHandle;
   }
   return reinterpret_cast<Handle>(handle);
 }
 
-int ListBelow(const char* root, const char* folder,
-              void (*visit)(const char* name, FileKind kind, void* context), void* context) {
+int OperatingSystem::listBelow(const char* root, const char* folder,
+                               void (*visit)(const char* name, FileKind kind, void* context),
+                               void* context) {
   const std::string path = *folder == '\0' ? std::string(root) : PathBelow(root, folder);
   WIN32_FIND_DATAA data;
   const HANDLE search =
@@ -284,7 +317,7 @@ int ListBelow(const char* root, const char* folder,
   return visited;
 }
 #else
-int InspectHandle(Handle handle, FileInfo* info) {
+int OperatingSystem::inspectHandle(Handle handle, FileInfo* info) {
   *info = FileInfo();
   struct stat status;
   if (::fstat(static_cast<int>(handle), &status) != 0) {
@@ -294,6 +327,8 @@ int InspectHandle(Handle handle, FileInfo* info) {
   Describe(status, info);
   return 0;
 }
+
+namespace {
 
 // The folder `root`, then each "/"-separated component of `path` opened
 // relative to the folder before it, never through a link: the last folder's
@@ -314,8 +349,10 @@ int OpenFolderBelow(const char* root, const std::string& path) {
   return folder;
 }
 
+}  // namespace
+
 // O_NONBLOCK: opening a FIFO planted in the folder must not wait for a writer.
-Handle OpenBelow(const char* root, const char* name) {
+Handle OperatingSystem::openBelow(const char* root, const char* name) {
   const std::string path = name;
   const std::size_t slash = path.rfind('/');
   const int folder =
@@ -327,15 +364,16 @@ Handle OpenBelow(const char* root, const char* name) {
   const int descriptor = ::openat(folder, leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   ::close(folder);
   FileInfo info;
-  if (descriptor >= 0 && (InspectHandle(descriptor, &info) != 0 || info.kind != FileKind::kFile)) {
+  if (descriptor >= 0 && (inspectHandle(descriptor, &info) != 0 || info.kind != FileKind::kFile)) {
     ::close(descriptor);
     return kNoHandle;
   }
   return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);
 }
 
-int ListBelow(const char* root, const char* folder,
-              void (*visit)(const char* name, FileKind kind, void* context), void* context) {
+int OperatingSystem::listBelow(const char* root, const char* folder,
+                               void (*visit)(const char* name, FileKind kind, void* context),
+                               void* context) {
   const int descriptor = OpenFolderBelow(root, folder);
   DIR* listing = descriptor < 0 ? nullptr : ::fdopendir(descriptor);
   if (listing == nullptr) {
@@ -363,38 +401,6 @@ int ListBelow(const char* root, const char* folder,
   ::closedir(listing);
   return visited;
 }
-#endif
-
-const SystemCalls kReal = {Open,      std::fwrite,     std::fflush, Sync,        std::fclose,
-                           Replace,   SyncDirectoryOf, Remove,      Allocate,    std::fread,
-                           Inspect,   OpenForReading,  ReadAt,      CloseReader, InspectHandle,
-                           OpenBelow, ListBelow};
-
-}  // namespace
-
-SystemCalls& Calls() {
-  static SystemCalls calls = kReal;
-  return calls;
-}
-
-const SystemCalls& RealCalls() {
-  return kReal;
-}
-
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-// Only the whole huge pages inside the block: its ends may share their pages
-// with other blocks of the heap.
-void AdviseLargeBlock(void* memory, std::size_t size) {
-  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-  const auto start = reinterpret_cast<std::uintptr_t>(memory);
-  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
-  if (end > first) {
-    madvise(static_cast<char*>(memory) + (first - start), end - first, MADV_HUGEPAGE);
-  }
-}
-#else
-void AdviseLargeBlock(void* /*memory*/, std::size_t /*size*/) {}
 #endif
 
 }  // namespace sys

@@ -1,0 +1,40 @@
+// The real calls of the operating system, as the process's default System.
+#ifndef RXMFILES_BACKENDS_OPERATINGSYSTEM_H
+#define RXMFILES_BACKENDS_OPERATINGSYSTEM_H
+
+#include "backends/System.h"
+
+namespace RXM {
+namespace sys {
+
+// POSIX calls, or their Win32 and C runtime counterparts on Windows, each
+// passed the arguments and giving the result System describes. Keeps no
+// state: one object serves every thread.
+class OperatingSystem final : public System {
+ public:
+  std::FILE* open(const char* path, const char* mode) override;
+  std::size_t write(const void* buffer, std::size_t size, std::size_t count,
+                    std::FILE* stream) override;
+  int flush(std::FILE* stream) override;
+  int sync(std::FILE* stream) override;
+  int close(std::FILE* stream) override;
+  int replace(const char* from, const char* to) override;
+  int syncDirectoryOf(const char* path) override;
+  int remove(const char* path) override;
+  void* allocate(std::size_t size) override;
+  std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override;
+  int inspect(const char* path, FileInfo* info) override;
+  Handle openForReading(const char* path) override;
+  std::int64_t readAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) override;
+  int closeHandle(Handle handle) override;
+  int inspectHandle(Handle handle, FileInfo* info) override;
+  Handle openBelow(const char* root, const char* name) override;
+  int listBelow(const char* root, const char* folder,
+                void (*visit)(const char* name, FileKind kind, void* context),
+                void* context) override;
+};
+
+}  // namespace sys
+}  // namespace RXM
+
+#endif  // RXMFILES_BACKENDS_OPERATINGSYSTEM_H

@@ -1,0 +1,38 @@
+#include "backends/System.h"
+
+#include "backends/OperatingSystem.h"
+
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#endif
+
+namespace RXM {
+namespace sys {
+
+// Never destroyed: file objects that outlive main (static ones) may still
+// close their files through it.
+System& System::Default() {
+  static System* const real = new OperatingSystem();
+  return *real;
+}
+
+System::~System() = default;
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+// Only the whole huge pages inside the block: its ends may share their pages
+// with other blocks of the heap.
+void AdviseLargeBlock(void* memory, std::size_t size) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(memory);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (start + size) & ~(kHugePage - 1);
+  if (end > first) {
+    madvise(static_cast<char*>(memory) + (first - start), end - first, MADV_HUGEPAGE);
+  }
+}
+#else
+void AdviseLargeBlock(void* /*memory*/, std::size_t /*size*/) {}
+#endif
+
+}  // namespace sys
+}  // namespace RXM

@@ -1,0 +1,74 @@
+// A System for tests: forwards every call to the process's real one, except
+// those it is told to fail, and keeps count of the streams it opened.
+#ifndef RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
+#define RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <set>
+
+#include "backends/System.h"
+
+namespace testing_support {
+
+class FaultySystem : public RXM::sys::System {
+ public:
+  // The faults, none at first.
+  int writesBeforeFailing = -1;  // writes let through before each later one fails; -1 for none
+  bool failFlush = false;
+  bool failSync = false;
+  bool failClose = false;  // the stream is closed, but the close reports failure
+  bool failReplace = false;
+  bool failAllocate = false;
+  std::size_t readAtMost = 0;  // bytes each readAt gives at most (short reads); 0 for no limit
+  // The errno value with which an open of `path` fails; 0 lets it through.
+  std::function<int(const char* path)> refuseOpen;
+
+  // Takes every fault away.
+  void Heal();
+
+  // What it saw.
+  int opens = 0;                     // opens that gave a stream
+  std::set<std::FILE*> openStreams;  // streams opened and not yet closed
+  int strayCloses = 0;               // closes of a stream that was not open
+
+  std::FILE* open(const char* path, const char* mode) override;
+  std::size_t write(const void* buffer, std::size_t size, std::size_t count,
+                    std::FILE* stream) override;
+  int flush(std::FILE* stream) override;
+  int sync(std::FILE* stream) override;
+  int close(std::FILE* stream) override;
+  int replace(const char* from, const char* to) override;
+  int syncDirectoryOf(const char* path) override { return real.syncDirectoryOf(path); }
+  int remove(const char* path) override { return real.remove(path); }
+  void* allocate(std::size_t size) override;
+  std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override {
+    return real.read(buffer, size, count, stream);
+  }
+  int inspect(const char* path, RXM::sys::FileInfo* info) override {
+    return real.inspect(path, info);
+  }
+  RXM::sys::Handle openForReading(const char* path) override { return real.openForReading(path); }
+  std::int64_t readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
+                      std::uint64_t offset) override;
+  int closeHandle(RXM::sys::Handle handle) override { return real.closeHandle(handle); }
+  int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override {
+    return real.inspectHandle(handle, info);
+  }
+  RXM::sys::Handle openBelow(const char* root, const char* name) override {
+    return real.openBelow(root, name);
+  }
+  int listBelow(const char* root, const char* folder,
+                void (*visit)(const char* name, RXM::sys::FileKind kind, void* context),
+                void* context) override {
+    return real.listBelow(root, folder, visit, context);
+  }
+
+ private:
+  RXM::sys::System& real = RXM::sys::System::Default();
+};
+
+}  // namespace testing_support
+
+#endif  // RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The installed package moved to another folder still works: a program built
+# through pkg-config finds the headers and library where the package now lies,
+# and the installed kymf starts without any library path set.
+#   relocated.sh PREFIX WORK CXX [CXXFLAGS...]
+set -euo pipefail
+prefix=$1 work=$2 cxx=$3
+shift 3
+source_dir="$(cd "$(dirname "$0")" && pwd)"
+
+rm -rf "$work"
+mkdir -p "$work"
+cp -a "$prefix" "$work/moved"
+moved="$work/moved"
+
+pc=$(find "$moved" -name rxmfiles.pc -print -quit)
+[ -n "$pc" ] || { echo "no rxmfiles.pc under $moved" >&2; exit 1; }
+export PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_PATH=
+cflags=$(pkg-config --cflags rxmfiles)
+libs=$(pkg-config --libs rxmfiles)
+libdir=$(pkg-config --variable=libdir rxmfiles)
+includedir=$(pkg-config --variable=includedir rxmfiles)
+for folder in "$includedir" "$libdir"; do
+  case "$(realpath "$folder")/" in
+    "$(realpath "$moved")"/*) ;;
+    *) echo "rxmfiles.pc names $folder, outside the moved package $moved" >&2; exit 1 ;;
+  esac
+done
+# shellcheck disable=SC2086  # the flags are words
+"$cxx" "$@" $cflags "$source_dir/main.cpp" -o "$work/consumer" $libs "-Wl,-rpath,$libdir"
+(cd "$work" && unset LD_LIBRARY_PATH && ./consumer consumer.dat)
+
+unset LD_LIBRARY_PATH
+"$moved/bin/kymf" --version
