@@ -188,6 +188,7 @@ class RXMFILES_API MultiFile : public KYFile {
   //
   // Refusals that change nothing on disk and leave no entry open:
   //  - no archive open: false (kNotOpen);
+  //  - an archive opened through an HttpFile: false (kWriteFailed);
   //  - an entry of that name (ASCII case ignored) exists: throws a new
   //    Exception "ERROR: Attempted to insert <entry> into multifile
   //    <archive>, but it already exists." (kAlreadyExists);

@@ -304,7 +304,8 @@ Status RangeClient::Read(std::uint64_t first, std::size_t length, std::uint8_t* 
 
 Status RangeClient::Run(http::Request request, Exchange& exchange, std::string* effective) const {
   Status last;
-  for (std::uint32_t attempt = 1; attempt <= options.attempts; ++attempt) {
+  const std::uint32_t attempts = options.attempts < 1 ? 1 : options.attempts;
+  for (std::uint32_t attempt = 1; attempt <= attempts; ++attempt) {
     if (attempt > 1) {
       std::this_thread::sleep_for(std::chrono::milliseconds(RetryDelay(attempt, exchange.head)));
     }

@@ -82,7 +82,7 @@ TEST(RemoteArchiveTest, EntryStreamsReadFromManyThreadsAtOnce) {
   const std::vector<Entry> entries = Entries(64, 100000);
   servers->Serve(name, Archive(entries));
   MultiFile archive;
-  ASSERT_TRUE(OpenRemote(archive, servers->Url(RemoteServers::kHttps, name), *servers));
+  ASSERT_TRUE(OpenRemote(archive, servers->Url(RemoteServers::kTrusted, name), *servers));
   std::vector<int> wrong(8, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
@@ -105,15 +105,15 @@ TEST(RemoteArchiveTest, SearchPathMountsAUrlAsAnArchive) {
   const std::string name = RemoteServers::Unique("mounted") + ".kymf";
   const std::vector<Entry> entries = Entries(5, 1000);
   servers->Serve(name, Archive(entries));
-  setenv("RXMFILES_CA_FILE", servers->CaFile().c_str(), 1);
+  RemoteServers::SetEnvironment("RXMFILES_CA_FILE", servers->CaFile());
   SearchPath path;
-  const std::string url = servers->Url(RemoteServers::kHttps, name);
+  const std::string url = servers->Url(RemoteServers::kTrusted, name);
   ASSERT_TRUE(path.Mount(url.c_str(), "remote", true));
   EXPECT_EQ(path.List("remote/dir").size(), entries.size());
   const Pointer<KYFile> file = path.Open(("remote/" + entries[3].name).c_str());
   ASSERT_FALSE(file.IsNull());
   EXPECT_EQ(ReadWhole(*file), entries[3].data);
-  EXPECT_FALSE(path.Mount(servers->Url(RemoteServers::kHttps, "missing.kymf").c_str(), "", true));
+  EXPECT_FALSE(path.Mount(servers->Url(RemoteServers::kTrusted, "missing.kymf").c_str(), "", true));
   EXPECT_TRUE(path.Unmount(url.c_str()));
 }
 
