@@ -63,6 +63,12 @@ def fault_of(path):
 
 
 class Handler(socketserver.StreamRequestHandler):
+    def setup(self):
+        super().setup()
+        # The head and the body go out as separate writes: without this, a
+        # small body waits for the client's delayed ACK (Nagle).
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
     def handle(self):
         if RTT:
             time.sleep(RTT)
