@@ -8,8 +8,8 @@
 // 8.1 and later, else what "netsh winhttp" set.
 //
 // Differences from libcurl, said in docs/remote.md: a CA file cannot be
-// added (WinHTTP trusts the Windows store only; the object is refused with
-// kSecureFailed, naming certutil), and with an Authorization header
+// added (WinHTTP trusts the Windows store only; an https object is refused
+// with kSecureFailed, naming certutil), and with an Authorization header
 // redirects are not followed (WinHTTP would send the header to the new host
 // too), so such a URL must name the object itself.
 #if defined(_WIN32)
@@ -143,14 +143,6 @@ class WinHttpTransport : public Transport {
     if (session == nullptr) {
       return Failed(GetLastError());
     }
-    if (!settings.caFile.empty()) {
-      Result refused;
-      refused.outcome = Outcome::kSecure;
-      refused.detail =
-          "WinHTTP cannot add a CA file; add it to the Windows store instead "
-          "(certutil -addstore Root FILE)";
-      return refused;
-    }
     const std::wstring url = Wide(request.url);
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
@@ -165,6 +157,14 @@ class WinHttpTransport : public Transport {
                               std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     Handle connection(WinHttpConnect(session, host.c_str(), parts.nPort, 0));
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+    if (secure && !settings.caFile.empty()) {
+      Result refused;
+      refused.outcome = Outcome::kSecure;
+      refused.detail =
+          "WinHTTP cannot add a CA file; add it to the Windows store instead "
+          "(certutil -addstore Root FILE)";
+      return refused;
+    }
     Handle opened(connection.value == nullptr
                       ? nullptr
                       : WinHttpOpenRequest(connection.value, L"GET", path.c_str(), nullptr,
