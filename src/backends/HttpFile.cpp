@@ -62,41 +62,29 @@ bool HttpFile::OpenFile(String url, String mode) {
     return false;
   }
   object = opened;
-  objectSize = static_cast<std::uint32_t>(opened->GetSize());
-  position = 0;
-  open = true;
+  stream.Open(object.get(), 0, static_cast<std::uint32_t>(opened->GetSize()));
   return true;
 }
 
 bool HttpFile::CloseFile() {
-  if (!open) {
+  if (!stream.Close()) {
     return false;
   }
-  open = false;
   object.reset();
   return true;
 }
 
 bool HttpFile::IsFileOpened() {
-  return open;
+  return stream.IsOpen();
 }
 
 unsigned int HttpFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  if (!open) {
-    return 0;
-  }
-  if (size == 0) {
-    return count;
-  }
-  const std::uint32_t at = static_cast<std::uint32_t>(position);
-  const std::uint64_t left = at < objectSize ? objectSize - at : 0;
-  const std::uint64_t items = std::min<std::uint64_t>(count, left / size);
-  std::size_t got = 0;
-  status = object->Read(buffer, static_cast<std::size_t>(items * size),
-                        static_cast<std::uint64_t>(position), got);
-  const std::uint64_t whole = got / size;
-  position += static_cast<std::int32_t>(whole * size);
-  return static_cast<unsigned int>(whole);
+  const std::uint32_t before = static_cast<std::uint32_t>(stream.Position());
+  const std::uint32_t got = stream.Read(buffer, size, count);
+  const bool whole = size == 0 || got == count ||
+                     before + static_cast<std::uint64_t>(got + 1) * size > stream.Size();
+  status = whole || !object ? RXM::Status::Ok() : object->LastFailure();
+  return got;
 }
 
 unsigned int HttpFile::WriteData(const void*, unsigned int, unsigned int) {
@@ -104,42 +92,34 @@ unsigned int HttpFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int HttpFile::GetFileSize() {
-  return open ? objectSize : 0;
+  return stream.Size();
 }
 
 bool HttpFile::EndOfFile() {
-  return open && static_cast<std::uint32_t>(position) >= objectSize;
+  return stream.IsOpen() && stream.AtEnd();
 }
 
 bool HttpFile::Seek(long offset, int origin) {
-  if (!open) {
+  if (!stream.IsOpen()) {
     return false;
   }
-  std::int64_t target = offset;
-  if (origin == 1) {
-    target += position;
-  } else if (origin == 2) {
-    target += objectSize;
-  } else if (origin != 0) {
+  const std::int64_t from = origin == 1 ? stream.Position() : origin == 2 ? stream.Size() : 0;
+  if (from + static_cast<std::int64_t>(offset) < 0) {
     return false;
   }
-  if (target < 0 || target > INT32_MAX) {
-    return false;
-  }
-  position = static_cast<std::int32_t>(target);
-  return true;
+  return stream.Seek(offset, origin);
 }
 
 long HttpFile::GetPosition() {
-  return position;
+  return stream.Position();
 }
 
 const RXM::Status& HttpFile::GetStatus() const {
   return status;
 }
 
-std::shared_ptr<const RXM::PositionalReader> HttpFile::GetReader() const {
-  return open ? object : nullptr;
+std::shared_ptr<const RXM::ByteSource> HttpFile::GetReader() const {
+  return object;
 }
 
 std::uint64_t HttpFile::GetRequests() const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
 #include "framework/Export.h"
@@ -12,7 +13,7 @@
 #include "remote/Url.h"
 
 namespace RXM {
-class PositionalReader;
+class ByteSource;
 class RemoteObject;
 }  // namespace RXM
 
@@ -25,9 +26,11 @@ class RemoteObject;
 // Last-Modified) guard every later request, so an object replaced on the
 // server makes reads fail with kRemoteChanged rather than mix two versions.
 //
-// Copies read the same object, through the same cache, each from a position
-// of its own (as ResourceFile's copies do). Writing is refused as
-// ResourceFile refuses it: WriteData writes nothing and gives 0.
+// A front of the library's one stream (BoundedStream) over the object, as
+// ResourceFile and EntryStream are over theirs. Copies read the same object,
+// through the same cache, each from a position of its own (as ResourceFile's
+// copies do). Writing is refused as ResourceFile refuses it: WriteData
+// writes nothing and gives 0.
 class RXMFILES_API HttpFile : public KYFile {
  public:
   // Not open, with the options of RemoteOptions::FromEnvironment.
@@ -67,19 +70,20 @@ class RXMFILES_API HttpFile : public KYFile {
   unsigned int GetFileSize() override;
   // False when not open; otherwise whether the position is at or past the end.
   bool EndOfFile() override;
-  // As DiskFile's (fseek's), so that an archive read over the network answers
-  // as on disk: a position past the end is allowed (reads there give 0), one
-  // before the start, an unknown origin or no object open is refused (false,
-  // the position unchanged).
+  // A position before the start is refused as DiskFile (fseek) refuses it,
+  // so that an archive read over the network answers as on disk; one past
+  // the end is clamped to the end. False also for an unknown origin or with
+  // no object open; the position is then unchanged.
   bool Seek(long offset, int origin) override;
   long GetPosition() override;
 
-  // Why the last OpenFile or ReadData failed; Ok after its success.
+  // Why the last OpenFile or ReadData failed (for a read, the object's most
+  // recent failure); Ok after its success.
   const RXM::Status& GetStatus() const;
 
   // The open object as a reader by offset, for entry streams that read it
   // from many threads at once; null when none is open.
-  std::shared_ptr<const RXM::PositionalReader> GetReader() const;
+  std::shared_ptr<const RXM::ByteSource> GetReader() const;
   // Requests sent for the open object so far (0 when none is open).
   std::uint64_t GetRequests() const;
 
@@ -88,11 +92,17 @@ class RXMFILES_API HttpFile : public KYFile {
   static bool rtti_ImplementsInterfaceHttpFile(const char* interfaceName);
   static RTTIClass rtti_for_HttpFile;
 
+  // Items of size 0 all fit (as ResourceFile's), an unknown origin is
+  // refused, a closed file is empty, a short read (the network failed) counts
+  // the items it delivered and the next read tries again.
+  static constexpr RXM::StreamPolicy kPolicy = {
+      RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+      RXM::ShortRead::kCounted};
+
   RXM::RemoteOptions options;
+  // What the stream reads, shared by copies; open exactly while the stream is.
   std::shared_ptr<const RXM::RemoteObject> object;
-  bool open = false;
-  std::int32_t position = 0;
-  std::uint32_t objectSize = 0;
+  RXM::BoundedStream stream{kPolicy};
   RXM::Status status;
 };
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "files/SafeName.h"
+
 #if defined(_WIN32)
 #include <io.h>
 #include <share.h>
@@ -222,62 +224,113 @@ int OperatingSystem::inspectHandle(Handle handle, FileInfo* info) {
 
 namespace {
 
-// Whether Windows would take `component` for something else than a name in
-// its folder: a device (CON, NUL, COM1, ... whatever the extension) or a
-// stream (":").
-bool IsSpecialComponent(const std::string& component) {
-  if (component.find(':') != std::string::npos) {
-    return true;
+// An errno value for the Win32 error of a walk.
+int ErrnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+      return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EBUSY;
+    default:
+      return EIO;
   }
-  std::string base = component.substr(0, component.find('.'));
-  while (!base.empty() && base.back() == ' ') {
-    base.pop_back();
-  }
-  for (char& c : base) {
-    c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  }
-  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-  for (const char* device : kDevices) {
-    if (base == device) {
-      return true;
-    }
-  }
-  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-         base[3] >= '0' && base[3] <= '9';
 }
 
-// `root` joined with each component of `name`, every one of which must exist
-// and be no reparse point; "" when one fails.
-std::string PathBelow(const char* root, const std::string& name) {
-  std::string path = root;
-  std::size_t begin = 0;
-  while (begin < name.size()) {
-    std::size_t end = name.find('/', begin);
-    end = end == std::string::npos ? name.size() : end;
-    const std::string component = name.substr(begin, end - begin);
-    if (IsSpecialComponent(component)) {
-      return "";
+// `root` ("." for "") and below it `path`, with Windows' separator.
+std::string Joined(const char* root, const std::string& path) {
+  std::string joined = *root == '\0' ? "." : root;
+  if (!path.empty()) {
+    joined += "\\" + path;
+    for (std::size_t at = joined.size() - path.size(); at < joined.size(); ++at) {
+      joined[at] = joined[at] == '/' ? '\\' : joined[at];
     }
-    path += "\\" + component;
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      return "";
-    }
-    begin = end + 1;
   }
-  return path;
+  return joined;
+}
+
+// Whether the component `next` (a path) is a folder that is no link, made
+// first when missing and `create`; `stop` says why not.
+bool StepInto(const std::string& next, bool create, WalkStop* stop) {
+  DWORD attributes = GetFileAttributesA(next.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES && create &&
+      (CreateDirectoryA(next.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS)) {
+    attributes = GetFileAttributesA(next.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    stop->error = ErrnoOf(GetLastError());
+  } else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    stop->found = FileKind::kOther;
+  } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    stop->found = FileKind::kFile;
+  } else {
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
 
-Handle OperatingSystem::openBelow(const char* root, const char* name) {
-  const std::string path = PathBelow(root, name);
-  if (path.empty()) {
+// The root may itself be reached through a link: it is the caller's choice.
+Handle OperatingSystem::openFolderBelow(const char* root, const char* path, bool create,
+                                        WalkStop* stop) {
+  *stop = WalkStop();
+  const std::string names = path;
+  std::string at = Joined(root, "");
+  for (std::size_t begin = 0; begin < names.size();) {
+    std::size_t end = names.find('/', begin);
+    end = end == std::string::npos ? names.size() : end;
+    const std::string component = names.substr(begin, end - begin);
+    stop->at = begin;
+    if (IsDeviceName(component)) {
+      stop->found = FileKind::kOther;
+      return kNoHandle;
+    }
+    at += "\\" + component;
+    if (!StepInto(at, create, stop)) {
+      return kNoHandle;
+    }
+    begin = end + 1;
+  }
+  const HANDLE handle =
+      CreateFileA(at.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  FileInfo info;
+  if (handle == INVALID_HANDLE_VALUE) {
+    stop->error = ErrnoOf(GetLastError());
     return kNoHandle;
   }
-  const HANDLE handle = CreateFileA(
-      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (inspectHandle(reinterpret_cast<Handle>(handle), &info) != 0 ||
+      info.kind != FileKind::kFolder) {
+    ::CloseHandle(handle);
+    stop->found = FileKind::kFile;
+    stop->error = ENOTDIR;
+    return kNoHandle;
+  }
+  return reinterpret_cast<Handle>(handle);
+}
+
+Handle OperatingSystem::openBelow(const char* root, const char* name) {
+  const std::string path = name;
+  const std::size_t slash = path.rfind('/');
+  const std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  WalkStop stop;
+  const Handle folder = openFolderBelow(
+      root, slash == std::string::npos ? "" : path.substr(0, slash).c_str(), false, &stop);
+  if (folder == kNoHandle) {
+    return kNoHandle;
+  }
+  closeHandle(folder);
+  if (IsDeviceName(leaf)) {
+    return kNoHandle;
+  }
+  const HANDLE handle =
+      CreateFileA(Joined(root, path).c_str(), GENERIC_READ,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return kNoHandle;
   }
@@ -292,10 +345,14 @@ Handle OperatingSystem::openBelow(const char* root, const char* name) {
 int OperatingSystem::listBelow(const char* root, const char* folder,
                                void (*visit)(const char* name, FileKind kind, void* context),
                                void* context) {
-  const std::string path = *folder == '\0' ? std::string(root) : PathBelow(root, folder);
+  WalkStop stop;
+  const Handle opened = openFolderBelow(root, folder, false, &stop);
+  if (opened == kNoHandle) {
+    return -1;
+  }
+  closeHandle(opened);
   WIN32_FIND_DATAA data;
-  const HANDLE search =
-      path.empty() ? INVALID_HANDLE_VALUE : FindFirstFileA((path + "\\*").c_str(), &data);
+  const HANDLE search = FindFirstFileA((Joined(root, folder) + "\\*").c_str(), &data);
   if (search == INVALID_HANDLE_VALUE) {
     return -1;
   }
@@ -330,36 +387,66 @@ int OperatingSystem::inspectHandle(Handle handle, FileInfo* info) {
 
 namespace {
 
-// The folder `root`, then each "/"-separated component of `path` opened
-// relative to the folder before it, never through a link: the last folder's
-// descriptor, or -1.
-int OpenFolderBelow(const char* root, const std::string& path) {
-  int folder = ::open(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  std::size_t begin = 0;
-  while (folder >= 0 && begin < path.size()) {
-    std::size_t end = path.find('/', begin);
-    end = end == std::string::npos ? path.size() : end;
-    const std::string component = path.substr(begin, end - begin);
-    const int next =
-        ::openat(folder, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    ::close(folder);
-    folder = next;
-    begin = end + 1;
+// The folder `component` of `folder`, never through a link, made first when
+// missing and `create`: its descriptor, or -1 with `stop` saying why.
+int FolderIn(int folder, const char* component, bool create, WalkStop* stop) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int next = ::openat(folder, component, kFlags);
+  if (next < 0 && errno == ENOENT && create) {
+    if (::mkdirat(folder, component, 0777) != 0 && errno != EEXIST) {
+      stop->error = errno;
+      return -1;
+    }
+    next = ::openat(folder, component, kFlags);
   }
-  return folder;
+  if (next < 0) {
+    stop->error = errno;
+    struct stat status;
+    if (::fstatat(folder, component, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      stop->found = S_ISLNK(status.st_mode) ? FileKind::kOther : FileKind::kFile;
+    }
+  }
+  return next;
 }
 
 }  // namespace
+
+// The root may itself be reached through a link: it is the caller's choice.
+Handle OperatingSystem::openFolderBelow(const char* root, const char* path, bool create,
+                                        WalkStop* stop) {
+  *stop = WalkStop();
+  int folder = ::open(*root == '\0' ? "." : root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) {
+    stop->error = errno;
+    return kNoHandle;
+  }
+  const std::string names = path;
+  for (std::size_t begin = 0; begin < names.size();) {
+    std::size_t end = names.find('/', begin);
+    end = end == std::string::npos ? names.size() : end;
+    stop->at = begin;
+    const int next = FolderIn(folder, names.substr(begin, end - begin).c_str(), create, stop);
+    ::close(folder);
+    if (next < 0) {
+      return kNoHandle;
+    }
+    folder = next;
+    begin = end + 1;
+  }
+  return static_cast<Handle>(folder);
+}
 
 // O_NONBLOCK: opening a FIFO planted in the folder must not wait for a writer.
 Handle OperatingSystem::openBelow(const char* root, const char* name) {
   const std::string path = name;
   const std::size_t slash = path.rfind('/');
-  const int folder =
-      OpenFolderBelow(root, slash == std::string::npos ? std::string() : path.substr(0, slash));
-  if (folder < 0) {
+  WalkStop stop;
+  const Handle opened = openFolderBelow(
+      root, slash == std::string::npos ? "" : path.substr(0, slash).c_str(), false, &stop);
+  if (opened == kNoHandle) {
     return kNoHandle;
   }
+  const int folder = static_cast<int>(opened);
   const char* leaf = slash == std::string::npos ? name : name + slash + 1;
   const int descriptor = ::openat(folder, leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   ::close(folder);
@@ -374,7 +461,9 @@ Handle OperatingSystem::openBelow(const char* root, const char* name) {
 int OperatingSystem::listBelow(const char* root, const char* folder,
                                void (*visit)(const char* name, FileKind kind, void* context),
                                void* context) {
-  const int descriptor = OpenFolderBelow(root, folder);
+  WalkStop stop;
+  const Handle opened = openFolderBelow(root, folder, false, &stop);
+  const int descriptor = opened == kNoHandle ? -1 : static_cast<int>(opened);
   DIR* listing = descriptor < 0 ? nullptr : ::fdopendir(descriptor);
   if (listing == nullptr) {
     if (descriptor >= 0) {

@@ -1,8 +1,10 @@
 #include "backends/ResourceFile.h"
 
 #include <cstring>
+#include <memory>
 
 #include "backends/ResourceBytes.h"
+#include "files/MemorySource.h"
 #include "files/Registration.h"
 
 namespace {
@@ -65,17 +67,21 @@ bool ResourceFile::OpenFile(String name, String) {
   if (loadedResource == nullptr) {
     return false;
   }
-  resourceSize = static_cast<std::uint32_t>(SizeofResource(module, foundResource));
-  position = 0;
-  data = static_cast<const std::uint8_t*>(LockResource(loadedResource));
+  const auto size = static_cast<std::uint32_t>(SizeofResource(module, foundResource));
+  const auto* data = static_cast<const std::uint8_t*>(LockResource(loadedResource));
 #if defined(_WIN32)
   // A resource whose recorded size runs past what the module holds would be
   // read out of bounds: it is not opened.
-  if (data != nullptr && !RXM::ResourceBytesReadable(data, resourceSize)) {
+  if (data != nullptr && !RXM::ResourceBytesReadable(data, size)) {
     data = nullptr;
   }
 #endif
+  // Closed again at once when the bytes cannot be reached: the size and
+  // position are the new resource's all the same.
+  bytes = std::make_shared<const RXM::MemorySource>(nullptr, data, size);
+  stream.Open(bytes.get(), 0, size);
   if (data == nullptr) {
+    stream.Close();
     FreeResource(loadedResource);
   }
   return data != nullptr;
@@ -86,31 +92,16 @@ bool ResourceFile::CloseFile() {
     return false;
   }
   FreeResource(loadedResource);
-  data = nullptr;
+  stream.Close();
   return true;
 }
 
 bool ResourceFile::IsFileOpened() {
-  return data != nullptr;
+  return stream.IsOpen();
 }
 
 unsigned int ResourceFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  if (!IsFileOpened()) {
-    return 0;
-  }
-  unsigned int copied = 0;
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  for (; copied < count; ++copied) {
-    if (static_cast<std::uint64_t>(position) + size > resourceSize) {
-      break;
-    }
-    if (size > 0) {
-      std::memcpy(out, data + position, size);
-      out += size;
-      position += static_cast<std::int32_t>(size);
-    }
-  }
-  return copied;
+  return stream.Read(buffer, size, count);
 }
 
 unsigned int ResourceFile::WriteData(const void*, unsigned int, unsigned int) {
@@ -118,36 +109,17 @@ unsigned int ResourceFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int ResourceFile::GetFileSize() {
-  return resourceSize;
+  return stream.Size();
 }
 
 bool ResourceFile::EndOfFile() {
-  return IsFileOpened() && static_cast<std::uint32_t>(position) == resourceSize;
+  return stream.AtEnd();
 }
 
 bool ResourceFile::Seek(long offset, int origin) {
-  if (!IsFileOpened()) {
-    return false;
-  }
-  const std::int64_t size = resourceSize;
-  std::int64_t target = 0;
-  switch (origin) {
-    case 0:
-      target = offset;
-      break;
-    case 1:
-      target = position + static_cast<std::int64_t>(offset);
-      break;
-    case 2:
-      target = size + static_cast<std::int64_t>(offset);
-      break;
-    default:
-      return true;
-  }
-  position = static_cast<std::int32_t>(target < 0 ? 0 : (target > size ? size : target));
-  return true;
+  return stream.Seek(offset, origin);
 }
 
 long ResourceFile::GetPosition() {
-  return position;
+  return stream.Position();
 }

@@ -2,8 +2,10 @@
 #define RXMFILES_BACKENDS_RESOURCEFILE_H
 
 #include <cstdint>
+#include <memory>
 
 #include "backends/ResourceModule.h"
+#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "framework/Export.h"
 #include "framework/RTTIClass.h"
@@ -59,12 +61,19 @@ class RXMFILES_API ResourceFile : public KYFile {
   static bool rtti_ImplementsInterfaceResourceFile(const char* interfaceName);
   static RTTIClass rtti_for_ResourceFile;
 
+  // The resource's stream: items of size 0 all fit, an unknown origin is
+  // ignored, and size and position stay readable after closing.
+  static constexpr RXM::StreamPolicy kPolicy = {
+      RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kIgnored, RXM::WhenClosed::kLastSizeNotAtEnd,
+      RXM::ShortRead::kCounted};
+
   HINSTANCE module = nullptr;
   HGLOBAL loadedResource = nullptr;
   HRSRC foundResource = nullptr;
-  const std::uint8_t* data = nullptr;
-  std::int32_t position = 0;
-  std::uint32_t resourceSize = 0;
+  // Open exactly while a resource is: over the bytes LockResource gave, which
+  // the module keeps; its size and position are the resource's.
+  RXM::BoundedStream stream{kPolicy};
+  std::shared_ptr<const RXM::ByteSource> bytes;  // what the stream reads; shared by copies
 };
 
 #endif  // RXMFILES_BACKENDS_RESOURCEFILE_H

@@ -19,21 +19,15 @@ Status ModuleStatus(ErrorCode code, const std::string& file, const std::string& 
 Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
   sys::System& system = sys::System::Default();
-  sys::FileInfo info;
-  if (system.inspect(path, &info) != 0) {
-    return ModuleStatus(ErrorCode::kCannotOpen, path, SystemReason(info.error));
-  }
-  if (info.kind == sys::FileKind::kMissing) {
-    return ModuleStatus(ErrorCode::kNoSuchFile, path);
-  }
-  if (info.kind == sys::FileKind::kFolder) {
-    return ModuleStatus(ErrorCode::kIsAFolder, path);
+  // Looked at first: on POSIX fopen opens a folder, whose reads then fail.
+  const int unusable = sys::OpenError(system, path, 0);
+  if (unusable != 0) {
+    return OpenFailure(path, unusable);
   }
   errno = 0;
   std::FILE* file = system.open(path, "rb");
   if (file == nullptr) {
-    return ModuleStatus(ErrorCode::kCannotOpen, path,
-                        errno != 0 ? SystemReason(errno) : "refused by the system");
+    return OpenFailure(path, errno);
   }
   std::uint8_t chunk[65536];
   std::size_t read = 0;

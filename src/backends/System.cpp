@@ -1,5 +1,7 @@
 #include "backends/System.h"
 
+#include <cerrno>
+
 #include "backends/OperatingSystem.h"
 
 #if !defined(_WIN32)
@@ -17,6 +19,17 @@ System& System::Default() {
 }
 
 System::~System() = default;
+
+int OpenError(System& system, const char* path, int error) {
+  FileInfo info;
+  if (system.inspect(path, &info) != 0) {
+    return info.error != 0 ? info.error : error;
+  }
+  if (info.kind == FileKind::kMissing) {
+    return ENOENT;
+  }
+  return info.kind == FileKind::kFolder ? EISDIR : error;
+}
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 // Only the whole huge pages inside the block: its ends may share their pages

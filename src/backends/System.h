@@ -27,6 +27,15 @@ struct FileInfo {
   int error = 0;           // the system's error number when the name could not be examined
 };
 
+// Where a walk below a folder (System::openFolderBelow) stopped, and why.
+struct WalkStop {
+  std::size_t at = 0;                   // where the component that stopped it begins in the path
+  FileKind found = FileKind::kMissing;  // what is there: kOther for a link (never followed)
+                                        // or, on Windows, a device name; kFile for anything
+                                        // else that is no folder
+  int error = 0;                        // the system's error number when it, not `found`, says why
+};
+
 // A file opened for positional reads only: a descriptor on POSIX, a HANDLE
 // on Windows; kNoHandle when the open failed.
 using Handle = std::intptr_t;
@@ -78,24 +87,39 @@ class RXMFILES_API System {
   virtual int closeHandle(Handle handle) = 0;
   // Kind and size of what an open handle reads; 0 when `info` was filled in.
   virtual int inspectHandle(Handle handle, FileInfo* info) = 0;
+  // The one walk below a folder, for reading and for creating: opens the
+  // folder `path` ("/"-separated, a safe name; "" for `root` itself) below
+  // the folder `root` ("" for the current one), reaching each component from
+  // the folder before it without following a link, so that the folder is
+  // inside `root` whatever links it holds: on POSIX with openat and
+  // O_NOFOLLOW|O_DIRECTORY; on Windows by examining each component for a
+  // reparse point and refusing device names (IsDeviceName). With `create`, a
+  // missing folder on the way is made. The folder's handle (closeHandle), or
+  // kNoHandle with `stop` saying which component stopped the walk and why.
+  // On Windows the checks and the opens are separate calls, so a link made
+  // between them by another program is not seen.
+  virtual Handle openFolderBelow(const char* root, const char* path, bool create,
+                                 WalkStop* stop) = 0;
   // Opens the regular file `name` below the folder `root` for positional
-  // reads. `name` is "/"-separated and already a safe name (SafeName.h). No
-  // symbolic link (or, on Windows, reparse point) at or below `root` is
-  // followed, so the file is inside `root` whatever links it holds: on POSIX
-  // each component is opened with openat and O_NOFOLLOW relative to the
-  // folder before it; on Windows each component is examined for a reparse
-  // point and the file is opened with FILE_FLAG_OPEN_REPARSE_POINT, and
-  // device names (CON, NUL, COM1, ...) and ":" are refused. kNoHandle when
-  // there is no such regular file there.
+  // reads. `name` is "/"-separated and already a safe name (SafeName.h). Its
+  // folder is reached by openFolderBelow and the file itself is never a
+  // link (opened with O_NOFOLLOW; on Windows FILE_FLAG_OPEN_REPARSE_POINT,
+  // and no device name). kNoHandle when there is no such regular file there.
   virtual Handle openBelow(const char* root, const char* name) = 0;
   // Calls `visit` for each name in the folder `folder` below `root` ("" for
-  // `root` itself), reached as openBelow reaches a file; "." and ".." are not
+  // `root` itself), reached by openFolderBelow; "." and ".." are not
   // visited, and a link is visited as kOther, never followed. The number of
   // names visited, or -1 when the folder cannot be opened.
   virtual int listBelow(const char* root, const char* folder,
                         void (*visit)(const char* name, FileKind kind, void* context),
                         void* context) = 0;
 };
+
+// The error number that says why an open of `path` through `system` failed
+// with `error`: what is under the name decides first (ENOENT for nothing,
+// EISDIR for a folder), then the examination's own error, then `error`. For
+// RXM::OpenFailure.
+RXMFILES_API int OpenError(System& system, const char* path, int error);
 
 // A hint that the `size` bytes at `memory` are one large block that is about
 // to be filled whole and kept: on Linux its memory is asked for in huge

@@ -58,6 +58,27 @@ NameFault CheckSafeName(const char* name) {
   return CheckSafeName(name, std::strlen(name));
 }
 
+bool IsDeviceName(const std::string& component) {
+  if (component.find(':') != std::string::npos) {
+    return true;
+  }
+  std::string base = component.substr(0, component.find('.'));
+  while (!base.empty() && base.back() == ' ') {
+    base.pop_back();
+  }
+  for (char& c : base) {
+    c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices) {
+    if (base == device) {
+      return true;
+    }
+  }
+  return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+         base[3] >= '0' && base[3] <= '9';
+}
+
 const char* DescribeNameFault(NameFault fault) {
   switch (fault) {
     case NameFault::kNone:

@@ -7,6 +7,7 @@
 #define RXMFILES_FILES_SAFENAME_H
 
 #include <cstddef>
+#include <string>
 
 #include "framework/Export.h"
 
@@ -29,6 +30,14 @@ RXMFILES_API NameFault CheckSafeName(const char* name, std::size_t length);
 
 // A NUL-terminated name.
 RXMFILES_API NameFault CheckSafeName(const char* name);
+
+// Whether Windows takes the one component `component` of a path for
+// something other than a name in its folder: a device (CON, PRN, AUX, NUL,
+// CONIN$, CONOUT$, COM0-9, LPT0-9, in any letter case, whatever follows a
+// "." and trailing spaces) or a stream (any ":"). Such a component is an
+// ordinary name elsewhere; the library refuses it on Windows wherever it
+// reads or creates a file below a folder.
+RXMFILES_API bool IsDeviceName(const std::string& component);
 
 // Why the fault makes a name unsafe, for messages: "is absolute", ...
 RXMFILES_API const char* DescribeNameFault(NameFault fault);

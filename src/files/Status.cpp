@@ -1,5 +1,7 @@
 #include "files/Status.h"
 
+#include <cerrno>
+
 namespace RXM {
 
 const char* Describe(ErrorCode code) {
@@ -22,12 +24,14 @@ const char* Describe(ErrorCode code) {
       return "entry name without its NUL";
     case ErrorCode::kTruncated:
       return "truncated";
+    case ErrorCode::kImpossibleRange:
+      return "impossible data range";
     case ErrorCode::kNoSuchEntry:
       return "no such entry";
     case ErrorCode::kNotOpen:
       return "not open";
     case ErrorCode::kNameTooLong:
-      return "name longer than 69 characters";
+      return "name longer than 69 bytes";
     case ErrorCode::kNameRefused:
       return "name refused";
     case ErrorCode::kAlreadyExists:
@@ -52,6 +56,8 @@ const char* Describe(ErrorCode code) {
       return "damaged Windows module";
     case ErrorCode::kNoSuchResource:
       return "no such resource";
+    case ErrorCode::kDamagedEntry:
+      return "damaged entry";
     case ErrorCode::kRemoteNotFound:
       return "not found on the server";
     case ErrorCode::kRemoteForbidden:
@@ -68,6 +74,17 @@ const char* Describe(ErrorCode code) {
       return "secure connection failed";
   }
   return "unknown error";
+}
+
+Status OpenFailure(const std::string& file, int error) {
+  if (error == ENOENT || error == ENOTDIR) {
+    return Status(ErrorCode::kNoSuchFile, file + ": " + Describe(ErrorCode::kNoSuchFile));
+  }
+  if (error == EISDIR) {
+    return Status(ErrorCode::kIsAFolder, file + ": " + Describe(ErrorCode::kIsAFolder));
+  }
+  const std::string reason = error == 0 ? Describe(ErrorCode::kCannotOpen) : SystemReason(error);
+  return Status(ErrorCode::kCannotOpen, file + ": " + reason);
 }
 
 }  // namespace RXM

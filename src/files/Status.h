@@ -31,10 +31,11 @@ enum class ErrorCode : int {
   kShortRecord,       // the file ends inside a directory record
   kUnterminatedName,  // a record's name has no NUL in its 70 bytes
   kTruncated,         // an entry's data lie (partly) past the end of the file
+  kImpossibleRange,   // an entry's data start before the file, or end before they start
   kNoSuchEntry,       // no record has the name asked for
   kNotOpen,           // the object has no archive or entry open
   // Naming and inserting.
-  kNameTooLong,    // more than 69 characters
+  kNameTooLong,    // more than 69 bytes
   kNameRefused,    // empty, absolute, "..", a drive letter, a backslash, a control character
   kAlreadyExists,  // an entry of that name is in the archive already
   kEmptyInput,     // the input holds no bytes where some were required
@@ -48,6 +49,8 @@ enum class ErrorCode : int {
   kNotAModule,      // not a PE image
   kDamagedModule,   // a PE image whose headers or resource tree are broken
   kNoSuchResource,  // the module has no resource of that name and type
+  // Reading an archive (continued).
+  kDamagedEntry,  // an entry's record gives it no bytes of its own (data inside the header)
   // Reading over the network.
   kRemoteNotFound,   // the server has nothing at the URL (404, 410)
   kRemoteForbidden,  // the server refused access (401, 403)
@@ -87,6 +90,14 @@ class RXMFILES_API Status {
   ErrorCode code = ErrorCode::kOk;
   std::string message;
 };
+
+// Why `file` could not be opened, from the system's error number `error`:
+// kNoSuchFile when nothing is under the name (ENOENT, ENOTDIR), kIsAFolder
+// for a folder (EISDIR), otherwise kCannotOpen, with the system's reason:
+// refused (EACCES, EPERM), busy (EBUSY, ETXTBSY, a sharing violation on
+// Windows) or any other. The one description of a failed open; the message
+// is "<file>: <reason>".
+RXMFILES_API Status OpenFailure(const std::string& file, int error);
 
 }  // namespace RXM
 

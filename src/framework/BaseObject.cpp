@@ -29,16 +29,22 @@ void* BaseObject::FindInterface(const char* name) const {
   return RTTI::FindInterface(name);
 }
 
+static_assert(sizeof(std::atomic<std::int32_t>) == sizeof(std::int32_t) &&
+                  alignof(std::atomic<std::int32_t>) == alignof(std::int32_t),
+              "the count keeps the layout of a plain 32-bit count");
+
+// A new reference is made from one already held, so it needs no ordering;
+// the last release orders every earlier use of the object before deleting.
 void BaseObject::AddReference() {
-  ++referenceCount;
+  referenceCount.fetch_add(1, std::memory_order_relaxed);
 }
 
 void BaseObject::Release() {
-  if (--referenceCount == 0) {
+  if (referenceCount.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     delete this;
   }
 }
 
 int BaseObject::GetReferenceCount() const {
-  return referenceCount;
+  return referenceCount.load(std::memory_order_relaxed);
 }

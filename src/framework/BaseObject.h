@@ -1,6 +1,7 @@
 #ifndef RXMFILES_FRAMEWORK_BASEOBJECT_H
 #define RXMFILES_FRAMEWORK_BASEOBJECT_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "framework/Export.h"
@@ -11,8 +12,11 @@
 // interfaces it implements.
 //
 // The count belongs to the object, not to its value: a copy starts at 0 and
-// assignment leaves the target's count as it was. Counts change by plain
-// increments; an object is used by one thread at a time.
+// assignment leaves the target's count as it was. The count is atomic, so
+// objects that threads share (the installed debugger, an archive's
+// elements) may be taken and let go from any number of threads at once; the
+// object itself is still used as its class says. The atomic count has the
+// size and place of a plain 32-bit one.
 class RXMFILES_API BaseObject : public RTTI {
  public:
   BaseObject() = default;
@@ -34,7 +38,7 @@ class RXMFILES_API BaseObject : public RTTI {
   int GetReferenceCount() const;
 
  private:
-  std::int32_t referenceCount = 0;
+  std::atomic<std::int32_t> referenceCount{0};
 };
 
 #endif  // RXMFILES_FRAMEWORK_BASEOBJECT_H

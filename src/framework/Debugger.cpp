@@ -2,6 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
+#include <utility>
 
 #include "framework/Format.h"
 
@@ -22,11 +24,17 @@ void Emit(const char* format, va_list arguments) {
 #endif
 }
 
-// The installed debugger. Held in a function-local static so that it exists
-// whenever it is first asked for, also during other objects' static
-// initialisation.
-CTPointer<Debugger>& Installed() {
-  static CTPointer<Debugger> installed;
+// The installed debugger, and the lock under which it is read, made and
+// replaced: any thread may report while another installs its own. Held in
+// function-local statics so that they exist whenever they are first asked
+// for, also during other objects' static initialisation.
+struct Installed {
+  std::mutex lock;
+  CTPointer<Debugger> debugger;
+};
+
+Installed& TheInstalled() {
+  static Installed installed;
   return installed;
 }
 
@@ -51,15 +59,22 @@ void Debugger::PrintError(const char* format, ...) {
 namespace RXM {
 
 CTPointer<Debugger> GetDebugger() {
-  CTPointer<Debugger>& installed = Installed();
-  if (installed.IsNull()) {
-    installed = new Debugger();
+  Installed& installed = TheInstalled();
+  const std::lock_guard<std::mutex> held(installed.lock);
+  if (installed.debugger.IsNull()) {
+    installed.debugger = new Debugger();
   }
-  return installed;
+  return installed.debugger;
 }
 
+// The one replaced is let go after the lock, so that its destructor may
+// itself report.
 void SetDebugger(CTPointer<Debugger> debugger) {
-  Installed() = debugger;
+  Installed& installed = TheInstalled();
+  {
+    const std::lock_guard<std::mutex> held(installed.lock);
+    std::swap(installed.debugger, debugger);
+  }
 }
 
 }  // namespace RXM

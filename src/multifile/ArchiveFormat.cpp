@@ -79,10 +79,11 @@ Status CheckEntryName(const char* name, std::size_t length, const std::string& s
   return Status::Ok();
 }
 
-bool NameMatches(const char* requested, const DirectoryRecord& record) {
+// A stored name ends within its 70 bytes; a longer one never matches.
+bool NameIs(const char* requested, const char* name) {
   for (std::size_t i = 0; i < kNameSize; ++i) {
     const auto a = static_cast<unsigned char>(requested[i]);
-    const auto b = static_cast<unsigned char>(record.name[i]);
+    const auto b = static_cast<unsigned char>(name[i]);
     if (FoldByte(a) != FoldByte(b)) {
       return false;
     }
@@ -90,7 +91,11 @@ bool NameMatches(const char* requested, const DirectoryRecord& record) {
       return true;
     }
   }
-  return false;  // a record's name always ends within its 70 bytes
+  return false;
+}
+
+bool NameMatches(const char* requested, const DirectoryRecord& record) {
+  return NameIs(requested, record.name);
 }
 
 }  // namespace kymf

@@ -120,6 +120,9 @@ RXMFILES_API Status CheckEntryName(const char* name, std::size_t length,
 // Whether `requested` names the record: equal under the fold, compared whole.
 // Reads at most the record's 70 bytes.
 RXMFILES_API bool NameMatches(const char* requested, const DirectoryRecord& record);
+// The same for a name held as text: false for one of more than kLongestName
+// bytes, which no record can hold.
+bool NameIs(const char* requested, const char* name);
 
 }  // namespace kymf
 }  // namespace RXM

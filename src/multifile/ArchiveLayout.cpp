@@ -1,7 +1,9 @@
 #include "multifile/ArchiveLayout.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "files/SafeName.h"
 
@@ -9,7 +11,54 @@ namespace RXM {
 namespace kymf {
 namespace {
 
-using Findings = std::vector<Finding>;
+// The findings kept: the `limit` first in (entry, kind, order found) order,
+// held in a max-heap so that a later, smaller one replaces the largest.
+class Findings {
+ public:
+  explicit Findings(std::size_t keep) : limit(keep) {}
+
+  void Add(Finding finding) {
+    ++report.total;
+    if (finding.severity == Severity::kError) {
+      ++report.errors;
+    }
+    const Kept next{std::move(finding), sequence++};
+    if (heap.size() < limit) {
+      heap.push_back(next);
+      std::push_heap(heap.begin(), heap.end(), Before);
+    } else if (!heap.empty() && Before(next, heap.front())) {
+      std::pop_heap(heap.begin(), heap.end(), Before);
+      heap.back() = next;
+      std::push_heap(heap.begin(), heap.end(), Before);
+    }
+  }
+
+  LayoutReport Take() {
+    std::sort_heap(heap.begin(), heap.end(), Before);
+    for (Kept& kept : heap) {
+      report.first.push_back(std::move(kept.finding));
+    }
+    return std::move(report);
+  }
+
+ private:
+  struct Kept {
+    Finding finding;
+    std::uint64_t sequence;
+  };
+  static bool Before(const Kept& a, const Kept& b) {
+    if (a.finding.entry != b.finding.entry) {
+      return a.finding.entry < b.finding.entry;
+    }
+    return a.finding.kind != b.finding.kind ? a.finding.kind < b.finding.kind
+                                            : a.sequence < b.sequence;
+  }
+
+  std::size_t limit;
+  std::uint64_t sequence = 0;
+  std::vector<Kept> heap;
+  LayoutReport report;
+};
 
 std::size_t NameLength(const DirectoryRecord& record) {
   const void* nul = std::memchr(record.name, 0, kNameSize);
@@ -47,7 +96,7 @@ Severity SeverityOf(FindingKind kind) {
 }
 
 void Add(Findings& out, int entry, int other, FindingKind kind, std::string reason) {
-  out.push_back(Finding{entry, other, kind, SeverityOf(kind), std::move(reason)});
+  out.Add(Finding{entry, other, kind, SeverityOf(kind), std::move(reason)});
 }
 
 // Unsafe names, and over the records sorted by folded name: shadowed names
@@ -97,30 +146,40 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
   }
 }
 
+// The offsets of record `i` against the file, whose data begin at
+// `dataBegin`: false for a negative size, which leaves no data to place.
+bool CheckOffsets(const DirectoryRecord& record, int i, std::int64_t dataBegin,
+                  std::int64_t fileSize, Findings& out) {
+  const std::int64_t start = record.dataStart;
+  const std::int64_t end = record.dataEnd;
+  if (end < start - 1) {
+    Add(out, i, -1, FindingKind::kNegativeSize, DescribeImpossibleRange(record));
+    return false;
+  }
+  if (end >= start && start < dataBegin) {
+    Add(out, i, -1, FindingKind::kDataInHeader,
+        "data start at byte " + std::to_string(start) + " inside the header and directory (" +
+            std::to_string(dataBegin) + " bytes)");
+  }
+  if (end >= start && end >= fileSize) {
+    Add(out, i, -1, FindingKind::kDataPastEnd,
+        "data end at byte " + std::to_string(end) + " past the end of the file (" +
+            std::to_string(fileSize) + " bytes)");
+  }
+  return true;
+}
+
 // Offsets against the file and against the layout invariant (each entry's
 // data right after the previous one's, the last ending the file).
 void CheckData(const DirectoryRecord* records, int count, std::int64_t fileSize, Findings& out) {
   const std::int64_t dataBegin = DirectoryEnd(count);
   std::int64_t expected = dataBegin;
   for (int i = 0; i < count; ++i) {
-    const std::int64_t start = records[i].dataStart;
-    const std::int64_t end = records[i].dataEnd;
-    if (end < start - 1) {
-      Add(out, i, -1, FindingKind::kNegativeSize,
-          "data end at byte " + std::to_string(end) + " before the start at byte " +
-              std::to_string(start));
+    if (!CheckOffsets(records[i], i, dataBegin, fileSize, out)) {
       continue;
     }
-    if (end >= start && start < dataBegin) {
-      Add(out, i, -1, FindingKind::kDataInHeader,
-          "data start at byte " + std::to_string(start) + " inside the header and directory (" +
-              std::to_string(dataBegin) + " bytes)");
-    }
-    if (end >= start && end >= fileSize) {
-      Add(out, i, -1, FindingKind::kDataPastEnd,
-          "data end at byte " + std::to_string(end) + " past the end of the file (" +
-              std::to_string(fileSize) + " bytes)");
-    }
+    const std::int64_t start = records[i].dataStart;
+    const std::int64_t end = records[i].dataEnd;
     if (start != expected) {
       Add(out, i, -1, FindingKind::kLayoutBreak,
           "data start at byte " + std::to_string(start) + ", not at byte " +
@@ -163,18 +222,40 @@ void CheckOverlaps(const DirectoryRecord* records, int count, Findings& out) {
 
 }  // namespace
 
-std::vector<Finding> CheckLayout(const DirectoryRecord* records, int count, std::int64_t fileSize) {
-  Findings out;
+LayoutReport CheckLayout(const DirectoryRecord* records, int count, std::int64_t fileSize,
+                         std::size_t limit) {
+  Findings out(limit);
   if (count < 0 || (count > 0 && records == nullptr)) {
-    return out;
+    return out.Take();
   }
   CheckNames(records, count, out);
   CheckData(records, count, fileSize, out);
   CheckOverlaps(records, count, out);
-  std::stable_sort(out.begin(), out.end(), [](const Finding& a, const Finding& b) {
-    return a.entry != b.entry ? a.entry < b.entry : a.kind < b.kind;
-  });
-  return out;
+  return out.Take();
+}
+
+std::vector<Finding> CheckLayout(const DirectoryRecord* records, int count, std::int64_t fileSize) {
+  return CheckLayout(records, count, fileSize, SIZE_MAX).first;
+}
+
+std::string DescribeImpossibleRange(const DirectoryRecord& record) {
+  const std::int64_t start = record.dataStart;
+  const std::int64_t end = record.dataEnd;
+  if (end < start - 1) {
+    return "data end at byte " + std::to_string(end) + " before the start at byte " +
+           std::to_string(start);
+  }
+  if (start < 0) {
+    return "data start at byte " + std::to_string(start) + " before the start of the file";
+  }
+  return "";
+}
+
+std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index, int count,
+                                    std::int64_t fileSize) {
+  Findings out(SIZE_MAX);
+  CheckOffsets(record, index, DirectoryEnd(count), fileSize, out);
+  return out.Take().first;
 }
 
 const char* DescribeFinding(FindingKind kind) {

@@ -3,6 +3,7 @@
 #ifndef RXMFILES_MULTIFILE_ARCHIVELAYOUT_H
 #define RXMFILES_MULTIFILE_ARCHIVELAYOUT_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -34,12 +35,37 @@ struct Finding {
   std::string reason;  // for people, e.g. "shadows record 3 (Readme.txt)"
 };
 
+// Findings cut to a number that memory can hold whatever an archive claims.
+struct LayoutReport {
+  std::vector<Finding> first;  // the first findings, in CheckLayout's order
+  std::int64_t total = 0;      // how many findings there are in all
+  std::int64_t errors = 0;     // how many of them are errors
+};
+
 // Every finding about the `count` records at `records` of an archive of
 // `fileSize` bytes, ordered by entry (and by kind within an entry). Empty for
 // an archive the library wrote. Names are read within their 70 bytes only.
 // O(N log N) in the number of records.
 RXMFILES_API std::vector<Finding> CheckLayout(const DirectoryRecord* records, int count,
                                               std::int64_t fileSize);
+
+// The same findings, only the first `limit` of them kept: memory for
+// `limit` findings and O(count) indexes, whatever the records hold.
+RXMFILES_API LayoutReport CheckLayout(const DirectoryRecord* records, int count,
+                                      std::int64_t fileSize, std::size_t limit);
+
+// Why the data of `record` can be in no file: "data start at byte -5 before
+// the start of the file" or "data end at byte 50 before the start at byte
+// 88"; "" when the range is possible (an empty entry ends one byte before
+// its start).
+RXMFILES_API std::string DescribeImpossibleRange(const DirectoryRecord& record);
+
+// The findings about the data of record `index` alone, in an archive of
+// `count` records and `fileSize` bytes: kNegativeSize, kDataInHeader and
+// kDataPastEnd, the errors that leave the entry without bytes of its own to
+// read. CheckLayout makes the same for every record.
+RXMFILES_API std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index,
+                                                 int count, std::int64_t fileSize);
 
 // A short name of the kind: "unsafe name", "shadowed name", ...
 RXMFILES_API const char* DescribeFinding(FindingKind kind);

@@ -68,18 +68,7 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
 }
 
 Status ArchiveReader::WhyNotOpened(sys::System& system, const std::string& archiveName, int error) {
-  sys::FileInfo info;
-  if (system.inspect(archiveName.c_str(), &info) == 0) {
-    if (info.kind == sys::FileKind::kMissing) {
-      return Failure(ErrorCode::kNoSuchFile, archiveName);
-    }
-    if (info.kind == sys::FileKind::kFolder) {
-      return Failure(ErrorCode::kIsAFolder, archiveName);
-    }
-  } else if (info.error != 0) {
-    error = info.error;
-  }
-  return Failure(ErrorCode::kCannotOpen, archiveName, SystemReason(error));
+  return OpenFailure(archiveName, sys::OpenError(system, archiveName.c_str(), error));
 }
 
 }  // namespace kymf

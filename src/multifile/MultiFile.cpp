@@ -1,6 +1,7 @@
 #include "multifile/MultiFile.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,7 +12,11 @@
 
 #include "backends/DiskFile.h"
 #include "backends/HttpFile.h"
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
+#include "files/EntryStream.h"
+#include "files/KYFileSource.h"
+#include "files/MemorySource.h"
 #include "files/Registration.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
@@ -19,11 +24,8 @@
 #include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
-#include "multifile/ElementSeek.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
-#include "multifile/EntryStream.h"
-#include "multifile/SharedHandle.h"
 
 namespace {
 
@@ -127,6 +129,7 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     }
     return false;
   }
+  archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
     entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
   } else if (remote != nullptr) {
@@ -182,6 +185,7 @@ void MultiFile::ForgetDirectory() {
   archiveSize = -1;
   entryReader.reset();
   entryReaderName.reset();
+  archiveBytes.reset();
 }
 
 bool MultiFile::CloseMultiFile() {
@@ -214,6 +218,10 @@ std::int64_t MultiFile::GetArchiveSize() const {
 }
 
 std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
+  return CheckArchive(SIZE_MAX).first;
+}
+
+RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
   if (archiveFile.IsNull()) {
     return {};
   }
@@ -224,24 +232,46 @@ std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
       records.push_back(*directory.Peek(i));
     }
   }
-  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize);
+  return RXM::kymf::CheckLayout(records.data(), static_cast<int>(records.size()), archiveSize,
+                                limit);
 }
 
+// An impossible range is said as such before the file is asked to hold it,
+// so that a start before the file is not reported as a truncation. Streams
+// (FindWhole) open an entry of negative size as an empty one, as the
+// element stream reads it.
 RXM::Status MultiFile::CheckEntry(const String& name) const {
+  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element != nullptr) {
+    const std::string impossible = RXM::kymf::DescribeImpossibleRange(*element);
+    if (!impossible.empty()) {
+      return Failure(ErrorCode::kImpossibleRange, EntrySubject(*element), impossible);
+    }
+  }
+  RXM::Status why;
+  FindWhole(name.GetText(), why);
+  return why;
+}
+
+const MultiFileElement* MultiFile::FindWhole(const char* name, RXM::Status& why) const {
   if (archiveFile.IsNull()) {
-    return Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    why = Failure(ErrorCode::kNotOpen, archiveName.GetText());
+    return nullptr;
   }
-  const int found = Lookup(name.GetText());
-  if (found < 0) {
-    return Failure(ErrorCode::kNoSuchEntry,
-                   std::string(archiveName.GetText()) + ": " + name.GetText());
+  const int found = Lookup(name);
+  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  if (element == nullptr) {
+    why = Failure(ErrorCode::kNoSuchEntry, std::string(archiveName.GetText()) + ": " + name);
+    return nullptr;
   }
-  const MultiFileElement& element = *directory.Peek(found);
-  if (!RXM::kymf::FileBacksEntry(element, archiveSize)) {
-    return Failure(ErrorCode::kTruncated, EntrySubject(element),
-                   "truncated at byte " + std::to_string(archiveSize));
+  if (!RXM::kymf::FileBacksEntry(*element, archiveSize)) {
+    why = Failure(ErrorCode::kTruncated, EntrySubject(*element),
+                  "truncated at byte " + std::to_string(archiveSize));
+    return nullptr;
   }
-  return RXM::Status::Ok();
+  why = RXM::Status::Ok();
+  return element;
 }
 
 std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
@@ -254,19 +284,30 @@ int MultiFile::Lookup(const char* name) const {
   return lookup ? lookup->Find(name, directory) : -1;
 }
 
-// Reaches the element without copying its Pointer: threads that open entries
-// at once must not change its reference count.
 Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
-  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
-  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
-  if (element == nullptr) {
+  RXM::Status why;
+  return OpenEntry(name, why);
+}
+
+// Reaches the element without copying its Pointer: threads that open entries
+// at once must not change its reference count. The file's size was measured
+// when the archive opened, so an entry it cannot hold is refused here rather
+// than read short later.
+Pointer<KYFile> MultiFile::OpenEntry(const String& name, RXM::Status& why) const {
+  const MultiFileElement* found = FindWhole(name.GetText(), why);
+  if (found == nullptr) {
     return nullptr;
   }
+  const MultiFileElement& element = *found;
   if (!entryReader) {
-    return CopyEntry(*element);
+    Pointer<KYFile> copy = CopyEntry(element);
+    if (copy.IsNull()) {
+      why = Failure(ErrorCode::kReadFailed, EntrySubject(element));
+    }
+    return copy;
   }
-  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element->dataStart, EntrySize(*element),
-                                              entryReaderName, element->name));
+  return Pointer<KYFile>(new RXM::EntryStream(entryReader, element.dataStart, EntrySize(element),
+                                              entryReaderName, element.name, RXM::kymf::NameIs));
 }
 
 Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
@@ -285,8 +326,8 @@ Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
   }
   const std::uint8_t* memory = bytes.get();
   return Pointer<KYFile>(new RXM::EntryStream(
-      std::move(bytes), memory, size, std::make_shared<const std::string>(archiveName.GetText()),
-      element.name));
+      std::make_shared<const RXM::MemorySource>(std::move(bytes), memory, size), 0, size,
+      std::make_shared<const std::string>(archiveName.GetText()), element.name, RXM::kymf::NameIs));
 }
 
 // --- Inserting and copying out -------------------------------------------

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
 #include "framework/Export.h"
@@ -19,7 +20,7 @@
 namespace RXM {
 class EntryLookup;
 class ArchiveInsertion;
-class PositionalReader;
+class ByteSource;
 namespace sys {
 class System;
 }
@@ -109,12 +110,17 @@ class RXMFILES_API MultiFile : public KYFile {
   // directory and its file's size (as measured when it was opened); empty
   // when no archive is open. Changes nothing.
   std::vector<RXM::kymf::Finding> CheckArchive() const;
+  // The same, only the first `limit` findings kept (and how many there are),
+  // so that an archive of millions of damaged records costs memory for
+  // `limit` findings beyond a copy of its records.
+  RXM::kymf::LayoutReport CheckArchive(std::size_t limit) const;
 
   // Ok when the entry `name` (looked up as OpenFile does) exists and the
   // archive's file holds all of its bytes. Otherwise kNotOpen (no archive),
-  // kNoSuchEntry, or kTruncated with the message
-  // "<archive>: <entry>: truncated at byte N" (N: the file's size). Reads
-  // nothing and changes nothing.
+  // kNoSuchEntry, kImpossibleRange (a negative start, or an end before the
+  // start: "<archive>: <entry>: data end at byte E before the start at byte
+  // S"), or kTruncated with the message "<archive>: <entry>: truncated at
+  // byte N" (N: the file's size). Reads nothing and changes nothing.
   RXM::Status CheckEntry(const String& name) const;
 
   // The archive file's size in bytes as measured when it was opened; -1 when
@@ -147,7 +153,13 @@ class RXMFILES_API MultiFile : public KYFile {
   unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
   // The entry's size; 0 with no entry open.
   unsigned int GetFileSize() override;
-  // True with no entry open, or once the position has reached the entry's end.
+  // True with no entry open, or once the position has reached the entry's
+  // end. Not after a read that found too few bytes: the loop
+  //   while (!f->EndOfFile()) { if (f->ReadData(b, 1, n) == 0) break; ... }
+  // must stop on a read of 0 items as well, since an item larger than what
+  // is left, or an archive's file that ends before the entry (which
+  // CheckEntry reports beforehand) or shrinks, leaves EndOfFile false for
+  // good. The streams of OpenEntry end at a short read instead.
   bool EndOfFile() override;
   // Moves within the entry, clamping a target outside it to its start or end.
   // False with no entry open, another origin, or when the archive's file
@@ -158,10 +170,14 @@ class RXMFILES_API MultiFile : public KYFile {
   long GetPosition() override;
 
   // A new read-only stream over the entry `name`, found as OpenFile finds it,
-  // open at position 0 with a position of its own; null with no archive open
-  // or no such entry. The stream answers as OpenFile's entry does (see
-  // multifile/EntryStream.h) and leaves this object's open entry, its file's
-  // position and GetStatus alone. It keeps what it reads alive: closing or
+  // open at position 0 with a position of its own. Null with no archive open
+  // (why: kNotOpen), no such entry (kNoSuchEntry), or an entry whose bytes
+  // run past the end of the archive's file as it was when opened
+  // (kTruncated, as CheckEntry says); `why` is Ok with a stream. The stream
+  // answers as OpenFile's entry does (see files/EntryStream.h), except that
+  // it ends (EndOfFile) at a short read, should the file shrink later, and
+  // it leaves this object's open entry, its file's position and GetStatus
+  // alone. It keeps what it reads alive: closing or
   // destroying the MultiFile leaves it readable until it goes.
   //  - An archive opened from disk (through a DiskFile, the default): the
   //    stream reads with positional reads through one read-only handle that
@@ -174,7 +190,9 @@ class RXMFILES_API MultiFile : public KYFile {
   //    whole through that file into memory the stream owns, and the file's
   //    position is put back. This follows the file's one-thread rule: call
   //    OpenEntry from the thread that uses this object. Null also when the
-  //    entry cannot be read whole or the memory cannot be had.
+  //    entry cannot be read whole or the memory cannot be had (kReadFailed).
+  Pointer<KYFile> OpenEntry(const String& name, RXM::Status& why) const;
+  // The same, for a caller who needs no reason.
   Pointer<KYFile> OpenEntry(const String& name) const;
 
   // --- Changing and copying out ------------------------------------------
@@ -231,8 +249,10 @@ class RXMFILES_API MultiFile : public KYFile {
   // Whether the archive's file can still be read (it may have been closed by a
   // copy of this object, or by another holder of a caller's file).
   bool ArchiveReadable();
-  // Makes `element` the open entry with the archive's file at its first byte.
-  bool OpenElement(const Pointer<MultiFileElement>& element);
+  // Makes `element` (one of the directory's) the open entry with the
+  // archive's file at its first byte.
+  bool OpenElement(MultiFileElement* element);
+  bool OpenElement(const Pointer<MultiFileElement>& element) { return OpenElement(element.Get()); }
   // Loads the directory, reading up to `recordsPerRead` records per call of
   // the archive's file; why the archive must be refused otherwise.
   RXM::Status LoadDirectory(std::int32_t recordsPerRead);
@@ -240,16 +260,29 @@ class RXMFILES_API MultiFile : public KYFile {
   void ForgetDirectory();
   // The record index that `name` finds, or -1.
   int Lookup(const char* name) const;
+  // The element `name` finds when the archive's file holds all its bytes;
+  // otherwise null, and `why` says which check failed (see CheckEntry).
+  const MultiFileElement* FindWhole(const char* name, RXM::Status& why) const;
   // The open entry as "<archive>: <entry>", for messages.
   std::string EntrySubject(const MultiFileElement& element) const;
   // A stream over a copy of `element`'s bytes, read through the archive's
   // file; null when they cannot be read whole.
   Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
 
+  // The open entry's stream: whole items, clamped seeks, no reasons of its
+  // own; empty and at its end when closed.
+  static constexpr RXM::StreamPolicy kElementPolicy = {
+      RXM::ZeroSizeItems::kNoneRead, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+      RXM::ShortRead::kCounted};
+
   Pointer<MultiFileElement> currentElement;
-  std::int32_t position = 0;
+  RXM::BoundedStream stream{kElementPolicy};
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
+  // The open entry's bytes: the archive's file, kept where the entry's
+  // stream reads next (KYFileSource); made when the archive opens, shared by
+  // copies, and held here for the stream.
+  std::shared_ptr<const RXM::ByteSource> archiveBytes;
   String archiveName;
   // Made with the directory and shared by copies, which hold the same
   // elements in the same slots; its index is built by its own lookups.
@@ -257,7 +290,7 @@ class RXMFILES_API MultiFile : public KYFile {
   // For OpenEntry: the archive's file opened again for positional reads (an
   // archive opened from disk), or the remote object of an HttpFile, and its
   // name for the streams' messages.
-  std::shared_ptr<const RXM::PositionalReader> entryReader;
+  std::shared_ptr<const RXM::ByteSource> entryReader;
   std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;
   RXM::Status status;

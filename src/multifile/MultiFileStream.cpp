@@ -1,13 +1,11 @@
-// The open entry: MultiFile as a read-only KYFile over one entry at a time,
-// fetched straight from the archive's file at the offsets of its record.
+// The open entry: MultiFile as a read-only KYFile over one entry at a time, a
+// front of the BoundedStream over the archive's file (kElementPolicy).
 #include <cstdint>
 #include <string>
 
-#include "framework/Exception.h"
+#include "files/EntryStream.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveStatus.h"
-#include "multifile/ElementSeek.h"
-#include "multifile/EntryStream.h"
 #include "multifile/MultiFile.h"
 
 namespace {
@@ -37,7 +35,7 @@ bool MultiFile::OpenFile(String name, String mode) {
                      std::string(archiveName.GetText()) + ": " + name.GetText());
     return false;
   }
-  if (!OpenElement(directory.GetAt(found))) {
+  if (!OpenElement(directory.Peek(found))) {
     status = Failure(ErrorCode::kReadFailed, EntrySubject(*directory.Peek(found)),
                      "cannot be reached in the archive's file");
     return false;
@@ -46,12 +44,16 @@ bool MultiFile::OpenFile(String name, String mode) {
   return true;
 }
 
-bool MultiFile::OpenElement(const Pointer<MultiFileElement>& element) {
-  if (element.IsNull() || !ArchiveReadable() || !archiveFile->Seek(element->dataStart, 0)) {
+// The stream's invariant starts here: the archive's file stands at dataStart
+// + position whenever an entry is open, so reads never seek.
+// Takes the element by its plain pointer: the one reference taken is the
+// open entry's own.
+bool MultiFile::OpenElement(MultiFileElement* element) {
+  if (element == nullptr || !ArchiveReadable() || !archiveFile->Seek(element->dataStart, 0)) {
     return false;
   }
   currentElement = element;
-  position = 0;
+  stream.Open(archiveBytes.get(), element->dataStart, EntrySize(*element));
   return true;
 }
 
@@ -60,6 +62,7 @@ bool MultiFile::CloseFile() {
     return false;
   }
   currentElement = nullptr;
+  stream.Close();
   return true;
 }
 
@@ -67,18 +70,8 @@ bool MultiFile::IsFileOpened() {
   return !currentElement.IsNull();
 }
 
-// Reads straight from the archive's file into the caller's buffer: the
-// archive's file stands at dataStart + position whenever an entry is open.
 unsigned int MultiFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  if (currentElement.IsNull() || size == 0 || !ArchiveReadable()) {
-    return 0;
-  }
-  const std::uint32_t fit =
-      (EntrySize(*currentElement) - static_cast<std::uint32_t>(position)) / size;
-  const std::uint32_t wanted = count < fit ? count : fit;
-  const unsigned int read = archiveFile->ReadData(buffer, size, wanted);
-  position += static_cast<std::int32_t>(read * size);
-  return read;
+  return stream.Read(buffer, size, count);
 }
 
 unsigned int MultiFile::WriteData(const void*, unsigned int, unsigned int) {
@@ -89,29 +82,17 @@ unsigned int MultiFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int MultiFile::GetFileSize() {
-  return currentElement.IsNull() ? 0 : EntrySize(*currentElement);
+  return stream.Size();
 }
 
 bool MultiFile::EndOfFile() {
-  return currentElement.IsNull() ||
-         static_cast<std::uint32_t>(position) >= EntrySize(*currentElement);
+  return stream.AtEnd();
 }
 
-// A target outside the entry is clamped to its start or end, with exactly one
-// move of the archive's file (see ElementSeek).
 bool MultiFile::Seek(long offset, int origin) {
-  if (currentElement.IsNull() || !ArchiveReadable()) {
-    return false;
-  }
-  const RXM::kymf::SeekMove move = RXM::kymf::PlanSeek(offset, origin, EntrySize(*currentElement),
-                                                       position, currentElement->dataStart);
-  if (!move.valid || !archiveFile->Seek(move.offset, move.origin)) {
-    return false;
-  }
-  position = move.position;
-  return true;
+  return stream.Seek(offset, origin);
 }
 
 long MultiFile::GetPosition() {
-  return position;
+  return stream.Position();
 }

@@ -56,6 +56,11 @@ std::size_t RemoteObject::BlockBytes(std::uint64_t block) const {
   return static_cast<std::size_t>(std::min<std::uint64_t>(options.blockSize, size - start));
 }
 
+Status RemoteObject::LastFailure() const {
+  const std::lock_guard<std::mutex> guard(lock);
+  return lastFailure;
+}
+
 Status RemoteObject::Poisoned() const {
   const std::lock_guard<std::mutex> guard(lock);
   return changed;
@@ -90,9 +95,12 @@ Status RemoteObject::Read(void* buffer, std::size_t length, std::uint64_t offset
     status = client->Read(offset, length, out);
     got = status.IsOk() ? length : 0;
   }
-  if (status.GetCode() == ErrorCode::kRemoteChanged) {
+  if (!status.IsOk()) {
     const std::lock_guard<std::mutex> guard(lock);
-    changed = status;
+    lastFailure = status;
+    if (status.GetCode() == ErrorCode::kRemoteChanged) {
+      changed = status;
+    }
   }
   return status;
 }

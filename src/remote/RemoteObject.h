@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "files/PositionalReader.h"
+#include "files/ByteSource.h"
 #include "files/Status.h"
 #include "remote/RangeClient.h"
 #include "remote/RemoteOptions.h"
@@ -31,7 +31,7 @@ namespace RXM {
 // No lock is held while a request is on the network. Once a request finds the
 // object replaced, every later read fails with kRemoteChanged: bytes of two
 // versions are never mixed.
-class RemoteObject : public PositionalReader {
+class RemoteObject final : public ByteSource {
  public:
   // Reads at least this large skip the cache.
   static constexpr std::size_t kDirectRead = 256 * 1024;
@@ -54,6 +54,8 @@ class RemoteObject : public PositionalReader {
   Status Read(void* buffer, std::size_t length, std::uint64_t offset, std::size_t& got) const;
 
   std::size_t ReadAt(void* buffer, std::size_t length, std::uint64_t offset) const override;
+  // The most recent failure of a read, by any reader; Ok when none failed.
+  Status LastFailure() const;
   // Fetches the missing blocks of the range (up to options.readAheadBytes of
   // it) in one request, so that an entry read in small pieces costs one.
   void Prefetch(std::uint64_t offset, std::uint64_t length) const override;
@@ -94,6 +96,7 @@ class RemoteObject : public PositionalReader {
   mutable std::unordered_map<std::uint64_t, BlockPointer> blocks;
   mutable std::uint64_t clock = 0;
   mutable Status changed;
+  mutable Status lastFailure;
 };
 
 }  // namespace RXM

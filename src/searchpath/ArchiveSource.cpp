@@ -18,12 +18,19 @@ std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path
   return source;
 }
 
-Pointer<KYFile> ArchiveSource::Open(const std::string& name) const {
-  return archive.OpenEntry(name.c_str());
+// An entry that is not there leaves `why` alone; one that is there but
+// cannot be read whole is refused with the archive's reason.
+Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const {
+  Status found;
+  Pointer<KYFile> entry = archive.OpenEntry(name.c_str(), found);
+  if (found.GetCode() != ErrorCode::kNoSuchEntry) {
+    why = found;
+  }
+  return entry;
 }
 
-long ArchiveSource::GetSize(const std::string& name) const {
-  const Pointer<KYFile> entry = archive.OpenEntry(name.c_str());
+long ArchiveSource::GetSize(const std::string& name, Status& why) const {
+  const Pointer<KYFile> entry = Open(name, why);
   return entry.IsNull() ? -1 : static_cast<long>(entry->GetFileSize());
 }
 

@@ -23,8 +23,8 @@ class ArchiveSource : public MountedSource {
   static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system);
   explicit ArchiveSource(sys::System& system) : archive(system) {}
 
-  Pointer<KYFile> Open(const std::string& name) const override;
-  long GetSize(const std::string& name) const override;
+  Pointer<KYFile> Open(const std::string& name, Status& why) const override;
+  long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:

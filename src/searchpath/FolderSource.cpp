@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <utility>
 
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
-#include "multifile/EntryStream.h"
-#include "multifile/SharedHandle.h"
+#include "files/EntryStream.h"
+#include "multifile/ArchiveFormat.h"
 
 namespace RXM {
 namespace {
@@ -39,17 +40,17 @@ void AddName(const char* name, sys::FileKind kind, void* context) {
 FolderSource::FolderSource(std::string folder, sys::System& calls)
     : system(calls), root(std::move(folder)), origin(std::make_shared<const std::string>(root)) {}
 
-Pointer<KYFile> FolderSource::Open(const std::string& name) const {
+Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
   std::uint32_t size = 0;
   std::shared_ptr<const SharedHandle> handle =
       SharedHandle::Adopt(OpenSized(system, root, name, &size), system);
   if (!handle) {
     return nullptr;
   }
-  return Pointer<KYFile>(new EntryStream(std::move(handle), std::int64_t{0}, size, origin, name));
+  return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name, kymf::NameIs));
 }
 
-long FolderSource::GetSize(const std::string& name) const {
+long FolderSource::GetSize(const std::string& name, Status&) const {
   std::uint32_t size = 0;
   const sys::Handle handle = OpenSized(system, root, name, &size);
   if (handle == sys::kNoHandle) {

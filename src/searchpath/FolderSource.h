@@ -19,8 +19,8 @@ class FolderSource : public MountedSource {
   // Reads through `system`.
   FolderSource(std::string folder, sys::System& system);
 
-  Pointer<KYFile> Open(const std::string& name) const override;
-  long GetSize(const std::string& name) const override;
+  Pointer<KYFile> Open(const std::string& name, Status& why) const override;
+  long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:

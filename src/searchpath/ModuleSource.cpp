@@ -3,9 +3,10 @@
 #include <utility>
 
 #include "backends/ResourceTypes.h"
+#include "files/EntryStream.h"
+#include "files/MemorySource.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/EntryStream.h"
 
 namespace RXM {
 std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path) {
@@ -49,16 +50,17 @@ const ModuleSource::Resource* ModuleSource::Find(const std::string& name) const 
   return found == resources.end() ? nullptr : &found->second;
 }
 
-Pointer<KYFile> ModuleSource::Open(const std::string& name) const {
+Pointer<KYFile> ModuleSource::Open(const std::string& name, Status&) const {
   const Resource* resource = Find(name);
   if (resource == nullptr) {
     return nullptr;
   }
-  return Pointer<KYFile>(
-      new EntryStream(shared_from_this(), resource->bytes, resource->size, origin, resource->name));
+  return Pointer<KYFile>(new EntryStream(
+      std::make_shared<const MemorySource>(shared_from_this(), resource->bytes, resource->size), 0,
+      resource->size, origin, resource->name, kymf::NameIs));
 }
 
-long ModuleSource::GetSize(const std::string& name) const {
+long ModuleSource::GetSize(const std::string& name, Status&) const {
   const Resource* resource = Find(name);
   return resource == nullptr ? -1 : static_cast<long>(resource->size);
 }

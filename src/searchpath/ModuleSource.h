@@ -30,8 +30,8 @@ class ModuleSource : public MountedSource, public std::enable_shared_from_this<M
   ModuleSource(HINSTANCE loaded, std::string path);
   ~ModuleSource() override;
 
-  Pointer<KYFile> Open(const std::string& name) const override;
-  long GetSize(const std::string& name) const override;
+  Pointer<KYFile> Open(const std::string& name, Status& why) const override;
+  long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:

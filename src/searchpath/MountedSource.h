@@ -6,6 +6,7 @@
 #include <string>
 
 #include "files/KYFile.h"
+#include "files/Status.h"
 #include "framework/Pointer.h"
 
 namespace RXM {
@@ -21,11 +22,14 @@ class MountedSource {
   MountedSource& operator=(const MountedSource&) = delete;
   virtual ~MountedSource() = default;
 
-  // A new read-only stream over `name`, or null when the source has no such
-  // file.
-  virtual Pointer<KYFile> Open(const std::string& name) const = 0;
-  // The size of the file `name` in bytes; -1 when the source has none.
-  virtual long GetSize(const std::string& name) const = 0;
+  // A new read-only stream over `name`, or null: with `why` left as it was
+  // (Ok) when the source has no such file, so that the search goes on; with
+  // a failure in `why` when it has the file but refuses it (an archive's
+  // entry that its file cannot hold: kTruncated), which ends the search.
+  virtual Pointer<KYFile> Open(const std::string& name, Status& why) const = 0;
+  // The size of the file `name` in bytes; -1 when the source has none or
+  // refuses it, `why` as Open sets it.
+  virtual long GetSize(const std::string& name, Status& why) const = 0;
   // Adds to `names` the names (files and folders) directly in `folder`.
   virtual void List(const std::string& folder, std::set<std::string>& names) const = 0;
 };

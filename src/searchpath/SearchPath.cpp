@@ -6,10 +6,10 @@
 #include <set>
 #include <utility>
 
+#include "backends/SharedHandle.h"
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/SharedHandle.h"
 #include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
@@ -73,19 +73,25 @@ struct SearchPath::Mounts {
   };
   std::vector<Mount> order;
 
-  // The first answer of `ask(source, nameBelowItsMountPoint)` that `found`
-  // accepts, or `none`.
+  // The first answer of `ask(source, nameBelowItsMountPoint, why)` that
+  // `found` accepts, or `none` with `why` set: at the first source that
+  // refuses the name (a failure in `why`), or kNoSuchEntry when none has it.
   template <class Answer, class Ask, class Found>
-  Answer First(const char* name, Answer none, Ask ask, Found found) const {
+  Answer First(const char* name, Answer none, RXM::Status& why, Ask ask, Found found) const {
+    why = RXM::Status::Ok();
     for (const Mount& mount : order) {
       const char* below = Below(name, mount.point);
       if (below != nullptr) {
-        Answer answer = ask(*mount.files, below);
+        Answer answer = ask(*mount.files, below, why);
         if (found(answer)) {
           return answer;
         }
+        if (!why.IsOk()) {
+          return none;
+        }
       }
     }
+    why = RXM::Status(RXM::ErrorCode::kNoSuchEntry, name);
     return none;
   }
 };
@@ -155,12 +161,20 @@ bool SearchPath::Unmount(const String& source) {
 }
 
 Pointer<KYFile> SearchPath::Open(const String& name) const {
+  RXM::Status why;
+  return Open(name, why);
+}
+
+Pointer<KYFile> SearchPath::Open(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
+    why = RXM::Status(RXM::ErrorCode::kNameRefused, name.GetText());
     return nullptr;
   }
   return Current()->First(
-      name.GetText(), Pointer<KYFile>(),
-      [](const MountedSource& files, const char* below) { return files.Open(below); },
+      name.GetText(), Pointer<KYFile>(), why,
+      [](const MountedSource& files, const char* below, RXM::Status& reason) {
+        return files.Open(below, reason);
+      },
       [](const Pointer<KYFile>& file) { return !file.IsNull(); });
 }
 
@@ -172,9 +186,12 @@ long SearchPath::GetSize(const String& name) const {
   if (!IsSafe(name.GetText())) {
     return -1;
   }
+  RXM::Status why;
   return Current()->First(
-      name.GetText(), -1L,
-      [](const MountedSource& files, const char* below) { return files.GetSize(below); },
+      name.GetText(), -1L, why,
+      [](const MountedSource& files, const char* below, RXM::Status& reason) {
+        return files.GetSize(below, reason);
+      },
       [](long size) { return size >= 0; });
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/KYFile.h"
+#include "files/Status.h"
 #include "framework/Export.h"
 #include "framework/Pointer.h"
 #include "framework/String.h"
@@ -79,7 +80,14 @@ class RXMFILES_API SearchPath {
   bool Unmount(const String& source);
 
   // A new read-only stream over `name` from the first source in search order
-  // that has it, at position 0; null when none has it or the name is refused.
+  // that has it, at position 0; `why` is then Ok. Null when the name is no
+  // safe name (kNameRefused), when no source has it (kNoSuchEntry), or when
+  // the first source that has it cannot give it whole (an archive's entry
+  // that runs past its file's end: kTruncated, naming the archive and the
+  // entry), which hides the sources after it. A stream ends at a short read
+  // (a file that shrinks while it is read): EndOfFile turns true.
+  Pointer<KYFile> Open(const String& name, RXM::Status& why) const;
+  // The same, for a caller who needs no reason.
   Pointer<KYFile> Open(const String& name) const;
 
   // Whether Open(name) would find something.

@@ -19,6 +19,7 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
   }
   std::FILE* stream = real.open(path, mode);
   if (stream != nullptr) {
+    const std::lock_guard<std::mutex> hold(bookkeeping);
     ++opens;
     openStreams.insert(stream);
   }
@@ -45,8 +46,11 @@ int FaultySystem::sync(std::FILE* stream) {
 }
 
 int FaultySystem::close(std::FILE* stream) {
-  if (openStreams.erase(stream) == 0) {
-    ++strayCloses;
+  {
+    const std::lock_guard<std::mutex> hold(bookkeeping);
+    if (openStreams.erase(stream) == 0) {
+      ++strayCloses;
+    }
   }
   const int result = real.close(stream);
   return failClose ? EOF : result;

@@ -1,11 +1,14 @@
 // A System for tests: forwards every call to the process's real one, except
-// those it is told to fail, and keeps count of the streams it opened.
+// those it is told to fail, and keeps count of the streams it opened. The
+// faults are set before the calls they affect; the counts may be kept from
+// many threads at once.
 #ifndef RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
 #define RXMFILES_TESTS_BACKENDS_FAULTYSYSTEM_H
 
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <set>
 
 #include "backends/System.h"
@@ -56,6 +59,10 @@ class FaultySystem : public RXM::sys::System {
   int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override {
     return real.inspectHandle(handle, info);
   }
+  RXM::sys::Handle openFolderBelow(const char* root, const char* path, bool create,
+                                   RXM::sys::WalkStop* stop) override {
+    return real.openFolderBelow(root, path, create, stop);
+  }
   RXM::sys::Handle openBelow(const char* root, const char* name) override {
     return real.openBelow(root, name);
   }
@@ -67,6 +74,7 @@ class FaultySystem : public RXM::sys::System {
 
  private:
   RXM::sys::System& real = RXM::sys::System::Default();
+  std::mutex bookkeeping;  // guards opens, openStreams and strayCloses
 };
 
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 // library writes; MultiFile's checks over an open archive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -120,6 +121,32 @@ TEST(CheckLayoutTest, AnArchiveAsTheLibraryWritesItHasNoFindingsUntilItIsCut) {
   EXPECT_EQ(findings[0].kind, FindingKind::kDataPastEnd);
 }
 
+// Kept findings are the first of the whole list, in its order, whatever
+// order the checks find them in; the counts are of every finding.
+TEST(CheckLayoutTest, ALimitKeepsTheFirstFindingsAndCountsTheRest) {
+  const std::vector<DirectoryRecord> records = {At("../a", 4, 4), At("b", 300, 100), At("B", 0, -1),
+                                                At("c", -5, -4)};
+  const auto all = RXM::kymf::CheckLayout(records.data(), 4, 200);
+  for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{3}, all.size()}) {
+    const RXM::kymf::LayoutReport report = RXM::kymf::CheckLayout(records.data(), 4, 200, limit);
+    ASSERT_EQ(report.first.size(), limit);
+    EXPECT_EQ(report.total, static_cast<std::int64_t>(all.size()));
+    EXPECT_EQ(report.errors, std::count_if(all.begin(), all.end(), [](const auto& f) {
+                return f.severity == Severity::kError;
+              }));
+    for (std::size_t i = 0; i < limit; ++i) {
+      EXPECT_EQ(report.first[i].entry, all[i].entry) << i;
+      EXPECT_EQ(report.first[i].kind, all[i].kind) << i;
+      EXPECT_EQ(report.first[i].reason, all[i].reason) << i;
+    }
+  }
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[1]),
+            "data end at byte 100 before the start at byte 300");
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[3]),
+            "data start at byte -5 before the start of the file");
+  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[2]), "");
+}
+
 TEST(CheckLayoutTest, ScalesToAMillionRecords) {
   std::vector<DirectoryRecord> records;
   const std::int32_t count = 1000000;
@@ -138,7 +165,7 @@ TEST(CheckLayoutTest, ScalesToAMillionRecords) {
 TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"", {"a.txt", "dir/sub/a", "..a/b..", "1:b", "\xc3\xa9t\xc3\xa9", std::string(69, 'x')}},
-      {"name longer than 69 characters", {std::string(70, 'x'), "/" + std::string(69, 'x')}},
+      {"name longer than 69 bytes", {std::string(70, 'x'), "/" + std::string(69, 'x')}},
       {"name refused: is empty", {""}},
       {"name refused: is absolute", {"/abs"}},
       {"name refused: begins with a drive letter", {"a:b", "C:x", "c:/x", "C:\\x"}},

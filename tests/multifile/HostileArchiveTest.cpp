@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "files/EntryStream.h"
 #include "multifile/HostileCorpus.h"
 
 namespace {
@@ -49,10 +51,16 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
     const char outcome = hostile.entries[static_cast<std::size_t>(i)];
     const std::string& whole = hostile.reads[static_cast<std::size_t>(i)];
     const String name(directory.GetAt(i)->name);
-    const Pointer<KYFile> stream = archive.OpenEntry(name);
-    ASSERT_FALSE(stream.IsNull());
-    EXPECT_EQ(ReadInChunks(*stream), whole);
-    EXPECT_EQ(stream->GetPosition(), static_cast<long>(whole.size()));
+    RXM::Status why;
+    const Pointer<KYFile> stream = archive.OpenEntry(name, why);
+    if (outcome == 'x' || outcome == 't') {
+      EXPECT_TRUE(stream.IsNull());
+      EXPECT_EQ(why.GetCode(), Code::kTruncated);
+    } else {
+      ASSERT_FALSE(stream.IsNull());
+      EXPECT_EQ(ReadInChunks(*stream), whole);
+      EXPECT_EQ(stream->GetPosition(), static_cast<long>(whole.size()));
+    }
     ASSERT_EQ(archive.OpenFile(name, "rb"), outcome != 'x');
     if (outcome == 'x') {
       continue;
@@ -69,7 +77,7 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
     const std::string out = dir.Path("out" + std::to_string(i));
     EXPECT_EQ(archive.ExtractToFile(out.c_str()), outcome == 'e');
     EXPECT_EQ(Exists(out), outcome == 'e');
-    if (outcome == 'r') {
+    if (outcome == 'r' || outcome == 't') {
       readErrors.emplace_back("Error while reading data from multifile.\n");
     }
   }
@@ -89,6 +97,100 @@ TEST_P(HostileArchiveTest, GivesItsOneOutcome) {
     ASSERT_TRUE(archive.OpenFile("inserted", "rb"));
     EXPECT_EQ(archive.ReadData(buffer, 3, 1), 1u);
   }
+}
+
+// The common loop, as each stream's header says it must be written: the
+// element stream's also stops at a read of nothing. Bounded, so that a
+// stream that never ends fails instead of hanging.
+bool LoopEnds(KYFile& file, bool stopOnNothing) {
+  char buffer[64];
+  for (int turn = 0; turn < 100000; ++turn) {
+    if (file.EndOfFile()) {
+      return true;
+    }
+    if (file.ReadData(buffer, 1, sizeof buffer) == 0 && stopOnNothing) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Every entry through every kind of stream: the element stream, OpenEntry
+// and SearchPath::Open over the mounted archive.
+TEST_P(HostileArchiveTest, EveryReadLoopEnds) {
+  const Hostile& hostile = GetParam();
+  if (hostile.open != Code::kOk) {
+    return;
+  }
+  TempDir dir;
+  DebuggerCapture debugger;
+  const std::string path = Written(dir, "hostile.kymf", hostile.bytes);
+  MultiFile archive;
+  ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(), path.c_str()));
+  SearchPath searchPath;
+  ASSERT_TRUE(searchPath.Mount(path.c_str(), "", true));
+  for (int i = 0; i < archive.GetDirectory().GetCount(); ++i) {
+    const String name(archive.GetDirectory().GetAt(i)->name);
+    SCOPED_TRACE(name.GetText());
+    if (archive.OpenFile(name, "rb")) {
+      EXPECT_TRUE(LoopEnds(archive, true));
+    }
+    for (const Pointer<KYFile>& stream : {archive.OpenEntry(name), searchPath.Open(name)}) {
+      if (!stream.IsNull()) {
+        EXPECT_TRUE(LoopEnds(*stream, false));
+      }
+    }
+  }
+}
+
+// A file that shrinks under a stream that is reading it: the stream ends
+// there and says why, whether the file is an archive or a mounted folder's.
+TEST(ShrinkingFileTest, AStreamEndsAtAShortReadWithAReason) {
+  TempDir dir;
+  const std::string data(1000, 'd');
+  const std::string archivePath = Written(dir, "a.kymf", Archive({{"big", data}}));
+  WriteAll(dir.Path("big"), data);
+  MultiFile archive;
+  ASSERT_TRUE(archive.OpenMultiFile(Pointer<KYFile>(), archivePath.c_str()));
+  SearchPath folder;
+  ASSERT_TRUE(folder.Mount(dir.Path("").c_str(), "", true));
+  const Pointer<KYFile> streams[] = {archive.OpenEntry("big"), folder.Open("big")};
+  std::filesystem::resize_file(archivePath, 88 + 500);
+  std::filesystem::resize_file(dir.Path("big"), 500);
+  for (const Pointer<KYFile>& stream : streams) {
+    ASSERT_FALSE(stream.IsNull());
+    EXPECT_TRUE(LoopEnds(*stream, false));
+    EXPECT_EQ(stream->GetPosition(), 500);
+    EXPECT_EQ(stream->GetFileSize(), 1000u);
+    auto* entry = dynamic_cast<RXM::EntryStream*>(stream.Get());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->GetStatus().GetCode(), Code::kTruncated);
+    EXPECT_NE(std::string(entry->GetStatus().GetText()).find("big: ends at byte 500 of 1000"),
+              std::string::npos)
+        << entry->GetStatus().GetText();
+  }
+  RXM::Status why;
+  EXPECT_TRUE(MultiFile(archivePath.c_str()).OpenEntry("big", why).IsNull());
+  EXPECT_EQ(why.GetCode(), Code::kTruncated);
+}
+
+// The first source that has a name but cannot give it whole answers for it:
+// a damaged patch archive does not let an older copy show through.
+TEST(ShrinkingFileTest, ATruncatedEntryIsRefusedAndHidesTheSourcesAfterIt) {
+  TempDir dir;
+  const std::string patch = Written(dir, "patch.kymf", Raw({{"a", kData, kData + 100}}, "xyz"));
+  const std::string base = Written(dir, "base.kymf", Archive({{"a", "old"}}));
+  SearchPath searchPath;
+  ASSERT_TRUE(searchPath.Mount(base.c_str(), "", true));
+  ASSERT_TRUE(searchPath.Mount(patch.c_str(), "", false));
+  RXM::Status why;
+  EXPECT_TRUE(searchPath.Open("a", why).IsNull());
+  EXPECT_EQ(why.GetCode(), Code::kTruncated);
+  EXPECT_EQ(std::string(why.GetText()), patch + ": a: truncated at byte 91");
+  EXPECT_FALSE(searchPath.Exists("a"));
+  EXPECT_TRUE(searchPath.Open("b", why).IsNull());
+  EXPECT_EQ(why.GetCode(), Code::kNoSuchEntry);
+  EXPECT_FALSE(searchPath.Open("A", why).IsNull() && why.IsOk());
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, HostileArchiveTest, testing::ValuesIn(kCorpus), CaseName<Hostile>);

@@ -15,9 +15,11 @@ namespace testing_support {
 
 using Code = RXM::ErrorCode;
 
-// Per entry: 'x' not found by its name (its file refuses the seek), 'r' found
-// but not extracted (it cannot be read whole), 'e' found and extracted. An
-// insertion copies every entry whole, so it succeeds exactly when all are 'e'.
+// Per entry: 'x' not found by its name (its file refuses the seek, and
+// OpenEntry refuses it as truncated), 't' found but not extracted, and
+// refused by OpenEntry (its bytes run past the file's end), 'r' found but not
+// extracted (it cannot be read whole), 'e' found and extracted. An insertion
+// copies every entry whole, so it succeeds exactly when all are 'e'.
 struct Hostile {
   std::string label;
   Bytes bytes;
@@ -64,13 +66,13 @@ inline const Hostile kCorpus[] = {
     Opened("no entries, trailing bytes", With(Header(0), 8, BytesOf("garbage")), {}, ""),
     Opened("well formed with trailing bytes", With(kGood, kGood.size(), BytesOf("tail")),
            {"abc", "12345"}, "ee"),
-    Opened("offsets past the end", Raw({{"p", 1000, 1009}}, "xyz"), {""}, "r"),
-    Opened("end past the end", Raw({{"p", kData, kData + 100}}, "xyz"), {"xyz"}, "r"),
+    Opened("offsets past the end", Raw({{"p", 1000, 1009}}, "xyz"), {""}, "t"),
+    Opened("end past the end", Raw({{"p", kData, kData + 100}}, "xyz"), {"xyz"}, "t"),
     Opened("start before the file", Raw({{"n", -10, 5}}, "xyz"), {""}, "x"),
     Opened("start INT32_MIN", Raw({{"n", INT32_MIN, INT32_MIN + 3}}, "xyz"), {""}, "x"),
     Opened("negative size", Raw({{"n", kData + 2, kData}}, "xyz"), {""}, "r"),
-    Opened("hugely negative size", Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"), {""}, "r"),
-    Opened("size near 2 GB", Raw({{"h", kData, INT32_MAX}}, "xyz"), {"xyz"}, "r"),
+    Opened("hugely negative size", Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"), {""}, "t"),
+    Opened("size near 2 GB", Raw({{"h", kData, INT32_MAX}}, "xyz"), {"xyz"}, "t"),
     Opened("empty entry", Raw({{"e", kData, kData - 1}}, "xyz"), {""}, "r"),
     Opened("data inside the header", Raw({{"h", 0, 3}}, ""), {"KYMF"}, "e"),
     Opened("data inside the directory", Raw({{"d", 8, 12}}, ""), {std::string("d\0\0\0\0", 5)},

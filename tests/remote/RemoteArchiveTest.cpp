@@ -62,13 +62,13 @@ TEST_P(RemoteArchiveOpenTest, OpensInAsFewRequestsAsTheDirectoryNeeds) {
   MultiFile archive;
   ASSERT_TRUE(OpenRemote(archive, servers->Url(RemoteServers::kHttp, name), *servers))
       << archive.GetStatus().GetText();
-  EXPECT_EQ(servers->Requests(name), GetParam().requests);
+  EXPECT_EQ(servers->Requests(name, GetParam().requests), GetParam().requests);
   ASSERT_EQ(archive.GetDirectory().GetCount(), GetParam().entries);
   const Entry& last = entries.back();
   const Pointer<KYFile> stream = archive.OpenEntry(last.name.c_str());
   ASSERT_FALSE(stream.IsNull());
   EXPECT_EQ(ReadWhole(*stream), last.data);
-  EXPECT_EQ(servers->Requests(name), GetParam().requests + 1);
+  EXPECT_EQ(servers->Requests(name, GetParam().requests + 1), GetParam().requests + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Directories, RemoteArchiveOpenTest,
@@ -145,8 +145,10 @@ TEST_P(RemoteHostileArchiveTest, GivesTheSameReasonsAsOnDisk) {
     EXPECT_EQ(remote.CheckEntry(entry).GetCode(), onDisk.CheckEntry(entry).GetCode()) << i;
     const Pointer<KYFile> remoteStream = remote.OpenEntry(entry);
     const Pointer<KYFile> diskStream = onDisk.OpenEntry(entry);
-    ASSERT_FALSE(remoteStream.IsNull());
-    EXPECT_EQ(ReadWhole(*remoteStream), ReadWhole(*diskStream)) << i;
+    ASSERT_EQ(remoteStream.IsNull(), diskStream.IsNull()) << i;
+    if (!diskStream.IsNull()) {
+      EXPECT_EQ(ReadWhole(*remoteStream), ReadWhole(*diskStream)) << i;
+    }
     ASSERT_EQ(remote.OpenFile(entry, "rb"), onDisk.OpenFile(entry, "rb"));
     if (onDisk.IsFileOpened()) {
       EXPECT_EQ(ReadWhole(remote), ReadWhole(onDisk)) << i;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "TestSupport.h"
 
@@ -66,8 +67,27 @@ class RemoteServers {
                                                         std::chrono::seconds(ageSeconds));
     std::filesystem::rename(path + ".new", path);
   }
-  // Requests nginx logged for `name`.
-  int Requests(const std::string& name) const {
+  // Requests nginx logged for `name`, once it has logged `expected` of them
+  // (it writes a line as it finishes a request, which may be just after the
+  // client has its answer) or 3 s have passed; a moment later still, so that
+  // a request too many shows.
+  int Requests(const std::string& name, int expected) const {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (Logged(name) < expected && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return Logged(name);
+  }
+  std::string CaFile() const {
+    return Field("ca");
+  }
+  std::string Www() const {
+    return Field("www");
+  }
+
+ private:
+  int Logged(const std::string& name) const {
     std::ifstream log(Field("log"));
     std::string line;
     int count = 0;
@@ -75,12 +95,6 @@ class RemoteServers {
       count += line.compare(0, name.size() + 2, "/" + name + " ") == 0 ? 1 : 0;
     }
     return count;
-  }
-  std::string CaFile() const {
-    return Field("ca");
-  }
-  std::string Www() const {
-    return Field("www");
   }
 
  private:

@@ -25,7 +25,7 @@ setup() {
 0|base 2|cat --path base.kymf levels/level2.map --path patch.kymf
 0|levels/level3.map|list --path loose levels
 0|levels/level1.map\nlevels/level2.map\nlevels/level3.map|list --path base.kymf --path patch.kymf --path loose
-0|*"name": "levels/level3.map", "size": 7*|list --json --path loose levels
+0|*"name": "levels/level3.map", "name_hex": "6c6576656c732f6c6576656c332e6d6170", "size": 7*|list --json --path loose levels
 1|*kymf: levels/nope.map: not found in the search path*|cat --path base.kymf levels/nope.map
 1|*nothing/here*|list --path base.kymf nothing/here
 1|*kymf: missing.kymf: cannot be mounted*|list --path missing.kymf

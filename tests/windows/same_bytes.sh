@@ -69,7 +69,7 @@ cp more/later.dat expected/later/renamed.dat
 
 for build in "${builds[@]}"; do
   mkdir -p "$build"
-  kymf "$build" create "$build/made.kymf" in
+  kymf "$build" create "$build/made.kymf" -C in .
   kymf "$build" add "$build/made.kymf" more/extra.dat
   kymf "$build" add "$build/made.kymf" more/later.dat --as later/renamed.dat
   kymf "$build" delete "$build/made.kymf" extra.dat

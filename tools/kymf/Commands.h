@@ -19,14 +19,17 @@ struct Options {
   std::vector<std::string> excludes;  // create, add
   std::vector<std::string> paths;     // list, cat: --path sources, the last one searched first
   std::string as;                     // add: the one input's entry name
-  std::string folder;                 // extract, resources --all: -C
+  std::string folder;                 // extract, resources --all: -C; create, add: read from -C
   std::string from, to;               // rename
   bool longFormat = false;            // list -l
   bool json = false;                  // list, verify, resources
   bool force = false;                 // extract: replace what exists
   bool keep = false;                  // extract: keep what exists
   bool replace = false;               // add: replace entries of the same name
+  bool dereference = false;           // create, add: -h, follow symbolic links
+  bool keepGoing = false;             // create, add: -k, skip names that cannot be stored
   bool strict = false;                // verify: warnings fail too
+  bool hex = false;                   // cat, extract: patterns as the hex of names
   // resources
   std::string module, name, type, output, language;
   bool all = false;

@@ -17,6 +17,16 @@ struct Progress {
   Reporter* reporter;
 };
 
+// How the command line asks for inputs to be found and named.
+CollectRules RulesOf(const Options& options) {
+  CollectRules rules;
+  rules.dereference = options.dereference;
+  rules.keepGoing = options.keepGoing;
+  rules.base = options.folder;
+  rules.archive = options.archive;
+  return rules;
+}
+
 // Collects every input; false (each fault reported) when any cannot be
 // stored, before anything is written.
 bool Collect(const Options& options, Reporter& reporter, InputCollector& collector) {
@@ -67,7 +77,7 @@ int CreateCommand(const Options& options, Reporter& reporter) {
     reporter.SetInfoStream(stderr);
   }
   Selection excludes(options.excludes);
-  InputCollector collector(reporter, excludes);
+  InputCollector collector(reporter, excludes, RulesOf(options));
   if (!Collect(options, reporter, collector)) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
@@ -94,7 +104,7 @@ int CreateCommand(const Options& options, Reporter& reporter) {
   }
   reporter.Summary("created", static_cast<std::int64_t>(collector.GetInputs().size()),
                    collector.GetTotalBytes());
-  return kSuccess;
+  return reporter.ExitCode();  // a failure here: names skipped by -k
 }
 
 int AddCommand(const Options& options, Reporter& reporter) {
@@ -103,7 +113,7 @@ int AddCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   Selection excludes(options.excludes);
-  InputCollector collector(reporter, excludes);
+  InputCollector collector(reporter, excludes, RulesOf(options));
   if (!Collect(options, reporter, collector)) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
@@ -114,7 +124,7 @@ int AddCommand(const Options& options, Reporter& reporter) {
   }
   reporter.Summary("added", static_cast<std::int64_t>(collector.GetInputs().size()),
                    collector.GetTotalBytes());
-  return kSuccess;
+  return reporter.ExitCode();  // a failure here: names skipped by -k
 }
 
 }  // namespace kymf

@@ -1,8 +1,11 @@
 // extract: entries into files below a folder, under their stored names,
 // without ever leaving the folder (see TargetFolder).
 #include <string>
+#include <vector>
 
 #include "Commands.h"
+#include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
 #include "support/Progress.h"
@@ -28,18 +31,16 @@ RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
   Progress progress(source.IsRemote(), EscapeName(name), archive.GetFileSize());
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (!write(buffer, got)) {
-      return RXM::Status::Ok();  // the target folder reports its own write failure
-    }
-    copied += got;
-    progress.Advance(got);
+  const CopyResult copy =
+      CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
+        progress.Advance(size);
+        return write(data, size);
+      });
+  if (!copy.written) {
+    return RXM::Status::Ok();  // the target folder reports its own write failure
   }
-  if (copied != archive.GetFileSize()) {
+  if (copy.copied != archive.GetFileSize()) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, source.GetShown() + ": " + name + ": " +
                                                         RXM::Describe(RXM::ErrorCode::kReadFailed));
   }
@@ -55,9 +56,9 @@ void ExtractEntry(Extraction& run, int index) {
                           RXM::DescribeNameFault(fault));
     return;
   }
-  const RXM::Status backed = run.source.GetArchive().CheckEntry(name.c_str());
+  const RXM::Status backed = run.source.CheckEntry(index);
   if (!backed.IsOk()) {
-    run.reporter.Fail(backed);
+    run.source.Fail(backed, run.reporter);
     return;
   }
   bool kept = false;
@@ -65,7 +66,7 @@ void ExtractEntry(Extraction& run, int index) {
       name, run.existing,
       [&](const TargetFolder::Write& write) { return CopyEntry(run.source, name, write); }, &kept);
   if (!status.IsOk()) {
-    run.reporter.Fail(status);
+    run.source.Fail(status, run.reporter);
   } else if (kept) {
     run.reporter.Verbose("kept " + EscapeName(run.target.Shown(name)));
   } else {
@@ -75,11 +76,13 @@ void ExtractEntry(Extraction& run, int index) {
   }
 }
 
-TargetFolder::Existing ExistingPolicy(const Options& options) {
-  if (options.force) {
-    return TargetFolder::Existing::kReplace;
-  }
-  return options.keep ? TargetFolder::Existing::kKeep : TargetFolder::Existing::kRefuse;
+// Of records whose names are equal but for case, a lookup finds the last, so
+// that is the one extracted; the records it hides are named.
+void WarnShadowed(const OpenedArchive& source, int index, Reporter& reporter) {
+  const int winner = source.GetShadowedBy(index);
+  reporter.Warn(source.GetShown() + ": " + source.GetName(winner),
+                "shadows " + EscapeName(source.GetName(index)) + " (record " +
+                    std::to_string(index) + "); the last record of a name wins");
 }
 
 }  // namespace
@@ -87,6 +90,10 @@ TargetFolder::Existing ExistingPolicy(const Options& options) {
 int ExtractCommand(const Options& options, Reporter& reporter) {
   if (options.force && options.keep) {
     reporter.Usage("extract: give --force or -k, not both");
+    return kUsage;
+  }
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
     return kUsage;
   }
   OpenedArchive source;
@@ -99,10 +106,15 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     reporter.Fail(opened);
     return kFailure;
   }
-  Selection selection(options.patterns);
-  Extraction run{source, target, ExistingPolicy(options), reporter};
+  Selection selection(patterns, options.hex);
+  Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
+    if (!selection.Selects(source.GetName(i))) {
+      continue;
+    }
+    if (source.IsShadowed(i)) {
+      WarnShadowed(source, i, reporter);
+    } else {
       ExtractEntry(run, i);
     }
   }

@@ -8,6 +8,7 @@
 // Names are the search path's own: "/"-separated and safe, matched as each
 // source matches them. Patterns are not expanded here: cat takes names, list
 // takes folders and lists everything below them.
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@
 #include <RXMFiles.h>
 
 #include "Commands.h"
+#include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 
 namespace kymf {
@@ -64,8 +67,8 @@ int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool
     const std::string full = Join(folder, name);
     if (path.Exists(full.c_str())) {
       if (json) {
-        std::printf("%s\n  {\"name\": %s, \"size\": %ld}", first ? "" : ",",
-                    JsonString(full).c_str(), path.GetSize(full.c_str()));
+        std::printf("%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %ld}", first ? "" : ",",
+                    JsonString(full).c_str(), HexOf(full).c_str(), path.GetSize(full.c_str()));
       } else {
         std::printf("%s\n", EscapeName(full).c_str());
       }
@@ -83,17 +86,12 @@ bool CatName(const SearchPath& path, const std::string& name, Reporter& reporter
     reporter.Fail(name, "not found in the search path");
     return false;
   }
-  char buffer[1 << 16];
-  unsigned int got = 0;
-  std::uint64_t copied = 0;
-  while ((got = stream->ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (std::fwrite(buffer, 1, got, stdout) != got) {
-      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
-      return false;
-    }
-    copied += got;
+  const CopyResult copy = CopyStream(*stream, WriteTo(stdout));
+  if (!copy.written) {
+    reporter.FailSystem("-", errno);
+    return false;
   }
-  if (copied != stream->GetFileSize()) {
+  if (copy.copied != stream->GetFileSize()) {
     reporter.Fail(name, RXM::Describe(RXM::ErrorCode::kTruncated));
     return false;
   }
@@ -143,7 +141,7 @@ int CatPathCommand(const Options& options, Reporter& reporter) {
     CatName(path, name, reporter);
   }
   if (std::fflush(stdout) != 0) {
-    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+    reporter.FailSystem("-", errno);
   }
   return reporter.ExitCode();
 }

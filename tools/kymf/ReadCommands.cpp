@@ -2,6 +2,7 @@
 //
 // Both read one archive through OpenedArchive; with --path they read a search
 // path instead (PathCommands.cpp).
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #endif
 
 #include "Commands.h"
+#include "support/BlockCopy.h"
+#include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
 #include "support/Progress.h"
@@ -22,10 +25,12 @@ namespace {
 
 void PrintJsonEntry(OpenedArchive& source, int index, bool first) {
   const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
-  std::printf("%s\n  {\"name\": %s, \"size\": %lu, \"dataStart\": %ld, \"dataEnd\": %ld}",
-              first ? "" : ",", JsonString(source.GetName(index)).c_str(),
-              static_cast<unsigned long>(source.GetSize(index)),
-              static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
+  std::printf(
+      "%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %lu, \"dataStart\": %ld, "
+      "\"dataEnd\": %ld}",
+      first ? "" : ",", JsonString(source.GetName(index)).c_str(),
+      HexOf(source.GetName(index)).c_str(), static_cast<unsigned long>(source.GetSize(index)),
+      static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
 }
 
 void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
@@ -45,28 +50,27 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
 bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
-  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  const RXM::Status backed = source.CheckEntry(index);
   if (!backed.IsOk()) {
-    reporter.Fail(backed);
+    source.Fail(backed, reporter);
     return false;
   }
   if (!archive.OpenFile(name.c_str(), "rb")) {
-    reporter.Fail(archive.GetStatus());
+    source.Fail(archive.GetStatus(), reporter);
     return false;
   }
-  char buffer[1 << 16];
-  std::uint64_t copied = 0;
-  unsigned int got = 0;
   Progress progress(source.IsRemote(), EscapeName(name), source.GetSize(index));
-  while ((got = archive.ReadData(buffer, 1, sizeof buffer)) > 0) {
-    if (std::fwrite(buffer, 1, got, out) != got) {
-      reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
-      return false;
-    }
-    copied += got;
-    progress.Advance(got);
+  const WriteBlock write = WriteTo(out);
+  const CopyResult copy =
+      CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
+        progress.Advance(size);
+        return write(data, size);
+      });
+  if (!copy.written) {
+    reporter.FailSystem("-", errno);
+    return false;
   }
-  if (copied != source.GetSize(index)) {
+  if (copy.copied != source.GetSize(index)) {
     reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));
     return false;
   }
@@ -131,10 +135,14 @@ int CatCommand(const Options& options, Reporter& reporter) {
       refused != 0) {
     return refused;
   }
+  std::vector<std::string> patterns;
+  if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
+    return kUsage;
+  }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
 #endif
-  Selection selection(options.patterns);
+  Selection selection(patterns, options.hex);
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
       CatEntry(source, i, stdout, reporter);
@@ -142,7 +150,7 @@ int CatCommand(const Options& options, Reporter& reporter) {
   }
   ReportUnmatched(selection, options.archive, reporter);
   if (std::fflush(stdout) != 0) {
-    reporter.Fail("-", RXM::Describe(RXM::ErrorCode::kWriteFailed));
+    reporter.FailSystem("-", errno);
   }
   return reporter.ExitCode();
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,7 +21,8 @@ namespace kymf {
 namespace {
 
 struct Resource {
-  std::string type;  // as people write it: "RCDATA", "#300", "MYTYPE"
+  std::string type;        // as people write it: "RCDATA", "#300", "MYTYPE"
+  std::string storedType;  // as the module stores it: "#10", "MYTYPE"
   std::string name;
   unsigned language;
   std::uint32_t size;
@@ -50,8 +52,9 @@ class Module {
     const int count = RXM::ListResources(
         handle,
         [](const RXM::ResourceInfo& info, void* context) {
-          static_cast<std::vector<Resource>*>(context)->push_back(Resource{
-              RXM::ResourceTypeText(info.type), info.name, info.language, info.size, info.bytes});
+          static_cast<std::vector<Resource>*>(context)->push_back(
+              Resource{RXM::ResourceTypeText(info.type), info.type, info.name, info.language,
+                       info.size, info.bytes});
         },
         &resources, status, language);
     if (count < 0) {
@@ -137,7 +140,7 @@ int ExtractAll(const std::vector<Resource>& resources, const Options& options, R
     }
     bool kept = false;
     const RXM::Status status = target.Place(
-        name, options.force ? TargetFolder::Existing::kReplace : TargetFolder::Existing::kRefuse,
+        name, TargetFolder::PolicyFor(options.force, options.keep),
         [&](const TargetFolder::Write& write) {
           write(r.bytes, r.size);
           return RXM::Status::Ok();
@@ -145,6 +148,10 @@ int ExtractAll(const std::vector<Resource>& resources, const Options& options, R
         &kept);
     if (!status.IsOk()) {
       reporter.Fail(status);
+      continue;
+    }
+    if (kept) {
+      reporter.Verbose("kept " + EscapeName(target.Shown(name)));
       continue;
     }
     reporter.Verbose(EscapeName(name));
@@ -155,40 +162,109 @@ int ExtractAll(const std::vector<Resource>& resources, const Options& options, R
   return reporter.ExitCode();
 }
 
-int ExtractOne(const Module& module, const Options& options, Reporter& reporter) {
+// Names and types as Windows compares them: ASCII letters without regard
+// to case, a "#" form by its number ("#0010" is "#10").
+std::string ResourceKeyText(const std::string& text) {
+  if (text.size() > 1 && text[0] == '#') {
+    char* end = nullptr;
+    const unsigned long id = std::strtoul(text.c_str() + 1, &end, 10);
+    if (*end == '\0' && id <= 0xFFFF) {
+      return "#" + std::to_string(id);
+    }
+  }
+  std::string key = text;
+  for (char& c : key) {
+    c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
+  }
+  return key;
+}
+
+// The bytes of the one resource the command line names: of the language
+// --lang gives (among `resources`, the module's resources of that language),
+// or, without it, of the language Windows would pick. False (reported) when
+// there is none.
+bool FindOne(const Module& module, const std::vector<Resource>& resources, const Options& options,
+             const std::string& type, std::vector<char>& bytes, Reporter& reporter) {
+  const std::string shown = options.module + ": " + options.name + " (" + options.type + ")";
+  if (!options.language.empty()) {
+    const std::string typeKey = ResourceKeyText(type);
+    const std::string nameKey = ResourceKeyText(options.name);
+    for (const Resource& r : resources) {
+      if (ResourceKeyText(r.storedType) == typeKey && ResourceKeyText(r.name) == nameKey) {
+        bytes.assign(r.bytes, r.bytes + r.size);
+        return true;
+      }
+    }
+    reporter.Fail(shown + ", language " + options.language,
+                  RXM::Describe(RXM::ErrorCode::kNoSuchResource));
+    return false;
+  }
+  Pointer<ResourceFile> file(new ResourceFile());
+  file->SetModule(module.Get());
+  if (!file->OpenFile((options.name + "\n" + type).c_str(), "rb")) {
+    reporter.Fail(shown, RXM::Describe(RXM::ErrorCode::kNoSuchResource));
+    return false;
+  }
+  bytes.resize(file->GetFileSize());
+  const unsigned int got = file->ReadData(bytes.data(), 1, static_cast<unsigned int>(bytes.size()));
+  if (got != bytes.size()) {
+    reporter.Fail(options.module, RXM::Describe(RXM::ErrorCode::kReadFailed));
+    return false;
+  }
+  return true;
+}
+
+// -o FILE: written as extract writes a file (TargetFolder): never through a
+// link, under a temporary name renamed into place, an existing file kept
+// unless --force.
+void WriteOutput(const std::vector<char>& bytes, const Options& options, Reporter& reporter) {
+  const std::filesystem::path output(options.output);
+  const std::string leaf = output.filename().string();
+  if (leaf.empty() || leaf == "." || leaf == "..") {
+    reporter.Fail(options.output, RXM::Describe(RXM::ErrorCode::kIsAFolder));
+    return;
+  }
+  TargetFolder target;
+  RXM::Status status = target.Open(output.parent_path().string());
+  if (status.IsOk()) {
+    bool kept = false;
+    status = target.Place(
+        leaf, TargetFolder::PolicyFor(options.force, options.keep),
+        [&bytes](const TargetFolder::Write& write) {
+          write(bytes.data(), bytes.size());
+          return RXM::Status::Ok();
+        },
+        &kept);
+    if (kept) {
+      reporter.Verbose("kept " + EscapeName(options.output));
+    }
+  }
+  if (!status.IsOk()) {
+    reporter.Fail(status);
+  }
+}
+
+int ExtractOne(const Module& module, const std::vector<Resource>& resources, const Options& options,
+               Reporter& reporter) {
   std::string type;
   if (!RXM::ResourceTypeFromText(options.type.c_str(), type)) {
     reporter.Usage("resources: not a resource type: " + EscapeName(options.type));
     return kUsage;
   }
-  Pointer<ResourceFile> file(new ResourceFile());
-  file->SetModule(module.Get());
-  if (!file->OpenFile((options.name + "\n" + type).c_str(), "rb")) {
-    reporter.Fail(options.module + ": " + options.name + " (" + options.type + ")",
-                  RXM::Describe(RXM::ErrorCode::kNoSuchResource));
+  std::vector<char> bytes;
+  if (!FindOne(module, resources, options, type, bytes, reporter)) {
     return kFailure;
   }
-  std::vector<char> bytes(file->GetFileSize());
-  const unsigned int got = file->ReadData(bytes.data(), 1, static_cast<unsigned int>(bytes.size()));
-  if (got != bytes.size()) {
-    reporter.Fail(options.module, RXM::Describe(RXM::ErrorCode::kReadFailed));
-    return kFailure;
-  }
-  std::FILE* out = options.output.empty() ? stdout : std::fopen(options.output.c_str(), "wb");
-  if (out == nullptr) {
-    reporter.FailSystem(options.output, errno);
-    return kFailure;
+  if (!options.output.empty()) {
+    WriteOutput(bytes, options, reporter);
+    return reporter.ExitCode();
   }
 #if defined(_WIN32)
-  if (out == stdout) {
-    _setmode(_fileno(stdout), _O_BINARY);
-  }
+  _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  ok = (out == stdout ? std::fflush(out) : std::fclose(out)) == 0 && ok;
-  if (!ok) {
-    reporter.Fail(options.output.empty() ? "-" : options.output,
-                  RXM::Describe(RXM::ErrorCode::kWriteFailed));
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+      std::fflush(stdout) != 0) {
+    reporter.FailSystem("-", errno);
   }
   return reporter.ExitCode();
 }
@@ -201,6 +277,10 @@ int ResourcesCommand(const Options& options, Reporter& reporter) {
     reporter.Usage("resources: --lang takes a language ID such as 0x409 or 1033");
     return kUsage;
   }
+  if (options.force && options.keep) {
+    reporter.Usage("resources: give --force or -k, not both");
+    return kUsage;
+  }
   if (!options.name.empty() && options.type.empty()) {
     reporter.Usage("resources: give both NAME and TYPE");
     return kUsage;
@@ -211,7 +291,7 @@ int ResourcesCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   if (!options.name.empty()) {
-    return ExtractOne(module, options, reporter);
+    return ExtractOne(module, resources, options, reporter);
   }
   if (options.all) {
     return ExtractAll(resources, options, reporter);

@@ -1,5 +1,6 @@
 // verify: every finding the library's layout check makes about an archive,
 // each with its entry and reason.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace {
 
 using RXM::kymf::Finding;
 using RXM::kymf::Severity;
+
+// Findings printed without --all: enough to see what is wrong.
+constexpr std::size_t kFindingsShown = 100;
 
 const char* SeverityText(Severity severity) {
   return severity == Severity::kError ? "error" : "warning";
@@ -34,9 +38,13 @@ void PrintPlain(OpenedArchive& source, const std::vector<Finding>& findings) {
   }
 }
 
-void PrintJson(OpenedArchive& source, const std::vector<Finding>& findings, bool ok) {
-  std::printf("{\"archive\": %s, \"entries\": %d, \"ok\": %s, \"findings\": [",
-              JsonString(source.GetShown()).c_str(), source.GetCount(), ok ? "true" : "false");
+void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, bool ok) {
+  const std::vector<Finding>& findings = report.first;
+  std::printf(
+      "{\"archive\": %s, \"entries\": %d, \"ok\": %s, \"findings_total\": %lld, "
+      "\"findings\": [",
+      JsonString(source.GetShown()).c_str(), source.GetCount(), ok ? "true" : "false",
+      static_cast<long long>(report.total));
   const char* separator = "";
   for (const Finding& finding : findings) {
     std::printf(
@@ -57,18 +65,24 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
   if (!source.Open(options.archive, reporter)) {
     return kFailure;
   }
-  const std::vector<Finding> findings = source.GetArchive().CheckArchive();
-  bool failed = false;
-  for (const Finding& finding : findings) {
-    failed = failed || finding.severity == Severity::kError || options.strict;
-  }
+  const RXM::kymf::LayoutReport report =
+      source.GetArchive().CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
+  const bool failed = report.errors > 0 || (options.strict && report.total > 0);
   if (options.json) {
-    PrintJson(source, findings, !failed);
-  } else {
-    PrintPlain(source, findings);
-    if (findings.empty() && !reporter.IsQuiet()) {
-      std::printf("%s: OK, %d entries\n", EscapeName(source.GetShown()).c_str(), source.GetCount());
-    }
+    PrintJson(source, report, !failed);
+    return failed ? kFailure : kSuccess;
+  }
+  PrintPlain(source, report.first);
+  const std::string shown = EscapeName(source.GetShown());
+  const long long more =
+      static_cast<long long>(report.total) - static_cast<long long>(report.first.size());
+  if (more > 0) {
+    std::printf("%s: %lld more %s not shown (--all shows every one)\n", shown.c_str(), more,
+                more == 1 ? "finding" : "findings");
+  }
+  if (report.total == 0 && !reporter.IsQuiet()) {
+    std::printf("%s: OK, %d %s\n", shown.c_str(), source.GetCount(),
+                source.GetCount() == 1 ? "entry" : "entries");
   }
   return failed ? kFailure : kSuccess;
 }

@@ -27,9 +27,13 @@ constexpr const char* kDescription =
     "add, delete and rename change a file in place and need its name.\n"
     "PATTERN: a name, a folder (selects everything below it) or a glob: * and ? stay within\n"
     "one folder, ** crosses folders. Letter case is ignored, as the archive does.\n"
-    "Exit codes: 0 success, 1 failure, 2 usage error.\n\n"
+    "create and add store a folder under its own name (cxx/12/a.txt; -C DIR . packs from\n"
+    "inside DIR); symbolic links are skipped with a warning unless -h follows them, as are\n"
+    "FIFOs, sockets, devices and the archive being written; -k skips names too long to store.\n"
+    "list --json gives each name's bytes as name_hex; cat --hex and extract --hex take them.\n"
+    "Exit codes: 0 success (also with warnings), 1 failure, 2 usage error.\n\n"
     "Examples:\n"
-    "  kymf create game.kymf assets/ --exclude '**/*.tmp'\n"
+    "  kymf create game.kymf -C assets . --exclude '**/*.tmp'\n"
     "  kymf list -l game.kymf 'levels/*'\n"
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
@@ -62,6 +66,16 @@ void AddOutputFlags(CLI::App& app, bool& quiet, bool& verbose) {
   app.add_flag("-v,--verbose", verbose, "Name each file as it is processed");
 }
 
+// A command-line error of the parser, said as the tool says its own:
+// "kymf: the following argument was not expected: --bogus".
+std::string UsageText(std::string text) {
+  if (text.size() > 1 && std::isupper(static_cast<unsigned char>(text[0])) &&
+      !std::isupper(static_cast<unsigned char>(text[1]))) {
+    text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  }
+  return text;
+}
+
 struct Command {
   CLI::App* app;
   int (*run)(const Options&, kymf::Reporter&);
@@ -73,19 +87,32 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
       ->required();
   create
       ->add_option("PATH", o.inputs,
-                   "Files and folders; entries are named by their path "
-                   "below each folder")
+                   "Files and folders: a file is stored under its name, a folder's files under "
+                   "the folder's name and their path below it (. for a folder's contents)")
       ->required();
   create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
       ->allow_extra_args(false);
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
-  add->add_option("PATH", o.inputs, "Files and folders to add")->required();
+  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them")
+      ->required();
   add->add_option("--as", o.as, "The entry name for the one file given");
   add->add_flag("--replace", o.replace, "Replace entries of the same name");
   add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
       ->allow_extra_args(false);
+  for (CLI::App* command : {create, add}) {
+    command->set_help_flag("--help", "Print this help message and exit");
+    command->add_option("-C,--directory", o.folder,
+                        "Read the PATHs from inside this folder (as tar -C): -C assets . stores "
+                        "what assets/ holds");
+    command->add_flag("-h,--dereference", o.dereference,
+                      "Follow symbolic links (a link back to a folder it is in is skipped); "
+                      "without -h each link is skipped with a warning");
+    command->add_flag("-k,--keep-going", o.keepGoing,
+                      "Skip each file whose name cannot be stored (too long, refused), pack the "
+                      "rest, and exit 1");
+  }
 
   CLI::App* remove = app.add_subcommand("delete", "Remove entries from an archive, in one pass");
   remove->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
@@ -149,12 +176,16 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
                    "--path is searched first")
       ->allow_extra_args(false);
   list->add_flag("-l,--long", o.longFormat, "Also show size, dataStart and dataEnd");
-  list->add_flag("--json", o.json, "A JSON array, for scripts");
+  list->add_flag("--json", o.json,
+                 "A JSON array, for scripts: each name also as name_hex, the hex of its bytes");
 
   CLI::App* cat = app.add_subcommand("cat", "Write entries to standard output");
   cat->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a name)")
       ->required();
   cat->add_option("PATTERN", o.patterns, "The entries, in archive order");
+  cat->add_flag("--hex", o.hex,
+                "Each PATTERN is the hex of a name's bytes (list --json's name_hex), matched "
+                "exactly");
   cat->add_option("--path", o.paths,
                   "Search SOURCE (folder, archive or module) instead of one archive; the last "
                   "--path is searched first")
@@ -164,6 +195,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   extract->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
   extract->add_option("PATTERN", o.patterns, "Entries to extract (default: all)");
   extract->add_option("-C,--directory", o.folder, "Existing folder to extract into");
+  extract->add_flag("--hex", o.hex,
+                    "Each PATTERN is the hex of a name's bytes (list --json's name_hex), "
+                    "matched exactly");
   extract->add_flag("-f,--force", o.force, "Replace files (and links) that exist");
   extract->add_flag("-k,--keep", o.keep, "Keep files that exist, and go on");
 
@@ -171,17 +205,23 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   verify->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
   verify->add_flag("--json", o.json, "The findings as JSON");
   verify->add_flag("--strict", o.strict, "Warnings fail too");
+  verify->add_flag("--all", o.all, "Every finding (without it: the first 100 and a count)");
 
   CLI::App* resources =
       app.add_subcommand("resources", "List the resources of a Windows module, or extract them");
   resources->add_option("MODULE", o.module, "The .exe or .dll")->required();
   resources->add_option("NAME", o.name, "Resource name, or #ID");
   resources->add_option("TYPE", o.type, "Resource type: RCDATA, ICON, ..., #ID or ID");
-  resources->add_option("-o,--output", o.output, "Write the one resource here, not to stdout");
-  resources->add_option("--lang", o.language, "Only this language ID (0x409, 1033)");
+  resources->add_option("-o,--output", o.output,
+                        "Write the one resource to this new file (as extract writes), not to "
+                        "stdout");
+  resources->add_option("--lang", o.language,
+                        "Only this language ID (0x409, 1033); with NAME TYPE, the resource of "
+                        "that language or an error");
   resources->add_flag("--all", o.all, "Extract every resource as TYPE/NAME below -C");
   resources->add_option("-C,--directory", o.folder, "Existing folder for --all");
-  resources->add_flag("-f,--force", o.force, "With --all, replace files that exist");
+  resources->add_flag("-f,--force", o.force, "With --all or -o, replace files that exist");
+  resources->add_flag("-k,--keep", o.keep, "With --all or -o, keep files that exist, and go on");
   resources->add_flag("--json", o.json, "The listing as JSON");
   for (CLI::App* reading : {list, cat, extract, verify}) {
     AddRemoteOptions(*reading, o);
@@ -201,7 +241,7 @@ int main(int argc, char** argv) {
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
-    std::fprintf(stderr, "kymf: unknown command '%s' (kymf --help lists them)\n", unknown.c_str());
+    kymf::Reporter().Usage("unknown command '" + unknown + "'");
     return kymf::kUsage;
   }
   CLI::App app{kDescription, "kymf"};
@@ -221,16 +261,20 @@ int main(int argc, char** argv) {
   for (const Command& command : commands) {
     AddOutputFlags(*command.app, quiet, verbose);
   }
+  kymf::Reporter reporter;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kymf::kSuccess : kymf::kUsage;
+    if (e.get_exit_code() == 0) {  // --help, --version
+      app.exit(e);
+      return kymf::kSuccess;
+    }
+    reporter.Usage(UsageText(e.what()));
+    return kymf::kUsage;
   }
   if (!ApplyRemoteOptions(options)) {
     return kymf::kUsage;
   }
-  kymf::Reporter reporter;
   reporter.SetQuiet(quiet);
   reporter.SetVerbose(verbose);
   for (const Command& command : commands) {

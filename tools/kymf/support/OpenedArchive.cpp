@@ -1,6 +1,6 @@
 #include "support/OpenedArchive.h"
 
-#include <unordered_set>
+#include <unordered_map>
 
 namespace kymf {
 
@@ -34,6 +34,17 @@ bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
   return true;
 }
 
+void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
+  // Every failure's text begins with the name the archive was opened by.
+  const std::string staged = standardInput.GetPath() + ":";
+  const std::string text = status.GetText();
+  if (shown == "-" && text.compare(0, staged.size(), staged) == 0) {
+    reporter.Fail(RXM::Status(status.GetCode(), "-:" + text.substr(staged.size())));
+  } else {
+    reporter.Fail(status);
+  }
+}
+
 std::string OpenedArchive::GetName(int index) const {
   return archive.GetDirectory().GetAt(index)->name;
 }
@@ -42,13 +53,35 @@ std::uint32_t OpenedArchive::GetSize(int index) const {
   return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
 }
 
+// The library's checks, in the order a reader meets them: the file holds the
+// bytes (CheckEntry), and they are the entry's own (CheckEntryData, as
+// verify reports them).
+RXM::Status OpenedArchive::CheckEntry(int index) {
+  const std::string name = GetName(index);
+  const RXM::Status backed = archive.CheckEntry(name.c_str());
+  if (!backed.IsOk()) {
+    return backed;
+  }
+  for (const RXM::kymf::Finding& finding : RXM::kymf::CheckEntryData(
+           *archive.GetDirectory().Peek(index), index, GetCount(), archive.GetArchiveSize())) {
+    if (finding.severity == RXM::kymf::Severity::kError) {
+      return RXM::Status(RXM::ErrorCode::kDamagedEntry,
+                         shown + ": " + name + ": " + RXM::kymf::DescribeFinding(finding.kind) +
+                             ": " + finding.reason);
+    }
+  }
+  return RXM::Status::Ok();
+}
+
 void OpenedArchive::FindShadowed() {
   const int count = GetCount();
-  shadowed.assign(static_cast<std::size_t>(count), false);
-  std::unordered_set<std::string> later;
+  shadowedBy.assign(static_cast<std::size_t>(count), -1);
+  std::unordered_map<std::string, int> last;
   for (int i = count - 1; i >= 0; --i) {
-    shadowed[static_cast<std::size_t>(i)] =
-        !later.insert(RXM::kymf::FoldName(GetName(i).c_str())).second;
+    const auto found = last.emplace(RXM::kymf::FoldName(GetName(i).c_str()), i);
+    if (!found.second) {
+      shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
+    }
   }
 }
 

@@ -28,9 +28,20 @@ class OpenedArchive {
   std::string GetName(int index) const;
   // The entry's size in bytes.
   std::uint32_t GetSize(int index) const;
+  // Ok when the archive's file holds every byte of record `index` and they
+  // are its own; otherwise why not: the library's kTruncated, or
+  // kDamagedEntry with verify's finding ("...: data inside the header: ...").
+  // Cat and extract give nothing of such an entry.
+  RXM::Status CheckEntry(int index);
   // Whether a later record has an equal name, so that a lookup by this
   // record's name finds the later one instead.
-  bool IsShadowed(int index) const { return shadowed[static_cast<std::size_t>(index)]; }
+  bool IsShadowed(int index) const { return GetShadowedBy(index) >= 0; }
+  // The record a lookup by this record's name finds instead (the last of
+  // equal names), or -1 when it is not shadowed.
+  int GetShadowedBy(int index) const { return shadowedBy[static_cast<std::size_t>(index)]; }
+  // Reports a failure the library gave about this archive; for "-" the
+  // temporary copy that the library names is said as "-".
+  void Fail(const RXM::Status& status, Reporter& reporter) const;
   // The name shown in messages: the path given (a URL's credentials hidden).
   const std::string& GetShown() const { return shown; }
   // Whether the archive is read over the network.
@@ -43,7 +54,7 @@ class OpenedArchive {
   TemporaryArchive standardInput;
   std::string shown;
   bool remote = false;
-  std::vector<bool> shadowed;
+  std::vector<int> shadowedBy;
 };
 
 // Reports each pattern of `selection` that selected nothing: "kymf:

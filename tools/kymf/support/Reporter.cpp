@@ -1,7 +1,5 @@
 #include "support/Reporter.h"
 
-#include <cstring>
-
 #include "support/NameEscaping.h"
 
 namespace kymf {
@@ -19,12 +17,20 @@ void Reporter::Fail(const RXM::Status& status) {
   ++failures;
 }
 
+std::string SystemReason(int error) {
+  std::string text = RXM::SystemReason(error);
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') {
+    text[0] = static_cast<char>(text[0] - 'A' + 'a');
+  }
+  return text;
+}
+
 void Reporter::FailSystem(const std::string& file, int error) {
-  Fail(file, std::strerror(error));
+  Fail(file, SystemReason(error));
 }
 
 void Reporter::Usage(const std::string& text) {
-  std::fprintf(errors, "kymf: %s\n", text.c_str());
+  std::fprintf(errors, "kymf: %s (kymf --help tells more)\n", text.c_str());
 }
 
 void Reporter::Warn(const std::string& file, const std::string& reason) {

@@ -17,6 +17,10 @@ constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 constexpr int kUsage = 2;
 
+// The system's text for the errno value `error`, begun in lower case as
+// every reason kymf gives is: "no space left on device".
+std::string SystemReason(int error);
+
 class Reporter {
  public:
   // Failures go to `errors`; -v lines and summaries to `info`.
@@ -34,9 +38,10 @@ class Reporter {
   void Fail(const std::string& file, const std::string& reason);
   // "kymf: <message>" of a failed Status (its message names the file).
   void Fail(const RXM::Status& status);
-  // The file and the system's own text for `error` (an errno value).
+  // The file and the system's own text for `error` (SystemReason).
   void FailSystem(const std::string& file, int error);
-  // "kymf: <text>" for a wrong command line; counts nothing.
+  // "kymf: <text> (kymf --help tells more)" for a wrong command line, the
+  // parser's and the commands' own alike; counts nothing.
   void Usage(const std::string& text);
   // A warning: "kymf: <file>: <reason>", not counted as a failure.
   void Warn(const std::string& file, const std::string& reason);

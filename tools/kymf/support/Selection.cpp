@@ -59,17 +59,32 @@ class GlobTable {
   std::vector<bool> cells;
 };
 
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!SameLetter(a[i], b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Whether `pattern` matches `name` or the part of it before one of its "/".
-bool MatchesOrContains(std::string_view pattern, std::string_view name) {
+bool MatchesOrContains(std::string_view pattern, std::string_view name, bool literal) {
   if (pattern.size() > 1 && pattern.back() == '/') {
     pattern.remove_suffix(1);
   }
-  if (GlobMatch(pattern, name)) {
+  const auto matches = [pattern, literal](std::string_view part) {
+    return literal ? SameName(pattern, part) : GlobMatch(pattern, part);
+  };
+  if (matches(name)) {
     return true;
   }
   for (std::size_t slash = name.find('/'); slash != std::string_view::npos;
        slash = name.find('/', slash + 1)) {
-    if (GlobMatch(pattern, name.substr(0, slash))) {
+    if (matches(name.substr(0, slash))) {
       return true;
     }
   }
@@ -82,8 +97,8 @@ bool GlobMatch(std::string_view pattern, std::string_view name) {
   return GlobTable(pattern, name).Match();
 }
 
-Selection::Selection(std::vector<std::string> given)
-    : patterns(std::move(given)), used(patterns.size(), false) {}
+Selection::Selection(std::vector<std::string> given, bool literalNames)
+    : patterns(std::move(given)), used(patterns.size(), false), literal(literalNames) {}
 
 bool Selection::Selects(std::string_view name) {
   if (patterns.empty()) {
@@ -91,7 +106,7 @@ bool Selection::Selects(std::string_view name) {
   }
   bool selected = false;
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    if (MatchesOrContains(patterns[i], name)) {
+    if (MatchesOrContains(patterns[i], name, literal)) {
       used[i] = true;
       selected = true;
     }

@@ -21,8 +21,9 @@ bool GlobMatch(std::string_view pattern, std::string_view name);
 
 class Selection {
  public:
-  // Selects everything when `patterns` is empty.
-  explicit Selection(std::vector<std::string> patterns = {});
+  // Selects everything when `patterns` is empty. With `literal`, each
+  // pattern is a name (or a folder), its "*" and "?" plain characters.
+  explicit Selection(std::vector<std::string> patterns = {}, bool literal = false);
 
   // Whether no pattern was given.
   bool SelectsAll() const { return patterns.empty(); }
@@ -37,6 +38,7 @@ class Selection {
  private:
   std::vector<std::string> patterns;
   std::vector<bool> used;
+  bool literal;
 };
 
 }  // namespace kymf

@@ -1,5 +1,6 @@
 #include "support/TargetFolder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -18,19 +19,13 @@
 #include <unistd.h>
 #endif
 
+#include "support/Reporter.h"
+
 namespace kymf {
 namespace {
 
 using RXM::ErrorCode;
 using RXM::Status;
-
-// `shown` and the system's text for the errno value `error`.
-Status SystemFailure(const std::string& shown, int error) {
-  if (error == ENOENT) {
-    return Status(ErrorCode::kNoSuchFile, shown + ": " + RXM::Describe(ErrorCode::kNoSuchFile));
-  }
-  return Status(ErrorCode::kCannotOpen, shown + ": " + std::generic_category().message(error));
-}
 
 Status LinkRefused(const std::string& shown) {
   return Status(ErrorCode::kCannotOpen, shown + ": is a link; not followed");
@@ -84,12 +79,12 @@ Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std
     file = calls.create(temporary);
     if (file < 0 && errno != EEXIST) {
       temporary.clear();
-      return SystemFailure(shown, errno);
+      return RXM::OpenFailure(shown, errno);
     }
   }
   if (file < 0) {
     temporary.clear();  // every name was taken, by files that are not ours
-    return SystemFailure(shown, EEXIST);
+    return RXM::OpenFailure(shown, EEXIST);
   }
   int writeError = 0;
   const TargetFolder::Write write = [&](const void* data, std::size_t size) {
@@ -110,7 +105,7 @@ Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std
     writeError = errno;
   }
   if (status.IsOk() && writeError != 0) {
-    status = SystemFailure(shown, writeError);
+    status = RXM::OpenFailure(shown, writeError);
   }
   return status;
 }
@@ -121,74 +116,70 @@ std::string TargetFolder::Shown(const std::string& name) const {
   return path.empty() ? name : path + "/" + name;
 }
 
-#if !defined(_WIN32)
-
+// A folder the walk reached, closed with the object; on Windows its path too,
+// by which the calls there name what is in it.
 struct TargetFolder::Folder {
-  int descriptor = -1;
-  bool owned = false;
-  ~Folder() { Release(); }
-  void Release() {
-    if (owned && descriptor >= 0) {
-      ::close(descriptor);
+  explicit Folder(RXM::sys::System& calls) : system(calls) {}
+  ~Folder() {
+    if (handle != RXM::sys::kNoHandle) {
+      system.closeHandle(handle);
     }
   }
-  void Take(int next) {
-    Release();
-    descriptor = next;
-    owned = true;
-  }
-};
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
 
-TargetFolder::~TargetFolder() {
-  if (descriptor >= 0) {
-    ::close(descriptor);
-  }
-}
+  RXM::sys::System& system;
+  RXM::sys::Handle handle = RXM::sys::kNoHandle;
+  std::string path;
+};
 
 Status TargetFolder::Open(const std::string& folder) {
   path = folder;
-  descriptor = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (descriptor < 0) {
-    return SystemFailure(folder.empty() ? "." : folder, errno);
+  Folder root(system);
+  RXM::sys::WalkStop stop;
+  root.handle = system.openFolderBelow(path.c_str(), "", false, &stop);
+  if (root.handle == RXM::sys::kNoHandle) {
+    const std::string shown = folder.empty() ? "." : folder;
+    return stop.error != 0 ? RXM::OpenFailure(shown, stop.error) : NotAFolder(shown);
   }
   return Status::Ok();
 }
 
+// The folders on the way to `name`, made when missing, through the one walk.
 Status TargetFolder::OpenParent(const std::string& name, Folder& parent) const {
-  parent.descriptor = descriptor;
-  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-  std::size_t start = 0;
-  for (std::size_t slash = name.find('/'); slash != std::string::npos;
-       slash = name.find('/', start)) {
-    const std::string part = name.substr(start, slash - start);
-    const std::string shown = Shown(name.substr(0, slash));
-    int next = ::openat(parent.descriptor, part.c_str(), kFlags);
-    if (next < 0 && errno == ENOENT) {
-      if (::mkdirat(parent.descriptor, part.c_str(), 0777) != 0 && errno != EEXIST) {
-        return SystemFailure(shown, errno);
-      }
-      next = ::openat(parent.descriptor, part.c_str(), kFlags);
+  const std::size_t slash = name.rfind('/');
+  const std::string folders = slash == std::string::npos ? std::string() : name.substr(0, slash);
+  RXM::sys::WalkStop stop;
+  parent.handle = system.openFolderBelow(path.c_str(), folders.c_str(), true, &stop);
+  if (parent.handle == RXM::sys::kNoHandle) {
+    const std::string shown = folders.empty()
+                                  ? (path.empty() ? "." : path)
+                                  : Shown(folders.substr(0, folders.find('/', stop.at)));
+    if (stop.found == RXM::sys::FileKind::kOther) {
+      return LinkRefused(shown);
     }
-    if (next < 0) {
-      const int error = errno;
-      struct stat info;
-      if (::fstatat(parent.descriptor, part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        return S_ISLNK(info.st_mode) ? LinkRefused(shown) : NotAFolder(shown);
-      }
-      return SystemFailure(shown, error);
-    }
-    parent.Take(next);
-    start = slash + 1;
+    return stop.found == RXM::sys::FileKind::kMissing ? RXM::OpenFailure(shown, stop.error)
+                                                      : NotAFolder(shown);
   }
+#if defined(_WIN32)
+  parent.path = path.empty() ? "." : path;
+  if (!folders.empty()) {
+    parent.path += "\\" + folders;
+    std::replace(parent.path.begin(), parent.path.end(), '/', '\\');
+  }
+#endif
   return Status::Ok();
 }
+
+#if !defined(_WIN32)
 
 Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name, Existing existing,
                                    bool* exists, bool* kept) const {
   struct stat info;
-  if (::fstatat(parent.descriptor, LeafOf(name).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (::fstatat(static_cast<int>(parent.handle), LeafOf(name).c_str(), &info,
+                AT_SYMLINK_NOFOLLOW) != 0) {
     *exists = false;
-    return errno == ENOENT ? Status::Ok() : SystemFailure(Shown(name), errno);
+    return errno == ENOENT ? Status::Ok() : RXM::OpenFailure(Shown(name), errno);
   }
   *exists = true;
   if (S_ISDIR(info.st_mode)) {
@@ -210,7 +201,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
                                     const Fill& fill) const {
   (void)replace;  // rename() replaces the name's directory entry either way
   const std::string leaf = LeafOf(name);
-  const int folder = parent.descriptor;
+  const int folder = static_cast<int>(parent.handle);
   const NewFileCalls calls{[folder](const std::string& temporary) {
                              return ::openat(folder, temporary.c_str(),
                                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -224,7 +215,7 @@ Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& nam
   std::string temporary;
   Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
   if (status.IsOk() && ::renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0) {
-    status = SystemFailure(Shown(name), errno);
+    status = RXM::OpenFailure(Shown(name), errno);
   }
   if (!status.IsOk() && !temporary.empty()) {
     ::unlinkat(folder, temporary.c_str(), 0);
@@ -245,48 +236,6 @@ Status WindowsFailure(const std::string& shown, DWORD error) {
 }
 
 }  // namespace
-
-struct TargetFolder::Folder {
-  std::string path;
-};
-
-TargetFolder::~TargetFolder() = default;
-
-Status TargetFolder::Open(const std::string& folder) {
-  path = folder;
-  const std::string shown = folder.empty() ? "." : folder;
-  const DWORD attributes = GetFileAttributesA(shown.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return WindowsFailure(shown, GetLastError());
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return NotAFolder(shown);
-  }
-  return Status::Ok();
-}
-
-Status TargetFolder::OpenParent(const std::string& name, Folder& parent) const {
-  parent.path = path.empty() ? "." : path;
-  std::size_t start = 0;
-  for (std::size_t slash = name.find('/'); slash != std::string::npos;
-       slash = name.find('/', start)) {
-    const std::string shown = Shown(name.substr(0, slash));
-    const std::string next = parent.path + "\\" + name.substr(start, slash - start);
-    const DWORD attributes = GetFileAttributesA(next.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryA(next.c_str(), nullptr)) {
-        return WindowsFailure(shown, GetLastError());
-      }
-    } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return LinkRefused(shown);
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      return NotAFolder(shown);
-    }
-    parent.path = next;
-    start = slash + 1;
-  }
-  return Status::Ok();
-}
 
 Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name, Existing existing,
                                    bool* exists, bool* kept) const {
@@ -345,7 +294,17 @@ Status TargetFolder::Place(const std::string& name, Existing existing, const Fil
     return Status(ErrorCode::kNameRefused, name + ": " + RXM::Describe(ErrorCode::kNameRefused) +
                                                ": " + RXM::DescribeNameFault(fault));
   }
-  Folder parent;
+#if defined(_WIN32)
+  for (std::size_t start = 0; start <= name.size();) {
+    const std::size_t end = std::min(name.find('/', start), name.size());
+    if (RXM::IsDeviceName(name.substr(start, end - start))) {
+      return Status(ErrorCode::kNameRefused, name + ": " + RXM::Describe(ErrorCode::kNameRefused) +
+                                                 ": is a Windows device name");
+    }
+    start = end + 1;
+  }
+#endif
+  Folder parent(system);
   Status status = OpenParent(name, parent);
   bool exists = false;
   if (status.IsOk()) {

@@ -4,11 +4,11 @@
 // It never writes through, or follows, a link it finds below the folder (the
 // folder itself is the user's choice and may be reached through one):
 //
-// - every folder on the way to a file is opened relative to its parent
-//   without following a symbolic link (openat with O_NOFOLLOW|O_DIRECTORY on
-//   POSIX; on Windows each component's attributes are checked and one with
-//   FILE_ATTRIBUTE_REPARSE_POINT, a symbolic link or junction, is refused);
-//   a link on the way refuses that file;
+// - every folder on the way to a file is reached (and made when missing) by
+//   the library's one walk below a folder, RXM::sys::System::openFolderBelow,
+//   which never follows a link; a link on the way refuses that file, and on
+//   Windows so does a device name (RXM::IsDeviceName) on the way or as the
+//   file's own name;
 // - the data go to a new temporary file in the target's folder (created
 //   exclusively, O_CREAT|O_EXCL|O_NOFOLLOW), which is then renamed into
 //   place, so a failure leaves no partial file, and an existing link or hard
@@ -27,6 +27,8 @@
 
 #include <RXMFiles.h>
 
+#include "backends/System.h"
+
 namespace kymf {
 
 class TargetFolder {
@@ -37,13 +39,18 @@ class TargetFolder {
     kKeep,     // leave it, and report the file as kept
     kReplace,  // replace it (a file, a symbolic link or a hard link) by the new file
   };
+  // What --force (replace) and -k (keep) ask for; refuse without either.
+  static Existing PolicyFor(bool force, bool keep) {
+    return force ? Existing::kReplace : keep ? Existing::kKeep : Existing::kRefuse;
+  }
   // Writes `size` bytes to the new file; false when the write failed.
   using Write = std::function<bool(const void* data, std::size_t size)>;
   // Produces the file's bytes through `write`; Ok, or why it could not.
   using Fill = std::function<RXM::Status(const Write& write)>;
 
-  TargetFolder() = default;
-  ~TargetFolder();
+  // Every call to the system goes through `system`, which must outlive it.
+  explicit TargetFolder(RXM::sys::System& calls = RXM::sys::System::Default()) : system(calls) {}
+  ~TargetFolder() = default;
   TargetFolder(const TargetFolder&) = delete;
   TargetFolder& operator=(const TargetFolder&) = delete;
 
@@ -72,10 +79,8 @@ class TargetFolder {
   RXM::Status WriteAndRename(const Folder& parent, const std::string& name, bool replace,
                              const Fill& fill) const;
 
+  RXM::sys::System& system;
   std::string path;
-#if !defined(_WIN32)
-  int descriptor = -1;
-#endif
 };
 
 }  // namespace kymf

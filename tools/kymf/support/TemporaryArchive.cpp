@@ -11,6 +11,9 @@
 #include <io.h>
 #endif
 
+#include "support/BlockCopy.h"
+#include "support/Reporter.h"
+
 namespace fs = std::filesystem;
 
 namespace kymf {
@@ -30,22 +33,17 @@ void BinaryMode(std::FILE* stream) {
 // Copies `from` to `to` in blocks; Ok or the side that failed.
 Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,
             const std::string& toName) {
-  char buffer[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, from);
-    if (got > 0 && std::fwrite(buffer, 1, got, to) != got) {
-      return Status(ErrorCode::kWriteFailed,
-                    toName + ": " + std::generic_category().message(errno));
-    }
-    if (got < sizeof buffer) {
-      break;
-    }
+  const CopyResult copy = CopyBlocks(
+      [from](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, from); },
+      WriteTo(to));
+  if (!copy.written) {
+    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(errno));
   }
   if (std::ferror(from)) {
     return Status(ErrorCode::kReadFailed, fromName + ": " + RXM::Describe(ErrorCode::kReadFailed));
   }
   if (std::fflush(to) != 0) {
-    return Status(ErrorCode::kWriteFailed, toName + ": " + std::generic_category().message(errno));
+    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(errno));
   }
   return Status::Ok();
 }

@@ -1,4 +1,4 @@
-#include "multifile/SharedHandle.h"
+#include "backends/SharedHandle.h"
 
 namespace RXM {
 

@@ -1,14 +1,15 @@
 // A file opened once for positional reads and shared by every stream that
-// reads it.
-#ifndef RXMFILES_MULTIFILE_SHAREDHANDLE_H
-#define RXMFILES_MULTIFILE_SHAREDHANDLE_H
+// reads it: the ByteSource of files on disk (archives opened from disk, the
+// files of a mounted folder).
+#ifndef RXMFILES_BACKENDS_SHAREDHANDLE_H
+#define RXMFILES_BACKENDS_SHAREDHANDLE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "backends/System.h"
-#include "files/PositionalReader.h"
+#include "files/ByteSource.h"
 
 namespace RXM {
 
@@ -16,7 +17,7 @@ namespace RXM {
 // take an offset and keep no position, so any number of threads may read
 // through one SharedHandle at once; hold it by std::shared_ptr, whose count is
 // thread-safe.
-class SharedHandle : public PositionalReader {
+class SharedHandle final : public ByteSource {
  public:
   // The file `path` opened for reading through `system`, which then reads
   // and closes it; null when it cannot be.
@@ -28,8 +29,6 @@ class SharedHandle : public PositionalReader {
 
   SharedHandle(sys::Handle adopted, sys::System& calls) : handle(adopted), system(calls) {}
   ~SharedHandle() override;
-  SharedHandle(const SharedHandle&) = delete;
-  SharedHandle& operator=(const SharedHandle&) = delete;
 
   // Reads up to `size` bytes at `offset`, retrying short reads; the bytes read
   // (fewer only at the end of the file or on a read error).
@@ -42,4 +41,4 @@ class SharedHandle : public PositionalReader {
 
 }  // namespace RXM
 
-#endif  // RXMFILES_MULTIFILE_SHAREDHANDLE_H
+#endif  // RXMFILES_BACKENDS_SHAREDHANDLE_H

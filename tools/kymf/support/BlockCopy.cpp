@@ -1,0 +1,37 @@
+#include "support/BlockCopy.h"
+
+#include <vector>
+
+namespace kymf {
+
+CopyResult CopyBlocks(const ReadBlock& read, const WriteBlock& write) {
+  std::vector<char> buffer(std::size_t{1} << 16);
+  CopyResult result;
+  for (;;) {
+    const std::size_t got = read(buffer.data(), buffer.size());
+    if (got == 0) {
+      return result;
+    }
+    if (!write(buffer.data(), got)) {
+      result.written = false;
+      return result;
+    }
+    result.copied += got;
+  }
+}
+
+CopyResult CopyStream(KYFile& from, const WriteBlock& write) {
+  return CopyBlocks(
+      [&from](char* buffer, std::size_t size) {
+        return static_cast<std::size_t>(from.ReadData(buffer, 1, static_cast<unsigned int>(size)));
+      },
+      write);
+}
+
+WriteBlock WriteTo(std::FILE* stream) {
+  return [stream](const char* data, std::size_t size) {
+    return std::fwrite(data, 1, size, stream) == size;
+  };
+}
+
+}  // namespace kymf
