@@ -241,37 +241,44 @@ RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
 // (FindWhole) open an entry of negative size as an empty one, as the
 // element stream reads it.
 RXM::Status MultiFile::CheckEntry(const String& name) const {
-  const int found = archiveFile.IsNull() ? -1 : Lookup(name.GetText());
-  const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
+  ErrorCode code = ErrorCode::kOk;
+  const MultiFileElement* element = FindWhole(name.GetText(), code);
   if (element != nullptr) {
     const std::string impossible = RXM::kymf::DescribeImpossibleRange(*element);
     if (!impossible.empty()) {
       return Failure(ErrorCode::kImpossibleRange, EntrySubject(*element), impossible);
     }
   }
-  RXM::Status why;
-  FindWhole(name.GetText(), why);
-  return why;
+  return Explain(code, name.GetText(), element);
 }
 
-const MultiFileElement* MultiFile::FindWhole(const char* name, RXM::Status& why) const {
-  if (archiveFile.IsNull()) {
-    why = Failure(ErrorCode::kNotOpen, archiveName.GetText());
-    return nullptr;
-  }
-  const int found = Lookup(name);
+// The file's size was measured when the archive opened, so an entry it
+// cannot hold is refused here rather than read short later.
+const MultiFileElement* MultiFile::FindWhole(const char* name, ErrorCode& code) const {
+  const int found = archiveFile.IsNull() ? -1 : Lookup(name);
   const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
   if (element == nullptr) {
-    why = Failure(ErrorCode::kNoSuchEntry, std::string(archiveName.GetText()) + ": " + name);
-    return nullptr;
+    code = archiveFile.IsNull() ? ErrorCode::kNotOpen : ErrorCode::kNoSuchEntry;
+  } else {
+    code =
+        RXM::kymf::FileBacksEntry(*element, archiveSize) ? ErrorCode::kOk : ErrorCode::kTruncated;
   }
-  if (!RXM::kymf::FileBacksEntry(*element, archiveSize)) {
-    why = Failure(ErrorCode::kTruncated, EntrySubject(*element),
-                  "truncated at byte " + std::to_string(archiveSize));
-    return nullptr;
-  }
-  why = RXM::Status::Ok();
   return element;
+}
+
+RXM::Status MultiFile::Explain(ErrorCode code, const char* name,
+                               const MultiFileElement* element) const {
+  switch (code) {
+    case ErrorCode::kOk:
+      return RXM::Status::Ok();
+    case ErrorCode::kTruncated:
+      return Failure(code, EntrySubject(*element),
+                     "truncated at byte " + std::to_string(archiveSize));
+    case ErrorCode::kNoSuchEntry:
+      return Failure(code, std::string(archiveName.GetText()) + ": " + name);
+    default:
+      return Failure(code, archiveName.GetText());
+  }
 }
 
 std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
@@ -285,24 +292,25 @@ int MultiFile::Lookup(const char* name) const {
 }
 
 Pointer<KYFile> MultiFile::OpenEntry(const String& name) const {
-  RXM::Status why;
-  return OpenEntry(name, why);
+  ErrorCode code = ErrorCode::kOk;
+  const MultiFileElement* element = FindWhole(name.GetText(), code);
+  return code == ErrorCode::kOk ? StreamOver(*element, nullptr) : nullptr;
+}
+
+Pointer<KYFile> MultiFile::OpenEntry(const String& name, RXM::Status& why) const {
+  ErrorCode code = ErrorCode::kOk;
+  const MultiFileElement* element = FindWhole(name.GetText(), code);
+  why = Explain(code, name.GetText(), element);
+  return code == ErrorCode::kOk ? StreamOver(*element, &why) : nullptr;
 }
 
 // Reaches the element without copying its Pointer: threads that open entries
-// at once must not change its reference count. The file's size was measured
-// when the archive opened, so an entry it cannot hold is refused here rather
-// than read short later.
-Pointer<KYFile> MultiFile::OpenEntry(const String& name, RXM::Status& why) const {
-  const MultiFileElement* found = FindWhole(name.GetText(), why);
-  if (found == nullptr) {
-    return nullptr;
-  }
-  const MultiFileElement& element = *found;
+// at once must not change its reference count.
+Pointer<KYFile> MultiFile::StreamOver(const MultiFileElement& element, RXM::Status* why) const {
   if (!entryReader) {
     Pointer<KYFile> copy = CopyEntry(element);
-    if (copy.IsNull()) {
-      why = Failure(ErrorCode::kReadFailed, EntrySubject(element));
+    if (copy.IsNull() && why != nullptr) {
+      *why = Failure(ErrorCode::kReadFailed, EntrySubject(element));
     }
     return copy;
   }

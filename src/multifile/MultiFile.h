@@ -20,7 +20,9 @@
 namespace RXM {
 class EntryLookup;
 class ArchiveInsertion;
+class ArchiveSource;
 class ByteSource;
+class SharedHandle;
 namespace sys {
 class System;
 }
@@ -241,6 +243,9 @@ class RXMFILES_API MultiFile : public KYFile {
 
  private:
   friend class RXM::ArchiveInsertion;
+  // A search path's archive tells an entry that is not there from one that
+  // is refused without making a message for the first.
+  friend class RXM::ArchiveSource;
 
   static void* rtti_CreateMultiFile(const char* interfaceName);
   static bool rtti_ImplementsInterfaceMultiFile(const char* interfaceName);
@@ -260,9 +265,15 @@ class RXMFILES_API MultiFile : public KYFile {
   void ForgetDirectory();
   // The record index that `name` finds, or -1.
   int Lookup(const char* name) const;
-  // The element `name` finds when the archive's file holds all its bytes;
-  // otherwise null, and `why` says which check failed (see CheckEntry).
-  const MultiFileElement* FindWhole(const char* name, RXM::Status& why) const;
+  // The element `name` finds (null with kNotOpen or kNoSuchEntry in `code`),
+  // and whether the archive's file holds all its bytes (kOk, kTruncated).
+  // No text is made, so a lookup that misses costs no more than the lookup.
+  const MultiFileElement* FindWhole(const char* name, RXM::ErrorCode& code) const;
+  // The Status for FindWhole's `code` about `name` (found as `element`).
+  RXM::Status Explain(RXM::ErrorCode code, const char* name, const MultiFileElement* element) const;
+  // A new stream over `element`, as OpenEntry gives it; null when its bytes
+  // cannot be copied, with the reason in `why` when given.
+  Pointer<KYFile> StreamOver(const MultiFileElement& element, RXM::Status* why) const;
   // The open entry as "<archive>: <entry>", for messages.
   std::string EntrySubject(const MultiFileElement& element) const;
   // A stream over a copy of `element`'s bytes, read through the archive's

@@ -20,18 +20,26 @@ std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path
 
 // An entry that is not there leaves `why` alone; one that is there but
 // cannot be read whole is refused with the archive's reason.
-Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const {
-  Status found;
-  Pointer<KYFile> entry = archive.OpenEntry(name.c_str(), found);
-  if (found.GetCode() != ErrorCode::kNoSuchEntry) {
-    why = found;
+const MultiFileElement* ArchiveSource::Find(const std::string& name, Status& why) const {
+  ErrorCode code = ErrorCode::kOk;
+  const MultiFileElement* element = archive.FindWhole(name.c_str(), code);
+  if (code == ErrorCode::kOk) {
+    return element;
   }
-  return entry;
+  if (code != ErrorCode::kNoSuchEntry) {
+    why = archive.Explain(code, name.c_str(), element);
+  }
+  return nullptr;
+}
+
+Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const {
+  const MultiFileElement* element = Find(name, why);
+  return element == nullptr ? nullptr : archive.StreamOver(*element, &why);
 }
 
 long ArchiveSource::GetSize(const std::string& name, Status& why) const {
-  const Pointer<KYFile> entry = Open(name, why);
-  return entry.IsNull() ? -1 : static_cast<long>(entry->GetFileSize());
+  const MultiFileElement* element = Find(name, why);
+  return element == nullptr ? -1 : static_cast<long>(kymf::EntrySize(*element));
 }
 
 // Folder names compare as entry names do, with the ASCII letters folded.

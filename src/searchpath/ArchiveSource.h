@@ -28,6 +28,10 @@ class ArchiveSource : public MountedSource {
   void List(const std::string& folder, std::set<std::string>& names) const override;
 
  private:
+  // The entry `name` when the archive's file holds all of it; null otherwise,
+  // with the reason in `why` when the entry is there but refused.
+  const MultiFileElement* Find(const std::string& name, Status& why) const;
+
   // Opened once by Load; from then on only its const operations are used,
   // which may run on many threads at once.
   MultiFile archive;

@@ -33,6 +33,7 @@ struct Options {
   // resources
   std::string module, name, type, output, language;
   bool all = false;
+  bool foreground = false;  // mount: -f
   // Reading over the network: a CA file trusted besides the system's, and
   // one header line (only "Authorization: ..." is taken).
   std::string caFile, header;
@@ -50,6 +51,9 @@ int DeleteCommand(const Options& options, Reporter& reporter);
 int RenameCommand(const Options& options, Reporter& reporter);
 int VerifyCommand(const Options& options, Reporter& reporter);
 int ResourcesCommand(const Options& options, Reporter& reporter);
+// inputs: the archives, then the mount point (with --path, the mount point
+// alone).
+int MountCommand(const Options& options, Reporter& reporter);
 
 }  // namespace kymf
 

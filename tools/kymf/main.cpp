@@ -37,10 +37,11 @@ constexpr const char* kDescription =
     "  kymf list -l game.kymf 'levels/*'\n"
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
-    "  kymf list https://cdn.example.com/game.kymf\n";
+    "  kymf list https://cdn.example.com/game.kymf\n"
+    "  kymf mount game.kymf mnt/ && ls mnt/ && fusermount3 -u mnt/\n";
 
-constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",      "extract",
-                                     "delete", "rename", "verify", "resources"};
+constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract",
+                                     "delete", "rename", "verify", "resources", "mount"};
 
 // The first word that is not an option names the command; an unknown one is
 // said as such rather than as a stray argument.
@@ -233,6 +234,23 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
           {resources, kymf::ResourcesCommand}};
 }
 
+Command AddMountCommand(CLI::App& app, Options& o) {
+  CLI::App* mount = app.add_subcommand(
+      "mount",
+      "Show an archive (a file or an http(s):// URL), or a search path, as a read-only folder "
+      "(FUSE; unmount with fusermount3 -u MOUNTPOINT)");
+  mount->add_option("SOURCE", o.inputs, "The archives, the last searched first, then MOUNTPOINT")
+      ->required();
+  mount
+      ->add_option("--path", o.paths,
+                   "Search SOURCE (folder, archive or module) instead; the last --path is "
+                   "searched first")
+      ->allow_extra_args(false);
+  mount->add_flag("-f,--foreground", o.foreground,
+                  "Stay in the foreground until unmounted or interrupted");
+  return {mount, kymf::MountCommand};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -258,6 +276,7 @@ int main(int argc, char** argv) {
   for (const Command& command : AddReadingCommands(app, options)) {
     commands.push_back(command);
   }
+  commands.push_back(AddMountCommand(app, options));
   for (const Command& command : commands) {
     AddOutputFlags(*command.app, quiet, verbose);
   }

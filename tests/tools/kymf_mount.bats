@@ -1,0 +1,162 @@
+#!/usr/bin/env bats
+# kymf mount end to end: an archive or a search path mounted through FUSE,
+# compared with what kymf extract writes; hostile archives, many readers, an
+# archive replaced while mounted, unmounting while a file is open. Which names
+# the tree shows, and how they are numbered: MountTreeTest.
+# Run by ctest with KYMF set. Every case skips, saying why, where kymf cannot
+# mount (no FUSE in the build, no /dev/fuse, Windows).
+
+load kymf_helpers
+
+# Skips the case with kymf's own reason when it cannot mount here.
+need_fuse() {
+  posix_only "Windows has no FUSE"
+  run kymf mount "$BATS_TEST_TMPDIR/none.kymf" "$BATS_TEST_TMPDIR/none"
+  if [[ $output == *"mounting is not available here"* ]]; then
+    skip "${output#kymf: }"
+  fi
+}
+
+setup() {
+  cd "$BATS_TEST_TMPDIR"
+  need_fuse
+  mkdir -p mnt out tree/levels/deep tree/Docs
+  printf 'one' > tree/levels/One.map
+  printf '' > tree/levels/empty.dat
+  head -c 300000 /dev/urandom > tree/levels/deep/big.bin
+  printf 'read me' > tree/Docs/readme.txt
+  (cd tree && kymf -q create ../t.kymf .)
+  server=
+}
+
+# Never leaves a mount behind: a plain unmount, a lazy one when busy; then
+# waits for a foreground server to end.
+teardown() {
+  local point
+  for point in "$BATS_TEST_TMPDIR"/mnt*; do
+    if mountpoint -q "$point"; then
+      fusermount3 -u "$point" 2> /dev/null || fusermount3 -u -z "$point"
+    fi
+  done
+  if [ -n "$server" ]; then
+    wait "$server" || true
+  fi
+}
+
+# mounted DIR: waits (5 s at most) until DIR is a mount point.
+mounted() {
+  local tries=100
+  until mountpoint -q "$1"; do
+    tries=$((tries - 1))
+    [ $tries -gt 0 ] || return 1
+    sleep 0.05
+  done
+}
+
+# serve ARGUMENTS...: kymf mount -f in the background, its pid in $server,
+# its messages in served.err; returns once mounted. fd 3 is closed, or bats
+# would wait for the server.
+serve() {
+  "$KYMF" mount -f "$@" 3>&- 2> served.err &
+  server=$!
+  mounted "${@: -1}"
+}
+
+@test "an archive mounted holds what extract writes, read-only, found in any letter case" {
+  run kymf mount t.kymf mnt 3>&-
+  [[ $status -eq 0 && -z $output ]]
+  kymf -q extract t.kymf -C out
+  diff -r out mnt
+  [[ $(cat mnt/LEVELS/one.MAP) == one && $(cat mnt/docs/README.TXT) == 'read me' ]]
+  [[ $(stat -c '%a %u' mnt/levels/One.map mnt/levels) == "444 $(id -u)"$'\n'"555 $(id -u)" ]]
+  [[ $(stat -c %Y mnt/levels/One.map) == $(stat -c %Y t.kymf) ]]
+  [[ $(stat -c %i mnt/levels/One.map) == $(stat -c %i mnt/levels/One.map) ]]
+  ! touch mnt/levels/One.map 2> /dev/null
+  ! mkdir mnt/new 2> /dev/null
+  [[ $(stat -f -c '%c %l' mnt) == "8 255" ]]  # the root, 3 folders, 4 files
+  fusermount3 -u mnt
+  ! mountpoint -q mnt
+}
+
+@test "a search path mounted takes each name from the last --path that has it" {
+  mkdir -p patch/levels patch/extra
+  printf 'patched' > patch/levels/One.map
+  printf 'new' > patch/extra/new.txt
+  serve --path t.kymf --path patch mnt
+  kymf -q extract t.kymf -C out
+  cp -r patch/. out/
+  diff -r out mnt
+  [[ $(cat mnt/levels/one.map) == patched ]]
+}
+
+@test "hostile archives: no name leads outside the mount, short entries fail to read, nothing crashes" {
+  packed_archive evil.kymf ../evil /abs/evil 'C:\\x' 'a\\..\\..\\b' '' . 'ctl\001' '../bad\351' \
+    fine.txt 'dir/x' 'dir' 'DIR/y'
+  serve evil.kymf mnt
+  [[ $(cd mnt && find . | sort | tr '\n' ' ') == '. ./DIR ./DIR/x ./DIR/y ./fine.txt ' ]]
+  [[ $(cat served.err) == *'evil.kymf: 8 names not shown: no safe paths'* ]]
+  [[ $(grep -c 'not shown' served.err) -eq 2 ]]  # once each: unsafe, and dir the file
+  [[ $(cat mnt/fine.txt) == x ]]
+  fusermount3 -u mnt
+  wait "$server"
+  # Offsets past the end, before the start, and an end before the start.
+  raw_archive cut.kymf 10 beyond 500 600 before -40 -30 backwards 300 100 whole 328 337
+  serve cut.kymf mnt
+  ! cat mnt/beyond > /dev/null 2>&1
+  ! cat mnt/before > /dev/null 2>&1
+  [[ $(stat -c %s mnt/backwards) -eq 0 && -z $(cat mnt/backwards) ]]
+  [[ $(cat mnt/whole) == xxxxxxxxxx ]]
+  ls mnt > /dev/null
+}
+
+@test "many readers at once read the same bytes as one" {
+  for i in $(seq 1 40); do head -c $((i * 5000)) /dev/urandom > "tree/levels/f$i"; done
+  (cd tree && kymf -q create ../many.kymf .)
+  kymf -q extract many.kymf -C out
+  (cd out && find . -type f | sort | xargs md5sum) > expected
+  run kymf mount many.kymf mnt 3>&-
+  for i in 1 2 3 4 5 6 7 8; do
+    (cd mnt && find . -type f | sort | xargs md5sum) > "sum$i" &
+  done
+  wait
+  for i in 1 2 3 4 5 6 7 8; do cmp expected "sum$i"; done
+}
+
+@test "an archive replaced while mounted keeps serving the mounted one" {
+  kymf -q extract t.kymf -C out
+  serve t.kymf mnt
+  printf 'other' > tree/levels/One.map
+  head -c 300000 /dev/zero > tree/levels/deep/big.bin
+  (cd tree && kymf -q create ../new.kymf .)
+  mv new.kymf t.kymf
+  diff -r out mnt
+}
+
+@test "unmounting while a reader is inside a file is clean, and so is SIGTERM" {
+  serve t.kymf mnt
+  exec 4< mnt/levels/deep/big.bin
+  dd bs=1000 count=1 <&4 status=none > /dev/null
+  ! fusermount3 -u mnt 2> /dev/null  # busy
+  fusermount3 -u -z mnt
+  [[ $(cat <&4 | wc -c) -eq 299000 ]]
+  exec 4<&-
+  wait "$server"
+  server=
+  [[ ! -s served.err ]]
+  serve t.kymf mnt
+  kill -TERM "$server"
+  wait "$server"
+  server=
+  ! mountpoint -q mnt
+}
+
+@test "mount refuses a missing archive, a missing mount point and a bad command line" {
+  kymf_rows <<'ROWS'
+1|kymf: missing.kymf: no such file|mount missing.kymf mnt
+1|kymf: nowhere: the mount point is not a folder|mount t.kymf nowhere
+1|kymf: missing: no such file|mount --path missing mnt
+2|kymf: mount needs an archive and a MOUNTPOINT*|mount mnt
+2|kymf: mount --path SOURCE... takes one MOUNTPOINT*|mount --path t.kymf t.kymf mnt
+ROWS
+  ! mountpoint -q mnt
+}

@@ -1,0 +1,99 @@
+// kymf mount: an archive, several archives or a search path as one read-only
+// folder, served by FUSE (mount/FuseServer.h) until fusermount3 -u.
+//
+//   kymf mount game.kymf mnt/                          # in the background
+//   kymf mount -f --path base.kymf --path mods/ mnt/   # in the foreground
+//
+// Sources are searched as `kymf cat --path` searches them: the last one
+// given first.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "Commands.h"
+#include "mount/FuseServer.h"
+#include "mount/MountLayer.h"
+
+namespace kymf {
+namespace {
+
+namespace fs = std::filesystem;
+using mount::MountLayer;
+
+// The sources, searched first first: the last one given leads.
+bool OpenSources(const Options& options, std::vector<std::unique_ptr<MountLayer>>& layers,
+                 Reporter& reporter) {
+  const bool path = !options.paths.empty();
+  std::vector<std::string> sources = path ? options.paths : options.inputs;
+  if (!path) {
+    sources.pop_back();  // the mount point
+  }
+  for (auto source = sources.rbegin(); source != sources.rend(); ++source) {
+    RXM::Status status;
+    std::unique_ptr<MountLayer> layer =
+        path ? mount::OpenPathSource(*source, status) : mount::OpenArchiveSource(*source, status);
+    if (!layer) {
+      reporter.Fail(status);
+      return false;
+    }
+    layers.push_back(std::move(layer));
+  }
+  return true;
+}
+
+// What the sources left out, said once for the mount.
+void ReportLeftOut(const mount::LayerReport& report, const std::string& shown, Reporter& reporter) {
+  const auto names = [](std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " name" : " names") + " not shown: ";
+  };
+  if (report.unsafe != 0) {
+    reporter.Warn(shown, names(report.unsafe) +
+                             "no safe paths (absolute, \"..\", backslashes or control characters)");
+  }
+  if (report.conflicts != 0) {
+    reporter.Warn(shown, names(report.conflicts) +
+                             "a file and a folder of the same name (the one found first is shown)");
+  }
+}
+
+}  // namespace
+
+int MountCommand(const Options& options, Reporter& reporter) {
+  const bool path = !options.paths.empty();
+  if (options.inputs.empty() || (path && options.inputs.size() != 1) ||
+      (!path && options.inputs.size() < 2)) {
+    reporter.Usage(path ? "mount --path SOURCE... takes one MOUNTPOINT"
+                        : "mount needs an archive and a MOUNTPOINT");
+    return kUsage;
+  }
+  const std::string why = mount::WhyMountingUnavailable();
+  if (!why.empty()) {
+    reporter.Fail("mounting is not available here", why);
+    return kFailure;
+  }
+  const std::string& point = options.inputs.back();
+  std::error_code error;
+  if (!fs::is_directory(point, error)) {
+    reporter.Fail(point, "the mount point is not a folder");
+    return kFailure;
+  }
+  std::vector<std::unique_ptr<MountLayer>> layers;
+  if (!OpenSources(options, layers, reporter)) {
+    return kFailure;
+  }
+  if (layers.size() > UINT16_MAX) {
+    reporter.Usage("mount takes at most 65535 sources");
+    return kUsage;
+  }
+  const mount::MountedFiles files = mount::Assemble(std::move(layers));
+  const std::string shown = path ? options.paths.back() : options.inputs.front();
+  ReportLeftOut(files.report, shown, reporter);
+  mount::ServeOptions serve;
+  // Absolute: in the background the server runs from "/".
+  serve.mountPoint = fs::canonical(point, error).string();
+  serve.name = shown;
+  serve.foreground = options.foreground;
+  return mount::Serve(files, serve, reporter);
+}
+
+}  // namespace kymf

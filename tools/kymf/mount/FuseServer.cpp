@@ -1,0 +1,375 @@
+// The mount through libfuse3's low-level API: inode numbers are the tree's
+// node indexes plus one, nothing ever changes, so the kernel may cache every
+// name, attribute and page for as long as it likes; reads go to the sources'
+// streams, one per open file, from the threads of the multi-threaded loop.
+#define FUSE_USE_VERSION 312
+#include <fuse_lowlevel.h>
+
+#include "mount/FuseServer.h"
+#include "mount/ListingPolicy.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace kymf {
+namespace mount {
+namespace {
+
+// The tree never changes: the kernel keeps what it was told for a day.
+constexpr double kForever = 86400.0;
+constexpr int kLoggedFailures = 20;  // read failures logged per mount; the rest only counted
+
+struct Server {
+  const MountedFiles* files = nullptr;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  bool daemon = false;  // log to syslog, standard error being gone
+  std::atomic<int> failures{0};
+  ListingPolicy listing;
+};
+
+// An open file: its own stream, whose position the lock guards, since the
+// kernel may send reads of one open file from several threads.
+struct OpenedFile {
+  Pointer<KYFile> stream;
+  std::mutex lock;
+};
+
+Server& ServerOf(fuse_req_t request) {
+  return *static_cast<Server*>(fuse_req_userdata(request));
+}
+
+const MountTree& TreeOf(fuse_req_t request) {
+  return ServerOf(request).files->tree;
+}
+
+// The node of `inode`, or MountTree::kNone.
+std::uint32_t NodeOf(fuse_req_t request, fuse_ino_t inode) {
+  return inode >= 1 && inode <= TreeOf(request).GetCount() ? static_cast<std::uint32_t>(inode - 1)
+                                                           : MountTree::kNone;
+}
+
+void Log(Server& server, const std::string& text) {
+  if (server.daemon) {
+    syslog(LOG_WARNING, "%s", text.c_str());
+  } else {
+    std::fprintf(stderr, "kymf: %s\n", text.c_str());
+  }
+}
+
+void LogFailure(fuse_req_t request, std::uint32_t index, const char* what) {
+  Server& server = ServerOf(request);
+  if (server.failures.fetch_add(1) < kLoggedFailures) {
+    Log(server, server.files->tree.PathOf(index) + ": " + what);
+  }
+}
+
+struct stat AttributesOf(const Server& server, std::uint32_t index) {
+  const MountNode& node = server.files->tree.Get(index);
+  struct stat attributes {};
+  attributes.st_ino = index + 1;
+  attributes.st_mode = node.folder ? (S_IFDIR | 0555) : (S_IFREG | 0444);
+  attributes.st_nlink = node.folder ? 2 + node.folders : 1;
+  attributes.st_uid = server.uid;
+  attributes.st_gid = server.gid;
+  attributes.st_size = static_cast<off_t>(node.size);
+  attributes.st_blksize = 4096;
+  attributes.st_blocks = static_cast<blkcnt_t>((node.size + 511) / 512);
+  attributes.st_atime = attributes.st_mtime = attributes.st_ctime = node.time;
+  return attributes;
+}
+
+fuse_entry_param EntryOf(const Server& server, std::uint32_t index) {
+  fuse_entry_param entry{};
+  entry.ino = index + 1;
+  entry.attr = AttributesOf(server, index);
+  entry.attr_timeout = kForever;
+  entry.entry_timeout = kForever;
+  return entry;
+}
+
+void Lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
+  const std::uint32_t folder = NodeOf(request, parent);
+  const std::uint32_t found =
+      folder == MountTree::kNone ? MountTree::kNone : TreeOf(request).Find(folder, name);
+  if (found == MountTree::kNone) {
+    fuse_entry_param missing{};  // inode 0: the kernel remembers that nothing is there
+    missing.entry_timeout = kForever;
+    fuse_reply_entry(request, &missing);
+    return;
+  }
+  Server& server = ServerOf(request);
+  if (!server.files->tree.Get(found).folder) {
+    server.listing.FileLookedUp(folder);
+  }
+  const fuse_entry_param entry = EntryOf(server, found);
+  fuse_reply_entry(request, &entry);
+}
+
+void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
+  const std::uint32_t index = NodeOf(request, inode);
+  if (index == MountTree::kNone) {
+    fuse_reply_err(request, ENOENT);
+    return;
+  }
+  const struct stat attributes = AttributesOf(ServerOf(request), index);
+  fuse_reply_attr(request, &attributes, kForever);
+}
+
+void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  const std::uint32_t index = NodeOf(request, inode);
+  if (index == MountTree::kNone) {
+    fuse_reply_err(request, ENOENT);
+    return;
+  }
+  const MountNode& node = TreeOf(request).Get(index);
+  if (node.folder) {
+    fuse_reply_err(request, EISDIR);
+    return;
+  }
+  if ((info->flags & O_ACCMODE) != O_RDONLY) {
+    fuse_reply_err(request, EROFS);
+    return;
+  }
+  auto* opened = new OpenedFile;
+  opened->stream = ServerOf(request).files->layers[node.layer]->Open(node.source);
+  if (opened->stream.IsNull()) {
+    delete opened;
+    LogFailure(request, index, "cannot be opened");
+    fuse_reply_err(request, EIO);
+    return;
+  }
+  info->fh = reinterpret_cast<std::uintptr_t>(opened);
+  info->keep_cache = 1;
+  info->noflush = 1;
+  if (fuse_reply_open(request, info) != 0) {
+    delete opened;  // the opener went away: no release follows
+  }
+}
+
+// Every byte asked for that the file holds, or EIO: a short read (an archive
+// cut short, a remote archive that changed) never passes for the file's end.
+void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
+          fuse_file_info* info) {
+  const std::uint32_t index = NodeOf(request, inode);
+  const MountNode& node = TreeOf(request).Get(index);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) >= node.size) {
+    fuse_reply_buf(request, nullptr, 0);
+    return;
+  }
+  const auto wanted = static_cast<unsigned int>(
+      std::min<std::uint64_t>(size, node.size - static_cast<std::uint64_t>(offset)));
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < wanted) {
+    buffer.resize(wanted);
+  }
+  auto* opened = reinterpret_cast<OpenedFile*>(info->fh);
+  unsigned int got = 0;
+  {
+    std::lock_guard<std::mutex> hold(opened->lock);
+    if (opened->stream->Seek(static_cast<long>(offset), 0)) {
+      got = opened->stream->ReadData(buffer.data(), 1, wanted);
+    }
+  }
+  if (got != wanted) {
+    LogFailure(request, index, "read failed");
+    fuse_reply_err(request, EIO);
+    return;
+  }
+  fuse_reply_buf(request, buffer.data(), got);
+}
+
+void Release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
+  delete reinterpret_cast<OpenedFile*>(info->fh);
+  fuse_reply_err(request, 0);
+}
+
+void OpenFolder(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  const std::uint32_t index = NodeOf(request, inode);
+  if (index == MountTree::kNone || !TreeOf(request).Get(index).folder) {
+    fuse_reply_err(request, index == MountTree::kNone ? ENOENT : ENOTDIR);
+    return;
+  }
+  info->cache_readdir = 1;
+  info->keep_cache = 1;
+  fuse_reply_open(request, info);
+}
+
+// Entries from `offset` on: "." and ".." at 0 and 1, then the children; each
+// entry's offset is the next one's. With `plus`, an entry carries its node's
+// attributes when it is a folder or `files` is true; otherwise its inode
+// number 0 tells the kernel to keep no inode for it.
+void ReadFolder(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset, bool plus,
+                bool files) {
+  const Server& server = ServerOf(request);
+  const std::uint32_t index = NodeOf(request, inode);
+  if (index == MountTree::kNone) {
+    fuse_reply_err(request, ENOENT);
+    return;
+  }
+  const MountNode& folder = server.files->tree.Get(index);
+  std::vector<char> buffer(size);
+  std::size_t used = 0;
+  for (off_t at = std::max<off_t>(offset, 0); at < 2 + static_cast<off_t>(folder.count); ++at) {
+    const std::uint32_t target =
+        at == 0 ? index
+                : (at == 1 ? folder.parent : folder.first + static_cast<std::uint32_t>(at - 2));
+    const MountNode& node = server.files->tree.Get(target);
+    const char* name = at == 0 ? "." : (at == 1 ? ".." : node.name);
+    char* place = buffer.data() + used;
+    const std::size_t room = size - used;
+    std::size_t needed = 0;
+    if (plus) {
+      fuse_entry_param entry = EntryOf(server, target);
+      if (at < 2 || !(node.folder || files)) {
+        entry.ino = 0;
+      }
+      needed = fuse_add_direntry_plus(request, place, room, name, &entry, at + 1);
+    } else {
+      const struct stat attributes = AttributesOf(server, target);
+      needed = fuse_add_direntry(request, place, room, name, &attributes, at + 1);
+    }
+    if (needed > room) {
+      break;
+    }
+    used += needed;
+  }
+  fuse_reply_buf(request, buffer.data(), used);
+}
+
+void ReadFolderNames(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
+                     fuse_file_info*) {
+  ReadFolder(request, inode, size, offset, false, false);
+}
+
+// The listing's choice (ListingPolicy) is made at its start and kept in the
+// open folder's handle: 1 without the files' attributes, 2 with them.
+void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
+                    fuse_file_info* info) {
+  if (offset == 0 || info->fh == 0) {
+    const bool files = ServerOf(request).listing.StartListing(NodeOf(request, inode));
+    info->fh = files ? 2 : 1;
+  }
+  ReadFolder(request, inode, size, offset, true, info->fh == 2);
+}
+
+void StatFileSystem(fuse_req_t request, fuse_ino_t) {
+  const MountedFiles& files = *ServerOf(request).files;
+  struct statvfs answer {};
+  answer.f_bsize = 4096;
+  answer.f_frsize = 4096;
+  answer.f_blocks = static_cast<fsblkcnt_t>((files.sourceBytes + 4095) / 4096);
+  answer.f_files = files.tree.GetCount();
+  answer.f_namemax = 255;
+  fuse_reply_statfs(request, &answer);
+}
+
+// Nodes live as long as the tree: the kernel's forgetting frees nothing.
+void Forget(fuse_req_t request, fuse_ino_t, std::uint64_t) {
+  fuse_reply_none(request);
+}
+
+void ForgetMany(fuse_req_t request, std::size_t, fuse_forget_data*) {
+  fuse_reply_none(request);
+}
+
+fuse_lowlevel_ops Operations() {
+  fuse_lowlevel_ops operations{};
+  operations.lookup = Lookup;
+  operations.forget = Forget;
+  operations.forget_multi = ForgetMany;
+  operations.getattr = GetAttributes;
+  operations.open = Open;
+  operations.read = Read;
+  operations.release = Release;
+  operations.opendir = OpenFolder;
+  operations.readdir = ReadFolderNames;
+  operations.readdirplus = ReadFolderPlus;
+  operations.statfs = StatFileSystem;
+  return operations;
+}
+
+// fsname=<name>, with the option parser's separators escaped.
+std::string MountOptions(const std::string& name) {
+  std::string options = "ro,default_permissions,subtype=kymf,fsname=";
+  for (char c : name) {
+    if (c == ',' || c == '\\') {
+      options += '\\';
+    }
+    options += c;
+  }
+  return options;
+}
+
+}  // namespace
+
+std::string WhyMountingUnavailable() {
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) {
+    return errno == ENOENT ? "there is no /dev/fuse" : "/dev/fuse: " + RXM::SystemReason(errno);
+  }
+  if (::geteuid() != 0 && ::access("/usr/bin/fusermount3", X_OK) != 0 &&
+      ::access("/bin/fusermount3", X_OK) != 0) {
+    return "fusermount3 is missing (Debian's fuse3)";
+  }
+  return std::string();
+}
+
+int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& reporter) {
+  Server server;
+  server.files = &files;
+  server.uid = ::getuid();
+  server.gid = ::getgid();
+  std::string program = "kymf", dashO = "-o", mountOptions = MountOptions(options.name);
+  char* argv[] = {program.data(), dashO.data(), mountOptions.data(), nullptr};
+  fuse_args arguments = FUSE_ARGS_INIT(3, argv);
+  const fuse_lowlevel_ops operations = Operations();
+  fuse_session* session = fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  if (session == nullptr) {
+    reporter.Fail(options.mountPoint, "the FUSE session cannot be made");
+    return kFailure;
+  }
+  int code = kFailure;
+  if (fuse_set_signal_handlers(session) != 0) {
+    reporter.Fail(options.mountPoint, "signal handlers cannot be set");
+  } else if (fuse_session_mount(session, options.mountPoint.c_str()) != 0) {
+    reporter.Fail(options.mountPoint, "cannot be mounted on");
+    fuse_remove_signal_handlers(session);
+  } else {
+    fuse_daemonize(options.foreground ? 1 : 0);  // the first process ends here in the background
+    if (!options.foreground) {
+      server.daemon = true;
+      openlog("kymf", LOG_PID, LOG_DAEMON);
+    }
+    // As many threads as processors, all kept: a read is mostly a copy out of
+    // the page cache, so more threads add no speed, and every request would
+    // wake a thread that has slept longer (the kernel hands requests to the
+    // threads in turn), on another processor. (Measured in bench/mount.)
+    const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
+    fuse_loop_config* loop = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_clone_fd(loop, 0);
+    fuse_loop_cfg_set_idle_threads(loop, threads);
+    fuse_loop_cfg_set_max_threads(loop, threads);
+    const int served = fuse_session_loop_mt(session, loop);
+    fuse_loop_cfg_destroy(loop);
+    fuse_session_unmount(session);
+    fuse_remove_signal_handlers(session);
+    code = served < 0 ? kFailure : kSuccess;
+    if (served < 0) {
+      Log(server, options.mountPoint + ": " + RXM::SystemReason(-served));
+    }
+  }
+  fuse_session_destroy(session);
+  return code;
+}
+
+}  // namespace mount
+}  // namespace kymf

@@ -1,0 +1,199 @@
+#include "mount/MountLayer.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace kymf {
+namespace mount {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The modification time of `path` in seconds since 1970; 0 when unknown.
+std::int64_t TimeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_mtime) : 0;
+}
+
+// Hands one name to the builder, counting what it leaves out.
+void Place(Placement placement, LayerReport& report) {
+  if (placement == Placement::kConflict) {
+    ++report.conflicts;
+  }
+}
+
+// A KYMF archive opened once: its directory gives the tree, and each file
+// is read with positional reads through the handle its streams share, which
+// stays on the file that was opened even when another one takes its name.
+class ArchiveLayer : public MountLayer {
+ public:
+  // A URL is read through an HttpFile, with the options of the environment.
+  bool Open(const std::string& path, RXM::Status& status) {
+    const bool remote = RXM::IsRemoteUrl(path.c_str());
+    if (!archive.OpenMultiFile(Pointer<KYFile>(remote ? new HttpFile() : nullptr), path.c_str())) {
+      status = archive.GetStatus();
+      return false;
+    }
+    time = remote ? 0 : TimeOf(path);
+    return true;
+  }
+
+  // Last record first: of equal names the last is the one the archive finds.
+  // A file's key is its record's index.
+  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
+    const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+    names.assign(static_cast<std::size_t>(directory.GetCount()), nullptr);
+    builder.Reserve(names.size());
+    for (int i = directory.GetCount() - 1; i >= 0; --i) {
+      const MultiFileElement* element = directory.Peek(i);
+      if (element == nullptr) {
+        continue;
+      }
+      if (RXM::CheckSafeName(element->name) != RXM::NameFault::kNone) {
+        ++report.unsafe;
+        continue;
+      }
+      names[static_cast<std::size_t>(i)] = element->name;
+      Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index,
+                            static_cast<std::uint32_t>(i), time),
+            report);
+    }
+  }
+
+  // By name, the only call the archive takes from many threads at once; the
+  // name finds this very record, the last of its equals.
+  Pointer<KYFile> Open(std::uint32_t source) const override {
+    return archive.OpenEntry(names[source]);
+  }
+
+  std::uint64_t GetBytes() const override {
+    return static_cast<std::uint64_t>(archive.GetArchiveSize());
+  }
+
+ private:
+  MultiFile archive;
+  std::vector<const char*> names;  // by record: its name, held by the directory
+  std::int64_t time = 0;
+};
+
+// A folder or a Windows module, read through a search path of its own, so
+// that names are checked and folders entered exactly as SearchPath does.
+class SearchPathLayer : public MountLayer {
+ public:
+  // `folder`: the folder's absolute path (the mount runs from "/" once in
+  // the background), or "" for a module.
+  SearchPathLayer(std::string folder, std::int64_t modified)
+      : root(std::move(folder)), time(modified) {}
+
+  bool Mount(const std::string& source) { return path.Mount(source.c_str(), "", true); }
+
+  void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
+    Walk("", builder, index, report);
+  }
+
+  // A file's key is its place in `names`.
+  Pointer<KYFile> Open(std::uint32_t source) const override {
+    return path.Open(names[source].c_str());
+  }
+
+  std::uint64_t GetBytes() const override { return 0; }  // counted by the tree's file sizes
+
+ private:
+  void Walk(const std::string& folder, MountTreeBuilder& builder, std::uint16_t index,
+            LayerReport& report) {
+    for (const std::string& name : path.List(folder.c_str())) {
+      const std::string full = folder.empty() ? name : folder + "/" + name;
+      if (RXM::CheckSafeName(full.c_str()) != RXM::NameFault::kNone) {
+        ++report.unsafe;
+        continue;
+      }
+      const long size = path.GetSize(full.c_str());
+      if (size >= 0) {
+        Place(builder.AddFile(full, static_cast<std::uint64_t>(size), index,
+                              static_cast<std::uint32_t>(names.size()), time),
+              report);
+        names.push_back(full);
+      } else if (IsFolder(full)) {
+        Place(builder.AddFolder(full, index, time), report);
+        Walk(full, builder, index, report);
+      }
+    }
+  }
+
+  // A module's names that are no files are its type folders; a folder's are
+  // looked at, so that a file the search path cannot open is not shown as a
+  // folder.
+  bool IsFolder(const std::string& name) const {
+    std::error_code error;
+    return root.empty() ||
+           fs::symlink_status(fs::path(root) / name, error).type() == fs::file_type::directory;
+  }
+
+  SearchPath path;
+  std::vector<std::string> names;  // the files' names, by key
+  std::string root;
+  std::int64_t time;
+};
+
+}  // namespace
+
+bool IsRemote(const std::string& text) {
+  return RXM::IsRemoteUrl(text.c_str());
+}
+
+std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status) {
+  auto layer = std::make_unique<ArchiveLayer>();
+  if (!layer->Open(text, status)) {
+    return nullptr;
+  }
+  return layer;
+}
+
+std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status) {
+  std::error_code error;
+  if (!IsRemote(text) && fs::is_directory(text, error)) {
+    const std::string root = fs::absolute(text, error).string();
+    auto folder = std::make_unique<SearchPathLayer>(root, TimeOf(text));
+    if (!folder->Mount(root)) {
+      status = RXM::Status(RXM::ErrorCode::kCannotOpen, text + ": the folder cannot be read");
+      return nullptr;
+    }
+    return folder;
+  }
+  std::unique_ptr<MountLayer> archive = OpenArchiveSource(text, status);
+  if (archive || status.GetCode() != RXM::ErrorCode::kNotAnArchive) {
+    return archive;
+  }
+  auto module = std::make_unique<SearchPathLayer>(std::string(), TimeOf(text));
+  if (!module->Mount(text)) {
+    status = RXM::Status(RXM::ErrorCode::kNotAnArchive,
+                         text +
+                             ": cannot be mounted (not a folder, a KYMF archive or a "
+                             "Windows module)");
+    return nullptr;
+  }
+  status = RXM::Status::Ok();
+  return module;
+}
+
+MountedFiles Assemble(std::vector<std::unique_ptr<MountLayer>> layers) {
+  MountedFiles files;
+  MountTreeBuilder builder;
+  for (std::size_t i = 0; i < layers.size(); ++i) {
+    layers[i]->AddTo(builder, static_cast<std::uint16_t>(i), files.report);
+  }
+  files.layers = std::move(layers);
+  files.tree = builder.Build();
+  for (const std::unique_ptr<MountLayer>& layer : files.layers) {
+    files.sourceBytes += layer->GetBytes();
+  }
+  if (files.sourceBytes < files.tree.GetFileBytes()) {
+    files.sourceBytes = files.tree.GetFileBytes();
+  }
+  return files;
+}
+
+}  // namespace mount
+}  // namespace kymf

@@ -1,0 +1,71 @@
+// The sources of a mount: an archive (a file, or one at an http(s):// URL),
+// a folder or a Windows module, each adding its files to the tree and
+// opening them again when a reader asks.
+#ifndef KYMF_MOUNT_MOUNTLAYER_H
+#define KYMF_MOUNT_MOUNTLAYER_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <RXMFiles.h>
+
+#include "mount/MountTree.h"
+
+namespace kymf {
+namespace mount {
+
+// What a source left out of the tree, said once per mount.
+struct LayerReport {
+  std::uint64_t unsafe = 0;     // names that are no safe paths ("..", "/x", "a\b", controls)
+  std::uint64_t conflicts = 0;  // a file and a folder of one name: the later one is left out
+};
+
+// One source. Made once, then read from any number of threads at once.
+class MountLayer {
+ public:
+  MountLayer() = default;
+  MountLayer(const MountLayer&) = delete;
+  MountLayer& operator=(const MountLayer&) = delete;
+  virtual ~MountLayer() = default;
+
+  // Gives every file of the source to `builder` as layer `index`, the one
+  // the source itself would find first for a name given first; counts what
+  // it leaves out in `report`. Called once, before any Open.
+  virtual void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) = 0;
+  // A new stream over the file that AddTo gave the key `source`, at
+  // position 0; null when it can no longer be opened.
+  virtual Pointer<KYFile> Open(std::uint32_t source) const = 0;
+  // The bytes the source takes (an archive's file size), for statfs.
+  virtual std::uint64_t GetBytes() const = 0;
+};
+
+// The archive `text`: a KYMF archive file, or an http(s):// URL. Null when
+// it cannot be opened, with `status` saying why and naming `text`.
+std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status);
+
+// A search path source `text`: an archive (as OpenArchiveSource), a folder
+// or a Windows module. Null, with `status` saying why, when it is none.
+std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status);
+
+// Whether `text` names a remote archive (http:// or https://).
+bool IsRemote(const std::string& text);
+
+// Everything a mount serves: its sources, the first one searched first, and
+// the tree they make together.
+struct MountedFiles {
+  std::vector<std::unique_ptr<MountLayer>> layers;
+  MountTree tree;
+  LayerReport report;
+  std::uint64_t sourceBytes = 0;  // the sources' sizes (the files' sizes for folders)
+};
+
+// The tree of `layers` (at most 65535), each name taken from the first layer
+// that has it.
+MountedFiles Assemble(std::vector<std::unique_ptr<MountLayer>> layers);
+
+}  // namespace mount
+}  // namespace kymf
+
+#endif  // KYMF_MOUNT_MOUNTLAYER_H
