@@ -1,11 +1,12 @@
 // The library's entry point and its class registry records.
 //
 // The records are defined together here, in the order the framework expects
-// them (DiskFile, then MultiFile, then ResourceFile), so that the order does
+// them (DiskFile, then MultiFile, then ResourceFile, then HttpFile), so that the order does
 // not depend on the order in which the objects are linked. Static
 // initialisation constructs them in that order when the library is loaded,
 // and destroys them in reverse order when it is unloaded.
 #include "backends/DiskFile.h"
+#include "backends/HttpFile.h"
 #include "backends/ResourceFile.h"
 #include "multifile/MultiFile.h"
 
@@ -20,6 +21,8 @@ RTTIClass MultiFile::rtti_for_MultiFile(String("MultiFile"), MultiFile::rtti_Cre
 RTTIClass ResourceFile::rtti_for_ResourceFile(String("ResourceFile"),
                                               ResourceFile::rtti_CreateResourceFile,
                                               ResourceFile::rtti_ImplementsInterfaceResourceFile);
+RTTIClass HttpFile::rtti_for_HttpFile(String("HttpFile"), HttpFile::rtti_CreateHttpFile,
+                                      HttpFile::rtti_ImplementsInterfaceHttpFile);
 
 #if defined(_WIN32) && !defined(RXMFILES_STATIC)
 // Loading needs nothing beyond static initialisation.

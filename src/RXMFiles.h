@@ -17,6 +17,7 @@
 #include "files/StringSerialization.h"
 
 #include "backends/DiskFile.h"
+#include "backends/HttpFile.h"
 #include "backends/ResourceFile.h"
 #include "backends/ResourceModule.h"
 #include "backends/ResourceTypes.h"
@@ -28,6 +29,9 @@
 #include "multifile/MultiFileWriter.h"
 #include "multifile/PointerArray.h"
 #include "multifile/PointerCollection.h"
+
+#include "remote/RemoteOptions.h"
+#include "remote/Url.h"
 
 #include "searchpath/SearchPath.h"
 

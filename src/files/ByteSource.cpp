@@ -13,4 +13,6 @@ bool ByteSource::Follow(std::int64_t, std::int64_t, bool) const {
   return true;
 }
 
+void ByteSource::Prefetch(std::uint64_t, std::uint64_t) const {}
+
 }  // namespace RXM

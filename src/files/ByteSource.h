@@ -42,6 +42,11 @@ class ByteSource {
   // reads from a position of its own follows it; false when it cannot (the
   // stream then stays where it was). Positional sources need not care: true.
   virtual bool Follow(std::int64_t from, std::int64_t to, bool absolute) const;
+
+  // Says that the `size` bytes at `offset` are about to be read in pieces, so
+  // that a source for which each fetch costs a round trip (a remote object)
+  // fetches them together. Only a hint: reads answer the same without it.
+  virtual void Prefetch(std::uint64_t offset, std::uint64_t size) const;
 };
 
 }  // namespace RXM

@@ -72,6 +72,12 @@ bool EntryStream::IsFileOpened() {
 }
 
 unsigned int EntryStream::ReadData(void* buffer, unsigned int itemSize, unsigned int count) {
+  // An entry read in pieces from its start: a remote source fetches it
+  // together (up to its read-ahead) rather than a piece per round trip.
+  if (stream.IsOpen() && stream.Position() == 0 && start >= 0 &&
+      static_cast<std::uint64_t>(itemSize) * count < stream.Size()) {
+    source->Prefetch(static_cast<std::uint64_t>(start), stream.Size());
+  }
   return stream.Read(buffer, itemSize, count);
 }
 

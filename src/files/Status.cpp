@@ -64,6 +64,20 @@ const char* Describe(ErrorCode code) {
       return "no such resource";
     case ErrorCode::kDamagedEntry:
       return "damaged entry";
+    case ErrorCode::kRemoteNotFound:
+      return "not found on the server";
+    case ErrorCode::kRemoteForbidden:
+      return "access refused by the server";
+    case ErrorCode::kRemoteChanged:
+      return "changed on the server while open";
+    case ErrorCode::kRangeIgnored:
+      return "the server ignores range requests";
+    case ErrorCode::kRemoteFailed:
+      return "the server failed";
+    case ErrorCode::kNetworkFailed:
+      return "network failure";
+    case ErrorCode::kSecureFailed:
+      return "secure connection failed";
   }
   return "unknown error";
 }

@@ -55,6 +55,14 @@ enum class ErrorCode : int {
   kNoSuchResource,  // the module has no resource of that name and type
   // Reading an archive (continued).
   kDamagedEntry,  // an entry's record gives it no bytes of its own (data inside the header)
+  // Reading over the network.
+  kRemoteNotFound,   // the server has nothing at the URL (404, 410)
+  kRemoteForbidden,  // the server refused access (401, 403)
+  kRemoteChanged,    // the object was replaced on the server while it was open
+  kRangeIgnored,     // the server ignores range requests and the object is too large to take whole
+  kRemoteFailed,     // the server's answer was an error or made no sense (5xx after retries, ...)
+  kNetworkFailed,    // the server could not be reached or stopped answering (after retries)
+  kSecureFailed,     // the TLS connection failed: certificate not trusted, handshake refused
 };
 
 // The system's text for the errno value `error` ("" for 0); unlike strerror,

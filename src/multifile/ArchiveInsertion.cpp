@@ -89,6 +89,12 @@ bool ArchiveInsertion::Admit(const String& entryName) {
     archive.status = Failure(ErrorCode::kNotOpen, archive.archiveName.GetText());
     return false;
   }
+  // Its name is a URL, no path to write beside.
+  if (archive.archiveFile->FindInterface("HttpFile") != nullptr) {
+    archive.status = Failure(ErrorCode::kWriteFailed, archive.archiveName.GetText(),
+                             "an archive read over the network cannot be changed");
+    return false;
+  }
   archive.CloseFile();
   if (archive.OpenFile(entryName, "rb")) {
     archive.CloseFile();

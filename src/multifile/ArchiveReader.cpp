@@ -47,7 +47,7 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
   };
   if (used == filled) {
     const std::int32_t wanted = left < perRead ? left : perRead;
-    block.resize(static_cast<std::size_t>(perRead) * kRecordSize);
+    block.resize(static_cast<std::size_t>(wanted) * kRecordSize);
     const unsigned int got =
         wanted > 0 ? file.ReadData(block.data(), kRecordSize, static_cast<unsigned int>(wanted))
                    : 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "backends/DiskFile.h"
+#include "backends/HttpFile.h"
 #include "backends/SharedHandle.h"
 #include "backends/System.h"
 #include "files/EntryStream.h"
@@ -35,6 +36,9 @@ using RXM::kymf::Failure;
 
 // Records read per call when the archive's file is our own DiskFile: 320 KB.
 constexpr std::int32_t kRecordsPerRead = 4096;
+// Through an HttpFile every read that misses its cache is a request: the
+// directory beyond the first block comes in one (up to 80 MiB of records).
+constexpr std::int32_t kRecordsPerRemoteRead = 1 << 20;
 
 constexpr const char* kUnableToOpen = "Unable to open multi-file: %s\n";
 constexpr const char* kReadError = "Error while reading data from multifile.\n";
@@ -88,18 +92,27 @@ bool MultiFile::CreateEmptyMultiFile(const String& name) {
 
 bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   CloseMultiFile();
-  archiveName = name;
   archiveFile = file.IsNull() ? Pointer<KYFile>(new DiskFile(*system)) : file;
+  const auto* remote = static_cast<const HttpFile*>(archiveFile->FindInterface("HttpFile"));
+  // A URL is named with its credentials hidden, in every message about it.
+  archiveName = remote != nullptr ? String(RXM::RedactUrl(name.GetText()).c_str()) : name;
   if (!archiveFile->OpenFile(name, "rb")) {
     const int error = errno;
+    status = remote != nullptr
+                 ? remote->GetStatus()
+                 : RXM::kymf::ArchiveReader::WhyNotOpened(*system, name.GetText(), error);
     archiveFile = nullptr;
-    status = RXM::kymf::ArchiveReader::WhyNotOpened(*system, name.GetText(), error);
     CTPointer<Debugger> debugger = RXM::GetDebugger();
-    debugger->Print(kUnableToOpen, name.GetText());
+    debugger->Print(kUnableToOpen, archiveName.GetText());
     return false;
   }
   // Our own file is read in large blocks; a caller's sees one call per record.
-  status = LoadDirectory(file.IsNull() ? kRecordsPerRead : 1);
+  status = LoadDirectory(file.IsNull()       ? kRecordsPerRead
+                         : remote != nullptr ? kRecordsPerRemoteRead
+                                             : 1);
+  if (remote != nullptr && !remote->GetStatus().IsOk() && !status.IsOk()) {
+    status = remote->GetStatus();  // the network's reason, not the short read it caused
+  }
   if (!status.IsOk()) {
     // Released, not closed: a DiskFile made here closes with its last
     // reference, a caller's file stays open for the caller.
@@ -116,7 +129,11 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
   archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
   if (archiveFile->FindInterface("DiskFile") != nullptr) {
     entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
-    entryReaderName = std::make_shared<const std::string>(name.GetText());
+  } else if (remote != nullptr) {
+    entryReader = remote->GetReader();
+  }
+  if (entryReader) {
+    entryReaderName = std::make_shared<const std::string>(archiveName.GetText());
   }
   return true;
 }

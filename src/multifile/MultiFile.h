@@ -21,6 +21,7 @@ namespace RXM {
 class EntryLookup;
 class ArchiveInsertion;
 class ArchiveSource;
+class ByteSource;
 class SharedHandle;
 namespace sys {
 class System;
@@ -47,7 +48,8 @@ class System;
 // entry and the directory's entries.
 //
 // Threads: an object, with its copies, is used by one thread at a time, with
-// one exception: OpenEntry on an archive opened from disk may be called from
+// one exception: OpenEntry on an archive opened from disk or through an
+// HttpFile may be called from
 // any number of threads at once, as long as no thread calls anything else on
 // the object or its copies meanwhile (open the archive, then hand it to the
 // threads). The streams it returns are separate objects, each for one thread
@@ -81,12 +83,15 @@ class RXMFILES_API MultiFile : public KYFile {
   // (shared with the caller), or through a new DiskFile when `file` is null,
   // and loads its directory. True on success, leaving the archive's file open
   // and no entry open. When the file cannot be opened, "Unable to open
-  // multi-file: <name>" goes to the debugger; every other refusal (not a
+  // multi-file: <name>" goes to the debugger (a URL's credentials hidden);
+  // every other refusal (not a
   // KYMF archive, a count the file cannot hold, a short or unterminated
   // record) is silent. On failure the object is closed, and a caller's file
   // is left open for the caller. GetStatus says why: kNoSuchFile, kIsAFolder,
   // kCannotOpen (with the system's reason), kNotAnArchive, kCountBeyondFile,
-  // kShortRecord, kUnterminatedName or kNoMemory, each naming the archive.
+  // kShortRecord, kUnterminatedName or kNoMemory, each naming the archive;
+  // through an HttpFile, the reason its OpenFile or reads gave (kRemote...),
+  // and messages name the URL with any credentials hidden.
   bool OpenMultiFile(Pointer<KYFile> file, const String& name);
 
   // Closes the open entry and the archive's file and empties the directory.
@@ -181,6 +186,9 @@ class RXMFILES_API MultiFile : public KYFile {
   //    stream reads with positional reads through one read-only handle that
   //    every stream of the archive shares; nothing is copied and no lock is
   //    taken, so any number of streams may read at once, on any threads.
+  //  - An archive opened through an HttpFile: the same, through the object's
+  //    block cache, which every stream of the archive shares; requests of
+  //    different streams run at once.
   //  - An archive opened through a caller's other KYFile: the entry is read
   //    whole through that file into memory the stream owns, and the file's
   //    position is put back. This follows the file's one-thread rule: call
@@ -201,6 +209,7 @@ class RXMFILES_API MultiFile : public KYFile {
   //
   // Refusals that change nothing on disk and leave no entry open:
   //  - no archive open: false (kNotOpen);
+  //  - an archive opened through an HttpFile: false (kWriteFailed);
   //  - an entry of that name (ASCII case ignored) exists: throws a new
   //    Exception "ERROR: Attempted to insert <entry> into multifile
   //    <archive>, but it already exists." (kAlreadyExists);
@@ -291,8 +300,9 @@ class RXMFILES_API MultiFile : public KYFile {
   // elements in the same slots; its index is built by its own lookups.
   std::shared_ptr<const RXM::EntryLookup> lookup;
   // For OpenEntry: the archive's file opened again for positional reads (an
-  // archive opened from disk only), and its name for the streams' messages.
-  std::shared_ptr<const RXM::SharedHandle> entryReader;
+  // archive opened from disk), or the remote object of an HttpFile, and its
+  // name for the streams' messages.
+  std::shared_ptr<const RXM::ByteSource> entryReader;
   std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;
   RXM::Status status;

@@ -1,5 +1,6 @@
 #include "searchpath/ArchiveSource.h"
 
+#include "backends/HttpFile.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 
@@ -8,7 +9,10 @@ namespace RXM {
 std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
                                                          sys::System& system) {
   auto source = std::make_shared<ArchiveSource>(system);
-  if (!source->archive.OpenMultiFile(Pointer<KYFile>(), path.c_str())) {
+  // A URL is read through an HttpFile, whose entry streams read the object
+  // from many threads at once, as those of a file on disk do.
+  const Pointer<KYFile> file(IsRemoteUrl(path.c_str()) ? new HttpFile() : nullptr);
+  if (!source->archive.OpenMultiFile(file, path.c_str())) {
     return nullptr;
   }
   return source;

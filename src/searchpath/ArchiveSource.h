@@ -18,8 +18,8 @@ namespace RXM {
 // not listed.
 class ArchiveSource : public MountedSource {
  public:
-  // The archive at `path`, read through `system`; null when it cannot be
-  // opened as one.
+  // The archive at `path` (a file, or an http(s) URL), read through `system`;
+  // null when it cannot be opened as one.
   static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system);
   explicit ArchiveSource(sys::System& system) : archive(system) {}
 

@@ -10,6 +10,7 @@
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
+#include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
 #include "searchpath/ModuleSource.h"
@@ -23,9 +24,12 @@ bool IsSafe(const char* name) {
 }
 
 // What `source` names, opened as a source: a folder, an archive by its magic,
-// or a module; null for anything else.
+// a module, or the archive at an http(s) URL; null for anything else.
 std::shared_ptr<const MountedSource> LoadSource(const std::string& source,
                                                 RXM::sys::System& system) {
+  if (RXM::IsRemoteUrl(source.c_str())) {
+    return RXM::ArchiveSource::Load(source, system);
+  }
   RXM::sys::FileInfo info;
   if (system.inspect(source.c_str(), &info) != 0) {
     return nullptr;

@@ -66,7 +66,9 @@ class RXMFILES_API SearchPath {
   SearchPath& operator=(const SearchPath&) = delete;
 
   // Adds the folder, the KYMF archive (known by its "KYMF" magic, whatever
-  // its name) or the Windows module at `source` under `mountPoint`; `append`
+  // its name) or the Windows module at `source`, or the KYMF archive at an
+  // http:// or https:// URL (read through an HttpFile, with the options of
+  // the environment: RemoteOptions::FromEnvironment), under `mountPoint`; `append`
   // true puts it last in search order, false first. True when mounted, also
   // when `source` is mounted already (it then stays where it is). False when
   // `source` is none of the three or cannot be read, or when `mountPoint` is

@@ -30,6 +30,7 @@ const std::vector<FileClass> kFileClasses = {
     {"DiskFile", AsKYFile<DiskFile>},
     {"MultiFile", AsKYFile<MultiFile>},
     {"ResourceFile", AsKYFile<ResourceFile>},
+    {"HttpFile", AsKYFile<HttpFile>},
 };
 
 TEST(RegistrationTest, LibraryRecordsAreRegisteredInOrderAtLoad) {
@@ -37,7 +38,8 @@ TEST(RegistrationTest, LibraryRecordsAreRegisteredInOrderAtLoad) {
   for (int i = 0; i < RTTIClass::GetCount(); ++i) {
     registered.emplace_back(RTTIClass::GetAt(i)->GetName().GetText());
   }
-  EXPECT_EQ(registered, (std::vector<std::string>{"DiskFile", "MultiFile", "ResourceFile"}));
+  EXPECT_EQ(registered,
+            (std::vector<std::string>{"DiskFile", "MultiFile", "ResourceFile", "HttpFile"}));
 }
 
 class FileClassRegistrationTest : public testing::TestWithParam<FileClass> {};
@@ -62,8 +64,8 @@ TEST_P(FileClassRegistrationTest, CreatesNewClosedObjectsAsKYFileOrItsOwnNameOnl
 
   EXPECT_TRUE(record.ImplementsInterface("KYFile"));
   EXPECT_TRUE(record.ImplementsInterface(GetParam().name.c_str()));
-  for (const char* refused :
-       {"kyfile", "KYFILE", "BaseObject", "RTTI", "MultiFile", "DiskFile", "ResourceFile", ""}) {
+  for (const char* refused : {"kyfile", "KYFILE", "BaseObject", "RTTI", "MultiFile", "DiskFile",
+                              "ResourceFile", "HttpFile", ""}) {
     if (GetParam().name == refused) {
       continue;
     }

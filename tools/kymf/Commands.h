@@ -36,6 +36,9 @@ struct Options {
   std::string module, name, type, output, language;
   bool all = false;
   bool foreground = false;  // mount: -f
+  // Reading over the network: a CA file trusted besides the system's, and
+  // one header line (only "Authorization: ..." is taken).
+  std::string caFile, header;
 };
 
 // How long a writing command waits for another writer of its archive before

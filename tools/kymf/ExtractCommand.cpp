@@ -8,6 +8,7 @@
 #include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
+#include "support/Progress.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
 
@@ -30,8 +31,12 @@ RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
-  const CopyResult copy = CopyStream(
-      archive, [&write](const char* data, std::size_t size) { return write(data, size); });
+  Progress progress(source.IsRemote(), EscapeName(name), archive.GetFileSize());
+  const CopyResult copy =
+      CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
+        progress.Advance(size);
+        return write(data, size);
+      });
   if (!copy.written) {
     return RXM::Status::Ok();  // the target folder reports its own write failure
   }

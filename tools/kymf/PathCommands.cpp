@@ -34,7 +34,10 @@ bool MountAll(const Options& options, SearchPath& path, Reporter& reporter) {
   bool mounted = true;
   for (const std::string& source : options.paths) {
     if (!path.Mount(source.c_str(), "", false)) {
-      reporter.Fail(source, "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
+      reporter.Fail(RXM::RedactUrl(source),
+                    RXM::IsRemoteUrl(source.c_str())
+                        ? "cannot be mounted (not a KYMF archive, or the server cannot give it)"
+                        : "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
       mounted = false;
     }
   }

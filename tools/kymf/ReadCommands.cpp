@@ -17,6 +17,7 @@
 #include "support/HexName.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
+#include "support/Progress.h"
 #include "support/Selection.h"
 
 namespace kymf {
@@ -58,7 +59,13 @@ bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& report
     source.Fail(archive.GetStatus(), reporter);
     return false;
   }
-  const CopyResult copy = CopyStream(archive, WriteTo(out));
+  Progress progress(source.IsRemote(), EscapeName(name), source.GetSize(index));
+  const WriteBlock write = WriteTo(out);
+  const CopyResult copy =
+      CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
+        progress.Advance(size);
+        return write(data, size);
+      });
   if (!copy.written) {
     reporter.FailSystem("-", errno);
     return false;

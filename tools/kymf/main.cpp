@@ -6,6 +6,8 @@
 #include <RXMFiles.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -22,7 +24,8 @@ constexpr const char* kDescription =
     "RXM\nframework (many named files back to back in one file), and read the resources of "
     "Windows modules.\n\n"
     "ARCHIVE may be \"-\" for standard output (create) or standard input (list, cat, extract,\n"
-    "verify); add, delete and rename change a file in place and need its name.\n"
+    "verify); list, cat, extract, verify and --path also take an http:// or https:// URL.\n"
+    "add, delete and rename change a file in place and need its name.\n"
     "Writing: one writer at a time per archive; another waits for it (up to a minute,\n"
     "saying so), or fails at once with --no-wait. The archive is replaced whole, keeping its\n"
     "permissions; through a symbolic link, the file it points to is replaced and the link\n"
@@ -39,6 +42,7 @@ constexpr const char* kDescription =
     "  kymf list -l game.kymf 'levels/*'\n"
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
+    "  kymf list https://cdn.example.com/game.kymf\n"
     "  kymf mount game.kymf mnt/ && ls mnt/ && fusermount3 -u mnt/\n";
 
 constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract",
@@ -135,6 +139,45 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
           {rename, kymf::RenameCommand}};
 }
 
+// --cacert and --header on every command that reads an archive, which may be
+// an http(s) URL.
+void AddRemoteOptions(CLI::App& command, Options& o) {
+  command.add_option("--cacert", o.caFile, "With a URL: trust this PEM file's CAs too");
+  command.add_option("--header", o.header,
+                     "With a URL: send this 'Authorization: VALUE' header line");
+}
+
+// The remote options reach the library through its environment variables, so
+// that archives and --path mounts alike see them. False (said) for a header
+// other than Authorization.
+bool ApplyRemoteOptions(const Options& o) {
+  const auto set = [](const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+  };
+  if (!o.caFile.empty()) {
+    set("RXMFILES_CA_FILE", o.caFile);
+  }
+  if (o.header.empty()) {
+    return true;
+  }
+  const std::string prefix = "authorization:";
+  std::string name = o.header.substr(0, prefix.size());
+  for (char& c : name) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (name != prefix) {
+    std::fprintf(stderr, "kymf: --header: only 'Authorization: VALUE' is sent\n");
+    return false;
+  }
+  set("RXMFILES_HTTP_AUTHORIZATION",
+      o.header.substr(o.header.find_first_not_of(' ', prefix.size())));
+  return true;
+}
+
 std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   CLI::App* list = app.add_subcommand("list", "List the entries of an archive");
   list->add_option("ARCHIVE", o.archive, "The archive, or - for stdin (with --path: a folder)");
@@ -191,6 +234,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   resources->add_flag("-f,--force", o.force, "With --all or -o, replace files that exist");
   resources->add_flag("-k,--keep", o.keep, "With --all or -o, keep files that exist, and go on");
   resources->add_flag("--json", o.json, "The listing as JSON");
+  for (CLI::App* reading : {list, cat, extract, verify}) {
+    AddRemoteOptions(*reading, o);
+  }
   return {{list, kymf::ListCommand},
           {cat, kymf::CatCommand},
           {extract, kymf::ExtractCommand},
@@ -254,6 +300,9 @@ int main(int argc, char** argv) {
       return kymf::kSuccess;
     }
     reporter.Usage(UsageText(e.what()));
+    return kymf::kUsage;
+  }
+  if (!ApplyRemoteOptions(options)) {
     return kymf::kUsage;
   }
   reporter.SetQuiet(quiet);

@@ -334,6 +334,9 @@ int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& repo
   fuse_args arguments = FUSE_ARGS_INIT(3, argv);
   const fuse_lowlevel_ops operations = Operations();
   fuse_session* session = fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  // Parsing may have copied the arguments into memory of libfuse's; the
+  // session keeps nothing of them.
+  fuse_opt_free_args(&arguments);
   if (session == nullptr) {
     reporter.Fail(options.mountPoint, "the FUSE session cannot be made");
     return kFailure;

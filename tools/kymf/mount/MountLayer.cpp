@@ -29,12 +29,14 @@ void Place(Placement placement, LayerReport& report) {
 // stays on the file that was opened even when another one takes its name.
 class ArchiveLayer : public MountLayer {
  public:
+  // A URL is read through an HttpFile, with the options of the environment.
   bool Open(const std::string& path, RXM::Status& status) {
-    if (!archive.OpenMultiFile(Pointer<KYFile>(), path.c_str())) {
+    const bool remote = RXM::IsRemoteUrl(path.c_str());
+    if (!archive.OpenMultiFile(Pointer<KYFile>(remote ? new HttpFile() : nullptr), path.c_str())) {
       status = archive.GetStatus();
       return false;
     }
-    time = TimeOf(path);
+    time = remote ? 0 : TimeOf(path);
     return true;
   }
 
@@ -138,15 +140,10 @@ class SearchPathLayer : public MountLayer {
 }  // namespace
 
 bool IsRemote(const std::string& text) {
-  return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0;
+  return RXM::IsRemoteUrl(text.c_str());
 }
 
 std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status) {
-  if (IsRemote(text)) {
-    status = RXM::Status(RXM::ErrorCode::kCannotOpen,
-                         text + ": remote archives are not supported in this build");
-    return nullptr;
-  }
   auto layer = std::make_unique<ArchiveLayer>();
   if (!layer->Open(text, status)) {
     return nullptr;

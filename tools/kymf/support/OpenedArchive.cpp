@@ -5,7 +5,8 @@
 namespace kymf {
 
 bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
-  shown = path;
+  remote = RXM::IsRemoteUrl(path.c_str());
+  shown = RXM::RedactUrl(path);
   std::string file = path;
   if (path == "-") {
     RXM::Status status = standardInput.Make();
@@ -18,7 +19,9 @@ bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
     }
     file = standardInput.GetPath();
   }
-  if (!archive.OpenMultiFile(Pointer<KYFile>(), file.c_str())) {
+  // A URL is read through an HttpFile, with the options of the environment
+  // (which --cacert and --header set).
+  if (!archive.OpenMultiFile(Pointer<KYFile>(remote ? new HttpFile() : nullptr), file.c_str())) {
     const RXM::Status& status = archive.GetStatus();
     if (path == "-") {  // the message would name the temporary copy
       reporter.Fail("-", RXM::Describe(status.GetCode()));

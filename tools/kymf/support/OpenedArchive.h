@@ -1,6 +1,7 @@
-// An archive opened for reading by a command: by name, or "-" for standard
-// input (copied to a temporary file first, since the library reads archives
-// by name), with the failure reported in the library's own words.
+// An archive opened for reading by a command: by name, by http(s) URL, or "-"
+// for standard input (copied to a temporary file first, since the library
+// reads archives by name), with the failure reported in the library's own
+// words.
 #ifndef KYMF_SUPPORT_OPENEDARCHIVE_H
 #define KYMF_SUPPORT_OPENEDARCHIVE_H
 
@@ -41,8 +42,10 @@ class OpenedArchive {
   // Reports a failure the library gave about this archive; for "-" the
   // temporary copy that the library names is said as "-".
   void Fail(const RXM::Status& status, Reporter& reporter) const;
-  // The name shown in messages: the path given.
+  // The name shown in messages: the path given (a URL's credentials hidden).
   const std::string& GetShown() const { return shown; }
+  // Whether the archive is read over the network.
+  bool IsRemote() const { return remote; }
 
  private:
   void FindShadowed();
@@ -50,6 +53,7 @@ class OpenedArchive {
   MultiFile archive;
   TemporaryArchive standardInput;
   std::string shown;
+  bool remote = false;
   std::vector<int> shadowedBy;
 };
 

@@ -1,0 +1,287 @@
+// The transport of the POSIX builds: libcurl.
+//
+// A pool of easy handles: a request takes an idle handle (or makes one), runs
+// it with no lock held, and puts it back, so that the connection it keeps
+// alive serves the next request. The handles share one name cache and the TLS
+// sessions through a CURLSH, whose locks are held only for the moments curl
+// touches that shared data. Proxies come from the environment as curl reads
+// it (http_proxy, https_proxy, no_proxy).
+#if !defined(_WIN32)
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <mutex>
+#include <utility>
+
+#include "remote/Transport.h"
+
+namespace RXM {
+namespace http {
+namespace {
+
+// Idle handles kept beyond this number are closed instead.
+constexpr std::size_t kIdleHandles = 32;
+
+std::once_flag globalInit;
+
+struct Handle {
+  CURL* curl = nullptr;
+  char error[CURL_ERROR_SIZE] = {};
+};
+
+// One transfer's state, handed to curl's callbacks.
+struct Transfer {
+  Receiver* receiver = nullptr;
+  Head head;
+  bool headGiven = false;
+  bool abandoned = false;
+
+  bool GiveHead() {
+    if (!headGiven) {
+      headGiven = true;
+      abandoned = !receiver->TakeHead(head);
+    }
+    return !abandoned;
+  }
+};
+
+std::string Trimmed(const char* text, std::size_t size) {
+  while (size > 0 && (text[size - 1] == '\r' || text[size - 1] == '\n' || text[size - 1] == ' ')) {
+    --size;
+  }
+  std::size_t start = 0;
+  while (start < size && text[start] == ' ') {
+    ++start;
+  }
+  return std::string(text + start, size - start);
+}
+
+// Whether the header line `line` is `name:` (any case); its value in `value`.
+bool HeaderIs(const std::string& line, const char* name, std::string& value) {
+  const std::size_t length = std::strlen(name);
+  if (line.size() <= length || line[length] != ':' ||
+      strncasecmp(line.c_str(), name, length) != 0) {
+    return false;
+  }
+  value = Trimmed(line.c_str() + length + 1, line.size() - length - 1);
+  return true;
+}
+
+// Every response of a redirect chain passes through here; a status line
+// starts the head anew, so the final response's head is the one kept.
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const std::string line = Trimmed(data, size * count);
+  Head& head = transfer->head;
+  std::string value;
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    head = Head();
+    const std::size_t space = line.find(' ');
+    head.status = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
+  } else if (HeaderIs(line, "Content-Range", value)) {
+    head.contentRange = value;
+  } else if (HeaderIs(line, "ETag", value)) {
+    head.etag = value;
+  } else if (HeaderIs(line, "Last-Modified", value)) {
+    head.lastModified = value;
+  } else if (HeaderIs(line, "Retry-After", value)) {
+    head.retryAfter = value;
+  } else if (HeaderIs(line, "Content-Length", value)) {
+    head.contentLength = std::strtoll(value.c_str(), nullptr, 10);
+  }
+  return size * count;
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* transfer = static_cast<Transfer*>(user);
+  if (!transfer->GiveHead() ||
+      !transfer->receiver->TakeBody(reinterpret_cast<const std::uint8_t*>(data), size * count)) {
+    transfer->abandoned = true;
+    return 0;  // curl ends the transfer with CURLE_WRITE_ERROR
+  }
+  return size * count;
+}
+
+Outcome OutcomeOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return Outcome::kDone;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return Outcome::kCannotConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Outcome::kTimedOut;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return Outcome::kBroken;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+      return Outcome::kSecure;
+    case CURLE_TOO_MANY_REDIRECTS:
+      return Outcome::kTooManyRedirects;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return Outcome::kBadUrl;
+    default:
+      return Outcome::kFailed;
+  }
+}
+
+class CurlTransport : public Transport {
+ public:
+  explicit CurlTransport(const RemoteOptions& options) : settings(options) {
+    std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    share = curl_share_init();
+    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Lock);
+    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Unlock);
+    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+
+  ~CurlTransport() override {
+    for (Handle* handle : idle) {
+      Close(handle);
+    }
+    curl_share_cleanup(share);
+  }
+
+  CurlTransport(const CurlTransport&) = delete;
+  CurlTransport& operator=(const CurlTransport&) = delete;
+
+  Result Get(const Request& request, Receiver& receiver) override {
+    Handle* handle = Take();
+    Result result;
+    if (handle == nullptr) {
+      result.detail = "libcurl could not make a handle";
+      return result;
+    }
+    curl_slist* headers = nullptr;
+    for (const std::string& line : request.headers) {
+      headers = curl_slist_append(headers, line.c_str());
+    }
+    const std::string range = std::to_string(request.first) + "-" + std::to_string(request.last);
+    Transfer transfer;
+    transfer.receiver = &receiver;
+    CURL* curl = handle->curl;
+    handle->error[0] = '\0';
+    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    const CURLcode code = curl_easy_perform(curl);
+    if (code == CURLE_OK) {
+      transfer.GiveHead();  // a response without a body
+    }
+    char* effective = nullptr;
+    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+      result.effectiveUrl = effective;
+    }
+    result.outcome = transfer.abandoned ? Outcome::kAbandoned : OutcomeOf(code);
+    result.detail = handle->error[0] != '\0' ? handle->error : curl_easy_strerror(code);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_slist_free_all(headers);
+    Return(handle);
+    return result;
+  }
+
+ private:
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<CurlTransport*>(user)->locks[data % kLocks].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* user) {
+    static_cast<CurlTransport*>(user)->locks[data % kLocks].unlock();
+  }
+
+  Handle* Take() {
+    {
+      const std::lock_guard<std::mutex> lock(pool);
+      if (!idle.empty()) {
+        Handle* handle = idle.back();
+        idle.pop_back();
+        return handle;
+      }
+    }
+    return Make();
+  }
+
+  void Return(Handle* handle) {
+    {
+      const std::lock_guard<std::mutex> lock(pool);
+      if (idle.size() < kIdleHandles) {
+        idle.push_back(handle);
+        return;
+      }
+    }
+    Close(handle);
+  }
+
+  static void Close(Handle* handle) {
+    curl_easy_cleanup(handle->curl);
+    delete handle;
+  }
+
+  Handle* Make() {
+    auto* handle = new Handle();
+    CURL* curl = curl_easy_init();
+    if (curl == nullptr) {
+      delete handle;
+      return nullptr;
+    }
+    handle->curl = curl;
+    curl_easy_setopt(curl, CURLOPT_SHARE, share);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, handle->error);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for timeouts
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
+    // Stalled: less than one byte a second for the whole stall time.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                     static_cast<long>((settings.stallTimeoutMs + 999) / 1000));
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!settings.caFile.empty()) {
+      // CAINFO names the extra file; the system's folder of authorities
+      // (CAPATH, left at its default) is still searched.
+      curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caFile.c_str());
+    }
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "RXMFiles");
+    return handle;
+  }
+
+  static constexpr int kLocks = 8;
+  RemoteOptions settings;
+  CURLSH* share = nullptr;
+  std::mutex locks[kLocks];
+  std::mutex pool;
+  std::vector<Handle*> idle;
+};
+
+}  // namespace
+
+std::shared_ptr<Transport> MakeTransport(const RemoteOptions& options) {
+  return std::make_shared<CurlTransport>(options);
+}
+
+}  // namespace http
+}  // namespace RXM
+
+#endif  // !_WIN32

@@ -1,0 +1,50 @@
+// How an object is read over the network: limits, timeouts, trust and
+// credentials.
+#ifndef RXMFILES_REMOTE_REMOTEOPTIONS_H
+#define RXMFILES_REMOTE_REMOTEOPTIONS_H
+
+#include <cstdint>
+#include <string>
+
+#include "framework/Export.h"
+
+namespace RXM {
+
+struct RXMFILES_API RemoteOptions {
+  // The first request asks for this many bytes: the header and the directory
+  // of most archives, so that opening one costs a single request. Also the
+  // size of a cache block.
+  std::uint32_t blockSize = 64 * 1024;
+  // The most the block cache holds, per object.
+  std::uint64_t cacheBytes = 16 * 1024 * 1024;
+  // The most that read-ahead fetches in one request for sequential reading.
+  std::uint32_t readAheadBytes = 4 * 1024 * 1024;
+  // A server that answers a range request with the whole object (200) is
+  // read whole when the object is no larger than this; refused above it.
+  std::uint64_t wholeObjectLimit = 16 * 1024 * 1024;
+  // Connecting (name lookup, TCP and TLS handshakes) may take this long.
+  std::uint32_t connectTimeoutMs = 10000;
+  // A transfer that delivers no byte for this long is broken off.
+  std::uint32_t stallTimeoutMs = 30000;
+  // Attempts per request, the first included, for 5xx, 429, broken and timed
+  // out connections; the waits between them double from retryDelayMs.
+  std::uint32_t attempts = 4;
+  std::uint32_t retryDelayMs = 200;
+  // A Retry-After of a 429 or 503 is obeyed up to this long.
+  std::uint32_t longestRetryDelayMs = 5000;
+  // Redirects followed per request.
+  std::uint32_t maxRedirects = 5;
+  // A PEM file of certificate authorities trusted besides the system's.
+  std::string caFile;
+  // The value of an Authorization header ("Bearer <token>"), sent to the
+  // URL's own origin only; "" sends none.
+  std::string authorization;
+
+  // The defaults, with caFile from RXMFILES_CA_FILE and authorization from
+  // RXMFILES_HTTP_AUTHORIZATION when they are set.
+  static RemoteOptions FromEnvironment();
+};
+
+}  // namespace RXM
+
+#endif  // RXMFILES_REMOTE_REMOTEOPTIONS_H
