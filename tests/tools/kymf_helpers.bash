@@ -91,3 +91,16 @@ files_outside() {
   find . -path ./out -prune -o -path ./tree -prune -o -type f -newer "$BATS_TEST_TMPDIR/.start" \
     -print | grep -Ev '\.(kymf|dll)$' || true
 }
+
+# Waits until the shell text `condition` holds, evaluated afresh every 50 ms,
+# for at most 20 seconds; fails if it never does. Used instead of a fixed
+# sleep wherever a test waits for another process to reach a point.
+eventually() {
+  local turn
+  for ((turn = 0; turn < 400; turn++)); do
+    eval "$1" && return 0
+    sleep 0.05
+  done
+  echo "never came true: $1" >&2
+  return 1
+}

@@ -58,12 +58,17 @@ leftovers() {
 @test "--no-wait refuses an archive another writer holds; by default the wait is said" {
   posix_only "flock(1) holds the lock from outside"
   command -v flock > /dev/null || skip "no flock(1)"
-  flock game.kymf sleep 2 &
-  sleep 0.5
+  touch hold
+  flock game.kymf sh -c 'while [ -e hold ]; do sleep 0.05; done' &
+  eventually '! flock -n game.kymf true'  # held from now until hold goes
   run kymf add --no-wait game.kymf seed --as other
   [[ $status -eq 1 && $output == "kymf: game.kymf: locked by another writer" ]]
-  run kymf add game.kymf seed --as other
-  [[ $status -eq 0 && $output == *"kymf: waiting for the lock on game.kymf"*"added 1 entry"* ]]
+  kymf add game.kymf seed --as other > waited 2>&1 &
+  writer=$!
+  eventually 'grep -q "kymf: waiting for the lock on game.kymf" waited'
+  rm hold
+  wait "$writer"
+  [[ $(cat waited) == *"added 1 entry"* ]]
   wait
 }
 
@@ -135,15 +140,17 @@ leftovers() {
 @test "an archive read from - is staged privately and removed, also when a signal ends kymf" {
   posix_only "permission bits and signals"
   mkdir staging
-  { sleep 1; cat game.kymf; } | TMPDIR=$PWD/staging kymf list - > listed &
-  sleep 0.5
+  touch hold
+  { while [ -e hold ]; do sleep 0.05; done; cat game.kymf; } |
+    TMPDIR=$PWD/staging kymf list - > listed &
+  eventually '[ -n "$(ls -A staging)" ]'
   [ "$(stat -c %a staging/*)" = 700 ]
+  rm hold
   wait
   [ "$(cat listed)" = seed ]
   [ -z "$(ls -A staging)" ]
-  sleep 5 | TMPDIR=$PWD/staging kymf list - &
-  sleep 0.5
-  [ -n "$(ls -A staging)" ]
+  sleep 30 | TMPDIR=$PWD/staging kymf list - &
+  eventually '[ -n "$(ls -A staging)" ]'
   kill -TERM $!
   wait $! || true
   [ -z "$(ls -A staging)" ]
