@@ -87,8 +87,8 @@ class RangeClient::Exchange : public http::Receiver {
     return opening != nullptr ? OpeningHead() : RangeHead();
   }
 
-  bool TakeBody(const std::uint8_t* bytes, std::size_t size) override {
-    if (size > expected - received) {
+  bool TakeBody(const std::uint8_t* bytes, std::size_t length) override {
+    if (length > expected - received) {
       verdict = unknownLength
                     ? Fail(ErrorCode::kRangeIgnored,
                            "more than the " + std::to_string(expected) + " bytes taken whole")
@@ -96,11 +96,11 @@ class RangeClient::Exchange : public http::Receiver {
       return false;
     }
     if (opening != nullptr) {
-      opening->bytes.insert(opening->bytes.end(), bytes, bytes + size);
+      opening->bytes.insert(opening->bytes.end(), bytes, bytes + length);
     } else {
-      std::memcpy(out + received, bytes, size);
+      std::memcpy(out + received, bytes, length);
     }
-    received += size;
+    received += length;
     return true;
   }
 
