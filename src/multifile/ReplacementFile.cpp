@@ -89,9 +89,12 @@ bool ReplacementFile::Write(const void* data, std::uint32_t size) {
   if (failed || stream == nullptr) {
     return false;
   }
+  if (size == 0) {
+    return true;  // nothing to write; an empty entry has no bytes to point at
+  }
   const bool written = file.IsNull() ? system.write(data, size, 1, stream) == 1
                                      : file->WriteData(data, size, 1) == 1;
-  if (size > 0 && !written) {
+  if (!written) {
     failed = true;
   }
   return !failed;

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,38 @@ namespace {
 constexpr double kForever = 86400.0;
 constexpr int kLoggedFailures = 20;  // read failures logged per mount; the rest only counted
 
+// An open file: its own stream, whose position the lock guards, since the
+// kernel may send reads of one open file from several threads.
+struct OpenedFile {
+  Pointer<KYFile> stream;
+  std::mutex lock;
+};
+
+// The files open now. A lazy unmount can end the session while a program
+// still holds a file, and no release comes for it then; the server closes
+// what is left when its loop ends.
+struct OpenFiles {
+  std::mutex lock;
+  std::set<OpenedFile*> held;
+
+  void Add(OpenedFile* opened) {
+    const std::lock_guard<std::mutex> hold(lock);
+    held.insert(opened);
+  }
+  void Close(OpenedFile* opened) {
+    {
+      const std::lock_guard<std::mutex> hold(lock);
+      held.erase(opened);
+    }
+    delete opened;
+  }
+  ~OpenFiles() {
+    for (OpenedFile* opened : held) {
+      delete opened;
+    }
+  }
+};
+
 struct Server {
   const MountedFiles* files = nullptr;
   uid_t uid = 0;
@@ -36,13 +69,7 @@ struct Server {
   bool daemon = false;  // log to syslog, standard error being gone
   std::atomic<int> failures{0};
   ListingPolicy listing;
-};
-
-// An open file: its own stream, whose position the lock guards, since the
-// kernel may send reads of one open file from several threads.
-struct OpenedFile {
-  Pointer<KYFile> stream;
-  std::mutex lock;
+  OpenFiles open;
 };
 
 Server& ServerOf(fuse_req_t request) {
@@ -149,11 +176,12 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
     fuse_reply_err(request, EIO);
     return;
   }
+  ServerOf(request).open.Add(opened);
   info->fh = reinterpret_cast<std::uintptr_t>(opened);
   info->keep_cache = 1;
   info->noflush = 1;
   if (fuse_reply_open(request, info) != 0) {
-    delete opened;  // the opener went away: no release follows
+    ServerOf(request).open.Close(opened);  // the opener went away: no release follows
   }
 }
 
@@ -190,7 +218,7 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
 }
 
 void Release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
-  delete reinterpret_cast<OpenedFile*>(info->fh);
+  ServerOf(request).open.Close(reinterpret_cast<OpenedFile*>(info->fh));
   fuse_reply_err(request, 0);
 }
 
