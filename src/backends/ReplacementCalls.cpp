@@ -177,8 +177,12 @@ int OperatingSystem::resolveLinks(const char* path, std::string* target) {
     }
     const std::string next(link, static_cast<std::size_t>(length));
     const std::size_t slash = current.rfind('/');
-    current =
-        next[0] == '/' || slash == std::string::npos ? next : current.substr(0, slash + 1) + next;
+    if (next[0] == '/' || slash == std::string::npos) {
+      current = next;
+    } else {
+      current.resize(slash + 1);  // the link's folder, to which a relative target is joined
+      current += next;
+    }
   }
   errno = ELOOP;
   return -1;

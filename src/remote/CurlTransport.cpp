@@ -78,7 +78,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
   if (line.compare(0, 5, "HTTP/") == 0) {
     head = Head();
     const std::size_t space = line.find(' ');
-    head.status = space == std::string::npos ? 0 : std::atoi(line.c_str() + space + 1);
+    head.status = space == std::string::npos
+                      ? 0
+                      : static_cast<int>(std::strtol(line.c_str() + space + 1, nullptr, 10));
   } else if (HeaderIs(line, "Content-Range", value)) {
     head.contentRange = value;
   } else if (HeaderIs(line, "ETag", value)) {

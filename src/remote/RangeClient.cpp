@@ -281,7 +281,7 @@ Status RangeClient::Open(Opening& opening) {
   request.last = options.blockSize - 1;
   request.headers = HeadersFor(url, false);
   Exchange exchange(*this, &opening);
-  const Status status = Run(request, exchange, &target);
+  Status status = Run(request, exchange, &target);
   if (status.IsOk() && opening.whole) {
     opening.size = opening.bytes.size();
     size = opening.size;

@@ -34,7 +34,7 @@ namespace RXM {
 class RemoteObject final : public ByteSource {
  public:
   // Reads at least this large skip the cache.
-  static constexpr std::size_t kDirectRead = 256 * 1024;
+  static constexpr std::size_t kDirectRead = std::size_t{256} * 1024;
 
   // Opens `url`; null with the reason in `why`.
   static std::shared_ptr<const RemoteObject> Open(const std::string& url,

@@ -16,12 +16,12 @@ struct RXMFILES_API RemoteOptions {
   // size of a cache block.
   std::uint32_t blockSize = 64 * 1024;
   // The most the block cache holds, per object.
-  std::uint64_t cacheBytes = 16 * 1024 * 1024;
+  std::uint64_t cacheBytes = std::uint64_t{16} * 1024 * 1024;
   // The most that read-ahead fetches in one request for sequential reading.
   std::uint32_t readAheadBytes = 4 * 1024 * 1024;
   // A server that answers a range request with the whole object (200) is
   // read whole when the object is no larger than this; refused above it.
-  std::uint64_t wholeObjectLimit = 16 * 1024 * 1024;
+  std::uint64_t wholeObjectLimit = std::uint64_t{16} * 1024 * 1024;
   // Connecting (name lookup, TCP and TLS handshakes) may take this long.
   std::uint32_t connectTimeoutMs = 10000;
   // A transfer that delivers no byte for this long is broken off.
