@@ -74,7 +74,8 @@ bool ReplacementFile::Open() {
 }
 
 bool ReplacementFile::OpenFixed() {
-  temporary = (target + ".tmp").c_str();
+  const std::string name = target + ".tmp";
+  temporary = name.c_str();
   system.remove(temporary.GetText());
   file = new DiskFile(system);
   if (!file->OpenFile(temporary, kCreateNew)) {

@@ -115,13 +115,8 @@ Result Failed(DWORD error) {
 
 class WinHttpTransport : public Transport {
  public:
-  explicit WinHttpTransport(const RemoteOptions& options) : settings(options) {
-    session = WinHttpOpen(L"RXMFiles", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                          WINHTTP_NO_PROXY_BYPASS, 0);
-    if (session == nullptr) {  // before Windows 8.1
-      session = WinHttpOpen(L"RXMFiles", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0);
-    }
+  explicit WinHttpTransport(const RemoteOptions& options)
+      : settings(options), session(OpenSession()) {
     if (session != nullptr) {
       const int connect = static_cast<int>(settings.connectTimeoutMs);
       const int stall = static_cast<int>(settings.stallTimeoutMs);
@@ -138,6 +133,17 @@ class WinHttpTransport : public Transport {
   }
   WinHttpTransport(const WinHttpTransport&) = delete;
   WinHttpTransport& operator=(const WinHttpTransport&) = delete;
+
+  // The session, with the system's proxy settings; null when WinHTTP has none.
+  static HINTERNET OpenSession() {
+    HINTERNET opened = WinHttpOpen(L"RXMFiles", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (opened == nullptr) {  // before Windows 8.1
+      opened = WinHttpOpen(L"RXMFiles", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    return opened;
+  }
 
   Result Get(const Request& request, Receiver& receiver) override {
     if (session == nullptr) {
