@@ -1,15 +1,15 @@
 #include "multifile/ArchiveInsertion.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
-#include "framework/Exception.h"
+#include "framework/Format.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/EntryLookup.h"
-#include "multifile/MultiFile.h"
 
 namespace RXM {
 namespace {
@@ -42,186 +42,193 @@ constexpr const char* kNotReplaced =
 
 }  // namespace
 
-ArchiveInsertion::ArchiveInsertion(MultiFile& target)
-    : archive(target), lock(*target.system), block(nullptr, std::free) {}
+ArchiveInsertion::ArchiveInsertion(Archive& target)
+    : archive(target), lock(target.System()), block(nullptr, std::free) {}
 
-bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& inputName, String entryName) {
+bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, String entryName) {
   if (entryName.GetLength() == 0) {
-    entryName = inputName;
+    entryName = givenInput;
   }
   if (!Admit(entryName)) {
     return false;
   }
-  Pointer<KYFile> input = source.IsNull() ? Pointer<KYFile>(new DiskFile(*archive.system)) : source;
-  if (!input->OpenFile(inputName, "rb")) {
-    archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText(), "cannot be opened");
-    return false;
+  Pointer<KYFile> opened =
+      source.IsNull() ? Pointer<KYFile>(new DiskFile(archive.System())) : source;
+  if (!opened->OpenFile(givenInput, "rb")) {
+    return Refuse(Failure(ErrorCode::kReadFailed, givenInput.GetText(), "cannot be opened"));
   }
-  const std::uint32_t inputSize = input->GetFileSize();
+  const std::uint32_t inputSize = opened->GetFileSize();
   if (inputSize == 0) {
-    archive.status = Failure(ErrorCode::kEmptyInput, inputName.GetText());
-    return false;
+    return Refuse(Failure(ErrorCode::kEmptyInput, givenInput.GetText()));
   }
   if (!Lock()) {
     return false;
   }
-  PointerArray<MultiFileElement>& directory = archive.directory;
-  if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
-    archive.lookup = std::make_shared<const EntryLookup>();
-  }
+  const PointerArray<MultiFileElement>& directory = archive.Directory();
   std::int64_t dataBytes = inputSize;
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     dataBytes += kymf::EntrySize(*directory.Peek(i));
   }
   if (!kymf::ArchiveWriter::Fits(directory.GetCount() + 1, dataBytes)) {
-    archive.status = Failure(ErrorCode::kTooLarge, archive.archiveName.GetText());
-    return false;
+    return Refuse(Failure(ErrorCode::kTooLarge, archive.Name().GetText()));
   }
-  writer.emplace(lock.GetTarget(), ReplacementFile::Naming::kFixed, *archive.system);
+  input = opened.Get();
+  inputName = &givenInput;
+  writer.emplace(lock.GetTarget(), ReplacementFile::Naming::kFixed, archive.System());
   writer->RemoveAbandoned();
-  return WriteArchive(*input, inputName, entryName, inputSize) && Replace();
+  return WriteArchive(entryName, inputSize) && Replace();
+}
+
+bool ArchiveInsertion::Refuse(Status why) {
+  failure = Failed{std::move(why), std::string()};
+  return false;
+}
+
+bool ArchiveInsertion::Throw(Status why, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const String text = FormatV(format, arguments);
+  va_end(arguments);
+  failure = Failed{std::move(why), text.GetText()};
+  return false;
 }
 
 bool ArchiveInsertion::Admit(const String& entryName) {
-  const std::string subject =
-      std::string(archive.archiveName.GetText()) + ": " + entryName.GetText();
-  if (archive.archiveFile.IsNull()) {
-    archive.status = Failure(ErrorCode::kNotOpen, archive.archiveName.GetText());
-    return false;
+  const char* archiveName = archive.Name().GetText();
+  const std::string subject = std::string(archiveName) + ": " + entryName.GetText();
+  if (archive.File() == nullptr) {
+    return Refuse(Failure(ErrorCode::kNotOpen, archiveName));
   }
   // Its name is a URL, no path to write beside.
-  if (archive.archiveFile->FindInterface("HttpFile") != nullptr) {
-    archive.status = Failure(ErrorCode::kWriteFailed, archive.archiveName.GetText(),
-                             "an archive read over the network cannot be changed");
-    return false;
+  if (archive.File()->FindInterface("HttpFile") != nullptr) {
+    return Refuse(Failure(ErrorCode::kWriteFailed, archiveName,
+                          "an archive read over the network cannot be changed"));
   }
-  archive.CloseFile();
-  if (archive.OpenFile(entryName, "rb")) {
-    archive.CloseFile();
-    archive.status = Failure(ErrorCode::kAlreadyExists, subject);
-    throw new Exception(kAlreadyExists, entryName.GetText(),  // NOLINT
-                        archive.archiveName.GetText());
+  KYFile& entries = archive.Entries();
+  entries.CloseFile();
+  if (entries.OpenFile(entryName, "rb")) {
+    entries.CloseFile();
+    return Throw(Failure(ErrorCode::kAlreadyExists, subject), kAlreadyExists, entryName.GetText(),
+                 archiveName);
   }
   // Every name a record holds is stored, as it always has been (an input's
   // whole path among them, for an empty entry name); only the length is
   // refused.
   const Status name = kymf::CheckEntryName(
       entryName.GetText(), static_cast<std::size_t>(entryName.GetLength()), subject);
-  if (name.GetCode() == ErrorCode::kNameTooLong) {
-    archive.status = name;
-    return false;
-  }
-  return true;
+  return name.GetCode() == ErrorCode::kNameTooLong ? Refuse(name) : true;
 }
 
 bool ArchiveInsertion::Lock() {
-  const Status locked = lock.Acquire(archive.archiveName.GetText(), LockWait());
+  const Status locked = lock.Acquire(archive.Name().GetText(), LockWait());
   if (!locked.IsOk()) {
-    archive.status = locked;
-    return false;
+    return Refuse(locked);
   }
-  auto* disk = static_cast<DiskFile*>(archive.archiveFile->FindInterface("DiskFile"));
+  auto* disk = static_cast<DiskFile*>(archive.File()->FindInterface("DiskFile"));
   if (!lock.IsHeld() || (disk != nullptr && !lock.Locks(disk->GetFilePointer()))) {
     lock.Release();
-    archive.status = Failure(ErrorCode::kChanged, archive.archiveName.GetText());
-    return false;
+    return Refuse(Failure(ErrorCode::kChanged, archive.Name().GetText()));
   }
   return true;
 }
 
-bool ArchiveInsertion::WriteArchive(KYFile& input, const String& inputName, const String& entryName,
-                                    std::uint32_t inputSize) {
-  const PointerArray<MultiFileElement>& directory = archive.directory;
+// A failure of a source stops the writing with its reason kept; the
+// incomplete temporary file stays for the next insertion to truncate.
+bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t inputSize) {
+  const PointerArray<MultiFileElement>& directory = archive.Directory();
   std::vector<kymf::ArchiveWriter::Planned> plan;
   plan.reserve(static_cast<std::size_t>(directory.GetCount()) + 1);
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     plan.push_back({*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)), this});
   }
   plan.push_back({kymf::NewRecord(entryName.GetText()), inputSize, this});
-  currentInput = &input;
-  currentInputName = &inputName;
-  archiveSize = archive.archiveFile->GetFileSize();
+  archiveSize = archive.File()->GetFileSize();
   using Outcome = kymf::ArchiveWriter::Outcome;
-  const Outcome outcome = writer->Write(plan);
-  if (outcome == Outcome::kNotCreated) {
-    archive.status =
-        Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(), "cannot be created");
-    return false;
+  switch (writer->Write(plan)) {
+    case Outcome::kWritten:
+      return true;
+    case Outcome::kNotCreated:
+      return Refuse(
+          Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(), "cannot be created"));
+    case Outcome::kSourceFailed:
+      if (failure) {
+        return false;
+      }
+      break;
+    case Outcome::kWriteFailed:
+      break;
   }
-  if (outcome != Outcome::kWritten) {
-    FailWrite();
-  }
-  return true;
+  return FailWrite();
 }
 
 // The old entries, in directory order, then the input, which is closed once
 // copied whole.
 bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, kymf::ArchiveWriter& to) {
-  if (planned < static_cast<std::size_t>(archive.directory.GetCount())) {
+  if (planned < static_cast<std::size_t>(archive.Directory().GetCount())) {
     return CopyEntry(static_cast<std::int32_t>(planned), to);
   }
-  CopyInput(*currentInput, *currentInputName, size, to);
-  currentInput->CloseFile();
+  if (!CopyInput(size, to)) {
+    return false;
+  }
+  input->CloseFile();
   return true;
 }
 
 // Each entry is reached by its index, not by its name, so that of two equal
 // names each record's own bytes are copied.
 bool ArchiveInsertion::CopyEntry(std::int32_t index, kymf::ArchiveWriter& to) {
-  const char* archiveName = archive.archiveName.GetText();
-  const Pointer<MultiFileElement> element = archive.directory.GetAt(index);
-  const std::string subject = archive.EntrySubject(*element);
-  if (!archive.OpenElement(element)) {
-    archive.CloseFile();
-    archive.status = Failure(ErrorCode::kReadFailed, subject);
-    throw new Exception(kSubFileNotOpened, element->name, archiveName);  // NOLINT
+  const char* archiveName = archive.Name().GetText();
+  const MultiFileElement& element = *archive.Directory().Peek(index);
+  const std::string subject = std::string(archiveName) + ": " + element.name;
+  KYFile& entries = archive.Entries();
+  if (!archive.OpenEntryAt(index)) {
+    entries.CloseFile();
+    return Throw(Failure(ErrorCode::kReadFailed, subject), kSubFileNotOpened, element.name,
+                 archiveName);
   }
-  const std::uint32_t size = archive.GetFileSize();
-  if (size == 0 || !kymf::FileBacksEntry(*element, archiveSize)) {
-    archive.status =
-        Failure(ErrorCode::kTruncated, subject, "truncated at byte " + std::to_string(archiveSize));
-    throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+  const std::uint32_t size = entries.GetFileSize();
+  if (size == 0 || !kymf::FileBacksEntry(element, archiveSize)) {
+    return Throw(
+        Failure(ErrorCode::kTruncated, subject, "truncated at byte " + std::to_string(archiveSize)),
+        kSubFileNotRead, element.name, archiveName);
   }
   if (!Reserve(size)) {
-    archive.status = Failure(ErrorCode::kNoMemory, subject);
-    throw new Exception(kSubFileTooLarge, element->name, archiveName);  // NOLINT
+    return Throw(Failure(ErrorCode::kNoMemory, subject), kSubFileTooLarge, element.name,
+                 archiveName);
   }
-  if (archive.ReadData(block.get(), size, 1) != 1) {
-    archive.status = Failure(ErrorCode::kReadFailed, subject);
-    throw new Exception(kSubFileNotRead, element->name, archiveName);  // NOLINT
+  if (entries.ReadData(block.get(), size, 1) != 1) {
+    return Throw(Failure(ErrorCode::kReadFailed, subject), kSubFileNotRead, element.name,
+                 archiveName);
   }
   return to.WriteData(block.get(), size);
 }
 
-void ArchiveInsertion::CopyInput(KYFile& input, const String& inputName, std::uint32_t inputSize,
-                                 kymf::ArchiveWriter& to) {
-  const char* archiveName = archive.archiveName.GetText();
+bool ArchiveInsertion::CopyInput(std::uint32_t inputSize, kymf::ArchiveWriter& to) {
+  const char* archiveName = archive.Name().GetText();
+  const char* name = inputName->GetText();
   if (!Reserve(inputSize)) {
-    archive.status = Failure(ErrorCode::kNoMemory, inputName.GetText());
-    throw new Exception(kInputTooLarge, inputName.GetText(), archiveName);  // NOLINT
+    return Throw(Failure(ErrorCode::kNoMemory, name), kInputTooLarge, name, archiveName);
   }
-  if (input.ReadData(block.get(), inputSize, 1) != 1) {
-    archive.status = Failure(ErrorCode::kReadFailed, inputName.GetText());
-    throw new Exception(kInputNotRead, inputName.GetText(), archiveName);  // NOLINT
+  if (input->ReadData(block.get(), inputSize, 1) != 1) {
+    return Throw(Failure(ErrorCode::kReadFailed, name), kInputNotRead, name, archiveName);
   }
-  if (!to.WriteData(block.get(), inputSize)) {
-    FailWrite();
-  }
+  return to.WriteData(block.get(), inputSize);
 }
 
+// The archive is closed while its file is replaced (Windows renames no file
+// held open) and opened again either way: the old one when the replacement
+// failed, the new one, after the lock is given up, when it worked.
 bool ArchiveInsertion::Replace() {
-  const String name = archive.archiveName;
-  const Pointer<KYFile> previousFile = archive.archiveFile;
-  archive.CloseMultiFile();
+  const Pointer<KYFile> previousFile(archive.File());
+  archive.Close();
   if (!writer->Replace()) {
     writer->Discard();
-    archive.OpenMultiFile(previousFile, name);
-    archive.status = Failure(ErrorCode::kReplaceFailed, name.GetText());
-    throw new Exception(kNotReplaced, writer->TemporaryName().GetText(),  // NOLINT
-                        name.GetText());
+    archive.Reopen(previousFile);
+    return Throw(Failure(ErrorCode::kReplaceFailed, archive.Name().GetText()), kNotReplaced,
+                 writer->TemporaryName().GetText(), archive.Name().GetText());
   }
   lock.Release();
-  return archive.OpenMultiFile(Pointer<KYFile>(), name);
+  return archive.Reopen(Pointer<KYFile>());
 }
 
 bool ArchiveInsertion::Reserve(std::uint32_t size) {
@@ -230,15 +237,14 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
   }
   block.reset();
   capacity = size == 0 ? 1 : size;
-  block.reset(archive.system->allocate(capacity));
+  block.reset(archive.System().allocate(capacity));
   return block != nullptr;
 }
 
-void ArchiveInsertion::FailWrite() {
+bool ArchiveInsertion::FailWrite() {
   writer->Discard();
-  archive.status = Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText());
-  throw new Exception(kNotWritten, writer->TemporaryName().GetText(),  // NOLINT
-                      archive.archiveName.GetText());
+  return Throw(Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText()), kNotWritten,
+               writer->TemporaryName().GetText(), archive.Name().GetText());
 }
 
 }  // namespace RXM

@@ -21,7 +21,6 @@
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveInsertion.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ElementSlab.h"
@@ -86,7 +85,11 @@ bool MultiFile::rtti_ImplementsInterfaceMultiFile(const char* interfaceName) {
 // A commit of no entries: the 8-byte header, written by the one archive
 // writer, which puts it in place of any file of that name in one step.
 bool MultiFile::CreateEmptyMultiFile(const String& name) {
-  MultiFileWriter writer(name);
+  return CreateEmptyMultiFile(name, RXM::sys::System::Default());
+}
+
+bool MultiFile::CreateEmptyMultiFile(const String& name, RXM::sys::System& calls) {
+  MultiFileWriter writer(calls, name);
   return writer.Commit();
 }
 
@@ -335,11 +338,7 @@ Pointer<KYFile> MultiFile::CopyEntry(const MultiFileElement& element) const {
       std::make_shared<const std::string>(archiveName.GetText()), element.name, RXM::kymf::NameIs));
 }
 
-// --- Inserting and copying out -------------------------------------------
-
-bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, String entryName) {
-  return RXM::ArchiveInsertion(*this).Run(source, inputName, entryName);
-}
+// --- Copying out ---------------------------------------------------------
 
 // Copies the open entry whole, from its first byte, with one read and one
 // write. An entry that cannot be read whole (empty, or with offsets past the

@@ -19,7 +19,6 @@
 
 namespace RXM {
 class EntryLookup;
-class ArchiveInsertion;
 class ArchiveSource;
 class ByteSource;
 class SharedHandle;
@@ -78,6 +77,8 @@ class RXMFILES_API MultiFile : public KYFile {
   // name in one step, as MultiFileWriter does (whose lock, permissions and
   // link rules apply). False when it cannot be written or put in place.
   static bool CreateEmptyMultiFile(const String& name);
+  // The same, through `system`.
+  static bool CreateEmptyMultiFile(const String& name, RXM::sys::System& system);
 
   // Closes whatever was open, then opens the archive `name` through `file`
   // (shared with the caller), or through a new DiskFile when `file` is null,
@@ -243,7 +244,8 @@ class RXMFILES_API MultiFile : public KYFile {
   bool ExtractToFile(const String& fileName);
 
  private:
-  friend class RXM::ArchiveInsertion;
+  // What an insertion reads and reopens of this object (MultiFileInsertion.cpp).
+  class InsertionView;
   // A search path's archive tells an entry that is not there from one that
   // is refused without making a message for the first.
   friend class RXM::ArchiveSource;

@@ -48,6 +48,21 @@ TEST_F(MultiFileTest, OpeningAnotherArchiveClosesTheFirst) {
   EXPECT_TRUE(debugger->printed.empty());
 }
 
+// The empty archive is written and put in place through the system it is
+// given, so a failed replacement keeps the old archive and leaves no
+// temporary file.
+TEST_F(MultiFileTest, AnEmptyArchiveThatCannotBePutInPlaceKeepsTheOldOne) {
+  FaultySystem system;
+  system.failReplace = true;
+  const std::string old = Written(dir, "old.kymf", Archive({{"old", "1"}}));
+  EXPECT_FALSE(MultiFile::CreateEmptyMultiFile(old.c_str(), system));
+  EXPECT_EQ(ReadAll(old), Archive({{"old", "1"}}));
+  EXPECT_TRUE(Leftovers(dir).empty());
+  system.Heal();
+  EXPECT_TRUE(MultiFile::CreateEmptyMultiFile(old.c_str(), system));
+  EXPECT_EQ(ReadAll(old), Header(0));
+}
+
 // The system may give fewer bytes than asked for without being at the end.
 TEST_F(MultiFileTest, AnEntryStreamReadsWholeThroughShortReads) {
   FaultySystem system;
