@@ -41,7 +41,9 @@ def size_label(n):
 lines = ["# Benchmarks", "",
          "Made by `bench/compare` (it generates the data, runs every comparison side by side in one run,",
          "warm page cache, and writes this page). RelWithDebInfo, g++ 12, 2-core x86_64 machine.",
-         "PhysicsFS is Debian's 3.x reading a stored (uncompressed) ZIP of the same contents.", ""]
+         "PhysicsFS is Debian's 3.x reading a stored (uncompressed) ZIP of the same contents.",
+         "The same benchmarks against an earlier commit's library, side by side in one run:",
+         "[before-after.md](before-after.md) (`bench/before-after REV`).", ""]
 targets = []
 
 # Read
