@@ -34,6 +34,12 @@ class OperatingSystem final : public System {
                 void (*visit)(const char* name, FileKind kind, void* context),
                 void* context) override;
 
+  // Defined in OperatingSystemTargets.cpp.
+  int inspectIn(Handle folder, const char* name, FileInfo* info) override;
+  std::FILE* createIn(Handle folder, const char* name) override;
+  int renameIn(Handle folder, const char* from, const char* to, bool replace) override;
+  int removeIn(Handle folder, const char* name) override;
+
   // Defined in ReplacementCalls.cpp.
   int resolveLinks(const char* path, std::string* target) override;
   int checkWritable(const char* path) override;
@@ -48,6 +54,12 @@ class OperatingSystem final : public System {
   std::uint64_t copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
 };
+
+#if defined(_WIN32)
+// The errno value that says what the Win32 error `error` (a DWORD) says:
+// ENOENT, EEXIST, EACCES, EBUSY, or EIO for any other.
+int ErrnoOf(unsigned long error);
+#endif
 
 }  // namespace sys
 }  // namespace RXM

@@ -20,14 +20,14 @@ namespace RXM {
 namespace sys {
 
 #if defined(_WIN32)
-namespace {
-
-// An errno value for the Win32 error of a walk.
-int ErrnoOf(DWORD error) {
+int ErrnoOf(unsigned long error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
       return ENOENT;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
     case ERROR_ACCESS_DENIED:
       return EACCES;
     case ERROR_SHARING_VIOLATION:
@@ -37,6 +37,8 @@ int ErrnoOf(DWORD error) {
       return EIO;
   }
 }
+
+namespace {
 
 // `root` ("." for "") and below it `path`, with Windows' separator.
 std::string Joined(const char* root, const std::string& path) {

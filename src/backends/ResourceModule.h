@@ -14,6 +14,12 @@
 #include "files/Status.h"
 #include "framework/Export.h"
 
+namespace RXM {
+namespace sys {
+class System;
+}
+}  // namespace RXM
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -52,6 +58,11 @@ RXMFILES_API HINSTANCE LoadResourceModule(const char* path);
 // "truncated at byte 40 (...)"), its message naming `path`. A module whose
 // resource tree is damaged still loads; ListResources says what is wrong.
 RXMFILES_API HINSTANCE LoadResourceModule(const char* path, Status& status);
+// The same, with the module's file examined and read through `system`, which
+// must outlive the module (on Windows the system's loader maps it; `system`
+// reads it to say why the loader refused it, and ListResources to find
+// damage the mapping hides).
+RXMFILES_API HINSTANCE LoadResourceModule(const char* path, Status& status, sys::System& system);
 // Releases a module that LoadResourceModule returned; false for any other
 // handle. Its resource handles and bytes are invalid afterwards.
 RXMFILES_API bool FreeResourceModule(HINSTANCE module);

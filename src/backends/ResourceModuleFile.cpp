@@ -16,9 +16,8 @@ Status ModuleStatus(ErrorCode code, const std::string& file, const std::string& 
   return Status(code, message);
 }
 
-Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes) {
+Status ReadModuleFile(sys::System& system, const char* path, std::vector<std::uint8_t>& bytes) {
   bytes.clear();
-  sys::System& system = sys::System::Default();
   // Looked at first: on POSIX fopen opens a folder, whose reads then fail.
   const int unusable = sys::OpenError(system, path, 0);
   if (unusable != 0) {

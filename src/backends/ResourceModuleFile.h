@@ -11,6 +11,7 @@
 
 #include "backends/ResourceModule.h"
 #include "backends/ResourceTree.h"
+#include "backends/System.h"
 #include "files/Status.h"
 
 namespace RXM {
@@ -18,10 +19,11 @@ namespace RXM {
 // "<file>: <what the code means>", then ": <reason>" when there is one.
 Status ModuleStatus(ErrorCode code, const std::string& file, const std::string& reason = "");
 
-// Reads the file at `path` into `bytes`, whole or (past kLargestModule) as
-// far as needed to refuse it. kOk; kNoSuchFile, kIsAFolder, or kCannotOpen
-// (with the system's reason).
-Status ReadModuleFile(const char* path, std::vector<std::uint8_t>& bytes);
+// Reads the file at `path` into `bytes` through `system`, whole or (past
+// kLargestModule) as far as needed to refuse it. kOk; or why it cannot be
+// opened (RXM::OpenFailure: kNoSuchFile, kIsAFolder, kCannotOpen with the
+// system's reason), or kCannotOpen "read failed".
+Status ReadModuleFile(sys::System& system, const char* path, std::vector<std::uint8_t>& bytes);
 
 // Lists the resources of `tree` for ListResources. The tree is walked whole
 // first; `bytesAt` gives the bytes of a resource's RVA and size, or null when

@@ -134,12 +134,16 @@ int FreeResource(HGLOBAL) {
 namespace RXM {
 
 HINSTANCE LoadResourceModule(const char* path, Status& status) {
+  return LoadResourceModule(path, status, sys::System::Default());
+}
+
+HINSTANCE LoadResourceModule(const char* path, Status& status, sys::System& system) {
   if (path == nullptr) {
     status = ModuleStatus(ErrorCode::kNoSuchFile, "(no name)");
     return nullptr;
   }
   std::vector<std::uint8_t> bytes;
-  status = ReadModuleFile(path, bytes);
+  status = ReadModuleFile(system, path, bytes);
   if (!status.IsOk()) {
     return nullptr;
   }

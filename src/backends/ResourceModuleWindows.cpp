@@ -62,22 +62,24 @@ HINSTANCE LoadWideModuleAsFile(const char* path) {
 }
 
 // The path each module was loaded from, for messages and for reading its
-// file: the system keeps no file name for a module loaded for its resources.
-// The system may hand out one handle for two loads of a file, so each path
-// is counted.
+// file (the system keeps no file name for a module loaded for its
+// resources), and the System that reads it. The system may hand out one
+// handle for two loads of a file, so each path is counted.
 class LoadedPaths {
  public:
-  void Remember(HINSTANCE module, const char* path) {
+  void Remember(HINSTANCE module, const char* path, sys::System& system) {
     const std::lock_guard<std::mutex> hold(lock);
     auto& known = paths[module];
     known.first = path;
     ++known.second;
+    readers[module] = &system;
   }
   void Forget(HINSTANCE module) {
     const std::lock_guard<std::mutex> hold(lock);
     const auto known = paths.find(module);
     if (known != paths.end() && --known->second.second == 0) {
       paths.erase(known);
+      readers.erase(module);
     }
   }
   // "" for a module LoadResourceModule did not load.
@@ -86,10 +88,18 @@ class LoadedPaths {
     const auto known = paths.find(module);
     return known == paths.end() ? std::string() : known->second.first;
   }
+  // The System that reads the module's file (the last load's), or the
+  // process's own for a module LoadResourceModule did not load.
+  sys::System& ReaderOf(HINSTANCE module) {
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto known = readers.find(module);
+    return known == readers.end() ? sys::System::Default() : *known->second;
+  }
 
  private:
   std::mutex lock;
   std::map<HINSTANCE, std::pair<std::string, int>> paths;
+  std::map<HINSTANCE, sys::System*> readers;
 };
 
 LoadedPaths& Loaded() {
@@ -114,7 +124,7 @@ std::string ModuleName(HINSTANCE module) {
 bool FileFault(HINSTANCE module, std::string& fault) {
   const std::string path = Loaded().PathOf(module);
   std::vector<std::uint8_t> bytes;
-  if (path.empty() || !ReadModuleFile(path.c_str(), bytes).IsOk()) {
+  if (path.empty() || !ReadModuleFile(Loaded().ReaderOf(module), path.c_str(), bytes).IsOk()) {
     return false;
   }
   ResourceImage image;
@@ -125,10 +135,10 @@ bool FileFault(HINSTANCE module, std::string& fault) {
   return !fault.empty();
 }
 
-// Why the system refused the module at `path`.
-Status Explain(const char* path, DWORD error) {
+// Why the system refused the module at `path`, read through `system`.
+Status Explain(sys::System& system, const char* path, DWORD error) {
   std::vector<std::uint8_t> bytes;
-  Status status = ReadModuleFile(path, bytes);
+  Status status = ReadModuleFile(system, path, bytes);
   if (!status.IsOk()) {
     return status;
   }
@@ -197,13 +207,19 @@ int ListImage(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void*
 }  // namespace
 
 HINSTANCE LoadResourceModule(const char* path, Status& status) {
+  return LoadResourceModule(path, status, sys::System::Default());
+}
+
+HINSTANCE LoadResourceModule(const char* path, Status& status, sys::System& system) {
   if (path == nullptr) {
     status = ModuleStatus(ErrorCode::kNoSuchFile, "(no name)");
     return nullptr;
   }
-  sys::FileInfo info;
-  if (sys::System::Default().inspect(path, &info) == 0 && info.kind == sys::FileKind::kMissing) {
-    status = ModuleStatus(ErrorCode::kNoSuchFile, path);
+  // What the system's loader would refuse with its own words is said first
+  // as every open says it.
+  const int unusable = sys::OpenError(system, path, 0);
+  if (unusable != 0) {
+    status = OpenFailure(path, unusable);
     return nullptr;
   }
   HINSTANCE module =
@@ -214,9 +230,9 @@ HINSTANCE LoadResourceModule(const char* path, Status& status) {
     error = module != nullptr ? 0 : ERROR_BAD_EXE_FORMAT;
   }
   if (module != nullptr) {
-    Loaded().Remember(module, path);
+    Loaded().Remember(module, path, system);
   }
-  status = module != nullptr ? Status::Ok() : Explain(path, error);
+  status = module != nullptr ? Status::Ok() : Explain(system, path, error);
   return module;
 }
 

@@ -30,6 +30,12 @@ struct FileInfo {
   // node reach the same file. 0 where the system does not say (Windows).
   std::uint64_t device = 0;
   std::uint64_t node = 0;
+  // Said by inspectIn only, which never follows a link: whether the name is a
+  // symbolic link (on Windows, a reparse point; kind kOther), and how many
+  // names the file has (more than 1 for a hard link; 0 where the system does
+  // not say, on Windows).
+  bool link = false;
+  std::uint64_t names = 0;
 };
 
 // Where a walk below a folder (System::openFolderBelow) stopped, and why.
@@ -118,6 +124,31 @@ class RXMFILES_API System {
   virtual int listBelow(const char* root, const char* folder,
                         void (*visit)(const char* name, FileKind kind, void* context),
                         void* context) = 0;
+
+  // --- A new file made in a folder that openFolderBelow opened (`folder`,
+  // its handle); `name`, `from` and `to` are names in it, no paths. Windows
+  // reaches the folder by its final path (GetFinalPathNameByHandle).
+
+  // Examines `name` in `folder` without following it (fstatat with
+  // AT_SYMLINK_NOFOLLOW): 0 when `info` was filled in, kind kMissing when
+  // nothing has the name and kOther with `link` for a link, whatever it
+  // reaches; -1 with info->error set otherwise.
+  virtual int inspectIn(Handle folder, const char* name, FileInfo* info) = 0;
+  // Creates the file `name` in `folder` exclusively and never through a link
+  // (O_CREAT|O_EXCL|O_NOFOLLOW; Windows _O_EXCL), so it is never a file
+  // someone else made. Its stream for "wb", written with write and closed
+  // with close; or null with errno set, EEXIST when the name is taken.
+  virtual std::FILE* createIn(Handle folder, const char* name) = 0;
+  // Gives the file `from` in `folder` the name `to` in one step (renameat;
+  // MoveFileEx), so readers see the old `to` or the new one, never neither.
+  // With `replace`, what `to` names (a file or a link, never a folder) is
+  // replaced as a directory entry, never opened. Without, the caller found
+  // nothing under `to`: Windows then fails with EEXIST if something came
+  // since, POSIX replaces it all the same. 0, or the errno value.
+  virtual int renameIn(Handle folder, const char* from, const char* to, bool replace) = 0;
+  // Removes the file (or link) `name` from `folder` (unlinkat; DeleteFile):
+  // 0, or the errno value.
+  virtual int removeIn(Handle folder, const char* name) = 0;
 
   // --- Replacing an archive (see multifile/ArchiveLock.h and ReplacementFile.h)
 

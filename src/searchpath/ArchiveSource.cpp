@@ -7,12 +7,13 @@
 namespace RXM {
 
 std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
-                                                         sys::System& system) {
+                                                         sys::System& system, Status& why) {
   auto source = std::make_shared<ArchiveSource>(system);
   // A URL is read through an HttpFile, whose entry streams read the object
   // from many threads at once, as those of a file on disk do.
   const Pointer<KYFile> file(IsRemoteUrl(path.c_str()) ? new HttpFile() : nullptr);
   if (!source->archive.OpenMultiFile(file, path.c_str())) {
+    why = source->archive.GetStatus();
     return nullptr;
   }
   return source;

@@ -19,8 +19,10 @@ namespace RXM {
 class ArchiveSource : public MountedSource {
  public:
   // The archive at `path` (a file, or an http(s) URL), read through `system`;
-  // null when it cannot be opened as one.
-  static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system);
+  // null when it cannot be opened as one, with the archive reader's reason
+  // (MultiFile::GetStatus) in `why`.
+  static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system,
+                                                   Status& why);
   explicit ArchiveSource(sys::System& system) : archive(system) {}
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;

@@ -9,8 +9,9 @@
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
-std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path) {
-  const HINSTANCE module = LoadResourceModule(path.c_str());
+std::shared_ptr<const ModuleSource> ModuleSource::Load(const std::string& path, sys::System& system,
+                                                       Status& why) {
+  const HINSTANCE module = LoadResourceModule(path.c_str(), why, system);
   if (module == nullptr) {
     return nullptr;
   }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "backends/ResourceModule.h"
+#include "backends/System.h"
 #include "searchpath/MountedSource.h"
 
 namespace RXM {
@@ -25,8 +26,10 @@ namespace RXM {
 // stream over it lives.
 class ModuleSource : public MountedSource, public std::enable_shared_from_this<ModuleSource> {
  public:
-  // The module at `path`; null when it cannot be loaded.
-  static std::shared_ptr<const ModuleSource> Load(const std::string& path);
+  // The module at `path`, read through `system` (which must outlive it);
+  // null when it cannot be loaded, with LoadResourceModule's reason in `why`.
+  static std::shared_ptr<const ModuleSource> Load(const std::string& path, sys::System& system,
+                                                  Status& why);
   ModuleSource(HINSTANCE loaded, std::string path);
   ~ModuleSource() override;
 

@@ -1,6 +1,7 @@
 #include "searchpath/SearchPath.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -24,20 +25,25 @@ bool IsSafe(const char* name) {
 }
 
 // What `source` names, opened as a source: a folder, an archive by its magic,
-// a module, or the archive at an http(s) URL; null for anything else.
-std::shared_ptr<const MountedSource> LoadSource(const std::string& source,
-                                                RXM::sys::System& system) {
+// a module, or the archive at an http(s) URL; null for anything else, with
+// the reason in `why`: the archive reader's or the module reader's, or for a
+// name that cannot be opened at all, RXM::OpenFailure's.
+std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::sys::System& system,
+                                                RXM::Status& why) {
   if (RXM::IsRemoteUrl(source.c_str())) {
-    return RXM::ArchiveSource::Load(source, system);
+    return RXM::ArchiveSource::Load(source, system, why);
   }
   RXM::sys::FileInfo info;
-  if (system.inspect(source.c_str(), &info) != 0) {
+  if (system.inspect(source.c_str(), &info) != 0 || info.kind == RXM::sys::FileKind::kMissing) {
+    why = RXM::OpenFailure(source, info.error != 0 ? info.error : ENOENT);
     return nullptr;
   }
   if (info.kind == RXM::sys::FileKind::kFolder) {
     return std::make_shared<const RXM::FolderSource>(source, system);
   }
   if (info.kind != RXM::sys::FileKind::kFile) {
+    why = RXM::Status(RXM::ErrorCode::kNotAnArchive,
+                      source + ": " + RXM::Describe(RXM::ErrorCode::kNotAnArchive));
     return nullptr;
   }
   const std::shared_ptr<const RXM::SharedHandle> file =
@@ -45,9 +51,9 @@ std::shared_ptr<const MountedSource> LoadSource(const std::string& source,
   std::uint8_t magic[4] = {};
   if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
       std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
-    return RXM::ArchiveSource::Load(source, system);
+    return RXM::ArchiveSource::Load(source, system, why);
   }
-  return RXM::ModuleSource::Load(source);
+  return RXM::ModuleSource::Load(source, system, why);
 }
 
 // The part of `name` below the mount point `point`, or null when `name` is
@@ -125,12 +131,21 @@ bool SearchPath::Update(Change change) {
 }
 
 bool SearchPath::Mount(const String& source, const String& mountPoint, bool append) {
+  RXM::Status why;
+  return Mount(source, mountPoint, append, why);
+}
+
+bool SearchPath::Mount(const String& source, const String& mountPoint, bool append,
+                       RXM::Status& why) {
+  why = RXM::Status::Ok();
   const std::string point = mountPoint.GetText();
   const std::string path = source.GetText();
   if (!point.empty() && !IsSafe(point.c_str())) {
+    why = RXM::Status(RXM::ErrorCode::kNameRefused,
+                      point + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused));
     return false;
   }
-  std::shared_ptr<const MountedSource> files = LoadSource(path, shared->system);
+  std::shared_ptr<const MountedSource> files = LoadSource(path, shared->system, why);
   if (!files) {
     return false;
   }

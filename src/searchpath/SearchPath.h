@@ -58,8 +58,9 @@ class RXMFILES_API SearchPath {
   // Empty: no source.
   SearchPath();
   // Empty, with every source mounted later read through `system` (which must
-  // outlive the object and every stream it opens); the folders' and
-  // archives' reads, not those of a module, which the system loads itself.
+  // outlive the object and every stream it opens): the folders', archives'
+  // and modules' reads (on Windows the system's loader maps a module; its
+  // file is examined through `system`).
   explicit SearchPath(RXM::sys::System& system);
   ~SearchPath();
   SearchPath(const SearchPath&) = delete;
@@ -74,6 +75,14 @@ class RXMFILES_API SearchPath {
   // `source` is none of the three or cannot be read, or when `mountPoint` is
   // neither "" nor a safe name.
   bool Mount(const String& source, const String& mountPoint, bool append);
+  // The same, and why not: `why` is Ok when mounted; otherwise kNameRefused
+  // for the mount point, RXM::OpenFailure's reason when nothing can be
+  // opened under `source` (kNoSuchFile, kCannotOpen refused or busy, ...),
+  // kNotAnArchive for something that is neither file nor folder, the archive
+  // reader's reason (MultiFile::GetStatus) for a file or URL with the KYMF
+  // magic, and otherwise the module reader's (LoadResourceModule: kNotAModule
+  // for a file that is neither).
+  bool Mount(const String& source, const String& mountPoint, bool append, RXM::Status& why);
 
   // Removes the source mounted under exactly the text `source`; false when
   // none is. Streams open over it stay readable.

@@ -10,6 +10,7 @@ void FaultySystem::Heal() {
   readAtMost = 0;
   refuseOpen = nullptr;
   shortCopyRange = false;
+  inspectInError = createInError = renameInError = 0;
   pauseInstead = nullptr;
 }
 
@@ -24,6 +25,23 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
 
 std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
   return Opened(real.createTemporary(prefix, name));
+}
+
+int FaultySystem::inspectIn(RXM::sys::Handle folder, const char* name, RXM::sys::FileInfo* info) {
+  if (inspectInError != 0) {
+    *info = RXM::sys::FileInfo();
+    info->error = inspectInError;
+    return -1;
+  }
+  return real.inspectIn(folder, name, info);
+}
+
+std::FILE* FaultySystem::createIn(RXM::sys::Handle folder, const char* name) {
+  if (createInError != 0) {
+    errno = createInError;
+    return nullptr;
+  }
+  return Opened(real.createIn(folder, name));
 }
 
 std::FILE* FaultySystem::Opened(std::FILE* stream) {

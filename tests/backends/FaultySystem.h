@@ -30,6 +30,11 @@ class FaultySystem : public RXM::sys::System {
   // The errno value with which an open of `path` fails; 0 lets it through.
   std::function<int(const char* path)> refuseOpen;
   bool shortCopyRange = false;  // each copyRange copies nothing and reports one byte short
+  // The errno values with which inspectIn, createIn and renameIn fail; 0 lets
+  // them through.
+  int inspectInError = 0;
+  int createInError = 0;
+  int renameInError = 0;
   // Called instead of sleeping, when set (so that a test can end the wait).
   std::function<void(std::uint32_t milliseconds)> pauseInstead;
 
@@ -75,6 +80,14 @@ class FaultySystem : public RXM::sys::System {
                 void (*visit)(const char* name, RXM::sys::FileKind kind, void* context),
                 void* context) override {
     return real.listBelow(root, folder, visit, context);
+  }
+  int inspectIn(RXM::sys::Handle folder, const char* name, RXM::sys::FileInfo* info) override;
+  std::FILE* createIn(RXM::sys::Handle folder, const char* name) override;
+  int renameIn(RXM::sys::Handle folder, const char* from, const char* to, bool replace) override {
+    return renameInError != 0 ? renameInError : real.renameIn(folder, from, to, replace);
+  }
+  int removeIn(RXM::sys::Handle folder, const char* name) override {
+    return real.removeIn(folder, name);
   }
   int resolveLinks(const char* path, std::string* target) override {
     return real.resolveLinks(path, target);

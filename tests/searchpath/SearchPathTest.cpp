@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
 
 #if !defined(_WIN32)
@@ -102,6 +104,51 @@ TEST_F(SearchPathTest, ArchivesAreKnownByTheirMagicAndUnmountingLeavesOpenStream
   EXPECT_FALSE(path.Exists("a"));
   EXPECT_EQ(path.GetSize("a"), -1);
   EXPECT_TRUE(path.List("").empty());
+}
+
+// Why a source cannot be mounted, as the one description of a failed open,
+// the archive reader and the module reader say it.
+TEST_F(SearchPathTest, AFailedMountSaysWhy) {
+  WriteAll(dir.Path("neither"), std::string("neither an archive nor a module"));
+  Bytes cut = Archive({{"a", "cut short"}});
+  cut.resize(20);
+  WriteAll(dir.Path("cut.kymf"), cut);
+  const struct {
+    std::string source;
+    const char* point;
+    RXM::ErrorCode code;
+  } cases[] = {{dir.Path("missing"), "", RXM::ErrorCode::kNoSuchFile},
+               {dir.Path("neither"), "", RXM::ErrorCode::kNotAModule},
+               {dir.Path("cut.kymf"), "", RXM::ErrorCode::kCountBeyondFile},
+               {dir.Path("neither"), "../up", RXM::ErrorCode::kNameRefused}};
+  for (const auto& c : cases) {
+    RXM::Status why;
+    EXPECT_FALSE(path.Mount(c.source.c_str(), c.point, true, why)) << c.source;
+    EXPECT_EQ(why.GetCode(), c.code) << why.GetText();
+  }
+  RXM::Status why;
+  path.Mount(dir.Path("missing").c_str(), "", true, why);
+  EXPECT_STREQ(why.GetText(), RXM::OpenFailure(dir.Path("missing"), ENOENT).GetText());
+}
+
+// A module is read through the System the path was given, so a refused open
+// of its file is said as every refused open is.
+TEST_F(SearchPathTest, AModuleIsReadThroughThePathsSystem) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "on Windows the system's loader opens the module";
+#else
+  const std::string module = std::string(RXMFILES_TEST_MODULES) + "/resources-x86_64.dll";
+  FaultySystem system;
+  system.refuseOpen = [&module](const char* opened) { return module == opened ? EBUSY : 0; };
+  const RXM::Status busy = RXM::OpenFailure(module, EBUSY);
+  RXM::Status why;
+  EXPECT_EQ(RXM::LoadResourceModule(module.c_str(), why, system), nullptr);
+  EXPECT_STREQ(why.GetText(), busy.GetText());
+  SearchPath refused(system);
+  EXPECT_FALSE(refused.Mount(module.c_str(), "", true, why));
+  EXPECT_EQ(why.GetCode(), busy.GetCode());
+  EXPECT_STREQ(why.GetText(), busy.GetText());
+#endif
 }
 
 TEST_F(SearchPathTest, ModuleResourcesAreFilesNamedTypeSlashName) {

@@ -2,14 +2,17 @@
 // entry-name rule and the folder that extraction writes into.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "support/NameEscaping.h"
 #include "support/Selection.h"
 #include "support/TargetFolder.h"
@@ -98,7 +101,8 @@ class TargetFolderTest : public testing::Test {
   }
 
   fs::path root;
-  TargetFolder target;
+  testing_support::FaultySystem system;
+  TargetFolder target{system};
 };
 
 TEST_F(TargetFolderTest, FailedFillLeavesNoFile) {
@@ -126,6 +130,41 @@ TEST_F(TargetFolderTest, TakenTemporaryNamesAreNeitherWrittenNorRemoved) {
   }
   EXPECT_EQ(theirs, 100);
   EXPECT_FALSE(fs::exists(root / "out" / "f"));
+}
+
+// Each of the file's own calls can fail; the failure names the file, and
+// leaves neither a file under a new name, nor a temporary, nor a changed
+// file under a replaced one.
+TEST_F(TargetFolderTest, FailedCallsLeaveTheFolderAsItWas) {
+  using Fault = std::function<void(testing_support::FaultySystem&)>;
+  const std::vector<std::pair<const char*, Fault>> faults = {
+      {"examine", [](auto& faulty) { faulty.inspectInError = EACCES; }},
+      {"create", [](auto& faulty) { faulty.createInError = ENOSPC; }},
+      {"write", [](auto& faulty) { faulty.writesBeforeFailing = 0; }},
+      {"close", [](auto& faulty) { faulty.failClose = true; }},
+      {"rename", [](auto& faulty) { faulty.renameInError = EACCES; }}};
+  std::ofstream(root / "out" / "old") << "old";
+  for (const auto& [call, fault] : faults) {
+    for (const char* name : {"new", "old"}) {
+      system.Heal();
+      fault(system);
+      // The write's own answer is not looked at: the folder knows it failed.
+      const RXM::Status status = Place(name, [](const TargetFolder::Write& write) {
+        write("new", 3);
+        return RXM::Status::Ok();
+      });
+      EXPECT_EQ(status.GetCode(), RXM::ErrorCode::kCannotOpen) << call << " " << name;
+      EXPECT_EQ(std::string(status.GetText()).rfind(target.Shown(name) + ": ", 0), 0U)
+          << status.GetText();
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "out"), fs::directory_iterator()), 1)
+        << call;
+    std::ifstream old(root / "out" / "old");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "old") << call;
+  }
+  system.Heal();
+  EXPECT_TRUE(Place("old", Fill).IsOk());
+  EXPECT_TRUE(system.openStreams.empty());
 }
 
 // The last guard: its callers refuse these names before they get here.

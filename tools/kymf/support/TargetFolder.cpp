@@ -2,22 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <functional>
+#include <cstdio>
 #include <string>
 #include <system_error>
 
 #include "support/SignalCleanup.h"
 
 #if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
 #include <process.h>
-#include <sys/stat.h>
-#include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -57,59 +50,6 @@ std::string TemporaryName(const std::string& leaf, int attempt) {
 #endif
   return "." + leaf.substr(0, 32) + ".kymf~" + std::to_string(process) + "-" +
          std::to_string(attempt);
-}
-
-// One new file's calls, as each platform makes them: `create` makes the file
-// of a temporary name exclusively, never through a link (a descriptor, or -1
-// with errno set); `writeSome` writes up to `size` bytes (how many, 0 after an
-// interruption, or -1 with errno set); `close`.
-struct NewFileCalls {
-  std::function<int(const std::string& temporary)> create;
-  std::function<long long(int file, const char* bytes, std::size_t size)> writeSome;
-  std::function<int(int file)> close;
-};
-
-// Makes a new file under the first free one of 100 temporary names beside
-// `leaf` (its name left in `temporary`) and fills it through `fill`. Ok, or
-// why not, naming `shown`; when the file was made it is closed, and
-// `temporary` is empty exactly when no file was made.
-Status FillNewFile(const NewFileCalls& calls, const std::string& leaf, const std::string& shown,
-                   const TargetFolder::Fill& fill, std::string& temporary) {
-  int file = -1;
-  for (int attempt = 0; file < 0 && attempt < 100; ++attempt) {
-    temporary = TemporaryName(leaf, attempt);
-    file = calls.create(temporary);
-    if (file < 0 && errno != EEXIST) {
-      temporary.clear();
-      return RXM::OpenFailure(shown, errno);
-    }
-  }
-  if (file < 0) {
-    temporary.clear();  // every name was taken, by files that are not ours
-    return RXM::OpenFailure(shown, EEXIST);
-  }
-  int writeError = 0;
-  const TargetFolder::Write write = [&](const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0 && writeError == 0) {
-      const long long written = calls.writeSome(file, bytes, size);
-      if (written < 0) {
-        writeError = errno;
-      } else {
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-      }
-    }
-    return writeError == 0;
-  };
-  Status status = fill(write);
-  if (calls.close(file) != 0 && writeError == 0) {
-    writeError = errno;
-  }
-  if (status.IsOk() && writeError != 0) {
-    status = RXM::OpenFailure(shown, writeError);
-  }
-  return status;
 }
 
 }  // namespace
@@ -173,88 +113,18 @@ Status TargetFolder::OpenParent(const std::string& name, Folder& parent) const {
   return Status::Ok();
 }
 
-#if !defined(_WIN32)
-
 Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name, Existing existing,
                                    bool* exists, bool* kept) const {
-  struct stat info;
-  if (::fstatat(static_cast<int>(parent.handle), LeafOf(name).c_str(), &info,
-                AT_SYMLINK_NOFOLLOW) != 0) {
+  RXM::sys::FileInfo info;
+  if (system.inspectIn(parent.handle, LeafOf(name).c_str(), &info) != 0) {
     *exists = false;
-    return errno == ENOENT ? Status::Ok() : RXM::OpenFailure(Shown(name), errno);
+    return RXM::OpenFailure(Shown(name), info.error);
   }
-  *exists = true;
-  if (S_ISDIR(info.st_mode)) {
-    return Status(ErrorCode::kIsAFolder, Shown(name) + ": " + RXM::Describe(ErrorCode::kIsAFolder));
-  }
-  if (existing == Existing::kKeep) {
-    *kept = true;
-  }
-  if (existing != Existing::kRefuse) {
-    return Status::Ok();
-  }
-  const char* kind = S_ISLNK(info.st_mode) ? ", as a symbolic link"
-                     : info.st_nlink > 1   ? ", as a hard link"
-                                           : "";
-  return ExistsRefused(Shown(name), kind);
-}
-
-Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& name, bool replace,
-                                    const Fill& fill) const {
-  (void)replace;  // rename() replaces the name's directory entry either way
-  const std::string leaf = LeafOf(name);
-  const int folder = static_cast<int>(parent.handle);
-  int slot = -1;
-  const NewFileCalls calls{[folder, &slot](const std::string& temporary) {
-                             const int file = ::openat(
-                                 folder, temporary.c_str(),
-                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-                             if (file >= 0) {
-                               slot = SignalCleanup::Add(folder, temporary.c_str());
-                             }
-                             return file;
-                           },
-                           [](int file, const char* bytes, std::size_t size) -> long long {
-                             const ssize_t written = ::write(file, bytes, size);
-                             return written < 0 && errno == EINTR ? 0 : written;
-                           },
-                           [](int file) { return ::close(file); }};
-  std::string temporary;
-  Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
-  if (status.IsOk() && ::renameat(folder, temporary.c_str(), folder, leaf.c_str()) != 0) {
-    status = RXM::OpenFailure(Shown(name), errno);
-  }
-  if (!status.IsOk() && !temporary.empty()) {
-    ::unlinkat(folder, temporary.c_str(), 0);
-  }
-  SignalCleanup::Drop(slot);
-  return status;
-}
-
-#else  // Windows
-
-namespace {
-
-Status WindowsFailure(const std::string& shown, DWORD error) {
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-    return Status(ErrorCode::kNoSuchFile, shown + ": " + RXM::Describe(ErrorCode::kNoSuchFile));
-  }
-  return Status(ErrorCode::kCannotOpen,
-                shown + ": " + std::system_category().message(static_cast<int>(error)));
-}
-
-}  // namespace
-
-Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name, Existing existing,
-                                   bool* exists, bool* kept) const {
-  const std::string target = parent.path + "\\" + LeafOf(name);
-  const DWORD attributes = GetFileAttributesA(target.c_str());
-  *exists = attributes != INVALID_FILE_ATTRIBUTES;
+  *exists = info.kind != RXM::sys::FileKind::kMissing;
   if (!*exists) {
     return Status::Ok();
   }
-  const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!link && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  if (info.kind == RXM::sys::FileKind::kFolder) {
     return Status(ErrorCode::kIsAFolder, Shown(name) + ": " + RXM::Describe(ErrorCode::kIsAFolder));
   }
   if (existing == Existing::kKeep) {
@@ -263,42 +133,80 @@ Status TargetFolder::CheckExisting(const Folder& parent, const std::string& name
   if (existing != Existing::kRefuse) {
     return Status::Ok();
   }
-  return ExistsRefused(Shown(name), link ? ", as a link" : "");
+#if defined(_WIN32)
+  const char* const linkKind = ", as a link";
+#else
+  const char* const linkKind = ", as a symbolic link";
+#endif
+  const char* kind = info.link ? linkKind : info.names > 1 ? ", as a hard link" : "";
+  return ExistsRefused(Shown(name), kind);
+}
+
+// Makes a new file under the first free one of 100 temporary names beside
+// the leaf of `name` (its name left in `temporary`), registered for removal by
+// a signal in `slot`, and fills it through `fill`. Ok, or why not; when the
+// file was made it is closed, and `temporary` is empty exactly when no file
+// was made.
+Status TargetFolder::FillNewFile(const Folder& parent, const std::string& name, const Fill& fill,
+                                 std::string& temporary, int& slot) const {
+  std::FILE* file = nullptr;
+  for (int attempt = 0; file == nullptr && attempt < 100; ++attempt) {
+    temporary = TemporaryName(LeafOf(name), attempt);
+    errno = 0;
+    file = system.createIn(parent.handle, temporary.c_str());
+    if (file == nullptr && errno != EEXIST) {
+      temporary.clear();
+      return RXM::OpenFailure(Shown(name), errno);
+    }
+  }
+  if (file == nullptr) {
+    temporary.clear();  // every name was taken, by files that are not ours
+    return RXM::OpenFailure(Shown(name), EEXIST);
+  }
+#if defined(_WIN32)
+  slot = SignalCleanup::Add(SignalCleanup::kPath, (parent.path + "\\" + temporary).c_str());
+#else
+  slot = SignalCleanup::Add(static_cast<int>(parent.handle), temporary.c_str());
+#endif
+  // A failure the system gives no number for (none set) is an I/O error.
+  const auto failure = [] { return errno != 0 ? errno : EIO; };
+  int writeError = 0;
+  const Write write = [&](const void* data, std::size_t size) {
+    errno = 0;
+    if (writeError == 0 && size > 0 && system.write(data, 1, size, file) != size) {
+      writeError = failure();
+    }
+    return writeError == 0;
+  };
+  Status status = fill(write);
+  errno = 0;
+  if (system.close(file) != 0 && writeError == 0) {
+    writeError = failure();
+  }
+  if (status.IsOk() && writeError != 0) {
+    status = RXM::OpenFailure(Shown(name), writeError);
+  }
+  return status;
 }
 
 Status TargetFolder::WriteAndRename(const Folder& parent, const std::string& name, bool replace,
                                     const Fill& fill) const {
-  const std::string leaf = LeafOf(name);
-  const std::string folder = parent.path + "\\";
-  int slot = -1;
-  const NewFileCalls calls{
-      [&folder, &slot](const std::string& temporary) {
-        const int file = _open((folder + temporary).c_str(),
-                               _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-        if (file >= 0) {
-          slot = SignalCleanup::Add(SignalCleanup::kPath, (folder + temporary).c_str());
-        }
-        return file;
-      },
-      [](int file, const char* bytes, std::size_t size) -> long long {
-        const unsigned int piece = size > (1u << 30) ? (1u << 30) : static_cast<unsigned int>(size);
-        return _write(file, bytes, piece);
-      },
-      [](int file) { return _close(file); }};
   std::string temporary;
-  Status status = FillNewFile(calls, leaf, Shown(name), fill, temporary);
-  if (status.IsOk() && !MoveFileExA((folder + temporary).c_str(), (folder + leaf).c_str(),
-                                    replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
-    status = WindowsFailure(Shown(name), GetLastError());
+  int slot = -1;
+  Status status = FillNewFile(parent, name, fill, temporary, slot);
+  if (status.IsOk()) {
+    const int error =
+        system.renameIn(parent.handle, temporary.c_str(), LeafOf(name).c_str(), replace);
+    if (error != 0) {
+      status = RXM::OpenFailure(Shown(name), error);
+    }
   }
   if (!status.IsOk() && !temporary.empty()) {
-    DeleteFileA((folder + temporary).c_str());
+    (void)system.removeIn(parent.handle, temporary.c_str());
   }
   SignalCleanup::Drop(slot);
   return status;
 }
-
-#endif
 
 Status TargetFolder::Place(const std::string& name, Existing existing, const Fill& fill,
                            bool* kept) {

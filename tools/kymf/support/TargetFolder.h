@@ -10,10 +10,10 @@
 //   Windows so does a device name (RXM::IsDeviceName) on the way or as the
 //   file's own name;
 // - the data go to a new temporary file in the target's folder (created
-//   exclusively, O_CREAT|O_EXCL|O_NOFOLLOW), which is then renamed into
-//   place, so a failure leaves no partial file, and an existing link or hard
-//   link under the target's name is replaced as a directory entry, never
-//   opened or written into.
+//   exclusively, O_CREAT|O_EXCL|O_NOFOLLOW, by the seam's createIn on the
+//   folder's handle), which is then renamed into place (renameIn), so a failure leaves no partial
+//   file, and an existing link or hard link under the target's name is replaced as a directory
+//   entry, never opened or written into.
 //
 // On Windows the checks and the creation are separate calls, so a link made
 // between them by another program is not seen; POSIX has no such gap for
@@ -76,6 +76,8 @@ class TargetFolder {
   RXM::Status OpenParent(const std::string& name, Folder& parent) const;
   RXM::Status CheckExisting(const Folder& parent, const std::string& name, Existing existing,
                             bool* exists, bool* kept) const;
+  RXM::Status FillNewFile(const Folder& parent, const std::string& name, const Fill& fill,
+                          std::string& temporary, int& slot) const;
   RXM::Status WriteAndRename(const Folder& parent, const std::string& name, bool replace,
                              const Fill& fill) const;
 
