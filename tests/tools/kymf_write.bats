@@ -109,7 +109,9 @@ leftovers() {
   head -c 150000000 /dev/zero > big
   stale=
   for attempt in 1 2 3 4 5; do
-    kymf add -q game.kymf big --as "big$attempt" &
+    # The program itself, not the kymf function: $! must be the writer, or the
+    # kill would end a subshell and leave the writer to finish.
+    "$KYMF" add -q game.kymf big --as "big$attempt" &
     writer=$!
     until compgen -G 'game.kymf.tmp-*' > /dev/null || ! kill -0 "$writer" 2> /dev/null; do
       sleep 0.01
@@ -149,7 +151,7 @@ leftovers() {
   wait
   [ "$(cat listed)" = seed ]
   [ -z "$(ls -A staging)" ]
-  sleep 30 | TMPDIR=$PWD/staging kymf list - &
+  sleep 30 | TMPDIR=$PWD/staging "$KYMF" list - &  # $! is kymf itself
   eventually '[ -n "$(ls -A staging)" ]'
   kill -TERM $!
   wait $! || true
