@@ -15,6 +15,7 @@ setup() {
   printf 'loose 3' > loose/levels/level3.map
   (cd base && kymf -q create ../base.kymf .)
   (cd patch && kymf -q create ../patch.kymf .)
+  printf 'KYMF\001\000\000\000' > cut.kymf  # one entry claimed, no record
 }
 
 @test "each name comes from the last --path that has it, list merges every source, a failure names its cause" {
@@ -28,6 +29,8 @@ setup() {
 0|*"name": "levels/level3.map", "name_hex": "6c6576656c732f6c6576656c332e6d6170", "size": 7*|list --json --path loose levels
 1|*kymf: levels/nope.map: not found in the search path*|cat --path base.kymf levels/nope.map
 1|*nothing/here*|list --path base.kymf nothing/here
-1|*kymf: missing.kymf: cannot be mounted*|list --path missing.kymf
+1|*kymf: missing.kymf: no such file*|list --path missing.kymf
+1|*kymf: loose/levels/level3.map: cannot be mounted (not a folder, a KYMF archive or a Windows module)*|list --path loose/levels/level3.map
+1|*kymf: cut.kymf: *entry count 1 needs 88 bytes*|list --path cut.kymf
 ROWS
 }

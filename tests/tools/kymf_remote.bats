@@ -54,7 +54,7 @@ setup() {
   run kymf list "$https/$name"
   [ "$status" -eq 1 ] && [[ $output == *"secure connection failed"* ]]
   run kymf list "${trusted[@]}" --path "$base/missing.kymf"
-  [ "$status" -eq 1 ] && [[ $output == *"/missing.kymf: cannot be mounted"* ]]
+  [ "$status" -eq 1 ] && [[ $output == *"/missing.kymf: not found on the server"* ]]
   run kymf list --header "X-Other: 1" "$url"
   [ "$status" -eq 2 ]
 }

@@ -33,12 +33,22 @@ namespace {
 bool MountAll(const Options& options, SearchPath& path, Reporter& reporter) {
   bool mounted = true;
   for (const std::string& source : options.paths) {
-    if (!path.Mount(source.c_str(), "", false)) {
+    RXM::Status why;
+    if (path.Mount(source.c_str(), "", false, why)) {
+      continue;
+    }
+    mounted = false;
+    // Something there that is none of the three is said as such; any other
+    // failure (nothing there, refused, a damaged archive, the server's
+    // answer) in the library's own words, which name the source.
+    const RXM::ErrorCode code = why.GetCode();
+    if (code == RXM::ErrorCode::kNotAnArchive || code == RXM::ErrorCode::kNotAModule) {
       reporter.Fail(RXM::RedactUrl(source),
                     RXM::IsRemoteUrl(source.c_str())
                         ? "cannot be mounted (not a KYMF archive, or the server cannot give it)"
                         : "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
-      mounted = false;
+    } else {
+      reporter.Fail(why);
     }
   }
   return mounted;
