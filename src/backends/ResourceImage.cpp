@@ -149,17 +149,20 @@ void ResourceImage::FindTree(std::uint32_t rva) {
 }
 
 const std::uint8_t* ResourceImage::At(std::uint32_t rva, std::uint32_t length) const {
+  std::uint64_t offset = 0;
+  return FileOffset(rva, length, offset) ? file.data() + offset : nullptr;
+}
+
+bool ResourceImage::FileOffset(std::uint32_t rva, std::uint32_t length,
+                               std::uint64_t& offset) const {
   for (const Section& section : sections) {
     const std::uint64_t start = section.virtualAddress, backed = section.rawSize;
     if (rva >= start && rva - start <= backed && length <= backed - (rva - start)) {
-      const std::uint64_t offset = section.rawOffset + (rva - start);
-      if (offset + length > file.size()) {
-        return nullptr;
-      }
-      return file.data() + offset;
+      offset = section.rawOffset + (rva - start);
+      return offset + length <= file.size();
     }
   }
-  return nullptr;
+  return false;
 }
 
 }  // namespace RXM

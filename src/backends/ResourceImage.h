@@ -74,6 +74,9 @@ class ResourceImage {
   // The bytes of the file that hold `length` bytes at `rva`, or null when the
   // raw data of one section do not back all of them.
   const std::uint8_t* At(std::uint32_t rva, std::uint32_t length) const;
+  // Where those bytes lie in the file: true with `offset` set, false as At
+  // gives null. For a caller that holds the file's bytes elsewhere too.
+  bool FileOffset(std::uint32_t rva, std::uint32_t length, std::uint64_t& offset) const;
 
   // The resource tree: its root up to the end of the raw data of the section
   // that holds it. Empty when the module has none or it lies outside the file.

@@ -153,7 +153,9 @@ Status Explain(sys::System& system, const char* path, DWORD error) {
 }
 
 // The listing of a module mapped as its file lies: read through the file's
-// section table, as the portable reader reads a file.
+// section table, as the portable reader reads a file. The table is read from
+// a copy that ends with this call; the bytes listed are the same ones in the
+// module's own mapping, which lives until the module is freed.
 int ListFileImage(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), void* context,
                   int language, std::string& fault) {
   const std::uint8_t* base = BaseOf(module);
@@ -169,8 +171,11 @@ int ListFileImage(HINSTANCE module, void (*visit)(const ResourceInfo&, void*), v
   const ResourceTree tree(image.Tree());
   return ListTree(
       tree, ResourceTree::Shared::kRefuse,
-      [&image](std::uint32_t rva, std::uint32_t size) { return image.At(rva, size); }, language,
-      visit, context, fault);
+      [&image, base](std::uint32_t rva, std::uint32_t size) -> const std::uint8_t* {
+        std::uint64_t offset = 0;
+        return image.FileOffset(rva, size, offset) ? base + offset : nullptr;
+      },
+      language, visit, context, fault);
 }
 
 // The listing of a mapped image, or -1 with `fault` set.

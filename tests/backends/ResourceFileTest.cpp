@@ -44,25 +44,37 @@ class ResourceFileTest : public testing::TestWithParam<std::string> {
 };
 
 // Every resource of `language` (or all) that ListResources gives, in the
-// independent reader's form: type, name, language and the bytes in hex.
+// independent reader's form: type, name, language and the bytes in hex. The
+// bytes are read once the listing has ended, as kymf reads them, and after
+// memory of every size the listing may have used and given back has been
+// taken and overwritten: they must stay valid until the module is freed.
 std::vector<std::string> Listed(HINSTANCE module, int language = RXM::kAnyLanguage) {
-  std::vector<std::string> lines;
+  std::vector<std::pair<std::string, RXM::ResourceInfo>> found;
   RXM::Status status;
   const int count = RXM::ListResources(
       module,
       [](const RXM::ResourceInfo& info, void* context) {
-        std::string line =
-            std::string(info.type) + "\t" + info.name + "\t" + std::to_string(info.language) + "\t";
-        for (std::uint32_t i = 0; i < info.size; ++i) {
-          char digits[3];
-          std::snprintf(digits, sizeof digits, "%02x", info.bytes[i]);
-          line += digits;
-        }
-        static_cast<std::vector<std::string>*>(context)->push_back(line);
+        static_cast<std::vector<std::pair<std::string, RXM::ResourceInfo>>*>(context)->emplace_back(
+            std::string(info.type) + "\t" + info.name + "\t" + std::to_string(info.language) + "\t",
+            info);
       },
-      &lines, status, language);
+      &found, status, language);
   EXPECT_TRUE(status.IsOk()) << status.GetText();
-  EXPECT_EQ(count, static_cast<int>(lines.size()));
+  EXPECT_EQ(count, static_cast<int>(found.size()));
+  std::vector<std::vector<char>> scribbles;
+  for (std::size_t size = 64; size <= (std::size_t{4} << 20); size *= 2) {
+    scribbles.emplace_back(size, '\xEE');
+  }
+  std::vector<std::string> lines;
+  for (const auto& [line, info] : found) {
+    std::string text = line;
+    for (std::uint32_t i = 0; i < info.size; ++i) {
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02x", info.bytes[i]);
+      text += digits;
+    }
+    lines.push_back(text);
+  }
   return lines;
 }
 
