@@ -98,10 +98,7 @@ std::size_t OperatingSystem::read(void* buffer, std::size_t size, std::size_t co
 
 #if !defined(_WIN32)
 
-namespace {
-
-// What a stat says of a name, as the seam reports it.
-void Describe(const struct stat& status, FileInfo* info) {
+void FillFileInfo(const struct stat& status, FileInfo* info) {
   info->device = static_cast<std::uint64_t>(status.st_dev);
   info->node = static_cast<std::uint64_t>(status.st_ino);
   if (S_ISDIR(status.st_mode)) {
@@ -113,8 +110,6 @@ void Describe(const struct stat& status, FileInfo* info) {
     info->kind = FileKind::kOther;
   }
 }
-
-}  // namespace
 
 #endif
 
@@ -146,7 +141,7 @@ int OperatingSystem::inspect(const char* path, FileInfo* info) {
     info->error = errno;
     return -1;
   }
-  Describe(status, info);
+  FillFileInfo(status, info);
   return 0;
 #endif
 }
@@ -232,7 +227,7 @@ int OperatingSystem::inspectHandle(Handle handle, FileInfo* info) {
     info->error = errno;
     return -1;
   }
-  Describe(status, info);
+  FillFileInfo(status, info);
   return 0;
 }
 

@@ -4,6 +4,10 @@
 
 #include "backends/System.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace RXM {
 namespace sys {
 
@@ -59,6 +63,10 @@ class OperatingSystem final : public System {
 // The errno value that says what the Win32 error `error` (a DWORD) says:
 // ENOENT, EEXIST, EACCES, EBUSY, or EIO for any other.
 int ErrnoOf(unsigned long error);
+#else
+// What a stat says of a name, as the seam reports it: device, node, kind
+// and, for a file, size.
+void FillFileInfo(const struct stat& status, FileInfo* info);
 #endif
 
 }  // namespace sys

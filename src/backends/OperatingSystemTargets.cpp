@@ -115,18 +115,9 @@ int OperatingSystem::inspectIn(Handle folder, const char* name, FileInfo* info) 
     info->error = errno;
     return -1;
   }
-  info->device = static_cast<std::uint64_t>(status.st_dev);
-  info->node = static_cast<std::uint64_t>(status.st_ino);
+  FillFileInfo(status, info);
   info->names = static_cast<std::uint64_t>(status.st_nlink);
   info->link = S_ISLNK(status.st_mode);
-  if (S_ISDIR(status.st_mode)) {
-    info->kind = FileKind::kFolder;
-  } else if (S_ISREG(status.st_mode)) {
-    info->kind = FileKind::kFile;
-    info->size = static_cast<std::uint64_t>(status.st_size);
-  } else {
-    info->kind = FileKind::kOther;
-  }
   return 0;
 }
 
