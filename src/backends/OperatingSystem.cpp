@@ -158,6 +158,23 @@ Handle OperatingSystem::openForReading(const char* path) {
 #endif
 }
 
+Handle OperatingSystem::duplicateForReading(std::FILE* stream) {
+#if defined(_WIN32)
+  // A duplicated handle would share the stream's file pointer, which the C
+  // runtime reads from; ReOpenFile gives a file object of its own.
+  const HANDLE handle = ReOpenFile(reinterpret_cast<HANDLE>(HandleOf(stream)), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(GetLastError());
+    return kNoHandle;
+  }
+  return reinterpret_cast<Handle>(handle);
+#else
+  const int descriptor = ::fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
+  return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);
+#endif
+}
+
 std::int64_t OperatingSystem::readAt(Handle handle, void* buffer, std::size_t size,
                                      std::uint64_t offset) {
 #if defined(_WIN32)

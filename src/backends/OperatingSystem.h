@@ -29,6 +29,7 @@ class OperatingSystem final : public System {
   std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override;
   int inspect(const char* path, FileInfo* info) override;
   Handle openForReading(const char* path) override;
+  Handle duplicateForReading(std::FILE* stream) override;
   std::int64_t readAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) override;
   int closeHandle(Handle handle) override;
   int inspectHandle(Handle handle, FileInfo* info) override;

@@ -90,6 +90,14 @@ class RXMFILES_API System {
   // Opens `path` for reading only, shared with every other reader and writer
   // (and, on Windows, with deletion and renaming).
   virtual Handle openForReading(const char* path) = 0;
+  // A handle for positional reads of the very file that `stream` has open,
+  // with no position shared with the stream (so the stream's reads and the
+  // handle's never disturb each other), closed with closeHandle. Never an
+  // open by name: it reads the file that was opened even after another file
+  // has taken the name. POSIX: fcntl(F_DUPFD_CLOEXEC) (pread ignores the
+  // shared offset); Windows: ReOpenFile, a new file object on the same
+  // file. kNoHandle, with errno set, when the system cannot.
+  virtual Handle duplicateForReading(std::FILE* stream) = 0;
   // Reads up to `size` bytes at `offset` without any file position of its
   // own, so that any number of threads may read one handle at once; the bytes
   // read (fewer at the end of the file), or -1.

@@ -258,6 +258,32 @@ std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index, in
   return out.Take().first;
 }
 
+ErrorCode CheckReadable(const DirectoryRecord& record, std::int32_t count, std::int64_t fileSize,
+                        std::string* reason) {
+  std::string impossible = DescribeImpossibleRange(record);
+  if (!impossible.empty()) {
+    if (reason != nullptr) {
+      *reason = std::move(impossible);
+    }
+    return ErrorCode::kImpossibleRange;
+  }
+  for (const Finding& finding : CheckEntryData(record, 0, count, fileSize)) {
+    if (finding.kind == FindingKind::kDataInHeader) {
+      if (reason != nullptr) {
+        *reason = std::string(DescribeFinding(finding.kind)) + ": " + finding.reason;
+      }
+      return ErrorCode::kDamagedEntry;
+    }
+  }
+  if (!FileBacksEntry(record, fileSize)) {
+    if (reason != nullptr) {
+      *reason = "truncated at byte " + std::to_string(fileSize);
+    }
+    return ErrorCode::kTruncated;
+  }
+  return ErrorCode::kOk;
+}
+
 const char* DescribeFinding(FindingKind kind) {
   switch (kind) {
     case FindingKind::kUnsafeName:

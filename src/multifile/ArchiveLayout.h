@@ -67,6 +67,22 @@ RXMFILES_API std::string DescribeImpossibleRange(const DirectoryRecord& record);
 RXMFILES_API std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index,
                                                  int count, std::int64_t fileSize);
 
+// The one rule of whether the bytes that `record` names can be read as its
+// entry's own, in an archive of `count` records and `fileSize` bytes: every
+// reader of an entry (streams, extraction, the search path, the mount,
+// kymf, the writers that copy kept entries) asks it before reading. kOk, or
+// why not, with `reason` (when given) saying it after "<archive>: <entry>: ":
+//  - kImpossibleRange: the data start before the file, or end before they
+//    start ("data end at byte 50 before the start at byte 88");
+//  - kDamagedEntry: the data start inside the header or the directory
+//    ("data inside the header: data start at byte 0 inside the header and
+//    directory (88 bytes)"), bytes that are no entry's;
+//  - kTruncated: the data run past the file's end ("truncated at byte N",
+//    N the file's size).
+// An empty entry has no bytes to be wrong: only where it starts is checked.
+RXMFILES_API ErrorCode CheckReadable(const DirectoryRecord& record, std::int32_t count,
+                                     std::int64_t fileSize, std::string* reason = nullptr);
+
 // A short name of the kind: "unsafe name", "shadowed name", ...
 RXMFILES_API const char* DescribeFinding(FindingKind kind);
 

@@ -21,6 +21,7 @@
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ElementSlab.h"
@@ -130,9 +131,14 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     return false;
   }
   archiveBytes = std::make_shared<const RXM::KYFileSource>(*archiveFile);
-  if (archiveFile->FindInterface("DiskFile") != nullptr) {
-    entryReader = RXM::SharedHandle::Open(name.GetText(), *system);
-  } else if (remote != nullptr) {
+  if (remote == nullptr) {
+    // The file whose directory was just read, never the name again: a file
+    // put in its place meanwhile would give other bytes under these records.
+    // Without a second handle (a caller's file of another kind, or a system
+    // that refuses one), entries are copied through the archive's file
+    // instead (CopyEntry).
+    entryReader = RXM::SharedHandle::Adopt(DuplicateArchiveHandle(), *system);
+  } else {
     entryReader = remote->GetReader();
   }
   if (entryReader) {
@@ -217,6 +223,16 @@ std::int64_t MultiFile::GetArchiveSize() const {
   return archiveFile.IsNull() ? -1 : archiveSize;
 }
 
+std::intptr_t MultiFile::DuplicateArchiveHandle() const {
+  auto* disk = archiveFile.IsNull()
+                   ? nullptr
+                   : static_cast<DiskFile*>(archiveFile->FindInterface("DiskFile"));
+  if (disk == nullptr || disk->GetFilePointer() == nullptr) {
+    return RXM::sys::kNoHandle;
+  }
+  return system->duplicateForReading(disk->GetFilePointer());
+}
+
 std::vector<RXM::kymf::Finding> MultiFile::CheckArchive() const {
   return CheckArchive(SIZE_MAX).first;
 }
@@ -236,32 +252,21 @@ RXM::kymf::LayoutReport MultiFile::CheckArchive(std::size_t limit) const {
                                 limit);
 }
 
-// An impossible range is said as such before the file is asked to hold it,
-// so that a start before the file is not reported as a truncation. Streams
-// (FindWhole) open an entry of negative size as an empty one, as the
-// element stream reads it.
+// Every reader of an entry asks the one rule (CheckReadable) first, against
+// the file's size as measured when the archive opened.
 RXM::Status MultiFile::CheckEntry(const String& name) const {
   ErrorCode code = ErrorCode::kOk;
   const MultiFileElement* element = FindWhole(name.GetText(), code);
-  if (element != nullptr) {
-    const std::string impossible = RXM::kymf::DescribeImpossibleRange(*element);
-    if (!impossible.empty()) {
-      return Failure(ErrorCode::kImpossibleRange, EntrySubject(*element), impossible);
-    }
-  }
   return Explain(code, name.GetText(), element);
 }
 
-// The file's size was measured when the archive opened, so an entry it
-// cannot hold is refused here rather than read short later.
 const MultiFileElement* MultiFile::FindWhole(const char* name, ErrorCode& code) const {
   const int found = archiveFile.IsNull() ? -1 : Lookup(name);
   const MultiFileElement* element = found < 0 ? nullptr : directory.Peek(found);
   if (element == nullptr) {
     code = archiveFile.IsNull() ? ErrorCode::kNotOpen : ErrorCode::kNoSuchEntry;
   } else {
-    code =
-        RXM::kymf::FileBacksEntry(*element, archiveSize) ? ErrorCode::kOk : ErrorCode::kTruncated;
+    code = RXM::kymf::CheckReadable(*element, directory.GetCount(), archiveSize);
   }
   return element;
 }
@@ -271,13 +276,15 @@ RXM::Status MultiFile::Explain(ErrorCode code, const char* name,
   switch (code) {
     case ErrorCode::kOk:
       return RXM::Status::Ok();
-    case ErrorCode::kTruncated:
-      return Failure(code, EntrySubject(*element),
-                     "truncated at byte " + std::to_string(archiveSize));
     case ErrorCode::kNoSuchEntry:
       return Failure(code, std::string(archiveName.GetText()) + ": " + name);
-    default:
+    case ErrorCode::kNotOpen:
       return Failure(code, archiveName.GetText());
+    default: {
+      std::string reason;
+      RXM::kymf::CheckReadable(*element, directory.GetCount(), archiveSize, &reason);
+      return Failure(code, EntrySubject(*element), reason);
+    }
   }
 }
 
@@ -352,12 +359,17 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   Seek(0, 0);
   const std::uint32_t size = GetFileSize();
   CTPointer<Debugger> debugger = RXM::GetDebugger();
-  if (size == 0 || !ArchiveReadable() ||
-      !RXM::kymf::FileBacksEntry(*currentElement, archiveFile->GetFileSize())) {
-    status = size == 0 || !ArchiveReadable()
+  // Only the entry's own bytes are copied out: the rule every reader asks,
+  // against the file as it is now.
+  std::string reason;
+  const ErrorCode readable = ArchiveReadable()
+                                 ? RXM::kymf::CheckReadable(*currentElement, directory.GetCount(),
+                                                            archiveFile->GetFileSize(), &reason)
+                                 : ErrorCode::kReadFailed;
+  if (readable != ErrorCode::kOk || size == 0) {
+    status = readable == ErrorCode::kOk || readable == ErrorCode::kReadFailed
                  ? Failure(ErrorCode::kReadFailed, EntrySubject(*currentElement))
-                 : Failure(ErrorCode::kTruncated, EntrySubject(*currentElement),
-                           "truncated at byte " + std::to_string(archiveFile->GetFileSize()));
+                 : Failure(readable, EntrySubject(*currentElement), reason);
     debugger->PrintError(kReadError);
     return false;
   }

@@ -119,17 +119,29 @@ class RXMFILES_API MultiFile : public KYFile {
   // `limit` findings beyond a copy of its records.
   RXM::kymf::LayoutReport CheckArchive(std::size_t limit) const;
 
-  // Ok when the entry `name` (looked up as OpenFile does) exists and the
-  // archive's file holds all of its bytes. Otherwise kNotOpen (no archive),
-  // kNoSuchEntry, kImpossibleRange (a negative start, or an end before the
-  // start: "<archive>: <entry>: data end at byte E before the start at byte
-  // S"), or kTruncated with the message "<archive>: <entry>: truncated at
-  // byte N" (N: the file's size). Reads nothing and changes nothing.
+  // Ok when the entry `name` (looked up as OpenFile does) exists and its
+  // bytes are its own and all in the archive's file (RXM::kymf::CheckReadable,
+  // the rule OpenEntry, ExtractToFile and the search path ask). Otherwise
+  // kNotOpen (no archive), kNoSuchEntry, kImpossibleRange (a negative start,
+  // or an end before the start: "<archive>: <entry>: data end at byte E
+  // before the start at byte S"), kDamagedEntry (data inside the header or
+  // the directory) or kTruncated ("<archive>: <entry>: truncated at byte N",
+  // N the file's size). Reads nothing and changes nothing. OpenFile opens
+  // such an entry all the same, as programs written for the element stream
+  // expect; this says whether what it reads is the entry's.
   RXM::Status CheckEntry(const String& name) const;
 
   // The archive file's size in bytes as measured when it was opened; -1 when
   // no archive is open.
   std::int64_t GetArchiveSize() const;
+
+  // A new handle for positional reads of the very file this archive was
+  // read from (an archive opened through a DiskFile), for a writer that
+  // copies kept entries inside the kernel: a handle of the System this
+  // object was made with (RXM::sys::Handle), which the caller closes through
+  // its closeHandle. -1 (kNoHandle) with no archive open, through another
+  // kind of file, or when the system refuses a second handle.
+  std::intptr_t DuplicateArchiveHandle() const;
 
   // --- The open entry, as a read-only KYFile -----------------------------
 
@@ -176,8 +188,9 @@ class RXMFILES_API MultiFile : public KYFile {
   // A new read-only stream over the entry `name`, found as OpenFile finds it,
   // open at position 0 with a position of its own. Null with no archive open
   // (why: kNotOpen), no such entry (kNoSuchEntry), or an entry whose bytes
-  // run past the end of the archive's file as it was when opened
-  // (kTruncated, as CheckEntry says); `why` is Ok with a stream. The stream
+  // are not its own or not all in the archive's file as it was when opened
+  // (kImpossibleRange, kDamagedEntry, kTruncated: as CheckEntry says); `why`
+  // is Ok with a stream. The stream
   // answers as OpenFile's entry does (see files/EntryStream.h), except that
   // it ends (EndOfFile) at a short read, should the file shrink later, and
   // it leaves this object's open entry, its file's position and GetStatus
@@ -187,6 +200,9 @@ class RXMFILES_API MultiFile : public KYFile {
   //    stream reads with positional reads through one read-only handle that
   //    every stream of the archive shares; nothing is copied and no lock is
   //    taken, so any number of streams may read at once, on any threads.
+  //    The handle is the file that was opened, never the name opened again:
+  //    an archive put in its place later is not seen until the next
+  //    OpenMultiFile, as an open file on POSIX keeps its bytes.
   //  - An archive opened through an HttpFile: the same, through the object's
   //    block cache, which every stream of the archive shares; requests of
   //    different streams run at once.
@@ -236,7 +252,8 @@ class RXMFILES_API MultiFile : public KYFile {
   // Copies the open entry, whole, into the disk file `fileName` (created or
   // replaced). True once the entry was read whole and the target opened,
   // whatever the target's write reports. False when no entry is open
-  // (kNotOpen, silently), when the entry cannot be read whole (kTruncated,
+  // (kNotOpen, silently), when the entry cannot be read whole or its bytes
+  // are not its own (CheckEntry's reasons against the file as it is now, or
   // kReadFailed; "Error while reading data from multifile." goes to the
   // debugger's PrintError and no target is created), when no buffer can be
   // had (kNoMemory), or when the target cannot be opened (kCannotOpen). The
@@ -301,9 +318,9 @@ class RXMFILES_API MultiFile : public KYFile {
   // Made with the directory and shared by copies, which hold the same
   // elements in the same slots; its index is built by its own lookups.
   std::shared_ptr<const RXM::EntryLookup> lookup;
-  // For OpenEntry: the archive's file opened again for positional reads (an
-  // archive opened from disk), or the remote object of an HttpFile, and its
-  // name for the streams' messages.
+  // For OpenEntry: a second handle on the very file the directory was read
+  // from (an archive opened from disk; never the name opened again), or the
+  // remote object of an HttpFile, and its name for the streams' messages.
   std::shared_ptr<const RXM::ByteSource> entryReader;
   std::shared_ptr<const std::string> entryReaderName;
   std::int64_t archiveSize = -1;

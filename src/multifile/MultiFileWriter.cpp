@@ -6,6 +6,7 @@
 #include "backends/DiskFile.h"
 #include "backends/System.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveStatus.h"
 #include "multifile/ArchiveWriter.h"
@@ -271,10 +272,19 @@ bool MultiFileWriter::CheckNames() {
 }
 
 bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
+  // Kept entries come from the existing archive, read when there are any.
+  const std::int32_t count = existing.IsNull() ? 0 : existing->GetDirectory().GetCount();
   for (const Kept& entry : kept) {
-    if ((entry.size == 0 && !allowEmpty) ||
-        !RXM::kymf::FileBacksEntry(entry.record, existing->GetArchiveSize())) {
-      return Fail(entry.size == 0 ? ErrorCode::kEmptyInput : ErrorCode::kTruncated,
+    // Only an entry's own bytes are copied: the rule every reader asks.
+    std::string reason;
+    const ErrorCode readable =
+        RXM::kymf::CheckReadable(entry.record, count, existing->GetArchiveSize(), &reason);
+    if (readable != ErrorCode::kOk) {
+      return Fail(readable, std::string("entry \"") + entry.record.name +
+                                "\" cannot be read whole (" + reason + ")");
+    }
+    if (entry.size == 0 && !allowEmpty) {
+      return Fail(ErrorCode::kEmptyInput,
                   std::string("entry \"") + entry.record.name + "\" cannot be read whole");
     }
     dataBytes += entry.size;
@@ -335,7 +345,8 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
  private:
   bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
     if (old == RXM::sys::kNoHandle) {
-      old = writer.system->openForReading(writer.lock->GetTarget().c_str());
+      // The file whose directory was read, not the name opened again.
+      old = writer.existing->DuplicateArchiveHandle();
       if (old == RXM::sys::kNoHandle) {
         return writer.Fail(ErrorCode::kReadFailed, "cannot be read");
       }

@@ -91,8 +91,9 @@ class RXMFILES_API SearchPath {
   // A new read-only stream over `name` from the first source in search order
   // that has it, at position 0; `why` is then Ok. Null when the name is no
   // safe name (kNameRefused), when no source has it (kNoSuchEntry), or when
-  // the first source that has it cannot give it whole (an archive's entry
-  // that runs past its file's end: kTruncated, naming the archive and the
+  // the first source that has it refuses it (an archive's entry whose bytes
+  // are not its own or not all in its file, as MultiFile::CheckEntry says:
+  // kImpossibleRange, kDamagedEntry or kTruncated, naming the archive and the
   // entry), which hides the sources after it. A stream ends at a short read
   // (a file that shrinks while it is read): EndOfFile turns true.
   Pointer<KYFile> Open(const String& name, RXM::Status& why) const;

@@ -12,6 +12,7 @@ void FaultySystem::Heal() {
   shortCopyRange = false;
   inspectInError = createInError = renameInError = 0;
   pauseInstead = nullptr;
+  afterOpen = nullptr;
 }
 
 std::FILE* FaultySystem::open(const char* path, const char* mode) {
@@ -20,7 +21,19 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
     errno = refusal;
     return nullptr;
   }
-  return Opened(real.open(path, mode));
+  std::FILE* stream = Opened(real.open(path, mode));
+  if (stream != nullptr && afterOpen) {
+    afterOpen(path);
+  }
+  return stream;
+}
+
+RXM::sys::Handle FaultySystem::openForReading(const char* path) {
+  const RXM::sys::Handle handle = real.openForReading(path);
+  if (handle != RXM::sys::kNoHandle && afterOpen) {
+    afterOpen(path);
+  }
+  return handle;
 }
 
 std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {

@@ -35,6 +35,9 @@ class FaultySystem : public RXM::sys::System {
   int inspectInError = 0;
   int createInError = 0;
   int renameInError = 0;
+  // Called after each open and openForReading of `path` that succeeded, when
+  // set: a test can put another file under the name just then.
+  std::function<void(const char* path)> afterOpen;
   // Called instead of sleeping, when set (so that a test can end the wait).
   std::function<void(std::uint32_t milliseconds)> pauseInstead;
 
@@ -62,7 +65,10 @@ class FaultySystem : public RXM::sys::System {
   int inspect(const char* path, RXM::sys::FileInfo* info) override {
     return real.inspect(path, info);
   }
-  RXM::sys::Handle openForReading(const char* path) override { return real.openForReading(path); }
+  RXM::sys::Handle openForReading(const char* path) override;
+  RXM::sys::Handle duplicateForReading(std::FILE* stream) override {
+    return real.duplicateForReading(stream);
+  }
   std::int64_t readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
                       std::uint64_t offset) override;
   int closeHandle(RXM::sys::Handle handle) override { return real.closeHandle(handle); }

@@ -15,11 +15,22 @@ namespace testing_support {
 
 using Code = RXM::ErrorCode;
 
-// Per entry: 'x' not found by its name (its file refuses the seek, and
-// OpenEntry refuses it as truncated), 't' found but not extracted, and
-// refused by OpenEntry (its bytes run past the file's end), 'r' found but not
-// extracted (it cannot be read whole), 'e' found and extracted. An insertion
-// copies every entry whole, so it succeeds exactly when all are 'e'.
+// Per entry, what each reader does with it. The element stream (OpenFile)
+// opens whatever a record names, as programs written for it expect; every
+// other reader (OpenEntry, the search path, ExtractToFile, the writers that
+// keep entries) asks one rule first and refuses an entry whose bytes are not
+// its own, with the code RefusalOf gives:
+//  'x' OpenFile does not find it (its file refuses the seek): the data start
+//      before the file;
+//  'n' OpenFile finds it and reads nothing: its size is negative;
+//  'h' OpenFile reads the bytes it names, which are the header's or the
+//      directory's;
+//  't' OpenFile finds it, but its bytes run past the file's end;
+//  'r' read by every reader as empty, but not extracted (nothing to read
+//      whole);
+//  'e' read and extracted.
+// An insertion copies every entry through the element stream, so it succeeds
+// exactly when all are 'e' or 'h'.
 struct Hostile {
   std::string label;
   Bytes bytes;
@@ -27,6 +38,22 @@ struct Hostile {
   std::vector<std::string> reads;  // what each entry gives read whole
   std::string entries;
 };
+
+// The code with which every reader but the element stream refuses an entry
+// of outcome `outcome`; kOk for one it reads.
+inline Code RefusalOf(char outcome) {
+  switch (outcome) {
+    case 'x':
+    case 'n':
+      return Code::kImpossibleRange;
+    case 'h':
+      return Code::kDamagedEntry;
+    case 't':
+      return Code::kTruncated;
+    default:
+      return Code::kOk;
+  }
+}
 
 inline void PrintTo(const Hostile& hostile, std::ostream* out) {
   *out << hostile.label;
@@ -70,13 +97,16 @@ inline const Hostile kCorpus[] = {
     Opened("end past the end", Raw({{"p", kData, kData + 100}}, "xyz"), {"xyz"}, "t"),
     Opened("start before the file", Raw({{"n", -10, 5}}, "xyz"), {""}, "x"),
     Opened("start INT32_MIN", Raw({{"n", INT32_MIN, INT32_MIN + 3}}, "xyz"), {""}, "x"),
-    Opened("negative size", Raw({{"n", kData + 2, kData}}, "xyz"), {""}, "r"),
-    Opened("hugely negative size", Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"), {""}, "t"),
+    Opened("negative size", Raw({{"n", kData + 2, kData}}, "xyz"), {""}, "n"),
+    Opened("hugely negative size", Raw({{"n", INT32_MAX, INT32_MIN}}, "xyz"), {""}, "n"),
     Opened("size near 2 GB", Raw({{"h", kData, INT32_MAX}}, "xyz"), {"xyz"}, "t"),
     Opened("empty entry", Raw({{"e", kData, kData - 1}}, "xyz"), {""}, "r"),
-    Opened("data inside the header", Raw({{"h", 0, 3}}, ""), {"KYMF"}, "e"),
+    Opened("data inside the header", Raw({{"h", 0, 3}}, ""), {"KYMF"}, "h"),
     Opened("data inside the directory", Raw({{"d", 8, 12}}, ""), {std::string("d\0\0\0\0", 5)},
-           "e"),
+           "h"),
+    Opened("data across the directory's end", Raw({{"d", kData - 2, kData + 1}}, "xy"),
+           {std::string("\0\0xy", 4)}, "h"),
+    Opened("empty entry inside the header", Raw({{"e", 4, 3}}, "z"), {""}, "r"),
     Opened("overlapping entries", Raw({{"x", 168, 171}, {"y", 169, 172}}, "01234"),
            {"0123", "1234"}, "ee"),
     Opened("equal names, later wins", Raw({{"same", 168, 168}, {"SAME", 169, 169}}, "12"),

@@ -91,9 +91,16 @@ int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool
 }
 
 bool CatName(const SearchPath& path, const std::string& name, Reporter& reporter) {
-  const Pointer<KYFile> stream = path.Open(name.c_str());
+  RXM::Status why;
+  const Pointer<KYFile> stream = path.Open(name.c_str(), why);
   if (stream.IsNull()) {
-    reporter.Fail(name, "not found in the search path");
+    // A name no source has, or the reason of the source that has it but
+    // refuses it (bytes that are not the entry's own, a truncation, ...).
+    if (why.GetCode() == RXM::ErrorCode::kNoSuchEntry || why.IsOk()) {
+      reporter.Fail(name, "not found in the search path");
+    } else {
+      reporter.Fail(why);
+    }
     return false;
   }
   const CopyResult copy = CopyStream(*stream, WriteTo(stdout));
