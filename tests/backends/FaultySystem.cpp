@@ -28,13 +28,6 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
   return stream;
 }
 
-RXM::sys::Handle FaultySystem::openForReading(const char* path) {
-  const RXM::sys::Handle handle = real.openForReading(path);
-  if (handle != RXM::sys::kNoHandle && afterOpen) {
-    afterOpen(path);
-  }
-  return handle;
-}
 
 std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
   return Opened(real.createTemporary(prefix, name));

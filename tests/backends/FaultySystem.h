@@ -35,8 +35,8 @@ class FaultySystem : public RXM::sys::System {
   int inspectInError = 0;
   int createInError = 0;
   int renameInError = 0;
-  // Called after each open and openForReading of `path` that succeeded, when
-  // set: a test can put another file under the name just then.
+  // Called after each open of a stream on `path` that succeeded, when set: a
+  // test can put another file under the name just then.
   std::function<void(const char* path)> afterOpen;
   // Called instead of sleeping, when set (so that a test can end the wait).
   std::function<void(std::uint32_t milliseconds)> pauseInstead;
@@ -65,7 +65,7 @@ class FaultySystem : public RXM::sys::System {
   int inspect(const char* path, RXM::sys::FileInfo* info) override {
     return real.inspect(path, info);
   }
-  RXM::sys::Handle openForReading(const char* path) override;
+  RXM::sys::Handle openForReading(const char* path) override { return real.openForReading(path); }
   RXM::sys::Handle duplicateForReading(std::FILE* stream) override {
     return real.duplicateForReading(stream);
   }
