@@ -143,9 +143,14 @@ TEST_P(RemoteHostileArchiveTest, GivesTheSameReasonsAsOnDisk) {
   for (int i = 0; i < onDisk.GetDirectory().GetCount(); ++i) {
     const String entry(onDisk.GetDirectory().GetAt(i)->name);
     EXPECT_EQ(remote.CheckEntry(entry).GetCode(), onDisk.CheckEntry(entry).GetCode()) << i;
-    const Pointer<KYFile> remoteStream = remote.OpenEntry(entry);
-    const Pointer<KYFile> diskStream = onDisk.OpenEntry(entry);
+    RXM::Status remoteWhy;
+    RXM::Status diskWhy;
+    const Pointer<KYFile> remoteStream = remote.OpenEntry(entry, remoteWhy);
+    const Pointer<KYFile> diskStream = onDisk.OpenEntry(entry, diskWhy);
     ASSERT_EQ(remoteStream.IsNull(), diskStream.IsNull()) << i;
+    EXPECT_EQ(remoteWhy.GetCode(), diskWhy.GetCode()) << i;
+    EXPECT_EQ(remoteWhy.GetText(), diskWhy.IsOk() ? "" : url + (diskWhy.GetText() + path.size()))
+        << i;
     if (!diskStream.IsNull()) {
       EXPECT_EQ(ReadWhole(*remoteStream), ReadWhole(*diskStream)) << i;
     }

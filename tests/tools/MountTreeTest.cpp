@@ -124,7 +124,9 @@ class MountLayerTest : public testing::Test {
   }
   static std::string ReadAll(const kymf::mount::MountedFiles& files, const std::string& name) {
     const MountNode& node = files.tree.Get(files.tree.FindPath(name));
-    Pointer<KYFile> stream = files.layers[node.layer]->Open(node.source);
+    RXM::Status why;
+    Pointer<KYFile> stream = files.layers[node.layer]->Open(node.source, why);
+    EXPECT_TRUE(why.IsOk()) << why.GetText();
     std::string bytes(node.size, '\0');
     EXPECT_EQ(stream->ReadData(bytes.data(), 1, static_cast<unsigned int>(node.size)), node.size);
     return bytes;
@@ -132,6 +134,36 @@ class MountLayerTest : public testing::Test {
 
   fs::path root;
 };
+
+// An entry whose record names bytes that are not its own (the header's)
+// is shown, but opening it is refused with the archive's reason, which
+// names the archive and the entry, through an archive source and through a
+// search path's; its sound neighbour reads.
+TEST_F(MountLayerTest, AnEntryWhoseBytesAreNotItsOwnIsRefusedWithTheArchivesReason) {
+  const std::string path = Archive("h.kymf", {{"head", "abcd"}, {"fine", "ok"}});
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::uint8_t start[4];
+    RXM::kymf::EncodeInt32(0, start);  // the first record's data start at the magic
+    file.seekp(8 + 72);
+    file.write(reinterpret_cast<const char*>(start), 4);
+  }
+  for (const bool searchPath : {false, true}) {
+    RXM::Status status;
+    std::vector<std::unique_ptr<kymf::mount::MountLayer>> layers;
+    layers.push_back(searchPath ? kymf::mount::OpenPathSource(path, status)
+                                : kymf::mount::OpenArchiveSource(path, status));
+    ASSERT_TRUE(layers.back()) << status.GetText();
+    const kymf::mount::MountedFiles files = kymf::mount::Assemble(std::move(layers));
+    const MountNode& node = files.tree.Get(files.tree.FindPath("head"));
+    RXM::Status why;
+    EXPECT_TRUE(files.layers[node.layer]->Open(node.source, why).IsNull());
+    EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kDamagedEntry);
+    EXPECT_EQ(std::string(why.GetText()).rfind(path + ": head: data inside the header", 0), 0u)
+        << why.GetText();
+    EXPECT_EQ(ReadAll(files, "fine"), "ok");
+  }
+}
 
 TEST_F(MountLayerTest, AnArchiveShowsWhatItsLookupFindsAndCountsNamesThatAreNoSafePaths) {
   const std::string path = Archive("t.kymf", {{"dup.txt", "old"},

@@ -99,14 +99,22 @@ serve() {
   [[ $(cat mnt/fine.txt) == x ]]
   fusermount3 -u mnt
   wait "$server"
-  # Offsets past the end, before the start, and an end before the start.
-  raw_archive cut.kymf 10 beyond 500 600 before -40 -30 backwards 300 100 whole 328 337
+  # Offsets past the end, before the start, an end before the start, and
+  # data inside the header: shown, but refused at open (EIO) with the
+  # archive's reason in the log, naming the archive and the entry.
+  raw_archive cut.kymf 10 beyond 500 600 before -40 -30 backwards 300 100 head 0 3 whole 408 417
   serve cut.kymf mnt
-  ! cat mnt/beyond > /dev/null 2>&1
-  ! cat mnt/before > /dev/null 2>&1
-  [[ $(stat -c %s mnt/backwards) -eq 0 && -z $(cat mnt/backwards) ]]
+  local name
+  for name in beyond before backwards head; do
+    run cat "mnt/$name"
+    [[ $status -ne 0 && $output == *"Input/output error"* ]]
+  done
+  [[ $(stat -c %s mnt/backwards) -eq 0 && $(stat -c %s mnt/head) -eq 4 ]]
   [[ $(cat mnt/whole) == xxxxxxxxxx ]]
   ls mnt > /dev/null
+  grep -q 'kymf: cut.kymf: beyond: truncated at byte 418' served.err
+  grep -q 'kymf: cut.kymf: backwards: data end at byte 100 before the start at byte 300' served.err
+  grep -q 'kymf: cut.kymf: head: data inside the header: data start at byte 0' served.err
 }
 
 @test "many readers at once read the same bytes as one" {

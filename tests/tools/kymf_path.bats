@@ -34,3 +34,25 @@ setup() {
 1|*kymf: cut.kymf: *entry count 1 needs 88 bytes*|list --path cut.kymf
 ROWS
 }
+
+@test "an entry whose bytes are not its own gets one answer from cat, extract and cat --path" {
+  raw_archive head.kymf 0 h 0 3
+  raw_archive past.kymf 1 p 88 5000
+  raw_archive neg.kymf 0 n 88 50
+  raw_archive before.kymf 2 n -5 -4
+  local archive name reason
+  while IFS='|' read -r archive name reason; do
+    for command in "cat $archive $name" "cat --path $archive $name" "extract $archive -C out"; do
+      mkdir -p out
+      run kymf $command
+      [[ $status -eq 1 && $output == *"kymf: $archive: $name: $reason"* ]] ||
+        { echo "$command: $output"; false; }
+      [[ -z $(ls -A out) ]]
+    done
+  done <<'CASES'
+head.kymf|h|data inside the header: data start at byte 0 inside the header and directory (88 bytes)
+past.kymf|p|truncated at byte 89
+neg.kymf|n|data end at byte 50 before the start at byte 88
+before.kymf|n|data start at byte -5 before the start of the file
+CASES
+}

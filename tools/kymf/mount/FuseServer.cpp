@@ -94,10 +94,12 @@ void Log(Server& server, const std::string& text) {
   }
 }
 
-void LogFailure(fuse_req_t request, std::uint32_t index, const char* what) {
+// `reason`: the library's text, which names the source and the file; when
+// empty, the file's path in the mount is logged with "cannot be opened".
+void LogFailure(fuse_req_t request, std::uint32_t index, const std::string& reason) {
   Server& server = ServerOf(request);
   if (server.failures.fetch_add(1) < kLoggedFailures) {
-    Log(server, server.files->tree.PathOf(index) + ": " + what);
+    Log(server, reason.empty() ? server.files->tree.PathOf(index) + ": cannot be opened" : reason);
   }
 }
 
@@ -169,10 +171,12 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
     return;
   }
   auto* opened = new OpenedFile;
-  opened->stream = ServerOf(request).files->layers[node.layer]->Open(node.source);
+  RXM::Status why;
+  opened->stream = ServerOf(request).files->layers[node.layer]->Open(node.source, why);
   if (opened->stream.IsNull()) {
     delete opened;
-    LogFailure(request, index, "cannot be opened");
+    // The library's reason names the archive and the entry.
+    LogFailure(request, index, why.IsOk() ? std::string() : why.GetText());
     fuse_reply_err(request, EIO);
     return;
   }
@@ -210,7 +214,7 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
     }
   }
   if (got != wanted) {
-    LogFailure(request, index, "read failed");
+    LogFailure(request, index, TreeOf(request).PathOf(index) + ": read failed");
     fuse_reply_err(request, EIO);
     return;
   }

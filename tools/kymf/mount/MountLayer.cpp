@@ -63,9 +63,10 @@ class ArchiveLayer : public MountLayer {
   }
 
   // By name, the only call the archive takes from many threads at once; the
-  // name finds this very record, the last of its equals.
-  Pointer<KYFile> Open(std::uint32_t source) const override {
-    return archive.OpenEntry(names[source]);
+  // name finds this very record, the last of its equals. The archive's rule
+  // refuses an entry whose bytes are not its own.
+  Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const override {
+    return archive.OpenEntry(names[source], why);
   }
 
   std::uint64_t GetBytes() const override {
@@ -94,8 +95,8 @@ class SearchPathLayer : public MountLayer {
   }
 
   // A file's key is its place in `names`.
-  Pointer<KYFile> Open(std::uint32_t source) const override {
-    return path.Open(names[source].c_str());
+  Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const override {
+    return path.Open(names[source].c_str(), why);
   }
 
   std::uint64_t GetBytes() const override { return 0; }  // counted by the tree's file sizes
