@@ -81,4 +81,30 @@ TEST_F(OperatingSystemTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
   EXPECT_EQ(calls.closeHandle(handle), 0);
 }
 
+// The second handle reads the file the stream has open, by offset, and
+// neither moves the stream nor follows the name to a file put in its place
+// (where the platform lets one be put there while it is open).
+TEST_F(OperatingSystemTest, ASecondHandleReadsTheOpenedFileAndLeavesTheStreamWhereItWas) {
+  const std::string path = dir.Path("f");
+  WriteAll(path, std::string("0123456789"));
+  std::FILE* stream = calls.open(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  char buffer[4] = {};
+  ASSERT_EQ(calls.read(buffer, 1, 2, stream), 2u);
+  const RXM::sys::Handle second = calls.duplicateForReading(stream);
+  ASSERT_NE(second, RXM::sys::kNoHandle);
+#if !defined(_WIN32)
+  WriteAll(dir.Path("other"), std::string("abcdefghij"));
+  ASSERT_EQ(calls.replace(dir.Path("other").c_str(), path.c_str()), 0);
+#endif
+  EXPECT_EQ(calls.readAt(second, buffer, 3, 7), 3);
+  EXPECT_EQ(std::string(buffer, 3), "789");
+  ASSERT_EQ(calls.read(buffer, 1, 2, stream), 2u);
+  EXPECT_EQ(std::string(buffer, 2), "23");
+  EXPECT_EQ(calls.closeHandle(second), 0);
+  ASSERT_EQ(calls.read(buffer, 1, 2, stream), 2u);  // the stream outlives the handle
+  EXPECT_EQ(std::string(buffer, 2), "45");
+  EXPECT_EQ(calls.close(stream), 0);
+}
+
 }  // namespace
