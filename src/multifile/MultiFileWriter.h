@@ -21,7 +21,8 @@ class ArchiveWriter;
 }
 namespace sys {
 class System;
-}
+enum class FileKind;
+}  // namespace sys
 }  // namespace RXM
 
 // The fast way to build or change an archive: collect entries (and, keeping
@@ -136,6 +137,10 @@ class RXMFILES_API MultiFileWriter {
   struct Entry;
   struct Kept;
   bool Fail(RXM::ErrorCode code, const std::string& detail);
+  // A failure of a call to the system, with its errno value `error`.
+  bool FailSystem(RXM::ErrorCode code, const std::string& detail, int error);
+  // The input of `entry` cannot be opened: `kind` is what is under its name.
+  bool FailInput(const Entry& entry, RXM::sys::FileKind kind, int error);
   // Takes the archive's lock unless it is held; false (Status set) when it
   // cannot be had.
   bool Lock();
