@@ -106,19 +106,17 @@ bool MultiFileWriter::FailSystem(ErrorCode code, const std::string& detail, int 
 // What is under an input's name, or the system's `error` when it could not
 // be examined (or opened).
 bool MultiFileWriter::FailInput(const Entry& entry, RXM::sys::FileKind kind, int error) {
+  using RXM::sys::FileKind;
   const std::string subject = std::string("cannot open ") + entry.inputName.GetText();
-  switch (kind) {
-    case RXM::sys::FileKind::kFolder:
-      return FailSystem(ErrorCode::kReadFailed, subject, EISDIR);
-    case RXM::sys::FileKind::kOther:
-      return Fail(ErrorCode::kReadFailed,
-                  subject + ": " + RXM::Describe(ErrorCode::kNotARegularFile));
-    case RXM::sys::FileKind::kMissing:
-      return FailSystem(ErrorCode::kReadFailed, subject, error != 0 ? error : ENOENT);
-    case RXM::sys::FileKind::kFile:
-      break;
+  if (kind == FileKind::kOther) {
+    return Fail(ErrorCode::kReadFailed,
+                subject + ": " + RXM::Describe(ErrorCode::kNotARegularFile));
   }
-  return FailSystem(ErrorCode::kReadFailed, subject, error);
+  const bool missing = kind == FileKind::kMissing && error == 0;
+  return FailSystem(ErrorCode::kReadFailed, subject,
+                    kind == FileKind::kFolder ? EISDIR
+                    : missing                 ? ENOENT
+                                              : error);
 }
 
 bool MultiFileWriter::Lock() {
@@ -385,10 +383,10 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
         entry.diskFile ? Pointer<KYFile>(new DiskFile(*writer.system)) : entry.source;
     errno = 0;
     if (!source->OpenFile(entry.inputName, "rb")) {
-      return writer.FailSystem(ErrorCode::kInputChanged,
-                               std::string("could not copy ") + entry.inputName.GetText() +
-                                   " (changed or unreadable)",
-                               errno);
+      return writer.FailSystem(
+          ErrorCode::kInputChanged,
+          std::string("could not copy ") + entry.inputName.GetText() + " (changed or unreadable)",
+          errno);
     }
     std::uint8_t extra = 0;
     const bool copied =
