@@ -66,9 +66,9 @@ class RXMFILES_API System {
 
   // fopen; on Windows _fsopen with shared access, so that a file held open can
   // be opened again elsewhere. A mode that only reads ("r", "rb") never waits
-  // at the open on POSIX: a FIFO that no one writes yet is opened at once,
-  // its reads then ending at once, so a caller may look at what it opened
-  // (inspectHandle of HandleOf) before it reads.
+  // at the open on POSIX: a FIFO that no one writes yet is opened at once
+  // (its reads find its end while no one writes), so a caller may look at
+  // what it opened (inspectHandle of HandleOf) before it reads.
   virtual std::FILE* open(const char* path, const char* mode) = 0;
   virtual std::size_t write(const void* buffer, std::size_t size, std::size_t count,
                             std::FILE* stream) = 0;
