@@ -21,11 +21,43 @@
 namespace RXM {
 namespace sys {
 
+#if !defined(_WIN32)
+namespace {
+
+// A mode that only reads: "r" or "rb", no "+".
+bool ReadsOnly(const char* mode) {
+  return mode[0] == 'r' && std::strchr(mode, '+') == nullptr;
+}
+
+// fopen(path, "r"), except that the open never waits: a FIFO with no writer
+// yet is opened at once (O_NONBLOCK, taken off again once it is open), so
+// that the caller can look at what it opened before it reads.
+std::FILE* OpenForReadingOnly(const char* path, const char* mode) {
+  const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  std::FILE* stream = nullptr;
+  if (flags != -1 && ::fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+    stream = ::fdopen(descriptor, mode);
+  }
+  if (stream == nullptr) {
+    const int error = errno;
+    ::close(descriptor);
+    errno = error;
+  }
+  return stream;
+}
+
+}  // namespace
+#endif
+
 std::FILE* OperatingSystem::open(const char* path, const char* mode) {
 #if defined(_WIN32)
   return _fsopen(path, mode, _SH_DENYNO);
 #else
-  return std::fopen(path, mode);
+  return ReadsOnly(mode) ? OpenForReadingOnly(path, mode) : std::fopen(path, mode);
 #endif
 }
 
@@ -151,10 +183,33 @@ Handle OperatingSystem::openForReading(const char* path) {
   const HANDLE handle =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kNoHandle : reinterpret_cast<Handle>(handle);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(GetLastError());
+    return kNoHandle;
+  }
+  // A device ("CON", "NUL") or a pipe is no file to read at offsets.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    ::CloseHandle(handle);
+    errno = ENXIO;
+    return kNoHandle;
+  }
+  return reinterpret_cast<Handle>(handle);
 #else
-  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
-  return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);
+  // O_NONBLOCK: a FIFO under the name must not stop the caller; it is
+  // refused with the other files that are no regular ones.
+  const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    return kNoHandle;
+  }
+  struct stat status;
+  const bool examined = ::fstat(descriptor, &status) == 0;
+  if (!examined || !S_ISREG(status.st_mode)) {
+    const int error = !examined ? errno : S_ISDIR(status.st_mode) ? EISDIR : ENXIO;
+    ::close(descriptor);
+    errno = error;
+    return kNoHandle;
+  }
+  return static_cast<Handle>(descriptor);
 #endif
 }
 

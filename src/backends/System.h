@@ -65,7 +65,10 @@ class RXMFILES_API System {
   System& operator=(const System&) = delete;
 
   // fopen; on Windows _fsopen with shared access, so that a file held open can
-  // be opened again elsewhere.
+  // be opened again elsewhere. A mode that only reads ("r", "rb") never waits
+  // at the open on POSIX: a FIFO that no one writes yet is opened at once
+  // (its reads find its end while no one writes), so a caller may look at
+  // what it opened (inspectHandle of HandleOf) before it reads.
   virtual std::FILE* open(const char* path, const char* mode) = 0;
   virtual std::size_t write(const void* buffer, std::size_t size, std::size_t count,
                             std::FILE* stream) = 0;
@@ -87,8 +90,10 @@ class RXMFILES_API System {
   // `info` was filled in (kind kMissing for a name that does not exist), -1
   // with info->error set otherwise.
   virtual int inspect(const char* path, FileInfo* info) = 0;
-  // Opens `path` for reading only, shared with every other reader and writer
-  // (and, on Windows, with deletion and renaming).
+  // Opens the regular file `path` for reading only, shared with every other
+  // reader and writer (and, on Windows, with deletion and renaming). Never
+  // waits at the open: kNoHandle with errno EISDIR for a folder and ENXIO
+  // for a FIFO, a socket or a device (each examined once opened).
   virtual Handle openForReading(const char* path) = 0;
   // A handle for positional reads of the very file that `stream` has open,
   // with no position shared with the stream (so the stream's reads and the

@@ -78,19 +78,25 @@ const char* Describe(ErrorCode code) {
       return "network failure";
     case ErrorCode::kSecureFailed:
       return "secure connection failed";
+    case ErrorCode::kNotARegularFile:
+      return "not a regular file";
   }
   return "unknown error";
 }
 
 Status OpenFailure(const std::string& file, int error) {
   if (error == ENOENT || error == ENOTDIR) {
-    return Status(ErrorCode::kNoSuchFile, file + ": " + Describe(ErrorCode::kNoSuchFile));
+    return Status(ErrorCode::kNoSuchFile, file + ": " + Describe(ErrorCode::kNoSuchFile), error);
   }
   if (error == EISDIR) {
-    return Status(ErrorCode::kIsAFolder, file + ": " + Describe(ErrorCode::kIsAFolder));
+    return Status(ErrorCode::kIsAFolder, file + ": " + Describe(ErrorCode::kIsAFolder), error);
   }
   const std::string reason = error == 0 ? Describe(ErrorCode::kCannotOpen) : SystemReason(error);
-  return Status(ErrorCode::kCannotOpen, file + ": " + reason);
+  return Status(ErrorCode::kCannotOpen, file + ": " + reason, error);
+}
+
+Status NotARegularFile(const std::string& file) {
+  return Status(ErrorCode::kNotARegularFile, file + ": " + Describe(ErrorCode::kNotARegularFile));
 }
 
 }  // namespace RXM

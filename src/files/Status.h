@@ -63,6 +63,8 @@ enum class ErrorCode : int {
   kRemoteFailed,     // the server's answer was an error or made no sense (5xx after retries, ...)
   kNetworkFailed,    // the server could not be reached or stopped answering (after retries)
   kSecureFailed,     // the TLS connection failed: certificate not trusted, handshake refused
+  // Opening a file on disk (continued).
+  kNotARegularFile,  // a FIFO, socket or device where a file was wanted
 };
 
 // The system's text for the errno value `error` ("" for 0); unlike strerror,
@@ -81,6 +83,10 @@ class RXMFILES_API Status {
   Status() = default;
   // A failure; `message` says it for people and names the file.
   Status(ErrorCode failure, std::string text) : code(failure), message(std::move(text)) {}
+  // A failure that a call to the system reported with the errno value
+  // `error`; `message` already says the system's reason (SystemReason).
+  Status(ErrorCode failure, std::string text, int error)
+      : code(failure), message(std::move(text)), systemError(error) {}
 
   static Status Ok() { return Status(); }
 
@@ -89,10 +95,15 @@ class RXMFILES_API Status {
   // "" on success; otherwise the file, then the reason, e.g.
   // "game.kymf: truncated at byte 1032".
   const char* GetText() const { return message.c_str(); }
+  // The errno value of the system call whose failure this is; 0 when no
+  // system call failed (a damaged archive, a refused name, ...) or the
+  // system said nothing.
+  int GetSystemError() const { return systemError; }
 
  private:
   ErrorCode code = ErrorCode::kOk;
   std::string message;
+  int systemError = 0;
 };
 
 // Why `file` could not be opened, from the system's error number `error`:
@@ -100,8 +111,12 @@ class RXMFILES_API Status {
 // for a folder (EISDIR), otherwise kCannotOpen, with the system's reason:
 // refused (EACCES, EPERM), busy (EBUSY, ETXTBSY, a sharing violation on
 // Windows) or any other. The one description of a failed open; the message
-// is "<file>: <reason>".
+// is "<file>: <reason>", and the Status carries `error`.
 RXMFILES_API Status OpenFailure(const std::string& file, int error);
+
+// `file` is a FIFO, a socket or a device where a regular file was wanted
+// (kNotARegularFile): "<file>: not a regular file".
+RXMFILES_API Status NotARegularFile(const std::string& file);
 
 }  // namespace RXM
 

@@ -1,5 +1,6 @@
 #include "multifile/ArchiveInsertion.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <string>
@@ -54,8 +55,10 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, Str
   }
   Pointer<KYFile> opened =
       source.IsNull() ? Pointer<KYFile>(new DiskFile(archive.System())) : source;
+  errno = 0;
   if (!opened->OpenFile(givenInput, "rb")) {
-    return Refuse(Failure(ErrorCode::kReadFailed, givenInput.GetText(), "cannot be opened"));
+    return Refuse(kymf::SystemFailure(ErrorCode::kReadFailed, givenInput.GetText(),
+                                      "cannot be opened", errno));
   }
   const std::uint32_t inputSize = opened->GetFileSize();
   if (inputSize == 0) {
@@ -148,8 +151,8 @@ bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t input
     case Outcome::kWritten:
       return true;
     case Outcome::kNotCreated:
-      return Refuse(
-          Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(), "cannot be created"));
+      return Refuse(kymf::SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
+                                        "cannot be created", writer->GetError()));
     case Outcome::kSourceFailed:
       if (failure) {
         return false;
@@ -222,10 +225,12 @@ bool ArchiveInsertion::Replace() {
   const Pointer<KYFile> previousFile(archive.File());
   archive.Close();
   if (!writer->Replace()) {
+    const int error = writer->GetError();
     writer->Discard();
     archive.Reopen(previousFile);
-    return Throw(Failure(ErrorCode::kReplaceFailed, archive.Name().GetText()), kNotReplaced,
-                 writer->TemporaryName().GetText(), archive.Name().GetText());
+    return Throw(kymf::SystemFailure(ErrorCode::kReplaceFailed, archive.Name().GetText(),
+                                     Describe(ErrorCode::kReplaceFailed), error),
+                 kNotReplaced, writer->TemporaryName().GetText(), archive.Name().GetText());
   }
   lock.Release();
   return archive.Reopen(Pointer<KYFile>());
@@ -242,9 +247,11 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
 }
 
 bool ArchiveInsertion::FailWrite() {
+  const int error = writer->GetError();
   writer->Discard();
-  return Throw(Failure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText()), kNotWritten,
-               writer->TemporaryName().GetText(), archive.Name().GetText());
+  return Throw(kymf::SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
+                                   Describe(ErrorCode::kWriteFailed), error),
+               kNotWritten, writer->TemporaryName().GetText(), archive.Name().GetText());
 }
 
 }  // namespace RXM

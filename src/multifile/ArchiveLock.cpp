@@ -18,6 +18,51 @@ constexpr std::uint32_t kLongestPause = 100;
 // the new file locked; as many times as this before giving up.
 constexpr int kMostReplacements = 1000;
 constexpr int kReplaced = -1;  // TryOnce: the locked file is no longer the archive
+constexpr int kFolder = -2;    // TryOnce: the archive's name is a folder
+constexpr int kNotAFile = -3;  // TryOnce: ... a FIFO, a socket or a device
+
+// 0 when the archive `target`, whose lock `handle` opened, is a regular
+// file; kFolder or kNotAFile when it is none, or the errno value when that
+// cannot be found out. On POSIX the lock is the archive's own file, so its
+// handle is examined; on Windows it is a file of its own beside the archive,
+// which is examined by name (a file system that has no FIFOs, and whose
+// opens of the archive refuse a folder).
+int KindOf(sys::System& system, sys::Handle handle, const std::string& target) {
+  sys::FileInfo info;
+#if defined(_WIN32)
+  (void)handle;
+  if (system.inspect(target.c_str(), &info) != 0) {
+    return info.error != 0 ? info.error : EIO;
+  }
+  if (info.kind == sys::FileKind::kMissing) {
+    return 0;
+  }
+#else
+  (void)target;
+  if (system.inspectHandle(handle, &info) != 0) {
+    return info.error != 0 ? info.error : EIO;
+  }
+#endif
+  if (info.kind == sys::FileKind::kFolder) {
+    return kFolder;
+  }
+  return info.kind == sys::FileKind::kFile ? 0 : kNotAFile;
+}
+
+// Why the lock of `target` could not be opened (`error`): what is under the
+// name when that says it (a socket refuses every open), else `error`.
+int RefusalOf(sys::System& system, const std::string& target, int error) {
+  sys::FileInfo info;
+  if (system.inspect(target.c_str(), &info) == 0) {
+    if (info.kind == sys::FileKind::kFolder) {
+      return kFolder;
+    }
+    if (info.kind == sys::FileKind::kOther) {
+      return kNotAFile;
+    }
+  }
+  return error;
+}
 
 #if !defined(_WIN32)
 // Whether `handle` and the name `path` reach the same file.
@@ -35,16 +80,18 @@ bool SameFile(sys::System& system, sys::Handle handle, const std::string& path) 
 Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
   Release();
   if (system.resolveLinks(name.c_str(), &target) != 0) {
-    return Failure(ErrorCode::kCannotOpen, name, SystemReason(errno));
+    const int error = errno;
+    return Status(ErrorCode::kCannotOpen, name + ": " + SystemReason(error), error);
   }
   const int writable = system.checkWritable(target.c_str());
   if (writable == EACCES || writable == EPERM || writable == EROFS) {
-    return Failure(
-        ErrorCode::kReadOnly, name,
-        std::string(Describe(ErrorCode::kReadOnly)) + " (" + SystemReason(writable) + ")");
+    return Status(
+        ErrorCode::kReadOnly,
+        name + ": " + Describe(ErrorCode::kReadOnly) + " (" + SystemReason(writable) + ")",
+        writable);
   }
   if (writable != 0) {
-    return Failure(ErrorCode::kCannotOpen, name, SystemReason(writable));
+    return Status(ErrorCode::kCannotOpen, name + ": " + SystemReason(writable), writable);
   }
   std::uint32_t waited = 0;
   std::uint32_t pause = 1;
@@ -56,8 +103,11 @@ Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
     if (result == kReplaced) {
       continue;
     }
+    if (result == kFolder || result == kNotAFile) {
+      return result == kFolder ? Failure(ErrorCode::kIsAFolder, name) : NotARegularFile(name);
+    }
     if (result != EWOULDBLOCK) {
-      return Failure(ErrorCode::kCannotOpen, name, "cannot be locked: " + SystemReason(result));
+      return kymf::SystemFailure(ErrorCode::kCannotOpen, name, "cannot be locked", result);
     }
     if (waited >= wait.milliseconds) {
       break;
@@ -72,12 +122,18 @@ Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
   return Failure(ErrorCode::kBusy, name);
 }
 
+// The kind is checked on the file opened, never by the name alone, so that
+// nothing put under the name in between is taken for the archive.
 int ArchiveLock::TryOnce() {
   handle = system.openLock(target.c_str());
   if (handle == sys::kNoHandle) {
-    return errno == ENOENT ? 0 : errno;
+    const int error = errno;
+    return error == ENOENT ? 0 : RefusalOf(system, target, error);
   }
-  int result = system.tryLock(handle);
+  int result = KindOf(system, handle, target);
+  if (result == 0) {
+    result = system.tryLock(handle);
+  }
 #if !defined(_WIN32)
   if (result == 0 && !SameFile(system, handle, target)) {
     system.unlock(handle);

@@ -54,8 +54,10 @@ class ArchiveLock {
   // refuses it when it may not be written, and takes its lock, waiting as
   // `wait` says. Ok when the lock is held, or when no file has that name yet
   // (IsHeld false). Otherwise, naming `name`, with no lock held: kReadOnly,
-  // kBusy (another writer held it all along), kCannotOpen (the system's
-  // reason; a chain of links that does not end).
+  // kBusy (another writer held it all along), kIsAFolder or kNotARegularFile
+  // (the file opened to be locked is a folder, a FIFO, a socket or a device:
+  // never waited on, never replaced), kCannotOpen (the system's reason, and
+  // its errno in the Status; a chain of links that does not end).
   Status Acquire(const std::string& name, const LockWait& wait);
   bool IsHeld() const { return handle != sys::kNoHandle; }
   // The file that is replaced: the archive's name with its links followed.
@@ -69,7 +71,8 @@ class ArchiveLock {
 
  private:
   // Opens and tries the lock once: 0 held (or nothing to lock), EWOULDBLOCK,
-  // -1 when the file locked is no longer the archive, or another errno value.
+  // -1 when the file locked is no longer the archive, -2 for a folder, -3
+  // for another file that is not a regular one, or another errno value.
   int TryOnce();
 
   sys::System& system;

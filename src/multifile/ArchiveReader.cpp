@@ -1,10 +1,11 @@
 #include "multifile/ArchiveReader.h"
 
+#include <cerrno>
 #include <cstring>
-
 #include <utility>
-#include "backends/System.h"
 
+#include "backends/DiskFile.h"
+#include "backends/System.h"
 #include "multifile/ArchiveStatus.h"
 
 namespace RXM {
@@ -81,7 +82,34 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
 }
 
 Status ArchiveReader::WhyNotOpened(sys::System& system, const std::string& archiveName, int error) {
+  sys::FileInfo info;
+  if (system.inspect(archiveName.c_str(), &info) == 0 && info.kind == sys::FileKind::kOther) {
+    return NotARegularFile(archiveName);
+  }
   return OpenFailure(archiveName, sys::OpenError(system, archiveName.c_str(), error));
+}
+
+Status ArchiveReader::CheckOpenedFile(sys::System& system, KYFile& file,
+                                      const std::string& archiveName) {
+  auto* disk = static_cast<DiskFile*>(file.FindInterface("DiskFile"));
+  std::FILE* stream = disk == nullptr ? nullptr : disk->GetFilePointer();
+  if (stream == nullptr) {
+    return Status::Ok();
+  }
+  sys::FileInfo info;
+  if (system.inspectHandle(sys::HandleOf(stream), &info) != 0) {
+    return OpenFailure(archiveName, info.error != 0 ? info.error : EIO);
+  }
+  switch (info.kind) {
+    case sys::FileKind::kFile:
+      return Status::Ok();
+    case sys::FileKind::kFolder:
+      return OpenFailure(archiveName, EISDIR);
+    case sys::FileKind::kMissing:
+    case sys::FileKind::kOther:
+      break;
+  }
+  return NotARegularFile(archiveName);
 }
 
 }  // namespace kymf

@@ -35,9 +35,19 @@ class ArchiveReader {
   Status ReadHeader(std::int32_t& count);
 
   // Why the file `archiveName` could not be opened, the system having said
-  // `error` (an errno value, or 0): kNoSuchFile, kIsAFolder, or kCannotOpen
-  // with the system's reason.
+  // `error` (an errno value, or 0): kNoSuchFile, kIsAFolder,
+  // kNotARegularFile (a socket, which no open takes), or kCannotOpen with the
+  // system's reason.
   static Status WhyNotOpened(sys::System& system, const std::string& archiveName, int error);
+
+  // Whether `file`, just opened as the archive `archiveName`, can be one:
+  // Ok for a regular file, and for a file that is no DiskFile (its reads
+  // are its own). A DiskFile's open file is examined through `system`, not
+  // its name, so a file put under the name meanwhile changes nothing:
+  // kIsAFolder for a folder, kNotARegularFile for a FIFO, a socket or a
+  // device, whose reads could wait forever or never end; kCannotOpen with
+  // the system's reason when it cannot be examined. Nothing is read.
+  static Status CheckOpenedFile(sys::System& system, KYFile& file, const std::string& archiveName);
 
   // The file's size as ReadHeader measured it; -1 before.
   std::int64_t GetFileSize() const { return fileSize; }

@@ -16,6 +16,15 @@ inline Status Failure(ErrorCode code, const std::string& subject,
   return Status(code, subject + ": " + (detail.empty() ? std::string(Describe(code)) : detail));
 }
 
+// A failure about `subject` that the system reported with the errno value
+// `error`: "<subject>: <detail>: <the system's reason>" ("<subject>:
+// <detail>" for 0), the Status carrying `error`.
+inline Status SystemFailure(ErrorCode code, const std::string& subject, const std::string& detail,
+                            int error) {
+  const std::string reason = error == 0 ? std::string() : ": " + SystemReason(error);
+  return Status(code, subject + ": " + detail + reason, error);
+}
+
 using RXM::SystemReason;
 
 }  // namespace kymf

@@ -90,6 +90,9 @@ class ArchiveWriter {
   bool Failed() const { return failed; }
 
   const String& TemporaryName() const { return file.TemporaryName(); }
+  // The system's errno value for the failure of the temporary file's
+  // creation, a write, its finishing or Replace (ReplacementFile::GetError).
+  int GetError() const { return file.GetError(); }
 
   // The size of an archive of `count` entries holding `dataBytes` bytes of
   // data; whether it fits in the format's 2,147,483,647 bytes.

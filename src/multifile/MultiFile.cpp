@@ -110,6 +110,11 @@ bool MultiFile::OpenMultiFile(Pointer<KYFile> file, const String& name) {
     debugger->Print(kUnableToOpen, archiveName.GetText());
     return false;
   }
+  status = RXM::kymf::ArchiveReader::CheckOpenedFile(*system, *archiveFile, archiveName.GetText());
+  if (!status.IsOk()) {
+    archiveFile = nullptr;
+    return false;
+  }
   // Our own file is read in large blocks; a caller's sees one call per record.
   status = LoadDirectory(file.IsNull()       ? kRecordsPerRead
                          : remote != nullptr ? kRecordsPerRemoteRead
@@ -387,7 +392,7 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   Pointer<KYFile> target(new DiskFile(*system));
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;
-    status = Failure(ErrorCode::kCannotOpen, fileName.GetText(), RXM::kymf::SystemReason(error));
+    status = RXM::OpenFailure(fileName.GetText(), error);
     debugger->PrintError(kExtractNotOpened, fileName.GetText());
     return false;
   }

@@ -89,6 +89,7 @@ class RXMFILES_API MultiFile : public KYFile {
   // KYMF archive, a count the file cannot hold, a short or unterminated
   // record) is silent. On failure the object is closed, and a caller's file
   // is left open for the caller. GetStatus says why: kNoSuchFile, kIsAFolder,
+  // kNotARegularFile (a FIFO, socket or device, refused before it is read),
   // kCannotOpen (with the system's reason), kNotAnArchive, kCountBeyondFile,
   // kShortRecord, kUnterminatedName or kNoMemory, each naming the archive;
   // through an HttpFile, the reason its OpenFile or reads gave (kRemote...),

@@ -1,6 +1,7 @@
 #include "multifile/MultiFileWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <unordered_set>
 
 #include "backends/DiskFile.h"
@@ -98,6 +99,27 @@ bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
   return false;
 }
 
+bool MultiFileWriter::FailSystem(ErrorCode code, const std::string& detail, int error) {
+  status = RXM::kymf::SystemFailure(code, archiveName.GetText(), detail, error);
+  return false;
+}
+
+// What is under an input's name, or the system's `error` when it could not
+// be examined (or opened).
+bool MultiFileWriter::FailInput(const Entry& entry, RXM::sys::FileKind kind, int error) {
+  using RXM::sys::FileKind;
+  const std::string subject = std::string("cannot open ") + entry.inputName.GetText();
+  if (kind == FileKind::kOther) {
+    return Fail(ErrorCode::kReadFailed,
+                subject + ": " + RXM::Describe(ErrorCode::kNotARegularFile));
+  }
+  const bool missing = kind == FileKind::kMissing && error == 0;
+  return FailSystem(ErrorCode::kReadFailed, subject,
+                    kind == FileKind::kFolder ? EISDIR
+                    : missing                 ? ENOENT
+                                              : error);
+}
+
 bool MultiFileWriter::Lock() {
   if (lock->IsHeld()) {
     return true;
@@ -128,8 +150,12 @@ bool MultiFileWriter::LoadExisting() {
   }
   Pointer<MultiFile> archive(new MultiFile(*system));
   if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
-    return Fail(archive->GetStatus().GetCode(), std::string("cannot be read as an archive (") +
-                                                    archive->GetStatus().GetText() + ")");
+    const RXM::Status& why = archive->GetStatus();
+    status = RXM::Status(why.GetCode(),
+                         std::string(archiveName.GetText()) + ": cannot be read as an archive (" +
+                             why.GetText() + ")",
+                         why.GetSystemError());
+    return false;
   }
   const PointerArray<MultiFileElement>& directory = archive->GetDirectory();
   kept.clear();
@@ -224,8 +250,10 @@ bool MultiFileWriter::Commit() {
   }
   existing = nullptr;  // closes the old archive before it is replaced
   if (!Place(writer)) {
+    const int error = writer.GetError();
     writer.Discard();
-    return status.IsOk() ? Fail(ErrorCode::kReplaceFailed, "could not put the new archive in place")
+    return status.IsOk() ? FailSystem(ErrorCode::kReplaceFailed,
+                                      "could not put the new archive in place", error)
                          : false;
   }
   lock->Release();
@@ -297,16 +325,18 @@ bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
 bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
   if (entry.diskFile) {
     RXM::sys::FileInfo info;
-    if (system->inspect(entry.inputName.GetText(), &info) != 0 ||
-        info.kind != RXM::sys::FileKind::kFile) {
-      return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
+    const bool examined = system->inspect(entry.inputName.GetText(), &info) == 0;
+    if (!examined || info.kind != RXM::sys::FileKind::kFile) {
+      return FailInput(entry, examined ? info.kind : RXM::sys::FileKind::kMissing,
+                       examined ? 0 : info.error);
     }
     const auto largest = static_cast<std::uint64_t>(RXM::kymf::kLargestArchive);
     entry.size = info.size > largest ? static_cast<std::uint32_t>(largest) + 1u
                                      : static_cast<std::uint32_t>(info.size);
   } else if (!entry.source.IsNull()) {
+    errno = 0;
     if (!entry.source->OpenFile(entry.inputName, "rb")) {
-      return Fail(ErrorCode::kReadFailed, std::string("cannot open ") + entry.inputName.GetText());
+      return FailInput(entry, RXM::sys::FileKind::kFile, errno);
     }
     entry.size = entry.source->GetFileSize();
     entry.source->CloseFile();
@@ -346,9 +376,10 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
   bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
     if (old == RXM::sys::kNoHandle) {
       // The file whose directory was read, not the name opened again.
+      errno = 0;
       old = writer.existing->DuplicateArchiveHandle();
       if (old == RXM::sys::kNoHandle) {
-        return writer.Fail(ErrorCode::kReadFailed, "cannot be read");
+        return writer.FailSystem(ErrorCode::kReadFailed, "cannot be read", errno);
       }
     }
     return to.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), size);
@@ -361,10 +392,16 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
     chunk.resize(writer.chunkSize);
     const Pointer<KYFile> source =
         entry.diskFile ? Pointer<KYFile>(new DiskFile(*writer.system)) : entry.source;
+    errno = 0;
+    if (!source->OpenFile(entry.inputName, "rb")) {
+      return writer.FailSystem(
+          ErrorCode::kInputChanged,
+          std::string("could not copy ") + entry.inputName.GetText() + " (changed or unreadable)",
+          errno);
+    }
     std::uint8_t extra = 0;
-    const bool copied = source->OpenFile(entry.inputName, "rb") &&
-                        to.CopyData(*source, entry.size, chunk) &&
-                        source->ReadData(&extra, 1, 1) == 0;
+    const bool copied =
+        to.CopyData(*source, entry.size, chunk) && source->ReadData(&extra, 1, 1) == 0;
     source->CloseFile();
     if (!copied && !to.Failed()) {
       writer.Fail(
@@ -395,12 +432,17 @@ bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
     return true;
   }
   if (outcome == Outcome::kNotCreated) {
-    return Fail(ErrorCode::kWriteFailed,
-                std::string("cannot create ") + writer.TemporaryName().GetText());
+    return FailSystem(ErrorCode::kWriteFailed,
+                      std::string("cannot create ") + writer.TemporaryName().GetText(),
+                      writer.GetError());
   }
+  const int error = writer.GetError();
   writer.Discard();
-  return outcome == Outcome::kSourceFailed
-             ? false
+  if (outcome == Outcome::kSourceFailed) {
+    return false;
+  }
+  return error != 0
+             ? FailSystem(ErrorCode::kWriteFailed, "could not write the new archive", error)
              : Fail(ErrorCode::kWriteFailed, "could not write the new archive (is the disk full?)");
 }
 

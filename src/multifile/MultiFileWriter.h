@@ -21,7 +21,8 @@ class ArchiveWriter;
 }
 namespace sys {
 class System;
-}
+enum class FileKind;
+}  // namespace sys
 }  // namespace RXM
 
 // The fast way to build or change an archive: collect entries (and, keeping
@@ -120,8 +121,10 @@ class RXMFILES_API MultiFileWriter {
   // archive cannot be read (its reason) or a kept entry is not backed by it
   // (kTruncated), or a write, the sync (kWriteFailed) or the replacement
   // (kReplaceFailed) fails, or the archive may not be changed: it is
-  // read-only (kReadOnly) or another writer held its lock throughout the
-  // wait (kBusy). GetStatus then says which. The lock is given up when the
+  // read-only (kReadOnly), is no regular file (kIsAFolder, kNotARegularFile:
+  // never replaced), or another writer held its lock throughout the wait
+  // (kBusy). GetStatus then says which, with the system's reason (and its
+  // errno, GetSystemError) where a call to the system failed. The lock is given up when the
   // commit succeeds; after a failure it is kept until the writer is
   // destroyed, so that a second Commit builds on the same archive.
   bool Commit();
@@ -136,6 +139,10 @@ class RXMFILES_API MultiFileWriter {
   struct Entry;
   struct Kept;
   bool Fail(RXM::ErrorCode code, const std::string& detail);
+  // A failure of a call to the system, with its errno value `error`.
+  bool FailSystem(RXM::ErrorCode code, const std::string& detail, int error);
+  // The input of `entry` cannot be opened: `kind` is what is under its name.
+  bool FailInput(const Entry& entry, RXM::sys::FileKind kind, int error);
   // Takes the archive's lock unless it is held; false (Status set) when it
   // cannot be had.
   bool Lock();

@@ -51,22 +51,27 @@ ReplacementFile::~ReplacementFile() {
 
 bool ReplacementFile::Open() {
   failed = false;
+  error = 0;
   if (naming == Naming::kFixed) {
     if (!OpenFixed()) {
       return false;
     }
   } else {
     std::string name;
+    errno = 0;
     stream = system.createTemporary((target + ".tmp-").c_str(), &name);
     temporary = name.c_str();
     ownStream = stream != nullptr;
     if (stream == nullptr) {
+      Remember(errno);
       temporary = (target + ".tmp-XXXXXX").c_str();
       return false;
     }
   }
   // Before the first byte: the new file is never more open than the old.
+  errno = 0;
   if (system.copyAttributes(target.c_str(), stream) != 0) {
+    Remember(errno);
     Discard();
     return false;
   }
@@ -78,7 +83,9 @@ bool ReplacementFile::OpenFixed() {
   temporary = name.c_str();
   system.remove(temporary.GetText());
   file = new DiskFile(system);
+  errno = 0;
   if (!file->OpenFile(temporary, kCreateNew)) {
+    Remember(errno);
     file = nullptr;
     return false;
   }
@@ -93,9 +100,11 @@ bool ReplacementFile::Write(const void* data, std::uint32_t size) {
   if (size == 0) {
     return true;  // nothing to write; an empty entry has no bytes to point at
   }
+  errno = 0;
   const bool written = file.IsNull() ? system.write(data, size, 1, stream) == 1
                                      : file->WriteData(data, size, 1) == 1;
   if (!written) {
+    Remember(errno);
     failed = true;
   }
   return !failed;
@@ -105,7 +114,9 @@ bool ReplacementFile::Copy(sys::Handle from, std::uint64_t offset, std::uint32_t
   if (failed || stream == nullptr) {
     return false;
   }
+  errno = 0;
   if (system.copyRange(from, offset, size, stream) != size) {
+    Remember(errno);
     failed = true;
   }
   return !failed;
@@ -115,10 +126,16 @@ bool ReplacementFile::Finish() {
   if (stream == nullptr) {
     return false;
   }
+  errno = 0;
   if (!failed && (system.flush(stream) != 0 || system.sync(stream) != 0)) {
+    Remember(errno);
     failed = true;
   }
+  errno = 0;
   const bool closed = file.IsNull() ? system.close(stream) == 0 : file->CloseFile();
+  if (!closed) {
+    Remember(errno);
+  }
   stream = nullptr;
   ownStream = false;
   failed = failed || !closed;
@@ -126,9 +143,12 @@ bool ReplacementFile::Finish() {
 }
 
 bool ReplacementFile::Replace(bool existing) {
+  errno = 0;
   const int moved = existing ? system.replace(temporary.GetText(), target.c_str())
                              : system.placeNew(temporary.GetText(), target.c_str());
   if (moved != 0) {
+    // replace says -1 and leaves errno; placeNew gives the errno value.
+    error = moved > 0 ? moved : errno;
     return false;
   }
   // The new file is complete under the target's name whether or not the
@@ -136,6 +156,12 @@ bool ReplacementFile::Replace(bool existing) {
   // loss may bring back the old, equally complete, file.
   system.syncDirectoryOf(target.c_str());
   return true;
+}
+
+void ReplacementFile::Remember(int value) {
+  if (error == 0) {
+    error = value;
+  }
 }
 
 void ReplacementFile::Discard() {

@@ -29,7 +29,8 @@ namespace RXM {
 // the new version is never readable by more people than the old one was.
 //
 // Every write, the flush, the sync and the close are checked; the first
-// failure is remembered, so a caller may write on and look once at the end.
+// failure is remembered, with the system's errno value (GetError), so a
+// caller may write on and look once at the end.
 //
 // The target is the file itself, its links already followed (ArchiveLock
 // finds it), and the caller holds the archive's lock.
@@ -75,9 +76,15 @@ class ReplacementFile {
   void RemoveAbandoned() const;
 
   const String& TemporaryName() const { return temporary; }
+  // The errno value of the first failure since Open (its create, a write,
+  // the flush, sync or close), or of the last failed Replace; 0 when none
+  // failed or the system did not say why.
+  int GetError() const { return error; }
 
  private:
   bool OpenFixed();
+  // Keeps `value` as the reason unless an earlier failure's is kept.
+  void Remember(int value);
 
   std::string target;
   Naming naming;
@@ -87,6 +94,7 @@ class ReplacementFile {
   std::FILE* stream = nullptr;  // the temporary file's stream while it is open
   bool ownStream = false;       // kUnique: closed here, not by a DiskFile
   bool failed = false;
+  int error = 0;
 };
 
 }  // namespace RXM

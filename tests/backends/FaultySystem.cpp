@@ -10,7 +10,7 @@ void FaultySystem::Heal() {
   readAtMost = 0;
   refuseOpen = nullptr;
   shortCopyRange = false;
-  inspectInError = createInError = renameInError = 0;
+  inspectInError = createInError = renameInError = createTemporaryError = 0;
   pauseInstead = nullptr;
   afterOpen = nullptr;
 }
@@ -30,6 +30,10 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
 
 
 std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
+  if (createTemporaryError != 0) {
+    errno = createTemporaryError;
+    return nullptr;
+  }
   return Opened(real.createTemporary(prefix, name));
 }
 
@@ -62,6 +66,7 @@ std::FILE* FaultySystem::Opened(std::FILE* stream) {
 std::size_t FaultySystem::write(const void* buffer, std::size_t size, std::size_t count,
                                 std::FILE* stream) {
   if (writesBeforeFailing == 0) {
+    errno = ENOSPC;
     return 0;
   }
   if (writesBeforeFailing > 0) {
@@ -90,7 +95,11 @@ int FaultySystem::close(std::FILE* stream) {
 }
 
 int FaultySystem::replace(const char* from, const char* to) {
-  return failReplace ? -1 : real.replace(from, to);
+  if (failReplace) {
+    errno = EXDEV;
+    return -1;
+  }
+  return real.replace(from, to);
 }
 
 void* FaultySystem::allocate(std::size_t size) {

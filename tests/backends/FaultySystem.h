@@ -20,11 +20,12 @@ namespace testing_support {
 class FaultySystem : public RXM::sys::System {
  public:
   // The faults, none at first.
-  int writesBeforeFailing = -1;  // writes let through before each later one fails; -1 for none
+  int writesBeforeFailing =
+      -1;  // writes let through before each later one fails (ENOSPC); -1 for none
   bool failFlush = false;
   bool failSync = false;
-  bool failClose = false;  // the stream is closed, but the close reports failure
-  bool failReplace = false;
+  bool failClose = false;    // the stream is closed, but the close reports failure
+  bool failReplace = false;  // with errno EXDEV
   bool failAllocate = false;
   std::size_t readAtMost = 0;  // bytes each readAt gives at most (short reads); 0 for no limit
   // The errno value with which an open of `path` fails; 0 lets it through.
@@ -38,6 +39,8 @@ class FaultySystem : public RXM::sys::System {
   // Called after each open of a stream on `path` that succeeded, when set: a
   // test can put another file under the name just then.
   std::function<void(const char* path)> afterOpen;
+  // The errno value with which createTemporary fails; 0 lets it through.
+  int createTemporaryError = 0;
   // Called instead of sleeping, when set (so that a test can end the wait).
   std::function<void(std::uint32_t milliseconds)> pauseInstead;
 

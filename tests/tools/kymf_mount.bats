@@ -159,9 +159,12 @@ serve() {
 }
 
 @test "mount refuses a missing archive, a missing mount point and a bad command line" {
+  ln -s gone dangling
   kymf_rows <<'ROWS'
 1|kymf: missing.kymf: no such file|mount missing.kymf mnt
-1|kymf: nowhere: the mount point is not a folder|mount t.kymf nowhere
+1|kymf: nowhere: the mount point cannot be used: no such file or directory|mount t.kymf nowhere
+1|kymf: dangling: the mount point cannot be used: no such file or directory|mount t.kymf dangling
+1|kymf: t.kymf: the mount point is not a folder|mount t.kymf t.kymf
 1|kymf: missing: no such file|mount --path missing mnt
 2|kymf: mount needs an archive and a MOUNTPOINT*|mount mnt
 2|kymf: mount --path SOURCE... takes one MOUNTPOINT*|mount --path t.kymf t.kymf mnt

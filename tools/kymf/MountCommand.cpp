@@ -7,10 +7,12 @@
 // Sources are searched as `kymf cat --path` searches them: the last one
 // given first.
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include "Commands.h"
+#include "backends/System.h"
 #include "mount/FuseServer.h"
 #include "mount/MountLayer.h"
 
@@ -56,6 +58,23 @@ void ReportLeftOut(const mount::LayerReport& report, const std::string& shown, R
   }
 }
 
+// Whether `point` is a folder; otherwise says why: the system's reason when
+// nothing is there or it cannot be examined.
+bool CheckMountPoint(const std::string& point, Reporter& reporter) {
+  RXM::sys::FileInfo info;
+  const bool examined = RXM::sys::System::Default().inspect(point.c_str(), &info) == 0;
+  if (examined && info.kind == RXM::sys::FileKind::kFolder) {
+    return true;
+  }
+  if (examined && info.kind != RXM::sys::FileKind::kMissing) {
+    reporter.Fail(point, "the mount point is not a folder");
+  } else {
+    reporter.Fail(
+        point, "the mount point cannot be used: " + SystemReason(examined ? ENOENT : info.error));
+  }
+  return false;
+}
+
 }  // namespace
 
 int MountCommand(const Options& options, Reporter& reporter) {
@@ -72,11 +91,10 @@ int MountCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   const std::string& point = options.inputs.back();
-  std::error_code error;
-  if (!fs::is_directory(point, error)) {
-    reporter.Fail(point, "the mount point is not a folder");
+  if (!CheckMountPoint(point, reporter)) {
     return kFailure;
   }
+  std::error_code error;
   std::vector<std::unique_ptr<MountLayer>> layers;
   if (!OpenSources(options, layers, reporter)) {
     return kFailure;

@@ -88,7 +88,10 @@ class SearchPathLayer : public MountLayer {
   SearchPathLayer(std::string folder, std::int64_t modified)
       : root(std::move(folder)), time(modified) {}
 
-  bool Mount(const std::string& source) { return path.Mount(source.c_str(), "", true); }
+  // False with the search path's reason in `why`.
+  bool Mount(const std::string& source, RXM::Status& why) {
+    return path.Mount(source.c_str(), "", true, why);
+  }
 
   void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
     Walk("", builder, index, report);
@@ -157,8 +160,11 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
   if (!IsRemote(text) && fs::is_directory(text, error)) {
     const std::string root = fs::absolute(text, error).string();
     auto folder = std::make_unique<SearchPathLayer>(root, TimeOf(text));
-    if (!folder->Mount(root)) {
-      status = RXM::Status(RXM::ErrorCode::kCannotOpen, text + ": the folder cannot be read");
+    RXM::Status why;
+    if (!folder->Mount(root, why)) {
+      status = RXM::Status(RXM::ErrorCode::kCannotOpen,
+                           text + ": the folder cannot be read (" + why.GetText() + ")",
+                           why.GetSystemError());
       return nullptr;
     }
     return folder;
@@ -168,7 +174,8 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
     return archive;
   }
   auto module = std::make_unique<SearchPathLayer>(std::string(), TimeOf(text));
-  if (!module->Mount(text)) {
+  RXM::Status why;
+  if (!module->Mount(text, why)) {
     status = RXM::Status(RXM::ErrorCode::kNotAnArchive,
                          text +
                              ": cannot be mounted (not a folder, a KYMF archive or a "

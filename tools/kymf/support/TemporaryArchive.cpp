@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
@@ -40,18 +41,78 @@ Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,
       [from](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, from); },
       WriteTo(to));
   if (!copy.written) {
-    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(errno));
+    const int error = errno;
+    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
   if (std::ferror(from)) {
     return Status(ErrorCode::kReadFailed, fromName + ": " + RXM::Describe(ErrorCode::kReadFailed));
   }
   if (std::fflush(to) != 0) {
-    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(errno));
+    const int error = errno;
+    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
   return Status::Ok();
 }
 
+// Reads up to `size` bytes, more than one read where the source gives
+// fewer (a pipe): the bytes read, fewer only at the end.
+std::size_t ReadFully(const ReadBlock& read, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const std::size_t part = read(buffer + got, size - got);
+    if (part == 0) {
+      break;
+    }
+    got += part;
+  }
+  return got;
+}
+
 }  // namespace
+
+Status SpoolArchive(const ReadBlock& read, const std::string& inputName, const WriteBlock& write,
+                    const std::string& outputName, std::uint64_t limit,
+                    const std::function<bool()>& readFailed) {
+  const auto failedWrite = [&outputName] {
+    const int error = errno;
+    return Status(ErrorCode::kWriteFailed, outputName + ": " + SystemReason(error), error);
+  };
+  char magic[sizeof RXM::kymf::kMagic];
+  const std::size_t got = ReadFully(read, magic, sizeof magic);
+  if (readFailed && readFailed()) {
+    return Status(ErrorCode::kReadFailed, inputName + ": " + RXM::Describe(ErrorCode::kReadFailed));
+  }
+  if (got != sizeof magic || std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) != 0) {
+    return Status(ErrorCode::kNotAnArchive,
+                  inputName + ": " + RXM::Describe(ErrorCode::kNotAnArchive));
+  }
+  if (!write(magic, sizeof magic)) {
+    return failedWrite();
+  }
+  std::uint64_t taken = sizeof magic;
+  bool tooLarge = false;
+  const CopyResult copy = CopyBlocks(
+      [&](char* buffer, std::size_t size) -> std::size_t {
+        // One byte past the limit is enough to know.
+        const std::uint64_t room = taken > limit ? 0 : limit - taken + 1;
+        const std::size_t part = read(buffer, room < size ? static_cast<std::size_t>(room) : size);
+        taken += part;
+        tooLarge = taken > limit;
+        return tooLarge ? 0 : part;
+      },
+      write);
+  if (tooLarge) {
+    return Status(ErrorCode::kTooLarge, inputName + ": more than " + std::to_string(limit) +
+                                            " bytes, the most an archive can hold");
+  }
+  if (!copy.written) {
+    return failedWrite();
+  }
+  if (readFailed && readFailed()) {
+    return Status(ErrorCode::kReadFailed, inputName + ": " + RXM::Describe(ErrorCode::kReadFailed));
+  }
+  return Status::Ok();
+}
 
 // Made for this process alone: on POSIX with mode 0700, so that no one else
 // may read the archive inside or put a file of theirs there.
@@ -85,7 +146,7 @@ Status TemporaryArchive::Make() {
   std::error_code error;
   const fs::path base = fs::temp_directory_path(error);
   if (error) {
-    return Status(ErrorCode::kCannotOpen, "temporary folder: " + error.message());
+    return Status(ErrorCode::kCannotOpen, "temporary folder: " + error.message(), error.value());
   }
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -98,7 +159,8 @@ Status TemporaryArchive::Make() {
       return Status::Ok();
     }
     if (error) {
-      return Status(ErrorCode::kCannotOpen, candidate.string() + ": " + error.message());
+      return Status(ErrorCode::kCannotOpen, candidate.string() + ": " + error.message(),
+                    error.value());
     }
   }
   return Status(ErrorCode::kCannotOpen, base.string() + ": no free temporary name");
@@ -107,12 +169,21 @@ Status TemporaryArchive::Make() {
 Status TemporaryArchive::FromStandardInput() {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) {
-    return Status(ErrorCode::kCannotOpen, path + ": " + std::generic_category().message(errno));
+    const int error = errno;
+    return Status(ErrorCode::kCannotOpen, path + ": " + SystemReason(error), error);
   }
   BinaryMode(stdin);
-  Status status = Copy(stdin, "-", out, path);
+  Status status = SpoolArchive(
+      [](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); }, "-",
+      WriteTo(out), path, static_cast<std::uint64_t>(RXM::kymf::kLargestArchive),
+      [] { return std::ferror(stdin) != 0; });
+  if (status.IsOk() && std::fflush(out) != 0) {
+    const int error = errno;
+    status = Status(ErrorCode::kWriteFailed, path + ": " + SystemReason(error), error);
+  }
   if (std::fclose(out) != 0 && status.IsOk()) {
-    status = Status(ErrorCode::kWriteFailed, path + ": " + std::generic_category().message(errno));
+    const int error = errno;
+    status = Status(ErrorCode::kWriteFailed, path + ": " + SystemReason(error), error);
   }
   return status;
 }
@@ -120,7 +191,8 @@ Status TemporaryArchive::FromStandardInput() {
 Status TemporaryArchive::ToStandardOutput() const {
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
-    return Status(ErrorCode::kReadFailed, path + ": " + std::generic_category().message(errno));
+    const int error = errno;
+    return Status(ErrorCode::kReadFailed, path + ": " + SystemReason(error), error);
   }
   BinaryMode(stdout);
   const Status status = Copy(in, path, stdout, "-");

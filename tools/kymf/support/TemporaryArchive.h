@@ -6,11 +6,29 @@
 #ifndef KYMF_SUPPORT_TEMPORARYARCHIVE_H
 #define KYMF_SUPPORT_TEMPORARYARCHIVE_H
 
+#include <cstdint>
 #include <string>
 
 #include <RXMFiles.h>
 
+#include "support/BlockCopy.h"
+
 namespace kymf {
+
+// Copies an archive from `read` (the input `inputName`, "-" for standard
+// input) into `write` (the file `outputName`), looking at it on the way: it
+// stops at once, with nothing more read, when the first four bytes are not
+// "KYMF" (kNotAnArchive, as for a shorter input), and once more than `limit`
+// bytes have come (kTooLarge; at most limit + 1 bytes are read), so that an
+// endless input or one that is no archive costs neither time nor disk. The
+// messages name `inputName`. Ok when the whole input was copied;
+// kWriteFailed naming `outputName` with the system's reason when a write
+// failed, kReadFailed when `readFailed` says afterwards that the input
+// ended by an error.
+RXM::Status SpoolArchive(const ReadBlock& read, const std::string& inputName,
+                         const WriteBlock& write, const std::string& outputName,
+                         std::uint64_t limit,
+                         const std::function<bool()>& readFailed = std::function<bool()>());
 
 class TemporaryArchive {
  public:
@@ -22,8 +40,10 @@ class TemporaryArchive {
 
   // Makes the folder. Ok, or kCannotOpen with the system's text.
   RXM::Status Make();
-  // Copies all of standard input into GetPath(). Ok, or kReadFailed /
-  // kWriteFailed naming "-" or the file.
+  // Copies standard input into GetPath() if it is an archive
+  // (SpoolArchive, up to the largest archive the format holds). Ok, or
+  // kNotAnArchive / kTooLarge / kReadFailed naming "-", kCannotOpen /
+  // kWriteFailed naming the file.
   RXM::Status FromStandardInput();
   // Copies GetPath() to standard output. Ok, or kReadFailed / kWriteFailed.
   RXM::Status ToStandardOutput() const;
