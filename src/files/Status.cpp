@@ -78,6 +78,8 @@ const char* Describe(ErrorCode code) {
       return "network failure";
     case ErrorCode::kSecureFailed:
       return "secure connection failed";
+    case ErrorCode::kRemoteTimedOut:
+      return "the server answered too slowly";
   }
   return "unknown error";
 }

@@ -14,6 +14,13 @@ count), FAULT@N to the Nth only, FAULT alone to every request:
     stall      sends the head and half the body, then sends nothing for 60 s
     503, 429   answers that status with "Retry-After: 0" instead of forwarding
     unguard    drops If-Match, If-Range and If-Unmodified-Since from the request
+    hugerange  claims "Content-Range: bytes 0-999999999999/1000000000000" and
+               sends the body and 8 MiB of zeros after it, then closes
+    trickle    sends the head, then 2 bytes of the body every half second
+               for 6 s, then closes
+    slow       sends the head, then 2 KiB of the body a second
+    headstall  sends nothing for 60 s
+    redirect   answers 302 to the same path on nginx, at "localhost"
     noetag     drops ETag from the response
 
 --rtt MS adds a round trip of MS milliseconds to every new connection and to
@@ -86,6 +93,13 @@ class Handler(socketserver.StreamRequestHandler):
         fault, path = fault_of(path)
         if RTT:
             time.sleep(RTT)
+        if fault == "headstall":
+            time.sleep(60)
+            return False
+        if fault == "redirect":
+            self.wfile.write(f"HTTP/1.1 302 Found\r\nLocation: http://localhost:{UPSTREAM}{path}"
+                             "\r\nContent-Length: 0\r\n\r\n".encode())
+            return True
         if fault in ("503", "429"):
             self.wfile.write(f"HTTP/1.1 {fault} Busy\r\nRetry-After: 0\r\n"
                              "Content-Length: 0\r\n\r\n".encode())
@@ -101,8 +115,15 @@ class Handler(socketserver.StreamRequestHandler):
         for name, value in response.getheaders():
             if fault == "noetag" and name.lower() == "etag":
                 continue
+            if fault == "hugerange" and name.lower() in ("content-range", "content-length"):
+                continue
             out.append(f"{name}: {value}")
+        if fault == "hugerange":
+            out += ["Content-Range: bytes 0-999999999999/1000000000000",
+                    "Content-Length: 1000000000000"]
         self.wfile.write(("\r\n".join(out) + "\r\n\r\n").encode("latin-1"))
+        if fault in ("hugerange", "trickle", "slow"):
+            return self.misfeed(fault, response.read())
         if fault in ("reset", "truncate", "stall"):
             body = response.read()
             self.wfile.write(body[: len(body) // 2])
@@ -118,6 +139,24 @@ class Handler(socketserver.StreamRequestHandler):
             if not chunk:
                 return True
             self.wfile.write(chunk)
+
+    def misfeed(self, fault, body):
+        try:
+            if fault == "hugerange":
+                self.wfile.write(body + bytes(8 << 20))
+            elif fault == "trickle":
+                for at in range(0, min(len(body), 24), 2):
+                    self.wfile.write(body[at:at + 2])
+                    self.wfile.flush()
+                    time.sleep(0.5)
+            else:
+                for at in range(0, len(body), 2048):
+                    self.wfile.write(body[at:at + 2048])
+                    self.wfile.flush()
+                    time.sleep(1)
+        except OSError:
+            pass  # the client gave up, as it should
+        return False
 
 
 class Server(socketserver.ThreadingTCPServer):
