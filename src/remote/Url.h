@@ -21,7 +21,7 @@ RXMFILES_API bool IsRemoteUrl(const char* text);
 // before the path that follows the first "@". A password whose raw "/"
 // follows digits only ("u:12/34@host") reads as a port: write it %2F.
 // std::string::npos for a URL with none, or text that is no http(s) URL.
-std::size_t UserinfoEnd(const std::string& url);
+RXMFILES_API std::size_t UserinfoEnd(const std::string& url);
 
 // The URL as shown in messages, listings, /proc/mounts and logs: any user
 // information ("user:password@", UserinfoEnd) becomes "***@". Every printable

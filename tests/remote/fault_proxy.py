@@ -7,7 +7,8 @@ Listens on 127.0.0.1:PORT and forwards each request to 127.0.0.1:UPSTREAM_PORT,
 keeping connections alive on both sides. A request for /f/ID/FAULT/PATH is
 forwarded as /PATH with FAULT applied; FAULT-N applies it to the first N
 requests of that ID only (the ID is the test's own, so tests never share a
-count), FAULT@N to the Nth only, FAULT alone to every request:
+count), FAULT@N to the Nth only, FAULT+N to the Nth and every later one,
+FAULT alone to every request:
 
     reset      sends the head and half the body, then resets the connection
     truncate   sends the head and half the body, then closes the connection
@@ -40,7 +41,7 @@ UPSTREAM = 0
 RTT = 0.0
 COUNTS = {}
 COUNTS_LOCK = threading.Lock()
-FAULT_PATH = re.compile(r"^/f/([^/]+)/([a-z0-9]+)(?:([-@])(\d+))?(/.*)$")
+FAULT_PATH = re.compile(r"^/f/([^/]+)/([a-z0-9]+)(?:([-@+])(\d+))?(/.*)$")
 GUARDS = {"if-match", "if-range", "if-unmodified-since"}
 
 
@@ -64,7 +65,8 @@ def fault_of(path):
     with COUNTS_LOCK:
         COUNTS[ident] = COUNTS.get(ident, 0) + 1
         seen = COUNTS[ident]
-    if (how == "-" and seen > int(number)) or (how == "@" and seen != int(number)):
+    if ((how == "-" and seen > int(number)) or (how == "@" and seen != int(number))
+            or (how == "+" and seen < int(number))):
         fault = None
     return fault, rest
 

@@ -210,7 +210,9 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
     }
   }
   if (got != wanted) {
-    LogFailure(request, index, "read failed");
+    const RXM::Status why =
+        ServerOf(request).files->layers[TreeOf(request).Get(index).layer]->GetReadFailure();
+    LogFailure(request, index, why.IsOk() ? "read failed" : why.GetText());
     fuse_reply_err(request, EIO);
     return;
   }
