@@ -118,6 +118,10 @@ const RXM::Status& HttpFile::GetStatus() const {
   return status;
 }
 
+RXM::Status HttpFile::GetReadFailure() const {
+  return object ? object->LastFailure() : RXM::Status::Ok();
+}
+
 std::shared_ptr<const RXM::ByteSource> HttpFile::GetReader() const {
   return object;
 }

@@ -80,6 +80,12 @@ class RXMFILES_API HttpFile : public KYFile {
   // Why the last OpenFile or ReadData failed (for a read, the object's most
   // recent failure); Ok after its success.
   const RXM::Status& GetStatus() const;
+  // The most recent failure of a read of the open object by any reader, its
+  // entry streams included (kRemoteChanged, kRemoteTimedOut, kRemoteFailed
+  // for an answer other than the range asked for, kNetworkFailed, ...),
+  // naming the URL with credentials hidden; Ok when none failed or none is
+  // open.
+  RXM::Status GetReadFailure() const;
 
   // The open object as a reader by offset, for entry streams that read it
   // from many threads at once; null when none is open.

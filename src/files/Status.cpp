@@ -1,5 +1,7 @@
 #include "files/Status.h"
 
+#include "remote/Url.h"
+
 #include <cerrno>
 
 namespace RXM {
@@ -80,11 +82,14 @@ const char* Describe(ErrorCode code) {
       return "secure connection failed";
     case ErrorCode::kNotARegularFile:
       return "not a regular file";
+    case ErrorCode::kRemoteTimedOut:
+      return "the server answered too slowly";
   }
   return "unknown error";
 }
 
-Status OpenFailure(const std::string& file, int error) {
+Status OpenFailure(const std::string& path, int error) {
+  const std::string file = RedactUrl(path);  // a path that reads as a URL may hold a password
   if (error == ENOENT || error == ENOTDIR) {
     return Status(ErrorCode::kNoSuchFile, file + ": " + Describe(ErrorCode::kNoSuchFile), error);
   }

@@ -63,6 +63,7 @@ enum class ErrorCode : int {
   kRemoteFailed,     // the server's answer was an error or made no sense (5xx after retries, ...)
   kNetworkFailed,    // the server could not be reached or stopped answering (after retries)
   kSecureFailed,     // the TLS connection failed: certificate not trusted, handshake refused
+  kRemoteTimedOut,   // the server answered too slowly: its deadline passed, or too little progress
   // Opening a file on disk (continued).
   kNotARegularFile,  // a FIFO, socket or device where a file was wanted
 };

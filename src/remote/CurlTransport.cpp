@@ -10,6 +10,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -30,12 +31,21 @@ struct Handle {
   char error[CURL_ERROR_SIZE] = {};
 };
 
+using Clock = std::chrono::steady_clock;
+
 // One transfer's state, handed to curl's callbacks.
 struct Transfer {
   Receiver* receiver = nullptr;
   Head head;
   bool headGiven = false;
   bool abandoned = false;
+  // Progress: at least `minimum` bytes in each window of `window`, counted
+  // from the start of the request (its head included).
+  std::uint64_t minimum = 0;
+  Clock::duration window{};
+  Clock::time_point windowStart = Clock::now();
+  std::uint64_t windowBytes = 0;
+  bool tooSlow = false;
 
   bool GiveHead() {
     if (!headGiven) {
@@ -89,6 +99,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     head.lastModified = value;
   } else if (HeaderIs(line, "Retry-After", value)) {
     head.retryAfter = value;
+  } else if (HeaderIs(line, "Location", value)) {
+    head.location = value;
   } else if (HeaderIs(line, "Content-Length", value)) {
     head.contentLength = std::strtoll(value.c_str(), nullptr, 10);
   }
@@ -103,6 +115,23 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     return 0;  // curl ends the transfer with CURLE_WRITE_ERROR
   }
   return size * count;
+}
+
+// Breaks the transfer off when a window passed with too few bytes in it.
+int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+  auto* transfer = static_cast<Transfer*>(user);
+  const Clock::time_point at = Clock::now();
+  if (transfer->window.count() <= 0 || at - transfer->windowStart < transfer->window) {
+    return 0;
+  }
+  const auto received = static_cast<std::uint64_t>(now < 0 ? 0 : now);
+  if (received - transfer->windowBytes < transfer->minimum) {
+    transfer->tooSlow = true;
+    return 1;  // curl ends the transfer with CURLE_ABORTED_BY_CALLBACK
+  }
+  transfer->windowStart = at;
+  transfer->windowBytes = received;
+  return 0;
 }
 
 Outcome OutcomeOf(CURLcode code) {
@@ -177,9 +206,14 @@ class CurlTransport : public Transport {
     const std::string range = std::to_string(request.first) + "-" + std::to_string(request.last);
     Transfer transfer;
     transfer.receiver = &receiver;
+    transfer.window = std::chrono::milliseconds(settings.stallTimeoutMs);
+    transfer.minimum = std::uint64_t{settings.minimumRate} * settings.stallTimeoutMs / 1000;
     CURL* curl = handle->curl;
     handle->error[0] = '\0';
     curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutMs));
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
@@ -192,8 +226,14 @@ class CurlTransport : public Transport {
     if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
       result.effectiveUrl = effective;
     }
-    result.outcome = transfer.abandoned ? Outcome::kAbandoned : OutcomeOf(code);
-    result.detail = handle->error[0] != '\0' ? handle->error : curl_easy_strerror(code);
+    result.outcome = transfer.abandoned ? Outcome::kAbandoned
+                     : transfer.tooSlow ? Outcome::kTimedOut
+                                        : OutcomeOf(code);
+    result.detail = transfer.tooSlow ? "less than " + std::to_string(settings.minimumRate) +
+                                           " bytes a second for " +
+                                           std::to_string(settings.stallTimeoutMs) + " ms"
+                    : handle->error[0] != '\0' ? handle->error
+                                               : curl_easy_strerror(code);
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(headers);
     Return(handle);
@@ -249,13 +289,16 @@ class CurlTransport : public Transport {
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for timeouts
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
-    // Stalled: less than one byte a second for the whole stall time.
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
-                     static_cast<long>((settings.stallTimeoutMs + 999) / 1000));
+    // Too little progress is judged by OnProgress, which curl calls about
+    // once a second even while nothing arrives.
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    if (!settings.netrcFile.empty()) {
+      curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+      curl_easy_setopt(curl, CURLOPT_NETRC_FILE, settings.netrcFile.c_str());
+    }
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!settings.caFile.empty()) {

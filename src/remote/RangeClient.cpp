@@ -53,6 +53,26 @@ std::string HttpStatus(int status) {
   return "HTTP " + std::to_string(status);
 }
 
+std::string Base64(const std::string& text) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); i += 3) {
+    std::uint32_t group = static_cast<std::uint8_t>(text[i]) << 16;
+    const std::size_t left = text.size() - i;
+    group |= left > 1 ? static_cast<std::uint32_t>(static_cast<std::uint8_t>(text[i + 1])) << 8 : 0;
+    group |= left > 2 ? static_cast<std::uint8_t>(text[i + 2]) : 0;
+    out += kDigits[(group >> 18) & 63];
+    out += kDigits[(group >> 12) & 63];
+    out += left > 1 ? kDigits[(group >> 6) & 63] : '=';
+    out += left > 2 ? kDigits[group & 63] : '=';
+  }
+  return out;
+}
+
+std::string Span(std::uint64_t first, std::uint64_t last) {
+  return std::to_string(first) + "-" + std::to_string(last);
+}
+
 }  // namespace
 
 // One request's answer as it arrives: checked at its head before any of its
@@ -76,6 +96,7 @@ class RangeClient::Exchange : public http::Receiver {
       request.first = first + received;
     }
     asked = request.first;
+    askedLast = request.last;
   }
 
   bool TakeHead(const http::Head& answer) override {
@@ -140,7 +161,8 @@ class RangeClient::Exchange : public http::Receiver {
     }
     std::uint64_t from = 0, to = 0, total = 0;
     const bool ranged = ParseContentRange(head.contentRange, from, to, total);
-    if (head.status == 206 && ranged && from == 0 && to >= from) {
+    if (head.status == 206 && ranged && from == 0 && to <= askedLast && to < total &&
+        LengthIs(to - from + 1)) {
       expected = to - from + 1;
       return TakeValidator(total);
     }
@@ -151,9 +173,19 @@ class RangeClient::Exchange : public http::Receiver {
     if (head.status == 200) {
       return TakeWhole();
     }
-    verdict = Fail(ErrorCode::kRemoteFailed,
-                   HttpStatus(head.status) + " with Content-Range \"" + head.contentRange + "\"");
+    verdict = Fail(ErrorCode::kRemoteFailed, Unasked());
     return false;
+  }
+
+  // Whether a Content-Length, when given, is `length`.
+  bool LengthIs(std::uint64_t length) const {
+    return head.contentLength < 0 || static_cast<std::uint64_t>(head.contentLength) == length;
+  }
+
+  std::string Unasked() const {
+    return "asked for bytes " + Span(asked, askedLast) + ", the " + HttpStatus(head.status) +
+           " answer sent Content-Range \"" + head.contentRange + "\" and Content-Length " +
+           std::to_string(head.contentLength);
   }
 
   // A server that ignores Range sends everything: taken when small enough.
@@ -191,6 +223,12 @@ class RangeClient::Exchange : public http::Receiver {
   }
 
   bool RangeHead() {
+    if (head.status >= 300 && head.status < 400) {
+      verdict = Fail(ErrorCode::kRemoteFailed, HttpStatus(head.status) + " to " +
+                                                   RedactUrl(head.location) +
+                                                   ": only the opening request may be redirected");
+      return false;
+    }
     if (Refused()) {
       return false;
     }
@@ -202,10 +240,8 @@ class RangeClient::Exchange : public http::Receiver {
       verdict = Fail(ErrorCode::kRemoteChanged, Changed(ranged, total));
     } else if (head.status == 200) {
       verdict = Fail(ErrorCode::kRangeIgnored, "a range answered by the whole object");
-    } else if (!ranged || from != asked || to != first + expected - 1) {
-      verdict = Fail(ErrorCode::kRemoteFailed, "asked for bytes " + std::to_string(asked) + "-" +
-                                                   std::to_string(first + expected - 1) +
-                                                   ", sent \"" + head.contentRange + "\"");
+    } else if (!ranged || from != asked || to != askedLast || !LengthIs(to - from + 1)) {
+      verdict = Fail(ErrorCode::kRemoteFailed, Unasked());
     }
     return verdict.IsOk();
   }
@@ -226,6 +262,7 @@ class RangeClient::Exchange : public http::Receiver {
   Opening* opening = nullptr;
   std::uint64_t first = 0;
   std::uint64_t asked = 0;
+  std::uint64_t askedLast = 0;
   std::uint64_t expected = 0;
   std::uint64_t received = 0;
   std::uint8_t* out = nullptr;
@@ -234,16 +271,25 @@ class RangeClient::Exchange : public http::Receiver {
 
 RangeClient::RangeClient(std::shared_ptr<http::Transport> client, std::string address,
                          RemoteOptions settings)
-    : transport(std::move(client)),
-      url(std::move(address)),
-      target(url),
-      shown(RedactUrl(url)),
-      options(std::move(settings)) {}
+    : transport(std::move(client)), shown(RedactUrl(address)), options(std::move(settings)) {
+  // The URL's own user information travels as an Authorization header (so a
+  // password with a raw "/" or "#" is taken whole, see UserinfoEnd), never in
+  // the URL a client logs or reports back.
+  std::string userinfo;
+  url = SplitUserinfo(address, userinfo);
+  target = url;
+  const std::string& pair = !userinfo.empty() ? userinfo : options.credentials;
+  if (!options.authorization.empty()) {
+    authorization = options.authorization;
+  } else if (!pair.empty()) {
+    authorization = "Basic " + Base64(pair);
+  }
+}
 
 std::vector<std::string> RangeClient::HeadersFor(const std::string& to, bool guarded) const {
   std::vector<std::string> headers;
-  if (!options.authorization.empty() && OriginOf(to) == OriginOf(url)) {
-    headers.push_back("Authorization: " + options.authorization);
+  if (!authorization.empty() && OriginOf(to) == OriginOf(url)) {
+    headers.push_back("Authorization: " + authorization);
   }
   if (!guarded) {
     return headers;
@@ -297,17 +343,39 @@ Status RangeClient::Read(std::uint64_t first, std::size_t length, std::uint8_t* 
   request.url = target;
   request.last = first + length - 1;
   request.headers = HeadersFor(target, true);
+  request.followRedirects = false;  // later requests go straight where the opening led
   // The exchange changes nothing of the client once it is open.
   Exchange exchange(const_cast<RangeClient&>(*this), first, length, into);
   return Run(request, exchange);
 }
 
 Status RangeClient::Run(http::Request request, Exchange& exchange, std::string* effective) const {
+  using Clock = std::chrono::steady_clock;
+  const std::uint64_t allowed = options.DeadlineFor(request.last - request.first + 1);
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(allowed);
+  const auto remaining = [&deadline] {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<std::uint64_t>(left) : std::uint64_t{0};
+  };
+  const auto late = [&exchange, allowed](std::uint32_t attempt) {
+    return exchange.Fail(ErrorCode::kRemoteTimedOut, "no complete answer within its deadline of " +
+                                                         std::to_string(allowed) + " ms, " +
+                                                         std::to_string(attempt) + " attempts");
+  };
   Status last;
   const std::uint32_t attempts = options.attempts < 1 ? 1 : options.attempts;
   for (std::uint32_t attempt = 1; attempt <= attempts; ++attempt) {
     if (attempt > 1) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(RetryDelay(attempt, exchange.head)));
+      const std::uint32_t delay = RetryDelay(attempt, exchange.head);
+      if (delay >= remaining()) {
+        return late(attempt - 1);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+    request.timeoutMs = remaining();
+    if (request.timeoutMs == 0) {
+      return late(attempt - 1);
     }
     exchange.Begin(request);
     ++requests;
@@ -335,6 +403,10 @@ Status RangeClient::Run(http::Request request, Exchange& exchange, std::string* 
     last = exchange.retry
                ? exchange.Fail(ErrorCode::kRemoteFailed, HttpStatus(exchange.head.status) + ", " +
                                                              std::to_string(attempt) + " attempts")
+           : result.outcome == http::Outcome::kTimedOut && remaining() == 0 ? late(attempt)
+           : result.outcome == http::Outcome::kTimedOut
+               ? exchange.Fail(ErrorCode::kRemoteTimedOut,
+                               result.detail + ", " + std::to_string(attempt) + " attempts")
            : result.outcome == http::Outcome::kDone
                ? exchange.Fail(ErrorCode::kNetworkFailed,
                                "the response ended early, " + std::to_string(attempt) + " attempts")

@@ -32,15 +32,20 @@ class RangeClient {
   // The first request: "Range: bytes=0-(blockSize-1)". Ok with `opening`
   // filled; otherwise why the object cannot be read (kRemoteNotFound,
   // kRemoteForbidden, kRangeIgnored, kRemoteFailed, kNetworkFailed,
-  // kSecureFailed, kCannotOpen for a URL the client refuses). Called once,
-  // before any Read.
+  // kSecureFailed, kRemoteTimedOut, kCannotOpen for a URL the client
+  // refuses). An answer that is not the range asked for (its Content-Range or
+  // Content-Length) is refused at its head (kRemoteFailed): no more than the
+  // block size is ever kept. Called once, before any Read.
   Status Open(Opening& opening);
 
   // Reads exactly `length` bytes at `first` (inside the object) into `into`,
   // in one request guarded by the validator, resuming after a broken
-  // transfer. Ok, or kRemoteChanged when the object is no longer the one
-  // opened (nothing of the new version is written into `into`), or another
-  // reason as for Open. Safe from many threads at once.
+  // transfer. The request goes straight to where the opening's redirects
+  // led: a redirect now is refused (kRemoteFailed). Ok, or kRemoteChanged
+  // when the object is no longer the one opened (nothing of the new version
+  // is written into `into`), or another reason as for Open. Every request,
+  // its retries included, ends by RemoteOptions::DeadlineFor its bytes.
+  // Safe from many threads at once.
   Status Read(std::uint64_t first, std::size_t length, std::uint8_t* into) const;
 
   // The URL as messages show it (credentials hidden).
@@ -67,6 +72,7 @@ class RangeClient {
   std::string target;  // where requests go: the URL after the opening's redirects
   std::string shown;
   RemoteOptions options;
+  std::string authorization;  // the Authorization header's value, "" for none
   std::uint64_t size = 0;
   std::string etag;
   bool weakEtag = false;

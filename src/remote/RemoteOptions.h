@@ -24,8 +24,18 @@ struct RXMFILES_API RemoteOptions {
   std::uint64_t wholeObjectLimit = std::uint64_t{16} * 1024 * 1024;
   // Connecting (name lookup, TCP and TLS handshakes) may take this long.
   std::uint32_t connectTimeoutMs = 10000;
-  // A transfer that delivers no byte for this long is broken off.
+  // Too little progress: an attempt that receives fewer than minimumRate
+  // bytes a second, measured over each window of stallTimeoutMs (waiting for
+  // the head included), is broken off as timed out. A slow but honest link
+  // (a few KiB/s) passes; a server that trickles bytes does not.
   std::uint32_t stallTimeoutMs = 30000;
+  std::uint32_t minimumRate = 1024;
+  // Deadline: a request, all its attempts and waits included, gives up
+  // (kRemoteTimedOut) once deadlineMs plus the time its bytes take at
+  // deadlineRate bytes a second have passed: 60 s and 64 KiB/s by default,
+  // 61 s for a 64 KiB block, 124 s for 4 MiB of read-ahead.
+  std::uint32_t deadlineMs = 60000;
+  std::uint32_t deadlineRate = 64 * 1024;
   // Attempts per request, the first included, for 5xx, 429, broken and timed
   // out connections; the waits between them double from retryDelayMs.
   std::uint32_t attempts = 4;
@@ -39,9 +49,20 @@ struct RXMFILES_API RemoteOptions {
   // The value of an Authorization header ("Bearer <token>"), sent to the
   // URL's own origin only; "" sends none.
   std::string authorization;
+  // "user:password" sent as HTTP Basic authorization to the URL's own origin
+  // (as a URL's own user information is); "" sends none. Never printed.
+  std::string credentials;
+  // A netrc file whose entry for the server's host gives the user and
+  // password (libcurl's builds; WinHTTP ignores it); "" reads none.
+  std::string netrcFile;
 
-  // The defaults, with caFile from RXMFILES_CA_FILE and authorization from
-  // RXMFILES_HTTP_AUTHORIZATION when they are set.
+  // How long a request for `bytes` bytes may take in all (see deadlineMs).
+  std::uint64_t DeadlineFor(std::uint64_t bytes) const;
+
+  // The defaults, with caFile from RXMFILES_CA_FILE, authorization from
+  // RXMFILES_HTTP_AUTHORIZATION, credentials from RXMFILES_HTTP_CREDENTIALS,
+  // netrcFile from RXMFILES_NETRC_FILE and, from RXMFILES_HTTP_TIMEOUT
+  // (seconds), deadlineMs and a stall window no longer than it, when set.
   static RemoteOptions FromEnvironment();
 };
 

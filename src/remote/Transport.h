@@ -21,6 +21,11 @@ struct Request {
   std::uint64_t last = 0;
   // Further header lines, "Name: value" (validators, authorization).
   std::vector<std::string> headers;
+  // Whether a redirect is followed (up to RemoteOptions::maxRedirects);
+  // otherwise a 3xx is the final response, handed to the receiver.
+  bool followRedirects = true;
+  // The attempt is broken off (kTimedOut) after this long in all; 0: no limit.
+  std::uint64_t timeoutMs = 0;
 };
 
 // The parts of a final response (after redirects) that the reader uses.
@@ -30,6 +35,7 @@ struct Head {
   std::string etag;
   std::string lastModified;
   std::string retryAfter;
+  std::string location;
   std::int64_t contentLength = -1;  // -1: not given
 };
 
@@ -47,7 +53,7 @@ enum class Outcome {
   kDone,              // the whole response was handed over
   kAbandoned,         // the receiver said stop
   kCannotConnect,     // no name, no route, refused
-  kTimedOut,          // connecting took too long, or the transfer stalled
+  kTimedOut,          // connecting took too long, the deadline passed, or too little progress
   kBroken,            // the connection ended before the response did
   kSecure,            // TLS: certificate not trusted, handshake failed
   kTooManyRedirects,  // more redirects than allowed
@@ -71,7 +77,8 @@ class Transport {
   virtual Result Get(const Request& request, Receiver& receiver) = 0;
 };
 
-// The platform's transport for `options` (timeouts, redirects, trust).
+// The platform's transport for `options` (connect timeout, the least rate
+// over stallTimeoutMs, redirects, trust, netrc).
 std::shared_ptr<Transport> MakeTransport(const RemoteOptions& options);
 
 }  // namespace http

@@ -17,6 +17,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -191,10 +193,18 @@ class WinHttpTransport : public Transport {
       lines += line + "\r\n";
       authorized = authorized || line.compare(0, 14, "Authorization:") == 0;
     }
-    if (authorized) {
+    if (authorized || !request.followRedirects) {
       DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
       WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     }
+    // A window with no byte fails a receive; the deadline caps every wait.
+    const auto capped = [&request](std::uint32_t ms) {
+      return static_cast<int>(request.timeoutMs != 0 && request.timeoutMs < ms ? request.timeoutMs
+                                                                               : ms);
+    };
+    const int connect = capped(settings.connectTimeoutMs);
+    const int window = capped(settings.stallTimeoutMs);
+    WinHttpSetTimeouts(handle, connect, connect, window, window);
     const std::wstring headers = Wide(lines);
     if (!WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(headers.size()),
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
@@ -211,8 +221,11 @@ class WinHttpTransport : public Transport {
     head.etag = Header(handle, WINHTTP_QUERY_ETAG);
     head.lastModified = Header(handle, WINHTTP_QUERY_LAST_MODIFIED);
     head.retryAfter = Header(handle, WINHTTP_QUERY_RETRY_AFTER);
+    head.location = Header(handle, WINHTTP_QUERY_LOCATION);
     const std::string length = Header(handle, WINHTTP_QUERY_CONTENT_LENGTH);
-    head.contentLength = length.empty() ? -1 : std::stoll(length);
+    char* end = nullptr;
+    const long long given = std::strtoll(length.c_str(), &end, 10);
+    head.contentLength = length.empty() || *end != '\0' || given < 0 ? -1 : given;
     Result result;
     std::wstring effective(2048, L'\0');
     DWORD effectiveSize = static_cast<DWORD>(effective.size() * sizeof(wchar_t));
@@ -224,12 +237,37 @@ class WinHttpTransport : public Transport {
       result.outcome = Outcome::kAbandoned;
       return result;
     }
-    return Receive(handle, receiver, result);
+    return Receive(handle, request, receiver, result);
   }
 
-  static Result Receive(HINTERNET handle, Receiver& receiver, Result result) {
+  // The body, broken off (kTimedOut) past the request's deadline or when a
+  // window of stallTimeoutMs brought fewer than minimumRate bytes a second.
+  Result Receive(HINTERNET handle, const Request& request, Receiver& receiver,
+                 Result result) const {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point windowStart = start;
+    std::uint64_t windowBytes = 0;
+    const std::uint64_t least =
+        std::uint64_t{settings.minimumRate} * settings.stallTimeoutMs / 1000;
     std::vector<std::uint8_t> buffer(256 * 1024);
     for (;;) {
+      const Clock::time_point now = Clock::now();
+      if (request.timeoutMs != 0 && now - start >= std::chrono::milliseconds(request.timeoutMs)) {
+        result.outcome = Outcome::kTimedOut;
+        result.detail = "the request's deadline passed";
+        return result;
+      }
+      if (now - windowStart >= std::chrono::milliseconds(settings.stallTimeoutMs)) {
+        if (windowBytes < least) {
+          result.outcome = Outcome::kTimedOut;
+          result.detail = "less than " + std::to_string(settings.minimumRate) +
+                          " bytes a second for " + std::to_string(settings.stallTimeoutMs) + " ms";
+          return result;
+        }
+        windowStart = now;
+        windowBytes = 0;
+      }
       DWORD got = 0;
       if (!WinHttpReadData(handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
         Result failed = Failed(GetLastError());
@@ -240,6 +278,7 @@ class WinHttpTransport : public Transport {
         result.outcome = Outcome::kDone;
         return result;
       }
+      windowBytes += got;
       if (!receiver.TakeBody(buffer.data(), got)) {
         result.outcome = Outcome::kAbandoned;
         return result;

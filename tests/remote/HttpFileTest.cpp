@@ -154,6 +154,9 @@ TEST_P(HttpFileRefusalTest, SaysWhyItCannotOpen) {
   RXM::RemoteOptions options = Options(*servers);
   options.wholeObjectLimit = 100000;
   options.attempts = 2;
+  // Limits small enough that the slow servers below fail in seconds.
+  options.stallTimeoutMs = 1000;
+  options.deadlineMs = 3000;
   if (GetParam().label == "untrusted certificate") {
     options.caFile.clear();
   }
@@ -178,6 +181,11 @@ const Refusal kRefusals[] = {
     {"503 every time", RemoteServers::kProxy, "f/#/503/%", Code::kRemoteFailed},
     {"reset every time", RemoteServers::kProxy, "f/#/reset/%", Code::kNetworkFailed},
     {"truncated every time", RemoteServers::kProxy, "f/#/truncate/%", Code::kNetworkFailed},
+    {"Content-Range beyond the range asked for", RemoteServers::kProxy, "f/#/hugerange/%",
+     Code::kRemoteFailed},
+    {"a trickling body", RemoteServers::kProxy, "f/#/trickle/%", Code::kRemoteTimedOut},
+    {"steady but past the deadline", RemoteServers::kProxy, "f/#/slow/%", Code::kRemoteTimedOut},
+    {"no head at all", RemoteServers::kProxy, "f/#/headstall/%", Code::kRemoteTimedOut},
     {"nothing listening", RemoteServers::kHttp, "http://127.0.0.1:1/x", Code::kNetworkFailed},
     {"not http", RemoteServers::kHttp, "ftp://127.0.0.1/x", Code::kCannotOpen},
 };
@@ -285,6 +293,55 @@ TEST(HttpFileTest, FollowsARedirectOnceAndSendsLaterRangesToItsTarget) {
   EXPECT_EQ(servers->Requests(name, 2), 2);
 #endif
 }
+
+// Only the opening may be redirected: a later range that is redirected
+// elsewhere fails, and no byte from there is taken.
+TEST(HttpFileTest, RefusesARedirectOnALaterRange) {
+  RXMFILES_NEED_SERVERS(servers);
+  const std::string name = RemoteServers::Unique("later") + ".bin";
+  servers->Serve(name, Pattern(1 << 20));
+  HttpFile file;
+  file.SetOptions(Options(*servers));
+  ASSERT_TRUE(
+      file.OpenFile(UrlOf(*servers, RemoteServers::kProxy, "f/#/redirect@2/%", name).c_str(), "rb"))
+      << file.GetStatus().GetText();
+  unsigned char buffer[100];
+  file.Seek(900000, 0);
+  EXPECT_EQ(file.ReadData(buffer, 100, 1), 0u);
+  EXPECT_EQ(file.GetStatus().GetCode(), Code::kRemoteFailed) << file.GetStatus().GetText();
+  EXPECT_EQ(servers->Requests(name, 1), 1);  // the opening only: nothing read from the target
+}
+
+// Credentials from the URL (a password with a raw "/" and "#": all up to the
+// last "@" is user information) or from the options reach the server as
+// Basic authorization, and no message shows them.
+class HttpFileCredentialsTest : public testing::TestWithParam<std::string> {};
+
+TEST_P(HttpFileCredentialsTest, SendsBasicAuthorizationAndNeverShowsIt) {
+  RXMFILES_NEED_SERVERS(servers);
+  const std::string name = RemoteServers::Unique("basic") + ".bin";
+  const Bytes bytes = Pattern(300000);
+  servers->Serve(name, bytes);
+  HttpFile file;
+  RXM::RemoteOptions options = Options(*servers);
+  std::string url = servers->Url(RemoteServers::kHttp, "basic/" + name);
+  if (GetParam() == "url") {
+    url.insert(url.find("//") + 2, "alice:s3/cr#et@");
+  } else {
+    options.credentials = "alice:s3/cr#et";
+  }
+  file.SetOptions(options);
+  ASSERT_TRUE(file.OpenFile(url.c_str(), "rb")) << file.GetStatus().GetText();
+  EXPECT_EQ(ReadRange(file, 299990, 10), Bytes(bytes.end() - 10, bytes.end()));
+  HttpFile refused;
+  options.credentials = "alice:wrong";
+  refused.SetOptions(options);
+  EXPECT_FALSE(refused.OpenFile((url + "-missing").c_str(), "rb"));
+  EXPECT_EQ(std::string(refused.GetStatus().GetText()).find("s3/cr"), std::string::npos)
+      << refused.GetStatus().GetText();
+}
+
+INSTANTIATE_TEST_SUITE_P(From, HttpFileCredentialsTest, testing::Values("url", "options"));
 
 TEST(HttpFileTest, SendsTheAuthorizationHeader) {
   RXMFILES_NEED_SERVERS(servers);

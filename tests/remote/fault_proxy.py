@@ -7,13 +7,21 @@ Listens on 127.0.0.1:PORT and forwards each request to 127.0.0.1:UPSTREAM_PORT,
 keeping connections alive on both sides. A request for /f/ID/FAULT/PATH is
 forwarded as /PATH with FAULT applied; FAULT-N applies it to the first N
 requests of that ID only (the ID is the test's own, so tests never share a
-count), FAULT@N to the Nth only, FAULT alone to every request:
+count), FAULT@N to the Nth only, FAULT+N to the Nth and every later one,
+FAULT alone to every request:
 
     reset      sends the head and half the body, then resets the connection
     truncate   sends the head and half the body, then closes the connection
     stall      sends the head and half the body, then sends nothing for 60 s
     503, 429   answers that status with "Retry-After: 0" instead of forwarding
     unguard    drops If-Match, If-Range and If-Unmodified-Since from the request
+    hugerange  claims "Content-Range: bytes 0-999999999999/1000000000000" and
+               sends the body and 8 MiB of zeros after it, then closes
+    trickle    sends the head, then 2 bytes of the body every half second
+               for 6 s, then closes
+    slow       sends the head, then 2 KiB of the body a second
+    headstall  sends nothing for 60 s
+    redirect   answers 302 to the same path on nginx, at "localhost"
     noetag     drops ETag from the response
 
 --rtt MS adds a round trip of MS milliseconds to every new connection and to
@@ -33,7 +41,7 @@ UPSTREAM = 0
 RTT = 0.0
 COUNTS = {}
 COUNTS_LOCK = threading.Lock()
-FAULT_PATH = re.compile(r"^/f/([^/]+)/([a-z0-9]+)(?:([-@])(\d+))?(/.*)$")
+FAULT_PATH = re.compile(r"^/f/([^/]+)/([a-z0-9]+)(?:([-@+])(\d+))?(/.*)$")
 GUARDS = {"if-match", "if-range", "if-unmodified-since"}
 
 
@@ -57,7 +65,8 @@ def fault_of(path):
     with COUNTS_LOCK:
         COUNTS[ident] = COUNTS.get(ident, 0) + 1
         seen = COUNTS[ident]
-    if (how == "-" and seen > int(number)) or (how == "@" and seen != int(number)):
+    if ((how == "-" and seen > int(number)) or (how == "@" and seen != int(number))
+            or (how == "+" and seen < int(number))):
         fault = None
     return fault, rest
 
@@ -86,6 +95,13 @@ class Handler(socketserver.StreamRequestHandler):
         fault, path = fault_of(path)
         if RTT:
             time.sleep(RTT)
+        if fault == "headstall":
+            time.sleep(60)
+            return False
+        if fault == "redirect":
+            self.wfile.write(f"HTTP/1.1 302 Found\r\nLocation: http://localhost:{UPSTREAM}{path}"
+                             "\r\nContent-Length: 0\r\n\r\n".encode())
+            return True
         if fault in ("503", "429"):
             self.wfile.write(f"HTTP/1.1 {fault} Busy\r\nRetry-After: 0\r\n"
                              "Content-Length: 0\r\n\r\n".encode())
@@ -101,8 +117,15 @@ class Handler(socketserver.StreamRequestHandler):
         for name, value in response.getheaders():
             if fault == "noetag" and name.lower() == "etag":
                 continue
+            if fault == "hugerange" and name.lower() in ("content-range", "content-length"):
+                continue
             out.append(f"{name}: {value}")
+        if fault == "hugerange":
+            out += ["Content-Range: bytes 0-999999999999/1000000000000",
+                    "Content-Length: 1000000000000"]
         self.wfile.write(("\r\n".join(out) + "\r\n\r\n").encode("latin-1"))
+        if fault in ("hugerange", "trickle", "slow"):
+            return self.misfeed(fault, response.read())
         if fault in ("reset", "truncate", "stall"):
             body = response.read()
             self.wfile.write(body[: len(body) // 2])
@@ -118,6 +141,24 @@ class Handler(socketserver.StreamRequestHandler):
             if not chunk:
                 return True
             self.wfile.write(chunk)
+
+    def misfeed(self, fault, body):
+        try:
+            if fault == "hugerange":
+                self.wfile.write(body + bytes(8 << 20))
+            elif fault == "trickle":
+                for at in range(0, min(len(body), 24), 2):
+                    self.wfile.write(body[at:at + 2])
+                    self.wfile.flush()
+                    time.sleep(0.5)
+            else:
+                for at in range(0, len(body), 2048):
+                    self.wfile.write(body[at:at + 2048])
+                    self.wfile.flush()
+                    time.sleep(1)
+        except OSError:
+            pass  # the client gave up, as it should
+        return False
 
 
 class Server(socketserver.ThreadingTCPServer):

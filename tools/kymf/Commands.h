@@ -39,6 +39,9 @@ struct Options {
   // Reading over the network: a CA file trusted besides the system's, and
   // one header line (only "Authorization: ..." is taken).
   std::string caFile, header;
+  // --timeout SECONDS (0: the library's own) and --netrc-file FILE.
+  double timeout = 0;
+  std::string netrcFile;
 };
 
 // How long a writing command waits for another writer of its archive before

@@ -28,7 +28,7 @@ bool SelectNames(const Options& options, Reporter& reporter, std::vector<std::st
       bytes += source.GetSize(i);
     }
   }
-  ReportUnmatched(selection, options.archive, reporter);
+  ReportUnmatched(selection, source.GetShown(), reporter);
   return reporter.GetFailures() == 0;
 }
 

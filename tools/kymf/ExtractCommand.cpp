@@ -41,8 +41,7 @@ RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
     return RXM::Status::Ok();  // the target folder reports its own write failure
   }
   if (copy.copied != archive.GetFileSize()) {
-    return RXM::Status(RXM::ErrorCode::kReadFailed, source.GetShown() + ": " + name + ": " +
-                                                        RXM::Describe(RXM::ErrorCode::kReadFailed));
+    return source.ReadFailure(name);
   }
   return RXM::Status::Ok();
 }
@@ -118,7 +117,7 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
       ExtractEntry(run, i);
     }
   }
-  ReportUnmatched(selection, options.archive, reporter);
+  ReportUnmatched(selection, source.GetShown(), reporter);
   reporter.Summary("extracted", run.written, run.bytes);
   return reporter.ExitCode();
 }

@@ -104,7 +104,8 @@ int MountCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   const mount::MountedFiles files = mount::Assemble(std::move(layers));
-  const std::string shown = path ? options.paths.back() : options.inputs.front();
+  // The file system's name (/proc/mounts, readable by every user) too.
+  const std::string shown = RXM::RedactUrl(path ? options.paths.back() : options.inputs.front());
   ReportLeftOut(files.report, shown, reporter);
   mount::ServeOptions serve;
   // Absolute: in the background the server runs from "/".

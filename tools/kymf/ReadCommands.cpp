@@ -71,7 +71,7 @@ bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& report
     return false;
   }
   if (copy.copied != source.GetSize(index)) {
-    reporter.Fail(source.GetShown() + ": " + name, RXM::Describe(RXM::ErrorCode::kReadFailed));
+    source.Fail(source.ReadFailure(name), reporter);
     return false;
   }
   return true;
@@ -120,7 +120,7 @@ int ListCommand(const Options& options, Reporter& reporter) {
   if (options.json) {
     std::printf("%s]\n", first ? "" : "\n");
   }
-  ReportUnmatched(selection, options.archive, reporter);
+  ReportUnmatched(selection, source.GetShown(), reporter);
   return reporter.ExitCode();
 }
 
@@ -148,7 +148,7 @@ int CatCommand(const Options& options, Reporter& reporter) {
       CatEntry(source, i, stdout, reporter);
     }
   }
-  ReportUnmatched(selection, options.archive, reporter);
+  ReportUnmatched(selection, source.GetShown(), reporter);
   if (std::fflush(stdout) != 0) {
     reporter.FailSystem("-", errno);
   }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "support/RemoteNames.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"
 
@@ -145,6 +146,10 @@ void AddRemoteOptions(CLI::App& command, Options& o) {
   command.add_option("--cacert", o.caFile, "With a URL: trust this PEM file's CAs too");
   command.add_option("--header", o.header,
                      "With a URL: send this 'Authorization: VALUE' header line");
+  command.add_option("--timeout", o.timeout,
+                     "With a URL: give up on a request after SECONDS (plus its bytes' time)");
+  command.add_option("--netrc-file", o.netrcFile,
+                     "With a URL: the user and password for its host from this netrc file");
 }
 
 // The remote options reach the library through its environment variables, so
@@ -161,6 +166,12 @@ bool ApplyRemoteOptions(const Options& o) {
   if (!o.caFile.empty()) {
     set("RXMFILES_CA_FILE", o.caFile);
   }
+  if (o.timeout > 0) {
+    set("RXMFILES_HTTP_TIMEOUT", std::to_string(o.timeout));
+  }
+  if (!o.netrcFile.empty()) {
+    set("RXMFILES_NETRC_FILE", o.netrcFile);
+  }
   if (o.header.empty()) {
     return true;
   }
@@ -176,6 +187,26 @@ bool ApplyRemoteOptions(const Options& o) {
   set("RXMFILES_HTTP_AUTHORIZATION",
       o.header.substr(o.header.find_first_not_of(' ', prefix.size())));
   return true;
+}
+
+// Writing commands and resources read files only: a URL is refused before
+// the library could take it for a path, named as every URL is (redacted).
+bool RefuseRemote(const std::string& command, const Options& o, kymf::Reporter& reporter) {
+  const bool writes =
+      command == "create" || command == "add" || command == "delete" || command == "rename";
+  const std::string& named = writes ? o.archive : o.module;
+  if ((writes || command == "resources") && RXM::IsRemoteUrl(named.c_str())) {
+    reporter.Fail(RXM::RedactUrl(named), writes ? "an archive over the network is read-only"
+                                                : "a module is read from a file, not a URL");
+    return true;
+  }
+  for (const std::string& input : writes ? o.inputs : std::vector<std::string>()) {
+    if (RXM::IsRemoteUrl(input.c_str())) {
+      reporter.Fail(RXM::RedactUrl(input), "an input is a file or a folder, not a URL");
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
@@ -258,6 +289,7 @@ Command AddMountCommand(CLI::App& app, Options& o) {
       ->allow_extra_args(false);
   mount->add_flag("-f,--foreground", o.foreground,
                   "Stay in the foreground until unmounted or interrupted");
+  AddRemoteOptions(*mount, o);
   return {mount, kymf::MountCommand};
 }
 
@@ -268,6 +300,15 @@ int main(int argc, char** argv) {
   // with the reason the library's Status gives.
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
   kymf::SignalCleanup::Install();
+  // Parsed from copies: the arguments themselves lose any password at once.
+  std::vector<std::string> copies(argv, argv + argc);
+  std::vector<char*> arguments;
+  for (std::string& copy : copies) {
+    arguments.push_back(copy.data());
+  }
+  arguments.push_back(nullptr);
+  kymf::HideCredentials(argc, argv);  // NOLINT: argv is written in place on purpose
+  argv = arguments.data();
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
     kymf::Reporter().Usage("unknown command '" + unknown + "'");
@@ -308,6 +349,9 @@ int main(int argc, char** argv) {
   reporter.SetQuiet(quiet);
   reporter.SetVerbose(verbose);
   for (const Command& command : commands) {
+    if (command.app->parsed() && RefuseRemote(command.app->get_name(), options, reporter)) {
+      return kymf::kFailure;
+    }
     if (command.app->parsed()) {
       return command.run(options, reporter);
     }

@@ -214,7 +214,13 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
     }
   }
   if (got != wanted) {
-    LogFailure(request, index, TreeOf(request).PathOf(index) + ": read failed");
+    // The remote archive's reason when it has one (the object changed, a
+    // deadline, an answer that was not what was asked); the archive's name is
+    // in it, the file's path is put before it.
+    const RXM::Status why =
+        ServerOf(request).files->layers[TreeOf(request).Get(index).layer]->GetReadFailure();
+    LogFailure(request, index,
+               TreeOf(request).PathOf(index) + ": " + (why.IsOk() ? "read failed" : why.GetText()));
     fuse_reply_err(request, EIO);
     return;
   }

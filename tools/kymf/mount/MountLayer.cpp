@@ -32,7 +32,8 @@ class ArchiveLayer : public MountLayer {
   // A URL is read through an HttpFile, with the options of the environment.
   bool Open(const std::string& path, RXM::Status& status) {
     const bool remote = RXM::IsRemoteUrl(path.c_str());
-    if (!archive.OpenMultiFile(Pointer<KYFile>(remote ? new HttpFile() : nullptr), path.c_str())) {
+    remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
+    if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
       status = archive.GetStatus();
       return false;
     }
@@ -73,7 +74,12 @@ class ArchiveLayer : public MountLayer {
     return static_cast<std::uint64_t>(archive.GetArchiveSize());
   }
 
+  RXM::Status GetReadFailure() const override {
+    return remoteFile.IsNull() ? RXM::Status::Ok() : remoteFile->GetReadFailure();
+  }
+
  private:
+  Pointer<HttpFile> remoteFile;  // what a URL is read through
   MultiFile archive;
   std::vector<const char*> names;  // by record: its name, held by the directory
   std::int64_t time = 0;

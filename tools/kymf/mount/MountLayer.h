@@ -41,6 +41,10 @@ class MountLayer {
   virtual Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const = 0;
   // The bytes the source takes (an archive's file size), for statfs.
   virtual std::uint64_t GetBytes() const = 0;
+  // Why a read of the source's files last failed, when the source knows (an
+  // archive over the network: the library's reason, naming its URL
+  // redacted); Ok otherwise.
+  virtual RXM::Status GetReadFailure() const { return RXM::Status::Ok(); }
 };
 
 // The archive `text`: a KYMF archive file, or an http(s):// URL. Null when

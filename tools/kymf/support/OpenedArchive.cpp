@@ -21,7 +21,8 @@ bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
   }
   // A URL is read through an HttpFile, with the options of the environment
   // (which --cacert and --header set).
-  if (!archive.OpenMultiFile(Pointer<KYFile>(remote ? new HttpFile() : nullptr), file.c_str())) {
+  remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
+  if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), file.c_str())) {
     const RXM::Status& status = archive.GetStatus();
     if (path == "-") {  // the message would name the temporary copy
       reporter.Fail("-", RXM::Describe(status.GetCode()));
@@ -43,6 +44,17 @@ void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
   } else {
     reporter.Fail(status);
   }
+}
+
+RXM::Status OpenedArchive::ReadFailure(const std::string& name) const {
+  if (!remoteFile.IsNull()) {
+    const RXM::Status why = remoteFile->GetReadFailure();
+    if (!why.IsOk()) {
+      return RXM::Status(why.GetCode(), shown + ": " + name + ": " + why.GetText());
+    }
+  }
+  return RXM::Status(RXM::ErrorCode::kReadFailed,
+                     shown + ": " + name + ": " + RXM::Describe(RXM::ErrorCode::kReadFailed));
 }
 
 std::string OpenedArchive::GetName(int index) const {

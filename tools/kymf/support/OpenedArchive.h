@@ -46,11 +46,16 @@ class OpenedArchive {
   const std::string& GetShown() const { return shown; }
   // Whether the archive is read over the network.
   bool IsRemote() const { return remote; }
+  // Why reading entry `name` stopped short: over the network, what the
+  // library knows (the object changed, an answer other than the one asked
+  // for, a reset connection, a deadline); otherwise kReadFailed.
+  RXM::Status ReadFailure(const std::string& name) const;
 
  private:
   void FindShadowed();
 
   MultiFile archive;
+  Pointer<HttpFile> remoteFile;  // what a URL is read through
   TemporaryArchive standardInput;
   std::string shown;
   bool remote = false;
