@@ -14,6 +14,17 @@ namespace {
 
 using kymf::Failure;
 
+std::string WithoutUserinfo(const std::string& address) {
+  std::string userinfo;
+  return SplitUserinfo(address, userinfo);
+}
+
+std::string UserinfoOf(const std::string& address) {
+  std::string userinfo;
+  SplitUserinfo(address, userinfo);
+  return userinfo;
+}
+
 // "bytes FIRST-LAST/TOTAL" or "bytes */TOTAL" (then `first` > `last`).
 bool ParseContentRange(const std::string& text, std::uint64_t& first, std::uint64_t& last,
                        std::uint64_t& total) {
@@ -269,15 +280,17 @@ class RangeClient::Exchange : public http::Receiver {
   bool unknownLength = false;
 };
 
-RangeClient::RangeClient(std::shared_ptr<http::Transport> client, std::string address,
+// The URL's own user information travels as an Authorization header (so a
+// password with a raw "/" or "#" is taken whole, see UserinfoEnd), never in
+// the URL a client logs or reports back.
+RangeClient::RangeClient(std::shared_ptr<http::Transport> client, const std::string& address,
                          RemoteOptions settings)
-    : transport(std::move(client)), shown(RedactUrl(address)), options(std::move(settings)) {
-  // The URL's own user information travels as an Authorization header (so a
-  // password with a raw "/" or "#" is taken whole, see UserinfoEnd), never in
-  // the URL a client logs or reports back.
-  std::string userinfo;
-  url = SplitUserinfo(address, userinfo);
-  target = url;
+    : transport(std::move(client)),
+      url(WithoutUserinfo(address)),
+      target(url),
+      shown(RedactUrl(address)),
+      options(std::move(settings)) {
+  const std::string userinfo = UserinfoOf(address);
   const std::string& pair = !userinfo.empty() ? userinfo : options.credentials;
   if (!options.authorization.empty()) {
     authorization = options.authorization;

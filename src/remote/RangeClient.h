@@ -27,7 +27,8 @@ class RangeClient {
     bool whole = false;
   };
 
-  RangeClient(std::shared_ptr<http::Transport> transport, std::string url, RemoteOptions options);
+  RangeClient(std::shared_ptr<http::Transport> transport, const std::string& url,
+              RemoteOptions options);
 
   // The first request: "Range: bytes=0-(blockSize-1)". Ok with `opening`
   // filled; otherwise why the object cannot be read (kRemoteNotFound,
