@@ -191,6 +191,9 @@ std::FILE* MemorySystem::StreamOver(const std::shared_ptr<Node>& node, const cha
     delete cookie;
     return nullptr;
   }
+  // Unbuffered: a read or write is one copy to or from the bytes, with no
+  // buffer of the stream's own to allocate and keep in step.
+  std::setvbuf(stream, nullptr, _IONBF, 0);
   cookie->stream = stream;
   cookie->handle = AddHandle(Opened{node, std::string(), true});
   streams[stream] = cookie;
