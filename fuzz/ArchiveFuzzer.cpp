@@ -28,16 +28,24 @@ constexpr const char* kAdded = "added by the fuzzer";
 constexpr int kMostEntries = 64;
 const Bytes kFuzz = {'f', 'u', 'z', 'z'};
 
-// What the input's last byte chooses, so that each costly part runs for some
-// inputs (which the fuzzer keeps when they find something) rather than for all.
-enum Choice : std::uint8_t {
-  kAllowEmpty = 1,       // the writer writes empty entries
-  kReplaceExisting = 2,  // the writer's added entry replaces a kept one
-  kRename = 4,           // the writer renames the first kept entry
-  kInsert = 8,           // InsertFile runs
-  kCommit = 16,          // a MultiFileWriter commits
-  kElementsOnDisk = 32,  // the open entry is read through the DiskFile, not the caller's file
-  kWanderStreams = 64,   // OpenEntry's streams are read in pieces and seeked too
+// The input's last byte chooses one thing to do with the archive (its low
+// three bits) and how (the writer's options, the bits above): each run does
+// one, so that a run costs little and reaches few paths, and the fuzzer, which
+// mutates that byte like any other, reaches every one over the runs.
+enum Action : std::uint8_t {
+  kElementsOfCallersFile,  // the open entry over a caller's file, and its extraction
+  kElementsOnDisk,         // the same over the library's DiskFile
+  kStreamsOfCallersFile,   // OpenEntry (a copy through the caller's file), CheckEntry, the layout
+  kStreamsOnDisk,          // the same over the DiskFile (positional reads)
+  kStreamsWandered,        // OpenEntry's streams on both, read in pieces and seeked
+  kInsert,                 // InsertFile
+  kCommit,                 // MultiFileWriter keeping the archive
+  kCommitAgain,            // the same (eight actions fill the three bits)
+};
+enum Option : std::uint8_t {
+  kAllowEmpty = 8,        // the writer writes empty entries
+  kReplaceExisting = 16,  // the writer's added entry replaces a kept one
+  kRename = 32,           // the writer renames the first kept entry
 };
 
 void Require(bool holds, const char* what) {
@@ -216,9 +224,13 @@ void Insert(MultiFile& archive, const Bytes& input, MemorySystem& memory) {
 }
 
 // MultiFileWriter keeping the archive, with choices taken from the input.
-void Commit(const Bytes& input, const std::vector<DirectoryRecord>& kept, std::uint8_t choices,
-            MemorySystem& memory) {
-  Require(memory.put(kArchive, input.data(), input.size()), "the archive can be put back");
+void Commit(const Bytes& input, std::uint8_t choices, MemorySystem& memory) {
+  std::vector<DirectoryRecord> kept;
+  {
+    MultiFile old;
+    old.OpenMultiFile(Pointer<KYFile>(new fuzzing::BytesFile(input.data(), input.size())), "old");
+    kept = RecordsOf(old);
+  }
   const bool renames = (choices & kRename) != 0 && !kept.empty();
   bool committed = false;
   {
@@ -267,30 +279,35 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const Bytes input(data, data + size);
   const std::uint8_t choices = size == 0 ? 0 : data[size - 1];
+  const int action = choices & 7;
   MemorySystem memory;
   Require(memory.makeFolder("/fuzz") && memory.put(kArchive, data, size), "the archive is made");
-  std::vector<DirectoryRecord> records;
-  {
+  if (action == kCommit || action == kCommitAgain) {
+    Commit(input, choices, memory);
+  } else {
     MultiFile callers(memory);
     const bool opened =
         callers.OpenMultiFile(Pointer<KYFile>(new fuzzing::BytesFile(data, size)), "fuzz");
+    const bool onDisk = action == kElementsOnDisk || action == kStreamsOnDisk ||
+                        action == kStreamsWandered || action == kInsert;
     MultiFile disk(memory);
-    Require(disk.OpenMultiFile(Pointer<KYFile>(), kArchive) == opened,
-            "a caller's file and the disk open the same archives");
-    if (opened) {
-      Require(callers.GetDirectory().GetCount() == disk.GetDirectory().GetCount(),
+    if (onDisk) {
+      Require(disk.OpenMultiFile(Pointer<KYFile>(), kArchive) == opened,
+              "a caller's file and the disk open the same archives");
+      Require(disk.GetDirectory().GetCount() == callers.GetDirectory().GetCount(),
               "a caller's file and the disk read the same directory");
-      records = RecordsOf(disk);
-      ReadElements((choices & kElementsOnDisk) != 0 ? disk : callers, input, memory);
-      ReadStreams(callers, input, (choices & kWanderStreams) != 0);
-      ReadStreams(disk, input, (choices & kWanderStreams) != 0);
     }
-    if ((choices & kInsert) != 0) {
+    MultiFile& archive = onDisk ? disk : callers;
+    if (action == kInsert) {
       Insert(disk, input, memory);
+    } else if (opened && (action == kElementsOfCallersFile || action == kElementsOnDisk)) {
+      ReadElements(archive, input, memory);
+    } else if (opened) {
+      ReadStreams(archive, input, action == kStreamsWandered);
+      if (action == kStreamsWandered) {
+        ReadStreams(callers, input, true);
+      }
     }
-  }
-  if ((choices & kCommit) != 0) {
-    Commit(input, records, choices, memory);
   }
   Require(memory.openStreams() == 0 && memory.openHandles() == 0,
           "every stream and handle is closed");
