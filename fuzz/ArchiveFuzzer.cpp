@@ -115,13 +115,14 @@ void Wander(KYFile& file, const Bytes& data) {
 void ReadElements(MultiFile& archive, const Bytes& input, MemorySystem& memory) {
   for (int i = 0; i < Checked(archive); ++i) {
     const String name(archive.GetDirectory().Peek(i)->name);
+    const DirectoryRecord& record = *Found(archive, name.GetText());
+    const bool backed = RXM::kymf::FileBacksEntry(record, static_cast<std::int64_t>(input.size()));
     if (!archive.OpenFile(name, "rb")) {
+      Require(!backed, "an entry the file backs opens");
       continue;
     }
-    const DirectoryRecord& record = *Found(archive, name.GetText());
     const std::uint32_t size = RXM::kymf::EntrySize(record);
     Require(archive.GetFileSize() == size, "the open entry's size is its record's");
-    const bool backed = RXM::kymf::FileBacksEntry(record, static_cast<std::int64_t>(input.size()));
     const Bytes data = backed ? DataOf(input, record) : Bytes();
     if (backed) {
       Require(ReadWhole(archive, size) == data, "the open entry reads the input's bytes");
