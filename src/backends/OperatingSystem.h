@@ -33,6 +33,7 @@ class OperatingSystem final : public System {
   std::int64_t readAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) override;
   int closeHandle(Handle handle) override;
   int inspectHandle(Handle handle, FileInfo* info) override;
+  Handle handleOf(std::FILE* stream) override { return HandleOf(stream); }
   Handle openFolderBelow(const char* root, const char* path, bool create, WalkStop* stop) override;
   Handle openBelow(const char* root, const char* name) override;
   int listBelow(const char* root, const char* folder,

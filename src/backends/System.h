@@ -111,6 +111,11 @@ class RXMFILES_API System {
   virtual int closeHandle(Handle handle) = 0;
   // Kind and size of what an open handle reads; 0 when `info` was filled in.
   virtual int inspectHandle(Handle handle, FileInfo* info) = 0;
+  // The handle of the file that `stream` (one of this System's) writes or
+  // reads, for inspectHandle and the lock calls; it stays the stream's, to be
+  // closed with the stream, never by closeHandle. kNoHandle when the stream
+  // has none.
+  virtual Handle handleOf(std::FILE* stream) = 0;
   // The one walk below a folder, for reading and for creating: opens the
   // folder `path` ("/"-separated, a safe name; "" for `root` itself) below
   // the folder `root` ("" for the current one), reaching each component from
@@ -215,7 +220,8 @@ class RXMFILES_API System {
                                   std::FILE* to) = 0;
 };
 
-// The handle that the positional calls and the lock calls take for `stream`.
+// The handle of the process's C runtime behind `stream` (OperatingSystem's
+// handleOf).
 RXMFILES_API Handle HandleOf(std::FILE* stream);
 
 // The error number that says why an open of `path` through `system` failed

@@ -157,7 +157,7 @@ bool ArchiveLock::Locks(std::FILE* stream) const {
 #else
   sys::FileInfo held, open;
   return stream != nullptr && system.inspectHandle(handle, &held) == 0 &&
-         system.inspectHandle(sys::HandleOf(stream), &open) == 0 && held.device == open.device &&
+         system.inspectHandle(system.handleOf(stream), &open) == 0 && held.device == open.device &&
          held.node == open.node;
 #endif
 }

@@ -61,17 +61,20 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
     // 1,000 entries when the block was 80 KB, and the open took twice as
     // long). A read of a whole remote directory is sized to what is left.
     const std::int32_t room = perRead <= kSteadyBlockRecords ? perRead : wanted;
-    block.resize(static_cast<std::size_t>(room) * kRecordSize);
+    const std::size_t size = static_cast<std::size_t>(room) * kRecordSize;
+    if (size > blockSize) {
+      block.reset(new std::uint8_t[size]);
+      blockSize = size;
+    }
     const unsigned int got =
-        wanted > 0 ? file.ReadData(block.data(), kRecordSize, static_cast<unsigned int>(wanted))
-                   : 0;
+        wanted > 0 ? file.ReadData(block.get(), kRecordSize, static_cast<unsigned int>(wanted)) : 0;
     used = 0;
     filled = static_cast<std::size_t>(got) * kRecordSize;
     if (got == 0) {
       return Failure(ErrorCode::kShortRecord, where(number));
     }
   }
-  const bool decoded = DecodeRecord(block.data() + used, record);
+  const bool decoded = DecodeRecord(block.get() + used, record);
   used += kRecordSize;
   --left;
   ++number;

@@ -2,9 +2,10 @@
 #ifndef RXMFILES_MULTIFILE_ARCHIVEREADER_H
 #define RXMFILES_MULTIFILE_ARCHIVEREADER_H
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "backends/System.h"
 #include "files/KYFile.h"
@@ -63,7 +64,10 @@ class ArchiveReader {
   std::int32_t left = 0;    // records not yet handed out
   std::int32_t number = 0;  // index of the next record
   std::int64_t fileSize = -1;
-  std::vector<std::uint8_t> block;
+  // Records as read, never zeroed first: only the `filled` bytes read are
+  // looked at.
+  std::unique_ptr<std::uint8_t[]> block;
+  std::size_t blockSize = 0;
   std::size_t used = 0;
   std::size_t filled = 0;
 };

@@ -78,6 +78,7 @@ class FaultySystem : public RXM::sys::System {
   int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override {
     return real.inspectHandle(handle, info);
   }
+  RXM::sys::Handle handleOf(std::FILE* stream) override { return real.handleOf(stream); }
   RXM::sys::Handle openFolderBelow(const char* root, const char* path, bool create,
                                    RXM::sys::WalkStop* stop) override {
     return real.openFolderBelow(root, path, create, stop);
