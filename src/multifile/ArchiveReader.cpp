@@ -100,7 +100,7 @@ Status ArchiveReader::CheckOpenedFile(sys::System& system, KYFile& file,
     return Status::Ok();
   }
   sys::FileInfo info;
-  if (system.inspectHandle(sys::HandleOf(stream), &info) != 0) {
+  if (system.inspectHandle(system.handleOf(stream), &info) != 0) {
     return OpenFailure(archiveName, info.error != 0 ? info.error : EIO);
   }
   switch (info.kind) {
