@@ -130,8 +130,12 @@ void ReadElements(MultiFile& archive, const Bytes& input, MemorySystem& memory) 
     } else {
       Wander(archive, Bytes());
     }
+    const bool readable =
+        RXM::kymf::CheckReadable(record, archive.GetDirectory().GetCount(),
+                                 static_cast<std::int64_t>(input.size())) == RXM::ErrorCode::kOk;
     const bool extracted = archive.ExtractToFile(kExtracted);
-    Require(extracted == (backed && size > 0), "an entry is extracted when the file backs it");
+    Require(extracted == (readable && size > 0),
+            "an entry is extracted exactly when its bytes are its own and all in the file");
     Bytes written;
     Require(!extracted || (memory.get(kExtracted, &written) && written == data),
             "the extracted file holds the entry's bytes");
@@ -156,15 +160,16 @@ void ReadStreams(const MultiFile& archive, const Bytes& input, bool wander) {
               "the layout check says past the end exactly for an entry the file does not back");
     }
     const DirectoryRecord& record = *Found(archive, own.name);
-    const bool backed = RXM::kymf::FileBacksEntry(record, fileSize);
-    const bool possible = RXM::kymf::DescribeImpossibleRange(record).empty();
-    Require(archive.CheckEntry(own.name).IsOk() == (backed && possible),
-            "CheckEntry accepts exactly an entry the file backs");
+    const RXM::ErrorCode rule = RXM::kymf::CheckReadable(record, directory.GetCount(), fileSize);
+    const bool readable = rule == RXM::ErrorCode::kOk;
+    Require(!readable || RXM::kymf::FileBacksEntry(record, fileSize),
+            "an entry the rule reads is all in the file");
+    Require(archive.CheckEntry(own.name).GetCode() == rule, "CheckEntry says what the rule says");
     RXM::Status why;
     Pointer<KYFile> stream = archive.OpenEntry(own.name, why);
-    Require(stream.IsNull() != backed && why.IsOk() == backed,
-            "OpenEntry gives a stream exactly for an entry the file backs");
-    if (backed) {
+    Require(stream.IsNull() != readable && why.GetCode() == rule,
+            "OpenEntry gives a stream exactly for an entry the rule reads, else its reason");
+    if (readable) {
       const Bytes data = DataOf(input, record);
       Require(ReadWhole(*stream, RXM::kymf::EntrySize(record)) == data,
               "OpenEntry reads the input's bytes");

@@ -13,6 +13,7 @@ namespace kymf {
 namespace {
 
 constexpr std::int32_t kSteadyBlockRecords = 4096;
+constexpr std::int32_t kSmallDirectoryRecords = 64;
 
 }  // namespace
 
@@ -60,7 +61,12 @@ Status ArchiveReader::ReadRecord(DirectoryRecord& record) {
     // fault it in again at each open (glibc trimmed it at every open of
     // 1,000 entries when the block was 80 KB, and the open took twice as
     // long). A read of a whole remote directory is sized to what is left.
-    const std::int32_t room = perRead <= kSteadyBlockRecords ? perRead : wanted;
+    // A directory of a few records (at most 5 KiB) is read whole into a
+    // block of its own size: far below those thresholds, it is kept in the
+    // heap's bins whatever its size, and a 320 KiB block would cost more
+    // than the records it reads.
+    const bool small = number == 0 && left <= kSmallDirectoryRecords;
+    const std::int32_t room = small || perRead > kSteadyBlockRecords ? wanted : perRead;
     const std::size_t size = static_cast<std::size_t>(room) * kRecordSize;
     if (size > blockSize) {
       block.reset(new std::uint8_t[size]);
