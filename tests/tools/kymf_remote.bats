@@ -96,9 +96,38 @@ setup() {
   run kymf list --timeout 2 "$proxy/f/headstall-$$-$RANDOM/headstall/$name"
   [ "$status" -eq 1 ] && [[ $output == *"the server answered too slowly"* ]]
   [ "$SECONDS" -lt 10 ]
-  run kymf cat "$proxy/f/redirect-$$-$RANDOM/redirect+2/$name" sounds/big.wav
-  [ "$status" -eq 1 ]
-  [[ $output == *"sounds/big.wav: "*"HTTP 302"*"only the opening request may be redirected"* ]]
+  local command
+  for command in cat "extract -C out"; do
+    read -ra words <<< "$command"
+    rm -rf out && mkdir out
+    run kymf "${words[@]}" "$proxy/f/redirect-$$-$RANDOM/redirect+2/$name" sounds/big.wav
+    echo "kymf $command: $output"
+    [ "$status" -eq 1 ]
+    [[ $output == *"sounds/big.wav: "*"HTTP 302"*"only the opening request may be redirected"* ]]
+  done
+}
+
+@test "a mounted URL whose read fails gives EIO, and its log names the file and the reason" {
+  posix_only "Windows has no FUSE"
+  run kymf mount "$BATS_TEST_TMPDIR/none.kymf" "$BATS_TEST_TMPDIR/none"
+  [[ $output != *"mounting is not available here"* ]] || skip "${output#kymf: }"
+  mkdir mnt
+  # Every request after the opening is redirected: only what the opening
+  # read (the directory, the small file) can be served.
+  "$KYMF" mount -f "http://127.0.0.1:$(field proxy)/f/mount-$$-$RANDOM/redirect+2/$name" mnt \
+    3>&- 2> served.err &
+  local server=$!
+  eventually 'mountpoint -q mnt'
+  local small
+  small=$(cat mnt/levels/1.map) || true
+  run cat mnt/sounds/big.wav
+  fusermount3 -u mnt
+  wait "$server"
+  echo "small: $small; cat: $output; log: $(cat served.err)"
+  [ "$small" = "level one" ]
+  [ "$status" -ne 0 ] && [[ $output == *"Input/output error"* ]]
+  grep -q "^kymf: sounds/big.wav: http://127.0.0.1:[0-9]*/f/mount-.*/$name: .*HTTP 302.*only the \
+opening request may be redirected" served.err
 }
 
 @test "a mounted URL shows no password in /proc/mounts, nor in the server's arguments" {
