@@ -139,9 +139,11 @@ struct Refusal {
   RemoteServers::Server server;
   std::string path;
   Code code;
-  // Long enough, for the cases that the least rate must end, that the
-  // deadline could not end them first.
+  // Limits small enough that the slow servers below fail in seconds. Where
+  // the least rate must end a case, a deadline too long to end it first;
+  // where the deadline must, a window that a steady 2 KiB a second passes.
   std::uint32_t deadlineMs = 3000;
+  std::uint32_t stallTimeoutMs = 1000;
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) {
@@ -158,8 +160,7 @@ TEST_P(HttpFileRefusalTest, SaysWhyItCannotOpen) {
   RXM::RemoteOptions options = Options(*servers);
   options.wholeObjectLimit = 100000;
   options.attempts = 2;
-  // Limits small enough that the slow servers below fail in seconds.
-  options.stallTimeoutMs = 1000;
+  options.stallTimeoutMs = GetParam().stallTimeoutMs;
   options.deadlineMs = GetParam().deadlineMs;
   if (GetParam().label == "untrusted certificate") {
     options.caFile.clear();
@@ -190,7 +191,8 @@ const Refusal kRefusals[] = {
     {"Content-Length not that of its Content-Range", RemoteServers::kProxy, "f/#/shortlength/%",
      Code::kRemoteFailed},
     {"a trickling body", RemoteServers::kProxy, "f/#/trickle/%", Code::kRemoteTimedOut, 60000},
-    {"steady but past the deadline", RemoteServers::kProxy, "f/#/slow/%", Code::kRemoteTimedOut},
+    {"steady but past the deadline", RemoteServers::kProxy, "f/#/slow/%", Code::kRemoteTimedOut,
+     3000, 3000},
     {"no head at all", RemoteServers::kProxy, "f/#/headstall/%", Code::kRemoteTimedOut},
     {"a trickling head", RemoteServers::kProxy, "f/#/headtrickle/%", Code::kRemoteTimedOut, 60000},
     {"nothing listening", RemoteServers::kHttp, "http://127.0.0.1:1/x", Code::kNetworkFailed},
