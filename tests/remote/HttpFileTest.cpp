@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "remote/RemoteServers.h"
@@ -138,6 +139,11 @@ struct Refusal {
   RemoteServers::Server server;
   std::string path;
   Code code;
+  // Limits small enough that the slow servers below fail in seconds. Where
+  // the least rate must end a case, a deadline too long to end it first;
+  // where the deadline must, a window that a steady 2 KiB a second passes.
+  std::uint32_t deadlineMs = 3000;
+  std::uint32_t stallTimeoutMs = 1000;
 };
 
 void PrintTo(const Refusal& refusal, std::ostream* out) {
@@ -154,9 +160,8 @@ TEST_P(HttpFileRefusalTest, SaysWhyItCannotOpen) {
   RXM::RemoteOptions options = Options(*servers);
   options.wholeObjectLimit = 100000;
   options.attempts = 2;
-  // Limits small enough that the slow servers below fail in seconds.
-  options.stallTimeoutMs = 1000;
-  options.deadlineMs = 3000;
+  options.stallTimeoutMs = GetParam().stallTimeoutMs;
+  options.deadlineMs = GetParam().deadlineMs;
   if (GetParam().label == "untrusted certificate") {
     options.caFile.clear();
   }
@@ -183,9 +188,13 @@ const Refusal kRefusals[] = {
     {"truncated every time", RemoteServers::kProxy, "f/#/truncate/%", Code::kNetworkFailed},
     {"Content-Range beyond the range asked for", RemoteServers::kProxy, "f/#/hugerange/%",
      Code::kRemoteFailed},
-    {"a trickling body", RemoteServers::kProxy, "f/#/trickle/%", Code::kRemoteTimedOut},
-    {"steady but past the deadline", RemoteServers::kProxy, "f/#/slow/%", Code::kRemoteTimedOut},
+    {"Content-Length not that of its Content-Range", RemoteServers::kProxy, "f/#/shortlength/%",
+     Code::kRemoteFailed},
+    {"a trickling body", RemoteServers::kProxy, "f/#/trickle/%", Code::kRemoteTimedOut, 60000},
+    {"steady but past the deadline", RemoteServers::kProxy, "f/#/slow/%", Code::kRemoteTimedOut,
+     3000, 3000},
     {"no head at all", RemoteServers::kProxy, "f/#/headstall/%", Code::kRemoteTimedOut},
+    {"a trickling head", RemoteServers::kProxy, "f/#/headtrickle/%", Code::kRemoteTimedOut, 60000},
     {"nothing listening", RemoteServers::kHttp, "http://127.0.0.1:1/x", Code::kNetworkFailed},
     {"not http", RemoteServers::kHttp, "ftp://127.0.0.1/x", Code::kCannotOpen},
 };
@@ -311,6 +320,34 @@ TEST(HttpFileTest, RefusesARedirectOnALaterRange) {
   EXPECT_EQ(file.GetStatus().GetCode(), Code::kRemoteFailed) << file.GetStatus().GetText();
   EXPECT_EQ(servers->Requests(name, 1), 1);  // the opening only: nothing read from the target
 }
+
+// A later range whose answer is not the range asked for fails at its head,
+// with no retry (the opening and that one request): another total size (the
+// object changed), or a Content-Length that is not the Content-Range's.
+class HttpFileLaterAnswerTest : public testing::TestWithParam<std::pair<std::string, Code>> {};
+
+TEST_P(HttpFileLaterAnswerTest, RefusesAnAnswerThatIsNotTheRangeAskedFor) {
+  RXMFILES_NEED_SERVERS(servers);
+  const std::string name = RemoteServers::Unique("unasked") + ".bin";
+  servers->Serve(name, Pattern(1 << 20));
+  HttpFile file;
+  file.SetOptions(Options(*servers));
+  const std::string path = "f/#/" + GetParam().first + "@2/%";
+  ASSERT_TRUE(file.OpenFile(UrlOf(*servers, RemoteServers::kProxy, path, name).c_str(), "rb"))
+      << file.GetStatus().GetText();
+  unsigned char buffer[100];
+  file.Seek(900000, 0);
+  EXPECT_EQ(file.ReadData(buffer, 100, 1), 0u);
+  EXPECT_EQ(file.GetStatus().GetCode(), GetParam().second) << file.GetStatus().GetText();
+  EXPECT_EQ(file.GetRequests(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HttpFileLaterAnswerTest,
+                         testing::Values(std::make_pair("hugerange", Code::kRemoteChanged),
+                                         std::make_pair("shortlength", Code::kRemoteFailed)),
+                         [](const testing::TestParamInfo<std::pair<std::string, Code>>& param) {
+                           return param.param.first;
+                         });
 
 // Credentials from the URL (a password with a raw "/" and "#": all up to the
 // last "@" is user information) or from the options reach the server as

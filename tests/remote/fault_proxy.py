@@ -21,6 +21,11 @@ FAULT alone to every request:
                for 6 s, then closes
     slow       sends the head, then 2 KiB of the body a second
     headstall  sends nothing for 60 s
+    headtrickle
+               sends the head a line every half second, then the body
+    shortlength
+               claims a Content-Length one byte short of its Content-Range
+               and sends that many bytes of the body, keeping the connection
     redirect   answers 302 to the same path on nginx, at "localhost"
     noetag     drops ETag from the response
 
@@ -123,7 +128,19 @@ class Handler(socketserver.StreamRequestHandler):
         if fault == "hugerange":
             out += ["Content-Range: bytes 0-999999999999/1000000000000",
                     "Content-Length: 1000000000000"]
-        self.wfile.write(("\r\n".join(out) + "\r\n\r\n").encode("latin-1"))
+        if fault == "shortlength":
+            out = [line for line in out if not line.lower().startswith("content-length:")]
+            body = response.read()
+            out.append(f"Content-Length: {max(len(body) - 1, 0)}")
+            self.wfile.write(("\r\n".join(out) + "\r\n\r\n").encode("latin-1") + body[:-1])
+            return True
+        if fault == "headtrickle":
+            for line in out + [""]:
+                self.wfile.write((line + "\r\n").encode("latin-1"))
+                self.wfile.flush()
+                time.sleep(0.5)
+        else:
+            self.wfile.write(("\r\n".join(out) + "\r\n\r\n").encode("latin-1"))
         if fault in ("hugerange", "trickle", "slow"):
             return self.misfeed(fault, response.read())
         if fault in ("reset", "truncate", "stall"):

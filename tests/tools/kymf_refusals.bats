@@ -65,8 +65,12 @@ bounded() {
     done
   done
   # Each is still what it was, and nothing was left beside it.
-  [ -p fifo.kymf ] && [ -S socket.kymf ] && [ -d folder.kymf ] && [ -L folder-link.kymf ]
-  [ -z "$(ls -A folder.kymf)" ] && [ -z "$(ls -A staging)" ]
+  [ -p fifo.kymf ]
+  [ -S socket.kymf ]
+  [ -d folder.kymf ]
+  [ -L folder-link.kymf ]
+  [ -z "$(ls -A folder.kymf)" ]
+  [ -z "$(ls -A staging)" ]
   [ "$(ls | grep -c tmp)" -eq 0 ]
 }
 

@@ -46,15 +46,18 @@ setup() {
 
 @test "--path takes a URL; failures name the URL with its credentials hidden" {
   run kymf cat "${trusted[@]}" --path "$url" levels/1.map
-  [ "$status" -eq 0 ] && [ "$output" = "level one" ]
+  [ "$status" -eq 0 ]
+  [ "$output" = "level one" ]
   run kymf list "${trusted[@]}" "${base/:\/\//://user:pw-secret@}/missing.kymf"
   [ "$status" -eq 1 ]
   [[ $output == *"://***@127.0.0.1:"*"/missing.kymf: not found on the server"* ]]
   [[ $output != *pw-secret* ]]
   run kymf list "$https/$name"
-  [ "$status" -eq 1 ] && [[ $output == *"secure connection failed"* ]]
+  [ "$status" -eq 1 ]
+  [[ $output == *"secure connection failed"* ]]
   run kymf list "${trusted[@]}" --path "$base/missing.kymf"
-  [ "$status" -eq 1 ] && [[ $output == *"/missing.kymf: not found on the server"* ]]
+  [ "$status" -eq 1 ]
+  [[ $output == *"/missing.kymf: not found on the server"* ]]
   run kymf list --header "X-Other: 1" "$url"
   [ "$status" -eq 2 ]
 }
@@ -82,23 +85,60 @@ setup() {
   cp "$www/$name" "$www/basic-$name"
   [ "${KYMF_PLATFORM:-}" != windows ] || skip "WinHTTP reads no netrc file"
   run kymf list "${trusted[@]}" "$base/basic/basic-$name"
-  [ "$status" -eq 1 ] && [[ $output == *"access refused"* ]]
+  [ "$status" -eq 1 ]
+  [[ $output == *"access refused"* ]]
   RXMFILES_HTTP_CREDENTIALS='alice:s3/cr#et' run kymf list "${trusted[@]}" "$base/basic/basic-$name"
-  [ "$status" -eq 0 ] && [[ $output == *levels/1.map* ]]
+  [ "$status" -eq 0 ]
+  [[ $output == *levels/1.map* ]]
   printf 'machine 127.0.0.1 login alice password s3/cr#et\n' > netrc
   run kymf list "${trusted[@]}" --netrc-file netrc "$base/basic/basic-$name"
-  [ "$status" -eq 0 ] && [[ $output == *levels/1.map* ]]
+  [ "$status" -eq 0 ]
+  [[ $output == *levels/1.map* ]]
 }
 
 @test "a slow server fails within --timeout, saying so; a failed read names the cause" {
   local proxy="http://127.0.0.1:$(field proxy)"
   SECONDS=0
   run kymf list --timeout 2 "$proxy/f/headstall-$$-$RANDOM/headstall/$name"
-  [ "$status" -eq 1 ] && [[ $output == *"the server answered too slowly"* ]]
-  [ "$SECONDS" -lt 10 ]
-  run kymf cat "$proxy/f/redirect-$$-$RANDOM/redirect+2/$name" sounds/big.wav
   [ "$status" -eq 1 ]
-  [[ $output == *"sounds/big.wav: "*"HTTP 302"*"only the opening request may be redirected"* ]]
+  [[ $output == *"the server answered too slowly"* ]]
+  [ "$SECONDS" -lt 10 ]
+  local command
+  for command in cat "extract -C out"; do
+    read -ra words <<< "$command"
+    rm -rf out && mkdir out
+    # cat's bytes before the failure are not the message.
+    local code=0
+    kymf "${words[@]}" "$proxy/f/redirect-$$-$RANDOM/redirect+2/$name" sounds/big.wav \
+      > /dev/null 2> err || code=$?
+    echo "kymf $command: $code: $(cat err)"
+    [ "$code" -eq 1 ]
+    [[ $(cat err) == *"sounds/big.wav: "*"HTTP 302"*"only the opening request may be redirected"* ]]
+  done
+}
+
+@test "a mounted URL whose read fails gives EIO, and its log names the file and the reason" {
+  posix_only "Windows has no FUSE"
+  run kymf mount "$BATS_TEST_TMPDIR/none.kymf" "$BATS_TEST_TMPDIR/none"
+  [[ $output != *"mounting is not available here"* ]] || skip "${output#kymf: }"
+  mkdir mnt
+  # Every request after the opening is redirected: only what the opening
+  # read (the directory, the small file) can be served.
+  "$KYMF" mount -f "http://127.0.0.1:$(field proxy)/f/mount-$$-$RANDOM/redirect+2/$name" mnt \
+    3>&- 2> served.err &
+  local server=$!
+  eventually 'mountpoint -q mnt'
+  local small code=0
+  small=$(cat mnt/levels/1.map) || true
+  cat mnt/sounds/big.wav > /dev/null 2> cat.err || code=$?
+  fusermount3 -u mnt
+  wait "$server"
+  echo "small: $small; cat: $code: $(cat cat.err); log: $(cat served.err)"
+  [ "$small" = "level one" ]
+  [ "$code" -ne 0 ]
+  [[ $(cat cat.err) == *"Input/output error"* ]]
+  grep -q "^kymf: sounds/big.wav: http://127.0.0.1:[0-9]*/f/mount-.*/$name: .*HTTP 302.*only the \
+opening request may be redirected" served.err
 }
 
 @test "a mounted URL shows no password in /proc/mounts, nor in the server's arguments" {
@@ -113,6 +153,8 @@ setup() {
   arguments=$(ps -eo args | grep "kymf mount" | grep -v grep)
   fusermount3 -u mnt
   echo "mounts: $mounts; ps: $arguments"
-  [[ $mounts == *"://***@127.0.0.1:"* ]] && [[ $mounts != *pw-secret* ]]
-  [[ $arguments == *"://***"* ]] && [[ $arguments != *pw-secret* ]]
+  [[ $mounts == *"://***@127.0.0.1:"* ]]
+  [[ $mounts != *pw-secret* ]]
+  [[ $arguments == *"://***"* ]]
+  [[ $arguments != *pw-secret* ]]
 }

@@ -83,7 +83,9 @@ leftovers() {
   ln -s important.txt game.kymf.tmp
   kymf add -q game.kymf seed --as three
   [ "$(cat important.txt)" = important ]
-  [ -L game.kymf.tmp ] && [ -f game.kymf ] && [ ! -L game.kymf ]
+  [ -L game.kymf.tmp ]
+  [ -f game.kymf ]
+  [ ! -L game.kymf ]
 }
 
 @test "the replaced archive keeps its permissions and its link; a read-only one is refused" {
@@ -93,7 +95,8 @@ leftovers() {
   [ "$(stat -c %a game.kymf)" = 640 ]
   ln -s game.kymf link.kymf
   kymf add -q link.kymf seed --as three
-  [ -L link.kymf ] && [ "$(readlink link.kymf)" = game.kymf ]
+  [ -L link.kymf ]
+  [ "$(readlink link.kymf)" = game.kymf ]
   [ "$(kymf list game.kymf | tr '\n' ' ')" = "seed two three " ]
   chmod 0444 game.kymf
   cp game.kymf before.kymf
