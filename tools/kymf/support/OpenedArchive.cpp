@@ -50,7 +50,8 @@ RXM::Status OpenedArchive::ReadFailure(const std::string& name) const {
   if (!remoteFile.IsNull()) {
     const RXM::Status why = remoteFile->GetReadFailure();
     if (!why.IsOk()) {
-      return RXM::Status(why.GetCode(), shown + ": " + name + ": " + why.GetText());
+      // The library's text names the archive already: the entry goes first.
+      return RXM::Status(why.GetCode(), name + ": " + why.GetText());
     }
   }
   return RXM::Status(RXM::ErrorCode::kReadFailed,

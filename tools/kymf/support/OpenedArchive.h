@@ -48,7 +48,8 @@ class OpenedArchive {
   bool IsRemote() const { return remote; }
   // Why reading entry `name` stopped short: over the network, what the
   // library knows (the object changed, an answer other than the one asked
-  // for, a reset connection, a deadline); otherwise kReadFailed.
+  // for, a reset connection, a deadline) as "<entry>: <archive>: <reason>";
+  // otherwise kReadFailed, "<archive>: <entry>: read failed".
   RXM::Status ReadFailure(const std::string& name) const;
 
  private:
