@@ -147,11 +147,34 @@ class WinHttpTransport : public Transport {
     return opened;
   }
 
+  // Redirects are followed here rather than by WinHTTP, so that the answer
+  // says where it came from (Wine's WINHTTP_OPTION_URL gives the URL asked
+  // for, not where it led) and later requests can go straight there.
   Result Get(const Request& request, Receiver& receiver) override {
     if (session == nullptr) {
       return Failed(GetLastError());
     }
-    const std::wstring url = Wide(request.url);
+    std::string at = request.url;
+    for (std::uint32_t hop = 0;; ++hop) {
+      std::string next;
+      Result result = GetFrom(at, request, receiver, next);
+      if (next.empty()) {
+        return result;
+      }
+      if (hop >= settings.maxRedirects) {
+        Result refused;
+        refused.outcome = Outcome::kTooManyRedirects;
+        return refused;
+      }
+      at = next;
+    }
+  }
+
+ private:
+  // One request to `url`; `next` is where a redirect to follow leads.
+  Result GetFrom(const std::string& address, const Request& request, Receiver& receiver,
+                 std::string& next) {
+    const std::wstring url = Wide(address);
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -181,11 +204,11 @@ class WinHttpTransport : public Transport {
     if (opened.value == nullptr) {
       return Failed(GetLastError());
     }
-    return Send(opened.value, request, receiver);
+    return Send(opened.value, address, request, receiver, next);
   }
 
- private:
-  Result Send(HINTERNET handle, const Request& request, Receiver& receiver) {
+  Result Send(HINTERNET handle, const std::string& address, const Request& request,
+              Receiver& receiver, std::string& next) {
     std::string lines = "Range: bytes=" + std::to_string(request.first) + "-" +
                         std::to_string(request.last) + "\r\n";
     bool authorized = false;
@@ -193,10 +216,8 @@ class WinHttpTransport : public Transport {
       lines += line + "\r\n";
       authorized = authorized || line.compare(0, 14, "Authorization:") == 0;
     }
-    if (authorized || !request.followRedirects) {
-      DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-      WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-    }
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
     // A window with no byte fails a receive; the deadline caps every wait.
     const auto capped = [&request](std::uint32_t ms) {
       return static_cast<int>(request.timeoutMs != 0 && request.timeoutMs < ms ? request.timeoutMs
@@ -211,6 +232,23 @@ class WinHttpTransport : public Transport {
         !WinHttpReceiveResponse(handle, nullptr)) {
       return Failed(GetLastError());
     }
+    const Head head = HeadOf(handle);
+    // Credentials are never carried to where a redirect leads.
+    if (request.followRedirects && !authorized && IsRedirect(head.status) &&
+        !head.location.empty()) {
+      next = Resolve(address, head.location);
+      return Result();
+    }
+    Result result;
+    result.effectiveUrl = address;
+    if (!receiver.TakeHead(head)) {
+      result.outcome = Outcome::kAbandoned;
+      return result;
+    }
+    return Receive(handle, request, receiver, result);
+  }
+
+  static Head HeadOf(HINTERNET handle) {
     Head head;
     DWORD status = 0;
     DWORD size = sizeof status;
@@ -226,18 +264,36 @@ class WinHttpTransport : public Transport {
     char* end = nullptr;
     const long long given = std::strtoll(length.c_str(), &end, 10);
     head.contentLength = length.empty() || *end != '\0' || given < 0 ? -1 : given;
-    Result result;
-    std::wstring effective(2048, L'\0');
-    DWORD effectiveSize = static_cast<DWORD>(effective.size() * sizeof(wchar_t));
-    if (WinHttpQueryOption(handle, WINHTTP_OPTION_URL, &effective[0], &effectiveSize)) {
-      effective.resize(effectiveSize / sizeof(wchar_t));
-      result.effectiveUrl = Narrow(effective);
+    return head;
+  }
+
+  static bool IsRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+  }
+
+  // Where `location` leads from `base`: an absolute URL, one without its
+  // scheme ("//host/x"), a path from the host's root ("/x"), or one beside
+  // the base's own path ("x").
+  static std::string Resolve(const std::string& base, const std::string& location) {
+    const std::size_t scheme = base.find("://");
+    const std::size_t colon = location.find(':');
+    if (colon != std::string::npos && location.find('/') > colon) {
+      return location;
     }
-    if (!receiver.TakeHead(head)) {
-      result.outcome = Outcome::kAbandoned;
-      return result;
+    if (scheme == std::string::npos) {
+      return location;
     }
-    return Receive(handle, request, receiver, result);
+    if (location.compare(0, 2, "//") == 0) {
+      return base.substr(0, scheme + 1) + location;
+    }
+    const std::size_t root = base.find('/', scheme + 3);
+    const std::string origin = root == std::string::npos ? base : base.substr(0, root);
+    if (!location.empty() && location[0] == '/') {
+      return origin + location;
+    }
+    const std::string path =
+        base.substr(origin.size(), base.find_first_of("?#", origin.size()) - origin.size());
+    return origin + path.substr(0, path.rfind('/') + 1) + (path.empty() ? "/" : "") + location;
   }
 
   // The body, broken off (kTimedOut) past the request's deadline or when a

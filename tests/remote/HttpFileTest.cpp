@@ -153,6 +153,13 @@ void PrintTo(const Refusal& refusal, std::ostream* out) {
 class HttpFileRefusalTest : public testing::TestWithParam<Refusal> {};
 
 TEST_P(HttpFileRefusalTest, SaysWhyItCannotOpen) {
+#if defined(_WIN32)
+  // WinHTTP's receive timeout bounds each wait, not the head as a whole, and
+  // Wine's applies none while the head is awaited (docs/windows.md).
+  if (GetParam().path.find("/head") != std::string::npos) {
+    GTEST_SKIP() << "WinHTTP bounds no wait for the head as a whole";
+  }
+#endif
   RXMFILES_NEED_SERVERS(servers);
   const std::string name = RemoteServers::Unique("refused") + ".bin";
   servers->Serve(name, Pattern(200000));
@@ -297,10 +304,8 @@ TEST(HttpFileTest, FollowsARedirectOnceAndSendsLaterRangesToItsTarget) {
   HttpFile file;
   ASSERT_TRUE(file.OpenFile(servers->Url(RemoteServers::kHttp, "moved/" + name).c_str(), "rb"));
   EXPECT_EQ(ReadRange(file, 900000, 100), Bytes(bytes.begin() + 900000, bytes.begin() + 900100));
-#if !defined(_WIN32)  // Wine's WinHTTP reports the URL asked for, not where it led
   EXPECT_EQ(servers->Requests("moved/" + name, 1), 1);
   EXPECT_EQ(servers->Requests(name, 2), 2);
-#endif
 }
 
 // Only the opening may be redirected: a later range that is redirected
