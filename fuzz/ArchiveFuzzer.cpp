@@ -116,8 +116,8 @@ void ReadElements(MultiFile& archive, View input, MemorySystem* memory) {
 void ReadStreams(const MultiFile& archive, View input, bool wander) {
   const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
   for (int i = 0; i < Checked(archive); ++i) {
-    const char* name = directory.Peek(i)->name;
-    const DirectoryRecord& record = *Found(archive, name);
+    const String name(directory.Peek(i)->name);  // one copy for both calls
+    const DirectoryRecord& record = *Found(archive, name.GetText());
     const RXM::ErrorCode rule =
         RXM::kymf::CheckReadable(record, directory.GetCount(), input.FileSize());
     const bool readable = rule == RXM::ErrorCode::kOk;
