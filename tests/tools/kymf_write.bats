@@ -51,7 +51,10 @@ leftovers() {
     } | grep -vxF -f <(awk '$1 == "delete" { print $2 } $1 == "rename" { print $2 }' ok) | sort
   )
   [ "$(kymf list game.kymf | tr -d '\r' | sort)" = "$expected" ]
-  kymf cat game.kymf r8-4-b | grep -qx 84
+  # A writer that failed cleanly (Windows, above) added nothing to read.
+  if grep -qx "add r8-4-a r8-4-b" ok; then
+    kymf cat game.kymf r8-4-b | grep -qx 84
+  fi
   [ -z "$(leftovers)" ]
 }
 
