@@ -28,7 +28,6 @@ std::FILE* FaultySystem::open(const char* path, const char* mode) {
   return stream;
 }
 
-
 std::FILE* FaultySystem::createTemporary(const char* prefix, std::string* name) {
   if (createTemporaryError != 0) {
     errno = createTemporaryError;
