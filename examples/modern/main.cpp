@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
   }
   try {
     const rxm::Archive archive = rxm::Archive::open(argv[1]);  // a path or a URL
-    for (const rxm::Entry& entry : archive) {                   // in directory order
+    for (const rxm::Entry& entry : archive) {                  // in directory order
       std::cout << entry.name << " (" << entry.size << " bytes)\n";
     }
     if (argc > 2) {
