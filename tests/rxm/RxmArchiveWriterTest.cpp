@@ -1,6 +1,7 @@
 // rxm::ArchiveWriter: the modern face's building and changing of archives.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,10 @@ struct BadName {
   std::string name;
   Code code;
 };
+
+void PrintTo(const BadName& name, std::ostream* out) {
+  *out << name.label;
+}
 
 class RxmArchiveWriterNameTest : public testing::TestWithParam<BadName> {};
 
