@@ -92,12 +92,12 @@ Stream Archive::open_entry(std::string_view name) const {
 
 std::vector<std::byte> Archive::read(std::string_view name) const {
   Stream entry = open_entry(name);
-  return ReadWhole(*entry.impl);
+  return ReadWhole<std::vector<std::byte>>(*entry.impl);
 }
 
 std::string Archive::read_text(std::string_view name) const {
-  const std::vector<std::byte> bytes = read(name);
-  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  Stream entry = open_entry(name);
+  return ReadWhole<std::string>(*entry.impl);
 }
 
 std::string Archive::source() const {

@@ -113,12 +113,12 @@ Stream SearchPath::open(std::string_view name) const {
 
 std::vector<std::byte> SearchPath::read(std::string_view name) const {
   Stream file = open(name);
-  return ReadWhole(*file.impl);
+  return ReadWhole<std::vector<std::byte>>(*file.impl);
 }
 
 std::string SearchPath::read_text(std::string_view name) const {
-  const std::vector<std::byte> bytes = read(name);
-  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  Stream file = open(name);
+  return ReadWhole<std::string>(*file.impl);
 }
 
 std::vector<std::string> SearchPath::list(std::string_view folder) const {

@@ -1,7 +1,6 @@
 #include "rxm/Stream.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <new>
 
 #include "files/EntryStream.h"
@@ -28,21 +27,20 @@ RXM::Status Stream::Impl::ShortRead() const {
   return RXM::kymf::Failure(RXM::ErrorCode::kReadFailed, subject);
 }
 
-std::vector<std::byte> ReadWhole(Stream::Impl& stream) {
+std::size_t Remaining(Stream::Impl& stream) {
   const auto size = static_cast<std::size_t>(stream.file->GetFileSize());
   const auto at = static_cast<std::size_t>(std::max(stream.file->GetPosition(), 0L));
-  std::vector<std::byte> bytes;
-  try {
-    bytes.resize(size > at ? size - at : 0);
-  } catch (const std::bad_alloc&) {
-    throw Error(RXM::kymf::Failure(RXM::ErrorCode::kNoMemory, stream.subject));
-  }
-  if (!bytes.empty() &&
-      stream.file->ReadData(bytes.data(), 1, static_cast<unsigned int>(bytes.size())) !=
-          bytes.size()) {
+  return size > at ? size - at : 0;
+}
+
+void ReadExactly(Stream::Impl& stream, void* into, std::size_t size) {
+  if (size != 0 && stream.file->ReadData(into, 1, static_cast<unsigned int>(size)) != size) {
     throw Error(stream.ShortRead());
   }
-  return bytes;
+}
+
+void NoMemory(const Stream::Impl& stream) {
+  throw Error(RXM::kymf::Failure(RXM::ErrorCode::kNoMemory, stream.subject));
 }
 
 Stream::Stream(std::unique_ptr<Impl> opened) : impl(std::move(opened)) {}
@@ -64,7 +62,7 @@ std::size_t Stream::read(void* buffer, std::size_t size) {
 }
 
 std::vector<std::byte> Stream::read_all() {
-  return impl ? ReadWhole(*impl) : std::vector<std::byte>();
+  return impl ? ReadWhole<std::vector<std::byte>>(*impl) : std::vector<std::byte>();
 }
 
 void Stream::seek(std::uint32_t position) {

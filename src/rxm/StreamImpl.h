@@ -2,6 +2,8 @@
 #ifndef RXM_STREAMIMPL_H
 #define RXM_STREAMIMPL_H
 
+#include <cstddef>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -27,8 +29,27 @@ struct rxm::Stream::Impl {
 
 namespace rxm {
 
-// The whole of `stream` from its position, or throws rxm::Error.
-std::vector<std::byte> ReadWhole(Stream::Impl& stream);
+// How many bytes remain in `stream` from its position.
+std::size_t Remaining(Stream::Impl& stream);
+// Reads `size` bytes of `stream` into `into`; throws rxm::Error when fewer
+// come.
+void ReadExactly(Stream::Impl& stream, void* into, std::size_t size);
+// Throws kNoMemory: no buffer for what remains of `stream` could be had.
+[[noreturn]] void NoMemory(const Stream::Impl& stream);
+
+// The whole of `stream` from its position, as a std::vector<std::byte> or a
+// std::string; throws rxm::Error.
+template <class Bytes>
+Bytes ReadWhole(Stream::Impl& stream) {
+  Bytes bytes;
+  try {
+    bytes.resize(Remaining(stream));
+  } catch (const std::bad_alloc&) {
+    NoMemory(stream);
+  }
+  ReadExactly(stream, bytes.data(), bytes.size());
+  return bytes;
+}
 
 }  // namespace rxm
 
