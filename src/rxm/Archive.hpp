@@ -47,7 +47,9 @@ struct Entry {
 ///   for (const rxm::Entry& e : rxm::Archive::open("game.kymf")) ...
 class RXMFILES_API Archive {
  public:
-  /// Visits the entries in directory order, each made as it is reached.
+  /// Visits the entries in directory order, each made as it is reached (an
+  /// input iterator: *it gives the Entry by value). Valid while the archive
+  /// lives and is not moved from.
   class const_iterator {
    public:
     using iterator_category = std::input_iterator_tag;
@@ -57,7 +59,9 @@ class RXMFILES_API Archive {
     using reference = Entry;
 
     const_iterator() = default;
+    /// The record at the iterator (as at()); throws as at() does past the end.
     Entry operator*() const { return archive->at(index); }
+    /// Moves to the next record.
     const_iterator& operator++() {
       ++index;
       return *this;
@@ -67,6 +71,7 @@ class RXMFILES_API Archive {
       ++index;
       return before;
     }
+    /// Whether both stand at the same record of the same archive.
     bool operator==(const const_iterator& other) const { return index == other.index; }
     bool operator!=(const const_iterator& other) const { return index != other.index; }
 
@@ -93,6 +98,7 @@ class RXMFILES_API Archive {
     return open(std::string_view(path.string()));
   }
 
+  /// Takes over `other`'s archive; `other` is left empty (see above).
   Archive(Archive&& other) noexcept;
   Archive& operator=(Archive&& other) noexcept;
   /// Closes the archive's file; streams from open_entry stay readable.
@@ -100,14 +106,16 @@ class RXMFILES_API Archive {
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
 
-  /// The number of records in the directory.
+  /// The number of records in the directory (0 for a moved-from archive).
   std::size_t size() const;
   /// Whether the directory holds no record.
   bool empty() const { return size() == 0; }
   /// Record `index` (0 the first). Throws rxm::Error kNoSuchEntry for an
   /// index of size() or more.
   Entry at(std::size_t index) const;
+  /// At the first record (equal to end() for an empty directory).
   const_iterator begin() const { return const_iterator(this, 0); }
+  /// Past the last record.
   const_iterator end() const { return const_iterator(this, size()); }
 
   /// The record that a lookup of `name` finds, or none (also for a name
@@ -136,7 +144,7 @@ class RXMFILES_API Archive {
   Stream open_entry(std::string_view name) const;
 
   /// The archive as messages name it: the path given, or the URL with any
-  /// credentials hidden.
+  /// credentials hidden. Throws kNotOpen for a moved-from archive.
   std::string source() const;
 
   struct Impl;  // the library's own: the MultiFile

@@ -40,6 +40,7 @@ class RXMFILES_API SearchPath {
  public:
   /// Empty: no source.
   SearchPath();
+  /// Drops every source; streams from open() stay readable.
   ~SearchPath();
   SearchPath(const SearchPath&) = delete;
   SearchPath& operator=(const SearchPath&) = delete;

@@ -20,8 +20,11 @@ namespace rxm {
 /// Move-only. A moved-from stream is empty: size() 0, at its end, reads 0.
 class RXMFILES_API Stream {
  public:
+  /// Takes over `other`'s entry and position; `other` is left empty.
   Stream(Stream&& other) noexcept;
   Stream& operator=(Stream&& other) noexcept;
+  /// Lets go of the entry's bytes (the last stream over a closed archive
+  /// closes its file).
   ~Stream();
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
