@@ -21,6 +21,20 @@
 namespace RXM {
 namespace sys {
 
+#if defined(_WIN32)
+namespace {
+
+// A Windows file time (100 ns units since 1601) as nanoseconds since 1970.
+std::int64_t UnixNanoseconds(const FILETIME& time) {
+  const std::int64_t ticks =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime);
+  return (ticks - 116444736000000000LL) * 100;
+}
+
+}  // namespace
+#endif
+
 #if !defined(_WIN32)
 namespace {
 
@@ -133,6 +147,8 @@ std::size_t OperatingSystem::read(void* buffer, std::size_t size, std::size_t co
 void FillFileInfo(const struct stat& status, FileInfo* info) {
   info->device = static_cast<std::uint64_t>(status.st_dev);
   info->node = static_cast<std::uint64_t>(status.st_ino);
+  info->modified = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 +
+                   static_cast<std::int64_t>(status.st_mtim.tv_nsec);
   if (S_ISDIR(status.st_mode)) {
     info->kind = FileKind::kFolder;
   } else if (S_ISREG(status.st_mode)) {
@@ -163,6 +179,7 @@ int OperatingSystem::inspect(const char* path, FileInfo* info) {
     info->kind = FileKind::kFile;
     info->size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
+  info->modified = UnixNanoseconds(data.ftLastWriteTime);
   return 0;
 #else
   struct stat status;
@@ -275,6 +292,7 @@ FileInfo InfoOf(const BY_HANDLE_FILE_INFORMATION& data) {
     info.kind = FileKind::kFile;
     info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
+  info.modified = UnixNanoseconds(data.ftLastWriteTime);
   return info;
 }
 

@@ -36,6 +36,9 @@ struct FileInfo {
   // not say, on Windows).
   bool link = false;
   std::uint64_t names = 0;
+  // When the file's bytes last changed, in nanoseconds since 1970 (said by
+  // inspect and inspectHandle); 0 where the system does not say.
+  std::int64_t modified = 0;
 };
 
 // Where a walk below a folder (System::openFolderBelow) stopped, and why.

@@ -82,6 +82,8 @@ const char* Describe(ErrorCode code) {
       return "secure connection failed";
     case ErrorCode::kNotARegularFile:
       return "not a regular file";
+    case ErrorCode::kDamaged:
+      return "damaged: its bytes do not match its sum";
     case ErrorCode::kRemoteTimedOut:
       return "the server answered too slowly";
   }

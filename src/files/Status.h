@@ -66,6 +66,8 @@ enum class ErrorCode : int {
   kRemoteTimedOut,   // the server answered too slowly: its deadline passed, or too little progress
   // Opening a file on disk (continued).
   kNotARegularFile,  // a FIFO, socket or device where a file was wanted
+  // Checking an entry against the sums file beside its archive.
+  kDamaged,  // the entry's bytes do not match its SHA-256 sum
 };
 
 // The system's text for the errno value `error` ("" for 0); unlike strerror,

@@ -10,6 +10,7 @@
 #include "backends/System.h"
 #include "framework/Format.h"
 #include "multifile/ArchiveStatus.h"
+#include "multifile/ArchiveSums.h"
 #include "multifile/EntryLookup.h"
 
 namespace RXM {
@@ -79,6 +80,11 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, Str
   inputName = &givenInput;
   writer.emplace(lock.GetTarget(), ReplacementFile::Naming::kFixed, archive.System());
   writer->RemoveAbandoned();
+  sums.emplace(archive.System(), archive.Name().GetText(), lock.GetTarget(), false);
+  for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
+    const char* name = directory.Peek(i)->name;
+    sums->Keep(name, name);
+  }
   return WriteArchive(entryName, inputSize) && Replace();
 }
 
@@ -232,6 +238,10 @@ bool ArchiveInsertion::Replace() {
                                      Describe(ErrorCode::kReplaceFailed), error),
                  kNotReplaced, writer->TemporaryName().GetText(), archive.Name().GetText());
   }
+  // A sums file beside the archive follows it, under the lock. InsertFile's
+  // result is the reopening's, as it always was: a sums file that could not be
+  // rewritten stays older than the archive, and verify calls it stale.
+  sums->Finish();
   lock.Release();
   return archive.Reopen(Pointer<KYFile>());
 }

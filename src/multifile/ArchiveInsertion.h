@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+
+#include "multifile/ArchiveSums.h"
 #include <string>
 
 #include "files/KYFile.h"
@@ -104,6 +106,7 @@ class ArchiveInsertion : private kymf::ArchiveWriter::Source {
   Archive& archive;
   ArchiveLock lock;  // held to the end of the insertion, however it ends
   std::optional<kymf::ArchiveWriter> writer;
+  std::optional<SumsUpdate> sums;
   std::optional<Failed> failure;
   KYFile* input = nullptr;
   const String* inputName = nullptr;

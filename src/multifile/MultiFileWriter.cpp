@@ -10,6 +10,7 @@
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveStatus.h"
+#include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileWriterEntries.h"
@@ -145,7 +146,7 @@ bool MultiFileWriter::LoadExisting() {
   kept.reserve(static_cast<std::size_t>(directory.GetCount()));
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     const MultiFileElement& element = *directory.Peek(i);
-    kept.push_back(Kept{element, RXM::kymf::EntrySize(element)});
+    kept.push_back(Kept{element, RXM::kymf::EntrySize(element), element.name});
   }
   existing = archive;
   return true;
@@ -209,6 +210,7 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
 // in one pass.
 bool MultiFileWriter::Commit() {
   status = RXM::Status::Ok();
+  sumsStatus = RXM::Status::Ok();
   if (!Lock() || (keepExisting && !LoadExisting())) {
     return false;
   }
@@ -228,6 +230,10 @@ bool MultiFileWriter::Commit() {
   RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
                                   *system);
   writer.RemoveAbandoned();
+  RXM::SumsUpdate sums(*system, archiveName.GetText(), lock->GetTarget(), writeSums);
+  for (const Kept& entry : kept) {
+    sums.Keep(entry.storedName, entry.record.name);
+  }
   if (!Write(writer)) {
     return false;
   }
@@ -239,8 +245,20 @@ bool MultiFileWriter::Commit() {
                                       "could not put the new archive in place", error)
                          : false;
   }
+  // The archive first, its sums second, both under the lock: a crash between
+  // the two leaves a sums file older than the archive, which verify calls
+  // stale, never silently wrong.
+  sumsStatus = sums.Finish();
   lock->Release();
   return true;
+}
+
+void MultiFileWriter::SetWriteSums(bool write) {
+  writeSums = write;
+}
+
+const RXM::Status& MultiFileWriter::GetSumsStatus() const {
+  return sumsStatus;
 }
 
 // With no archive to lock when the commit began, the new one takes the name

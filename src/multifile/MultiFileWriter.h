@@ -104,6 +104,17 @@ class RXMFILES_API MultiFileWriter {
                    void (*waiting)(const char* archive, void* context) = nullptr,
                    void* context = nullptr);
 
+  // When set, Commit writes the sums file "<archive>.sha256" beside the
+  // archive (a SHA-256 sum per entry, in sha256sum's format) even where there
+  // is none yet. Without it, a sums file that exists is kept current all the
+  // same: each Commit that replaces the archive rewrites it, taking the kept
+  // entries' sums from it when it was current, and reading the rest.
+  void SetWriteSums(bool write);
+  // Why the sums file could not be brought up to date by the last Commit that
+  // succeeded (the archive is in place all the same, its sums file left
+  // older than it: stale); Ok when it was, or when there is none.
+  const RXM::Status& GetSumsStatus() const;
+
   // The number of entries added so far.
   int GetCount() const;
 
@@ -183,6 +194,8 @@ class RXMFILES_API MultiFileWriter {
   void* lockWaitingContext = nullptr;
   std::vector<Kept> kept;
   RXM::Status status;
+  RXM::Status sumsStatus;
+  bool writeSums = false;
   void (*progress)(int, int, void*) = nullptr;
   void* progressContext = nullptr;
 };

@@ -26,6 +26,7 @@ struct MultiFileWriter::Entry {
 struct MultiFileWriter::Kept {
   DirectoryRecord record;  // its offsets: where the data lie in the existing file
   std::uint32_t size;
+  std::string storedName;  // its name in the existing file (record's may be a new one)
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILEWRITERENTRIES_H

@@ -80,6 +80,7 @@ bool MemorySystem::put(const std::string& path, const void* bytes, std::size_t s
   const auto* first = static_cast<const std::uint8_t*>(bytes);
   node->bytes.assign(first, first + size);
   node->synced = node->bytes;
+  node->modified = ++clock;
   durable[name] = node;
   nodes[name] = std::move(node);
   return true;
@@ -148,6 +149,7 @@ ssize_t MemorySystem::CookieWrite(void* cookie, const char* buffer, std::size_t 
   }
   std::memcpy(bytes.data() + c->position, buffer, size);
   c->position += size;
+  c->node->modified = ++c->system->clock;
   return static_cast<ssize_t>(size);
 }
 
@@ -294,6 +296,7 @@ void MemorySystem::Describe(const std::string& path, FileInfo* info) const {
     info->device = kDevice;
     info->node = found->second->number;
     info->names = 1;
+    info->modified = found->second->modified;
   } else if (folders.count(path) != 0) {
     info->kind = FileKind::kFolder;
     info->device = kDevice;

@@ -118,6 +118,7 @@ class MemorySystem final : public RXM::sys::System {
     std::vector<std::uint8_t> bytes;
     std::vector<std::uint8_t> synced;  // the bytes as of the last sync
     std::uint64_t number = 0;
+    std::int64_t modified = 0;  // the clock's time at the last write
     RXM::sys::Handle lockedBy = RXM::sys::kNoHandle;
   };
   // What a handle reaches: a file, or a folder (by its name).
@@ -174,6 +175,7 @@ class MemorySystem final : public RXM::sys::System {
   std::uint64_t nextNumber = 1;
   RXM::sys::Handle nextHandle = 1000;
   std::uint64_t temporaries = 0;
+  std::int64_t clock = 0;  // "nanoseconds": one more at every write
 };
 
 }  // namespace testing_support

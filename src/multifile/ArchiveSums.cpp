@@ -1,0 +1,268 @@
+#include "multifile/ArchiveSums.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "files/Sha256.h"
+#include "multifile/ArchiveLayout.h"
+#include "multifile/ArchiveStatus.h"
+#include "multifile/MultiFile.h"
+#include "multifile/ReplacementFile.h"
+
+namespace RXM {
+namespace {
+
+// Blocks of this size go to the digest: large enough that the system call
+// and the digest's own call cost nothing beside the bytes.
+constexpr std::size_t kBlock = std::size_t{1} << 20;
+// A sums file larger than this is no sums file of an archive (whose every
+// entry costs 80 bytes of directory in at most 2 GiB).
+constexpr std::uint64_t kLargestSums = std::uint64_t{3} << 30;
+
+bool IsHexDigest(const std::string& text) {
+  if (text.size() != 64) {
+    return false;
+  }
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// sha256sum's escaping of a name: a backslash and a line feed (and, since
+// coreutils 9.2, a carriage return) are written as \\, \n and \r.
+bool NeedsEscape(const std::string& name) {
+  return name.find_first_of("\\\n\r") != std::string::npos;
+}
+
+std::string Escaped(const std::string& name) {
+  std::string text;
+  for (const char c : name) {
+    text += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+  }
+  return text;
+}
+
+bool Unescape(const std::string& text, std::string* name) {
+  name->clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      *name += text[i];
+      continue;
+    }
+    if (++i == text.size()) {
+      return false;
+    }
+    const char c = text[i];
+    if (c != '\\' && c != 'n' && c != 'r') {
+      return false;
+    }
+    *name += c == '\\' ? '\\' : c == 'n' ? '\n' : '\r';
+  }
+  return true;
+}
+
+std::string Lowercase(std::string hex) {
+  for (char& c : hex) {
+    c = (c >= 'A' && c <= 'F') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  return hex;
+}
+
+}  // namespace
+
+std::string SumsPathOf(const std::string& archive) {
+  return archive + ".sha256";
+}
+
+std::string FormatSums(const std::vector<EntrySum>& sums) {
+  std::string text;
+  for (const EntrySum& sum : sums) {
+    const bool escape = NeedsEscape(sum.name);
+    text += (escape ? "\\" : "") + sum.hex + "  " + (escape ? Escaped(sum.name) : sum.name) + "\n";
+  }
+  return text;
+}
+
+Status ParseSums(const std::string& text, const std::string& file, std::vector<EntrySum>* sums) {
+  sums->clear();
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    std::size_t end = text.find('\n', start);
+    end = end == std::string::npos ? text.size() : end;
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    const bool escaped = !line.empty() && line[0] == '\\';
+    const std::string body = escaped ? line.substr(1) : line;
+    EntrySum sum;
+    const bool shaped = body.size() > 66 && IsHexDigest(body.substr(0, 64)) && body[64] == ' ' &&
+                        (body[65] == ' ' || body[65] == '*');
+    if (!shaped || !(escaped ? Unescape(body.substr(66), &sum.name)
+                             : (sum.name = body.substr(66), true))) {
+      return Status(ErrorCode::kNotAnArchive,
+                    file + ": line " + std::to_string(number) + " is not a SHA-256 sum");
+    }
+    sum.hex = Lowercase(body.substr(0, 64));
+    sums->push_back(std::move(sum));
+  }
+  return Status::Ok();
+}
+
+Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums) {
+  sys::FileInfo info;
+  if (system.inspect(file.c_str(), &info) != 0 || info.kind != sys::FileKind::kFile) {
+    const int error = info.kind == sys::FileKind::kMissing ? ENOENT : info.error;
+    return OpenFailure(file, info.kind == sys::FileKind::kFolder ? EISDIR : error);
+  }
+  if (info.size > kLargestSums) {
+    return kymf::Failure(ErrorCode::kTooLarge, file, "too large for a sums file");
+  }
+  std::FILE* stream = system.open(file.c_str(), "rb");
+  if (stream == nullptr) {
+    return OpenFailure(file, errno);
+  }
+  std::string text(static_cast<std::size_t>(info.size), '\0');
+  const std::size_t got = text.empty() ? 0 : system.read(&text[0], 1, text.size(), stream);
+  system.close(stream);
+  if (got != text.size()) {
+    return kymf::Failure(ErrorCode::kReadFailed, file);
+  }
+  return ParseSums(text, file, sums);
+}
+
+Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums) {
+  std::string target;
+  if (system.resolveLinks(file.c_str(), &target) != 0) {
+    target = file;
+  }
+  sys::FileInfo info;
+  const bool existing = system.inspect(target.c_str(), &info) == 0 &&
+                        info.kind != sys::FileKind::kMissing;
+  const std::string text = FormatSums(sums);
+  ReplacementFile replacement(target, ReplacementFile::Naming::kUnique, system);
+  const bool written = replacement.Open() &&
+                       (text.empty() || replacement.Write(text.data(),
+                                                          static_cast<std::uint32_t>(text.size()))) &&
+                       replacement.Finish();
+  if (!written || !replacement.Replace(existing)) {
+    const int error = replacement.GetError();
+    replacement.Discard();
+    return kymf::SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file",
+                               error);
+  }
+  return Status::Ok();
+}
+
+Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
+                 std::uint64_t size, const std::string& subject, std::string* hex) {
+  std::unique_ptr<void, void (*)(void*)> block(
+      system.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size + 1))),
+      std::free);
+  if (block == nullptr) {
+    return kymf::Failure(ErrorCode::kNoMemory, subject);
+  }
+  Sha256 digest;
+  for (std::uint64_t done = 0; done < size;) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - done));
+    const std::int64_t got = system.readAt(handle, block.get(), want, offset + done);
+    if (got <= 0) {
+      return got < 0 ? kymf::SystemFailure(ErrorCode::kReadFailed, subject, "read failed", errno)
+                     : kymf::Failure(ErrorCode::kTruncated, subject,
+                                     "truncated at byte " + std::to_string(offset + done));
+    }
+    digest.Update(block.get(), static_cast<std::size_t>(got));
+    done += static_cast<std::uint64_t>(got);
+  }
+  *hex = Sha256::Hex(digest.Finish());
+  return Status::Ok();
+}
+
+Status ComputeSums(sys::System& system, const std::string& archive,
+                   const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums) {
+  sums->clear();
+  Pointer<MultiFile> opened(new MultiFile(system));
+  if (!opened->OpenMultiFile(Pointer<KYFile>(), archive.c_str())) {
+    return opened->GetStatus();
+  }
+  const PointerArray<MultiFileElement>& directory = opened->GetDirectory();
+  const sys::Handle handle = system.openForReading(archive.c_str());
+  if (handle == sys::kNoHandle) {
+    return OpenFailure(archive, errno);
+  }
+  Status status = Status::Ok();
+  for (int i = 0; i < directory.GetCount() && status.IsOk(); ++i) {
+    const MultiFileElement& record = *directory.Peek(i);
+    EntrySum sum{record.name, std::string()};
+    const auto known = reuse.find(sum.name);
+    if (known != reuse.end()) {
+      sum.hex = known->second;
+    } else {
+      const std::string subject = archive + ": " + sum.name;
+      std::string reason;
+      const ErrorCode readable =
+          kymf::CheckReadable(record, directory.GetCount(), opened->GetArchiveSize(), &reason);
+      status = readable == ErrorCode::kOk
+                   ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
+                               kymf::EntrySize(record), subject, &sum.hex)
+                   : kymf::Failure(readable, subject, reason);
+    }
+    sums->push_back(std::move(sum));
+  }
+  system.closeHandle(handle);
+  return status;
+}
+
+bool SumsOlderThanArchive(sys::System& system, const std::string& archive,
+                          const std::string& file) {
+  sys::FileInfo archiveInfo;
+  sys::FileInfo sumsInfo;
+  return system.inspect(archive.c_str(), &archiveInfo) == 0 &&
+         system.inspect(file.c_str(), &sumsInfo) == 0 && archiveInfo.modified != 0 &&
+         sumsInfo.modified != 0 && sumsInfo.modified < archiveInfo.modified;
+}
+
+SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, bool create)
+    : system(calls), archive(std::move(name)), target(std::move(file)), wanted(create) {
+  const std::string sums = SumsPathOf(archive);
+  sys::FileInfo info;
+  if (system.inspect(sums.c_str(), &info) != 0 || info.kind != sys::FileKind::kFile) {
+    return;
+  }
+  wanted = true;
+  std::vector<EntrySum> lines;
+  if (SumsOlderThanArchive(system, target, sums) || !ReadSums(system, sums, &lines).IsOk()) {
+    return;  // nothing to trust: every entry is read
+  }
+  for (EntrySum& line : lines) {
+    old[line.name] = std::move(line.hex);
+  }
+}
+
+void SumsUpdate::Keep(const std::string& storedName, const std::string& newName) {
+  const auto found = old.find(storedName);
+  if (found != old.end()) {
+    reuse[newName] = found->second;
+  }
+}
+
+Status SumsUpdate::Finish() {
+  if (!wanted) {
+    return Status::Ok();
+  }
+  std::vector<EntrySum> sums;
+  const Status computed = ComputeSums(system, target, reuse, &sums);
+  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), sums) : computed;
+}
+
+Status Damaged(const std::string& subject, const std::string& expected,
+               const std::string& actual) {
+  return Status(ErrorCode::kDamaged, subject + ": " + Describe(ErrorCode::kDamaged) +
+                                         " (its sum is " + actual + ", the sums file says " +
+                                         expected + ")");
+}
+
+}  // namespace RXM

@@ -1,0 +1,99 @@
+// The sums file beside an archive: "NAME.kymf.sha256", one line per entry in
+// GNU sha256sum's own format (64 lowercase hex digits, two spaces, the entry's
+// name as stored; a name holding a backslash or a line feed is escaped as
+// sha256sum escapes it, the line then beginning with a backslash), in
+// directory order. So `sha256sum -c` checks an extracted tree with nothing
+// but coreutils, and the archive's own bytes stay exactly as the format has
+// them.
+//
+// Which of the two is current: a writer of the archive replaces the archive
+// first and its sums file second, each the safe way (temporary file, sync,
+// rename), so the sums file of a consistent pair is never older than the
+// archive. A sums file older than its archive was left behind, by a crash
+// between the two renames or by a tool that rewrote the archive without
+// knowing about sums: it is stale, and a mismatch then says so rather than
+// calling the entry damaged.
+#ifndef RXMFILES_MULTIFILE_ARCHIVESUMS_H
+#define RXMFILES_MULTIFILE_ARCHIVESUMS_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "backends/System.h"
+#include "files/Status.h"
+
+namespace RXM {
+
+struct EntrySum {
+  std::string name;  // as stored in the archive
+  std::string hex;   // 64 lowercase hexadecimal digits
+};
+
+// The sums file of the archive `archive` (a path or a URL): archive + ".sha256".
+std::string SumsPathOf(const std::string& archive);
+
+// sha256sum's text for `sums`, a line each.
+std::string FormatSums(const std::vector<EntrySum>& sums);
+// The lines of a sums file's `text` (named `file` in a failure). Accepts
+// sha256sum's binary marker ("HEX *NAME") too. kNotAnArchive, naming the
+// file and the line, for a line that is not a sum.
+Status ParseSums(const std::string& text, const std::string& file, std::vector<EntrySum>* sums);
+
+// The sums file `file`, read and parsed; kNoSuchFile when there is none.
+Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums);
+// Puts `sums` under `file` in one step (temporary file beside it, sync,
+// rename, folder sync); on failure the old file is as it was.
+Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums);
+
+// The digest of `size` bytes at `offset` of `handle` (named `subject` in a
+// failure), read in large blocks; kTruncated when the file ends first.
+Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
+                 std::uint64_t size, const std::string& subject, std::string* hex);
+// The sums of every entry of the archive `archive`, in directory order. An
+// entry named in `reuse` (by its name as stored) takes the sum given there
+// without being read. A failure names the archive or the entry whose bytes
+// could not be read (the layout rule's reason for an entry it refuses).
+Status ComputeSums(sys::System& system, const std::string& archive,
+                   const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums);
+
+// Whether the sums file `file` is older than the archive `archive`: it was
+// written before the archive's last change, so it is stale. False when
+// either is missing or the system gives no times.
+bool SumsOlderThanArchive(sys::System& system, const std::string& archive,
+                          const std::string& file);
+
+// Keeps the sums file of one archive current across a replacement of the
+// archive: made while the old archive is still in place (whose sums file, if
+// current, gives the kept entries' sums without reading them), finished once
+// the new archive has taken its place and before its lock is given up. A
+// writer that finds no sums file writes none, unless asked to create one.
+class SumsUpdate {
+ public:
+  // `archive`: the archive's name as given (the sums file lies beside it);
+  // `target`: the file it names, links followed.
+  SumsUpdate(sys::System& system, std::string archive, std::string target, bool create);
+  // The entry stored as `storedName` in the old archive keeps its bytes in
+  // the new one under `newName`.
+  void Keep(const std::string& storedName, const std::string& newName);
+  // Writes the new archive's sums file; Ok when none was wanted. On failure
+  // the old sums file stays, older than the archive: stale, as verify says.
+  Status Finish();
+
+ private:
+  sys::System& system;
+  std::string archive;
+  std::string target;
+  bool wanted;
+  std::map<std::string, std::string> old;    // stored name -> sum, of a current sums file
+  std::map<std::string, std::string> reuse;  // new name -> sum
+};
+
+// kDamaged for the entry `subject` ("ARCHIVE: ENTRY"), saying both sums.
+Status Damaged(const std::string& subject, const std::string& expected,
+               const std::string& actual);
+
+}  // namespace RXM
+
+#endif  // RXMFILES_MULTIFILE_ARCHIVESUMS_H
