@@ -4,17 +4,17 @@
 #include <cstdint>
 #include <memory>
 
-#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
+#include "files/StreamRoom.h"
 #include "framework/Export.h"
 #include "framework/RTTIClass.h"
 #include "remote/RemoteOptions.h"
-#include "remote/Url.h"
 
 namespace RXM {
 class ByteSource;
 class RemoteObject;
+struct StreamPolicy;
 }  // namespace RXM
 
 // A read-only KYFile over an object on an HTTP or HTTPS server (a web server,
@@ -101,14 +101,12 @@ class RXMFILES_API HttpFile : public KYFile {
   // Items of size 0 all fit (as ResourceFile's), an unknown origin is
   // refused, a closed file is empty, a short read (the network failed) counts
   // the items it delivered and the next read tries again.
-  static constexpr RXM::StreamPolicy kPolicy = {
-      RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
-      RXM::ShortRead::kCounted};
+  static const RXM::StreamPolicy kPolicy;
 
   RXM::RemoteOptions options;
   // What the stream reads, shared by copies; open exactly while the stream is.
   std::shared_ptr<const RXM::RemoteObject> object;
-  RXM::BoundedStream stream{kPolicy};
+  RXM::StreamRoom stream;
   RXM::Status status;
 };
 

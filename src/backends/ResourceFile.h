@@ -5,10 +5,15 @@
 #include <memory>
 
 #include "backends/ResourceModule.h"
-#include "files/BoundedStream.h"
 #include "files/KYFile.h"
+#include "files/StreamRoom.h"
 #include "framework/Export.h"
 #include "framework/RTTIClass.h"
+
+namespace RXM {
+class ByteSource;
+struct StreamPolicy;
+}  // namespace RXM
 
 // A read-only KYFile over one resource of a Windows module. The caller names
 // the module once with SetModule; OpenFile then takes the resource's name and
@@ -61,18 +66,16 @@ class RXMFILES_API ResourceFile : public KYFile {
   static bool rtti_ImplementsInterfaceResourceFile(const char* interfaceName);
   static RTTIClass rtti_for_ResourceFile;
 
-  // The resource's stream: items of size 0 all fit, an unknown origin is
-  // ignored, and size and position stay readable after closing.
-  static constexpr RXM::StreamPolicy kPolicy = {
-      RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kIgnored, RXM::WhenClosed::kLastSizeNotAtEnd,
-      RXM::ShortRead::kCounted};
-
   HINSTANCE module = nullptr;
   HGLOBAL loadedResource = nullptr;
   HRSRC foundResource = nullptr;
   // Open exactly while a resource is: over the bytes LockResource gave, which
   // the module keeps; its size and position are the resource's.
-  RXM::BoundedStream stream{kPolicy};
+  // The resource's stream: items of size 0 all fit, an unknown origin is
+  // ignored, and size and position stay readable after closing.
+  static const RXM::StreamPolicy kPolicy;
+
+  RXM::StreamRoom stream;
   std::shared_ptr<const RXM::ByteSource> bytes;  // what the stream reads; shared by copies
 };
 

@@ -1,6 +1,6 @@
 // Resources of Windows modules (.exe and .dll images).
 //
-// On Windows these are the real Win32 functions. Elsewhere the library gives
+// On Windows these are the real Win32 functions of <windows.h>. Elsewhere the library gives
 // functions of the same names, signatures and answers over modules read from
 // disk by RXM::LoadResourceModule: FindResourceA looks a resource up as
 // Windows does, LoadResource and LockResource give its bytes inside the
@@ -21,7 +21,13 @@ class System;
 }  // namespace RXM
 
 #if defined(_WIN32)
-#include <windows.h>
+// The handles as <windows.h> declares them (STRICT, its default), without
+// including it: a program that calls the Win32 functions includes it itself.
+struct HINSTANCE__;
+struct HRSRC__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HRSRC__* HRSRC;
+typedef void* HGLOBAL;
 #else
 struct ResourceModuleImage;
 struct ResourceHandle;

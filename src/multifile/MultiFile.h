@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "files/BoundedStream.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
+#include "files/StreamRoom.h"
 #include "framework/Export.h"
 #include "framework/Pointer.h"
 #include "framework/RTTIClass.h"
 #include "framework/String.h"
-#include "multifile/ArchiveLayout.h"
+#include "multifile/ArchiveFinding.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/PointerArray.h"
 
@@ -22,6 +22,7 @@ class EntryLookup;
 class ArchiveSource;
 class ByteSource;
 class SharedHandle;
+struct StreamPolicy;
 namespace sys {
 class System;
 }
@@ -303,12 +304,10 @@ class RXMFILES_API MultiFile : public KYFile {
 
   // The open entry's stream: whole items, clamped seeks, no reasons of its
   // own; empty and at its end when closed.
-  static constexpr RXM::StreamPolicy kElementPolicy = {
-      RXM::ZeroSizeItems::kNoneRead, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
-      RXM::ShortRead::kCounted};
+  static const RXM::StreamPolicy kElementPolicy;
 
   Pointer<MultiFileElement> currentElement;
-  RXM::BoundedStream stream{kElementPolicy};
+  RXM::StreamRoom stream;  // the open entry's
   PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
   // The open entry's bytes: the archive's file, kept where the entry's

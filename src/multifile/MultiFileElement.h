@@ -6,7 +6,7 @@
 
 #include "framework/BaseObject.h"
 #include "framework/Export.h"
-#include "multifile/ArchiveFormat.h"
+#include "multifile/DirectoryRecord.h"
 
 // One entry of an archive's directory: exactly its 80-byte record (`name`,
 // `dataStart`, `dataEnd`, see ArchiveFormat.h), held on the heap and shared

@@ -18,11 +18,12 @@ class System;
 }  // namespace RXM
 
 // <windows.h> names the Win32 function SearchPath as a macro (SearchPathA or
-// SearchPathW). It is included here first, so that a later include of it is a
-// no-op, and the macro is dropped: the class takes the name. Programs that
-// want the Win32 function call SearchPathA or SearchPathW by name.
-#if defined(_WIN32)
-#include <windows.h>
+// SearchPathW). This header does not include it; when a program included it
+// before, the macro is dropped here and the class takes the name. A program
+// that includes <windows.h> after this header drops it itself (#undef
+// SearchPath). Programs that want the Win32 function call SearchPathA or
+// SearchPathW by name.
+#if defined(SearchPath)
 #undef SearchPath
 #endif
 
