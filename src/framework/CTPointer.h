@@ -3,8 +3,8 @@
 
 #include "framework/Pointer.h"
 
-// The counted pointer that framework services hand out (the debugger, for
-// one). It counts exactly as Pointer does and converts to and from it.
+/// The counted pointer that framework services hand out (the debugger, for
+/// one). It counts exactly as Pointer does and converts to and from it.
 template <class T>
 class CTPointer : public Pointer<T> {
  public:

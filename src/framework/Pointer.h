@@ -3,12 +3,12 @@
 
 #include <type_traits>
 
-// A counted reference to a heap object whose class derives from BaseObject.
-//
-// Each non-null Pointer holds one reference; the object is deleted when the
-// last one is dropped. Assignment takes the new reference before it drops the
-// old one, so assigning a pointer to itself (or to another pointer to the same
-// object) is safe.
+/// A counted reference to a heap object whose class derives from BaseObject.
+///
+/// Each non-null Pointer holds one reference; the object is deleted when the
+/// last one is dropped. Assignment takes the new reference before it drops the
+/// old one, so assigning a pointer to itself (or to another pointer to the same
+/// object) is safe.
 template <class T>
 class Pointer {
  public:
@@ -18,7 +18,7 @@ class Pointer {
     }
   }
   Pointer(const Pointer& other) : Pointer(other.object) {}
-  // Moving hands the reference over; `other` is left null.
+  /// Moving hands the reference over; `other` is left null.
   Pointer(Pointer&& other) noexcept : object(other.object) { other.object = nullptr; }
   template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
   Pointer(const Pointer<U>& other) : Pointer(other.Get()) {}  // NOLINT(google-explicit-constructor)

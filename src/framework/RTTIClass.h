@@ -4,15 +4,15 @@
 #include "framework/Export.h"
 #include "framework/String.h"
 
-// The registry record of a class: constructing one makes the class known to
-// the framework under its name, destroying it takes the class out again.
-// Records are static objects of the libraries that define the classes.
+/// The registry record of a class: constructing one makes the class known to
+/// the framework under its name, destroying it takes the class out again.
+/// Records are static objects of the libraries that define the classes.
 class RXMFILES_API RTTIClass {
  public:
-  // Creates an object and returns it as the interface named by the argument
-  // (null: as the class itself); null when the class lacks the interface.
+  /// Creates an object and returns it as the interface named by the argument
+  /// (null: as the class itself); null when the class lacks the interface.
   using CreateFunction = void* (*)(const char* interfaceName);
-  // Whether the class implements the named interface.
+  /// Whether the class implements the named interface.
   using ImplementsFunction = bool (*)(const char* interfaceName);
 
   RTTIClass(String className, CreateFunction createFunction, ImplementsFunction implementsFunction);
@@ -24,12 +24,12 @@ class RXMFILES_API RTTIClass {
   void* Create(const char* interfaceName) const;
   bool ImplementsInterface(const char* interfaceName) const;
 
-  // The record registered under exactly (case-sensitively) `className`, or
-  // null. With several records of one name, the first one registered.
+  /// The record registered under exactly (case-sensitively) `className`, or
+  /// null. With several records of one name, the first one registered.
   static const RTTIClass* Find(const char* className);
-  // The registered records, in the order they were constructed.
+  /// The registered records, in the order they were constructed.
   static int GetCount();
-  // Null for an index outside 0 to GetCount() - 1.
+  /// Null for an index outside 0 to GetCount() - 1.
   static const RTTIClass* GetAt(int index);
 
  private:

@@ -13,34 +13,34 @@ namespace RXM {
 namespace kymf {
 
 enum class FindingKind {
-  kUnsafeName,    // error: the name cannot safely become a path (CheckSafeName)
-  kPathClash,     // error: the name is an entry and the folder of another ("x" beside "x/y")
-  kShadowedName,  // warning: an earlier record of an equal name is hidden by this one
-  kDataPastEnd,   // error: the data end past the end of the file
-  kNegativeSize,  // error: dataEnd lies before dataStart - 1
-  kDataInHeader,  // error: the data start inside the header or the directory
-  kOverlap,       // warning: the data share bytes with another entry's
-  kLayoutBreak,   // warning: a gap, data out of directory order, or bytes after the last entry
+  kUnsafeName,    ///< error: the name cannot safely become a path (CheckSafeName)
+  kPathClash,     ///< error: the name is an entry and the folder of another ("x" beside "x/y")
+  kShadowedName,  ///< warning: an earlier record of an equal name is hidden by this one
+  kDataPastEnd,   ///< error: the data end past the end of the file
+  kNegativeSize,  ///< error: dataEnd lies before dataStart - 1
+  kDataInHeader,  ///< error: the data start inside the header or the directory
+  kOverlap,       ///< warning: the data share bytes with another entry's
+  kLayoutBreak,   ///< warning: a gap, data out of directory order, or bytes after the last entry
 };
 
 enum class Severity { kWarning, kError };
 
 struct Finding {
-  int entry;  // index of the record concerned (-1: the archive as a whole)
-  int other;  // the other record involved (shadowing, overlap, clash), or -1
+  int entry;  ///< index of the record concerned (-1: the archive as a whole)
+  int other;  ///< the other record involved (shadowing, overlap, clash), or -1
   FindingKind kind;
   Severity severity;
-  std::string reason;  // for people, e.g. "shadows record 3 (Readme.txt)"
+  std::string reason;  ///< for people, e.g. "shadows record 3 (Readme.txt)"
 };
 
-// Findings cut to a number that memory can hold whatever an archive claims.
+/// Findings cut to a number that memory can hold whatever an archive claims.
 struct LayoutReport {
-  std::vector<Finding> first;  // the first findings, in CheckLayout's order
-  std::int64_t total = 0;      // how many findings there are in all
-  std::int64_t errors = 0;     // how many of them are errors
+  std::vector<Finding> first;  ///< the first findings, in CheckLayout's order
+  std::int64_t total = 0;      ///< how many findings there are in all
+  std::int64_t errors = 0;     ///< how many of them are errors
 };
 
-// A short name of the kind: "unsafe name", "shadowed name", ...
+/// A short name of the kind: "unsafe name", "shadowed name", ...
 RXMFILES_API const char* DescribeFinding(FindingKind kind);
 
 }  // namespace kymf

@@ -8,24 +8,24 @@
 #include "framework/Export.h"
 #include "multifile/DirectoryRecord.h"
 
-// One entry of an archive's directory: exactly its 80-byte record (`name`,
-// `dataStart`, `dataEnd`, see ArchiveFormat.h), held on the heap and shared
-// through Pointer<MultiFileElement>.
+/// One entry of an archive's directory: exactly its 80-byte record (`name`,
+/// `dataStart`, `dataEnd`, see ArchiveFormat.h), held on the heap and shared
+/// through Pointer<MultiFileElement>.
 class RXMFILES_API MultiFileElement : public virtual BaseObject, public DirectoryRecord {
  public:
-  // The record's bytes are unset until a record is read or assigned into it.
+  /// The record's bytes are unset until a record is read or assigned into it.
   MultiFileElement();
   MultiFileElement(const MultiFileElement& other);
   ~MultiFileElement() override;
 
-  // Copies the record (unless `other` is this object) and returns a copy of
-  // this element.
-  const MultiFileElement operator=(const MultiFileElement& other);  // NOLINT
+  /// Copies the record (unless `other` is this object) and returns a copy of
+  /// this element.
+  const MultiFileElement operator=(const MultiFileElement& other);  ///< NOLINT
 
-  // An element made with new is allocated and freed by the library itself,
-  // so a program may delete what the library made and the other way round.
-  // new throws std::bad_alloc when there is no memory, the nothrow form
-  // gives null. (A loaded directory's elements live many to one block.)
+  /// An element made with new is allocated and freed by the library itself,
+  /// so a program may delete what the library made and the other way round.
+  /// new throws std::bad_alloc when there is no memory, the nothrow form
+  /// gives null. (A loaded directory's elements live many to one block.)
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void operator delete(void* element) noexcept;
