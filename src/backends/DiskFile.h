@@ -34,7 +34,9 @@ class RXMFILES_API DiskFile : public KYFile {
   /// A closed DiskFile whose opens, reads, writes and closes go through
   /// `system`, which must outlive it and its copies.
   explicit DiskFile(RXM::sys::System& system);
+  /// A DiskFile that shares `other`'s stream, and so its position.
   DiskFile(const DiskFile& other);
+  /// Shares `other`'s stream from now on, as a copy does; returns this object.
   DiskFile& operator=(const DiskFile& other);
   ~DiskFile() override;
 

@@ -35,7 +35,11 @@ class RXMFILES_API HttpFile : public KYFile {
  public:
   /// Not open, with the options of RemoteOptions::FromEnvironment.
   HttpFile();
+  /// Open on the same object and cache as `other`, at its position, with its
+  /// options and status; from then on the positions move independently.
   HttpFile(const HttpFile& other);
+  /// Makes this object a copy of `other`, as the copy constructor does;
+  /// returns this object.
   HttpFile& operator=(const HttpFile& other);
   ~HttpFile() override;
 

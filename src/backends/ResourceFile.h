@@ -27,7 +27,11 @@ class RXMFILES_API ResourceFile : public KYFile {
  public:
   /// Not open. The module is null until SetModule; position and size are 0.
   ResourceFile();
+  /// Open on the same module and bytes as `other`, at its position; from
+  /// then on the positions move independently.
   ResourceFile(const ResourceFile& other);
+  /// Makes this object a copy of `other`, as the copy constructor does;
+  /// returns this object.
   ResourceFile& operator=(const ResourceFile& other);
   ~ResourceFile() override;
 

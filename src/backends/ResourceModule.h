@@ -77,11 +77,11 @@ RXMFILES_API bool FreeResourceModule(HINSTANCE module);
 /// "#<id>" or as their string, the language ID, the size in bytes and the
 /// bytes themselves (valid until the module is freed).
 struct ResourceInfo {
-  char type[260];
-  char name[260];
-  std::uint16_t language;
-  std::uint32_t size;
-  const std::uint8_t* bytes;
+  char type[260];             ///< "#<id>" or the type's string, NUL-terminated
+  char name[260];             ///< "#<id>" or the name's string, NUL-terminated
+  std::uint16_t language;     ///< the language ID (0x0409: US English)
+  std::uint32_t size;         ///< the size in bytes
+  const std::uint8_t* bytes;  ///< the bytes, valid until the module is freed
 };
 
 /// A language filter for ListResources that lets every language through.

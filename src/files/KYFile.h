@@ -15,7 +15,9 @@
 class RXMFILES_API KYFile : public virtual BaseObject {
  public:
   KYFile() = default;
+  /// Copies what the derived class copies; the reference count starts at 0.
   KYFile(const KYFile& other) = default;
+  /// Assigns what the derived class assigns; the reference count stays.
   KYFile& operator=(const KYFile& other) = default;
   ~KYFile() override;
 

@@ -59,11 +59,11 @@ enum class ErrorCode : int {
   kRemoteNotFound,   ///< the server has nothing at the URL (404, 410)
   kRemoteForbidden,  ///< the server refused access (401, 403)
   kRemoteChanged,    ///< the object was replaced on the server while it was open
-  kRangeIgnored,     ///< the server ignores range requests and the object is too large to take whole
-  kRemoteFailed,     ///< the server's answer was an error or made no sense (5xx after retries, ...)
-  kNetworkFailed,    ///< the server could not be reached or stopped answering (after retries)
-  kSecureFailed,     ///< the TLS connection failed: certificate not trusted, handshake refused
-  kRemoteTimedOut,   ///< the server answered too slowly: its deadline passed, or too little progress
+  kRangeIgnored,    ///< the server ignores range requests and the object is too large to take whole
+  kRemoteFailed,    ///< the server's answer was an error or made no sense (5xx after retries, ...)
+  kNetworkFailed,   ///< the server could not be reached or stopped answering (after retries)
+  kSecureFailed,    ///< the TLS connection failed: certificate not trusted, handshake refused
+  kRemoteTimedOut,  ///< the server answered too slowly: its deadline passed, or too little progress
   /// Opening a file on disk (continued).
   kNotARegularFile,  ///< a FIFO, socket or device where a file was wanted
 };
@@ -78,6 +78,8 @@ inline std::string SystemReason(int error) {
 /// the same text for the same cause everywhere.
 RXMFILES_API const char* Describe(ErrorCode code);
 
+/// Why an operation failed, or Ok: a code for programs to branch on
+/// (ErrorCode) and a text for people naming the file.
 class RXMFILES_API Status {
  public:
   /// Success.
@@ -89,9 +91,12 @@ class RXMFILES_API Status {
   Status(ErrorCode failure, std::string text, int error)
       : code(failure), message(std::move(text)), systemError(error) {}
 
+  /// Success, as Status() gives it.
   static Status Ok() { return Status(); }
 
+  /// Whether this is success (the code is kOk).
   bool IsOk() const { return code == ErrorCode::kOk; }
+  /// The code: kOk on success, otherwise why the operation failed.
   ErrorCode GetCode() const { return code; }
   /// "" on success; otherwise the file, then the reason, e.g.
   /// "game.kymf: truncated at byte 1032".

@@ -20,7 +20,9 @@
 class RXMFILES_API BaseObject : public RTTI {
  public:
   BaseObject() = default;
+  /// A copy whose reference count starts at 0.
   BaseObject(const BaseObject& other);
+  /// Leaves this object's reference count as it was; returns this object.
   BaseObject& operator=(const BaseObject& other);
   ~BaseObject() override;
 
@@ -35,6 +37,8 @@ class RXMFILES_API BaseObject : public RTTI {
   /// caller afterwards.
   void Release();
 
+  /// The number of references taken and not given up (0 for an object no
+  /// Pointer holds).
   int GetReferenceCount() const;
 
  private:

@@ -10,7 +10,10 @@ class CTPointer : public Pointer<T> {
  public:
   using Pointer<T>::Pointer;
   using Pointer<T>::operator=;
+  /// Takes one more reference to `other`'s object, as Pointer does.
   CTPointer(const CTPointer& other) = default;
+  /// Refers to `other`'s object, as Pointer's assignment does; returns this
+  /// pointer.
   CTPointer& operator=(const CTPointer& other) = default;
   ~CTPointer() = default;
 };

@@ -11,7 +11,9 @@
 class RXMFILES_API Debugger : public virtual BaseObject {
  public:
   Debugger() = default;
+  /// A debugger like `other`; the reference count starts at 0.
   Debugger(const Debugger& other) = default;
+  /// Leaves the reference count as it was; returns this object.
   Debugger& operator=(const Debugger& other) = default;
   ~Debugger() override;
 

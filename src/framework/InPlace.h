@@ -12,6 +12,8 @@
 
 namespace RXM {
 
+/// Room for one T of exactly `Size` bytes aligned to `Align`, inside a
+/// public class whose header names T alone (see StreamRoom).
 template <class T, std::size_t Size, std::size_t Align>
 class InPlace {
  public:

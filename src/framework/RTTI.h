@@ -9,7 +9,9 @@ class RTTIClass;
 class RXMFILES_API RTTI {
  public:
   RTTI() = default;
+  /// Nothing to copy: the class is the object's own.
   RTTI(const RTTI&) = default;
+  /// Nothing to assign; returns this object.
   RTTI& operator=(const RTTI&) = default;
   virtual ~RTTI();
 

@@ -15,13 +15,22 @@ class RXMFILES_API RTTIClass {
   /// Whether the class implements the named interface.
   using ImplementsFunction = bool (*)(const char* interfaceName);
 
+  /// Registers the class `className`, made by `createFunction` and
+  /// implementing what `implementsFunction` answers, until the record is
+  /// destroyed.
   RTTIClass(String className, CreateFunction createFunction, ImplementsFunction implementsFunction);
   ~RTTIClass();
   RTTIClass(const RTTIClass&) = delete;
   RTTIClass& operator=(const RTTIClass&) = delete;
 
+  /// The class's name, as registered.
   const String& GetName() const;
+  /// A new object of the class as the interface `interfaceName` (null: as
+  /// the class itself), through the record's CreateFunction; null when the
+  /// class lacks the interface.
   void* Create(const char* interfaceName) const;
+  /// Whether the class implements the interface `interfaceName`, as the
+  /// record's ImplementsFunction answers.
   bool ImplementsInterface(const char* interfaceName) const;
 
   /// The record registered under exactly (case-sensitively) `className`, or

@@ -8,13 +8,17 @@
 class RXMFILES_API String {
  public:
   /// A null `characters` gives the empty string.
-  String(const char* characters = nullptr);  ///< NOLINT(google-explicit-constructor)
+  String(const char* characters = nullptr);  // NOLINT(google-explicit-constructor)
+  /// A copy of `other`'s characters.
   String(const String& other);
+  /// Takes `other`'s characters; `other` is left empty.
   String(String&& other) noexcept;
   ~String();
 
   /// Returns a copy of the new value, as the framework always has.
-  const String operator=(const String& other);  ///< NOLINT(misc-unconventional-assign-operator)
+  const String operator=(const String& other);  // NOLINT(misc-unconventional-assign-operator)
+  /// Takes `other`'s characters (this object's are freed); `other` is left
+  /// empty. Returns this object.
   String& operator=(String&& other) noexcept;
 
   /// The characters; never null ("" for an empty string).

@@ -12,6 +12,7 @@
 namespace RXM {
 namespace kymf {
 
+/// What a Finding is about.
 enum class FindingKind {
   kUnsafeName,    ///< error: the name cannot safely become a path (CheckSafeName)
   kPathClash,     ///< error: the name is an entry and the folder of another ("x" beside "x/y")
@@ -23,13 +24,19 @@ enum class FindingKind {
   kLayoutBreak,   ///< warning: a gap, data out of directory order, or bytes after the last entry
 };
 
-enum class Severity { kWarning, kError };
+/// Whether a Finding is an error (the entry cannot be read as its own, or
+/// cannot be extracted) or a warning.
+enum class Severity {
+  kWarning,  ///< unusual, but every entry reads as its own
+  kError,    ///< an entry that cannot be read or extracted as its own
+};
 
+/// One thing wrong, or merely unusual, about an archive's records.
 struct Finding {
-  int entry;  ///< index of the record concerned (-1: the archive as a whole)
-  int other;  ///< the other record involved (shadowing, overlap, clash), or -1
-  FindingKind kind;
-  Severity severity;
+  int entry;           ///< index of the record concerned (-1: the archive as a whole)
+  int other;           ///< the other record involved (shadowing, overlap, clash), or -1
+  FindingKind kind;    ///< what is wrong or unusual
+  Severity severity;   ///< whether it is an error or a warning
   std::string reason;  ///< for people, e.g. "shadows record 3 (Readme.txt)"
 };
 

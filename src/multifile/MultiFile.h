@@ -65,7 +65,11 @@ class RXMFILES_API MultiFile : public KYFile {
   /// DiskFiles, its reads, an insertion's writes and replace) going through
   /// `system`, which must outlive the object and its copies.
   explicit MultiFile(RXM::sys::System& system);
+  /// Shares `other`'s archive file, directory and open entry (see above),
+  /// with an entry position of its own.
   MultiFile(const MultiFile& other);
+  /// Makes this object a copy of `other`, as the copy constructor does;
+  /// returns this object.
   MultiFile& operator=(const MultiFile& other);
   /// Closes the archive and releases what the object holds.
   ~MultiFile() override;
@@ -158,7 +162,7 @@ class RXMFILES_API MultiFile : public KYFile {
   /// True when an entry was open. The constructor that opens an archive and the
   /// destructor reach it through OpenMultiFile and CloseMultiFile, where this
   /// class's own closing is the one meant.
-  /// cppcheck-suppress virtualCallInConstructor
+  // cppcheck-suppress virtualCallInConstructor
   bool CloseFile() override;
   /// Whether an entry is open.
   bool IsFileOpened() override;

@@ -65,7 +65,9 @@ class PointerArray : public PointerCollection<T> {
 
   Pointer<T> Top() override { return count == 0 ? Pointer<T>() : items[count - 1]; }
 
+  /// The number of slots.
   int GetCount() override { return count; }
+  /// The number of slots.
   int GetCount() const { return count; }
 
   bool Contains(const Pointer<T>& item) override {

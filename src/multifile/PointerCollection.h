@@ -17,6 +17,7 @@ class PointerCollection : public virtual BaseObject {
   virtual Pointer<T> Pop() = 0;
   /// What the last slot holds; null when empty.
   virtual Pointer<T> Top() = 0;
+  /// The number of slots.
   virtual int GetCount() = 0;
   /// Whether a slot refers to this very object.
   virtual bool Contains(const Pointer<T>& item) = 0;

@@ -10,6 +10,8 @@
 
 namespace RXM {
 
+/// How an object is read over the network (HttpFile::SetOptions): limits,
+/// timeouts, trust and credentials.
 struct RXMFILES_API RemoteOptions {
   /// The first request asks for this many bytes: the header and the directory
   /// of most archives, so that opening one costs a single request. Also the
@@ -29,16 +31,19 @@ struct RXMFILES_API RemoteOptions {
   /// the head included), is broken off as timed out. A slow but honest link
   /// (a few KiB/s) passes; a server that trickles bytes does not.
   std::uint32_t stallTimeoutMs = 30000;
+  /// The bytes a second below which an attempt counts as stalled.
   std::uint32_t minimumRate = 1024;
   /// Deadline: a request, all its attempts and waits included, gives up
   /// (kRemoteTimedOut) once deadlineMs plus the time its bytes take at
   /// deadlineRate bytes a second have passed: 60 s and 64 KiB/s by default,
   /// 61 s for a 64 KiB block, 124 s for 4 MiB of read-ahead.
   std::uint32_t deadlineMs = 60000;
+  /// The rate, in bytes a second, that the deadline allows the bytes.
   std::uint32_t deadlineRate = 64 * 1024;
   /// Attempts per request, the first included, for 5xx, 429, broken and timed
   /// out connections; the waits between them double from retryDelayMs.
   std::uint32_t attempts = 4;
+  /// The first wait between attempts; each later one is twice the last.
   std::uint32_t retryDelayMs = 200;
   /// A Retry-After of a 429 or 503 is obeyed up to this long.
   std::uint32_t longestRetryDelayMs = 5000;
