@@ -30,7 +30,9 @@ class InPlace {
   }
   /// Assigns `other`'s object to this one.
   InPlace& operator=(const InPlace& other) {
-    **this = *other;
+    if (this != &other) {
+      **this = *other;
+    }
     return *this;
   }
   /// Destroys the object.
