@@ -27,6 +27,9 @@ namespace sys {
 class System;
 }
 }  // namespace RXM
+namespace rxm {
+class Archive;
+}
 
 /// A "KYMF" multi-file archive (format in ArchiveFormat.h).
 ///
@@ -272,6 +275,8 @@ class RXMFILES_API MultiFile : public KYFile {
   // A search path's archive tells an entry that is not there from one that
   // is refused without making a message for the first.
   friend class RXM::ArchiveSource;
+  // So does the modern face's lookup (rxm::Archive::find).
+  friend class rxm::Archive;
 
   static void* rtti_CreateMultiFile(const char* interfaceName);
   static bool rtti_ImplementsInterfaceMultiFile(const char* interfaceName);

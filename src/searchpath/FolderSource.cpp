@@ -35,6 +35,8 @@ void AddName(const char* name, sys::FileKind kind, void* context) {
   }
 }
 
+void Ignore(const char*, sys::FileKind, void*) {}
+
 }  // namespace
 
 FolderSource::FolderSource(std::string folder, sys::System& calls)
@@ -63,6 +65,10 @@ long FolderSource::GetSize(const std::string& name, Status&) const {
 // Links and devices are left out: Open would refuse them.
 void FolderSource::List(const std::string& folder, std::set<std::string>& names) const {
   system.listBelow(root.c_str(), folder.c_str(), AddName, &names);
+}
+
+bool FolderSource::HasFolder(const std::string& folder) const {
+  return system.listBelow(root.c_str(), folder.c_str(), Ignore, nullptr) >= 0;
 }
 
 }  // namespace RXM

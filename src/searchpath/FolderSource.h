@@ -22,6 +22,8 @@ class FolderSource : public MountedSource {
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
   long GetSize(const std::string& name, Status& why) const override;
   void List(const std::string& folder, std::set<std::string>& names) const override;
+  // A folder on disk below the root, empty or not, reached without links.
+  bool HasFolder(const std::string& folder) const override;
 
  private:
   sys::System& system;

@@ -32,6 +32,13 @@ class MountedSource {
   virtual long GetSize(const std::string& name, Status& why) const = 0;
   // Adds to `names` the names (files and folders) directly in `folder`.
   virtual void List(const std::string& folder, std::set<std::string>& names) const = 0;
+  // Whether `folder` (not "") is a folder of this source: by default,
+  // whether List finds anything in it.
+  virtual bool HasFolder(const std::string& folder) const {
+    std::set<std::string> names;
+    List(folder, names);
+    return !names.empty();
+  }
 };
 
 }  // namespace RXM

@@ -24,6 +24,13 @@ bool IsSafe(const char* name) {
   return RXM::CheckSafeName(name) == RXM::NameFault::kNone;
 }
 
+// Why `name` is refused: "<name>: name refused: <its fault>".
+RXM::Status Refused(const std::string& name) {
+  return RXM::Status(RXM::ErrorCode::kNameRefused,
+                     name + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused) + ": " +
+                         RXM::DescribeNameFault(RXM::CheckSafeName(name.c_str())));
+}
+
 // What `source` names, opened as a source: a folder, an archive by its magic,
 // a module, or the archive at an http(s) URL; null for anything else, with
 // the reason in `why`: the archive reader's or the module reader's, or for a
@@ -68,6 +75,13 @@ const char* Below(const char* name, const std::string& point) {
   return name + point.size() + 1;
 }
 
+// Whether the mount point `point` lies below the folder `folder`, so that
+// its next component is a folder there.
+bool HoldsPoint(const std::string& folder, const std::string& point) {
+  return folder.empty() ||
+         (point.compare(0, folder.size(), folder) == 0 && point[folder.size()] == '/');
+}
+
 }  // namespace
 
 // One list of mounts, in search order; never changed once published.
@@ -97,7 +111,8 @@ struct SearchPath::Mounts {
         }
       }
     }
-    why = RXM::Status(RXM::ErrorCode::kNoSuchEntry, name);
+    why = RXM::Status(RXM::ErrorCode::kNoSuchEntry,
+                      std::string(name) + ": " + RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
     return none;
   }
 };
@@ -182,7 +197,7 @@ Pointer<KYFile> SearchPath::Open(const String& name) const {
 
 Pointer<KYFile> SearchPath::Open(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
-    why = RXM::Status(RXM::ErrorCode::kNameRefused, name.GetText());
+    why = Refused(name.GetText());
     return nullptr;
   }
   return Current()->First(
@@ -198,10 +213,15 @@ bool SearchPath::Exists(const String& name) const {
 }
 
 long SearchPath::GetSize(const String& name) const {
+  RXM::Status why;
+  return GetSize(name, why);
+}
+
+long SearchPath::GetSize(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
+    why = Refused(name.GetText());
     return -1;
   }
-  RXM::Status why;
   return Current()->First(
       name.GetText(), -1L, why,
       [](const MountedSource& files, const char* below, RXM::Status& reason) {
@@ -210,9 +230,35 @@ long SearchPath::GetSize(const String& name) const {
       [](long size) { return size >= 0; });
 }
 
+bool SearchPath::IsFolder(const String& name) const {
+  const std::string wanted = name.GetText();
+  if (wanted.empty()) {
+    return true;
+  }
+  if (!IsSafe(wanted.c_str())) {
+    return false;
+  }
+  const std::shared_ptr<const Mounts> mounts = Current();  // held while asking
+  for (const Mounts::Mount& mount : mounts->order) {
+    const char* below = Below(wanted.c_str(), mount.point);
+    if (below != nullptr ? mount.files->HasFolder(below)
+                         : wanted == mount.point || HoldsPoint(wanted, mount.point)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<std::string> SearchPath::List(const String& folder) const {
+  RXM::Status why;
+  return List(folder, why);
+}
+
+std::vector<std::string> SearchPath::List(const String& folder, RXM::Status& why) const {
   const std::string wanted = folder.GetText();
+  why = RXM::Status::Ok();
   if (!wanted.empty() && !IsSafe(wanted.c_str())) {
+    why = Refused(wanted);
     return {};
   }
   std::set<std::string> names;
@@ -223,8 +269,7 @@ std::vector<std::string> SearchPath::List(const String& folder) const {
       mount.files->List(below, names);
     } else if (wanted == mount.point) {
       mount.files->List("", names);
-    } else if (wanted.empty() || (mount.point.compare(0, wanted.size(), wanted) == 0 &&
-                                  mount.point[wanted.size()] == '/')) {
+    } else if (HoldsPoint(wanted, mount.point)) {
       // The mount point lies below `folder`: its next component is a folder.
       const std::size_t from = wanted.empty() ? 0 : wanted.size() + 1;
       names.insert(mount.point.substr(from, mount.point.find('/', from) - from));

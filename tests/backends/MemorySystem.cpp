@@ -79,6 +79,8 @@ bool MemorySystem::put(const std::string& path, const void* bytes, std::size_t s
   std::shared_ptr<Node> node = NewNode();
   const auto* first = static_cast<const std::uint8_t*>(bytes);
   node->bytes.assign(first, first + size);
+  node->synced = node->bytes;
+  durable[name] = node;
   nodes[name] = std::move(node);
   return true;
 }
@@ -254,11 +256,6 @@ int MemorySystem::flush(std::FILE* stream) {
 }
 
 // Memory is as durable as it gets: a sync of one of its streams succeeds.
-int MemorySystem::sync(std::FILE* stream) {
-  std::lock_guard<std::mutex> hold(state);
-  return streams.count(stream) != 0 ? 0 : Fail(EBADF);
-}
-
 int MemorySystem::close(std::FILE* stream) {
   return std::fclose(stream);
 }
@@ -336,11 +333,6 @@ int MemorySystem::placeNew(const char* from, const char* to) {
     return EEXIST;
   }
   return MoveLocked(Canonical(from), target);
-}
-
-int MemorySystem::syncDirectoryOf(const char* path) {
-  std::lock_guard<std::mutex> hold(state);
-  return folders.count(FolderOf(Canonical(path))) != 0 ? 0 : Fail(ENOENT);
 }
 
 // A folder goes when it is empty, as rmdir does.

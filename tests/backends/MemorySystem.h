@@ -18,7 +18,10 @@
 //    it and goes with it: a second one is EWOULDBLOCK;
 //  - there are no links, owners or permission bits: resolveLinks gives the
 //    name back, checkWritable and copyAttributes have nothing to refuse,
-//    inspectIn says one name per file, no link.
+//    inspectIn says one name per file, no link;
+//  - as a disk after a power cut, only what was made durable survives (see
+//    afterPowerCut): a file's bytes as of its last sync, and a folder's
+//    names as of its last syncDirectoryOf; what put makes is durable.
 // Every call may come from any thread (one lock guards the whole state).
 // Linux (glibc) only: it needs fopencookie.
 #ifndef RXMFILES_TESTS_BACKENDS_MEMORYSYSTEM_H
@@ -58,6 +61,9 @@ class MemorySystem final : public RXM::sys::System {
   bool get(const std::string& path, std::vector<std::uint8_t>* bytes) const;
   // Every file's name, in order.
   std::vector<std::string> files() const;
+  // What a power cut now would leave: a new object holding the folders, and
+  // under each name durable now the bytes its file had at its last sync.
+  std::unique_ptr<MemorySystem> afterPowerCut() const;
   // Streams and handles open now (a stream's own handle not counted).
   std::size_t openStreams() const;
   std::size_t openHandles() const;
@@ -110,6 +116,7 @@ class MemorySystem final : public RXM::sys::System {
   // A file's bytes and identity, shared by its name and whatever has it open.
   struct Node {
     std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> synced;  // the bytes as of the last sync
     std::uint64_t number = 0;
     RXM::sys::Handle lockedBy = RXM::sys::kNoHandle;
   };
@@ -160,6 +167,7 @@ class MemorySystem final : public RXM::sys::System {
 
   mutable std::mutex state;
   std::map<std::string, std::shared_ptr<Node>> nodes;
+  std::map<std::string, std::shared_ptr<Node>> durable;  // names as of each folder's last sync
   std::set<std::string> folders;
   std::map<RXM::sys::Handle, Opened> handles;
   std::map<std::FILE*, Cookie*> streams;

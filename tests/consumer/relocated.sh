@@ -30,7 +30,7 @@ for folder in "$includedir" "$libdir"; do
   esac
 done
 # shellcheck disable=SC2086  # the flags are words
-"$cxx" "$@" $cflags "$source_dir/main.cpp" -o "$work/consumer" $libs "-Wl,-rpath,$libdir"
+"$cxx" "$@" $cflags "$source_dir/main.cpp" "$source_dir/modern.cpp" -o "$work/consumer" $libs "-Wl,-rpath,$libdir"
 (cd "$work" && unset LD_LIBRARY_PATH && ./consumer consumer.dat)
 
 unset LD_LIBRARY_PATH

@@ -106,6 +106,36 @@ TEST_F(SearchPathTest, ArchivesAreKnownByTheirMagicAndUnmountingLeavesOpenStream
   EXPECT_TRUE(path.List("").empty());
 }
 
+TEST_F(SearchPathTest, FoldersAreTheRootMountPointsAndEachSourcesOwn) {
+  Mounted("music.bin", {{"intro.ogg", "la"}, {"Sub/x", "x"}}, "data/music");
+  fs::create_directories(dir.Path("loose/empty"));
+  ASSERT_TRUE(path.Mount(Folder("loose", {{"levels/1.map", "1"}}).c_str(), "", true));
+  for (const char* folder : {"", "data", "data/music", "data/music/sub", "levels", "empty"}) {
+    EXPECT_TRUE(path.IsFolder(folder)) << folder;
+  }
+  for (const char* other : {"dat", "data/music/intro.ogg", "data/music/none", "levels/1.map",
+                            "missing", "../loose", "data/"}) {
+    EXPECT_FALSE(path.IsFolder(other)) << other;
+  }
+}
+
+TEST_F(SearchPathTest, SizesAndListingsSayWhyTheyFoundNothing) {
+  Mounted("a.kymf", {{"a", "abc"}});
+  RXM::Status why;
+  EXPECT_EQ(path.GetSize("a", why), 3);
+  EXPECT_TRUE(why.IsOk());
+  EXPECT_EQ(path.GetSize("b", why), -1);
+  EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNoSuchEntry);
+  EXPECT_STREQ(why.GetText(), "b: no such entry");
+  EXPECT_EQ(path.GetSize("../a", why), -1);
+  EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNameRefused);
+  EXPECT_STREQ(why.GetText(), "../a: name refused: has a \"..\" component");
+  EXPECT_TRUE(path.List("/x", why).empty());
+  EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNameRefused);
+  EXPECT_EQ(path.List("", why), std::vector<std::string>{"a"});
+  EXPECT_TRUE(why.IsOk());
+}
+
 // Why a source cannot be mounted, as the one description of a failed open,
 // the archive reader and the module reader say it.
 TEST_F(SearchPathTest, AFailedMountSaysWhy) {

@@ -1,0 +1,107 @@
+#include "rxm/Archive.hpp"
+
+#include <cerrno>
+#include <utility>
+
+#include "backends/HttpFile.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/MultiFile.h"
+#include "remote/Url.h"
+#include "rxm/Error.hpp"
+#include "rxm/NameText.h"
+#include "rxm/StreamImpl.h"
+
+namespace rxm {
+struct Archive::Impl {
+  MultiFile archive;
+  Pointer<HttpFile> remote;  // what an archive at a URL is read through
+};
+
+Archive::Archive(std::unique_ptr<Impl> opened) : impl(std::move(opened)) {}
+Archive::Archive(Archive&& other) noexcept = default;
+Archive& Archive::operator=(Archive&& other) noexcept = default;
+Archive::~Archive() = default;
+
+Archive Archive::open(std::string_view pathOrUrl) {
+  const std::string path(pathOrUrl);
+  if (HoldsNul(pathOrUrl)) {
+    throw Error(RXM::OpenFailure(Shown(pathOrUrl), EINVAL));
+  }
+  auto opened = std::make_unique<Impl>();
+  // A URL is read through an HttpFile, as a search path reads it.
+  if (RXM::IsRemoteUrl(path.c_str())) {
+    opened->remote = Pointer<HttpFile>(new HttpFile());
+  }
+  if (!opened->archive.OpenMultiFile(Pointer<KYFile>(opened->remote), path.c_str())) {
+    throw Error(opened->archive.GetStatus());
+  }
+  return Archive(std::move(opened));
+}
+
+const Archive::Impl& Archive::Opened() const {
+  if (!impl) {
+    throw Error(RXM::ErrorCode::kNotOpen,
+                std::string("archive: ") + RXM::Describe(RXM::ErrorCode::kNotOpen));
+  }
+  return *impl;
+}
+
+std::size_t Archive::size() const {
+  return impl ? static_cast<std::size_t>(impl->archive.GetDirectory().GetCount()) : 0;
+}
+
+Entry Archive::at(std::size_t index) const {
+  const PointerArray<MultiFileElement>& directory = Opened().archive.GetDirectory();
+  if (index >= size()) {
+    throw Error(impl->archive.Explain(RXM::ErrorCode::kNoSuchEntry,
+                                      ("#" + std::to_string(index)).c_str(), nullptr));
+  }
+  const MultiFileElement& record = *directory.Peek(static_cast<int>(index));
+  return Entry{record.name, RXM::kymf::EntrySize(record),
+               static_cast<std::uint32_t>(record.dataStart)};
+}
+
+std::optional<Entry> Archive::find(std::string_view name) const {
+  const Impl& opened = Opened();
+  if (HoldsNul(name)) {
+    return std::nullopt;
+  }
+  RXM::ErrorCode code = RXM::ErrorCode::kOk;
+  const MultiFileElement* record = opened.archive.FindWhole(std::string(name).c_str(), code);
+  if (record == nullptr) {
+    return std::nullopt;
+  }
+  return Entry{record->name, RXM::kymf::EntrySize(*record),
+               static_cast<std::uint32_t>(record->dataStart)};
+}
+
+Stream Archive::open_entry(std::string_view name) const {
+  const Impl& opened = Opened();
+  if (HoldsNul(name)) {  // no record holds a NUL: say so for the whole name
+    throw Error(opened.archive.Explain(RXM::ErrorCode::kNoSuchEntry, Shown(name).c_str(), nullptr));
+  }
+  RXM::Status why;
+  const std::string wanted(name);
+  Pointer<KYFile> entry = opened.archive.OpenEntry(wanted.c_str(), why);
+  if (entry.IsNull()) {
+    throw Error(why);
+  }
+  return Stream(
+      std::make_unique<Stream::Impl>(std::move(entry), opened.remote, source() + ": " + wanted));
+}
+
+std::vector<std::byte> Archive::read(std::string_view name) const {
+  Stream entry = open_entry(name);
+  return ReadWhole<std::vector<std::byte>>(*entry.impl);
+}
+
+std::string Archive::read_text(std::string_view name) const {
+  Stream entry = open_entry(name);
+  return ReadWhole<std::string>(*entry.impl);
+}
+
+std::string Archive::source() const {
+  return Opened().archive.archiveName.GetText();
+}
+
+}  // namespace rxm
