@@ -106,23 +106,23 @@ class RXMFILES_API SearchPath {
 
   /// The size in bytes of what Open(name) would open; -1 when nothing.
   long GetSize(const String& name) const;
-  // The same, and why not: `why` is Ok with a size; otherwise it is what
-  // Open(name, why) would say (kNameRefused, kNoSuchEntry, or the refusal of
-  // the first source that has the name), without opening anything.
+  /// The same, and why not: `why` is Ok with a size; otherwise it is what
+  /// Open(name, why) would say (kNameRefused, kNoSuchEntry, or the refusal of
+  /// the first source that has the name), without opening anything.
   long GetSize(const String& name, RXM::Status& why) const;
 
-  // Whether `name` is a folder: "" (the root), a mount point or a folder
-  // above one, or a folder in a source below its mount point (a folder on
-  // disk, even an empty one; the folder part of an archive's entry names; a
-  // module's resource type). False for a refused name.
+  /// Whether `name` is a folder: "" (the root), a mount point or a folder
+  /// above one, or a folder in a source below its mount point (a folder on
+  /// disk, even an empty one; the folder part of an archive's entry names; a
+  /// module's resource type). False for a refused name.
   bool IsFolder(const String& name) const;
 
   /// The names directly in `folder` ("" the root) over every source, each once,
   /// in byte order: files, folders, and the first components of mount points
   /// below `folder`. Empty for a refused name.
   std::vector<std::string> List(const String& folder) const;
-  // The same, and why an empty list: `why` is kNameRefused for a refused
-  // name ("<folder>: name refused: <fault>"), Ok otherwise.
+  /// The same, and why an empty list: `why` is kNameRefused for a refused
+  /// name ("<folder>: name refused: <fault>"), Ok otherwise.
   std::vector<std::string> List(const String& folder, RXM::Status& why) const;
 
  private:
