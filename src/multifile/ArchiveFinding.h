@@ -14,7 +14,7 @@ namespace kymf {
 
 /// What a Finding is about.
 enum class FindingKind {
-  kUnsafeName,    ///< error: the name cannot safely become a path (CheckSafeName)
+  kUnsafeName,    ///< error: the name cannot safely become a path (docs/format.md, Names)
   kPathClash,     ///< error: the name is an entry and the folder of another ("x" beside "x/y")
   kShadowedName,  ///< warning: an earlier record of an equal name is hidden by this one
   kDataPastEnd,   ///< error: the data end past the end of the file
@@ -42,7 +42,7 @@ struct Finding {
 
 /// Findings cut to a number that memory can hold whatever an archive claims.
 struct LayoutReport {
-  std::vector<Finding> first;  ///< the first findings, in CheckLayout's order
+  std::vector<Finding> first;  ///< the first findings, in the order CheckArchive gives them
   std::int64_t total = 0;      ///< how many findings there are in all
   std::int64_t errors = 0;     ///< how many of them are errors
 };

@@ -1,5 +1,5 @@
 // One directory record of a "KYMF" archive as the library holds it in memory
-// (the file form is in ArchiveFormat.h).
+// (the file form: docs/format.md).
 #ifndef RXMFILES_MULTIFILE_DIRECTORYRECORD_H
 #define RXMFILES_MULTIFILE_DIRECTORYRECORD_H
 

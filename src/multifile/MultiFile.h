@@ -31,7 +31,7 @@ namespace rxm {
 class Archive;
 }
 
-/// A "KYMF" multi-file archive (format in ArchiveFormat.h).
+/// A "KYMF" multi-file archive (its bytes: docs/format.md).
 ///
 /// The object opens an archive through any KYFile (a DiskFile by default),
 /// loads its directory, and keeps the archive's file open until the archive is

@@ -9,7 +9,7 @@
 #include "multifile/DirectoryRecord.h"
 
 /// One entry of an archive's directory: exactly its 80-byte record (`name`,
-/// `dataStart`, `dataEnd`, see ArchiveFormat.h), held on the heap and shared
+/// `dataStart`, `dataEnd`, see DirectoryRecord and docs/format.md), held on the heap and shared
 /// through Pointer<MultiFileElement>.
 class RXMFILES_API MultiFileElement : public virtual BaseObject, public DirectoryRecord {
  public:

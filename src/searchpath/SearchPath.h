@@ -34,7 +34,7 @@ class System;
 /// puts a source first, so a patch archive mounted after its base overrides
 /// it.
 ///
-/// Every name (and mount point) must pass RXM::CheckSafeName before any source
+/// Every name (and mount point) must be a safe name before any source
 /// sees it: relative, no "." or ".." component, no backslash, no drive letter,
 /// no control character. A mount point matches the front of a name exactly;
 /// below it an archive matches names as its own lookup does (ASCII letters
