@@ -10,6 +10,7 @@
 #include <string>
 
 #include <RXMFiles.h>
+#include "multifile/ArchiveFormat.h"
 
 namespace bench {
 

@@ -24,6 +24,14 @@ RTTIClass ResourceFile::rtti_for_ResourceFile(String("ResourceFile"),
 RTTIClass HttpFile::rtti_for_HttpFile(String("HttpFile"), HttpFile::rtti_CreateHttpFile,
                                       HttpFile::rtti_ImplementsInterfaceHttpFile);
 
+#if defined(RXMFILES_STATIC)
+// A program linked with the static archive may name nothing defined here and
+// still look the records up (RTTIClass::Find("DiskFile")); the package makes
+// it name this symbol as undefined (--undefined, see src/CMakeLists.txt), so
+// that the linker takes this object, and the records with it.
+extern "C" const int rxmfiles_class_records = 4;
+#endif
+
 #if defined(_WIN32) && !defined(RXMFILES_STATIC)
 // Loading needs nothing beyond static initialisation.
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {

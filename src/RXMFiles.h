@@ -12,7 +12,6 @@
 #include "framework/String.h"
 
 #include "files/KYFile.h"
-#include "files/SafeName.h"
 #include "files/Status.h"
 #include "files/StringSerialization.h"
 
@@ -22,8 +21,8 @@
 #include "backends/ResourceModule.h"
 #include "backends/ResourceTypes.h"
 
-#include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveLayout.h"
+#include "multifile/ArchiveFinding.h"
+#include "multifile/DirectoryRecord.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/MultiFileWriter.h"
@@ -31,7 +30,6 @@
 #include "multifile/PointerCollection.h"
 
 #include "remote/RemoteOptions.h"
-#include "remote/Url.h"
 
 #include "searchpath/SearchPath.h"
 

@@ -2,11 +2,17 @@
 
 #include <cstring>
 
+#include "files/BoundedStream.h"
 #include "files/Registration.h"
 #include "multifile/ArchiveStatus.h"
 #include "remote/RemoteObject.h"
+#include "remote/Url.h"
 
-HttpFile::HttpFile() : options(RXM::RemoteOptions::FromEnvironment()) {}
+const RXM::StreamPolicy HttpFile::kPolicy = {
+    RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+    RXM::ShortRead::kCounted};
+
+HttpFile::HttpFile() : options(RXM::RemoteOptions::FromEnvironment()), stream(kPolicy) {}
 
 // Member by member: a copy shares the object and its cache and keeps its own
 // position.
@@ -62,12 +68,12 @@ bool HttpFile::OpenFile(String url, String mode) {
     return false;
   }
   object = opened;
-  stream.Open(object.get(), 0, static_cast<std::uint32_t>(opened->GetSize()));
+  stream->Open(object.get(), 0, static_cast<std::uint32_t>(opened->GetSize()));
   return true;
 }
 
 bool HttpFile::CloseFile() {
-  if (!stream.Close()) {
+  if (!stream->Close()) {
     return false;
   }
   object.reset();
@@ -75,14 +81,14 @@ bool HttpFile::CloseFile() {
 }
 
 bool HttpFile::IsFileOpened() {
-  return stream.IsOpen();
+  return stream->IsOpen();
 }
 
 unsigned int HttpFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  const std::uint32_t before = static_cast<std::uint32_t>(stream.Position());
-  const std::uint32_t got = stream.Read(buffer, size, count);
+  const std::uint32_t before = static_cast<std::uint32_t>(stream->Position());
+  const std::uint32_t got = stream->Read(buffer, size, count);
   const bool whole = size == 0 || got == count ||
-                     before + static_cast<std::uint64_t>(got + 1) * size > stream.Size();
+                     before + static_cast<std::uint64_t>(got + 1) * size > stream->Size();
   status = whole || !object ? RXM::Status::Ok() : object->LastFailure();
   return got;
 }
@@ -92,26 +98,26 @@ unsigned int HttpFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int HttpFile::GetFileSize() {
-  return stream.Size();
+  return stream->Size();
 }
 
 bool HttpFile::EndOfFile() {
-  return stream.IsOpen() && stream.AtEnd();
+  return stream->IsOpen() && stream->AtEnd();
 }
 
 bool HttpFile::Seek(long offset, int origin) {
-  if (!stream.IsOpen()) {
+  if (!stream->IsOpen()) {
     return false;
   }
-  const std::int64_t from = origin == 1 ? stream.Position() : origin == 2 ? stream.Size() : 0;
+  const std::int64_t from = origin == 1 ? stream->Position() : origin == 2 ? stream->Size() : 0;
   if (from + static_cast<std::int64_t>(offset) < 0) {
     return false;
   }
-  return stream.Seek(offset, origin);
+  return stream->Seek(offset, origin);
 }
 
 long HttpFile::GetPosition() {
-  return stream.Position();
+  return stream->Position();
 }
 
 const RXM::Status& HttpFile::GetStatus() const {

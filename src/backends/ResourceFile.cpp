@@ -3,7 +3,12 @@
 #include <cstring>
 #include <memory>
 
+#if defined(_WIN32)
+#include <windows.h>  // the Win32 resource calls
+#endif
+
 #include "backends/ResourceBytes.h"
+#include "files/BoundedStream.h"
 #include "files/MemorySource.h"
 #include "files/Registration.h"
 
@@ -13,7 +18,11 @@ constexpr std::size_t kNameBuffer = 260;
 
 }  // namespace
 
-ResourceFile::ResourceFile() = default;
+const RXM::StreamPolicy ResourceFile::kPolicy = {
+    RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kIgnored, RXM::WhenClosed::kLastSizeNotAtEnd,
+    RXM::ShortRead::kCounted};
+
+ResourceFile::ResourceFile() : stream(kPolicy) {}
 
 // Member by member: a copy reads the same resource from its own position.
 ResourceFile::ResourceFile(const ResourceFile& other) = default;
@@ -79,9 +88,9 @@ bool ResourceFile::OpenFile(String name, String) {
   // Closed again at once when the bytes cannot be reached: the size and
   // position are the new resource's all the same.
   bytes = std::make_shared<const RXM::MemorySource>(nullptr, data, size);
-  stream.Open(bytes.get(), 0, size);
+  stream->Open(bytes.get(), 0, size);
   if (data == nullptr) {
-    stream.Close();
+    stream->Close();
     FreeResource(loadedResource);
   }
   return data != nullptr;
@@ -92,16 +101,16 @@ bool ResourceFile::CloseFile() {
     return false;
   }
   FreeResource(loadedResource);
-  stream.Close();
+  stream->Close();
   return true;
 }
 
 bool ResourceFile::IsFileOpened() {
-  return stream.IsOpen();
+  return stream->IsOpen();
 }
 
 unsigned int ResourceFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  return stream.Read(buffer, size, count);
+  return stream->Read(buffer, size, count);
 }
 
 unsigned int ResourceFile::WriteData(const void*, unsigned int, unsigned int) {
@@ -109,17 +118,17 @@ unsigned int ResourceFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int ResourceFile::GetFileSize() {
-  return stream.Size();
+  return stream->Size();
 }
 
 bool ResourceFile::EndOfFile() {
-  return stream.AtEnd();
+  return stream->AtEnd();
 }
 
 bool ResourceFile::Seek(long offset, int origin) {
-  return stream.Seek(offset, origin);
+  return stream->Seek(offset, origin);
 }
 
 long ResourceFile::GetPosition() {
-  return stream.Position();
+  return stream->Position();
 }

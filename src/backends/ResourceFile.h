@@ -5,55 +5,64 @@
 #include <memory>
 
 #include "backends/ResourceModule.h"
-#include "files/BoundedStream.h"
 #include "files/KYFile.h"
+#include "files/StreamRoom.h"
 #include "framework/Export.h"
 #include "framework/RTTIClass.h"
 
-// A read-only KYFile over one resource of a Windows module. The caller names
-// the module once with SetModule; OpenFile then takes the resource's name and
-// type joined by a line feed ("ARCHIVE\n#10": the resource ARCHIVE of type
-// RT_RCDATA). The bytes stay in the module; reads copy whole items out of
-// them.
-//
-// Copies are open on the same bytes at the same position; from then on their
-// positions move independently.
+namespace RXM {
+class ByteSource;
+struct StreamPolicy;
+}  // namespace RXM
+
+/// A read-only KYFile over one resource of a Windows module. The caller names
+/// the module once with SetModule; OpenFile then takes the resource's name and
+/// type joined by a line feed ("ARCHIVE\n#10": the resource ARCHIVE of type
+/// RT_RCDATA). The bytes stay in the module; reads copy whole items out of
+/// them.
+///
+/// Copies are open on the same bytes at the same position; from then on their
+/// positions move independently.
 class RXMFILES_API ResourceFile : public KYFile {
  public:
-  // Not open. The module is null until SetModule; position and size are 0.
+  /// Not open. The module is null until SetModule; position and size are 0.
   ResourceFile();
+  /// Open on the same module and bytes as `other`, at its position; from
+  /// then on the positions move independently.
   ResourceFile(const ResourceFile& other);
+  /// Makes this object a copy of `other`, as the copy constructor does;
+  /// returns this object.
   ResourceFile& operator=(const ResourceFile& other);
   ~ResourceFile() override;
 
   const RTTIClass* GetClass() const override;
-  // Answers "KYFile" and "ResourceFile", nothing else.
+  /// Answers "KYFile" and "ResourceFile", nothing else.
   void* FindInterface(const char* name) const override;
 
-  // The module whose resources later OpenFile calls search.
+  /// The module whose resources later OpenFile calls search.
   void SetModule(HINSTANCE module);
 
-  // Releases the open resource, then opens the resource `name` ("NAME\nTYPE";
-  // with no line feed the type is ""). `mode` is not used. False when there
-  // is no such resource, its bytes cannot be reached, or `name` is longer
-  // than 259 characters.
+  /// Releases the open resource, then opens the resource `name` ("NAME\nTYPE";
+  /// with no line feed the type is ""). `mode` is not used. False when there
+  /// is no such resource, its bytes cannot be reached, or `name` is longer
+  /// than 259 characters.
   bool OpenFile(String name, String mode) override;
-  // True when a resource was open; size and position keep their values.
+  /// True when a resource was open; size and position keep their values.
   bool CloseFile() override;
   bool IsFileOpened() override;
-  // Whole items only: an item that only partly remains is not read. With
-  // `size` 0 every item fits: the result is `count`. 0 when not open.
+  /// Whole items only: an item that only partly remains is not read. With
+  /// `size` 0 every item fits: the result is `count`. 0 when not open.
   unsigned int ReadData(void* buffer, unsigned int size, unsigned int count) override;
-  // Writes nothing: 0.
+  /// Writes nothing: 0.
   unsigned int WriteData(const void* buffer, unsigned int size, unsigned int count) override;
-  // The size of the resource last opened.
+  /// The size of the resource last opened.
   unsigned int GetFileSize() override;
-  // False when not open; otherwise whether the position is at the end.
+  /// False when not open; otherwise whether the position is at the end.
   bool EndOfFile() override;
-  // Clamps the new position into the resource; true whenever a resource is
-  // open (an unknown origin leaves the position), false when none is.
+  /// Clamps the new position into the resource; true whenever a resource is
+  /// open (an unknown origin leaves the position), false when none is.
   bool Seek(long offset, int origin) override;
-  // The position in the resource last opened.
+  /// The position in the resource last opened.
   long GetPosition() override;
 
  private:
@@ -61,18 +70,16 @@ class RXMFILES_API ResourceFile : public KYFile {
   static bool rtti_ImplementsInterfaceResourceFile(const char* interfaceName);
   static RTTIClass rtti_for_ResourceFile;
 
-  // The resource's stream: items of size 0 all fit, an unknown origin is
-  // ignored, and size and position stay readable after closing.
-  static constexpr RXM::StreamPolicy kPolicy = {
-      RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kIgnored, RXM::WhenClosed::kLastSizeNotAtEnd,
-      RXM::ShortRead::kCounted};
-
   HINSTANCE module = nullptr;
   HGLOBAL loadedResource = nullptr;
   HRSRC foundResource = nullptr;
   // Open exactly while a resource is: over the bytes LockResource gave, which
   // the module keeps; its size and position are the resource's.
-  RXM::BoundedStream stream{kPolicy};
+  // The resource's stream: items of size 0 all fit, an unknown origin is
+  // ignored, and size and position stay readable after closing.
+  static const RXM::StreamPolicy kPolicy;
+
+  RXM::StreamRoom stream;
   std::shared_ptr<const RXM::ByteSource> bytes;  // what the stream reads; shared by copies
 };
 

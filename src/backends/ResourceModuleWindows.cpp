@@ -6,6 +6,8 @@
 // refuses.
 #if defined(_WIN32)
 
+#include <windows.h>
+
 #include <cstdint>
 #include <map>
 #include <mutex>

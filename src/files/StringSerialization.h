@@ -14,15 +14,15 @@
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
-// Writes `text` as one record at the file's position. A text of more than
-// 32767 characters is stored as its first 32767 characters, so that the record
-// stays one that ReadString can read. Write failures are not reported.
+/// Writes `text` as one record at the file's position. A text of more than
+/// 32767 characters is stored as its first 32767 characters, so that the record
+/// stays one that ReadString can read. Write failures are not reported.
 RXMFILES_API void WriteString(Pointer<KYFile> file, const String& text);
 
-// Reads one record at the file's position into `text`. The text ends at the
-// first NUL among the stored characters, but the whole record is consumed. A
-// negative length gives "" and consumes only the length; a file that ends
-// early gives the characters it delivered ("" when even the length is short).
+/// Reads one record at the file's position into `text`. The text ends at the
+/// first NUL among the stored characters, but the whole record is consumed. A
+/// negative length gives "" and consumes only the length; a file that ends
+/// early gives the characters it delivered ("" when even the length is short).
 RXMFILES_API void ReadString(Pointer<KYFile> file, String& text);
 
 #endif  // RXMFILES_FILES_STRINGSERIALIZATION_H

@@ -40,6 +40,7 @@
 
 #include "files/Status.h"
 #include "framework/Export.h"
+#include "multifile/DirectoryRecord.h"
 
 namespace RXM {
 namespace kymf {
@@ -47,30 +48,9 @@ namespace kymf {
 constexpr std::uint8_t kMagic[4] = {'K', 'Y', 'M', 'F'};
 constexpr std::int64_t kHeaderSize = 8;
 constexpr std::int64_t kRecordSize = 80;
-constexpr std::size_t kNameSize = 70;
 // The longest name a record can hold: its NUL takes the 70th byte.
 constexpr std::size_t kLongestName = kNameSize - 1;
 constexpr std::int64_t kLargestArchive = INT32_MAX;
-
-}  // namespace kymf
-}  // namespace RXM
-
-// The 80 bytes of a directory record, as the library holds them in memory.
-struct DirectoryRecord {
-  char name[RXM::kymf::kNameSize];
-  char padding[2];
-  std::int32_t dataStart;
-  std::int32_t dataEnd;
-};
-
-static_assert(sizeof(DirectoryRecord) == 80, "a directory record is 80 bytes");
-static_assert(offsetof(DirectoryRecord, name) == 0, "name is at 0");
-static_assert(offsetof(DirectoryRecord, padding) == 70, "padding is at 70");
-static_assert(offsetof(DirectoryRecord, dataStart) == 72, "dataStart is at 72");
-static_assert(offsetof(DirectoryRecord, dataEnd) == 76, "dataEnd is at 76");
-
-namespace RXM {
-namespace kymf {
 
 // Where the data of an archive of `count` records begin: right after the
 // header and the directory.

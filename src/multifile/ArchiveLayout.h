@@ -9,38 +9,11 @@
 #include <vector>
 
 #include "framework/Export.h"
+#include "multifile/ArchiveFinding.h"
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
 namespace kymf {
-
-enum class FindingKind {
-  kUnsafeName,    // error: the name cannot safely become a path (CheckSafeName)
-  kPathClash,     // error: the name is an entry and the folder of another ("x" beside "x/y")
-  kShadowedName,  // warning: an earlier record of an equal name is hidden by this one
-  kDataPastEnd,   // error: the data end past the end of the file
-  kNegativeSize,  // error: dataEnd lies before dataStart - 1
-  kDataInHeader,  // error: the data start inside the header or the directory
-  kOverlap,       // warning: the data share bytes with another entry's
-  kLayoutBreak,   // warning: a gap, data out of directory order, or bytes after the last entry
-};
-
-enum class Severity { kWarning, kError };
-
-struct Finding {
-  int entry;  // index of the record concerned (-1: the archive as a whole)
-  int other;  // the other record involved (shadowing, overlap, clash), or -1
-  FindingKind kind;
-  Severity severity;
-  std::string reason;  // for people, e.g. "shadows record 3 (Readme.txt)"
-};
-
-// Findings cut to a number that memory can hold whatever an archive claims.
-struct LayoutReport {
-  std::vector<Finding> first;  // the first findings, in CheckLayout's order
-  std::int64_t total = 0;      // how many findings there are in all
-  std::int64_t errors = 0;     // how many of them are errors
-};
 
 // Every finding about the `count` records at `records` of an archive of
 // `fileSize` bytes, ordered by entry (and by kind within an entry). Empty for
@@ -82,9 +55,6 @@ RXMFILES_API std::vector<Finding> CheckEntryData(const DirectoryRecord& record, 
 // An empty entry has no bytes to be wrong: only where it starts is checked.
 RXMFILES_API ErrorCode CheckReadable(const DirectoryRecord& record, std::int32_t count,
                                      std::int64_t fileSize, std::string* reason = nullptr);
-
-// A short name of the kind: "unsafe name", "shadowed name", ...
-RXMFILES_API const char* DescribeFinding(FindingKind kind);
 
 }  // namespace kymf
 }  // namespace RXM

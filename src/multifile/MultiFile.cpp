@@ -14,6 +14,7 @@
 #include "backends/HttpFile.h"
 #include "backends/SharedHandle.h"
 #include "backends/System.h"
+#include "files/BoundedStream.h"
 #include "files/EntryStream.h"
 #include "files/KYFileSource.h"
 #include "files/MemorySource.h"
@@ -27,6 +28,7 @@
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
 #include "multifile/MultiFileWriter.h"
+#include "remote/Url.h"
 
 namespace {
 
@@ -47,13 +49,18 @@ constexpr const char* kExtractTooLarge = "Not enough memory to extract %u bytes 
 
 }  // namespace
 
-MultiFile::MultiFile() : system(&RXM::sys::System::Default()) {}
+const RXM::StreamPolicy MultiFile::kElementPolicy = {
+    RXM::ZeroSizeItems::kNoneRead, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,
+    RXM::ShortRead::kCounted};
 
-MultiFile::MultiFile(const String& name) : system(&RXM::sys::System::Default()) {
+MultiFile::MultiFile() : stream(kElementPolicy), system(&RXM::sys::System::Default()) {}
+
+MultiFile::MultiFile(const String& name)
+    : stream(kElementPolicy), system(&RXM::sys::System::Default()) {
   OpenMultiFile(Pointer<KYFile>(), name);
 }
 
-MultiFile::MultiFile(RXM::sys::System& calls) : system(&calls) {}
+MultiFile::MultiFile(RXM::sys::System& calls) : stream(kElementPolicy), system(&calls) {}
 
 // Member by member: a copy shares the archive's file, directory and lookup,
 // and keeps its own entry and position.

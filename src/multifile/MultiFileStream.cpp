@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files/BoundedStream.h"
 #include "files/EntryStream.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveStatus.h"
@@ -53,7 +54,7 @@ bool MultiFile::OpenElement(MultiFileElement* element) {
     return false;
   }
   currentElement = element;
-  stream.Open(archiveBytes.get(), element->dataStart, EntrySize(*element));
+  stream->Open(archiveBytes.get(), element->dataStart, EntrySize(*element));
   return true;
 }
 
@@ -62,7 +63,7 @@ bool MultiFile::CloseFile() {
     return false;
   }
   currentElement = nullptr;
-  stream.Close();
+  stream->Close();
   return true;
 }
 
@@ -71,7 +72,7 @@ bool MultiFile::IsFileOpened() {
 }
 
 unsigned int MultiFile::ReadData(void* buffer, unsigned int size, unsigned int count) {
-  return stream.Read(buffer, size, count);
+  return stream->Read(buffer, size, count);
 }
 
 unsigned int MultiFile::WriteData(const void*, unsigned int, unsigned int) {
@@ -82,17 +83,17 @@ unsigned int MultiFile::WriteData(const void*, unsigned int, unsigned int) {
 }
 
 unsigned int MultiFile::GetFileSize() {
-  return stream.Size();
+  return stream->Size();
 }
 
 bool MultiFile::EndOfFile() {
-  return stream.AtEnd();
+  return stream->AtEnd();
 }
 
 bool MultiFile::Seek(long offset, int origin) {
-  return stream.Seek(offset, origin);
+  return stream->Seek(offset, origin);
 }
 
 long MultiFile::GetPosition() {
-  return stream.Position();
+  return stream->Position();
 }

@@ -25,125 +25,125 @@ enum class FileKind;
 }  // namespace sys
 }  // namespace RXM
 
-// The fast way to build or change an archive: collect entries (and, keeping
-// the existing archive, removals and renamings), then Commit them all in one
-// pass.
-//
-// MultiFile::InsertFile rewrites the whole archive for every file it adds, so
-// packing N files one by one costs O(N^2) bytes of I/O. A MultiFileWriter
-// writes the header, every record and every entry's data once: into a new
-// temporary file beside the archive ("<archive>.tmp-" and six letters and
-// digits, created exclusively), which is synced and then put in the
-// archive's place in one step, as InsertFile replaces an archive, so a crash
-// or a full disk never leaves a half-written archive under its name. The
-// kept entries' bytes are copied from the old file inside the kernel where
-// the system can (copy_file_range), through a bounded buffer elsewhere.
-//
-// One writer at a time: the writer holds the archive's lock (ArchiveLock.h,
-// docs/locking.md) from its first read of the existing archive, or from the
-// start of Commit, until the new archive is in place, so that two writers
-// never both succeed with one's work lost. The replaced archive keeps its
-// permission bits (and owner and group where the process may set them); an
-// archive reached through a symbolic link is replaced where the link points,
-// and the link stays; a read-only archive is refused (kReadOnly).
-//
-// The bytes it writes are exactly those that inserting the same files one by
-// one with InsertFile gives. Data are copied in chunks of a bounded size, so
-// memory does not grow with the size of an entry.
-//
-//   MultiFileWriter writer("game.kymf");
-//   writer.AddFile("levels/1.map", "src/levels/1.map");
-//   writer.AddBytes("version.txt", "1.0", 3);
-//   if (!writer.Commit()) std::puts(writer.GetStatus().GetText());
+/// The fast way to build or change an archive: collect entries (and, keeping
+/// the existing archive, removals and renamings), then Commit them all in one
+/// pass.
+///
+/// MultiFile::InsertFile rewrites the whole archive for every file it adds, so
+/// packing N files one by one costs O(N^2) bytes of I/O. A MultiFileWriter
+/// writes the header, every record and every entry's data once: into a new
+/// temporary file beside the archive ("<archive>.tmp-" and six letters and
+/// digits, created exclusively), which is synced and then put in the
+/// archive's place in one step, as InsertFile replaces an archive, so a crash
+/// or a full disk never leaves a half-written archive under its name. The
+/// kept entries' bytes are copied from the old file inside the kernel where
+/// the system can (copy_file_range), through a bounded buffer elsewhere.
+///
+/// One writer at a time: the writer holds the archive's lock (ArchiveLock.h,
+/// docs/locking.md) from its first read of the existing archive, or from the
+/// start of Commit, until the new archive is in place, so that two writers
+/// never both succeed with one's work lost. The replaced archive keeps its
+/// permission bits (and owner and group where the process may set them); an
+/// archive reached through a symbolic link is replaced where the link points,
+/// and the link stays; a read-only archive is refused (kReadOnly).
+///
+/// The bytes it writes are exactly those that inserting the same files one by
+/// one with InsertFile gives. Data are copied in chunks of a bounded size, so
+/// memory does not grow with the size of an entry.
+///
+///   MultiFileWriter writer("game.kymf");
+///   writer.AddFile("levels/1.map", "src/levels/1.map");
+///   writer.AddBytes("version.txt", "1.0", 3);
+///   if (!writer.Commit()) std::puts(writer.GetStatus().GetText());
 class RXMFILES_API MultiFileWriter {
  public:
-  // Writes the archive `archiveName`; with `keepExisting`, the entries of the
-  // archive already under that name come first, in their order.
+  /// Writes the archive `archiveName`; with `keepExisting`, the entries of the
+  /// archive already under that name come first, in their order.
   explicit MultiFileWriter(const String& archiveName, bool keepExisting = false,
                            std::uint32_t chunkSize = 1u << 20);
-  // The same, with every call to the system (measuring, reading, writing,
-  // replacing) going through `system`, which must outlive the writer.
+  /// The same, with every call to the system (measuring, reading, writing,
+  /// replacing) going through `system`, which must outlive the writer.
   MultiFileWriter(RXM::sys::System& system, const String& archiveName, bool keepExisting = false,
                   std::uint32_t chunkSize = 1u << 20);
   ~MultiFileWriter();
   MultiFileWriter(const MultiFileWriter&) = delete;
   MultiFileWriter& operator=(const MultiFileWriter&) = delete;
 
-  // The disk file `path` as the entry `entryName`.
+  /// The disk file `path` as the entry `entryName`.
   void AddFile(const String& entryName, const String& path);
-  // The file `inputName`, opened with mode "rb" through `source`, as the entry
-  // `entryName`. `source` is closed once copied.
+  /// The file `inputName`, opened with mode "rb" through `source`, as the entry
+  /// `entryName`. `source` is closed once copied.
   void AddFile(const String& entryName, Pointer<KYFile> source, const String& inputName);
-  // `size` bytes from memory (copied now) as the entry `entryName`.
+  /// `size` bytes from memory (copied now) as the entry `entryName`.
   void AddBytes(const String& entryName, const void* data, std::uint32_t size);
 
-  // With `keepExisting` only: drops the kept entry `name` (ASCII case
-  // ignored; every record of that name). False, with nothing changed, when no
-  // kept entry has that name (kNoSuchEntry), the writer keeps nothing
-  // (kNotOpen), or the existing archive cannot be read (its reason).
+  /// With `keepExisting` only: drops the kept entry `name` (ASCII case
+  /// ignored; every record of that name). False, with nothing changed, when no
+  /// kept entry has that name (kNoSuchEntry), the writer keeps nothing
+  /// (kNotOpen), or the existing archive cannot be read (its reason).
   bool RemoveExisting(const String& name);
-  // With `keepExisting` only: gives the kept entry `from` (the record a
-  // lookup finds) the name `to`, keeping its place and data. False, with
-  // nothing changed, as RemoveExisting, or when `to` is refused (kNameRefused,
-  // kNameTooLong) or names another kept entry (kAlreadyExists).
+  /// With `keepExisting` only: gives the kept entry `from` (the record a
+  /// lookup finds) the name `to`, keeping its place and data. False, with
+  /// nothing changed, as RemoveExisting, or when `to` is refused (kNameRefused,
+  /// kNameTooLong) or names another kept entry (kAlreadyExists).
   bool RenameExisting(const String& from, const String& to);
-  // When set, an added entry replaces a kept entry of the same name (which
-  // leaves its place; the new entry comes after the kept ones); otherwise
-  // such a name makes Commit fail with kAlreadyExists. Off by default.
+  /// When set, an added entry replaces a kept entry of the same name (which
+  /// leaves its place; the new entry comes after the kept ones); otherwise
+  /// such a name makes Commit fail with kAlreadyExists. Off by default.
   void SetReplaceExisting(bool replace);
-  // When set, entries of size 0 are written (their record's dataEnd is
-  // dataStart - 1) and kept ones copied; otherwise Commit refuses them with
-  // kEmptyInput. Off by default.
+  /// When set, entries of size 0 are written (their record's dataEnd is
+  /// dataStart - 1) and kept ones copied; otherwise Commit refuses them with
+  /// kEmptyInput. Off by default.
   void SetAllowEmpty(bool allow);
 
-  // How long RemoveExisting, RenameExisting and Commit wait for another
-  // writer of the archive to finish: `milliseconds` at most (0, the default:
-  // they refuse at once with kBusy). `waiting`, when set, is called once when
-  // a wait begins, with the archive's name.
+  /// How long RemoveExisting, RenameExisting and Commit wait for another
+  /// writer of the archive to finish: `milliseconds` at most (0, the default:
+  /// they refuse at once with kBusy). `waiting`, when set, is called once when
+  /// a wait begins, with the archive's name.
   void SetLockWait(std::uint32_t milliseconds,
                    void (*waiting)(const char* archive, void* context) = nullptr,
                    void* context = nullptr);
 
-  // When set, Commit writes the sums file "<archive>.sha256" beside the
-  // archive (a SHA-256 sum per entry, in sha256sum's format) even where there
-  // is none yet. Without it, a sums file that exists is kept current all the
-  // same: each Commit that replaces the archive rewrites it, taking the kept
-  // entries' sums from it when it was current, and reading the rest.
+  /// When set, Commit writes the sums file "<archive>.sha256" beside the
+  /// archive (a SHA-256 sum per entry, in sha256sum's format) even where there
+  /// is none yet. Without it, a sums file that exists is kept current all the
+  /// same: each Commit that replaces the archive rewrites it, taking the kept
+  /// entries' sums from it when it was current, and reading the rest.
   void SetWriteSums(bool write);
-  // Why the sums file could not be brought up to date by the last Commit that
-  // succeeded (the archive is in place all the same, its sums file left
-  // older than it: stale); Ok when it was, or when there is none.
+  /// Why the sums file could not be brought up to date by the last Commit that
+  /// succeeded (the archive is in place all the same, its sums file left
+  /// older than it: stale); Ok when it was, or when there is none.
   const RXM::Status& GetSumsStatus() const;
 
-  // The number of entries added so far.
+  /// The number of entries added so far.
   int GetCount() const;
 
-  // Called by Commit after each entry's data are written, with the number of
-  // entries written and the number in all.
+  /// Called by Commit after each entry's data are written, with the number of
+  /// entries written and the number in all.
   void SetProgress(void (*progress)(int done, int total, void* context), void* context);
 
-  // Writes the archive; true when it is in place under its name. False, with
-  // the archive under its name untouched and no temporary file left, when a
-  // name is refused (kNameRefused: empty, absolute, "..", a backslash, ...;
-  // kNameTooLong; kAlreadyExists: equal to another entry's name, ASCII case
-  // ignored), an input cannot be opened or read (kReadFailed), is empty
-  // (kEmptyInput), or changes size while it is copied (kInputChanged), the
-  // archive would exceed 2,147,483,647 bytes (kTooLarge), the existing
-  // archive cannot be read (its reason) or a kept entry is not backed by it
-  // (kTruncated), or a write, the sync (kWriteFailed) or the replacement
-  // (kReplaceFailed) fails, or the archive may not be changed: it is
-  // read-only (kReadOnly), is no regular file (kIsAFolder, kNotARegularFile:
-  // never replaced), or another writer held its lock throughout the wait
-  // (kBusy). GetStatus then says which, with the system's reason (and its
-  // errno, GetSystemError) where a call to the system failed. The lock is given up when the
-  // commit succeeds; after a failure it is kept until the writer is
-  // destroyed, so that a second Commit builds on the same archive.
+  /// Writes the archive; true when it is in place under its name. False, with
+  /// the archive under its name untouched and no temporary file left, when a
+  /// name is refused (kNameRefused: empty, absolute, "..", a backslash, ...;
+  /// kNameTooLong; kAlreadyExists: equal to another entry's name, ASCII case
+  /// ignored), an input cannot be opened or read (kReadFailed), is empty
+  /// (kEmptyInput), or changes size while it is copied (kInputChanged), the
+  /// archive would exceed 2,147,483,647 bytes (kTooLarge), the existing
+  /// archive cannot be read (its reason) or a kept entry is not backed by it
+  /// (kTruncated), or a write, the sync (kWriteFailed) or the replacement
+  /// (kReplaceFailed) fails, or the archive may not be changed: it is
+  /// read-only (kReadOnly), is no regular file (kIsAFolder, kNotARegularFile:
+  /// never replaced), or another writer held its lock throughout the wait
+  /// (kBusy). GetStatus then says which, with the system's reason (and its
+  /// errno, GetSystemError) where a call to the system failed. The lock is given up when the
+  /// commit succeeds; after a failure it is kept until the writer is
+  /// destroyed, so that a second Commit builds on the same archive.
   bool Commit();
 
-  // Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
-  // success.
+  /// Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
+  /// success.
   const RXM::Status& GetStatus() const;
-  // GetStatus().GetText(): "" after a success.
+  /// GetStatus().GetText(): "" after a success.
   const char* GetError() const;
 
  private:

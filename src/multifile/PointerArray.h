@@ -6,28 +6,28 @@
 
 #include "multifile/PointerCollection.h"
 
-// An array of counted-pointer slots, kept in order; a null slot is free.
-// Slots own their references: storing adds one, overwriting, removing or
-// destroying a slot releases one.
-//
-// There is no spare capacity: every change of the count reallocates exactly
-// the slots needed, so a caller that knows the final size sets it once with
-// SetSize and fills the free slots with Add. Add finds the first free slot
-// from a remembered lower bound (no free slot lies below `firstFree`), so
-// filling N slots in order costs O(N), not O(N^2).
-//
-// A negative size, or a slot array that cannot be allocated, leaves the array
-// as it was: callers check GetCount to see whether a resize took place.
+/// An array of counted-pointer slots, kept in order; a null slot is free.
+/// Slots own their references: storing adds one, overwriting, removing or
+/// destroying a slot releases one.
+///
+/// There is no spare capacity: every change of the count reallocates exactly
+/// the slots needed, so a caller that knows the final size sets it once with
+/// SetSize and fills the free slots with Add. Add finds the first free slot
+/// from a remembered lower bound (no free slot lies below `firstFree`), so
+/// filling N slots in order costs O(N), not O(N^2).
+///
+/// A negative size, or a slot array that cannot be allocated, leaves the array
+/// as it was: callers check GetCount to see whether a resize took place.
 template <class T>
 class PointerArray : public PointerCollection<T> {
  public:
   PointerArray() = default;
-  // A new array whose slots refer to the same objects.
+  /// A new array whose slots refer to the same objects.
   PointerArray(const PointerArray& other) : BaseObject(), PointerCollection<T>() {
     CopyFrom(other);
   }
-  // Releases this array's slots and refers to the other's objects; the
-  // array's own reference count is not part of the value.
+  /// Releases this array's slots and refers to the other's objects; the
+  /// array's own reference count is not part of the value.
   PointerArray& operator=(const PointerArray& other) {
     if (this != &other) {
       Clear();
@@ -37,8 +37,8 @@ class PointerArray : public PointerCollection<T> {
   }
   ~PointerArray() override { Clear(); }
 
-  // The first free slot from slot 0 takes the item; with none free, the array
-  // grows by one slot at the end.
+  /// The first free slot from slot 0 takes the item; with none free, the array
+  /// grows by one slot at the end.
   int Add(const Pointer<T>& item) override {
     for (std::int32_t i = firstFree; i < count; ++i) {
       if (items[i].IsNull()) {
@@ -65,7 +65,9 @@ class PointerArray : public PointerCollection<T> {
 
   Pointer<T> Top() override { return count == 0 ? Pointer<T>() : items[count - 1]; }
 
+  /// The number of slots.
   int GetCount() override { return count; }
+  /// The number of slots.
   int GetCount() const { return count; }
 
   bool Contains(const Pointer<T>& item) override {
@@ -77,8 +79,8 @@ class PointerArray : public PointerCollection<T> {
     return false;
   }
 
-  // Resizes to `n` slots: the first min(n, count) keep their objects in
-  // order, new slots are free, the others are released.
+  /// Resizes to `n` slots: the first min(n, count) keep their objects in
+  /// order, new slots are free, the others are released.
   void SetSize(int n) {
     if (n < 0 || n == count) {
       return;
@@ -102,8 +104,8 @@ class PointerArray : public PointerCollection<T> {
     count = n;
   }
 
-  // Stores `item` at `index`, growing the array to index + 1 slots when
-  // needed. False for a negative index (or when the array cannot grow).
+  /// Stores `item` at `index`, growing the array to index + 1 slots when
+  /// needed. False for a negative index (or when the array cannot grow).
   bool SetAt(int index, Pointer<T> item) {
     if (index < 0) {
       return false;
@@ -121,8 +123,8 @@ class PointerArray : public PointerCollection<T> {
     return true;
   }
 
-  // Removes every slot that refers to `item` (a null item: every free slot),
-  // keeping the others in order. Returns the number removed.
+  /// Removes every slot that refers to `item` (a null item: every free slot),
+  /// keeping the others in order. Returns the number removed.
   int Remove(Pointer<T> item) {
     std::int32_t kept = 0;
     for (std::int32_t i = 0; i < count; ++i) {
@@ -144,13 +146,13 @@ class PointerArray : public PointerCollection<T> {
     return removed;
   }
 
-  // What slot `index` holds; null for a free slot or an index out of range.
+  /// What slot `index` holds; null for a free slot or an index out of range.
   Pointer<T> GetAt(int index) const {
     return (index < 0 || index >= count) ? Pointer<T>() : items[index];
   }
 
-  // The object in slot `index` without taking a reference; the index must be
-  // in range. For hot loops that only look.
+  /// The object in slot `index` without taking a reference; the index must be
+  /// in range. For hot loops that only look.
   T* Peek(int index) const { return items[index].Get(); }
 
  private:

@@ -52,11 +52,11 @@ class RXMFILES_API Archive {
   /// lives and is not moved from.
   class const_iterator {
    public:
-    using iterator_category = std::input_iterator_tag;
-    using value_type = Entry;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const Entry*;
-    using reference = Entry;
+    using iterator_category = std::input_iterator_tag;  ///< an input iterator
+    using value_type = Entry;                           ///< what it visits
+    using difference_type = std::ptrdiff_t;             ///< a distance in records
+    using pointer = const Entry*;                       ///< a pointer to an Entry
+    using reference = Entry;                            ///< *it: an Entry by value
 
     const_iterator() = default;
     /// The record at the iterator (as at()); throws as at() does past the end.
@@ -66,6 +66,7 @@ class RXMFILES_API Archive {
       ++index;
       return *this;
     }
+    /// Moves to the next record; returns the iterator as it was.
     const_iterator operator++(int) {
       const_iterator before = *this;
       ++index;
@@ -73,6 +74,7 @@ class RXMFILES_API Archive {
     }
     /// Whether both stand at the same record of the same archive.
     bool operator==(const const_iterator& other) const { return index == other.index; }
+    /// Whether they stand at different records.
     bool operator!=(const const_iterator& other) const { return index != other.index; }
 
    private:
@@ -81,6 +83,7 @@ class RXMFILES_API Archive {
     const Archive* archive = nullptr;
     std::size_t index = 0;
   };
+  /// The records are only read: iterator is const_iterator.
   using iterator = const_iterator;
 
   /// Opens the archive at `pathOrUrl`: a path, or an http:// or https://
@@ -100,6 +103,8 @@ class RXMFILES_API Archive {
 
   /// Takes over `other`'s archive; `other` is left empty (see above).
   Archive(Archive&& other) noexcept;
+  /// Closes this object's archive as the destructor does, then takes over
+  /// `other`'s; `other` is left empty. Returns this object.
   Archive& operator=(Archive&& other) noexcept;
   /// Closes the archive's file; streams from open_entry stay readable.
   ~Archive();

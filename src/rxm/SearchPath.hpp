@@ -22,6 +22,7 @@ enum class Kind { file, folder };
 
 /// What SearchPath::stat finds under a name.
 struct Stat {
+  /// A file or a folder.
   Kind kind = Kind::file;
   /// A file's size in bytes; 0 for a folder.
   std::uint32_t size = 0;

@@ -22,6 +22,9 @@ class RXMFILES_API Stream {
  public:
   /// Takes over `other`'s entry and position; `other` is left empty.
   Stream(Stream&& other) noexcept;
+  /// Lets go of this stream's entry as the destructor does, then takes over
+  /// `other`'s entry and position; `other` is left empty. Returns this
+  /// stream.
   Stream& operator=(Stream&& other) noexcept;
   /// Lets go of the entry's bytes (the last stream over a closed archive
   /// closes its file).

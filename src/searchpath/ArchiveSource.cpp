@@ -3,6 +3,7 @@
 #include "backends/HttpFile.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
+#include "remote/Url.h"
 
 namespace RXM {
 

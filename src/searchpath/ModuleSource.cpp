@@ -2,6 +2,10 @@
 
 #include <utility>
 
+#if defined(_WIN32)
+#include <windows.h>  // the Win32 resource calls
+#endif
+
 #include "backends/ResourceTypes.h"
 #include "files/EntryStream.h"
 #include "files/MemorySource.h"

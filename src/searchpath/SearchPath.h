@@ -18,110 +18,111 @@ class System;
 }  // namespace RXM
 
 // <windows.h> names the Win32 function SearchPath as a macro (SearchPathA or
-// SearchPathW). It is included here first, so that a later include of it is a
-// no-op, and the macro is dropped: the class takes the name. Programs that
-// want the Win32 function call SearchPathA or SearchPathW by name.
-#if defined(_WIN32)
-#include <windows.h>
+// SearchPathW). This header does not include it; when a program included it
+// before, the macro is dropped here and the class takes the name. A program
+// that includes <windows.h> after this header drops it itself (#undef
+// SearchPath). Programs that want the Win32 function call SearchPathA or
+// SearchPathW by name.
+#if defined(SearchPath)
 #undef SearchPath
 #endif
 
-// One namespace of "/"-separated names over folders on disk, KYMF archives
-// and Windows modules, each mounted at a mount point ("" the root, or a safe
-// name such as "data/music"). A name is looked up in the sources in search
-// order; the first source that has it answers. Mounting with `append` false
-// puts a source first, so a patch archive mounted after its base overrides
-// it.
-//
-// Every name (and mount point) must pass RXM::CheckSafeName before any source
-// sees it: relative, no "." or ".." component, no backslash, no drive letter,
-// no control character. A mount point matches the front of a name exactly;
-// below it an archive matches names as its own lookup does (ASCII letters
-// folded), a module as Windows matches resource names ("TYPE/NAME", types by
-// their Windows names such as "RCDATA", ASCII letters folded), and a folder as
-// the file system does. A folder is entered one component at a time relative
-// to its root, never through a symbolic link (on Windows, a reparse point),
-// so no name reaches outside it; see the seam's openBelow.
-//
-// Threads: every operation may be called from any number of threads at once.
-// Mount and Unmount build a new list of mounts beside the current one (one
-// at a time, under a mutex of this object) and publish it with
-// std::atomic_store; Open, Exists, GetSize and List take the list current
-// when they start with std::atomic_load and hold no lock of their own while
-// they look up, open or list. (The standard library makes that load and store
-// atomic; libstdc++ does it with a short internal lock around the reference
-// count.) Sources never change once mounted. A stream that Open returned is
-// its own object for one thread at a time; it keeps its source readable after
-// the source is unmounted or the SearchPath is destroyed.
+/// One namespace of "/"-separated names over folders on disk, KYMF archives
+/// and Windows modules, each mounted at a mount point ("" the root, or a safe
+/// name such as "data/music"). A name is looked up in the sources in search
+/// order; the first source that has it answers. Mounting with `append` false
+/// puts a source first, so a patch archive mounted after its base overrides
+/// it.
+///
+/// Every name (and mount point) must be a safe name before any source
+/// sees it: relative, no "." or ".." component, no backslash, no drive letter,
+/// no control character. A mount point matches the front of a name exactly;
+/// below it an archive matches names as its own lookup does (ASCII letters
+/// folded), a module as Windows matches resource names ("TYPE/NAME", types by
+/// their Windows names such as "RCDATA", ASCII letters folded), and a folder as
+/// the file system does. A folder is entered one component at a time relative
+/// to its root, never through a symbolic link (on Windows, a reparse point),
+/// so no name reaches outside it; see the seam's openBelow.
+///
+/// Threads: every operation may be called from any number of threads at once.
+/// Mount and Unmount build a new list of mounts beside the current one (one
+/// at a time, under a mutex of this object) and publish it with
+/// std::atomic_store; Open, Exists, GetSize and List take the list current
+/// when they start with std::atomic_load and hold no lock of their own while
+/// they look up, open or list. (The standard library makes that load and store
+/// atomic; libstdc++ does it with a short internal lock around the reference
+/// count.) Sources never change once mounted. A stream that Open returned is
+/// its own object for one thread at a time; it keeps its source readable after
+/// the source is unmounted or the SearchPath is destroyed.
 class RXMFILES_API SearchPath {
  public:
-  // Empty: no source.
+  /// Empty: no source.
   SearchPath();
-  // Empty, with every source mounted later read through `system` (which must
-  // outlive the object and every stream it opens): the folders', archives'
-  // and modules' reads (on Windows the system's loader maps a module; its
-  // file is examined through `system`).
+  /// Empty, with every source mounted later read through `system` (which must
+  /// outlive the object and every stream it opens): the folders', archives'
+  /// and modules' reads (on Windows the system's loader maps a module; its
+  /// file is examined through `system`).
   explicit SearchPath(RXM::sys::System& system);
   ~SearchPath();
   SearchPath(const SearchPath&) = delete;
   SearchPath& operator=(const SearchPath&) = delete;
 
-  // Adds the folder, the KYMF archive (known by its "KYMF" magic, whatever
-  // its name) or the Windows module at `source`, or the KYMF archive at an
-  // http:// or https:// URL (read through an HttpFile, with the options of
-  // the environment: RemoteOptions::FromEnvironment), under `mountPoint`; `append`
-  // true puts it last in search order, false first. True when mounted, also
-  // when `source` is mounted already (it then stays where it is). False when
-  // `source` is none of the three or cannot be read, or when `mountPoint` is
-  // neither "" nor a safe name.
+  /// Adds the folder, the KYMF archive (known by its "KYMF" magic, whatever
+  /// its name) or the Windows module at `source`, or the KYMF archive at an
+  /// http:// or https:// URL (read through an HttpFile, with the options of
+  /// the environment: RemoteOptions::FromEnvironment), under `mountPoint`; `append`
+  /// true puts it last in search order, false first. True when mounted, also
+  /// when `source` is mounted already (it then stays where it is). False when
+  /// `source` is none of the three or cannot be read, or when `mountPoint` is
+  /// neither "" nor a safe name.
   bool Mount(const String& source, const String& mountPoint, bool append);
-  // The same, and why not: `why` is Ok when mounted; otherwise kNameRefused
-  // for the mount point, RXM::OpenFailure's reason when nothing can be
-  // opened under `source` (kNoSuchFile, kCannotOpen refused or busy, ...),
-  // kNotAnArchive for something that is neither file nor folder, the archive
-  // reader's reason (MultiFile::GetStatus) for a file or URL with the KYMF
-  // magic, and otherwise the module reader's (LoadResourceModule: kNotAModule
-  // for a file that is neither).
+  /// The same, and why not: `why` is Ok when mounted; otherwise kNameRefused
+  /// for the mount point, RXM::OpenFailure's reason when nothing can be
+  /// opened under `source` (kNoSuchFile, kCannotOpen refused or busy, ...),
+  /// kNotAnArchive for something that is neither file nor folder, the archive
+  /// reader's reason (MultiFile::GetStatus) for a file or URL with the KYMF
+  /// magic, and otherwise the module reader's (LoadResourceModule: kNotAModule
+  /// for a file that is neither).
   bool Mount(const String& source, const String& mountPoint, bool append, RXM::Status& why);
 
-  // Removes the source mounted under exactly the text `source`; false when
-  // none is. Streams open over it stay readable.
+  /// Removes the source mounted under exactly the text `source`; false when
+  /// none is. Streams open over it stay readable.
   bool Unmount(const String& source);
 
-  // A new read-only stream over `name` from the first source in search order
-  // that has it, at position 0; `why` is then Ok. Null when the name is no
-  // safe name (kNameRefused), when no source has it (kNoSuchEntry), or when
-  // the first source that has it refuses it (an archive's entry whose bytes
-  // are not its own or not all in its file, as MultiFile::CheckEntry says:
-  // kImpossibleRange, kDamagedEntry or kTruncated, naming the archive and the
-  // entry), which hides the sources after it. A stream ends at a short read
-  // (a file that shrinks while it is read): EndOfFile turns true.
+  /// A new read-only stream over `name` from the first source in search order
+  /// that has it, at position 0; `why` is then Ok. Null when the name is no
+  /// safe name (kNameRefused), when no source has it (kNoSuchEntry), or when
+  /// the first source that has it refuses it (an archive's entry whose bytes
+  /// are not its own or not all in its file, as MultiFile::CheckEntry says:
+  /// kImpossibleRange, kDamagedEntry or kTruncated, naming the archive and the
+  /// entry), which hides the sources after it. A stream ends at a short read
+  /// (a file that shrinks while it is read): EndOfFile turns true.
   Pointer<KYFile> Open(const String& name, RXM::Status& why) const;
-  // The same, for a caller who needs no reason.
+  /// The same, for a caller who needs no reason.
   Pointer<KYFile> Open(const String& name) const;
 
-  // Whether Open(name) would find something.
+  /// Whether Open(name) would find something.
   bool Exists(const String& name) const;
 
-  // The size in bytes of what Open(name) would open; -1 when nothing.
+  /// The size in bytes of what Open(name) would open; -1 when nothing.
   long GetSize(const String& name) const;
-  // The same, and why not: `why` is Ok with a size; otherwise it is what
-  // Open(name, why) would say (kNameRefused, kNoSuchEntry, or the refusal of
-  // the first source that has the name), without opening anything.
+  /// The same, and why not: `why` is Ok with a size; otherwise it is what
+  /// Open(name, why) would say (kNameRefused, kNoSuchEntry, or the refusal of
+  /// the first source that has the name), without opening anything.
   long GetSize(const String& name, RXM::Status& why) const;
 
-  // Whether `name` is a folder: "" (the root), a mount point or a folder
-  // above one, or a folder in a source below its mount point (a folder on
-  // disk, even an empty one; the folder part of an archive's entry names; a
-  // module's resource type). False for a refused name.
+  /// Whether `name` is a folder: "" (the root), a mount point or a folder
+  /// above one, or a folder in a source below its mount point (a folder on
+  /// disk, even an empty one; the folder part of an archive's entry names; a
+  /// module's resource type). False for a refused name.
   bool IsFolder(const String& name) const;
 
-  // The names directly in `folder` ("" the root) over every source, each once,
-  // in byte order: files, folders, and the first components of mount points
-  // below `folder`. Empty for a refused name.
+  /// The names directly in `folder` ("" the root) over every source, each once,
+  /// in byte order: files, folders, and the first components of mount points
+  /// below `folder`. Empty for a refused name.
   std::vector<std::string> List(const String& folder) const;
-  // The same, and why an empty list: `why` is kNameRefused for a refused
-  // name ("<folder>: name refused: <fault>"), Ok otherwise.
+  /// The same, and why an empty list: `why` is kNameRefused for a refused
+  /// name ("<folder>: name refused: <fault>"), Ok otherwise.
   std::vector<std::string> List(const String& folder, RXM::Status& why) const;
 
  private:

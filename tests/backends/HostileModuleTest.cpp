@@ -8,6 +8,10 @@
 #include <tuple>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>  // the Win32 resource calls
+#endif
+
 #include "RXMFiles.h"
 #include "TestSupport.h"
 

@@ -9,6 +9,10 @@
 #include <tuple>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>  // the Win32 resource calls
+#endif
+
 #include "RXMFiles.h"
 #include "TestSupport.h"
 #include "backends/ResourceLookupCases.h"

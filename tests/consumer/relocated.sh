@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed package moved to another folder still works: a program built
 # through pkg-config finds the headers and library where the package now lies,
-# and the installed kymf starts without any library path set.
+# and the installed kymf starts without any library path set. A static
+# package (libRXMFiles.a) is linked with what pkg-config --static names.
 #   relocated.sh PREFIX WORK CXX [CXXFLAGS...]
 set -euo pipefail
 prefix=$1 work=$2 cxx=$3
@@ -16,9 +17,11 @@ moved="$work/moved"
 pc=$(find "$moved" -name rxmfiles.pc -print -quit)
 [ -n "$pc" ] || { echo "no rxmfiles.pc under $moved" >&2; exit 1; }
 export PKG_CONFIG_LIBDIR="$(dirname "$pc")" PKG_CONFIG_PATH=
-cflags=$(pkg-config --cflags rxmfiles)
-libs=$(pkg-config --libs rxmfiles)
 libdir=$(pkg-config --variable=libdir rxmfiles)
+static=()
+[ -e "$libdir/libRXMFiles.a" ] && static=(--static)
+cflags=$(pkg-config "${static[@]}" --cflags rxmfiles)
+libs=$(pkg-config "${static[@]}" --libs rxmfiles)
 includedir=$(pkg-config --variable=includedir rxmfiles)
 for folder in "$includedir" "$libdir"; do
   case "$(realpath "$folder")/" in

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "multifile/ArchiveBytes.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/EntryStream.h"
+#include "files/SafeName.h"
 #include "multifile/HostileCorpus.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include "mount/ListingPolicy.h"
 #include "mount/MountLayer.h"
 #include "mount/MountTree.h"
+#include "multifile/ArchiveFormat.h"
 
 namespace fs = std::filesystem;
 using kymf::mount::MountNode;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "multifile/ArchiveFormat.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
 #include "support/Selection.h"

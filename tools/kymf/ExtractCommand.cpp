@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "files/SafeName.h"
 #include "support/BlockCopy.h"
 #include "support/HexName.h"
 #include "support/NameEscaping.h"

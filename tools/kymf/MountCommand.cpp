@@ -15,6 +15,7 @@
 #include "backends/System.h"
 #include "mount/FuseServer.h"
 #include "mount/MountLayer.h"
+#include "remote/Url.h"
 
 namespace kymf {
 namespace {

@@ -21,6 +21,7 @@
 #include <RXMFiles.h>
 
 #include "Commands.h"
+#include "remote/Url.h"
 #include "support/BlockCopy.h"
 #include "support/HexName.h"
 #include "support/NameEscaping.h"

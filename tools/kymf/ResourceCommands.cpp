@@ -14,6 +14,7 @@
 #endif
 
 #include "Commands.h"
+#include "multifile/ArchiveFormat.h"
 #include "support/NameEscaping.h"
 #include "support/TargetFolder.h"
 

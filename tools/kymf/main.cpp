@@ -12,6 +12,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "remote/Url.h"
 #include "support/RemoteNames.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"

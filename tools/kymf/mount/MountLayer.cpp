@@ -5,6 +5,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "files/SafeName.h"
+#include "multifile/ArchiveFormat.h"
+#include "remote/Url.h"
+
 namespace kymf {
 namespace mount {
 namespace {

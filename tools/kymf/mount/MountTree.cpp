@@ -5,6 +5,8 @@
 
 #include <RXMFiles.h>
 
+#include "multifile/ArchiveFormat.h"
+
 namespace kymf {
 namespace mount {
 namespace {

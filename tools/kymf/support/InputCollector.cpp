@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "multifile/ArchiveFormat.h"
 #include "support/NameEscaping.h"
 
 namespace fs = std::filesystem;

@@ -2,6 +2,9 @@
 
 #include <unordered_map>
 
+#include "multifile/ArchiveFormat.h"
+#include "remote/Url.h"
+
 namespace kymf {
 
 bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {

@@ -4,6 +4,8 @@
 
 #include <RXMFiles.h>
 
+#include "remote/Url.h"
+
 namespace kymf {
 
 void HideCredentials(int argc, char** argv) {

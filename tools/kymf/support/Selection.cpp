@@ -2,6 +2,8 @@
 
 #include <RXMFiles.h>
 
+#include "multifile/ArchiveFormat.h"
+
 namespace kymf {
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "files/SafeName.h"
 #include "support/SignalCleanup.h"
 
 #if defined(_WIN32)

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "multifile/ArchiveFormat.h"
 #include "support/BlockCopy.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"
