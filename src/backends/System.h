@@ -39,6 +39,9 @@ struct FileInfo {
   // When the file's bytes last changed, in nanoseconds since 1970 (said by
   // inspect and inspectHandle); 0 where the system does not say.
   std::int64_t modified = 0;
+  // When the file was made, likewise (said by inspect; Linux statx, Windows
+  // creation time); 0 where the system or the file system does not say.
+  std::int64_t created = 0;
 };
 
 // Where a walk below a folder (System::openFolderBelow) stopped, and why.

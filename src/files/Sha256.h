@@ -10,9 +10,11 @@
 #include <memory>
 #include <string>
 
+#include "framework/Export.h"
+
 namespace RXM {
 
-class Sha256 {
+class RXMFILES_API Sha256 {
  public:
   using Digest = std::array<std::uint8_t, 32>;
 

@@ -240,7 +240,7 @@ bool ArchiveInsertion::Replace() {
   }
   // A sums file beside the archive follows it, under the lock. InsertFile's
   // result is the reopening's, as it always was: a sums file that could not be
-  // rewritten stays older than the archive, and verify calls it stale.
+  // rewritten stays as it was, older than the archive file: verify calls it stale.
   sums->Finish();
   lock.Release();
   return archive.Reopen(Pointer<KYFile>());

@@ -216,13 +216,29 @@ Status ComputeSums(sys::System& system, const std::string& archive,
   return status;
 }
 
-bool SumsOlderThanArchive(sys::System& system, const std::string& archive,
+Status RefreshSums(sys::System& system, const std::string& archive, const LockWait& wait,
+                   int* count) {
+  ArchiveLock lock(system);
+  const Status locked = lock.Acquire(archive, wait);
+  if (!locked.IsOk()) {
+    return locked;
+  }
+  if (!lock.IsHeld()) {
+    return OpenFailure(archive, ENOENT);
+  }
+  std::vector<EntrySum> sums;
+  const Status computed = ComputeSums(system, lock.GetTarget(), {}, &sums);
+  *count = static_cast<int>(sums.size());
+  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), sums) : computed;
+}
+
+bool ArchiveNewerThanSums(sys::System& system, const std::string& archive,
                           const std::string& file) {
   sys::FileInfo archiveInfo;
   sys::FileInfo sumsInfo;
   return system.inspect(archive.c_str(), &archiveInfo) == 0 &&
-         system.inspect(file.c_str(), &sumsInfo) == 0 && archiveInfo.modified != 0 &&
-         sumsInfo.modified != 0 && sumsInfo.modified < archiveInfo.modified;
+         system.inspect(file.c_str(), &sumsInfo) == 0 && archiveInfo.created != 0 &&
+         sumsInfo.modified != 0 && sumsInfo.modified < archiveInfo.created;
 }
 
 SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, bool create)
@@ -234,7 +250,7 @@ SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, b
   }
   wanted = true;
   std::vector<EntrySum> lines;
-  if (SumsOlderThanArchive(system, target, sums) || !ReadSums(system, sums, &lines).IsOk()) {
+  if (ArchiveNewerThanSums(system, target, sums) || !ReadSums(system, sums, &lines).IsOk()) {
     return;  // nothing to trust: every entry is read
   }
   for (EntrySum& line : lines) {

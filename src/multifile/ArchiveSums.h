@@ -8,11 +8,12 @@
 //
 // Which of the two is current: a writer of the archive replaces the archive
 // first and its sums file second, each the safe way (temporary file, sync,
-// rename), so the sums file of a consistent pair is never older than the
-// archive. A sums file older than its archive was left behind, by a crash
-// between the two renames or by a tool that rewrote the archive without
-// knowing about sums: it is stale, and a mismatch then says so rather than
-// calling the entry damaged.
+// rename), so the sums file of a consistent pair was written after the
+// archive file was made. A sums file written before its archive was made
+// was left behind, by a crash between the two renames or by a tool that
+// rewrote the archive without knowing about sums: it is stale, and a
+// mismatch then says so rather than calling the entry damaged. The same
+// holds when the names differ.
 #ifndef RXMFILES_MULTIFILE_ARCHIVESUMS_H
 #define RXMFILES_MULTIFILE_ARCHIVESUMS_H
 
@@ -23,6 +24,8 @@
 
 #include "backends/System.h"
 #include "files/Status.h"
+#include "framework/Export.h"
+#include "multifile/ArchiveLock.h"
 
 namespace RXM {
 
@@ -32,44 +35,55 @@ struct EntrySum {
 };
 
 // The sums file of the archive `archive` (a path or a URL): archive + ".sha256".
-std::string SumsPathOf(const std::string& archive);
+RXMFILES_API std::string SumsPathOf(const std::string& archive);
 
 // sha256sum's text for `sums`, a line each.
-std::string FormatSums(const std::vector<EntrySum>& sums);
+RXMFILES_API std::string FormatSums(const std::vector<EntrySum>& sums);
 // The lines of a sums file's `text` (named `file` in a failure). Accepts
 // sha256sum's binary marker ("HEX *NAME") too. kNotAnArchive, naming the
 // file and the line, for a line that is not a sum.
-Status ParseSums(const std::string& text, const std::string& file, std::vector<EntrySum>* sums);
+RXMFILES_API Status ParseSums(const std::string& text, const std::string& file, std::vector<EntrySum>* sums);
 
 // The sums file `file`, read and parsed; kNoSuchFile when there is none.
-Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums);
+RXMFILES_API Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums);
 // Puts `sums` under `file` in one step (temporary file beside it, sync,
 // rename, folder sync); on failure the old file is as it was.
-Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums);
+RXMFILES_API Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums);
 
 // The digest of `size` bytes at `offset` of `handle` (named `subject` in a
 // failure), read in large blocks; kTruncated when the file ends first.
-Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
+RXMFILES_API Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
                  std::uint64_t size, const std::string& subject, std::string* hex);
 // The sums of every entry of the archive `archive`, in directory order. An
 // entry named in `reuse` (by its name as stored) takes the sum given there
 // without being read. A failure names the archive or the entry whose bytes
 // could not be read (the layout rule's reason for an entry it refuses).
-Status ComputeSums(sys::System& system, const std::string& archive,
+RXMFILES_API Status ComputeSums(sys::System& system, const std::string& archive,
                    const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums);
 
-// Whether the sums file `file` is older than the archive `archive`: it was
-// written before the archive's last change, so it is stale. False when
-// either is missing or the system gives no times.
-bool SumsOlderThanArchive(sys::System& system, const std::string& archive,
-                          const std::string& file);
+// Writes the sums file of the archive `archive` anew, every entry read,
+// while holding the archive's lock (waiting for another writer as `wait`
+// says), so that no writer replaces the archive meanwhile. The number of
+// sums in *count. On failure (the archive's reason, kBusy, ...) the old sums
+// file, if any, is as it was.
+RXMFILES_API Status RefreshSums(sys::System& system, const std::string& archive,
+                                const LockWait& wait, int* count);
+
+// Whether the archive file `archive` was made after the sums file `file` was
+// last written: the archive was replaced since (by a writer that knew
+// nothing of sums, or by a crash between the two renames), so the sums file
+// is stale. A file changed in place (a bad sector, a stray write) keeps its
+// birth time, so its mismatches are damage, not staleness. False when either
+// is missing or the system gives no birth time.
+RXMFILES_API bool ArchiveNewerThanSums(sys::System& system, const std::string& archive,
+                                       const std::string& file);
 
 // Keeps the sums file of one archive current across a replacement of the
 // archive: made while the old archive is still in place (whose sums file, if
 // current, gives the kept entries' sums without reading them), finished once
 // the new archive has taken its place and before its lock is given up. A
 // writer that finds no sums file writes none, unless asked to create one.
-class SumsUpdate {
+class RXMFILES_API SumsUpdate {
  public:
   // `archive`: the archive's name as given (the sums file lies beside it);
   // `target`: the file it names, links followed.
@@ -78,7 +92,7 @@ class SumsUpdate {
   // the new one under `newName`.
   void Keep(const std::string& storedName, const std::string& newName);
   // Writes the new archive's sums file; Ok when none was wanted. On failure
-  // the old sums file stays, older than the archive: stale, as verify says.
+  // the old sums file stays, written before the archive file was made: stale, as verify says.
   Status Finish();
 
  private:
@@ -91,7 +105,7 @@ class SumsUpdate {
 };
 
 // kDamaged for the entry `subject` ("ARCHIVE: ENTRY"), saying both sums.
-Status Damaged(const std::string& subject, const std::string& expected,
+RXMFILES_API Status Damaged(const std::string& subject, const std::string& expected,
                const std::string& actual);
 
 }  // namespace RXM

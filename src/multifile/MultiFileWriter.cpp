@@ -246,7 +246,7 @@ bool MultiFileWriter::Commit() {
                          : false;
   }
   // The archive first, its sums second, both under the lock: a crash between
-  // the two leaves a sums file older than the archive, which verify calls
+  // the two leaves a sums file written before the archive file was made, which verify calls
   // stale, never silently wrong.
   sumsStatus = sums.Finish();
   lock->Release();

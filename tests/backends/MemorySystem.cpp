@@ -276,6 +276,7 @@ void* MemorySystem::allocate(std::size_t size) {
 std::shared_ptr<MemorySystem::Node> MemorySystem::NewNode() {
   auto node = std::make_shared<Node>();
   node->number = nextNumber++;
+  node->created = node->modified = ++clock;
   return node;
 }
 
@@ -297,6 +298,7 @@ void MemorySystem::Describe(const std::string& path, FileInfo* info) const {
     info->node = found->second->number;
     info->names = 1;
     info->modified = found->second->modified;
+    info->created = found->second->created;
   } else if (folders.count(path) != 0) {
     info->kind = FileKind::kFolder;
     info->device = kDevice;

@@ -119,6 +119,7 @@ class MemorySystem final : public RXM::sys::System {
     std::vector<std::uint8_t> synced;  // the bytes as of the last sync
     std::uint64_t number = 0;
     std::int64_t modified = 0;  // the clock's time at the last write
+    std::int64_t created = 0;   // and when the node was made
     RXM::sys::Handle lockedBy = RXM::sys::kNoHandle;
   };
   // What a handle reaches: a file, or a folder (by its name).

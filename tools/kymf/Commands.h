@@ -32,6 +32,8 @@ struct Options {
   bool keepGoing = false;             // create, add: -k, skip names that cannot be stored
   bool strict = false;                // verify: warnings fail too
   bool hex = false;                   // cat, extract: patterns as the hex of names
+  bool sums = false;                  // create: write the sums file too
+  bool check = false;                 // cat, extract: entries checked against the sums file
   // resources
   std::string module, name, type, output, language;
   bool all = false;
@@ -52,6 +54,9 @@ constexpr std::uint32_t kLockWait = 60000;
 // kLockWait, saying "kymf: waiting for the lock on <archive>" on standard
 // error when the wait begins; not at all with --no-wait.
 void WaitForLock(MultiFileWriter& writer, const Options& options);
+// After a Commit that succeeded: reports (exit 1) a sums file that could not
+// be brought up to date with the archive.
+void ReportSums(const MultiFileWriter& writer, Reporter& reporter);
 
 int CreateCommand(const Options& options, Reporter& reporter);
 int AddCommand(const Options& options, Reporter& reporter);
@@ -64,6 +69,7 @@ int ExtractCommand(const Options& options, Reporter& reporter);
 int DeleteCommand(const Options& options, Reporter& reporter);
 int RenameCommand(const Options& options, Reporter& reporter);
 int VerifyCommand(const Options& options, Reporter& reporter);
+int SumsCommand(const Options& options, Reporter& reporter);
 int ResourcesCommand(const Options& options, Reporter& reporter);
 // inputs: the archives, then the mount point (with --path, the mount point
 // alone).

@@ -66,6 +66,7 @@ bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& 
     reporter.Fail(writer.GetStatus());
     return false;
   }
+  ReportSums(writer, reporter);
   return true;
 }
 
@@ -91,7 +92,12 @@ int CreateCommand(const Options& options, Reporter& reporter) {
     }
     path = temporary.GetPath();
   }
+  if (options.sums && toStandardOutput) {
+    reporter.Usage("create --sums writes a file beside the archive: give the archive's file name");
+    return kUsage;
+  }
   MultiFileWriter writer(path.c_str());
+  writer.SetWriteSums(options.sums);
   WaitForLock(writer, options);
   if (!Write(writer, collector.GetInputs(), reporter)) {
     return kFailure;

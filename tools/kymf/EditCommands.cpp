@@ -50,6 +50,12 @@ void WaitForLock(MultiFileWriter& writer, const Options& options) {
   });
 }
 
+void ReportSums(const MultiFileWriter& writer, Reporter& reporter) {
+  if (!writer.GetSumsStatus().IsOk()) {
+    reporter.Fail(writer.GetSumsStatus());
+  }
+}
+
 int DeleteCommand(const Options& options, Reporter& reporter) {
   if (RefuseStandardStreams(options, "delete", reporter)) {
     return kUsage;
@@ -73,8 +79,9 @@ int DeleteCommand(const Options& options, Reporter& reporter) {
     reporter.Fail(writer.GetStatus());
     return kFailure;
   }
+  ReportSums(writer, reporter);
   reporter.Summary("deleted", static_cast<std::int64_t>(names.size()), bytes);
-  return kSuccess;
+  return reporter.ExitCode();
 }
 
 int RenameCommand(const Options& options, Reporter& reporter) {
@@ -95,8 +102,9 @@ int RenameCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   reporter.Verbose(EscapeName(options.from) + " -> " + EscapeName(options.to));
+  ReportSums(writer, reporter);
   reporter.Summary("renamed", 1, 0);
-  return kSuccess;
+  return reporter.ExitCode();
 }
 
 }  // namespace kymf

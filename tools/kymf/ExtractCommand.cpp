@@ -56,7 +56,10 @@ void ExtractEntry(Extraction& run, int index) {
                           RXM::DescribeNameFault(fault));
     return;
   }
-  const RXM::Status backed = run.source.CheckEntry(index);
+  RXM::Status backed = run.source.CheckEntry(index);
+  if (backed.IsOk()) {
+    backed = run.source.CheckAgainstSums(index);  // before anything of it is written
+  }
   if (!backed.IsOk()) {
     run.source.Fail(backed, run.reporter);
     return;
@@ -97,7 +100,8 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   OpenedArchive source;
-  if (!source.Open(options.archive, reporter)) {
+  if (!source.Open(options.archive, reporter) ||
+      (options.check && !source.LoadSumsForCheck(reporter))) {
     return kFailure;
   }
   TargetFolder target;

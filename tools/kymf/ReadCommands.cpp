@@ -50,7 +50,10 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
 bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
   MultiFile& archive = source.GetArchive();
   const std::string name = source.GetName(index);
-  const RXM::Status backed = source.CheckEntry(index);
+  RXM::Status backed = source.CheckEntry(index);
+  if (backed.IsOk()) {
+    backed = source.CheckAgainstSums(index);
+  }
   if (!backed.IsOk()) {
     source.Fail(backed, reporter);
     return false;
@@ -138,6 +141,9 @@ int CatCommand(const Options& options, Reporter& reporter) {
   std::vector<std::string> patterns;
   if (!ReadPatterns(options.patterns, options.hex, reporter, patterns)) {
     return kUsage;
+  }
+  if (options.check && !source.LoadSumsForCheck(reporter)) {
+    return kFailure;
   }
 #if defined(_WIN32)
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF

@@ -1,7 +1,9 @@
 // verify: every finding the library's layout check makes about an archive,
-// each with its entry and reason.
+// each with its entry and reason; then, with a sums file beside it, every
+// entry's bytes against its SHA-256 sum.
 #include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,9 @@
 
 namespace kymf {
 namespace {
+
+struct SumsCheck;
+void PrintSumsJson(const OpenedArchive& source, const SumsCheck& check);
 
 using RXM::kymf::Finding;
 using RXM::kymf::Severity;
@@ -38,7 +43,8 @@ void PrintPlain(OpenedArchive& source, const std::vector<Finding>& findings) {
   }
 }
 
-void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, bool ok) {
+void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, bool ok,
+               const SumsCheck& sums) {
   const std::vector<Finding>& findings = report.first;
   std::printf(
       "{\"archive\": %s, \"entries\": %d, \"ok\": %s, \"findings_total\": %lld, "
@@ -55,7 +61,119 @@ void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, boo
         SeverityText(finding.severity), JsonString(finding.reason).c_str());
     separator = ",";
   }
-  std::printf("%s]}\n", findings.empty() ? "" : "\n");
+  std::printf("%s], ", findings.empty() ? "" : "\n");
+  PrintSumsJson(source, sums);
+  std::printf("}\n");
+}
+
+// What the sums file says of the archive's bytes.
+struct SumsCheck {
+  bool present = false;   // a sums file was found
+  bool stale = false;     // written for another archive, and not matching this one
+  RXM::Status unreadable;  // the sums file exists but cannot be read
+  int checked = 0;
+  std::vector<std::string> damaged, unlisted, missing;  // each a reason, naming the entry
+  bool Failed() const {
+    return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() ||
+           !missing.empty();
+  }
+};
+
+// Every entry the layout allows is read and held against its line; names on
+// either side alone are said. A sums file that does not match the archive
+// and was written before the archive file was made, or names other entries,
+// was left behind (by a writer that knew nothing of it, or a crash between
+// the two renames): stale, one finding, its mismatches not called damage.
+SumsCheck CheckSums(OpenedArchive& source) {
+  SumsCheck check;
+  std::vector<RXM::EntrySum> sums;
+  bool older = false;
+  const RXM::Status read = source.ReadSums(&sums, &older);
+  const RXM::ErrorCode code = read.GetCode();
+  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+    return check;
+  }
+  check.present = true;
+  if (!read.IsOk()) {
+    check.unreadable = read;
+    return check;
+  }
+  std::set<std::string> named;
+  for (int i = 0; i < source.GetCount(); ++i) {
+    const std::string name = source.GetName(i);
+    named.insert(name);
+    if (!source.CheckEntry(i).IsOk() || source.IsShadowed(i)) {
+      continue;  // the layout's findings say it already
+    }
+    const RXM::Status sum = source.CheckSum(i, sums, false);
+    ++check.checked;
+    if (sum.GetCode() == RXM::ErrorCode::kNoSuchEntry) {
+      check.unlisted.push_back(sum.GetText());
+    } else if (!sum.IsOk()) {
+      check.damaged.push_back(sum.GetText());
+    }
+  }
+  for (const RXM::EntrySum& line : sums) {
+    if (named.count(line.name) == 0) {
+      check.missing.push_back(source.GetShown() + ": " + line.name +
+                              ": in the sums file, not in the archive");
+    }
+  }
+  const bool mismatch = !check.damaged.empty() || !check.unlisted.empty() || !check.missing.empty();
+  check.stale = mismatch && (older || !check.unlisted.empty() || !check.missing.empty());
+  return check;
+}
+
+std::string SumsFile(const OpenedArchive& source) {
+  return RXM::SumsPathOf(source.GetShown());
+}
+
+void PrintSumsPlain(const OpenedArchive& source, const SumsCheck& check) {
+  const std::string shown = EscapeName(source.GetShown());
+  if (!check.present) {
+    std::printf("%s: data not checked: no sums file (kymf sums %s writes one)\n", shown.c_str(),
+                shown.c_str());
+    return;
+  }
+  if (!check.unreadable.IsOk()) {
+    std::printf("%s: error: %s\n", shown.c_str(), EscapeName(check.unreadable.GetText()).c_str());
+    return;
+  }
+  if (check.stale) {
+    std::printf("%s: error: stale: %s does not describe this archive (%zu entries differ; "
+                "the archive was replaced without it; kymf sums %s writes it anew)\n",
+                shown.c_str(), EscapeName(SumsFile(source)).c_str(),
+                check.damaged.size() + check.unlisted.size() + check.missing.size(),
+                shown.c_str());
+    return;
+  }
+  for (const auto* list : {&check.damaged, &check.unlisted, &check.missing}) {
+    for (const std::string& finding : *list) {  // each names the archive and the entry
+      std::printf("%s\n", EscapeName(finding).c_str());
+    }
+  }
+}
+
+void PrintSumsJson(const OpenedArchive& source, const SumsCheck& check) {
+  if (!check.present) {
+    std::printf("\"sums\": null");
+    return;
+  }
+  std::printf("\"sums\": {\"file\": %s, \"checked\": %d, \"stale\": %s, \"error\": %s",
+              JsonString(SumsFile(source)).c_str(), check.checked, check.stale ? "true" : "false",
+              check.unreadable.IsOk() ? "null" : JsonString(check.unreadable.GetText()).c_str());
+  const char* keys[] = {"damaged", "unlisted", "missing"};
+  const std::vector<std::string>* lists[] = {&check.damaged, &check.unlisted, &check.missing};
+  for (int k = 0; k < 3; ++k) {
+    std::printf(", \"%s\": [", keys[k]);
+    const char* separator = "";
+    for (const std::string& finding : *lists[k]) {
+      std::printf("%s%s", separator, JsonString(finding).c_str());
+      separator = ", ";
+    }
+    std::printf("]");
+  }
+  std::printf("}");
 }
 
 }  // namespace
@@ -67,9 +185,11 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
   }
   const RXM::kymf::LayoutReport report =
       source.GetArchive().CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
-  const bool failed = report.errors > 0 || (options.strict && report.total > 0);
+  const SumsCheck sums = CheckSums(source);
+  const bool failed =
+      report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();
   if (options.json) {
-    PrintJson(source, report, !failed);
+    PrintJson(source, report, !failed, sums);
     return failed ? kFailure : kSuccess;
   }
   PrintPlain(source, report.first);
@@ -80,9 +200,11 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
     std::printf("%s: %lld more %s not shown (--all shows every one)\n", shown.c_str(), more,
                 more == 1 ? "finding" : "findings");
   }
-  if (report.total == 0 && !reporter.IsQuiet()) {
-    std::printf("%s: OK, %d %s\n", shown.c_str(), source.GetCount(),
-                source.GetCount() == 1 ? "entry" : "entries");
+  PrintSumsPlain(source, sums);
+  if (report.total == 0 && !sums.Failed() && !reporter.IsQuiet()) {
+    std::printf("%s: OK, %d %s%s\n", shown.c_str(), source.GetCount(),
+                source.GetCount() == 1 ? "entry" : "entries",
+                sums.present ? ", every one's bytes match its sum" : "");
   }
   return failed ? kFailure : kSuccess;
 }

@@ -5,6 +5,7 @@
 
 #include <RXMFiles.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -47,8 +48,43 @@ constexpr const char* kDescription =
     "  kymf list https://cdn.example.com/game.kymf\n"
     "  kymf mount game.kymf mnt/ && ls mnt/ && fusermount3 -u mnt/\n";
 
-constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract",
+constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract", "sums",
                                      "delete", "rename", "verify", "resources", "mount"};
+
+// The number of one-character edits (insert, delete, replace, swap two
+// neighbours) that make `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) {
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+      if (i == 0 || j == 0) {
+        d[i][j] = i + j;
+        continue;
+      }
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// " (did you mean 'list'?)" for a word a command is near to (at most two
+// edits, and fewer than its length), or "".
+std::string Suggestion(const std::string& word) {
+  const char* best = nullptr;
+  std::size_t nearest = 3;
+  for (const char* command : kCommands) {
+    const std::size_t distance = EditDistance(word, command);
+    if (distance < nearest && distance < word.size()) {
+      nearest = distance;
+      best = command;
+    }
+  }
+  return best == nullptr ? std::string() : std::string(" (did you mean '") + best + "'?)";
+}
 
 // The first word that is not an option names the command; an unknown one is
 // said as such rather than as a stray argument.
@@ -100,6 +136,9 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
       ->required();
   create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
       ->allow_extra_args(false);
+  create->add_flag("--sums", o.sums,
+                   "Also write ARCHIVE.sha256, a SHA-256 sum per entry (sha256sum's format), "
+                   "which writers then keep current");
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
@@ -130,7 +169,11 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
   rename->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
   rename->add_option("FROM", o.from, "The entry")->required();
   rename->add_option("TO", o.to, "Its new name")->required();
-  for (CLI::App* writing : {create, add, remove, rename}) {
+
+  CLI::App* sums = app.add_subcommand(
+      "sums", "Write ARCHIVE.sha256 anew: a SHA-256 sum per entry, for verify and --check");
+  sums->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
+  for (CLI::App* writing : {create, add, remove, rename, sums}) {
     writing->add_flag("--no-wait", o.noWait,
                       "Fail at once when another writer is changing the archive (by default, "
                       "wait for it up to a minute)");
@@ -138,6 +181,7 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
   return {{create, kymf::CreateCommand},
           {add, kymf::AddCommand},
           {remove, kymf::DeleteCommand},
+          {sums, kymf::SumsCommand},
           {rename, kymf::RenameCommand}};
 }
 
@@ -193,8 +237,8 @@ bool ApplyRemoteOptions(const Options& o) {
 // Writing commands and resources read files only: a URL is refused before
 // the library could take it for a path, named as every URL is (redacted).
 bool RefuseRemote(const std::string& command, const Options& o, kymf::Reporter& reporter) {
-  const bool writes =
-      command == "create" || command == "add" || command == "delete" || command == "rename";
+  const bool writes = command == "create" || command == "add" || command == "delete" ||
+                      command == "rename" || command == "sums";
   const std::string& named = writes ? o.archive : o.module;
   if ((writes || command == "resources") && RXM::IsRemoteUrl(named.c_str())) {
     reporter.Fail(RXM::RedactUrl(named), writes ? "an archive over the network is read-only"
@@ -243,6 +287,11 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
                     "matched exactly");
   extract->add_flag("-f,--force", o.force, "Replace files (and links) that exist");
   extract->add_flag("-k,--keep", o.keep, "Keep files that exist, and go on");
+  for (CLI::App* reading : {cat, extract}) {
+    reading->add_flag("--check", o.check,
+                      "Check each entry against ARCHIVE.sha256 before any of it is written; a "
+                      "damaged entry is an error, and nothing of it is written");
+  }
 
   CLI::App* verify = app.add_subcommand("verify", "Check an archive's names and layout");
   verify->add_option("ARCHIVE", o.archive, "The archive, or - for stdin")->required();
@@ -312,7 +361,7 @@ int main(int argc, char** argv) {
   argv = arguments.data();
   std::string unknown;
   if (UnknownCommand(argc, argv, unknown)) {
-    kymf::Reporter().Usage("unknown command '" + unknown + "'");
+    kymf::Reporter().Usage("unknown command '" + unknown + "'" + Suggestion(unknown));
     return kymf::kUsage;
   }
   CLI::App app{kDescription, "kymf"};

@@ -2,6 +2,8 @@
 
 #include <unordered_map>
 
+#include "files/Sha256.h"
+
 #include "multifile/ArchiveFormat.h"
 #include "remote/Url.h"
 
@@ -10,7 +12,7 @@ namespace kymf {
 bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
   remote = RXM::IsRemoteUrl(path.c_str());
   shown = RXM::RedactUrl(path);
-  std::string file = path;
+  file = path;
   if (path == "-") {
     RXM::Status status = standardInput.Make();
     if (status.IsOk()) {
@@ -85,6 +87,109 @@ void OpenedArchive::FindShadowed() {
       shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
     }
   }
+}
+
+OpenedArchive::~OpenedArchive() {
+  if (handle != -1) {
+    RXM::sys::System::Default().closeHandle(handle);
+  }
+}
+
+RXM::Status OpenedArchive::ReadSums(std::vector<RXM::EntrySum>* sums, bool* stale) {
+  *stale = false;
+  if (shown == "-") {
+    return RXM::Status(RXM::ErrorCode::kNoSuchFile, "-: standard input has no sums file");
+  }
+  const std::string path = RXM::SumsPathOf(file);
+  if (!remote) {
+    RXM::sys::System& system = RXM::sys::System::Default();
+    *stale = RXM::ArchiveNewerThanSums(system, file, path);
+    return RXM::ReadSums(system, path, sums);
+  }
+  Pointer<HttpFile> fetched(new HttpFile());
+  if (!fetched->OpenFile(path.c_str(), "rb")) {
+    return fetched->GetStatus();
+  }
+  std::string text(fetched->GetFileSize(), '\0');
+  if (!text.empty() &&
+      fetched->ReadData(&text[0], 1, static_cast<unsigned int>(text.size())) != text.size()) {
+    return fetched->GetReadFailure();
+  }
+  return RXM::ParseSums(text, RXM::RedactUrl(path), sums);
+}
+
+RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
+  const MultiFileElement& record = *archive.GetDirectory().GetAt(index);
+  const std::string subject = shown + ": " + record.name;
+  if (!remote && handle == -1) {
+    handle = archive.DuplicateArchiveHandle();
+  }
+  if (handle != -1) {
+    return RXM::HashRange(RXM::sys::System::Default(), handle,
+                          static_cast<std::uint64_t>(record.dataStart), GetSize(index), subject,
+                          hex);
+  }
+  // Over the network (or where the system gives no second handle): the
+  // entry's own stream, a block at a time.
+  Pointer<KYFile> stream = archive.OpenEntry(record.name);
+  if (stream.IsNull()) {
+    return archive.GetStatus();
+  }
+  RXM::Sha256 digest;
+  std::vector<char> block(1 << 20);
+  std::uint64_t done = 0;
+  for (unsigned int got; (got = stream->ReadData(block.data(), 1, static_cast<unsigned int>(
+                                                                     block.size()))) > 0;) {
+    digest.Update(block.data(), got);
+    done += got;
+  }
+  if (done != GetSize(index)) {
+    return ReadFailure(record.name);
+  }
+  *hex = RXM::Sha256::Hex(digest.Finish());
+  return RXM::Status::Ok();
+}
+
+RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>& sums,
+                                    bool stale) {
+  const std::string name = GetName(index);
+  const std::string subject = shown + ": " + name;
+  const RXM::EntrySum* line = nullptr;
+  for (const RXM::EntrySum& sum : sums) {
+    line = sum.name == name ? &sum : line;  // the last line of that name, as a lookup finds
+  }
+  if (line == nullptr) {
+    return RXM::Status(RXM::ErrorCode::kNoSuchEntry, subject + ": not in the sums file");
+  }
+  std::string actual;
+  const RXM::Status hashed = HashEntry(index, &actual);
+  if (!hashed.IsOk() || actual == line->hex) {
+    return hashed;
+  }
+  const RXM::Status damaged = RXM::Damaged(subject, line->hex, actual);
+  return stale ? RXM::Status(damaged.GetCode(),
+                             std::string(damaged.GetText()) +
+                                 "; the sums file was written before the archive was (stale: kymf sums writes it anew)")
+               : damaged;
+}
+
+bool OpenedArchive::LoadSumsForCheck(Reporter& reporter) {
+  const RXM::Status read = ReadSums(&checkSums, &checkStale);
+  const RXM::ErrorCode code = read.GetCode();
+  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+    reporter.Fail(shown, "--check: no sums file (kymf sums " + shown + " writes one)");
+    return false;
+  }
+  if (!read.IsOk()) {
+    reporter.Fail(read);
+    return false;
+  }
+  checking = true;
+  return true;
+}
+
+RXM::Status OpenedArchive::CheckAgainstSums(int index) {
+  return checking ? CheckSum(index, checkSums, checkStale) : RXM::Status::Ok();
 }
 
 void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter) {

@@ -10,6 +10,8 @@
 
 #include <RXMFiles.h>
 
+#include "multifile/ArchiveSums.h"
+
 #include "support/Reporter.h"
 #include "support/Selection.h"
 #include "support/TemporaryArchive.h"
@@ -52,6 +54,26 @@ class OpenedArchive {
   // otherwise kReadFailed, "<archive>: <entry>: read failed".
   RXM::Status ReadFailure(const std::string& name) const;
 
+  // The sums file beside the archive ("<archive>.sha256"; for a URL, fetched
+  // from "<URL>.sha256"), into *sums. kNoSuchFile (or kRemoteNotFound) when
+  // there is none; standard input never has one. *stale says whether it is
+  // written before the archive file was made (the archive was replaced since).
+  RXM::Status ReadSums(std::vector<RXM::EntrySum>* sums, bool* stale);
+  // The SHA-256 of record `index`'s bytes (which CheckEntry must allow),
+  // read in large blocks at their offsets.
+  RXM::Status HashEntry(int index, std::string* hex);
+  // Ok when record `index`'s bytes match its line in `sums`; kDamaged (both
+  // sums said) when they do not, kNoSuchEntry when the sums file has no line
+  // for it. `stale` adds that the sums file predates the archive file.
+  RXM::Status CheckSum(int index, const std::vector<RXM::EntrySum>& sums, bool stale);
+  // For --check: reads the sums file that CheckAgainstSums then holds each
+  // entry to; false, reported, when there is none or it cannot be read.
+  bool LoadSumsForCheck(Reporter& reporter);
+  // Ok when no check was asked for (LoadSumsForCheck not called) or the
+  // entry's bytes match its sum; otherwise why none of it may be written.
+  RXM::Status CheckAgainstSums(int index);
+  ~OpenedArchive();
+
  private:
   void FindShadowed();
 
@@ -59,7 +81,12 @@ class OpenedArchive {
   Pointer<HttpFile> remoteFile;  // what a URL is read through
   TemporaryArchive standardInput;
   std::string shown;
+  std::string file;  // what the library opened: the path, the URL or the staged copy
   bool remote = false;
+  std::intptr_t handle = -1;  // for HashEntry, once asked
+  bool checking = false;      // --check: every entry against checkSums
+  bool checkStale = false;
+  std::vector<RXM::EntrySum> checkSums;
   std::vector<int> shadowedBy;
 };
 

@@ -1,0 +1,38 @@
+// sums: the sums file beside an archive, written anew: a SHA-256 sum per
+// entry in sha256sum's format, which verify, cat --check, extract --check and
+// mount --check then hold the entries to, and which writers keep current.
+#include <cstdio>
+
+#include "Commands.h"
+#include "multifile/ArchiveSums.h"
+#include "remote/Url.h"
+#include "support/NameEscaping.h"
+
+namespace kymf {
+
+int SumsCommand(const Options& options, Reporter& reporter) {
+  if (options.archive == "-" || RXM::IsRemoteUrl(options.archive.c_str())) {
+    reporter.Usage("sums writes a file beside the archive: give the archive's file name");
+    return kUsage;
+  }
+  RXM::LockWait wait;
+  wait.milliseconds = options.noWait ? 0 : kLockWait;
+  wait.waiting = [](const char* archive, void*) {
+    std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
+                 EscapeName(archive).c_str());
+  };
+  int count = 0;
+  const RXM::Status written =
+      RXM::RefreshSums(RXM::sys::System::Default(), options.archive, wait, &count);
+  if (!written.IsOk()) {
+    reporter.Fail(written);
+    return kFailure;
+  }
+  if (!reporter.IsQuiet()) {
+    std::printf("wrote %d %s to %s\n", count, count == 1 ? "sum" : "sums",
+                EscapeName(RXM::SumsPathOf(options.archive)).c_str());
+  }
+  return kSuccess;
+}
+
+}  // namespace kymf
