@@ -27,9 +27,8 @@ namespace {
 
 // A Windows file time (100 ns units since 1601) as nanoseconds since 1970.
 std::int64_t UnixNanoseconds(const FILETIME& time) {
-  const std::int64_t ticks =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                time.dwLowDateTime);
+  const std::int64_t ticks = static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
   return (ticks - 116444736000000000LL) * 100;
 }
 

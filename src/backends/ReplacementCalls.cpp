@@ -155,6 +155,22 @@ int OperatingSystem::copyAttributes(const char* /*model*/, std::FILE* /*stream*/
   return 0;
 }
 
+int OperatingSystem::stampModified(const char* path, std::int64_t nanoseconds) {
+  const HANDLE file = CreateFileA(path, FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return -1;
+  }
+  const std::uint64_t ticks = static_cast<std::uint64_t>(nanoseconds / 100 + 116444736000000000LL);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const bool stamped = SetFileTime(file, nullptr, nullptr, &time) != 0;
+  CloseHandle(file);
+  return stamped ? 0 : -1;
+}
+
 std::uint64_t OperatingSystem::copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
                                          std::FILE* to) {
   return CopyThroughBuffer(*this, from, offset, size, to);
@@ -291,6 +307,15 @@ int OperatingSystem::copyAttributes(const char* model, std::FILE* stream) {
     (void)::fchown(file, static_cast<uid_t>(-1), status.st_gid);
   }
   return ::fchmod(file, status.st_mode & 07777);
+}
+
+int OperatingSystem::stampModified(const char* path, std::int64_t nanoseconds) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1].tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+  times[1].tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+  return ::utimensat(AT_FDCWD, path, times, 0);
 }
 
 std::uint64_t OperatingSystem::copyRange(Handle from, std::uint64_t offset, std::uint64_t size,

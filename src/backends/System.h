@@ -217,6 +217,10 @@ class RXMFILES_API System {
   // (best effort). 0, or -1 when the permission bits could not be set.
   // Windows: nothing to do (the new file has its folder's access rules).
   virtual int copyAttributes(const char* model, std::FILE* stream) = 0;
+  // Sets the modification time of the closed file `path` (a temporary file
+  // of the caller's own) to `nanoseconds` since 1970 (utimensat; SetFileTime
+  // on Windows, in its 100 ns steps): 0, or -1.
+  virtual int stampModified(const char* path, std::int64_t nanoseconds) = 0;
   // Appends `size` bytes from `from` at `offset` to `to` (flushed first;
   // positioned at its end after): inside the kernel with copy_file_range
   // where it can, which also clones blocks where the file system shares

@@ -35,9 +35,8 @@ BCRYPT_ALG_HANDLE Provider() {
 }  // namespace
 
 Sha256::Sha256() : state(new State) {
-  if (Provider() == nullptr ||
-      BCryptCreateHash(Provider(), &state->hash, nullptr, 0, nullptr, 0,
-                       BCRYPT_HASH_REUSABLE_FLAG) != 0) {
+  if (Provider() == nullptr || BCryptCreateHash(Provider(), &state->hash, nullptr, 0, nullptr, 0,
+                                                BCRYPT_HASH_REUSABLE_FLAG) != 0) {
     throw std::bad_alloc();
   }
 }

@@ -6,8 +6,8 @@
 #include <memory>
 #include <optional>
 
-#include "multifile/ArchiveSums.h"
 #include <string>
+#include "multifile/ArchiveSums.h"
 
 #include "files/KYFile.h"
 #include "files/Status.h"

@@ -73,6 +73,19 @@ std::string Lowercase(std::string hex) {
   return hex;
 }
 
+// Makes the finished sums file's modification time later than the archive
+// file's birth, when the clock's steps left it at or before it.
+bool StampAfter(sys::System& system, const std::string& archive, const ReplacementFile& sums) {
+  sys::FileInfo archiveInfo;
+  sys::FileInfo sumsInfo;
+  const char* name = sums.TemporaryName().GetText();
+  if (system.inspect(archive.c_str(), &archiveInfo) != 0 || archiveInfo.created == 0 ||
+      system.inspect(name, &sumsInfo) != 0 || sumsInfo.modified > archiveInfo.created) {
+    return true;
+  }
+  return system.stampModified(name, archiveInfo.created + 1) == 0;
+}
+
 }  // namespace
 
 std::string SumsPathOf(const std::string& archive) {
@@ -101,8 +114,8 @@ Status ParseSums(const std::string& text, const std::string& file, std::vector<E
     EntrySum sum;
     const bool shaped = body.size() > 66 && IsHexDigest(body.substr(0, 64)) && body[64] == ' ' &&
                         (body[65] == ' ' || body[65] == '*');
-    if (!shaped || !(escaped ? Unescape(body.substr(66), &sum.name)
-                             : (sum.name = body.substr(66), true))) {
+    if (!shaped ||
+        !(escaped ? Unescape(body.substr(66), &sum.name) : (sum.name = body.substr(66), true))) {
       return Status(ErrorCode::kNotAnArchive,
                     file + ": line " + std::to_string(number) + " is not a SHA-256 sum");
     }
@@ -134,20 +147,21 @@ Status ReadSums(sys::System& system, const std::string& file, std::vector<EntryS
   return ParseSums(text, file, sums);
 }
 
-Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums) {
+Status WriteSums(sys::System& system, const std::string& file, const std::string& archive,
+                 const std::vector<EntrySum>& sums) {
   std::string target;
   if (system.resolveLinks(file.c_str(), &target) != 0) {
     target = file;
   }
   sys::FileInfo info;
-  const bool existing = system.inspect(target.c_str(), &info) == 0 &&
-                        info.kind != sys::FileKind::kMissing;
+  const bool existing =
+      system.inspect(target.c_str(), &info) == 0 && info.kind != sys::FileKind::kMissing;
   const std::string text = FormatSums(sums);
   ReplacementFile replacement(target, ReplacementFile::Naming::kUnique, system);
-  const bool written = replacement.Open() &&
-                       (text.empty() || replacement.Write(text.data(),
-                                                          static_cast<std::uint32_t>(text.size()))) &&
-                       replacement.Finish();
+  const bool written =
+      replacement.Open() &&
+      (text.empty() || replacement.Write(text.data(), static_cast<std::uint32_t>(text.size()))) &&
+      replacement.Finish() && StampAfter(system, archive, replacement);
   if (!written || !replacement.Replace(existing)) {
     const int error = replacement.GetError();
     replacement.Discard();
@@ -157,8 +171,8 @@ Status WriteSums(sys::System& system, const std::string& file, const std::vector
   return Status::Ok();
 }
 
-Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
-                 std::uint64_t size, const std::string& subject, std::string* hex) {
+Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset, std::uint64_t size,
+                 const std::string& subject, std::string* hex) {
   std::unique_ptr<void, void (*)(void*)> block(
       system.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size + 1))),
       std::free);
@@ -229,7 +243,8 @@ Status RefreshSums(sys::System& system, const std::string& archive, const LockWa
   std::vector<EntrySum> sums;
   const Status computed = ComputeSums(system, lock.GetTarget(), {}, &sums);
   *count = static_cast<int>(sums.size());
-  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), sums) : computed;
+  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), lock.GetTarget(), sums)
+                         : computed;
 }
 
 bool ArchiveNewerThanSums(sys::System& system, const std::string& archive,
@@ -238,7 +253,7 @@ bool ArchiveNewerThanSums(sys::System& system, const std::string& archive,
   sys::FileInfo sumsInfo;
   return system.inspect(archive.c_str(), &archiveInfo) == 0 &&
          system.inspect(file.c_str(), &sumsInfo) == 0 && archiveInfo.created != 0 &&
-         sumsInfo.modified != 0 && sumsInfo.modified < archiveInfo.created;
+         sumsInfo.modified != 0 && sumsInfo.modified <= archiveInfo.created;
 }
 
 SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, bool create)
@@ -271,11 +286,10 @@ Status SumsUpdate::Finish() {
   }
   std::vector<EntrySum> sums;
   const Status computed = ComputeSums(system, target, reuse, &sums);
-  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), sums) : computed;
+  return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), target, sums) : computed;
 }
 
-Status Damaged(const std::string& subject, const std::string& expected,
-               const std::string& actual) {
+Status Damaged(const std::string& subject, const std::string& expected, const std::string& actual) {
   return Status(ErrorCode::kDamaged, subject + ": " + Describe(ErrorCode::kDamaged) +
                                          " (its sum is " + actual + ", the sums file says " +
                                          expected + ")");

@@ -34,6 +34,10 @@ struct EntrySum {
   std::string hex;   // 64 lowercase hexadecimal digits
 };
 
+inline bool operator==(const EntrySum& a, const EntrySum& b) {
+  return a.name == b.name && a.hex == b.hex;
+}
+
 // The sums file of the archive `archive` (a path or a URL): archive + ".sha256".
 RXMFILES_API std::string SumsPathOf(const std::string& archive);
 
@@ -42,24 +46,31 @@ RXMFILES_API std::string FormatSums(const std::vector<EntrySum>& sums);
 // The lines of a sums file's `text` (named `file` in a failure). Accepts
 // sha256sum's binary marker ("HEX *NAME") too. kNotAnArchive, naming the
 // file and the line, for a line that is not a sum.
-RXMFILES_API Status ParseSums(const std::string& text, const std::string& file, std::vector<EntrySum>* sums);
+RXMFILES_API Status ParseSums(const std::string& text, const std::string& file,
+                              std::vector<EntrySum>* sums);
 
 // The sums file `file`, read and parsed; kNoSuchFile when there is none.
-RXMFILES_API Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums);
-// Puts `sums` under `file` in one step (temporary file beside it, sync,
-// rename, folder sync); on failure the old file is as it was.
-RXMFILES_API Status WriteSums(sys::System& system, const std::string& file, const std::vector<EntrySum>& sums);
+RXMFILES_API Status ReadSums(sys::System& system, const std::string& file,
+                             std::vector<EntrySum>* sums);
+// Puts `sums`, the sums of the archive file `archive`, under `file` in one
+// step (temporary file beside it, sync, rename, folder sync); on failure the
+// old file is as it was. The new file's modification time is made later
+// than the archive file's birth, however coarse the file system's clock, so
+// that the pair is never taken for a stale one.
+RXMFILES_API Status WriteSums(sys::System& system, const std::string& file,
+                              const std::string& archive, const std::vector<EntrySum>& sums);
 
 // The digest of `size` bytes at `offset` of `handle` (named `subject` in a
 // failure), read in large blocks; kTruncated when the file ends first.
 RXMFILES_API Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset,
-                 std::uint64_t size, const std::string& subject, std::string* hex);
+                              std::uint64_t size, const std::string& subject, std::string* hex);
 // The sums of every entry of the archive `archive`, in directory order. An
 // entry named in `reuse` (by its name as stored) takes the sum given there
 // without being read. A failure names the archive or the entry whose bytes
 // could not be read (the layout rule's reason for an entry it refuses).
 RXMFILES_API Status ComputeSums(sys::System& system, const std::string& archive,
-                   const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums);
+                                const std::map<std::string, std::string>& reuse,
+                                std::vector<EntrySum>* sums);
 
 // Writes the sums file of the archive `archive` anew, every entry read,
 // while holding the archive's lock (waiting for another writer as `wait`
@@ -69,9 +80,9 @@ RXMFILES_API Status ComputeSums(sys::System& system, const std::string& archive,
 RXMFILES_API Status RefreshSums(sys::System& system, const std::string& archive,
                                 const LockWait& wait, int* count);
 
-// Whether the archive file `archive` was made after the sums file `file` was
-// last written: the archive was replaced since (by a writer that knew
-// nothing of sums, or by a crash between the two renames), so the sums file
+// Whether the archive file `archive` was made after (or in the same step of
+// the file system's clock as) the sums file `file` was last written: the archive was replaced since
+// (by a writer that knew nothing of sums, or by a crash between the two renames), so the sums file
 // is stale. A file changed in place (a bad sector, a stray write) keeps its
 // birth time, so its mismatches are damage, not staleness. False when either
 // is missing or the system gives no birth time.
@@ -106,7 +117,7 @@ class RXMFILES_API SumsUpdate {
 
 // kDamaged for the entry `subject` ("ARCHIVE: ENTRY"), saying both sums.
 RXMFILES_API Status Damaged(const std::string& subject, const std::string& expected,
-               const std::string& actual);
+                            const std::string& actual);
 
 }  // namespace RXM
 

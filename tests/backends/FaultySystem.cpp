@@ -288,4 +288,8 @@ int FaultySystem::copyAttributes(const char* model, std::FILE* stream) {
   return Fails("copyAttributes") ? -1 : real.copyAttributes(model, stream);
 }
 
+int FaultySystem::stampModified(const char* path, std::int64_t nanoseconds) {
+  return Fails("stampModified") ? -1 : real.stampModified(path, nanoseconds);
+}
+
 }  // namespace testing_support

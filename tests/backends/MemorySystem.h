@@ -109,6 +109,7 @@ class MemorySystem final : public RXM::sys::System {
   int removeAbandoned(const char* path) override;
   int placeNew(const char* from, const char* to) override;
   int copyAttributes(const char* model, std::FILE* stream) override;
+  int stampModified(const char* path, std::int64_t nanoseconds) override;
   std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
 

@@ -35,6 +35,17 @@ int MemorySystem::syncDirectoryOf(const char* path) {
   return 0;
 }
 
+int MemorySystem::stampModified(const char* path, std::int64_t nanoseconds) {
+  std::lock_guard<std::mutex> hold(state);
+  const auto found = nodes.find(Canonical(path));
+  if (found == nodes.end()) {
+    errno = ENOENT;
+    return -1;
+  }
+  found->second->modified = nanoseconds;
+  return 0;
+}
+
 std::unique_ptr<MemorySystem> MemorySystem::afterPowerCut() const {
   std::lock_guard<std::mutex> hold(state);
   auto survivor = std::make_unique<MemorySystem>();

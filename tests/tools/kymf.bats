@@ -33,7 +33,7 @@ setup() {
 0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf SUB
 0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf su*/
 1|kymf: t.kymf: su: no such entry|list t.kymf su
-0|t.kymf: OK, 4 entries|verify t.kymf
+0|t.kymf: OK, 4 entries (data not checked: no sums file; kymf sums t.kymf writes one)|verify t.kymf
 0|abc|cat t.kymf A.TXT
 0|extracted 1 entry, 5 bytes|extract t.kymf SUB/B.BIN -C one
 1|*kymf: one/a.txt: already exists (--force replaces it, -k keeps it)*|extract t.kymf a.txt -C one
@@ -217,7 +217,7 @@ ROWS
 1|kymf: neg.kymf: n: data end at byte 50 before the start at byte 88|cat neg.kymf n
 1|kymf: before.kymf: n: data start at byte -5 before the start of the file|cat before.kymf n
 1|*kymf: neg.kymf: n: data end at byte 50 before the start at byte 88*|extract neg.kymf -C out
-0|one.kymf: OK, 1 entry|verify one.kymf
+0|one.kymf: OK, 1 entry (data not checked: no sums file; kymf sums one.kymf writes one)|verify one.kymf
 1|*kymf: past.kymf: p: truncated at byte 89*|extract past.kymf -C out
 1|*entry 0 (h): error: data inside the header*|verify head.kymf
 1|kymf: head.kymf: h: data inside the header: data start at byte 0 inside the header and directory (88 bytes)|cat head.kymf h

@@ -68,14 +68,13 @@ void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, boo
 
 // What the sums file says of the archive's bytes.
 struct SumsCheck {
-  bool present = false;   // a sums file was found
-  bool stale = false;     // written for another archive, and not matching this one
+  bool present = false;    // a sums file was found
+  bool stale = false;      // written for another archive, and not matching this one
   RXM::Status unreadable;  // the sums file exists but cannot be read
   int checked = 0;
   std::vector<std::string> damaged, unlisted, missing;  // each a reason, naming the entry
   bool Failed() const {
-    return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() ||
-           !missing.empty();
+    return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() || !missing.empty();
   }
 };
 
@@ -131,20 +130,18 @@ std::string SumsFile(const OpenedArchive& source) {
 void PrintSumsPlain(const OpenedArchive& source, const SumsCheck& check) {
   const std::string shown = EscapeName(source.GetShown());
   if (!check.present) {
-    std::printf("%s: data not checked: no sums file (kymf sums %s writes one)\n", shown.c_str(),
-                shown.c_str());
-    return;
+    return;  // the summary says so
   }
   if (!check.unreadable.IsOk()) {
     std::printf("%s: error: %s\n", shown.c_str(), EscapeName(check.unreadable.GetText()).c_str());
     return;
   }
   if (check.stale) {
-    std::printf("%s: error: stale: %s does not describe this archive (%zu entries differ; "
-                "the archive was replaced without it; kymf sums %s writes it anew)\n",
-                shown.c_str(), EscapeName(SumsFile(source)).c_str(),
-                check.damaged.size() + check.unlisted.size() + check.missing.size(),
-                shown.c_str());
+    std::printf(
+        "%s: error: stale: %s does not describe this archive (%zu entries differ; "
+        "the archive was replaced without it; kymf sums %s writes it anew)\n",
+        shown.c_str(), EscapeName(SumsFile(source)).c_str(),
+        check.damaged.size() + check.unlisted.size() + check.missing.size(), shown.c_str());
     return;
   }
   for (const auto* list : {&check.damaged, &check.unlisted, &check.missing}) {
@@ -186,8 +183,7 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
   const RXM::kymf::LayoutReport report =
       source.GetArchive().CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
   const SumsCheck sums = CheckSums(source);
-  const bool failed =
-      report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();
+  const bool failed = report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();
   if (options.json) {
     PrintJson(source, report, !failed, sums);
     return failed ? kFailure : kSuccess;
@@ -202,9 +198,11 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
   }
   PrintSumsPlain(source, sums);
   if (report.total == 0 && !sums.Failed() && !reporter.IsQuiet()) {
+    const std::string data =
+        sums.present ? ", every one's bytes match its sum"
+                     : " (data not checked: no sums file; kymf sums " + shown + " writes one)";
     std::printf("%s: OK, %d %s%s\n", shown.c_str(), source.GetCount(),
-                source.GetCount() == 1 ? "entry" : "entries",
-                sums.present ? ", every one's bytes match its sum" : "");
+                source.GetCount() == 1 ? "entry" : "entries", data.c_str());
   }
   return failed ? kFailure : kSuccess;
 }

@@ -138,8 +138,8 @@ RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
   RXM::Sha256 digest;
   std::vector<char> block(1 << 20);
   std::uint64_t done = 0;
-  for (unsigned int got; (got = stream->ReadData(block.data(), 1, static_cast<unsigned int>(
-                                                                     block.size()))) > 0;) {
+  for (unsigned int got;
+       (got = stream->ReadData(block.data(), 1, static_cast<unsigned int>(block.size()))) > 0;) {
     digest.Update(block.data(), got);
     done += got;
   }
@@ -150,8 +150,7 @@ RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
   return RXM::Status::Ok();
 }
 
-RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>& sums,
-                                    bool stale) {
+RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>& sums, bool stale) {
   const std::string name = GetName(index);
   const std::string subject = shown + ": " + name;
   const RXM::EntrySum* line = nullptr;
@@ -167,9 +166,9 @@ RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>&
     return hashed;
   }
   const RXM::Status damaged = RXM::Damaged(subject, line->hex, actual);
-  return stale ? RXM::Status(damaged.GetCode(),
-                             std::string(damaged.GetText()) +
-                                 "; the sums file was written before the archive was (stale: kymf sums writes it anew)")
+  return stale ? RXM::Status(damaged.GetCode(), std::string(damaged.GetText()) +
+                                                    "; the sums file was written before the "
+                                                    "archive was (stale: kymf sums writes it anew)")
                : damaged;
 }
 
