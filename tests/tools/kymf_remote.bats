@@ -162,3 +162,19 @@ opening request may be redirected" served.err
   [[ $arguments == *"://***"* ]]
   [[ $arguments != *pw-secret* ]]
 }
+
+@test "a URL's sums file (URL.sha256) is fetched: a damaged copy is named, a missing one said" {
+  kymf -q sums "$www/$name"
+  run kymf verify "${trusted[@]}" "$url"
+  [[ $status -eq 0 && $output == *"every one's bytes match its sum"* ]]
+  start=$(kymf list -l "$www/$name" levels/1.map | awk '{print $2}')
+  printf 'L' | dd of="$www/$name" bs=1 seek="$start" conv=notrunc 2>/dev/null  # damage in place
+  run kymf verify "${trusted[@]}" "$url"
+  [[ $status -eq 1 && $output == *"levels/1.map: damaged: its bytes do not match its sum"* ]]
+  run kymf cat --check "${trusted[@]}" "$url" levels/1.map
+  [[ $status -eq 1 && $output == *"levels/1.map: damaged"* && $output != *"level one"* ]]
+  kymf cat --check "${trusted[@]}" "$url" sounds/big.wav | cmp - in/sounds/big.wav
+  rm "$www/$name.sha256"
+  run kymf verify "${trusted[@]}" "$url"
+  [[ $status -eq 0 && $output == *"data not checked: no sums file"* ]]
+}

@@ -80,9 +80,9 @@ struct SumsCheck {
 
 // Every entry the layout allows is read and held against its line; names on
 // either side alone are said. A sums file that does not match the archive
-// and was written before the archive file was made, or names other entries,
-// was left behind (by a writer that knew nothing of it, or a crash between
-// the two renames): stale, one finding, its mismatches not called damage.
+// and was written before the archive file was made was left behind (by a
+// writer that knew nothing of it, or a crash between the two renames):
+// stale, one finding, its mismatches not called damage.
 SumsCheck CheckSums(OpenedArchive& source) {
   SumsCheck check;
   std::vector<RXM::EntrySum> sums;
@@ -119,7 +119,7 @@ SumsCheck CheckSums(OpenedArchive& source) {
     }
   }
   const bool mismatch = !check.damaged.empty() || !check.unlisted.empty() || !check.missing.empty();
-  check.stale = mismatch && (older || !check.unlisted.empty() || !check.missing.empty());
+  check.stale = mismatch && older;
   return check;
 }
 
@@ -142,9 +142,10 @@ void PrintSumsPlain(const OpenedArchive& source, const SumsCheck& check) {
         "the archive was replaced without it; kymf sums %s writes it anew)\n",
         shown.c_str(), EscapeName(SumsFile(source)).c_str(),
         check.damaged.size() + check.unlisted.size() + check.missing.size(), shown.c_str());
-    return;
   }
-  for (const auto* list : {&check.damaged, &check.unlisted, &check.missing}) {
+  // Stale sums say nothing of damage: only the names that differ are said.
+  const std::vector<std::string> none;
+  for (const auto* list : {check.stale ? &none : &check.damaged, &check.unlisted, &check.missing}) {
     for (const std::string& finding : *list) {  // each names the archive and the entry
       std::printf("%s\n", EscapeName(finding).c_str());
     }
