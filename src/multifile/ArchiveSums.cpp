@@ -1,9 +1,11 @@
 #include "multifile/ArchiveSums.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "files/Sha256.h"
 #include "multifile/ArchiveLayout.h"
@@ -196,7 +198,8 @@ Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset, 
 }
 
 Status ComputeSums(sys::System& system, const std::string& archive,
-                   const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums) {
+                   const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums,
+                   unsigned threads) {
   sums->clear();
   Pointer<MultiFile> opened(new MultiFile(system));
   if (!opened->OpenMultiFile(Pointer<KYFile>(), archive.c_str())) {
@@ -207,31 +210,54 @@ Status ComputeSums(sys::System& system, const std::string& archive,
   if (handle == sys::kNoHandle) {
     return OpenFailure(archive, errno);
   }
-  Status status = Status::Ok();
-  for (int i = 0; i < directory.GetCount() && status.IsOk(); ++i) {
-    const MultiFileElement& record = *directory.Peek(i);
-    EntrySum sum{record.name, std::string()};
-    const auto known = reuse.find(sum.name);
+  const std::size_t count = static_cast<std::size_t>(directory.GetCount());
+  std::vector<Status> outcome(count, Status::Ok());
+  std::vector<std::size_t> unknown;  // the entries whose bytes are read
+  for (std::size_t i = 0; i < count; ++i) {
+    sums->push_back(EntrySum{directory.Peek(static_cast<int>(i))->name, std::string()});
+    const auto known = reuse.find(sums->back().name);
     if (known != reuse.end()) {
-      sum.hex = known->second;
+      sums->back().hex = known->second;
     } else {
-      const std::string subject = archive + ": " + sum.name;
+      unknown.push_back(i);
+    }
+  }
+  // Each worker takes the next entry to read; the handle reads at offsets,
+  // so they never wait for each other.
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t k; (k = next++) < unknown.size();) {
+      const std::size_t i = unknown[k];
+      const MultiFileElement& record = *directory.Peek(static_cast<int>(i));
+      const std::string subject = archive + ": " + record.name;
       std::string reason;
       const ErrorCode readable =
           kymf::CheckReadable(record, directory.GetCount(), opened->GetArchiveSize(), &reason);
-      status = readable == ErrorCode::kOk
-                   ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
-                               kymf::EntrySize(record), subject, &sum.hex)
-                   : kymf::Failure(readable, subject, reason);
+      outcome[i] = readable == ErrorCode::kOk
+                       ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
+                                   kymf::EntrySize(record), subject, &(*sums)[i].hex)
+                       : kymf::Failure(readable, subject, reason);
     }
-    sums->push_back(std::move(sum));
+  };
+  std::vector<std::thread> workers;
+  for (unsigned t = 1; t < threads && t < unknown.size(); ++t) {
+    workers.emplace_back(work);
+  }
+  work();
+  for (std::thread& worker : workers) {
+    worker.join();
   }
   system.closeHandle(handle);
-  return status;
+  for (const Status& status : outcome) {  // the first failure in directory order
+    if (!status.IsOk()) {
+      return status;
+    }
+  }
+  return Status::Ok();
 }
 
 Status RefreshSums(sys::System& system, const std::string& archive, const LockWait& wait,
-                   int* count) {
+                   int* count, unsigned threads) {
   ArchiveLock lock(system);
   const Status locked = lock.Acquire(archive, wait);
   if (!locked.IsOk()) {
@@ -241,7 +267,7 @@ Status RefreshSums(sys::System& system, const std::string& archive, const LockWa
     return OpenFailure(archive, ENOENT);
   }
   std::vector<EntrySum> sums;
-  const Status computed = ComputeSums(system, lock.GetTarget(), {}, &sums);
+  const Status computed = ComputeSums(system, lock.GetTarget(), {}, &sums, threads);
   *count = static_cast<int>(sums.size());
   return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), lock.GetTarget(), sums)
                          : computed;
@@ -256,8 +282,13 @@ bool ArchiveNewerThanSums(sys::System& system, const std::string& archive,
          sumsInfo.modified != 0 && sumsInfo.modified <= archiveInfo.created;
 }
 
-SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, bool create)
-    : system(calls), archive(std::move(name)), target(std::move(file)), wanted(create) {
+SumsUpdate::SumsUpdate(sys::System& calls, std::string name, std::string file, bool create,
+                       unsigned workers)
+    : system(calls),
+      archive(std::move(name)),
+      target(std::move(file)),
+      wanted(create),
+      threads(workers) {
   const std::string sums = SumsPathOf(archive);
   sys::FileInfo info;
   if (system.inspect(sums.c_str(), &info) != 0 || info.kind != sys::FileKind::kFile) {
@@ -285,7 +316,7 @@ Status SumsUpdate::Finish() {
     return Status::Ok();
   }
   std::vector<EntrySum> sums;
-  const Status computed = ComputeSums(system, target, reuse, &sums);
+  const Status computed = ComputeSums(system, target, reuse, &sums, threads);
   return computed.IsOk() ? WriteSums(system, SumsPathOf(archive), target, sums) : computed;
 }
 

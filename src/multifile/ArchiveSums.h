@@ -68,17 +68,20 @@ RXMFILES_API Status HashRange(sys::System& system, sys::Handle handle, std::uint
 // entry named in `reuse` (by its name as stored) takes the sum given there
 // without being read. A failure names the archive or the entry whose bytes
 // could not be read (the layout rule's reason for an entry it refuses).
+// With `threads` above 1, that many threads (this one among them) read and
+// digest entries at once, and are done when it returns; by default the
+// library starts none.
 RXMFILES_API Status ComputeSums(sys::System& system, const std::string& archive,
                                 const std::map<std::string, std::string>& reuse,
-                                std::vector<EntrySum>* sums);
+                                std::vector<EntrySum>* sums, unsigned threads = 1);
 
 // Writes the sums file of the archive `archive` anew, every entry read,
 // while holding the archive's lock (waiting for another writer as `wait`
 // says), so that no writer replaces the archive meanwhile. The number of
-// sums in *count. On failure (the archive's reason, kBusy, ...) the old sums
-// file, if any, is as it was.
+// sums in *count; `threads` as ComputeSums. On failure (the archive's
+// reason, kBusy, ...) the old sums file, if any, is as it was.
 RXMFILES_API Status RefreshSums(sys::System& system, const std::string& archive,
-                                const LockWait& wait, int* count);
+                                const LockWait& wait, int* count, unsigned threads = 1);
 
 // Whether the archive file `archive` was made after (or in the same step of
 // the file system's clock as) the sums file `file` was last written: the archive was replaced since
@@ -98,7 +101,9 @@ class RXMFILES_API SumsUpdate {
  public:
   // `archive`: the archive's name as given (the sums file lies beside it);
   // `target`: the file it names, links followed.
-  SumsUpdate(sys::System& system, std::string archive, std::string target, bool create);
+  // `threads` as ComputeSums.
+  SumsUpdate(sys::System& system, std::string archive, std::string target, bool create,
+             unsigned threads = 1);
   // The entry stored as `storedName` in the old archive keeps its bytes in
   // the new one under `newName`.
   void Keep(const std::string& storedName, const std::string& newName);
@@ -111,6 +116,7 @@ class RXMFILES_API SumsUpdate {
   std::string archive;
   std::string target;
   bool wanted;
+  unsigned threads;
   std::map<std::string, std::string> old;    // stored name -> sum, of a current sums file
   std::map<std::string, std::string> reuse;  // new name -> sum
 };

@@ -230,7 +230,7 @@ bool MultiFileWriter::Commit() {
   RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
                                   *system);
   writer.RemoveAbandoned();
-  RXM::SumsUpdate sums(*system, archiveName.GetText(), lock->GetTarget(), writeSums);
+  RXM::SumsUpdate sums(*system, archiveName.GetText(), lock->GetTarget(), writeSums, sumsThreads);
   for (const Kept& entry : kept) {
     sums.Keep(entry.storedName, entry.record.name);
   }
@@ -253,8 +253,9 @@ bool MultiFileWriter::Commit() {
   return true;
 }
 
-void MultiFileWriter::SetWriteSums(bool write) {
+void MultiFileWriter::SetWriteSums(bool write, unsigned threads) {
   writeSums = write;
+  sumsThreads = threads;
 }
 
 const RXM::Status& MultiFileWriter::GetSumsStatus() const {

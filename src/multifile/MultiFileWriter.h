@@ -109,7 +109,9 @@ class RXMFILES_API MultiFileWriter {
   /// is none yet. Without it, a sums file that exists is kept current all the
   /// same: each Commit that replaces the archive rewrites it, taking the kept
   /// entries' sums from it when it was current, and reading the rest.
-  void SetWriteSums(bool write);
+  /// `threads` above 1 lets that many threads digest entries at once while
+  /// Commit writes the sums file (by default the library starts none).
+  void SetWriteSums(bool write, unsigned threads = 1);
   /// Why the sums file could not be brought up to date by the last Commit that
   /// succeeded (the archive is in place all the same, its sums file left
   /// older than it: stale); Ok when it was, or when there is none.
@@ -196,6 +198,7 @@ class RXMFILES_API MultiFileWriter {
   RXM::Status status;
   RXM::Status sumsStatus;
   bool writeSums = false;
+  unsigned sumsThreads = 1;
   void (*progress)(int, int, void*) = nullptr;
   void* progressContext = nullptr;
 };

@@ -124,6 +124,9 @@ TEST(ArchiveSumsTest, TheWrittenSumsAreThoseOfTheEntriesInDirectoryOrder) {
   EXPECT_EQ(sums[0].hex, RXM::Sha256::HexOf("alpha", 5));
   EXPECT_EQ(sums[2].name, "c");
   EXPECT_EQ(sums, Computed(path));
+  std::vector<EntrySum> together;  // many threads digest the same sums, in the same order
+  ASSERT_TRUE(RXM::ComputeSums(Real(), path, {}, &together, 4).IsOk());
+  EXPECT_EQ(together, sums);
 }
 
 // Every byte of the data region, changed in place, makes exactly the entry

@@ -53,10 +53,14 @@ constexpr std::uint32_t kLockWait = 60000;
 // Makes `writer` wait for the archive's lock as the command line says: up to
 // kLockWait, saying "kymf: waiting for the lock on <archive>" on standard
 // error when the wait begins; not at all with --no-wait.
+// Also has it write the sums file when --sums asks (and keep an existing one
+// current in any case), digesting entries on every processor.
 void WaitForLock(MultiFileWriter& writer, const Options& options);
 // After a Commit that succeeded: reports (exit 1) a sums file that could not
 // be brought up to date with the archive.
 void ReportSums(const MultiFileWriter& writer, Reporter& reporter);
+// The processors this machine has (at least 1).
+unsigned Processors();
 
 int CreateCommand(const Options& options, Reporter& reporter);
 int AddCommand(const Options& options, Reporter& reporter);

@@ -97,7 +97,6 @@ int CreateCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   MultiFileWriter writer(path.c_str());
-  writer.SetWriteSums(options.sums);
   WaitForLock(writer, options);
   if (!Write(writer, collector.GetInputs(), reporter)) {
     return kFailure;

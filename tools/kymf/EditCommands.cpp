@@ -1,7 +1,9 @@
 // delete and rename: an existing archive changed in one pass by
 // MultiFileWriter, all or nothing.
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Commands.h"
@@ -44,6 +46,7 @@ bool RefuseStandardStreams(const Options& options, const char* command, Reporter
 }  // namespace
 
 void WaitForLock(MultiFileWriter& writer, const Options& options) {
+  writer.SetWriteSums(options.sums, Processors());
   writer.SetLockWait(options.noWait ? 0 : kLockWait, [](const char* archive, void*) {
     std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
                  EscapeName(archive).c_str());
@@ -54,6 +57,10 @@ void ReportSums(const MultiFileWriter& writer, Reporter& reporter) {
   if (!writer.GetSumsStatus().IsOk()) {
     reporter.Fail(writer.GetSumsStatus());
   }
+}
+
+unsigned Processors() {
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 int DeleteCommand(const Options& options, Reporter& reporter) {

@@ -23,7 +23,7 @@ int SumsCommand(const Options& options, Reporter& reporter) {
   };
   int count = 0;
   const RXM::Status written =
-      RXM::RefreshSums(RXM::sys::System::Default(), options.archive, wait, &count);
+      RXM::RefreshSums(RXM::sys::System::Default(), options.archive, wait, &count, Processors());
   if (!written.IsOk()) {
     reporter.Fail(written);
     return kFailure;
