@@ -38,6 +38,12 @@ inline bool operator==(const EntrySum& a, const EntrySum& b) {
   return a.name == b.name && a.hex == b.hex;
 }
 
+// A sums file's lines by entry name (the last line of a name), as a
+// MultiFile holds them to check entries read whole.
+struct SumsTable {
+  std::map<std::string, std::string> byName;
+};
+
 // The sums file of the archive `archive` (a path or a URL): archive + ".sha256".
 RXMFILES_API std::string SumsPathOf(const std::string& archive);
 

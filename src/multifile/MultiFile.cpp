@@ -396,6 +396,13 @@ bool MultiFile::ExtractToFile(const String& fileName) {
     debugger->PrintError(kReadError);
     return false;
   }
+  // With sums loaded, damaged bytes never reach the target: no file is made.
+  const RXM::Status summed = CheckBytes(*currentElement, block.get(), size);
+  if (!summed.IsOk()) {
+    status = summed;
+    debugger->PrintError(kReadError);
+    return false;
+  }
   Pointer<KYFile> target(new DiskFile(*system));
   if (!target->OpenFile(fileName, "wb")) {
     const int error = errno;

@@ -23,6 +23,7 @@ class ArchiveSource;
 class ByteSource;
 class SharedHandle;
 struct StreamPolicy;
+struct SumsTable;
 namespace sys {
 class System;
 }
@@ -224,6 +225,19 @@ class RXMFILES_API MultiFile : public KYFile {
   /// The same, for a caller who needs no reason.
   Pointer<KYFile> OpenEntry(const String& name) const;
 
+  /// Reads the sums file beside the open archive ("<archive>.sha256"; for an
+  /// archive at a URL, fetched from "<URL>.sha256"). From then on
+  /// ExtractToFile checks the entry it copies, and CheckEntrySum answers. Ok
+  /// when read; kNoSuchFile or kRemoteNotFound when there is none (nothing is
+  /// checked then); kNotOpen without an archive; the reason a file that is no
+  /// sums file was refused. Copies made afterwards share the sums.
+  RXM::Status LoadSums();
+  /// Ok when no sums are loaded, or when the entry `name`, read whole, matches
+  /// its sum; otherwise kDamaged (naming the entry and both sums),
+  /// kNoSuchEntry when the sums file has no line for it, or why the entry
+  /// cannot be read. Safe from many threads at once, as OpenEntry is.
+  RXM::Status CheckEntrySum(const String& name) const;
+
   // --- Changing and copying out ------------------------------------------
 
   /// Adds the file `inputName`, read through `source` (a new DiskFile when
@@ -310,6 +324,9 @@ class RXMFILES_API MultiFile : public KYFile {
   // A stream over a copy of `element`'s bytes, read through the archive's
   // file; null when they cannot be read whole.
   Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
+  // Ok, or kDamaged / kNoSuchEntry: the `size` bytes at `data` against the
+  // sum of `element` (Ok with no sums loaded).
+  RXM::Status CheckBytes(const MultiFileElement& element, const void* data, std::size_t size) const;
 
   // The open entry's stream: whole items, clamped seeks, no reasons of its
   // own; empty and at its end when closed.
@@ -336,6 +353,8 @@ class RXMFILES_API MultiFile : public KYFile {
   RXM::Status status;
   // Shared by copies.
   RXM::sys::System* system;
+  // The sums file's lines, once LoadSums read them; shared by copies.
+  std::shared_ptr<const RXM::SumsTable> sums;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILE_H

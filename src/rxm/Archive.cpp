@@ -90,14 +90,42 @@ Stream Archive::open_entry(std::string_view name) const {
       std::make_unique<Stream::Impl>(std::move(entry), opened.remote, source() + ": " + wanted));
 }
 
+void Archive::CheckRead(std::string_view name, const void* data, std::size_t size) const {
+  const MultiFile& archive = Opened().archive;
+  RXM::ErrorCode code = RXM::ErrorCode::kOk;
+  const MultiFileElement* record = archive.FindWhole(std::string(name).c_str(), code);
+  const RXM::Status summed =
+      record == nullptr ? RXM::Status::Ok() : archive.CheckBytes(*record, data, size);
+  if (!summed.IsOk()) {
+    throw Error(summed);
+  }
+}
+
 std::vector<std::byte> Archive::read(std::string_view name) const {
   Stream entry = open_entry(name);
-  return ReadWhole<std::vector<std::byte>>(*entry.impl);
+  std::vector<std::byte> bytes = ReadWhole<std::vector<std::byte>>(*entry.impl);
+  CheckRead(name, bytes.data(), bytes.size());
+  return bytes;
 }
 
 std::string Archive::read_text(std::string_view name) const {
   Stream entry = open_entry(name);
-  return ReadWhole<std::string>(*entry.impl);
+  std::string bytes = ReadWhole<std::string>(*entry.impl);
+  CheckRead(name, bytes.data(), bytes.size());
+  return bytes;
+}
+
+bool Archive::check_sums() {
+  Opened();  // kNotOpen for a moved-from archive
+  const RXM::Status loaded = impl->archive.LoadSums();
+  const RXM::ErrorCode code = loaded.GetCode();
+  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+    return false;
+  }
+  if (!loaded.IsOk()) {
+    throw Error(loaded);
+  }
+  return true;
 }
 
 std::string Archive::source() const {

@@ -136,9 +136,10 @@ class RXMFILES_API Archive {
   /// anything is read), kReadFailed or kNoMemory, a read that ends early
   /// (the file shrank: kTruncated; over the network, the transfer's
   /// reason), kNotOpen for a moved-from archive. Changes nothing.
-  ///
-  /// Reads check the layout rule only; a further check of an entry's
-  /// content would come as an overload taking what to check.
+  /// After check_sums(), also kDamaged when the bytes read do not match the
+  /// entry's line of the sums file ("<archive>: <name>: damaged: ...", both
+  /// sums said), or kNoSuchEntry when the sums file has no line for it: the
+  /// wrong bytes are never returned.
   std::vector<std::byte> read(std::string_view name) const;
   /// read(name)'s bytes as a std::string; throws as read() does.
   std::string read_text(std::string_view name) const;
@@ -147,6 +148,13 @@ class RXMFILES_API Archive {
   /// for reading it piece by piece. Throws as read() does before anything
   /// is read; the stream's own reads throw when the file ends early.
   Stream open_entry(std::string_view name) const;
+
+  /// Reads the sums file beside the archive ("<archive>.sha256", or
+  /// "<URL>.sha256"), to which read() and read_text() then hold every entry
+  /// they read. True when there is one; false when there is none (nothing is
+  /// checked then). Throws rxm::Error for a sums file that cannot be read or
+  /// is no sums file, and kNotOpen for a moved-from archive.
+  bool check_sums();
 
   /// The archive as messages name it: the path given, or the URL with any
   /// credentials hidden. Throws kNotOpen for a moved-from archive.
@@ -158,6 +166,9 @@ class RXMFILES_API Archive {
   explicit Archive(std::unique_ptr<Impl> opened);
   // The archive, or throws kNotOpen for a moved-from one.
   const Impl& Opened() const;
+  // Throws kDamaged (or kNoSuchEntry) when sums are loaded and the `size`
+  // bytes at `data`, the entry `name` read whole, do not match its sum.
+  void CheckRead(std::string_view name, const void* data, std::size_t size) const;
 
   std::unique_ptr<Impl> impl;
 };

@@ -8,7 +8,8 @@
 namespace RXM {
 
 std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
-                                                         sys::System& system, Status& why) {
+                                                         sys::System& system, Status& why,
+                                                         bool checkSums) {
   auto source = std::make_shared<ArchiveSource>(system);
   // A URL is read through an HttpFile, whose entry streams read the object
   // from many threads at once, as those of a file on disk do.
@@ -16,6 +17,14 @@ std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path
   if (!source->archive.OpenMultiFile(file, path.c_str())) {
     why = source->archive.GetStatus();
     return nullptr;
+  }
+  if (checkSums) {
+    const Status sums = source->archive.LoadSums();
+    const ErrorCode code = sums.GetCode();
+    if (!sums.IsOk() && code != ErrorCode::kNoSuchFile && code != ErrorCode::kRemoteNotFound) {
+      why = sums;  // a sums file that cannot be read is no archive to trust
+      return nullptr;
+    }
   }
   return source;
 }
@@ -36,7 +45,15 @@ const MultiFileElement* ArchiveSource::Find(const std::string& name, Status& why
 
 Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const {
   const MultiFileElement* element = Find(name, why);
-  return element == nullptr ? nullptr : archive.StreamOver(*element, &why);
+  if (element == nullptr) {
+    return nullptr;
+  }
+  const Status summed = archive.CheckEntrySum(element->name);  // Ok without sums
+  if (!summed.IsOk()) {
+    why = summed;
+    return nullptr;
+  }
+  return archive.StreamOver(*element, &why);
 }
 
 long ArchiveSource::GetSize(const std::string& name, Status& why) const {

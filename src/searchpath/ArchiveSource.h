@@ -21,8 +21,10 @@ class ArchiveSource : public MountedSource {
   // The archive at `path` (a file, or an http(s) URL), read through `system`;
   // null when it cannot be opened as one, with the archive reader's reason
   // (MultiFile::GetStatus) in `why`.
+  // With `checkSums`, the sums file beside it is read too (none: nothing is
+  // checked), and each entry opened is first read whole and held to its sum.
   static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system,
-                                                   Status& why);
+                                                   Status& why, bool checkSums = false);
   explicit ArchiveSource(sys::System& system) : archive(system) {}
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;

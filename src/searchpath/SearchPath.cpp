@@ -36,9 +36,9 @@ RXM::Status Refused(const std::string& name) {
 // the reason in `why`: the archive reader's or the module reader's, or for a
 // name that cannot be opened at all, RXM::OpenFailure's.
 std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::sys::System& system,
-                                                RXM::Status& why) {
+                                                RXM::Status& why, bool checkSums) {
   if (RXM::IsRemoteUrl(source.c_str())) {
-    return RXM::ArchiveSource::Load(source, system, why);
+    return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
   RXM::sys::FileInfo info;
   if (system.inspect(source.c_str(), &info) != 0 || info.kind == RXM::sys::FileKind::kMissing) {
@@ -58,7 +58,7 @@ std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::
   std::uint8_t magic[4] = {};
   if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
       std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
-    return RXM::ArchiveSource::Load(source, system, why);
+    return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
   return RXM::ModuleSource::Load(source, system, why);
 }
@@ -120,7 +120,8 @@ struct SearchPath::Mounts {
 struct SearchPath::Shared {
   explicit Shared(RXM::sys::System& calls) : system(calls) {}
   RXM::sys::System& system;
-  std::mutex changing;  // one Mount or Unmount at a time builds the next list
+  std::atomic<bool> checkSums{false};  // archives mounted from now on check entries' sums
+  std::mutex changing;                 // one Mount or Unmount at a time builds the next list
   std::shared_ptr<const Mounts> current = std::make_shared<const Mounts>();
 };
 
@@ -145,6 +146,10 @@ bool SearchPath::Update(Change change) {
   return true;
 }
 
+void SearchPath::SetCheckSums(bool check) {
+  shared->checkSums = check;
+}
+
 bool SearchPath::Mount(const String& source, const String& mountPoint, bool append) {
   RXM::Status why;
   return Mount(source, mountPoint, append, why);
@@ -160,7 +165,8 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
                       point + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused));
     return false;
   }
-  std::shared_ptr<const MountedSource> files = LoadSource(path, shared->system, why);
+  std::shared_ptr<const MountedSource> files =
+      LoadSource(path, shared->system, why, shared->checkSums.load());
   if (!files) {
     return false;
   }

@@ -84,6 +84,13 @@ class RXMFILES_API SearchPath {
   /// magic, and otherwise the module reader's (LoadResourceModule: kNotAModule
   /// for a file that is neither).
   bool Mount(const String& source, const String& mountPoint, bool append, RXM::Status& why);
+  /// With `check` set, each archive mounted from then on reads the sums file
+  /// beside it ("<archive>.sha256", or "<URL>.sha256"), and Open reads an
+  /// entry of it whole and holds it to its sum before giving a stream: a
+  /// mismatch fails the Open with kDamaged (the entry and both sums named),
+  /// never the wrong bytes. An archive without a sums file is not checked.
+  /// Off by default; archives mounted before are left as they were.
+  void SetCheckSums(bool check);
 
   /// Removes the source mounted under exactly the text `source`; false when
   /// none is. Streams open over it stay readable.

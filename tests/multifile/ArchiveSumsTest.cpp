@@ -234,3 +234,46 @@ TEST(ArchiveSumsTest, AFailureBetweenTheTwoFilesLeavesTheSumsStaleNeverSilentlyW
 }
 
 }  // namespace
+
+namespace {
+
+// The archive of WithSums with the last byte of "dir/b.bin" changed in place.
+std::string Damaged(const TempDir& dir) {
+  const std::string path = WithSums(dir);
+  FlipInPlace(path, 8 + 3 * 80 + 8);
+  return path;
+}
+
+TEST(CheckedReadTest, ExtractToFileRefusesADamagedEntryOnceSumsAreLoaded) {
+  TempDir dir;
+  const std::string path = Damaged(dir);
+  Pointer<MultiFile> archive(new MultiFile(path.c_str()));
+  ASSERT_TRUE(archive->OpenFile("dir/b.bin", "rb"));
+  EXPECT_TRUE(archive->ExtractToFile(dir.Path("unchecked").c_str())) << "no check unless asked";
+  ASSERT_TRUE(archive->LoadSums().IsOk());
+  EXPECT_FALSE(archive->ExtractToFile(dir.Path("checked").c_str()));
+  EXPECT_EQ(archive->GetStatus().GetCode(), RXM::ErrorCode::kDamaged);
+  EXPECT_FALSE(Exists(dir.Path("checked")));
+  ASSERT_TRUE(archive->OpenFile("a.txt", "rb"));
+  EXPECT_TRUE(archive->ExtractToFile(dir.Path("a.txt").c_str()));
+  EXPECT_EQ(archive->CheckEntrySum("DIR/B.BIN").GetCode(), RXM::ErrorCode::kDamaged);
+  EXPECT_TRUE(archive->CheckEntrySum("c").IsOk());
+}
+
+TEST(CheckedReadTest, ASearchPathAskedToCheckRefusesADamagedEntryWithItsReason) {
+  TempDir dir;
+  const std::string path = Damaged(dir);
+  SearchPath unchecked;
+  ASSERT_TRUE(unchecked.Mount(path.c_str(), "", true));
+  EXPECT_FALSE(unchecked.Open("dir/b.bin").IsNull());
+  SearchPath checked;
+  checked.SetCheckSums(true);
+  ASSERT_TRUE(checked.Mount(path.c_str(), "", true));
+  RXM::Status why;
+  EXPECT_TRUE(checked.Open("dir/b.bin", why).IsNull());
+  EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kDamaged);
+  EXPECT_NE(std::string(why.GetText()).find("dir/b.bin: damaged"), std::string::npos);
+  EXPECT_FALSE(checked.Open("a.txt", why).IsNull());
+}
+
+}  // namespace

@@ -171,3 +171,16 @@ serve() {
 ROWS
   ! mountpoint -q mnt
 }
+
+@test "mount --check serves a damaged file as an error (EIO), never its wrong bytes" {
+  kymf -q sums t.kymf
+  start=$(kymf list -l t.kymf Docs/readme.txt | awk '{print $2}')
+  printf 'R' | dd of=t.kymf bs=1 seek="$start" conv=notrunc 2>/dev/null  # damage in place
+  kymf mount --check t.kymf mnt
+  run cat mnt/Docs/readme.txt
+  [[ $status -ne 0 && $output != *"ead me"* ]]
+  cmp mnt/levels/deep/big.bin tree/levels/deep/big.bin
+  fusermount3 -u mnt
+  kymf mount t.kymf mnt  # without --check the bytes are served as stored
+  [ "$(cat mnt/Docs/readme.txt)" = "Read me" ]
+}

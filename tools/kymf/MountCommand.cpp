@@ -34,7 +34,8 @@ bool OpenSources(const Options& options, std::vector<std::unique_ptr<MountLayer>
   for (auto source = sources.rbegin(); source != sources.rend(); ++source) {
     RXM::Status status;
     std::unique_ptr<MountLayer> layer =
-        path ? mount::OpenPathSource(*source, status) : mount::OpenArchiveSource(*source, status);
+        path ? mount::OpenPathSource(*source, status, options.check)
+             : mount::OpenArchiveSource(*source, status, options.check);
     if (!layer) {
       reporter.Fail(status);
       return false;

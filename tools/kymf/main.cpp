@@ -339,6 +339,9 @@ Command AddMountCommand(CLI::App& app, Options& o) {
       ->allow_extra_args(false);
   mount->add_flag("-f,--foreground", o.foreground,
                   "Stay in the foreground until unmounted or interrupted");
+  mount->add_flag("--check", o.check,
+                  "Read each file whole when it is opened and hold it to ARCHIVE.sha256: a "
+                  "damaged file fails to open (EIO, logged), never gives wrong bytes");
   AddRemoteOptions(*mount, o);
   return {mount, kymf::MountCommand};
 }

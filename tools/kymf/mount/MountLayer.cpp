@@ -34,11 +34,19 @@ void Place(Placement placement, LayerReport& report) {
 class ArchiveLayer : public MountLayer {
  public:
   // A URL is read through an HttpFile, with the options of the environment.
-  bool Open(const std::string& path, RXM::Status& status) {
+  // With `checkSums`, the sums file beside it is read (none: nothing is
+  // checked), and each file is read whole and held to its sum when opened.
+  bool Open(const std::string& path, bool checkSums, RXM::Status& status) {
     const bool remote = RXM::IsRemoteUrl(path.c_str());
     remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
     if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
       status = archive.GetStatus();
+      return false;
+    }
+    const RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
+    if (!sums.IsOk() && sums.GetCode() != RXM::ErrorCode::kNoSuchFile &&
+        sums.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
+      status = sums;
       return false;
     }
     time = remote ? 0 : TimeOf(path);
@@ -71,6 +79,11 @@ class ArchiveLayer : public MountLayer {
   // name finds this very record, the last of its equals. The archive's rule
   // refuses an entry whose bytes are not its own.
   Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const override {
+    const RXM::Status summed = archive.CheckEntrySum(names[source]);  // Ok without sums
+    if (!summed.IsOk()) {
+      why = summed;
+      return nullptr;
+    }
     return archive.OpenEntry(names[source], why);
   }
 
@@ -99,7 +112,8 @@ class SearchPathLayer : public MountLayer {
       : root(std::move(folder)), time(modified) {}
 
   // False with the search path's reason in `why`.
-  bool Mount(const std::string& source, RXM::Status& why) {
+  bool Mount(const std::string& source, bool checkSums, RXM::Status& why) {
+    path.SetCheckSums(checkSums);
     return path.Mount(source.c_str(), "", true, why);
   }
 
@@ -157,21 +171,23 @@ bool IsRemote(const std::string& text) {
   return RXM::IsRemoteUrl(text.c_str());
 }
 
-std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status) {
+std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status,
+                                              bool checkSums) {
   auto layer = std::make_unique<ArchiveLayer>();
-  if (!layer->Open(text, status)) {
+  if (!layer->Open(text, checkSums, status)) {
     return nullptr;
   }
   return layer;
 }
 
-std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status) {
+std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status,
+                                           bool checkSums) {
   std::error_code error;
   if (!IsRemote(text) && fs::is_directory(text, error)) {
     const std::string root = fs::absolute(text, error).string();
     auto folder = std::make_unique<SearchPathLayer>(root, TimeOf(text));
     RXM::Status why;
-    if (!folder->Mount(root, why)) {
+    if (!folder->Mount(root, checkSums, why)) {
       status = RXM::Status(RXM::ErrorCode::kCannotOpen,
                            text + ": the folder cannot be read (" + why.GetText() + ")",
                            why.GetSystemError());
@@ -179,13 +195,13 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
     }
     return folder;
   }
-  std::unique_ptr<MountLayer> archive = OpenArchiveSource(text, status);
+  std::unique_ptr<MountLayer> archive = OpenArchiveSource(text, status, checkSums);
   if (archive || status.GetCode() != RXM::ErrorCode::kNotAnArchive) {
     return archive;
   }
   auto module = std::make_unique<SearchPathLayer>(std::string(), TimeOf(text));
   RXM::Status why;
-  if (!module->Mount(text, why)) {
+  if (!module->Mount(text, checkSums, why)) {
     status = RXM::Status(RXM::ErrorCode::kNotAnArchive,
                          text +
                              ": cannot be mounted (not a folder, a KYMF archive or a "

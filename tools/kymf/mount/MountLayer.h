@@ -49,11 +49,15 @@ class MountLayer {
 
 // The archive `text`: a KYMF archive file, or an http(s):// URL. Null when
 // it cannot be opened, with `status` saying why and naming `text`.
-std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status);
+// With `checkSums`, each file is read whole and held to the sums file beside
+// its archive when opened (an archive without one is not checked).
+std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Status& status,
+                                              bool checkSums = false);
 
 // A search path source `text`: an archive (as OpenArchiveSource), a folder
 // or a Windows module. Null, with `status` saying why, when it is none.
-std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status);
+std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status,
+                                           bool checkSums = false);
 
 // Whether `text` names a remote archive (http:// or https://).
 bool IsRemote(const std::string& text);
