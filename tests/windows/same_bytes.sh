@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # One archive from three builds: kymf of the Linux build and kymf.exe of the
 # 64- and 32-bit Windows builds (each under its build's wine-run) make the
-# same archives from the same files, byte for byte, and each reads what the
-# others wrote (list, extract, compare with the originals).
+# same archives from the same files, byte for byte, with the same sums file
+# beside them, and each reads what the others wrote (list, extract, verify
+# against the sums, compare with the originals).
 #   same_bytes.sh LINUX_KYMF WINDOWS_X86_64_BUILD WINDOWS_I686_BUILD
 # Exits 77 (skipped) when a build is missing, 1 when anything differs.
 set -u
@@ -69,7 +70,7 @@ cp more/later.dat expected/later/renamed.dat
 
 for build in "${builds[@]}"; do
   mkdir -p "$build"
-  kymf "$build" create "$build/made.kymf" -C in .
+  kymf "$build" create --sums "$build/made.kymf" -C in .
   kymf "$build" add "$build/made.kymf" more/extra.dat
   kymf "$build" add "$build/made.kymf" more/later.dat --as later/renamed.dat
   kymf "$build" delete "$build/made.kymf" extra.dat
@@ -79,6 +80,8 @@ for build in "${builds[@]}"; do
   [ "$build" = linux ] && continue
   cmp "linux/made.kymf" "$build/made.kymf" || fail "the $build archive differs from Linux's"
   cmp "linux/list.txt" "$build/list.txt" || fail "the $build listing differs from Linux's"
+  cmp "linux/made.kymf.sha256" "$build/made.kymf.sha256" ||
+    fail "the $build sums file differs from Linux's"
 done
 
 # Every build reads every build's archive: the listing and the extracted files
@@ -89,6 +92,9 @@ for reader in "${builds[@]}"; do
     kymf "$reader" list -l "$writer/made.kymf" || continue
     cmp -s "$reader.out" linux/list.txt || fail "$reader lists $writer's archive differently"
     mkdir -p "$out"  # kymf extract -C wants a folder that exists
+    kymf "$reader" verify "$writer/made.kymf" || continue
+    grep -q "every one's bytes match its sum" "$reader.out" ||
+      fail "$reader does not check $writer's sums"
     kymf "$reader" extract "$writer/made.kymf" -C "$out" || continue
     diff -r expected "$out" || fail "$reader extracted $writer's archive differently"
   done

@@ -73,6 +73,7 @@ struct SumsCheck {
   RXM::Status unreadable;  // the sums file exists but cannot be read
   int checked = 0;
   std::vector<std::string> damaged, unlisted, missing;  // each a reason, naming the entry
+  std::vector<std::string> differing;  // "<archive>: <entry>" of each damaged one
   bool Failed() const {
     return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() || !missing.empty();
   }
@@ -110,6 +111,7 @@ SumsCheck CheckSums(OpenedArchive& source) {
       check.unlisted.push_back(sum.GetText());
     } else if (!sum.IsOk()) {
       check.damaged.push_back(sum.GetText());
+      check.differing.push_back(source.GetShown() + ": " + name);
     }
   }
   for (const RXM::EntrySum& line : sums) {
@@ -143,7 +145,12 @@ void PrintSumsPlain(const OpenedArchive& source, const SumsCheck& check) {
         shown.c_str(), EscapeName(SumsFile(source)).c_str(),
         check.damaged.size() + check.unlisted.size() + check.missing.size(), shown.c_str());
   }
-  // Stale sums say nothing of damage: only the names that differ are said.
+  // Stale sums say nothing of damage: the entries that differ are named as such.
+  if (check.stale) {
+    for (const std::string& entry : check.differing) {
+      std::printf("%s: differs from the stale sums file\n", EscapeName(entry).c_str());
+    }
+  }
   const std::vector<std::string> none;
   for (const auto* list : {check.stale ? &none : &check.damaged, &check.unlisted, &check.missing}) {
     for (const std::string& finding : *list) {  // each names the archive and the entry
