@@ -147,12 +147,18 @@ TEST(ArchiveSumsTest, EveryFlippedDataByteIsCaughtInItsEntry) {
       const bool holds = at - dataStart >= entries[e].first && at - dataStart < entries[e].second;
       EXPECT_EQ(actual[e].hex != expected[e].hex, holds) << "byte " << at << ", entry " << e;
     }
+#if !defined(_WIN32)  // Windows' creation time: docs/sums.md
     EXPECT_FALSE(RXM::ArchiveNewerThanSums(Real(), original, RXM::SumsPathOf(original)))
         << "a change in place is damage, not a replacement";
+#endif
   }
 }
 
 TEST(ArchiveSumsTest, AnArchiveReplacedWithoutItsSumsMakesThemStale) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows keeps a creation time across a quick rename (tunneling), and Wine "
+                  "moves it with each change: staleness rests on the birth time (docs/sums.md)";
+#endif
   TempDir dir;
   const std::string path = WithSums(dir);
   // The sums were written a while ago; the clock's steps could hide less.
