@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveLayout.h"
 
 namespace archive_fuzzing {
 

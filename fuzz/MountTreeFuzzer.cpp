@@ -22,7 +22,9 @@
 #include <vector>
 
 #include "RXMFiles.h"
+#include "files/SafeName.h"
 #include "mount/MountTree.h"
+#include "multifile/ArchiveFormat.h"
 
 namespace {
 
