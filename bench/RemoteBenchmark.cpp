@@ -18,6 +18,7 @@
 
 #include <RXMFiles.h>
 
+#include "multifile/ArchiveFormat.h"
 #include "remote/RangeClient.h"
 #include "remote/Transport.h"
 
