@@ -142,6 +142,17 @@ class RXMFILES_API MultiFileWriter {
   /// destroyed, so that a second Commit builds on the same archive.
   bool Commit();
 
+  /// Takes the archive's lock now, waiting as SetLockWait says, rather than at
+  /// the first RemoveExisting, RenameExisting or Commit; nothing when it is
+  /// held already. The lock is then held until a Commit succeeds or the
+  /// writer goes, so that a caller changing other files together with this
+  /// archive (the later volumes of a set, docs/volumes.md) holds it
+  /// throughout. True when held, or when no file has the archive's name yet
+  /// (nothing to lock); false, with GetStatus saying why, as Commit fails
+  /// for the lock (kBusy, kReadOnly, kIsAFolder, kNotARegularFile,
+  /// kCannotOpen).
+  bool Lock();
+
   /// Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
   /// success.
   const RXM::Status& GetStatus() const;
@@ -156,9 +167,6 @@ class RXMFILES_API MultiFileWriter {
   bool FailSystem(RXM::ErrorCode code, const std::string& detail, int error);
   // The input of `entry` cannot be opened: `kind` is what is under its name.
   bool FailInput(const Entry& entry, RXM::sys::FileKind kind, int error);
-  // Takes the archive's lock unless it is held; false (Status set) when it
-  // cannot be had.
-  bool Lock();
   // Puts the written archive in its place: over the locked archive, or
   // under its free name.
   bool Place(RXM::kymf::ArchiveWriter& writer);

@@ -18,6 +18,8 @@ struct Options {
   std::vector<std::string> inputs;    // create, add: files and folders
   std::vector<std::string> patterns;  // list, cat, extract, delete: globs or folders
   std::vector<std::string> excludes;  // create, add
+  std::string split;                  // create, add: --split SIZE, the largest volume
+  std::int64_t splitBytes = 0;        // its bytes (ParseSplit); 0 without --split
   std::vector<std::string> paths;     // list, cat: --path sources, the last one searched first
   std::string as;                     // add: the one input's entry name
   std::string folder;                 // extract, resources --all: -C; create, add: read from -C
@@ -61,6 +63,26 @@ void WaitForLock(MultiFileWriter& writer, const Options& options);
 void ReportSums(const MultiFileWriter& writer, Reporter& reporter);
 // The processors this machine has (at least 1).
 unsigned Processors();
+
+struct Input;
+// Adds `inputs` to `writer`, naming each with -v, and commits; false
+// (reported) on failure.
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter);
+
+// Volume sets (VolumeCommands.cpp, docs/volumes.md). ParseSplit reads
+// --split SIZE into splitBytes: false (a usage error said) when it is no
+// size from 1 byte to 2,147,483,647. VolumeLimit: the largest volume, by
+// --split or the format. IsVolumeSet: whether a volume 2 follows `archive`.
+bool ParseSplit(Options& options, Reporter& reporter);
+std::int64_t VolumeLimit(const Options& options);
+bool IsVolumeSet(const std::string& archive);
+// create of a file, add, delete (of `names`) and rename, each holding the
+// first volume's lock throughout: kSuccess, or kFailure (reported).
+int CreateSet(const Options& options, const std::vector<Input>& inputs, Reporter& reporter);
+int AddToSet(const Options& options, const std::vector<Input>& inputs, Reporter& reporter);
+int DeleteFromSet(const Options& options, const std::vector<std::string>& names,
+                  Reporter& reporter);
+int RenameInSet(const Options& options, Reporter& reporter);
 
 int CreateCommand(const Options& options, Reporter& reporter);
 int AddCommand(const Options& options, Reporter& reporter);

@@ -44,8 +44,9 @@ bool Collect(const Options& options, Reporter& reporter, InputCollector& collect
   return ok;
 }
 
-// Adds the inputs to `writer` and commits; false (reported) on failure.
-bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter) {
+}  // namespace
+
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter) {
   writer.SetAllowEmpty(true);
   for (const Input& input : inputs) {
     writer.AddFile(input.name.c_str(), input.path.c_str());
@@ -70,8 +71,6 @@ bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& 
   return true;
 }
 
-}  // namespace
-
 int CreateCommand(const Options& options, Reporter& reporter) {
   const bool toStandardOutput = options.archive == "-";
   if (toStandardOutput) {
@@ -92,16 +91,23 @@ int CreateCommand(const Options& options, Reporter& reporter) {
     }
     path = temporary.GetPath();
   }
-  if (options.sums && toStandardOutput) {
-    reporter.Usage("create --sums writes a file beside the archive: give the archive's file name");
+  if ((options.sums || !options.split.empty()) && toStandardOutput) {
+    reporter.Usage(options.sums ? "create --sums writes a file beside the archive: give the "
+                                  "archive's file name"
+                                : "create --split writes volumes beside the archive: standard "
+                                  "output is never a set");
     return kUsage;
   }
-  MultiFileWriter writer(path.c_str());
-  WaitForLock(writer, options);
-  if (!Write(writer, collector.GetInputs(), reporter)) {
-    return kFailure;
-  }
-  if (toStandardOutput) {
+  if (!toStandardOutput) {  // a set of volumes, or one archive that ends an older set
+    if (CreateSet(options, collector.GetInputs(), reporter) != kSuccess) {
+      return kFailure;
+    }
+  } else {
+    MultiFileWriter writer(path.c_str());
+    WaitForLock(writer, options);
+    if (!WriteInputs(writer, collector.GetInputs(), reporter)) {
+      return kFailure;
+    }
     const RXM::Status copied = temporary.ToStandardOutput();
     if (!copied.IsOk()) {
       reporter.Fail(copied);
@@ -123,10 +129,7 @@ int AddCommand(const Options& options, Reporter& reporter) {
   if (!Collect(options, reporter, collector)) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
-  MultiFileWriter writer(options.archive.c_str(), true);
-  WaitForLock(writer, options);
-  writer.SetReplaceExisting(options.replace);
-  if (!Write(writer, collector.GetInputs(), reporter)) {
+  if (AddToSet(options, collector.GetInputs(), reporter) != kSuccess) {
     return kFailure;
   }
   reporter.Summary("added", static_cast<std::int64_t>(collector.GetInputs().size()),

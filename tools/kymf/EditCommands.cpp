@@ -43,6 +43,27 @@ bool RefuseStandardStreams(const Options& options, const char* command, Reporter
   return true;
 }
 
+// Removes `names` from the one archive and commits; false (reported) on
+// failure.
+bool DeleteFromArchive(const Options& options, const std::vector<std::string>& names,
+                       Reporter& reporter) {
+  MultiFileWriter writer(options.archive.c_str(), true);
+  WaitForLock(writer, options);
+  writer.SetAllowEmpty(true);
+  for (const std::string& name : names) {
+    if (!writer.RemoveExisting(name.c_str())) {
+      reporter.Fail(writer.GetStatus());
+      return false;
+    }
+  }
+  if (!writer.Commit()) {
+    reporter.Fail(writer.GetStatus());
+    return false;
+  }
+  ReportSums(writer, reporter);
+  return true;
+}
+
 }  // namespace
 
 void WaitForLock(MultiFileWriter& writer, const Options& options) {
@@ -72,21 +93,14 @@ int DeleteCommand(const Options& options, Reporter& reporter) {
   if (!SelectNames(options, reporter, names, bytes)) {
     return kFailure;
   }
-  MultiFileWriter writer(options.archive.c_str(), true);
-  WaitForLock(writer, options);
-  writer.SetAllowEmpty(true);
-  for (const std::string& name : names) {
-    if (!writer.RemoveExisting(name.c_str())) {
-      reporter.Fail(writer.GetStatus());
-      return kFailure;
-    }
-    reporter.Verbose(EscapeName(name));
-  }
-  if (!writer.Commit()) {
-    reporter.Fail(writer.GetStatus());
+  // A name lives in one volume of a set: that volume changes.
+  if (IsVolumeSet(options.archive) ? DeleteFromSet(options, names, reporter) != kSuccess
+                                   : !DeleteFromArchive(options, names, reporter)) {
     return kFailure;
   }
-  ReportSums(writer, reporter);
+  for (const std::string& name : names) {
+    reporter.Verbose(EscapeName(name));
+  }
   reporter.Summary("deleted", static_cast<std::int64_t>(names.size()), bytes);
   return reporter.ExitCode();
 }
@@ -101,15 +115,21 @@ int RenameCommand(const Options& options, Reporter& reporter) {
     reporter.Fail(name);
     return kFailure;
   }
-  MultiFileWriter writer(options.archive.c_str(), true);
-  WaitForLock(writer, options);
-  writer.SetAllowEmpty(true);
-  if (!writer.RenameExisting(options.from.c_str(), options.to.c_str()) || !writer.Commit()) {
-    reporter.Fail(writer.GetStatus());
-    return kFailure;
+  if (IsVolumeSet(options.archive)) {  // the volume that holds the name changes
+    if (RenameInSet(options, reporter) != kSuccess) {
+      return kFailure;
+    }
+  } else {
+    MultiFileWriter writer(options.archive.c_str(), true);
+    WaitForLock(writer, options);
+    writer.SetAllowEmpty(true);
+    if (!writer.RenameExisting(options.from.c_str(), options.to.c_str()) || !writer.Commit()) {
+      reporter.Fail(writer.GetStatus());
+      return kFailure;
+    }
+    ReportSums(writer, reporter);
   }
   reporter.Verbose(EscapeName(options.from) + " -> " + EscapeName(options.to));
-  ReportSums(writer, reporter);
   reporter.Summary("renamed", 1, 0);
   return reporter.ExitCode();
 }

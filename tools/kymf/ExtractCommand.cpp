@@ -26,9 +26,9 @@ struct Extraction {
 };
 
 // The entry's bytes, read whole through the archive's entry stream.
-RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
-                      const TargetFolder::Write& write) {
-  MultiFile& archive = source.GetArchive();
+RXM::Status CopyEntry(OpenedArchive& source, int index, const TargetFolder::Write& write) {
+  MultiFile& archive = source.GetArchive(index);
+  const std::string name = source.GetName(index);
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
@@ -42,7 +42,7 @@ RXM::Status CopyEntry(OpenedArchive& source, const std::string& name,
     return RXM::Status::Ok();  // the target folder reports its own write failure
   }
   if (copy.copied != archive.GetFileSize()) {
-    return source.ReadFailure(name);
+    return source.ReadFailure(index);
   }
   return RXM::Status::Ok();
 }
@@ -67,7 +67,7 @@ void ExtractEntry(Extraction& run, int index) {
   bool kept = false;
   const RXM::Status status = run.target.Place(
       name, run.existing,
-      [&](const TargetFolder::Write& write) { return CopyEntry(run.source, name, write); }, &kept);
+      [&](const TargetFolder::Write& write) { return CopyEntry(run.source, index, write); }, &kept);
   if (!status.IsOk()) {
     run.source.Fail(status, run.reporter);
   } else if (kept) {

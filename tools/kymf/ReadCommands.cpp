@@ -24,7 +24,7 @@ namespace kymf {
 namespace {
 
 void PrintJsonEntry(OpenedArchive& source, int index, bool first) {
-  const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
+  const MultiFileElement* element = &source.GetRecord(index);
   std::printf(
       "%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %lu, \"dataStart\": %ld, "
       "\"dataEnd\": %ld}",
@@ -39,7 +39,7 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
     std::printf("%s\n", name.c_str());
     return;
   }
-  const Pointer<MultiFileElement> element = source.GetArchive().GetDirectory().GetAt(index);
+  const MultiFileElement* element = &source.GetRecord(index);
   std::printf("%12lu %11ld %11ld  %s\n", static_cast<unsigned long>(source.GetSize(index)),
               static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd),
               name.c_str());
@@ -48,7 +48,7 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
 // Writes the entry of record `index` to standard output, after checking that
 // the archive holds all of it, so that a damaged entry gives no output.
 bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
-  MultiFile& archive = source.GetArchive();
+  MultiFile& archive = source.GetArchive(index);
   const std::string name = source.GetName(index);
   RXM::Status backed = source.CheckEntry(index);
   if (backed.IsOk()) {
@@ -74,7 +74,7 @@ bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& report
     return false;
   }
   if (copy.copied != source.GetSize(index)) {
-    source.Fail(source.ReadFailure(name), reporter);
+    source.Fail(source.ReadFailure(index), reporter);
     return false;
   }
   return true;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "multifile/VolumeSet.h"
+#include "remote/Url.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
 
@@ -73,7 +75,7 @@ struct SumsCheck {
   RXM::Status unreadable;  // the sums file exists but cannot be read
   int checked = 0;
   std::vector<std::string> damaged, unlisted, missing;  // each a reason, naming the entry
-  std::vector<std::string> differing;  // "<archive>: <entry>" of each damaged one
+  std::vector<std::string> differing;                   // "<archive>: <entry>" of each damaged one
   bool Failed() const {
     return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() || !missing.empty();
   }
@@ -181,15 +183,15 @@ void PrintSumsJson(const OpenedArchive& source, const SumsCheck& check) {
   std::printf("}");
 }
 
-}  // namespace
-
-int VerifyCommand(const Options& options, Reporter& reporter) {
+// Verifies the one archive `path` (a volume alone when `alone`); kSuccess or
+// kFailure.
+int VerifyArchive(const Options& options, const std::string& path, bool alone, Reporter& reporter) {
   OpenedArchive source;
-  if (!source.Open(options.archive, reporter)) {
+  if (!source.Open(path, reporter, alone)) {
     return kFailure;
   }
   const RXM::kymf::LayoutReport report =
-      source.GetArchive().CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
+      source.GetVolume(0).CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
   const SumsCheck sums = CheckSums(source);
   const bool failed = report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();
   if (options.json) {
@@ -213,6 +215,68 @@ int VerifyCommand(const Options& options, Reporter& reporter) {
                 source.GetCount() == 1 ? "entry" : "entries", data.c_str());
   }
   return failed ? kFailure : kSuccess;
+}
+
+// A set: each volume verified as the archive it is, then what keeps the set
+// from being read whole: a volume that is missing before others (they are
+// named) or cannot be read as an archive (said by its own verification).
+int VerifySet(const Options& options, const std::vector<std::string>& volumes,
+              const std::vector<std::string>& strays, Reporter& reporter) {
+  const std::string shown = EscapeName(RXM::RedactUrl(options.archive));
+  bool failed = false;
+  if (options.json) {
+    std::printf("{\"archive\": %s, \"volumes\": [\n", JsonString(shown).c_str());
+  }
+  std::vector<std::string> unreadable;
+  for (std::size_t i = 0; i < volumes.size(); ++i) {
+    if (options.json && i > 0) {
+      std::printf(",");
+    }
+    const int before = reporter.GetFailures();
+    failed = VerifyArchive(options, volumes[i], true, reporter) != kSuccess || failed;
+    if (reporter.GetFailures() != before) {
+      unreadable.push_back(volumes[i]);
+      std::printf("%s", options.json ? "null\n" : "");
+    }
+  }
+  const std::string missing =
+      RXM::VolumeName(options.archive, static_cast<int>(volumes.size()) + 1);
+  if (options.json) {
+    std::printf("], \"unreadable\": [");
+    for (std::size_t i = 0; i < unreadable.size(); ++i) {
+      std::printf("%s%s", i ? ", " : "", JsonString(RXM::RedactUrl(unreadable[i])).c_str());
+    }
+    std::printf("], \"missing\": %s, \"ok\": %s}\n",
+                strays.empty() ? "null" : JsonString(missing).c_str(),
+                failed || !strays.empty() ? "false" : "true");
+  }
+  for (const std::string& stray : strays) {
+    if (!options.json) {
+      std::printf("%s: error: volume %s is missing: %s after it is not read\n", shown.c_str(),
+                  EscapeName(missing).c_str(), EscapeName(stray).c_str());
+    }
+  }
+  return failed || !strays.empty() ? kFailure : kSuccess;
+}
+
+}  // namespace
+
+int VerifyCommand(const Options& options, Reporter& reporter) {
+  std::vector<std::string> volumes;
+  const RXM::Status listed = ListVolumes(options.archive, &volumes);
+  if (!listed.IsOk()) {
+    reporter.Fail(listed);
+    return kFailure;
+  }
+  const std::vector<std::string> strays =
+      RXM::IsRemoteUrl(options.archive.c_str()) || options.archive == "-"
+          ? std::vector<std::string>()
+          : RXM::FindStrayVolumes(RXM::sys::System::Default(), options.archive,
+                                  static_cast<int>(volumes.size()));
+  if (volumes.size() == 1 && strays.empty()) {
+    return VerifyArchive(options, options.archive, true, reporter);
+  }
+  return VerifySet(options, volumes, strays, reporter);
 }
 
 }  // namespace kymf

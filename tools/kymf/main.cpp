@@ -29,6 +29,8 @@ constexpr const char* kDescription =
     "ARCHIVE may be \"-\" for standard output (create) or standard input (list, cat, extract,\n"
     "verify); list, cat, extract, verify and --path also take an http:// or https:// URL.\n"
     "add, delete and rename change a file in place and need its name.\n"
+    "A set of volumes (NAME.kymf, NAME.2.kymf, ... up to the first missing one; create\n"
+    "--split writes one) reads as one archive wherever NAME.kymf is given.\n"
     "Writing: one writer at a time per archive; another waits for it (up to a minute,\n"
     "saying so), or fails at once with --no-wait. The archive is replaced whole, keeping its\n"
     "permissions; through a symbolic link, the file it points to is replaced and the link\n"
@@ -42,6 +44,7 @@ constexpr const char* kDescription =
     "Exit codes: 0 success (also with warnings), 1 failure, 2 usage error.\n\n"
     "Examples:\n"
     "  kymf create game.kymf -C assets . --exclude '**/*.tmp'\n"
+    "  kymf create --split 1G big.kymf data/   # big.kymf, big.2.kymf, ...\n"
     "  kymf list -l game.kymf 'levels/*'\n"
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
@@ -156,6 +159,10 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
     command->add_flag("-h,--dereference", o.dereference,
                       "Follow symbolic links (a link back to a folder it is in is skipped); "
                       "without -h each link is skipped with a warning");
+    command->add_option("--split", o.split,
+                        "Write volumes of at most SIZE bytes (K, M, G: 1024-based; at most "
+                        "2147483647): ARCHIVE, then NAME.2.kymf, NAME.3.kymf, ... (no entry "
+                        "split; docs/volumes.md). add: the largest a volume grows to");
     command->add_flag("-k,--keep-going", o.keepGoing,
                       "Skip each file whose name cannot be stored (too long, refused), pack the "
                       "rest, and exit 1");
@@ -396,7 +403,7 @@ int main(int argc, char** argv) {
     reporter.Usage(UsageText(e.what()));
     return kymf::kUsage;
   }
-  if (!ApplyRemoteOptions(options)) {
+  if (!ApplyRemoteOptions(options) || !kymf::ParseSplit(options, reporter)) {
     return kymf::kUsage;
   }
   reporter.SetQuiet(quiet);

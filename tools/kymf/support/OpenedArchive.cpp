@@ -5,14 +5,15 @@
 #include "files/Sha256.h"
 
 #include "multifile/ArchiveFormat.h"
+#include "multifile/VolumeSet.h"
 #include "remote/Url.h"
 
 namespace kymf {
 
-bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
+bool OpenedArchive::Open(const std::string& path, Reporter& reporter, bool alone) {
   remote = RXM::IsRemoteUrl(path.c_str());
   shown = RXM::RedactUrl(path);
-  file = path;
+  std::vector<std::string> files{path};
   if (path == "-") {
     RXM::Status status = standardInput.Make();
     if (status.IsOk()) {
@@ -22,22 +23,55 @@ bool OpenedArchive::Open(const std::string& path, Reporter& reporter) {
       reporter.Fail(status);
       return false;
     }
-    file = standardInput.GetPath();
+    files[0] = standardInput.GetPath();
+  } else if (!alone) {
+    const RXM::Status listed = ListVolumes(path, &files);
+    if (!listed.IsOk()) {
+      reporter.Fail(listed);
+      return false;
+    }
   }
+  for (const std::string& file : files) {
+    if (!OpenVolume(file, reporter)) {
+      return false;
+    }
+  }
+  FindShadowed();
+  return true;
+}
+
+bool OpenedArchive::OpenVolume(const std::string& file, Reporter& reporter) {
+  auto volume = std::make_unique<Volume>();
+  volume->file = file;
+  volume->shown = volumes.empty() ? shown : RXM::RedactUrl(file);
+  volume->first = count;
   // A URL is read through an HttpFile, with the options of the environment
   // (which --cacert and --header set).
-  remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
-  if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), file.c_str())) {
-    const RXM::Status& status = archive.GetStatus();
-    if (path == "-") {  // the message would name the temporary copy
+  volume->remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
+  if (!volume->archive.OpenMultiFile(Pointer<KYFile>(volume->remoteFile), file.c_str())) {
+    const RXM::Status& status = volume->archive.GetStatus();
+    if (shown == "-") {  // the message would name the temporary copy
       reporter.Fail("-", RXM::Describe(status.GetCode()));
     } else {
       reporter.Fail(status);
     }
     return false;
   }
-  FindShadowed();
+  const int records = volume->archive.GetDirectory().GetCount();
+  volumeOf.insert(volumeOf.end(), static_cast<std::size_t>(records),
+                  static_cast<int>(volumes.size()));
+  count += records;
+  volumes.push_back(std::move(volume));
   return true;
+}
+
+OpenedArchive::Volume& OpenedArchive::VolumeOf(int index) const {
+  return *volumes[static_cast<std::size_t>(volumeOf[static_cast<std::size_t>(index)])];
+}
+
+const MultiFileElement& OpenedArchive::GetRecord(int index) const {
+  const Volume& volume = VolumeOf(index);
+  return *volume.archive.GetDirectory().Peek(index - volume.first);
 }
 
 void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
@@ -51,34 +85,35 @@ void OpenedArchive::Fail(const RXM::Status& status, Reporter& reporter) const {
   }
 }
 
-RXM::Status OpenedArchive::ReadFailure(const std::string& name) const {
-  if (!remoteFile.IsNull()) {
-    const RXM::Status why = remoteFile->GetReadFailure();
+RXM::Status OpenedArchive::ReadFailure(int index) const {
+  const Volume& volume = VolumeOf(index);
+  const std::string name = GetName(index);
+  if (!volume.remoteFile.IsNull()) {
+    const RXM::Status why = volume.remoteFile->GetReadFailure();
     if (!why.IsOk()) {
       // The library's text names the archive already: the entry goes first.
       return RXM::Status(why.GetCode(), name + ": " + why.GetText());
     }
   }
-  return RXM::Status(RXM::ErrorCode::kReadFailed,
-                     shown + ": " + name + ": " + RXM::Describe(RXM::ErrorCode::kReadFailed));
+  return RXM::Status(RXM::ErrorCode::kReadFailed, volume.shown + ": " + name + ": " +
+                                                      RXM::Describe(RXM::ErrorCode::kReadFailed));
 }
 
 std::string OpenedArchive::GetName(int index) const {
-  return archive.GetDirectory().GetAt(index)->name;
+  return GetRecord(index).name;
 }
 
 std::uint32_t OpenedArchive::GetSize(int index) const {
-  return RXM::kymf::EntrySize(*archive.GetDirectory().GetAt(index));
+  return RXM::kymf::EntrySize(GetRecord(index));
 }
 
 // The library's one rule of whether an entry's bytes are its own and all
 // in the file, asked before anything is written.
 RXM::Status OpenedArchive::CheckEntry(int index) {
-  return archive.CheckEntry(GetName(index).c_str());
+  return GetArchive(index).CheckEntry(GetName(index).c_str());
 }
 
 void OpenedArchive::FindShadowed() {
-  const int count = GetCount();
   shadowedBy.assign(static_cast<std::size_t>(count), -1);
   std::unordered_map<std::string, int> last;
   for (int i = count - 1; i >= 0; --i) {
@@ -90,20 +125,27 @@ void OpenedArchive::FindShadowed() {
 }
 
 OpenedArchive::~OpenedArchive() {
-  if (handle != -1) {
-    RXM::sys::System::Default().closeHandle(handle);
+  for (const std::unique_ptr<Volume>& volume : volumes) {
+    if (volume->handle != -1) {
+      RXM::sys::System::Default().closeHandle(volume->handle);
+    }
   }
 }
 
 RXM::Status OpenedArchive::ReadSums(std::vector<RXM::EntrySum>* sums, bool* stale) {
+  return ReadSumsOf(*volumes.front(), sums, stale);
+}
+
+RXM::Status OpenedArchive::ReadSumsOf(const Volume& volume, std::vector<RXM::EntrySum>* sums,
+                                      bool* stale) const {
   *stale = false;
   if (shown == "-") {
     return RXM::Status(RXM::ErrorCode::kNoSuchFile, "-: standard input has no sums file");
   }
-  const std::string path = RXM::SumsPathOf(file);
+  const std::string path = RXM::SumsPathOf(volume.file);
   if (!remote) {
     RXM::sys::System& system = RXM::sys::System::Default();
-    *stale = RXM::ArchiveNewerThanSums(system, file, path);
+    *stale = RXM::ArchiveNewerThanSums(system, volume.file, path);
     return RXM::ReadSums(system, path, sums);
   }
   Pointer<HttpFile> fetched(new HttpFile());
@@ -119,13 +161,15 @@ RXM::Status OpenedArchive::ReadSums(std::vector<RXM::EntrySum>* sums, bool* stal
 }
 
 RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
-  const MultiFileElement& record = *archive.GetDirectory().GetAt(index);
-  const std::string subject = shown + ": " + record.name;
-  if (!remote && handle == -1) {
-    handle = archive.DuplicateArchiveHandle();
+  Volume& volume = VolumeOf(index);
+  MultiFile& archive = volume.archive;
+  const MultiFileElement& record = GetRecord(index);
+  const std::string subject = volume.shown + ": " + record.name;
+  if (!remote && volume.handle == -1) {
+    volume.handle = archive.DuplicateArchiveHandle();
   }
-  if (handle != -1) {
-    return RXM::HashRange(RXM::sys::System::Default(), handle,
+  if (volume.handle != -1) {
+    return RXM::HashRange(RXM::sys::System::Default(), volume.handle,
                           static_cast<std::uint64_t>(record.dataStart), GetSize(index), subject,
                           hex);
   }
@@ -144,7 +188,7 @@ RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
     done += got;
   }
   if (done != GetSize(index)) {
-    return ReadFailure(record.name);
+    return ReadFailure(index);
   }
   *hex = RXM::Sha256::Hex(digest.Finish());
   return RXM::Status::Ok();
@@ -152,7 +196,7 @@ RXM::Status OpenedArchive::HashEntry(int index, std::string* hex) {
 
 RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>& sums, bool stale) {
   const std::string name = GetName(index);
-  const std::string subject = shown + ": " + name;
+  const std::string subject = VolumeOf(index).shown + ": " + name;
   const RXM::EntrySum* line = nullptr;
   for (const RXM::EntrySum& sum : sums) {
     line = sum.name == name ? &sum : line;  // the last line of that name, as a lookup finds
@@ -173,22 +217,35 @@ RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>&
 }
 
 bool OpenedArchive::LoadSumsForCheck(Reporter& reporter) {
-  const RXM::Status read = ReadSums(&checkSums, &checkStale);
-  const RXM::ErrorCode code = read.GetCode();
-  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
-    reporter.Fail(shown, "--check: no sums file (kymf sums " + shown + " writes one)");
-    return false;
-  }
-  if (!read.IsOk()) {
-    reporter.Fail(read);
-    return false;
+  for (const std::unique_ptr<Volume>& volume : volumes) {
+    const RXM::Status read = ReadSumsOf(*volume, &volume->checkSums, &volume->checkStale);
+    const RXM::ErrorCode code = read.GetCode();
+    if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+      reporter.Fail(volume->shown,
+                    "--check: no sums file (kymf sums " + volume->shown + " writes one)");
+      return false;
+    }
+    if (!read.IsOk()) {
+      reporter.Fail(read);
+      return false;
+    }
   }
   checking = true;
   return true;
 }
 
 RXM::Status OpenedArchive::CheckAgainstSums(int index) {
-  return checking ? CheckSum(index, checkSums, checkStale) : RXM::Status::Ok();
+  const Volume& volume = VolumeOf(index);
+  return checking ? CheckSum(index, volume.checkSums, volume.checkStale) : RXM::Status::Ok();
+}
+
+RXM::Status ListVolumes(const std::string& path, std::vector<std::string>* volumes) {
+  if (RXM::IsRemoteUrl(path.c_str())) {
+    return RXM::FindRemoteVolumes(path, volumes);
+  }
+  *volumes = path == "-" ? std::vector<std::string>{path}
+                         : RXM::FindVolumes(RXM::sys::System::Default(), path);
+  return RXM::Status::Ok();
 }
 
 void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter) {
