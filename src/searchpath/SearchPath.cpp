@@ -1,5 +1,6 @@
 #include "searchpath/SearchPath.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/VolumeSet.h"
 #include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
@@ -34,9 +36,11 @@ RXM::Status Refused(const std::string& name) {
 // What `source` names, opened as a source: a folder, an archive by its magic,
 // a module, or the archive at an http(s) URL; null for anything else, with
 // the reason in `why`: the archive reader's or the module reader's, or for a
-// name that cannot be opened at all, RXM::OpenFailure's.
+// name that cannot be opened at all, RXM::OpenFailure's. `archive` says
+// whether it is read as an archive.
 std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::sys::System& system,
-                                                RXM::Status& why, bool checkSums) {
+                                                RXM::Status& why, bool checkSums, bool& archive) {
+  archive = true;
   if (RXM::IsRemoteUrl(source.c_str())) {
     return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
@@ -60,7 +64,35 @@ std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::
       std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
     return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
+  archive = false;
   return RXM::ModuleSource::Load(source, system, why);
+}
+
+// `source` loaded and, for an archive, each later volume of its set, in the
+// search order of a set: the last volume first. Empty, with the reason in
+// `why`, when one of them cannot be loaded or a set over the network cannot
+// be probed to its end.
+std::vector<std::shared_ptr<const MountedSource>> LoadSet(const std::string& source,
+                                                          RXM::sys::System& system,
+                                                          RXM::Status& why, bool checkSums) {
+  bool archive = false;
+  std::shared_ptr<const MountedSource> first = LoadSource(source, system, why, checkSums, archive);
+  if (!first) {
+    return {};
+  }
+  std::vector<std::string> volumes{source};
+  if (archive && RXM::IsRemoteUrl(source.c_str())) {
+    why = RXM::FindRemoteVolumes(source, &volumes);
+  } else if (archive) {
+    volumes = RXM::FindVolumes(system, source);
+  }
+  std::vector<std::shared_ptr<const MountedSource>> loaded{first};
+  for (std::size_t i = 1; i < volumes.size() && why.IsOk(); ++i) {
+    std::shared_ptr<const MountedSource> volume =
+        RXM::ArchiveSource::Load(volumes[i], system, why, checkSums);
+    loaded.insert(loaded.begin(), volume);
+  }
+  return why.IsOk() ? loaded : std::vector<std::shared_ptr<const MountedSource>>();
 }
 
 // The part of `name` below the mount point `point`, or null when `name` is
@@ -165,9 +197,9 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
                       point + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused));
     return false;
   }
-  std::shared_ptr<const MountedSource> files =
-      LoadSource(path, shared->system, why, shared->checkSums.load());
-  if (!files) {
+  const std::vector<std::shared_ptr<const MountedSource>> volumes =
+      LoadSet(path, shared->system, why, shared->checkSums.load());
+  if (volumes.empty()) {
     return false;
   }
   Update([&](Mounts& next) {
@@ -176,8 +208,11 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
         return false;
       }
     }
-    next.order.insert(append ? next.order.end() : next.order.begin(),
-                      Mounts::Mount{path, point, files});
+    // A set's volumes side by side, each under the text it was mounted by.
+    auto at = append ? next.order.end() : next.order.begin();
+    for (const std::shared_ptr<const MountedSource>& files : volumes) {
+      at = next.order.insert(at, Mounts::Mount{path, point, files}) + 1;
+    }
     return true;
   });
   return true;
@@ -186,13 +221,12 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
 bool SearchPath::Unmount(const String& source) {
   const std::string path = source.GetText();
   return Update([&](Mounts& next) {
-    for (auto mount = next.order.begin(); mount != next.order.end(); ++mount) {
-      if (mount->source == path) {
-        next.order.erase(mount);
-        return true;
-      }
-    }
-    return false;
+    const auto kept =
+        std::remove_if(next.order.begin(), next.order.end(),
+                       [&](const Mounts::Mount& mount) { return mount.source == path; });
+    const bool found = kept != next.order.end();
+    next.order.erase(kept, next.order.end());  // a set's volumes all go
+    return found;
   });
 }
 

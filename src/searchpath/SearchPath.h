@@ -75,6 +75,15 @@ class RXMFILES_API SearchPath {
   /// when `source` is mounted already (it then stays where it is). False when
   /// `source` is none of the three or cannot be read, or when `mountPoint` is
   /// neither "" nor a safe name.
+  ///
+  /// An archive comes with the later volumes of its set ("NAME.2.kymf",
+  /// "NAME.3.kymf", ... up to the first missing one; over the network, up to
+  /// the first that answers 404; see docs/volumes.md), mounted in the same
+  /// call as consecutive sources under the same mount point, in volume order
+  /// from the last: the last volume is searched first and `source` itself
+  /// last of them, as a lookup in one archive finds the later of two equal
+  /// names. A volume that cannot be read fails the whole Mount, with
+  /// nothing mounted. Unmount(source) removes them together.
   bool Mount(const String& source, const String& mountPoint, bool append);
   /// The same, and why not: `why` is Ok when mounted; otherwise kNameRefused
   /// for the mount point, RXM::OpenFailure's reason when nothing can be
@@ -92,8 +101,9 @@ class RXMFILES_API SearchPath {
   /// Off by default; archives mounted before are left as they were.
   void SetCheckSums(bool check);
 
-  /// Removes the source mounted under exactly the text `source`; false when
-  /// none is. Streams open over it stay readable.
+  /// Removes the source mounted under exactly the text `source` (an archive's
+  /// whole set of volumes); false when none is. Streams open over it stay
+  /// readable.
   bool Unmount(const String& source);
 
   /// A new read-only stream over `name` from the first source in search order

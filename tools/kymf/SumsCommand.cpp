@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "multifile/ArchiveSums.h"
+#include "multifile/VolumeSet.h"
 #include "remote/Url.h"
 #include "support/NameEscaping.h"
 
@@ -21,16 +22,19 @@ int SumsCommand(const Options& options, Reporter& reporter) {
     std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
                  EscapeName(archive).c_str());
   };
-  int count = 0;
-  const RXM::Status written =
-      RXM::RefreshSums(RXM::sys::System::Default(), options.archive, wait, &count, Processors());
-  if (!written.IsOk()) {
-    reporter.Fail(written);
-    return kFailure;
-  }
-  if (!reporter.IsQuiet()) {
-    std::printf("wrote %d %s to %s\n", count, count == 1 ? "sum" : "sums",
-                EscapeName(RXM::SumsPathOf(options.archive)).c_str());
+  // Each volume of a set has its own sums file.
+  for (const std::string& volume : RXM::FindVolumes(RXM::sys::System::Default(), options.archive)) {
+    int count = 0;
+    const RXM::Status written =
+        RXM::RefreshSums(RXM::sys::System::Default(), volume, wait, &count, Processors());
+    if (!written.IsOk()) {
+      reporter.Fail(written);
+      return kFailure;
+    }
+    if (!reporter.IsQuiet()) {
+      std::printf("wrote %d %s to %s\n", count, count == 1 ? "sum" : "sums",
+                  EscapeName(RXM::SumsPathOf(volume)).c_str());
+    }
   }
   return kSuccess;
 }

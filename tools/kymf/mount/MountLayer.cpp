@@ -8,6 +8,7 @@
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "remote/Url.h"
+#include "support/OpenedArchive.h"
 
 namespace kymf {
 namespace mount {
@@ -28,50 +29,39 @@ void Place(Placement placement, LayerReport& report) {
   }
 }
 
-// A KYMF archive opened once: its directory gives the tree, and each file
-// is read with positional reads through the handle its streams share, which
+// A KYMF archive opened once, with the later volumes of its set
+// (multifile/VolumeSet.h): their directories give the tree, and each file is
+// read with positional reads through the handle its streams share, which
 // stays on the file that was opened even when another one takes its name.
 class ArchiveLayer : public MountLayer {
  public:
   // A URL is read through an HttpFile, with the options of the environment.
-  // With `checkSums`, the sums file beside it is read (none: nothing is
-  // checked), and each file is read whole and held to its sum when opened.
+  // With `checkSums`, the sums file beside each volume is read (none:
+  // nothing is checked), and each file is read whole and held to its sum
+  // when opened.
   bool Open(const std::string& path, bool checkSums, RXM::Status& status) {
-    const bool remote = RXM::IsRemoteUrl(path.c_str());
-    remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
-    if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
-      status = archive.GetStatus();
-      return false;
+    std::vector<std::string> files;
+    status = ListVolumes(path, &files);
+    for (std::size_t i = 0; i < files.size() && status.IsOk(); ++i) {
+      volumes.push_back(std::make_unique<Volume>());
+      status = volumes.back()->Open(files[i], checkSums);
     }
-    const RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
-    if (!sums.IsOk() && sums.GetCode() != RXM::ErrorCode::kNoSuchFile &&
-        sums.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
-      status = sums;
-      return false;
-    }
-    time = remote ? 0 : TimeOf(path);
-    return true;
+    return status.IsOk();
   }
 
-  // Last record first: of equal names the last is the one the archive finds.
-  // A file's key is its record's index.
+  // The last volume first and, in each, the last record first: of equal
+  // names the last is the one the set finds. A file's key is its record's
+  // index across the set.
   void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) override {
-    const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
-    names.assign(static_cast<std::size_t>(directory.GetCount()), nullptr);
+    std::uint32_t first = 0;
+    for (const std::unique_ptr<Volume>& volume : volumes) {
+      volume->first = first;
+      first += static_cast<std::uint32_t>(volume->archive.GetDirectory().GetCount());
+    }
+    names.assign(first, nullptr);
     builder.Reserve(names.size());
-    for (int i = directory.GetCount() - 1; i >= 0; --i) {
-      const MultiFileElement* element = directory.Peek(i);
-      if (element == nullptr) {
-        continue;
-      }
-      if (RXM::CheckSafeName(element->name) != RXM::NameFault::kNone) {
-        ++report.unsafe;
-        continue;
-      }
-      names[static_cast<std::size_t>(i)] = element->name;
-      Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index,
-                            static_cast<std::uint32_t>(i), time),
-            report);
+    for (auto volume = volumes.rbegin(); volume != volumes.rend(); ++volume) {
+      (*volume)->AddTo(builder, index, report, names);
     }
   }
 
@@ -79,6 +69,7 @@ class ArchiveLayer : public MountLayer {
   // name finds this very record, the last of its equals. The archive's rule
   // refuses an entry whose bytes are not its own.
   Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const override {
+    const MultiFile& archive = VolumeOf(source).archive;
     const RXM::Status summed = archive.CheckEntrySum(names[source]);  // Ok without sums
     if (!summed.IsOk()) {
       why = summed;
@@ -88,18 +79,71 @@ class ArchiveLayer : public MountLayer {
   }
 
   std::uint64_t GetBytes() const override {
-    return static_cast<std::uint64_t>(archive.GetArchiveSize());
+    std::uint64_t bytes = 0;
+    for (const std::unique_ptr<Volume>& volume : volumes) {
+      bytes += static_cast<std::uint64_t>(volume->archive.GetArchiveSize());
+    }
+    return bytes;
   }
 
   RXM::Status GetReadFailure() const override {
-    return remoteFile.IsNull() ? RXM::Status::Ok() : remoteFile->GetReadFailure();
+    for (const std::unique_ptr<Volume>& volume : volumes) {
+      if (!volume->remoteFile.IsNull() && !volume->remoteFile->GetReadFailure().IsOk()) {
+        return volume->remoteFile->GetReadFailure();
+      }
+    }
+    return RXM::Status::Ok();
   }
 
  private:
-  Pointer<HttpFile> remoteFile;  // what a URL is read through
-  MultiFile archive;
-  std::vector<const char*> names;  // by record: its name, held by the directory
-  std::int64_t time = 0;
+  struct Volume {
+    RXM::Status Open(const std::string& path, bool checkSums) {
+      const bool remote = RXM::IsRemoteUrl(path.c_str());
+      remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
+      if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
+        return archive.GetStatus();
+      }
+      const RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
+      if (!sums.IsOk() && sums.GetCode() != RXM::ErrorCode::kNoSuchFile &&
+          sums.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
+        return sums;
+      }
+      time = remote ? 0 : TimeOf(path);
+      return RXM::Status::Ok();
+    }
+    void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report,
+               std::vector<const char*>& names) const {
+      const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+      for (int i = directory.GetCount() - 1; i >= 0; --i) {
+        const MultiFileElement* element = directory.Peek(i);
+        if (element == nullptr) {
+          continue;
+        }
+        if (RXM::CheckSafeName(element->name) != RXM::NameFault::kNone) {
+          ++report.unsafe;
+          continue;
+        }
+        const std::uint32_t key = first + static_cast<std::uint32_t>(i);
+        names[key] = element->name;
+        Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index, key, time),
+              report);
+      }
+    }
+    Pointer<HttpFile> remoteFile;  // what a URL is read through
+    MultiFile archive;
+    std::int64_t time = 0;
+    std::uint32_t first = 0;  // the key of its first record
+  };
+  const Volume& VolumeOf(std::uint32_t key) const {
+    std::size_t volume = volumes.size() - 1;
+    while (volume > 0 && volumes[volume]->first > key) {
+      --volume;
+    }
+    return *volumes[volume];
+  }
+
+  std::vector<std::unique_ptr<Volume>> volumes;
+  std::vector<const char*> names;  // by key: its name, held by the directory
 };
 
 // A folder or a Windows module, read through a search path of its own, so
