@@ -65,6 +65,41 @@ TEST_F(SearchPathTest, PrependedSourcesOverrideAppendedOnesAreSearchedLast) {
 #endif
 }
 
+TEST_F(SearchPathTest, AnArchiveMountsWithItsVolumesTheLastSearchedFirstAndUnmountsWithThem) {
+  Mounted("other.kymf", {{"c", "other"}, {"e", "other"}});
+  WriteAll(dir.Path("set.kymf"), Archive({{"a", "one"}, {"b", "one"}}));
+  WriteAll(dir.Path("set.2.kymf"), Archive({{"c", "two"}, {"A", "two"}}));
+  WriteAll(dir.Path("set.3.kymf"), Archive({{"d/x", "three"}}));
+  WriteAll(dir.Path("set.5.kymf"), Archive({{"stray", "five"}}));  // after a missing volume
+  const std::string set = dir.Path("set.kymf");
+  ASSERT_TRUE(path.Mount(set.c_str(), "", false));
+  EXPECT_EQ(Read("a"), "two");  // the later volume's, as in one archive
+  EXPECT_EQ(Read("b"), "one");
+  EXPECT_EQ(Read("c"), "two");  // the set, mounted first, before other.kymf
+  EXPECT_EQ(Read("d/x"), "three");
+  EXPECT_EQ(Read("e"), "other");
+  EXPECT_TRUE(path.Open("stray").IsNull());
+  EXPECT_EQ(path.List(""), (std::vector<std::string>{"A", "a", "b", "c", "d", "e"}));
+  EXPECT_TRUE(path.Mount(set.c_str(), "", true));  // mounted already: stays where it is
+  EXPECT_EQ(Read("c"), "two");
+  EXPECT_FALSE(path.Unmount(dir.Path("set.2.kymf").c_str()));  // a volume is not a source
+  ASSERT_TRUE(path.Unmount(set.c_str()));
+  EXPECT_EQ(Read("c"), "other");
+  EXPECT_TRUE(path.Open("a").IsNull());
+  EXPECT_TRUE(path.Open("d/x").IsNull());
+  EXPECT_FALSE(path.Unmount(set.c_str()));
+}
+
+TEST_F(SearchPathTest, ASetWithAVolumeThatIsNoArchiveMountsNothing) {
+  WriteAll(dir.Path("set.kymf"), Archive({{"a", "one"}}));
+  WriteAll(dir.Path("set.2.kymf"), std::string("not an archive"));
+  RXM::Status why;
+  EXPECT_FALSE(path.Mount(dir.Path("set.kymf").c_str(), "", true, why));
+  EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNotAnArchive);
+  EXPECT_NE(std::string(why.GetText()).find("set.2.kymf"), std::string::npos) << why.GetText();
+  EXPECT_TRUE(path.Open("a").IsNull());
+}
+
 TEST_F(SearchPathTest, MountPointsPlaceSourcesInsideTheNamespaceAndListingsMergeThem) {
   Mounted("music.bin", {{"intro.ogg", "la"}, {"sub/x", "x"}}, "data/music");
   EXPECT_EQ(Read("data/music/intro.ogg"), "la");
