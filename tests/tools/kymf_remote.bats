@@ -178,3 +178,26 @@ opening request may be redirected" served.err
   run kymf verify "${trusted[@]}" "$url"
   [[ $status -eq 0 && $output == *"data not checked: no sums file"* ]]
 }
+
+@test "a set over the network: volumes 2, 3, ... probed up to a 404, read as on disk" {
+  mkdir parts
+  for i in 1 2 3 4 5; do head -c 400000 /dev/urandom > "parts/p$i"; done
+  local set="kymf-set-$$-$RANDOM"
+  kymf -q create --split 1M "$www/$set.kymf" parts
+  [ -e "$www/$set.3.kymf" ] && [ ! -e "$www/$set.4.kymf" ]
+  for command in "list" "verify" "cat parts/p1 parts/p5" "cat --path"; do
+    read -ra words <<< "$command"
+    kymf "${words[@]}" "$www/$set.kymf" parts/p5 > disk.out 2>&1 || true
+    kymf "${words[0]}" "${trusted[@]}" "${words[@]:1}" "$base/$set.kymf" parts/p5 > url.out 2>&1 ||
+      true
+    echo "kymf $command"
+    cmp <(sed "s#$www/##g" disk.out) <(sed "s#$base/##g" url.out)
+  done
+  kymf cat "${trusted[@]}" "$base/$set.kymf?unused=1.2" parts/p5 | cmp - parts/p5
+  mkdir out
+  kymf extract -q "${trusted[@]}" "$base/$set.kymf" -C out
+  diff -r parts out/parts
+  rm "$www/$set.3.kymf"  # a 404 ends the set
+  run kymf list "${trusted[@]}" "$base/$set.kymf"
+  [[ $status -eq 0 && ${#lines[@]} -eq 4 ]]
+}

@@ -40,9 +40,13 @@ class ArchiveLayer : public MountLayer {
   // nothing is checked), and each file is read whole and held to its sum
   // when opened.
   bool Open(const std::string& path, bool checkSums, RXM::Status& status) {
-    std::vector<std::string> files;
-    status = ListVolumes(path, &files);
-    for (std::size_t i = 0; i < files.size() && status.IsOk(); ++i) {
+    std::vector<std::string> files{path};
+    volumes.push_back(std::make_unique<Volume>());
+    status = volumes.back()->Open(path, checkSums);  // reached before any probe
+    if (status.IsOk()) {
+      status = ListVolumes(path, &files);
+    }
+    for (std::size_t i = 1; i < files.size() && status.IsOk(); ++i) {
       volumes.push_back(std::make_unique<Volume>());
       status = volumes.back()->Open(files[i], checkSums);
     }

@@ -24,15 +24,21 @@ bool OpenedArchive::Open(const std::string& path, Reporter& reporter, bool alone
       return false;
     }
     files[0] = standardInput.GetPath();
-  } else if (!alone) {
+  }
+  // The first volume first, so that a set costs a request of its own only
+  // once the archive has been reached (a probe per further volume).
+  if (!OpenVolume(files[0], reporter)) {
+    return false;
+  }
+  if (path != "-" && !alone) {
     const RXM::Status listed = ListVolumes(path, &files);
     if (!listed.IsOk()) {
       reporter.Fail(listed);
       return false;
     }
   }
-  for (const std::string& file : files) {
-    if (!OpenVolume(file, reporter)) {
+  for (std::size_t i = 1; i < files.size(); ++i) {
+    if (!OpenVolume(files[i], reporter)) {
       return false;
     }
   }
