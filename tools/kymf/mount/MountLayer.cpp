@@ -116,7 +116,7 @@ class ArchiveLayer : public MountLayer {
       return RXM::Status::Ok();
     }
     void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report,
-               std::vector<const char*>& names) const {
+               std::vector<const char*>& byKey) const {
       const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
       for (int i = directory.GetCount() - 1; i >= 0; --i) {
         const MultiFileElement* element = directory.Peek(i);
@@ -128,7 +128,7 @@ class ArchiveLayer : public MountLayer {
           continue;
         }
         const std::uint32_t key = first + static_cast<std::uint32_t>(i);
-        names[key] = element->name;
+        byKey[key] = element->name;
         Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index, key, time),
               report);
       }
