@@ -189,6 +189,37 @@ void RemoveStale(const std::string& path, Reporter& reporter) {
   }
 }
 
+// For add --replace: `input` replaces its name in the volume of `holders`
+// that holds it last, when that is not the last volume (which takes it as any
+// new entry) and it fits there (`placed` then true); every other holder
+// loses the name. The fills follow. False (reported) when a removal fails.
+bool ReplaceWhereHeld(const Input& input, const std::vector<std::size_t>& holders,
+                      std::int64_t limit, std::vector<ExistingVolume>& volumes, SetWriters& writers,
+                      bool& placed, Reporter& reporter) {
+  const std::string folded = FoldName(input.name.c_str());
+  const auto size = static_cast<std::int64_t>(input.size);
+  for (std::size_t v : holders) {
+    ExistingVolume& volume = volumes[v];
+    const Held held = volume.names[folded];
+    const std::int64_t without = volume.fill.bytes - held.records * RXM::kymf::kRecordSize -
+                                 static_cast<std::int64_t>(held.bytes);
+    const bool here = v == holders.back() && v + 1 != volumes.size() &&
+                      without + RXM::kymf::kRecordSize + size <= limit;
+    volume.fill.records -= held.records;
+    volume.fill.bytes = without;
+    if (here) {
+      writers.Add(v, input);
+      volume.fill.records += 1;
+      volume.fill.bytes += RXM::kymf::kRecordSize + size;
+      placed = true;
+    } else if (!writers.Of(v).RemoveExisting(input.name.c_str())) {
+      reporter.Fail(writers.Of(v).GetStatus());
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int64_t VolumeLimit(const Options& options) {
@@ -293,28 +324,9 @@ int AddToSet(const Options& options, const std::vector<Input>& inputs, Reporter&
           "entry name \"" + input.name + "\" is already taken (letter case is ignored)"));
       return kFailure;
     }
-    // Replaced where it is when it fits there (the last volume takes it as
-    // any other), otherwise moved to where new entries go.
     bool placed = false;
-    for (std::size_t v : holders) {
-      ExistingVolume& volume = volumes[v];
-      const Held held = volume.names[folded];
-      const std::int64_t without = volume.fill.bytes - held.records * RXM::kymf::kRecordSize -
-                                   static_cast<std::int64_t>(held.bytes);
-      const bool here =
-          !placed && v == holders.back() && v != last &&
-          without + RXM::kymf::kRecordSize + static_cast<std::int64_t>(input.size) <= limit;
-      volume.fill.records -= held.records;
-      volume.fill.bytes = without;
-      if (here) {
-        writers.Add(v, input);
-        volume.fill.records += 1;
-        volume.fill.bytes += RXM::kymf::kRecordSize + static_cast<std::int64_t>(input.size);
-        placed = true;
-      } else if (!writers.Of(v).RemoveExisting(input.name.c_str())) {
-        reporter.Fail(writers.Of(v).GetStatus());
-        return kFailure;
-      }
+    if (!ReplaceWhereHeld(input, holders, limit, volumes, writers, placed, reporter)) {
+      return kFailure;
     }
     if (!placed) {
       pool.push_back(input);
