@@ -159,10 +159,12 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
     command->add_flag("-h,--dereference", o.dereference,
                       "Follow symbolic links (a link back to a folder it is in is skipped); "
                       "without -h each link is skipped with a warning");
-    command->add_option("--split", o.split,
-                        "Write volumes of at most SIZE bytes (K, M, G: 1024-based; at most "
-                        "2147483647): ARCHIVE, then NAME.2.kymf, NAME.3.kymf, ... (no entry "
-                        "split; docs/volumes.md). add: the largest a volume grows to");
+    command
+        ->add_option("--split", o.split,
+                     "Write volumes of at most SIZE bytes (K, M, G: 1024-based; at most "
+                     "2147483647): ARCHIVE, then NAME.2.kymf, NAME.3.kymf, ... (no entry "
+                     "split; docs/volumes.md). add: the largest a volume grows to")
+        ->type_name("SIZE");
     command->add_flag("-k,--keep-going", o.keepGoing,
                       "Skip each file whose name cannot be stored (too long, refused), pack the "
                       "rest, and exit 1");
