@@ -73,7 +73,7 @@ struct SumsCheck {
   RXM::Status unreadable;  // the sums file exists but cannot be read
   int checked = 0;
   std::vector<std::string> damaged, unlisted, missing;  // each a reason, naming the entry
-  std::vector<std::string> differing;  // "<archive>: <entry>" of each damaged one
+  std::vector<std::string> differing;                   // "<archive>: <entry>" of each damaged one
   bool Failed() const {
     return !unreadable.IsOk() || stale || !damaged.empty() || !unlisted.empty() || !missing.empty();
   }
