@@ -27,7 +27,7 @@ setup() {
 0|*sub/b.bin*|create v.kymf -v tree
 0|skipped empty folder tree/empty\na.txt\nsub/b.bin\nsub/random.dat\nsub/zero\ncreated 4 entries, 70008 bytes|-v create t.kymf -C tree .
 0|a.txt\nsub/b.bin\nsub/random.dat\nsub/zero|list t.kymf
-0|           3         328         330  a.txt\n           5         331         335  sub/b.bin\n       70000         336       70335  sub/random.dat\n           0       70336       70335  sub/zero|list -l t.kymf
+0|        size   dataStart     dataEnd  name\n           3         328         330  a.txt\n           5         331         335  sub/b.bin\n       70000         336       70335  sub/random.dat\n           0       70336       70335  sub/zero|list -l t.kymf
 0|a.txt|list t.kymf *.txt
 0|sub/random.dat|list t.kymf **/*.dat
 0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf SUB

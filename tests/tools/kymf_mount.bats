@@ -174,7 +174,7 @@ ROWS
 
 @test "mount --check serves a damaged file as an error (EIO), never its wrong bytes" {
   kymf -q sums t.kymf
-  start=$(kymf list -l t.kymf Docs/readme.txt | awk '{print $2}')
+  start=$(kymf list -l --no-header t.kymf Docs/readme.txt | awk '{print $2}')
   printf 'R' | dd of=t.kymf bs=1 seek="$start" conv=notrunc 2>/dev/null  # damage in place
   kymf mount --check t.kymf mnt
   run cat mnt/Docs/readme.txt

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "support/InputCollector.h"
 #include "support/NameEscaping.h"
+#include "support/NameList.h"
 #include "support/Selection.h"
 #include "support/TemporaryArchive.h"
 
@@ -30,8 +31,20 @@ CollectRules RulesOf(const Options& options) {
 // Collects every input; false (each fault reported) when any cannot be
 // stored, before anything is written.
 bool Collect(const Options& options, Reporter& reporter, InputCollector& collector) {
+  if (options.inputs.empty() && options.lists.empty()) {
+    reporter.Usage("give the files and folders to store: PATH..., or -T FILE");
+    return false;
+  }
+  std::vector<std::string> inputs = options.inputs;
+  for (const std::string& list : options.lists) {
+    const RXM::Status read = ReadNameList(list, options.nullSeparated, inputs);
+    if (!read.IsOk()) {
+      reporter.Fail(read);
+      return false;
+    }
+  }
   bool ok = true;
-  for (const std::string& input : options.inputs) {
+  for (const std::string& input : inputs) {
     ok = collector.Add(input) && ok;
   }
   if (ok && !options.as.empty()) {

@@ -34,7 +34,10 @@ constexpr const char* kDescription =
     "permissions; through a symbolic link, the file it points to is replaced and the link\n"
     "stays. A read-only archive is refused.\n"
     "PATTERN: a name, a folder (selects everything below it) or a glob: * and ? stay within\n"
-    "one folder, ** crosses folders. Letter case is ignored, as the archive does.\n"
+    "one folder, ** crosses folders, [abc] [a-z] [!0-9] take one character of a class (a [\n"
+    "without its ] is a plain character). Letter case is ignored, as the archive does. The\n"
+    "same rule serves the PATTERNs of every command and --exclude (create, add, list,\n"
+    "extract).\n"
     "create and add store a folder under its own name (cxx/12/a.txt; -C DIR . packs from\n"
     "inside DIR); symbolic links are skipped with a warning unless -h follows them, as are\n"
     "FIFOs, sockets, devices and the archive being written; -k skips names too long to store.\n"
@@ -125,31 +128,40 @@ struct Command {
   int (*run)(const Options&, kymf::Reporter&);
 };
 
+// --exclude, the same on create, add, list and extract.
+void AddExcludeOption(CLI::App& command, Options& o) {
+  command
+      .add_option("--exclude", o.excludes,
+                  "Leave out the entries this PATTERN selects (repeatable; a folder: "
+                  "everything below it)")
+      ->allow_extra_args(false);
+}
+
 std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
   CLI::App* create = app.add_subcommand("create", "Make a new archive from files and folders");
   create->add_option("ARCHIVE", o.archive, "The archive to write (replaced), or - for stdout")
       ->required();
-  create
-      ->add_option("PATH", o.inputs,
-                   "Files and folders: a file is stored under its name, a folder's files under "
-                   "the folder's name and their path below it (. for a folder's contents)")
-      ->required();
-  create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
-      ->allow_extra_args(false);
+  create->add_option("PATH", o.inputs,
+                     "Files and folders: a file is stored under its name, a folder's files "
+                     "under the folder's name and their path below it (. for a folder's "
+                     "contents)");
   create->add_flag("--sums", o.sums,
                    "Also write ARCHIVE.sha256, a SHA-256 sum per entry (sha256sum's format), "
                    "which writers then keep current");
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
-  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them")
-      ->required();
+  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them");
   add->add_option("--as", o.as, "The entry name for the one file given");
   add->add_flag("--replace", o.replace, "Replace entries of the same name");
-  add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
-      ->allow_extra_args(false);
   for (CLI::App* command : {create, add}) {
+    AddExcludeOption(*command, o);
     command->set_help_flag("--help", "Print this help message and exit");
+    command
+        ->add_option("-T,--files-from", o.lists,
+                     "Also the PATHs named in FILE, one per line (- for standard input)")
+        ->allow_extra_args(false);
+    command->add_flag("--null", o.nullSeparated, "-T's names end in a NUL byte, not a line feed");
     command->add_option("-C,--directory", o.folder,
                         "Read the PATHs from inside this folder (as tar -C): -C assets . stores "
                         "what assets/ holds");
@@ -262,7 +274,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
                    "Search SOURCE (folder, archive or module) instead of one archive; the last "
                    "--path is searched first")
       ->allow_extra_args(false);
-  list->add_flag("-l,--long", o.longFormat, "Also show size, dataStart and dataEnd");
+  list->add_flag("-l,--long", o.longFormat,
+                 "Also show size, dataStart and dataEnd, under a line of column names");
+  list->add_flag("--no-header", o.noHeader, "With -l: no line of column names");
   list->add_flag("--json", o.json,
                  "A JSON array, for scripts: each name also as name_hex, the hex of its bytes");
 
@@ -317,6 +331,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   resources->add_flag("--json", o.json, "The listing as JSON");
   for (CLI::App* reading : {list, cat, extract, verify}) {
     AddRemoteOptions(*reading, o);
+  }
+  for (CLI::App* leaving : {list, extract}) {
+    AddExcludeOption(*leaving, o);
   }
   return {{list, kymf::ListCommand},
           {cat, kymf::CatCommand},
