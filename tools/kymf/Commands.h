@@ -83,6 +83,8 @@ int ResourcesCommand(const Options& options, Reporter& reporter);
 // inputs: the archives, then the mount point (with --path, the mount point
 // alone).
 int MountCommand(const Options& options, Reporter& reporter);
+// inputs: the one mount point, a kymf mount's.
+int UmountCommand(const Options& options, Reporter& reporter);
 
 }  // namespace kymf
 

@@ -49,10 +49,11 @@ constexpr const char* kDescription =
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
     "  kymf list https://cdn.example.com/game.kymf\n"
-    "  kymf mount game.kymf mnt/ && ls mnt/ && fusermount3 -u mnt/\n";
+    "  kymf mount game.kymf mnt/ && ls mnt/ && kymf umount mnt/\n";
 
-constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract", "sums",
-                                     "delete", "rename", "verify", "resources", "mount"};
+constexpr const char* kCommands[] = {"create",  "add",       "list",   "cat",
+                                     "extract", "sums",      "delete", "rename",
+                                     "verify",  "resources", "mount",  "umount"};
 
 // The number of one-character edits (insert, delete, replace, swap two
 // neighbours) that make `a` into `b`.
@@ -342,11 +343,11 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
           {resources, kymf::ResourcesCommand}};
 }
 
-Command AddMountCommand(CLI::App& app, Options& o) {
+std::vector<Command> AddMountCommands(CLI::App& app, Options& o) {
   CLI::App* mount = app.add_subcommand(
       "mount",
       "Show an archive (a file or an http(s):// URL), or a search path, as a read-only folder "
-      "(FUSE; unmount with fusermount3 -u MOUNTPOINT)");
+      "(FUSE; unmount with kymf umount MOUNTPOINT)");
   mount->add_option("SOURCE", o.inputs, "The archives, the last searched first, then MOUNTPOINT")
       ->required();
   mount
@@ -359,8 +360,17 @@ Command AddMountCommand(CLI::App& app, Options& o) {
   mount->add_flag("--check", o.check,
                   "Read each file whole when it is opened and hold it to ARCHIVE.sha256: a "
                   "damaged file fails to open (EIO, logged), never gives wrong bytes");
+  mount
+      ->add_option("-o", o.fuseOptions,
+                   "Pass OPTIONS on to FUSE (comma-separated, repeatable: allow_other, "
+                   "default_permissions, ...); rw, fsname= and subtype= are kymf's own and "
+                   "refused")
+      ->allow_extra_args(false);
   AddRemoteOptions(*mount, o);
-  return {mount, kymf::MountCommand};
+  CLI::App* umount = app.add_subcommand(
+      "umount", "Unmount what kymf mount mounted at MOUNTPOINT (with fusermount3 -u)");
+  umount->add_option("MOUNTPOINT", o.inputs, "The folder of a kymf mount")->required()->expected(1);
+  return {{mount, kymf::MountCommand}, {umount, kymf::UmountCommand}};
 }
 
 }  // namespace
@@ -398,7 +408,9 @@ int main(int argc, char** argv) {
   for (const Command& command : AddReadingCommands(app, options)) {
     commands.push_back(command);
   }
-  commands.push_back(AddMountCommand(app, options));
+  for (const Command& command : AddMountCommands(app, options)) {
+    commands.push_back(command);
+  }
   for (const Command& command : commands) {
     AddOutputFlags(*command.app, quiet, verbose);
   }
