@@ -60,6 +60,8 @@ ROWS
   kymf create - -C tree . > piped.kymf
   kymf create direct.kymf -C tree .
   cmp piped.kymf direct.kymf
+  # Straight into the pipe: no temporary copy (none can be made here).
+  TMPDIR="$PWD/no-such-folder" "$KYMF" create - -C tree . | cmp - direct.kymf
   run bash -c '"$KYMF" list - < piped.kymf'
   [ "${lines[0]}" = "a.txt" ]
   "$KYMF" extract - -C out < piped.kymf

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "Commands.h"
+#include "support/BlockCopy.h"
 #include "support/InputCollector.h"
 #include "support/NameEscaping.h"
 #include "support/NameList.h"
 #include "support/Selection.h"
-#include "support/TemporaryArchive.h"
 
 namespace kymf {
 namespace {
@@ -57,8 +57,11 @@ bool Collect(const Options& options, Reporter& reporter, InputCollector& collect
   return ok;
 }
 
-// Adds the inputs to `writer` and commits; false (reported) on failure.
-bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter) {
+// Adds the inputs to `writer` and commits, or writes the archive to `out`
+// when it is given (standard output, in one pass); false (reported) on
+// failure.
+bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, std::FILE* out,
+           Reporter& reporter) {
   writer.SetAllowEmpty(true);
   for (const Input& input : inputs) {
     writer.AddFile(input.name.c_str(), input.path.c_str());
@@ -75,8 +78,16 @@ bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& 
         }
       },
       &progress);
-  if (!writer.Commit()) {
-    reporter.Fail(writer.GetStatus());
+  if (out != nullptr) {
+    BinaryMode(out);
+  }
+  if (!(out != nullptr ? writer.CommitTo(out) : writer.Commit())) {
+    const RXM::Status& why = writer.GetStatus();
+    if (out != nullptr && why.GetCode() == RXM::ErrorCode::kWriteFailed) {
+      reporter.FailSystem("-", why.GetSystemError());  // as every command says standard output
+    } else {
+      reporter.Fail(why);
+    }
     return false;
   }
   ReportSums(writer, reporter);
@@ -95,31 +106,14 @@ int CreateCommand(const Options& options, Reporter& reporter) {
   if (!Collect(options, reporter, collector)) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
-  TemporaryArchive temporary;
-  std::string path = options.archive;
-  if (toStandardOutput) {
-    const RXM::Status made = temporary.Make();
-    if (!made.IsOk()) {
-      reporter.Fail(made);
-      return kFailure;
-    }
-    path = temporary.GetPath();
-  }
   if (options.sums && toStandardOutput) {
     reporter.Usage("create --sums writes a file beside the archive: give the archive's file name");
     return kUsage;
   }
-  MultiFileWriter writer(path.c_str());
+  MultiFileWriter writer(options.archive.c_str());
   WaitForLock(writer, options);
-  if (!Write(writer, collector.GetInputs(), reporter)) {
+  if (!Write(writer, collector.GetInputs(), toStandardOutput ? stdout : nullptr, reporter)) {
     return kFailure;
-  }
-  if (toStandardOutput) {
-    const RXM::Status copied = temporary.ToStandardOutput();
-    if (!copied.IsOk()) {
-      reporter.Fail(copied);
-      return kFailure;
-    }
   }
   reporter.Summary("created", static_cast<std::int64_t>(collector.GetInputs().size()),
                    collector.GetTotalBytes());
@@ -139,7 +133,7 @@ int AddCommand(const Options& options, Reporter& reporter) {
   MultiFileWriter writer(options.archive.c_str(), true);
   WaitForLock(writer, options);
   writer.SetReplaceExisting(options.replace);
-  if (!Write(writer, collector.GetInputs(), reporter)) {
+  if (!Write(writer, collector.GetInputs(), nullptr, reporter)) {
     return kFailure;
   }
   reporter.Summary("added", static_cast<std::int64_t>(collector.GetInputs().size()),

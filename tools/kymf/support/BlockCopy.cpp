@@ -2,6 +2,11 @@
 
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace kymf {
 
 CopyResult CopyBlocks(const ReadBlock& read, const WriteBlock& write) {
@@ -32,6 +37,14 @@ WriteBlock WriteTo(std::FILE* stream) {
   return [stream](const char* data, std::size_t size) {
     return std::fwrite(data, 1, size, stream) == size;
   };
+}
+
+void BinaryMode(std::FILE* stream) {
+#if defined(_WIN32)
+  _setmode(_fileno(stream), _O_BINARY);
+#else
+  (void)stream;
+#endif
 }
 
 }  // namespace kymf

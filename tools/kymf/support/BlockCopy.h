@@ -34,6 +34,10 @@ CopyResult CopyStream(KYFile& from, const WriteBlock& write);
 // A sink writing to `stream` with fwrite.
 WriteBlock WriteTo(std::FILE* stream);
 
+// Puts the standard stream `stream` in binary mode, where text mode would
+// change its bytes (Windows: LF to CR LF); nothing elsewhere.
+void BinaryMode(std::FILE* stream);
+
 }  // namespace kymf
 
 #endif  // KYMF_SUPPORT_BLOCKCOPY_H
