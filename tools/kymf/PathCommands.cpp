@@ -40,15 +40,12 @@ bool MountAll(const Options& options, SearchPath& path, Reporter& reporter) {
       continue;
     }
     mounted = false;
-    // Something there that is none of the three is said as such; any other
-    // failure (nothing there, refused, a damaged archive, the server's
-    // answer) in the library's own words, which name the source.
-    const RXM::ErrorCode code = why.GetCode();
-    if (code == RXM::ErrorCode::kNotAnArchive || code == RXM::ErrorCode::kNotAModule) {
+    // The library's own words, which name the source (something there that
+    // is none of the three is said as such); a URL whose answer is no
+    // archive may be the server's doing.
+    if (RXM::IsRemoteUrl(source.c_str()) && why.GetCode() == RXM::ErrorCode::kNotAnArchive) {
       reporter.Fail(RXM::RedactUrl(source),
-                    RXM::IsRemoteUrl(source.c_str())
-                        ? "cannot be mounted (not a KYMF archive, or the server cannot give it)"
-                        : "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
+                    "cannot be mounted (not a KYMF archive, or the server cannot give it)");
     } else {
       reporter.Fail(why);
     }
