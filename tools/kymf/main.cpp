@@ -135,6 +135,7 @@ void AddExcludeOption(CLI::App& command, Options& o) {
       .add_option("--exclude", o.excludes,
                   "Leave out the entries this PATTERN selects (repeatable; a folder: "
                   "everything below it)")
+      ->type_name("PATTERN")
       ->allow_extra_args(false);
 }
 
@@ -161,6 +162,7 @@ std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
     command
         ->add_option("-T,--files-from", o.lists,
                      "Also the PATHs named in FILE, one per line (- for standard input)")
+        ->type_name("FILE")
         ->allow_extra_args(false);
     command->add_flag("--null", o.nullSeparated, "-T's names end in a NUL byte, not a line feed");
     command->add_option("-C,--directory", o.folder,
@@ -365,6 +367,7 @@ std::vector<Command> AddMountCommands(CLI::App& app, Options& o) {
                    "Pass OPTIONS on to FUSE (comma-separated, repeatable: allow_other, "
                    "default_permissions, ...); rw, fsname= and subtype= are kymf's own and "
                    "refused")
+      ->type_name("OPTIONS")
       ->allow_extra_args(false);
   AddRemoteOptions(*mount, o);
   CLI::App* umount = app.add_subcommand(
