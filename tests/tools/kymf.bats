@@ -62,6 +62,12 @@ ROWS
   cmp piped.kymf direct.kymf
   # Straight into the pipe: no temporary copy (none can be made here).
   TMPDIR="$PWD/no-such-folder" "$KYMF" create - -C tree . | cmp - direct.kymf
+  if [ "$(uname -s)" = Linux ] && [ "${KYMF_PLATFORM:-}" != windows ]; then
+    # ... whose buffer it widens to 1 MiB (F_GETPIPE_SZ, read once all came).
+    size=$("$KYMF" create - -C tree . |
+      python3 -c 'import fcntl, sys; sys.stdin.buffer.read(); print(fcntl.fcntl(0, 1032))')
+    [ "$size" -eq 1048576 ]
+  fi
   run bash -c '"$KYMF" list - < piped.kymf'
   [ "${lines[0]}" = "a.txt" ]
   "$KYMF" extract - -C out < piped.kymf

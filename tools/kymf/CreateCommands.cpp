@@ -80,6 +80,7 @@ bool Write(MultiFileWriter& writer, const std::vector<Input>& inputs, std::FILE*
       &progress);
   if (out != nullptr) {
     BinaryMode(out);
+    WidenPipe(out, std::size_t{1} << 20);
   }
   if (!(out != nullptr ? writer.CommitTo(out) : writer.Commit())) {
     const RXM::Status& why = writer.GetStatus();

@@ -5,6 +5,9 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#elif defined(__linux__)
+#include <fcntl.h>
+#include <sys/stat.h>
 #endif
 
 namespace kymf {
@@ -37,6 +40,19 @@ WriteBlock WriteTo(std::FILE* stream) {
   return [stream](const char* data, std::size_t size) {
     return std::fwrite(data, 1, size, stream) == size;
   };
+}
+
+void WidenPipe(std::FILE* stream, std::size_t bytes) {
+#if defined(__linux__) && defined(F_SETPIPE_SZ)
+  struct stat info {};
+  const int descriptor = ::fileno(stream);
+  if (::fstat(descriptor, &info) == 0 && S_ISFIFO(info.st_mode)) {
+    ::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(bytes));  // a refusal changes nothing
+  }
+#else
+  (void)stream;
+  (void)bytes;
+#endif
 }
 
 void BinaryMode(std::FILE* stream) {
