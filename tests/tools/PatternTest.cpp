@@ -1,5 +1,6 @@
 // The one pattern rule of kymf (GlobMatch, and Selection built on it), which
-// every command's PATTERNs and --exclude share, and the name lists of -T.
+// every command's PATTERNs and --exclude share, the name lists of -T, and
+// the nearest command to a mistyped one.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "support/NameList.h"
 #include "support/Selection.h"
+#include "support/Suggestion.h"
 
 namespace {
 
@@ -70,6 +72,21 @@ TEST(NameListTest, AMissingListIsNamedAndLeavesTheNamesAsTheyWere) {
   EXPECT_EQ(status.GetCode(), RXM::ErrorCode::kCannotOpen);
   EXPECT_NE(std::string(status.GetText()).find("no-such-list.txt"), std::string::npos);
   EXPECT_EQ(names, std::vector<std::string>{"kept"});
+}
+
+TEST(SuggestionTest, NamesTheNearestCommandOrNone) {
+  const std::vector<std::string> commands = {"list", "extract", "mount", "umount", "cat"};
+  const std::vector<std::tuple<const char*, const char*>> cases = {
+      {"lst", "list"},       {"extarct", "extract"},
+      {"unmount", "umount"}, {"mout", "mount"},
+      {"ca", "cat"},         {"x", ""},
+      {"zzzzzz", ""},        {"", ""},
+      {"listing", ""}};
+  for (const auto& [word, nearest] : cases) {
+    EXPECT_EQ(kymf::NearestWord(word, commands), nearest) << word;
+  }
+  EXPECT_EQ(kymf::EditDistance("extract", "extarct"), 1U);
+  EXPECT_EQ(kymf::EditDistance("", "abc"), 3U);
 }
 
 }  // namespace

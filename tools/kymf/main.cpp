@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "Commands.h"
@@ -17,6 +18,7 @@
 #include "support/RemoteNames.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"
+#include "support/Suggestion.h"
 
 namespace {
 
@@ -55,39 +57,11 @@ constexpr const char* kCommands[] = {"create",  "add",       "list",   "cat",
                                      "extract", "sums",      "delete", "rename",
                                      "verify",  "resources", "mount",  "umount"};
 
-// The number of one-character edits (insert, delete, replace, swap two
-// neighbours) that make `a` into `b`.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-  for (std::size_t i = 0; i <= a.size(); ++i) {
-    for (std::size_t j = 0; j <= b.size(); ++j) {
-      if (i == 0 || j == 0) {
-        d[i][j] = i + j;
-        continue;
-      }
-      d[i][j] = std::min(
-          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
-// " (did you mean 'list'?)" for a word a command is near to (at most two
-// edits, and fewer than its length), or "".
+// " (did you mean 'list'?)" for a word a command is near to, or "".
 std::string Suggestion(const std::string& word) {
-  const char* best = nullptr;
-  std::size_t nearest = 3;
-  for (const char* command : kCommands) {
-    const std::size_t distance = EditDistance(word, command);
-    if (distance < nearest && distance < word.size()) {
-      nearest = distance;
-      best = command;
-    }
-  }
-  return best == nullptr ? std::string() : std::string(" (did you mean '") + best + "'?)";
+  const std::string nearest =
+      kymf::NearestWord(word, std::vector<std::string>(std::begin(kCommands), std::end(kCommands)));
+  return nearest.empty() ? std::string() : " (did you mean '" + nearest + "'?)";
 }
 
 // The first word that is not an option names the command; an unknown one is
