@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +143,16 @@ class RXMFILES_API MultiFileWriter {
   /// destroyed, so that a second Commit builds on the same archive.
   bool Commit();
 
+  /// Writes the archive Commit would write to the open stream `out` instead,
+  /// in one pass (an archive to standard output: `kymf create - ...`): no
+  /// temporary file, no sync, no sums file, nothing replaced; the lock is
+  /// taken only to read the existing archive (keepExisting), and given up on
+  /// success. True when every byte was written and `out` flushed; `out`
+  /// stays open. False with GetStatus() as for Commit (names, inputs and
+  /// size are checked before the first byte; kWriteFailed with the system's
+  /// reason when `out` fails); `out` may then hold part of an archive.
+  bool CommitTo(std::FILE* out);
+
   /// Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
   /// success.
   const RXM::Status& GetStatus() const;
@@ -159,6 +170,10 @@ class RXMFILES_API MultiFileWriter {
   // Takes the archive's lock unless it is held; false (Status set) when it
   // cannot be had.
   bool Lock();
+  // Reads the existing archive when entries are kept, then checks and
+  // measures every entry and the archive's size; false (Status set) when
+  // any is refused.
+  bool Prepare();
   // Puts the written archive in its place: over the locked archive, or
   // under its free name.
   bool Place(RXM::kymf::ArchiveWriter& writer);

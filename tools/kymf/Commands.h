@@ -17,7 +17,10 @@ struct Options {
   std::string archive;                // "-": standard input or output, where allowed
   std::vector<std::string> inputs;    // create, add: files and folders
   std::vector<std::string> patterns;  // list, cat, extract, delete: globs or folders
-  std::vector<std::string> excludes;  // create, add
+  std::vector<std::string> excludes;  // create, add, list, extract: --exclude
+  std::vector<std::string> lists;     // create, add: -T, files of inputs ("-": stdin)
+  bool nullSeparated = false;         // create, add: --null, -T's names end in NUL, not LF
+  bool noHeader = false;              // list -l: no line of column names
   std::vector<std::string> paths;     // list, cat: --path sources, the last one searched first
   std::string as;                     // add: the one input's entry name
   std::string folder;                 // extract, resources --all: -C; create, add: read from -C
@@ -38,6 +41,8 @@ struct Options {
   std::string module, name, type, output, language;
   bool all = false;
   bool foreground = false;  // mount: -f
+  // mount -o: options passed on to FUSE, each comma-separated.
+  std::vector<std::string> fuseOptions;
   // Reading over the network: a CA file trusted besides the system's, and
   // one header line (only "Authorization: ..." is taken).
   std::string caFile, header;
@@ -78,6 +83,8 @@ int ResourcesCommand(const Options& options, Reporter& reporter);
 // inputs: the archives, then the mount point (with --path, the mount point
 // alone).
 int MountCommand(const Options& options, Reporter& reporter);
+// inputs: the one mount point, a kymf mount's.
+int UmountCommand(const Options& options, Reporter& reporter);
 
 }  // namespace kymf
 
