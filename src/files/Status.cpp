@@ -106,4 +106,10 @@ Status NotARegularFile(const std::string& file) {
   return Status(ErrorCode::kNotARegularFile, file + ": " + Describe(ErrorCode::kNotARegularFile));
 }
 
+Status NotASource(const std::string& source) {
+  return Status(
+      ErrorCode::kNotAModule,
+      RedactUrl(source) + ": cannot be mounted (not a folder, a KYMF archive or a Windows module)");
+}
+
 }  // namespace RXM

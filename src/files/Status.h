@@ -126,6 +126,12 @@ RXMFILES_API Status OpenFailure(const std::string& file, int error);
 /// (kNotARegularFile): "<file>: not a regular file".
 RXMFILES_API Status NotARegularFile(const std::string& file);
 
+/// `source` was offered to a search path but is none of what one mounts: no
+/// folder, no KYMF archive (no "KYMF" magic) and no Windows module (no "MZ"
+/// signature). kNotAModule, the last reader asked: "<source>: cannot be
+/// mounted (not a folder, a KYMF archive or a Windows module)".
+RXMFILES_API Status NotASource(const std::string& source);
+
 }  // namespace RXM
 
 #endif  // RXMFILES_FILES_STATUS_H

@@ -130,6 +130,9 @@ Status ParseSums(const std::string& text, const std::string& file, std::vector<E
 Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums) {
   sys::FileInfo info;
   if (system.inspect(file.c_str(), &info) != 0 || info.kind != sys::FileKind::kFile) {
+    if (info.kind == sys::FileKind::kOther) {
+      return NotARegularFile(file);  // a FIFO is never waited on
+    }
     const int error = info.kind == sys::FileKind::kMissing ? ENOENT : info.error;
     return OpenFailure(file, info.kind == sys::FileKind::kFolder ? EISDIR : error);
   }
@@ -149,22 +152,18 @@ Status ReadSums(sys::System& system, const std::string& file, std::vector<EntryS
   return ParseSums(text, file, sums);
 }
 
+// The sums file is replaced as a name, never followed: a link found under it
+// (one planted there, or left dangling) is replaced by the new file, and
+// nothing is written where it pointed.
 Status WriteSums(sys::System& system, const std::string& file, const std::string& archive,
                  const std::vector<EntrySum>& sums) {
-  std::string target;
-  if (system.resolveLinks(file.c_str(), &target) != 0) {
-    target = file;
-  }
-  sys::FileInfo info;
-  const bool existing =
-      system.inspect(target.c_str(), &info) == 0 && info.kind != sys::FileKind::kMissing;
   const std::string text = FormatSums(sums);
-  ReplacementFile replacement(target, ReplacementFile::Naming::kUnique, system);
+  ReplacementFile replacement(file, ReplacementFile::Naming::kUnique, system);
   const bool written =
       replacement.Open() &&
       (text.empty() || replacement.Write(text.data(), static_cast<std::uint32_t>(text.size()))) &&
       replacement.Finish() && StampAfter(system, archive, replacement);
-  if (!written || !replacement.Replace(existing)) {
+  if (!written || !replacement.Replace(true)) {
     const int error = replacement.GetError();
     replacement.Discard();
     return kymf::SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file",

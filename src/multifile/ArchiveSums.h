@@ -55,12 +55,14 @@ RXMFILES_API std::string FormatSums(const std::vector<EntrySum>& sums);
 RXMFILES_API Status ParseSums(const std::string& text, const std::string& file,
                               std::vector<EntrySum>* sums);
 
-// The sums file `file`, read and parsed; kNoSuchFile when there is none.
+// The sums file `file`, read and parsed; kNoSuchFile when there is none,
+// kNotARegularFile for a FIFO, socket or device (never waited on).
 RXMFILES_API Status ReadSums(sys::System& system, const std::string& file,
                              std::vector<EntrySum>* sums);
 // Puts `sums`, the sums of the archive file `archive`, under `file` in one
 // step (temporary file beside it, sync, rename, folder sync); on failure the
-// old file is as it was. The new file's modification time is made later
+// old file is as it was. A link under `file` is replaced, never followed.
+// The new file's modification time is made later
 // than the archive file's birth, however coarse the file system's clock, so
 // that the pair is never taken for a stale one.
 RXMFILES_API Status WriteSums(sys::System& system, const std::string& file,

@@ -7,6 +7,8 @@ ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming 
                              sys::System& system)
     : file(target, naming, system) {}
 
+ArchiveWriter::ArchiveWriter(std::FILE* out, sys::System& system) : file(out, system) {}
+
 ArchiveWriter::Outcome ArchiveWriter::Write(const std::vector<Planned>& plan) {
   if (!Begin(static_cast<std::int32_t>(plan.size()))) {
     return Outcome::kNotCreated;

@@ -59,6 +59,9 @@ class ArchiveWriter {
   // `target`: the archive's file, its links followed (ArchiveLock::GetTarget).
   // Writes through `system`.
   ArchiveWriter(const std::string& target, ReplacementFile::Naming naming, sys::System& system);
+  // Writes to the open stream `out` (ReplacementFile::Naming::kStream):
+  // Finish flushes it, Replace and Discard do nothing.
+  ArchiveWriter(std::FILE* out, sys::System& system);
 
   // Creates the temporary file and writes the magic and `count`. False when
   // the file cannot be created.

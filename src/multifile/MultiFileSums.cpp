@@ -26,6 +26,20 @@ RXM::Status FetchSums(const std::string& url, std::string* text) {
   return RXM::Status::Ok();
 }
 
+// Ok when the sum that `digest()` gives is the line of `name` in `table`;
+// kNoSuchEntry, before anything is read, when the table has no such line;
+// kDamaged, naming `subject` and both sums, otherwise.
+template <class Digest>
+RXM::Status CompareSum(const RXM::SumsTable& table, const std::string& name,
+                       const std::string& subject, Digest digest) {
+  const auto line = table.byName.find(name);
+  if (line == table.byName.end()) {
+    return RXM::Status(RXM::ErrorCode::kNoSuchEntry, subject + ": not in the sums file");
+  }
+  const std::string actual = digest();
+  return actual == line->second ? RXM::Status::Ok() : RXM::Damaged(subject, line->second, actual);
+}
+
 }  // namespace
 
 RXM::Status MultiFile::LoadSums() {
@@ -60,14 +74,8 @@ RXM::Status MultiFile::CheckBytes(const MultiFileElement& element, const void* d
   if (!sums) {
     return RXM::Status::Ok();
   }
-  const auto line = sums->byName.find(element.name);
-  if (line == sums->byName.end()) {
-    return RXM::Status(RXM::ErrorCode::kNoSuchEntry,
-                       EntrySubject(element) + ": not in the sums file");
-  }
-  const std::string actual = RXM::Sha256::HexOf(data, size);
-  return actual == line->second ? RXM::Status::Ok()
-                                : RXM::Damaged(EntrySubject(element), line->second, actual);
+  return CompareSum(*sums, element.name, EntrySubject(element),
+                    [&] { return RXM::Sha256::HexOf(data, size); });
 }
 
 RXM::Status MultiFile::CheckEntrySum(const String& name) const {
@@ -79,29 +87,28 @@ RXM::Status MultiFile::CheckEntrySum(const String& name) const {
   if (element == nullptr) {
     return Explain(code, name.GetText(), element);
   }
-  RXM::Status why;
-  Pointer<KYFile> entry = StreamOver(*element, &why);
-  if (entry.IsNull()) {
-    return why;
-  }
-  // Read in blocks and digested as they come: the entry is never held whole.
-  RXM::Sha256 digest;
-  std::vector<char> block(std::min<std::size_t>(1u << 20, RXM::kymf::EntrySize(*element) + 1u));
-  std::uint64_t done = 0;
-  for (unsigned int got;
-       (got = entry->ReadData(block.data(), 1, static_cast<unsigned int>(block.size()))) > 0;) {
-    digest.Update(block.data(), got);
-    done += got;
-  }
-  if (done != RXM::kymf::EntrySize(*element)) {
-    return RXM::kymf::Failure(RXM::ErrorCode::kReadFailed, EntrySubject(*element));
-  }
-  const auto line = sums->byName.find(element->name);
-  if (line == sums->byName.end()) {
-    return RXM::Status(RXM::ErrorCode::kNoSuchEntry,
-                       EntrySubject(*element) + ": not in the sums file");
-  }
-  const std::string actual = RXM::Sha256::Hex(digest.Finish());
-  return actual == line->second ? RXM::Status::Ok()
-                                : RXM::Damaged(EntrySubject(*element), line->second, actual);
+  RXM::Status why = RXM::Status::Ok();
+  const std::string subject = EntrySubject(*element);
+  const RXM::Status compared = CompareSum(*sums, element->name, subject, [&] {
+    Pointer<KYFile> entry = StreamOver(*element, &why);
+    if (entry.IsNull()) {
+      return std::string();
+    }
+    // Read in blocks and digested as they come: the entry is never held whole.
+    RXM::Sha256 digest;
+    const std::uint32_t size = RXM::kymf::EntrySize(*element);
+    std::vector<char> block(std::min<std::size_t>(1u << 20, size + std::size_t{1}));
+    std::uint64_t done = 0;
+    for (unsigned int got;
+         (got = entry->ReadData(block.data(), 1, static_cast<unsigned int>(block.size()))) > 0;) {
+      digest.Update(block.data(), got);
+      done += got;
+    }
+    if (done != size) {
+      why = RXM::kymf::Failure(RXM::ErrorCode::kReadFailed, subject);
+      return std::string();
+    }
+    return RXM::Sha256::Hex(digest.Finish());
+  });
+  return why.IsOk() ? compared : why;
 }

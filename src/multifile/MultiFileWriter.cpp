@@ -208,10 +208,8 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
 // Everything that can be refused is checked before the first byte is
 // written: names, sizes and the existing archive. The data are then copied
 // in one pass.
-bool MultiFileWriter::Commit() {
-  status = RXM::Status::Ok();
-  sumsStatus = RXM::Status::Ok();
-  if (!Lock() || (keepExisting && !LoadExisting())) {
+bool MultiFileWriter::Prepare() {
+  if (keepExisting && !LoadExisting()) {
     return false;
   }
   std::int64_t dataBytes = 0;
@@ -226,6 +224,15 @@ bool MultiFileWriter::Commit() {
   const std::int64_t count = static_cast<std::int64_t>(kept.size() + entries.size());
   if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
+  }
+  return true;
+}
+
+bool MultiFileWriter::Commit() {
+  status = RXM::Status::Ok();
+  sumsStatus = RXM::Status::Ok();
+  if (!Lock() || !Prepare()) {
+    return false;
   }
   RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
                                   *system);
@@ -250,6 +257,22 @@ bool MultiFileWriter::Commit() {
   // stale, never silently wrong.
   sumsStatus = sums.Finish();
   lock->Release();
+  return true;
+}
+
+bool MultiFileWriter::CommitTo(std::FILE* out) {
+  status = RXM::Status::Ok();
+  sumsStatus = RXM::Status::Ok();
+  if (!Prepare()) {
+    return false;
+  }
+  RXM::kymf::ArchiveWriter writer(out, *system);
+  if (!Write(writer)) {
+    return false;
+  }
+  if (lock->IsHeld()) {
+    lock->Release();
+  }
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -153,6 +154,16 @@ class RXMFILES_API MultiFileWriter {
   /// kCannotOpen).
   bool Lock();
 
+  /// Writes the archive Commit would write to the open stream `out` instead,
+  /// in one pass (an archive to standard output: `kymf create - ...`): no
+  /// temporary file, no sync, no sums file, nothing replaced; the lock is
+  /// taken only to read the existing archive (keepExisting), and given up on
+  /// success. True when every byte was written and `out` flushed; `out`
+  /// stays open. False with GetStatus() as for Commit (names, inputs and
+  /// size are checked before the first byte; kWriteFailed with the system's
+  /// reason when `out` fails); `out` may then hold part of an archive.
+  bool CommitTo(std::FILE* out);
+
   /// Why the last Commit, RemoveExisting or RenameExisting failed; Ok after a
   /// success.
   const RXM::Status& GetStatus() const;
@@ -167,6 +178,10 @@ class RXMFILES_API MultiFileWriter {
   bool FailSystem(RXM::ErrorCode code, const std::string& detail, int error);
   // The input of `entry` cannot be opened: `kind` is what is under its name.
   bool FailInput(const Entry& entry, RXM::sys::FileKind kind, int error);
+  // Reads the existing archive when entries are kept, then checks and
+  // measures every entry and the archive's size; false (Status set) when
+  // any is refused.
+  bool Prepare();
   // Puts the written archive in its place: over the locked archive, or
   // under its free name.
   bool Place(RXM::kymf::ArchiveWriter& writer);

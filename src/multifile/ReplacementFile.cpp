@@ -41,6 +41,9 @@ bool IsTemporaryName(const std::string& name, const std::string& prefix) {
 ReplacementFile::ReplacementFile(std::string targetName, Naming how, sys::System& calls)
     : target(std::move(targetName)), naming(how), system(calls) {}
 
+ReplacementFile::ReplacementFile(std::FILE* out, sys::System& calls)
+    : naming(Naming::kStream), temporary("-"), system(calls), stream(out) {}
+
 // An unfinished temporary file is closed and left on disk; callers that must
 // not leave it call Discard.
 ReplacementFile::~ReplacementFile() {
@@ -52,6 +55,9 @@ ReplacementFile::~ReplacementFile() {
 bool ReplacementFile::Open() {
   failed = false;
   error = 0;
+  if (naming == Naming::kStream) {
+    return stream != nullptr;
+  }
   if (naming == Naming::kFixed) {
     if (!OpenFixed()) {
       return false;
@@ -127,9 +133,14 @@ bool ReplacementFile::Finish() {
     return false;
   }
   errno = 0;
-  if (!failed && (system.flush(stream) != 0 || system.sync(stream) != 0)) {
+  if (!failed &&
+      (system.flush(stream) != 0 || (naming != Naming::kStream && system.sync(stream) != 0))) {
     Remember(errno);
     failed = true;
+  }
+  if (naming == Naming::kStream) {
+    stream = nullptr;  // the caller's, and left open
+    return !failed;
   }
   errno = 0;
   const bool closed = file.IsNull() ? system.close(stream) == 0 : file->CloseFile();
@@ -143,6 +154,9 @@ bool ReplacementFile::Finish() {
 }
 
 bool ReplacementFile::Replace(bool existing) {
+  if (naming == Naming::kStream) {
+    return true;  // the bytes are where they go
+  }
   errno = 0;
   const int moved = existing ? system.replace(temporary.GetText(), target.c_str())
                              : system.placeNew(temporary.GetText(), target.c_str());
@@ -165,6 +179,10 @@ void ReplacementFile::Remember(int value) {
 }
 
 void ReplacementFile::Discard() {
+  if (naming == Naming::kStream) {
+    stream = nullptr;
+    return;
+  }
   if (!file.IsNull()) {
     file->CloseFile();
     file = nullptr;

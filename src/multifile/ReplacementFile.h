@@ -45,10 +45,17 @@ class ReplacementFile {
     // "<target>.tmp-" and six letters and digits, created exclusively; a
     // name no one else holds.
     kUnique,
+    // No file: the bytes go to a stream the caller opened (standard output,
+    // a pipe), made with the stream constructor. Open takes it as it is,
+    // Finish only flushes it (a pipe cannot be synced) and leaves it open,
+    // Replace and Discard touch nothing.
+    kStream,
   };
 
   // Every call to the system (its DiskFile's too) goes through `system`.
   ReplacementFile(std::string target, Naming naming, sys::System& system = sys::System::Default());
+  // Naming::kStream: writes to `out`, which the caller keeps open and closes.
+  ReplacementFile(std::FILE* out, sys::System& system);
   ~ReplacementFile();
   ReplacementFile(const ReplacementFile&) = delete;
   ReplacementFile& operator=(const ReplacementFile&) = delete;

@@ -26,11 +26,12 @@ bool IsSafe(const char* name) {
   return RXM::CheckSafeName(name) == RXM::NameFault::kNone;
 }
 
-// Why `name` is refused: "<name>: name refused: <its fault>".
-RXM::Status Refused(const std::string& name) {
+// Why `name` is refused by `source` (the search path, or the source whose
+// mount point it is): "<source>: <name>: name refused: <its fault>".
+RXM::Status Refused(const std::string& source, const std::string& name) {
   return RXM::Status(RXM::ErrorCode::kNameRefused,
-                     name + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused) + ": " +
-                         RXM::DescribeNameFault(RXM::CheckSafeName(name.c_str())));
+                     source + ": " + name + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused) +
+                         ": " + RXM::DescribeNameFault(RXM::CheckSafeName(name.c_str())));
 }
 
 // What `source` names, opened as a source: a folder, an archive by its magic,
@@ -65,7 +66,11 @@ std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::
     return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
   archive = false;
-  return RXM::ModuleSource::Load(source, system, why);
+  std::shared_ptr<const MountedSource> module = RXM::ModuleSource::Load(source, system, why);
+  if (!module && why.GetCode() == RXM::ErrorCode::kNotAModule) {
+    why = RXM::NotASource(source);  // the last of three readers: say all three
+  }
+  return module;
 }
 
 // `source` loaded and, for an archive, each later volume of its set, in the
@@ -125,6 +130,19 @@ struct SearchPath::Mounts {
   };
   std::vector<Mount> order;
 
+  // The search path as its messages name it: "search path (<sources>)", in
+  // search order, at most four and a count of the rest.
+  std::string Shown() const {
+    std::string shown = "search path (";
+    for (std::size_t i = 0; i < order.size() && i < 4; ++i) {
+      shown += (i == 0 ? "" : ", ") + RXM::RedactUrl(order[i].source);
+    }
+    if (order.size() > 4) {
+      shown += " and " + std::to_string(order.size() - 4) + " more";
+    }
+    return shown + (order.empty() ? "nothing mounted)" : ")");
+  }
+
   // The first answer of `ask(source, nameBelowItsMountPoint, why)` that
   // `found` accepts, or `none` with `why` set: at the first source that
   // refuses the name (a failure in `why`), or kNoSuchEntry when none has it.
@@ -144,7 +162,7 @@ struct SearchPath::Mounts {
       }
     }
     why = RXM::Status(RXM::ErrorCode::kNoSuchEntry,
-                      std::string(name) + ": " + RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
+                      Shown() + ": " + name + ": " + RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
     return none;
   }
 };
@@ -193,8 +211,7 @@ bool SearchPath::Mount(const String& source, const String& mountPoint, bool appe
   const std::string point = mountPoint.GetText();
   const std::string path = source.GetText();
   if (!point.empty() && !IsSafe(point.c_str())) {
-    why = RXM::Status(RXM::ErrorCode::kNameRefused,
-                      point + ": " + RXM::Describe(RXM::ErrorCode::kNameRefused));
+    why = Refused(RXM::RedactUrl(path), point);  // the mount point is the name refused
     return false;
   }
   const std::vector<std::shared_ptr<const MountedSource>> volumes =
@@ -237,7 +254,7 @@ Pointer<KYFile> SearchPath::Open(const String& name) const {
 
 Pointer<KYFile> SearchPath::Open(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
-    why = Refused(name.GetText());
+    why = Refused(Current()->Shown(), name.GetText());
     return nullptr;
   }
   return Current()->First(
@@ -259,7 +276,7 @@ long SearchPath::GetSize(const String& name) const {
 
 long SearchPath::GetSize(const String& name, RXM::Status& why) const {
   if (!IsSafe(name.GetText())) {
-    why = Refused(name.GetText());
+    why = Refused(Current()->Shown(), name.GetText());
     return -1;
   }
   return Current()->First(
@@ -298,7 +315,7 @@ std::vector<std::string> SearchPath::List(const String& folder, RXM::Status& why
   const std::string wanted = folder.GetText();
   why = RXM::Status::Ok();
   if (!wanted.empty() && !IsSafe(wanted.c_str())) {
-    why = Refused(wanted);
+    why = Refused(Current()->Shown(), wanted);
     return {};
   }
   std::set<std::string> names;

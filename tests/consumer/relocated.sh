@@ -29,8 +29,9 @@ for folder in "$includedir" "$libdir"; do
     *) echo "rxmfiles.pc names $folder, outside the moved package $moved" >&2; exit 1 ;;
   esac
 done
+# The headers need C++17, which pkg-config leaves to the program (README).
 # shellcheck disable=SC2086  # the flags are words
-"$cxx" "$@" $cflags "$source_dir/main.cpp" "$source_dir/modern.cpp" -o "$work/consumer" $libs "-Wl,-rpath,$libdir"
+"$cxx" -std=c++17 "$@" $cflags "$source_dir/main.cpp" "$source_dir/modern.cpp" -o "$work/consumer" $libs "-Wl,-rpath,$libdir"
 (cd "$work" && unset LD_LIBRARY_PATH && ./consumer consumer.dat)
 
 unset LD_LIBRARY_PATH

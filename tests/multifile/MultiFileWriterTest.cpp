@@ -2,6 +2,7 @@
 // kept archive that are made all or nothing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -51,6 +52,53 @@ TEST(MultiFileWriterTest, AFailedWriteLeavesTheArchiveAsItWas) {
     EXPECT_EQ(ReadAll(path), failAt == 6 ? Archive({{"a", "abc"}, {"b", "b"}}) : before);
     EXPECT_TRUE(Leftovers(dir).empty()) << "write " << failAt;
   }
+}
+
+// The bytes of an open stream, from its start.
+Bytes StreamBytes(std::FILE* stream) {
+  std::rewind(stream);
+  Bytes bytes;
+  for (int c; (c = std::fgetc(stream)) != EOF;) {
+    bytes.push_back(static_cast<std::uint8_t>(c));
+  }
+  return bytes;
+}
+
+// To an open stream (a pipe, standard output) the writer gives the bytes
+// Commit gives the file, kept entries included, and changes no file.
+TEST(MultiFileWriterTest, CommitToAStreamWritesWhatCommitWouldWrite) {
+  TempDir dir;
+  const Bytes before = Archive({{"a", "abc"}});
+  const std::string path = Written(dir, "f.kymf", before);
+  const std::string input = Written(dir, "c", BytesOf("cc"));
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  MultiFileWriter writer(path.c_str(), true);
+  writer.AddBytes("b", "b", 1);
+  writer.AddFile("dir/c", input.c_str());
+  ASSERT_TRUE(writer.CommitTo(out)) << writer.GetError();
+  EXPECT_EQ(StreamBytes(out), Archive({{"a", "abc"}, {"b", "b"}, {"dir/c", "cc"}}));
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_TRUE(Leftovers(dir).empty());
+  std::fclose(out);
+}
+
+// Every write to the stream is checked: the header's, a record's, the
+// data's; the commit then fails with the system's reason.
+TEST(MultiFileWriterTest, AFailedWriteToTheStreamFailsTheCommit) {
+  TempDir dir;
+  for (int failAt = 0; failAt < 4; ++failAt) {
+    FaultySystem system;
+    system.writesBeforeFailing = failAt;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    MultiFileWriter writer(system, dir.Path("x.kymf").c_str());
+    writer.AddBytes("b", "b", 1);
+    EXPECT_FALSE(writer.CommitTo(out)) << "write " << failAt;
+    EXPECT_EQ(writer.GetStatus().GetCode(), ErrorCode::kWriteFailed) << "write " << failAt;
+    std::fclose(out);
+  }
+  EXPECT_TRUE(Leftovers(dir).empty());
 }
 
 TEST(MultiFileWriterTest, RefusesChangesWithoutAnArchiveToKeep) {

@@ -95,10 +95,12 @@ TEST_F(RxmSearchPathTest, MountPointsAreFolders) {
 
 TEST_F(RxmSearchPathTest, FailuresCarryTheCodeAndNameTheName) {
   EXPECT_EQ(Failure([&] { path.read("levels/3.map"); }),
-            std::make_pair(Code::kNoSuchEntry, std::string("levels/3.map: no such entry")));
-  EXPECT_EQ(Failure([&] { path.read("../x"); }),
-            std::make_pair(Code::kNameRefused,
-                           std::string("../x: name refused: has a \"..\" component")));
+            std::make_pair(Code::kNoSuchEntry, "search path (" + dir.Path("mods") + ", " + archive +
+                                                   "): levels/3.map: no such entry"));
+  EXPECT_EQ(
+      Failure([&] { path.read("../x"); }),
+      std::make_pair(Code::kNameRefused, "search path (" + dir.Path("mods") + ", " + archive +
+                                             "): ../x: name refused: has a \"..\" component"));
   EXPECT_EQ(Failure([&] { path.list("/abs"); }).first, Code::kNameRefused);
   EXPECT_EQ(Failure([&] { path.walk("a//b"); }).first, Code::kNameRefused);
   EXPECT_EQ(Failure([&] { path.stat("a\\b"); }).first, Code::kNameRefused);
@@ -107,7 +109,10 @@ TEST_F(RxmSearchPathTest, FailuresCarryTheCodeAndNameTheName) {
   EXPECT_EQ(Failure([&] { path.mount(dir.Path("missing")); }).first, Code::kNoSuchFile);
   EXPECT_EQ(Failure([&] { path.mount(archive, "../up"); }).first, Code::kNameRefused);
   const std::string text = Written(dir, "plain.txt", testing_support::BytesOf("plain"));
-  EXPECT_EQ(Failure([&] { path.mount(text); }).first, Code::kNotAModule);
+  EXPECT_EQ(Failure([&] { path.mount(text); }),
+            std::make_pair(Code::kNotAModule,
+                           text + ": cannot be mounted (not a folder, a KYMF archive or a Windows "
+                                  "module)"));
 }
 
 TEST(RxmSearchPathRefusals, AnEntryItsArchiveCannotHoldIsRefusedAndHidesTheRest) {

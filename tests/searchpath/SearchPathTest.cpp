@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -161,10 +162,12 @@ TEST_F(SearchPathTest, SizesAndListingsSayWhyTheyFoundNothing) {
   EXPECT_TRUE(why.IsOk());
   EXPECT_EQ(path.GetSize("b", why), -1);
   EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNoSuchEntry);
-  EXPECT_STREQ(why.GetText(), "b: no such entry");
+  EXPECT_EQ(std::string(why.GetText()),
+            "search path (" + dir.Path("a.kymf") + "): b: no such entry");
   EXPECT_EQ(path.GetSize("../a", why), -1);
   EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNameRefused);
-  EXPECT_STREQ(why.GetText(), "../a: name refused: has a \"..\" component");
+  EXPECT_EQ(std::string(why.GetText()),
+            "search path (" + dir.Path("a.kymf") + "): ../a: name refused: has a \"..\" component");
   EXPECT_TRUE(path.List("/x", why).empty());
   EXPECT_EQ(why.GetCode(), RXM::ErrorCode::kNameRefused);
   EXPECT_EQ(path.List("", why), std::vector<std::string>{"a"});
@@ -194,6 +197,42 @@ TEST_F(SearchPathTest, AFailedMountSaysWhy) {
   RXM::Status why;
   path.Mount(dir.Path("missing").c_str(), "", true, why);
   EXPECT_STREQ(why.GetText(), RXM::OpenFailure(dir.Path("missing"), ENOENT).GetText());
+}
+
+// Every message names where it looked and what for, in one form: "<source>:
+// <name>: <reason>" for a name, "<source>: <reason>" for a source; the search
+// path is named by its sources, in search order.
+TEST_F(SearchPathTest, MessagesNameTheSourceAndTheName) {
+  RXM::Status why;
+  EXPECT_TRUE(path.Open("nope.txt", why).IsNull());
+  EXPECT_STREQ(why.GetText(), "search path (nothing mounted): nope.txt: no such entry");
+  const std::string base = Mounted("base.kymf", {{"a", "a"}});
+  const std::string patch = Mounted("patch.kymf", {{"b", "b"}});
+  const std::string folder = Folder("loose", {{"c", "c"}});
+  path.Mount(folder.c_str(), "", false);  // searched first
+  WriteAll(dir.Path("notes.txt"), std::string("plain text"));
+  const std::string shown = "search path (" + folder + ", " + base + ", " + patch + ")";
+  const struct {
+    std::function<bool(RXM::Status&)> fails;
+    RXM::ErrorCode code;
+    std::string text;
+  } cases[] = {
+      {[&](RXM::Status& w) { return path.Open("nope.txt", w).IsNull(); },
+       RXM::ErrorCode::kNoSuchEntry, shown + ": nope.txt: no such entry"},
+      {[&](RXM::Status& w) { return path.GetSize("dir/../x", w) < 0; },
+       RXM::ErrorCode::kNameRefused, shown + ": dir/../x: name refused: has a \"..\" component"},
+      {[&](RXM::Status& w) { return !path.Mount(dir.Path("notes.txt").c_str(), "", true, w); },
+       RXM::ErrorCode::kNotAModule,
+       dir.Path("notes.txt") + ": cannot be mounted (not a folder, a KYMF archive or a Windows "
+                               "module)"},
+      {[&](RXM::Status& w) { return !path.Mount(base.c_str(), "/abs", true, w); },
+       RXM::ErrorCode::kNameRefused, base + ": /abs: name refused: is absolute"}};
+  for (const auto& c : cases) {
+    RXM::Status w;
+    EXPECT_TRUE(c.fails(w)) << c.text;
+    EXPECT_EQ(w.GetCode(), c.code) << c.text;
+    EXPECT_EQ(std::string(w.GetText()), c.text);
+  }
 }
 
 // A module is read through the System the path was given, so a refused open

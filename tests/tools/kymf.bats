@@ -27,7 +27,7 @@ setup() {
 0|*sub/b.bin*|create v.kymf -v tree
 0|skipped empty folder tree/empty\na.txt\nsub/b.bin\nsub/random.dat\nsub/zero\ncreated 4 entries, 70008 bytes|-v create t.kymf -C tree .
 0|a.txt\nsub/b.bin\nsub/random.dat\nsub/zero|list t.kymf
-0|           3         328         330  a.txt\n           5         331         335  sub/b.bin\n       70000         336       70335  sub/random.dat\n           0       70336       70335  sub/zero|list -l t.kymf
+0|        size   dataStart     dataEnd  name\n           3         328         330  a.txt\n           5         331         335  sub/b.bin\n       70000         336       70335  sub/random.dat\n           0       70336       70335  sub/zero|list -l t.kymf
 0|a.txt|list t.kymf *.txt
 0|sub/random.dat|list t.kymf **/*.dat
 0|sub/b.bin\nsub/random.dat\nsub/zero|list t.kymf SUB
@@ -60,6 +60,14 @@ ROWS
   kymf create - -C tree . > piped.kymf
   kymf create direct.kymf -C tree .
   cmp piped.kymf direct.kymf
+  # Straight into the pipe: no temporary copy (none can be made here).
+  TMPDIR="$PWD/no-such-folder" "$KYMF" create - -C tree . | cmp - direct.kymf
+  if [ "$(uname -s)" = Linux ] && [ "${KYMF_PLATFORM:-}" != windows ]; then
+    # ... whose buffer it widens to 1 MiB (F_GETPIPE_SZ, read once all came).
+    size=$("$KYMF" create - -C tree . |
+      python3 -c 'import fcntl, sys; sys.stdin.buffer.read(); print(fcntl.fcntl(0, 1032))')
+    [ "$size" -eq 1048576 ]
+  fi
   run bash -c '"$KYMF" list - < piped.kymf'
   [ "${lines[0]}" = "a.txt" ]
   "$KYMF" extract - -C out < piped.kymf

@@ -174,7 +174,7 @@ ROWS
 
 @test "mount --check serves a damaged file as an error (EIO), never its wrong bytes" {
   kymf -q sums t.kymf
-  start=$(kymf list -l t.kymf Docs/readme.txt | awk '{print $2}')
+  start=$(kymf list -l --no-header t.kymf Docs/readme.txt | awk '{print $2}')
   printf 'R' | dd of=t.kymf bs=1 seek="$start" conv=notrunc 2>/dev/null  # damage in place
   kymf mount --check t.kymf mnt
   run cat mnt/Docs/readme.txt
@@ -183,4 +183,44 @@ ROWS
   fusermount3 -u mnt
   kymf mount t.kymf mnt  # without --check the bytes are served as stored
   [ "$(cat mnt/Docs/readme.txt)" = "Read me" ]
+}
+
+@test "a second mount on a kymf mount point is refused; kymf umount takes it off, and only it" {
+  kymf mount t.kymf mnt 3>&-
+  kymf_rows <<'ROWS'
+1|kymf: mnt: is already the mount point of a kymf mount (of t.kymf); kymf umount mnt first|mount t.kymf mnt
+1|kymf: mnt/: is already the mount point of a kymf mount (of t.kymf); kymf umount mnt/ first|mount --path tree mnt/
+ROWS
+  [[ $(grep -c " $BATS_TEST_TMPDIR/mnt .* fuse.kymf " /proc/self/mountinfo) -eq 1 ]]
+  mkdir -p mnt2 plain
+  kymf_rows <<'ROWS'
+1|kymf: plain: is not the mount point of a kymf mount; kymf umount unmounts only what kymf mount mounted|umount plain
+1|kymf: nowhere: is not the mount point of a kymf mount; kymf umount unmounts only what kymf mount mounted|umount nowhere
+0||umount mnt
+1|kymf: mnt: is not the mount point of a kymf mount; kymf umount unmounts only what kymf mount mounted|umount mnt
+2|*MOUNTPOINT is required*|umount
+ROWS
+  ! mountpoint -q mnt
+  # A folder with spaces is found in the mount table (written there as \040).
+  mkdir -p 'mnt two'
+  kymf mount --path tree 'mnt two' 3>&-
+  run kymf mount t.kymf 'mnt two'
+  [[ $status -eq 1 && $output == *"already the mount point"* ]]
+  kymf umount "$BATS_TEST_TMPDIR/mnt two/"
+  ! mountpoint -q 'mnt two'
+}
+
+@test "mount -o passes options on to FUSE and refuses those that contradict kymf's own" {
+  kymf mount -o allow_other,noatime -o default_permissions t.kymf mnt 3>&-
+  line=$(grep " $BATS_TEST_TMPDIR/mnt " /proc/self/mountinfo)
+  [[ $line == *" ro,"*noatime*" - fuse.kymf t.kymf "*allow_other* ]]
+  kymf umount mnt
+  kymf_rows <<'ROWS'
+2|kymf: mount -o rw: kymf mounts read-only (kymf --help tells more)|mount -o rw t.kymf mnt
+2|kymf: mount -o rw: kymf mounts read-only (kymf --help tells more)|mount -o allow_other,rw t.kymf mnt
+2|kymf: mount -o fsname=x: kymf names its mounts itself (fsname: the source, subtype: kymf)*|mount -o fsname=x t.kymf mnt
+2|kymf: mount -o subtype=y: kymf names its mounts itself*|mount -o noatime -o subtype=y t.kymf mnt
+1|*kymf: *mnt: the FUSE session cannot be made*|mount -o no_such_option t.kymf mnt
+ROWS
+  ! mountpoint -q mnt
 }

@@ -167,7 +167,7 @@ opening request may be redirected" served.err
   kymf -q sums "$www/$name"
   run kymf verify "${trusted[@]}" "$url"
   [[ $status -eq 0 && $output == *"every one's bytes match its sum"* ]]
-  start=$(kymf list -l "$www/$name" levels/1.map | awk '{print $2}')
+  start=$(kymf list -l --no-header "$www/$name" levels/1.map | awk '{print $2}')
   printf 'L' | dd of="$www/$name" bs=1 seek="$start" conv=notrunc 2>/dev/null  # damage in place
   run kymf verify "${trusted[@]}" "$url"
   [[ $status -eq 1 && $output == *"levels/1.map: damaged: its bytes do not match its sum"* ]]

@@ -101,3 +101,19 @@ flip() {
   run kymf sums missing.kymf
   [[ $status -eq 1 && $output == *"missing.kymf: no such file"* ]]
 }
+
+@test "a link or a FIFO where the sums file goes is never followed nor waited on" {
+  posix_only "links and FIFOs made by the host"
+  rm g.kymf.sha256
+  ln -s "$BATS_TEST_TMPDIR/elsewhere" g.kymf.sha256  # dangling: where a writer must not write
+  kymf -q sums g.kymf
+  [[ ! -L g.kymf.sha256 && -f g.kymf.sha256 && ! -e elsewhere ]]
+  printf 'gamma' > c.txt
+  ln -sf "$BATS_TEST_TMPDIR/elsewhere" g.kymf.sha256
+  kymf -q create --sums g.kymf -C tree .
+  [[ ! -L g.kymf.sha256 && ! -e elsewhere ]]
+  kymf verify g.kymf
+  rm g.kymf.sha256 && mkfifo g.kymf.sha256
+  run timeout 10 "$KYMF" verify g.kymf
+  [[ $status -eq 1 && $output == *"g.kymf.sha256: not a regular file"* ]]
+}

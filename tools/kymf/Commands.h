@@ -5,6 +5,7 @@
 #define KYMF_COMMANDS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@ struct Options {
   std::string archive;                // "-": standard input or output, where allowed
   std::vector<std::string> inputs;    // create, add: files and folders
   std::vector<std::string> patterns;  // list, cat, extract, delete: globs or folders
-  std::vector<std::string> excludes;  // create, add
+  std::vector<std::string> excludes;  // create, add, list, extract: --exclude
+  std::vector<std::string> lists;     // create, add: -T, files of inputs ("-": stdin)
+  bool nullSeparated = false;         // create, add: --null, -T's names end in NUL, not LF
+  bool noHeader = false;              // list -l: no line of column names
   std::string split;                  // create, add: --split SIZE, the largest volume
   std::int64_t splitBytes = 0;        // its bytes (ParseSplit); 0 without --split
   std::vector<std::string> paths;     // list, cat: --path sources, the last one searched first
@@ -40,6 +44,8 @@ struct Options {
   std::string module, name, type, output, language;
   bool all = false;
   bool foreground = false;  // mount: -f
+  // mount -o: options passed on to FUSE, each comma-separated.
+  std::vector<std::string> fuseOptions;
   // Reading over the network: a CA file trusted besides the system's, and
   // one header line (only "Authorization: ..." is taken).
   std::string caFile, header;
@@ -65,9 +71,11 @@ void ReportSums(const MultiFileWriter& writer, Reporter& reporter);
 unsigned Processors();
 
 struct Input;
-// Adds `inputs` to `writer`, naming each with -v, and commits; false
+// Adds `inputs` to `writer`, naming each with -v, and commits, or writes the
+// archive to `out` when it is given (standard output, in one pass); false
 // (reported) on failure.
-bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter);
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter,
+                 std::FILE* out = nullptr);
 
 // Volume sets (VolumeCommands.cpp, docs/volumes.md). ParseSplit reads
 // --split SIZE into splitBytes: false (a usage error said) when it is no
@@ -100,6 +108,8 @@ int ResourcesCommand(const Options& options, Reporter& reporter);
 // inputs: the archives, then the mount point (with --path, the mount point
 // alone).
 int MountCommand(const Options& options, Reporter& reporter);
+// inputs: the one mount point, a kymf mount's.
+int UmountCommand(const Options& options, Reporter& reporter);
 
 }  // namespace kymf
 

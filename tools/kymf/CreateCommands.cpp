@@ -4,10 +4,11 @@
 #include <string>
 
 #include "Commands.h"
+#include "support/BlockCopy.h"
 #include "support/InputCollector.h"
 #include "support/NameEscaping.h"
+#include "support/NameList.h"
 #include "support/Selection.h"
-#include "support/TemporaryArchive.h"
 
 namespace kymf {
 namespace {
@@ -30,8 +31,20 @@ CollectRules RulesOf(const Options& options) {
 // Collects every input; false (each fault reported) when any cannot be
 // stored, before anything is written.
 bool Collect(const Options& options, Reporter& reporter, InputCollector& collector) {
+  if (options.inputs.empty() && options.lists.empty()) {
+    reporter.Usage("give the files and folders to store: PATH..., or -T FILE");
+    return false;
+  }
+  std::vector<std::string> inputs = options.inputs;
+  for (const std::string& list : options.lists) {
+    const RXM::Status read = ReadNameList(list, options.nullSeparated, inputs);
+    if (!read.IsOk()) {
+      reporter.Fail(read);
+      return false;
+    }
+  }
   bool ok = true;
-  for (const std::string& input : options.inputs) {
+  for (const std::string& input : inputs) {
     ok = collector.Add(input) && ok;
   }
   if (ok && !options.as.empty()) {
@@ -46,7 +59,8 @@ bool Collect(const Options& options, Reporter& reporter, InputCollector& collect
 
 }  // namespace
 
-bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter) {
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter,
+                 std::FILE* out) {
   writer.SetAllowEmpty(true);
   for (const Input& input : inputs) {
     writer.AddFile(input.name.c_str(), input.path.c_str());
@@ -63,8 +77,17 @@ bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Repo
         }
       },
       &progress);
-  if (!writer.Commit()) {
-    reporter.Fail(writer.GetStatus());
+  if (out != nullptr) {
+    BinaryMode(out);
+    WidenPipe(out, std::size_t{1} << 20);
+  }
+  if (!(out != nullptr ? writer.CommitTo(out) : writer.Commit())) {
+    const RXM::Status& why = writer.GetStatus();
+    if (out != nullptr && why.GetCode() == RXM::ErrorCode::kWriteFailed) {
+      reporter.FailSystem("-", why.GetSystemError());  // as every command says standard output
+    } else {
+      reporter.Fail(why);
+    }
     return false;
   }
   ReportSums(writer, reporter);
@@ -81,16 +104,6 @@ int CreateCommand(const Options& options, Reporter& reporter) {
   if (!Collect(options, reporter, collector)) {
     return reporter.GetFailures() ? kFailure : kUsage;
   }
-  TemporaryArchive temporary;
-  std::string path = options.archive;
-  if (toStandardOutput) {
-    const RXM::Status made = temporary.Make();
-    if (!made.IsOk()) {
-      reporter.Fail(made);
-      return kFailure;
-    }
-    path = temporary.GetPath();
-  }
   if ((options.sums || !options.split.empty()) && toStandardOutput) {
     reporter.Usage(options.sums ? "create --sums writes a file beside the archive: give the "
                                   "archive's file name"
@@ -98,21 +111,15 @@ int CreateCommand(const Options& options, Reporter& reporter) {
                                   "output is never a set");
     return kUsage;
   }
-  if (!toStandardOutput) {  // a set of volumes, or one archive that ends an older set
-    if (CreateSet(options, collector.GetInputs(), reporter) != kSuccess) {
-      return kFailure;
-    }
-  } else {
-    MultiFileWriter writer(path.c_str());
+  if (toStandardOutput) {
+    MultiFileWriter writer(options.archive.c_str());
     WaitForLock(writer, options);
-    if (!WriteInputs(writer, collector.GetInputs(), reporter)) {
+    if (!WriteInputs(writer, collector.GetInputs(), reporter, stdout)) {
       return kFailure;
     }
-    const RXM::Status copied = temporary.ToStandardOutput();
-    if (!copied.IsOk()) {
-      reporter.Fail(copied);
-      return kFailure;
-    }
+  } else if (CreateSet(options, collector.GetInputs(), reporter) != kSuccess) {
+    // a set of volumes, or one archive that ends an older set
+    return kFailure;
   }
   reporter.Summary("created", static_cast<std::int64_t>(collector.GetInputs().size()),
                    collector.GetTotalBytes());

@@ -111,9 +111,10 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
     return kFailure;
   }
   Selection selection(patterns, options.hex);
+  const Selection excludes(options.excludes);
   Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!selection.Selects(source.GetName(i))) {
+    if (!selection.Selects(source.GetName(i)) || excludes.Excludes(source.GetName(i))) {
       continue;
     }
     if (source.IsShadowed(i)) {

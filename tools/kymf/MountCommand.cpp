@@ -1,8 +1,10 @@
 // kymf mount: an archive, several archives or a search path as one read-only
-// folder, served by FUSE (mount/FuseServer.h) until fusermount3 -u.
+// folder, served by FUSE (mount/FuseServer.h) until kymf umount.
 //
 //   kymf mount game.kymf mnt/                          # in the background
 //   kymf mount -f --path base.kymf --path mods/ mnt/   # in the foreground
+//   kymf mount -o allow_other game.kymf mnt/           # options for FUSE
+//   kymf umount mnt/
 //
 // Sources are searched as `kymf cat --path` searches them: the last one
 // given first.
@@ -13,8 +15,10 @@
 
 #include "Commands.h"
 #include "backends/System.h"
+#include "mount/FuseOptions.h"
 #include "mount/FuseServer.h"
 #include "mount/MountLayer.h"
+#include "mount/MountTable.h"
 #include "remote/Url.h"
 
 namespace kymf {
@@ -60,9 +64,17 @@ void ReportLeftOut(const mount::LayerReport& report, const std::string& shown, R
   }
 }
 
-// Whether `point` is a folder; otherwise says why: the system's reason when
-// nothing is there or it cannot be examined.
+// Whether `point` is a folder that is no kymf mount point yet (a second
+// mount would hide the first, and each would need its own unmounting);
+// otherwise says why: the system's reason when nothing is there or it
+// cannot be examined.
 bool CheckMountPoint(const std::string& point, Reporter& reporter) {
+  std::string mounted;
+  if (mount::FindKymfMount(point, mounted)) {
+    reporter.Fail(point, "is already the mount point of a kymf mount (of " + mounted +
+                             "); kymf umount " + point + " first");
+    return false;
+  }
   RXM::sys::FileInfo info;
   const bool examined = RXM::sys::System::Default().inspect(point.c_str(), &info) == 0;
   if (examined && info.kind == RXM::sys::FileKind::kFolder) {
@@ -87,6 +99,15 @@ int MountCommand(const Options& options, Reporter& reporter) {
                         : "mount needs an archive and a MOUNTPOINT");
     return kUsage;
   }
+  // The file system's name (/proc/mounts, readable by every user) too.
+  const std::string shown = RXM::RedactUrl(path ? options.paths.back() : options.inputs.front());
+  mount::ServeOptions serve;
+  std::string refused;
+  serve.fuseOptions = mount::FuseOptions(shown, options.fuseOptions, refused);
+  if (!refused.empty()) {
+    reporter.Usage("mount " + refused);
+    return kUsage;
+  }
   const std::string why = mount::WhyMountingUnavailable();
   if (!why.empty()) {
     reporter.Fail("mounting is not available here", why);
@@ -106,15 +127,27 @@ int MountCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   const mount::MountedFiles files = mount::Assemble(std::move(layers));
-  // The file system's name (/proc/mounts, readable by every user) too.
-  const std::string shown = RXM::RedactUrl(path ? options.paths.back() : options.inputs.front());
   ReportLeftOut(files.report, shown, reporter);
-  mount::ServeOptions serve;
   // Absolute: in the background the server runs from "/".
   serve.mountPoint = fs::canonical(point, error).string();
-  serve.name = shown;
   serve.foreground = options.foreground;
   return mount::Serve(files, serve, reporter);
+}
+
+int UmountCommand(const Options& options, Reporter& reporter) {
+  const std::string& point = options.inputs.front();
+  std::string mounted;
+  if (!mount::FindKymfMount(point, mounted)) {
+    reporter.Fail(point,
+                  "is not the mount point of a kymf mount; kymf umount unmounts only "
+                  "what kymf mount mounted");
+    return kFailure;
+  }
+  const int code = mount::Unmount(point, reporter);
+  if (code == kSuccess) {
+    reporter.Verbose("unmounted " + mounted + " from " + point);
+  }
+  return code;
 }
 
 }  // namespace kymf

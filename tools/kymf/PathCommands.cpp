@@ -25,6 +25,7 @@
 #include "support/BlockCopy.h"
 #include "support/HexName.h"
 #include "support/NameEscaping.h"
+#include "support/Selection.h"
 
 namespace kymf {
 namespace {
@@ -39,15 +40,12 @@ bool MountAll(const Options& options, SearchPath& path, Reporter& reporter) {
       continue;
     }
     mounted = false;
-    // Something there that is none of the three is said as such; any other
-    // failure (nothing there, refused, a damaged archive, the server's
-    // answer) in the library's own words, which name the source.
-    const RXM::ErrorCode code = why.GetCode();
-    if (code == RXM::ErrorCode::kNotAnArchive || code == RXM::ErrorCode::kNotAModule) {
+    // The library's own words, which name the source (something there that
+    // is none of the three is said as such); a URL whose answer is no
+    // archive may be the server's doing.
+    if (RXM::IsRemoteUrl(source.c_str()) && why.GetCode() == RXM::ErrorCode::kNotAnArchive) {
       reporter.Fail(RXM::RedactUrl(source),
-                    RXM::IsRemoteUrl(source.c_str())
-                        ? "cannot be mounted (not a KYMF archive, or the server cannot give it)"
-                        : "cannot be mounted (not a folder, a KYMF archive or a Windows module)");
+                    "cannot be mounted (not a KYMF archive, or the server cannot give it)");
     } else {
       reporter.Fail(why);
     }
@@ -72,10 +70,14 @@ std::string Join(const std::string& folder, const std::string& name) {
 
 // Prints every file below `folder`, depth first, in byte order; the number
 // printed.
-int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool& first) {
+int ListBelow(const SearchPath& path, const std::string& folder, const Selection& excludes,
+              bool json, bool& first) {
   int printed = 0;
   for (const std::string& name : path.List(folder.c_str())) {
     const std::string full = Join(folder, name);
+    if (excludes.Excludes(full)) {
+      continue;  // and everything below it
+    }
     if (path.Exists(full.c_str())) {
       if (json) {
         std::printf("%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %ld}", first ? "" : ",",
@@ -86,7 +88,7 @@ int ListBelow(const SearchPath& path, const std::string& folder, bool json, bool
       first = false;
       ++printed;
     }
-    printed += ListBelow(path, full, json, first);
+    printed += ListBelow(path, full, excludes, json, first);
   }
   return printed;
 }
@@ -131,8 +133,9 @@ int ListPathCommand(const Options& options, Reporter& reporter) {
   if (options.json) {
     std::printf("[");
   }
+  const Selection excludes(options.excludes);
   for (const std::string& folder : folders) {
-    if (ListBelow(path, folder, options.json, first) == 0 && !folder.empty()) {
+    if (ListBelow(path, folder, excludes, options.json, first) == 0 && !folder.empty()) {
       reporter.Fail(folder, "matches nothing in the search path");
     }
   }

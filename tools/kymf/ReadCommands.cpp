@@ -33,6 +33,12 @@ void PrintJsonEntry(OpenedArchive& source, int index, bool first) {
       static_cast<long>(element->dataStart), static_cast<long>(element->dataEnd));
 }
 
+// The column names above list -l's lines, aligned as PrintPlainEntry aligns
+// the values.
+void PrintLongHeader() {
+  std::printf("%12s %11s %11s  %s\n", "size", "dataStart", "dataEnd", "name");
+}
+
 void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
   const std::string name = EscapeName(source.GetName(index));
   if (!longFormat) {
@@ -105,12 +111,15 @@ int ListCommand(const Options& options, Reporter& reporter) {
     return refused;
   }
   Selection selection(options.patterns);
+  const Selection excludes(options.excludes);
   bool first = true;
   if (options.json) {
     std::printf("[");
+  } else if (options.longFormat && !options.noHeader) {
+    PrintLongHeader();
   }
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!selection.Selects(source.GetName(i))) {
+    if (!selection.Selects(source.GetName(i)) || excludes.Excludes(source.GetName(i))) {
       continue;
     }
     if (options.json) {

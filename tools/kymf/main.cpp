@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "Commands.h"
@@ -17,6 +18,7 @@
 #include "support/RemoteNames.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"
+#include "support/Suggestion.h"
 
 namespace {
 
@@ -36,7 +38,10 @@ constexpr const char* kDescription =
     "permissions; through a symbolic link, the file it points to is replaced and the link\n"
     "stays. A read-only archive is refused.\n"
     "PATTERN: a name, a folder (selects everything below it) or a glob: * and ? stay within\n"
-    "one folder, ** crosses folders. Letter case is ignored, as the archive does.\n"
+    "one folder, ** crosses folders, [abc] [a-z] [!0-9] take one character of a class (a [\n"
+    "without its ] is a plain character). Letter case is ignored, as the archive does. The\n"
+    "same rule serves the PATTERNs of every command and --exclude (create, add, list,\n"
+    "extract).\n"
     "create and add store a folder under its own name (cxx/12/a.txt; -C DIR . packs from\n"
     "inside DIR); symbolic links are skipped with a warning unless -h follows them, as are\n"
     "FIFOs, sockets, devices and the archive being written; -k skips names too long to store.\n"
@@ -49,44 +54,17 @@ constexpr const char* kDescription =
     "  kymf extract game.kymf -C out\n"
     "  kymf cat --path base.kymf --path patch.kymf levels/level1.map\n"
     "  kymf list https://cdn.example.com/game.kymf\n"
-    "  kymf mount game.kymf mnt/ && ls mnt/ && fusermount3 -u mnt/\n";
+    "  kymf mount game.kymf mnt/ && ls mnt/ && kymf umount mnt/\n";
 
-constexpr const char* kCommands[] = {"create", "add",    "list",   "cat",       "extract", "sums",
-                                     "delete", "rename", "verify", "resources", "mount"};
+constexpr const char* kCommands[] = {"create",  "add",       "list",   "cat",
+                                     "extract", "sums",      "delete", "rename",
+                                     "verify",  "resources", "mount",  "umount"};
 
-// The number of one-character edits (insert, delete, replace, swap two
-// neighbours) that make `a` into `b`.
-std::size_t EditDistance(const std::string& a, const std::string& b) {
-  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
-  for (std::size_t i = 0; i <= a.size(); ++i) {
-    for (std::size_t j = 0; j <= b.size(); ++j) {
-      if (i == 0 || j == 0) {
-        d[i][j] = i + j;
-        continue;
-      }
-      d[i][j] = std::min(
-          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
-        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-      }
-    }
-  }
-  return d[a.size()][b.size()];
-}
-
-// " (did you mean 'list'?)" for a word a command is near to (at most two
-// edits, and fewer than its length), or "".
+// " (did you mean 'list'?)" for a word a command is near to, or "".
 std::string Suggestion(const std::string& word) {
-  const char* best = nullptr;
-  std::size_t nearest = 3;
-  for (const char* command : kCommands) {
-    const std::size_t distance = EditDistance(word, command);
-    if (distance < nearest && distance < word.size()) {
-      nearest = distance;
-      best = command;
-    }
-  }
-  return best == nullptr ? std::string() : std::string(" (did you mean '") + best + "'?)";
+  const std::string nearest =
+      kymf::NearestWord(word, std::vector<std::string>(std::begin(kCommands), std::end(kCommands)));
+  return nearest.empty() ? std::string() : " (did you mean '" + nearest + "'?)";
 }
 
 // The first word that is not an option names the command; an unknown one is
@@ -128,31 +106,42 @@ struct Command {
   int (*run)(const Options&, kymf::Reporter&);
 };
 
+// --exclude, the same on create, add, list and extract.
+void AddExcludeOption(CLI::App& command, Options& o) {
+  command
+      .add_option("--exclude", o.excludes,
+                  "Leave out the entries this PATTERN selects (repeatable; a folder: "
+                  "everything below it)")
+      ->type_name("PATTERN")
+      ->allow_extra_args(false);
+}
+
 std::vector<Command> AddWritingCommands(CLI::App& app, Options& o) {
   CLI::App* create = app.add_subcommand("create", "Make a new archive from files and folders");
   create->add_option("ARCHIVE", o.archive, "The archive to write (replaced), or - for stdout")
       ->required();
-  create
-      ->add_option("PATH", o.inputs,
-                   "Files and folders: a file is stored under its name, a folder's files under "
-                   "the folder's name and their path below it (. for a folder's contents)")
-      ->required();
-  create->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
-      ->allow_extra_args(false);
+  create->add_option("PATH", o.inputs,
+                     "Files and folders: a file is stored under its name, a folder's files "
+                     "under the folder's name and their path below it (. for a folder's "
+                     "contents)");
   create->add_flag("--sums", o.sums,
                    "Also write ARCHIVE.sha256, a SHA-256 sum per entry (sha256sum's format), "
                    "which writers then keep current");
 
   CLI::App* add = app.add_subcommand("add", "Add files to an existing archive, in one pass");
   add->add_option("ARCHIVE", o.archive, "The archive (a file)")->required();
-  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them")
-      ->required();
+  add->add_option("PATH", o.inputs, "Files and folders to add, named as create names them");
   add->add_option("--as", o.as, "The entry name for the one file given");
   add->add_flag("--replace", o.replace, "Replace entries of the same name");
-  add->add_option("--exclude", o.excludes, "Leave out entries this PATTERN selects")
-      ->allow_extra_args(false);
   for (CLI::App* command : {create, add}) {
+    AddExcludeOption(*command, o);
     command->set_help_flag("--help", "Print this help message and exit");
+    command
+        ->add_option("-T,--files-from", o.lists,
+                     "Also the PATHs named in FILE, one per line (- for standard input)")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    command->add_flag("--null", o.nullSeparated, "-T's names end in a NUL byte, not a line feed");
     command->add_option("-C,--directory", o.folder,
                         "Read the PATHs from inside this folder (as tar -C): -C assets . stores "
                         "what assets/ holds");
@@ -271,7 +260,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
                    "Search SOURCE (folder, archive or module) instead of one archive; the last "
                    "--path is searched first")
       ->allow_extra_args(false);
-  list->add_flag("-l,--long", o.longFormat, "Also show size, dataStart and dataEnd");
+  list->add_flag("-l,--long", o.longFormat,
+                 "Also show size, dataStart and dataEnd, under a line of column names");
+  list->add_flag("--no-header", o.noHeader, "With -l: no line of column names");
   list->add_flag("--json", o.json,
                  "A JSON array, for scripts: each name also as name_hex, the hex of its bytes");
 
@@ -327,6 +318,9 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
   for (CLI::App* reading : {list, cat, extract, verify}) {
     AddRemoteOptions(*reading, o);
   }
+  for (CLI::App* leaving : {list, extract}) {
+    AddExcludeOption(*leaving, o);
+  }
   return {{list, kymf::ListCommand},
           {cat, kymf::CatCommand},
           {extract, kymf::ExtractCommand},
@@ -334,11 +328,11 @@ std::vector<Command> AddReadingCommands(CLI::App& app, Options& o) {
           {resources, kymf::ResourcesCommand}};
 }
 
-Command AddMountCommand(CLI::App& app, Options& o) {
+std::vector<Command> AddMountCommands(CLI::App& app, Options& o) {
   CLI::App* mount = app.add_subcommand(
       "mount",
       "Show an archive (a file or an http(s):// URL), or a search path, as a read-only folder "
-      "(FUSE; unmount with fusermount3 -u MOUNTPOINT)");
+      "(FUSE; unmount with kymf umount MOUNTPOINT)");
   mount->add_option("SOURCE", o.inputs, "The archives, the last searched first, then MOUNTPOINT")
       ->required();
   mount
@@ -351,8 +345,18 @@ Command AddMountCommand(CLI::App& app, Options& o) {
   mount->add_flag("--check", o.check,
                   "Read each file whole when it is opened and hold it to ARCHIVE.sha256: a "
                   "damaged file fails to open (EIO, logged), never gives wrong bytes");
+  mount
+      ->add_option("-o", o.fuseOptions,
+                   "Pass OPTIONS on to FUSE (comma-separated, repeatable: allow_other, "
+                   "default_permissions, ...); rw, fsname= and subtype= are kymf's own and "
+                   "refused")
+      ->type_name("OPTIONS")
+      ->allow_extra_args(false);
   AddRemoteOptions(*mount, o);
-  return {mount, kymf::MountCommand};
+  CLI::App* umount = app.add_subcommand(
+      "umount", "Unmount what kymf mount mounted at MOUNTPOINT (with fusermount3 -u)");
+  umount->add_option("MOUNTPOINT", o.inputs, "The folder of a kymf mount")->required()->expected(1);
+  return {{mount, kymf::MountCommand}, {umount, kymf::UmountCommand}};
 }
 
 }  // namespace
@@ -390,7 +394,9 @@ int main(int argc, char** argv) {
   for (const Command& command : AddReadingCommands(app, options)) {
     commands.push_back(command);
   }
-  commands.push_back(AddMountCommand(app, options));
+  for (const Command& command : AddMountCommands(app, options)) {
+    commands.push_back(command);
+  }
   for (const Command& command : commands) {
     AddOutputFlags(*command.app, quiet, verbose);
   }

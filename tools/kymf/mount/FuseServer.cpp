@@ -9,6 +9,8 @@
 #include "mount/ListingPolicy.h"
 #include "support/SignalCleanup.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -337,18 +339,6 @@ fuse_lowlevel_ops Operations() {
   return operations;
 }
 
-// fsname=<name>, with the option parser's separators escaped.
-std::string MountOptions(const std::string& name) {
-  std::string options = "ro,default_permissions,subtype=kymf,fsname=";
-  for (char c : name) {
-    if (c == ',' || c == '\\') {
-      options += '\\';
-    }
-    options += c;
-  }
-  return options;
-}
-
 }  // namespace
 
 std::string WhyMountingUnavailable() {
@@ -367,7 +357,7 @@ int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& repo
   server.files = &files;
   server.uid = ::getuid();
   server.gid = ::getgid();
-  std::string program = "kymf", dashO = "-o", mountOptions = MountOptions(options.name);
+  std::string program = "kymf", dashO = "-o", mountOptions = options.fuseOptions;
   char* argv[] = {program.data(), dashO.data(), mountOptions.data(), nullptr};
   fuse_args arguments = FUSE_ARGS_INIT(3, argv);
   const fuse_lowlevel_ops operations = Operations();
@@ -376,7 +366,9 @@ int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& repo
   // session keeps nothing of them.
   fuse_opt_free_args(&arguments);
   if (session == nullptr) {
-    reporter.Fail(options.mountPoint, "the FUSE session cannot be made");
+    reporter.Fail(options.mountPoint,
+                  "the FUSE session cannot be made (libfuse said why above: "
+                  "an -o option it does not know?)");
     return kFailure;
   }
   int code = kFailure;
@@ -414,6 +406,26 @@ int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& repo
   }
   fuse_session_destroy(session);
   return code;
+}
+
+int Unmount(const std::string& point, Reporter& reporter) {
+  std::string program = "fusermount3", unmount = "-u", end = "--", folder = point;
+  char* argv[] = {program.data(), unmount.data(), end.data(), folder.data(), nullptr};
+  pid_t child = 0;
+  const int spawned = ::posix_spawnp(&child, "fusermount3", nullptr, nullptr, argv, environ);
+  if (spawned != 0) {
+    reporter.Fail(point, "cannot be unmounted: fusermount3: " + RXM::SystemReason(spawned));
+    return kFailure;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    // fusermount3 has said why (busy, not permitted) on standard error.
+    reporter.Fail(point, "cannot be unmounted (fusermount3 -u failed)");
+    return kFailure;
+  }
+  return kSuccess;
 }
 
 }  // namespace mount

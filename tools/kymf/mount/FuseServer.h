@@ -13,7 +13,7 @@ namespace mount {
 
 struct ServeOptions {
   std::string mountPoint;   // an existing folder
-  std::string name;         // shown as the file system's source in the mount table
+  std::string fuseOptions;  // the whole -o string (FuseOptions): the source shown, ...
   bool foreground = false;  // stay attached to the terminal until unmounted
 };
 
@@ -29,6 +29,12 @@ std::string WhyMountingUnavailable();
 // serves. The exit code: kSuccess when served and unmounted, kFailure (said
 // through `reporter`) when the mount could not be made.
 int Serve(const MountedFiles& files, const ServeOptions& options, Reporter& reporter);
+
+// Unmounts the mount at the folder `point` with fusermount3 -u (which
+// says on standard error why it cannot: busy, not permitted); its server
+// then ends. kSuccess, or kFailure (said through `reporter`). The caller
+// makes sure the folder is a kymf mount (FindKymfMount).
+int Unmount(const std::string& point, Reporter& reporter);
 
 }  // namespace mount
 }  // namespace kymf

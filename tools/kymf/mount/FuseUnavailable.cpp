@@ -18,5 +18,10 @@ int Serve(const MountedFiles&, const ServeOptions&, Reporter& reporter) {
   return kFailure;
 }
 
+int Unmount(const std::string&, Reporter& reporter) {
+  reporter.Fail("unmounting is not available here", WhyMountingUnavailable());
+  return kFailure;
+}
+
 }  // namespace mount
 }  // namespace kymf

@@ -250,10 +250,7 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
   auto module = std::make_unique<SearchPathLayer>(std::string(), TimeOf(text));
   RXM::Status why;
   if (!module->Mount(text, checkSums, why)) {
-    status = RXM::Status(RXM::ErrorCode::kNotAnArchive,
-                         text +
-                             ": cannot be mounted (not a folder, a KYMF archive or a "
-                             "Windows module)");
+    status = why;  // the module reader says what it is not, naming the source
     return nullptr;
   }
   status = RXM::Status::Ok();

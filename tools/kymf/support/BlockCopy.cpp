@@ -2,6 +2,14 @@
 
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#elif defined(__linux__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 namespace kymf {
 
 CopyResult CopyBlocks(const ReadBlock& read, const WriteBlock& write) {
@@ -32,6 +40,27 @@ WriteBlock WriteTo(std::FILE* stream) {
   return [stream](const char* data, std::size_t size) {
     return std::fwrite(data, 1, size, stream) == size;
   };
+}
+
+void WidenPipe(std::FILE* stream, std::size_t bytes) {
+#if defined(__linux__) && defined(F_SETPIPE_SZ)
+  struct stat info {};
+  const int descriptor = ::fileno(stream);
+  if (::fstat(descriptor, &info) == 0 && S_ISFIFO(info.st_mode)) {
+    ::fcntl(descriptor, F_SETPIPE_SZ, static_cast<int>(bytes));  // a refusal changes nothing
+  }
+#else
+  (void)stream;
+  (void)bytes;
+#endif
+}
+
+void BinaryMode(std::FILE* stream) {
+#if defined(_WIN32)
+  _setmode(_fileno(stream), _O_BINARY);
+#else
+  (void)stream;
+#endif
 }
 
 }  // namespace kymf

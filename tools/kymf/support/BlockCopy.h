@@ -34,6 +34,17 @@ CopyResult CopyStream(KYFile& from, const WriteBlock& write);
 // A sink writing to `stream` with fwrite.
 WriteBlock WriteTo(std::FILE* stream);
 
+// When `stream` writes into a pipe (Linux), asks for a pipe buffer of
+// `bytes` (at most the system's pipe-max-size), so that a large write does
+// not stop for the reader at every 64 KiB, the default: an archive piped
+// into another program goes about twice as fast (bench/stream). Nothing
+// elsewhere, or when the kernel refuses; the bytes written are the same.
+void WidenPipe(std::FILE* stream, std::size_t bytes);
+
+// Puts the standard stream `stream` in binary mode, where text mode would
+// change its bytes (Windows: LF to CR LF); nothing elsewhere.
+void BinaryMode(std::FILE* stream);
+
 }  // namespace kymf
 
 #endif  // KYMF_SUPPORT_BLOCKCOPY_H

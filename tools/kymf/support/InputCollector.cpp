@@ -76,7 +76,7 @@ bool InputCollector::Accept(const fs::path& path, const std::string& name) {
     reporter.Warn(shown, "is the archive being written; skipped");
     return true;
   }
-  if (!excludes.SelectsAll() && excludes.Selects(name)) {
+  if (excludes.Excludes(name)) {
     reporter.Verbose("excluded " + EscapeName(shown));
     return true;
   }

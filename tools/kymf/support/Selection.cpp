@@ -12,6 +12,44 @@ bool SameLetter(char a, char b) {
          RXM::kymf::FoldByte(static_cast<unsigned char>(b));
 }
 
+// The other case of an ASCII letter; any other byte as it is.
+unsigned char OtherCase(unsigned char c) {
+  const unsigned char folded = RXM::kymf::FoldByte(c);
+  if (folded != c) {
+    return folded;
+  }
+  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
+}
+
+// A bracket class "[...]" at the start of `pattern`: its length (up to and
+// including the closing "]", 0 when there is none, so the "[" is a plain
+// character) and whether it takes `c`. "!" or "^" first negates it; a "]"
+// first, or a "-" first or last, is a member; "a-z" is a range. A letter is
+// taken when it or its other case is a member.
+std::size_t MatchClass(std::string_view pattern, unsigned char c, bool& takes) {
+  std::size_t at = 1;
+  const bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
+  at += negated ? 1 : 0;
+  const std::size_t first = at;
+  bool member = false;
+  for (; at < pattern.size() && (pattern[at] != ']' || at == first); ++at) {
+    const auto low = static_cast<unsigned char>(pattern[at]);
+    auto high = low;
+    if (at + 2 < pattern.size() && pattern[at + 1] == '-' && pattern[at + 2] != ']') {
+      high = static_cast<unsigned char>(pattern[at + 2]);
+      at += 2;
+    }
+    for (const unsigned char candidate : {c, OtherCase(c)}) {
+      member = member || (candidate >= low && candidate <= high);
+    }
+  }
+  if (at >= pattern.size()) {
+    return 0;
+  }
+  takes = member != negated;
+  return at + 1;
+}
+
 // matches[i][j]: whether pattern[i..] matches name[j..], filled from the
 // ends backwards; no recursion, so no pattern can take exponential time.
 class GlobTable {
@@ -48,6 +86,14 @@ class GlobTable {
     }
     if (pattern[i] == '?') {
       return name[j] != '/' && Get(i + 1, j + 1);
+    }
+    if (pattern[i] == '[') {
+      bool takes = false;
+      const std::size_t length =
+          MatchClass(pattern.substr(i), static_cast<unsigned char>(name[j]), takes);
+      if (length != 0) {
+        return takes && name[j] != '/' && Get(i + length, j + 1);
+      }
     }
     return SameLetter(pattern[i], name[j]) && Get(i + 1, j + 1);
   }
@@ -114,6 +160,15 @@ bool Selection::Selects(std::string_view name) {
     }
   }
   return selected;
+}
+
+bool Selection::Excludes(std::string_view name) const {
+  for (const std::string& pattern : patterns) {
+    if (MatchesOrContains(pattern, name, literal)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<std::string> Selection::Unmatched() const {

@@ -7,10 +7,7 @@
 #include <random>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#else
+#if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
 
@@ -26,14 +23,6 @@ namespace {
 
 using RXM::ErrorCode;
 using RXM::Status;
-
-void BinaryMode(std::FILE* stream) {
-#if defined(_WIN32)
-  _setmode(_fileno(stream), _O_BINARY);
-#else
-  (void)stream;
-#endif
-}
 
 // Copies `from` to `to` in blocks; Ok or the side that failed.
 Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,

@@ -1,0 +1,62 @@
+// What kymf mount asks FUSE for (FuseOptions) and how it reads the mount
+// table (ParseMountInfo); the mounts themselves: kymf_mount.bats.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "mount/FuseOptions.h"
+#include "mount/MountTable.h"
+
+namespace {
+
+using kymf::mount::FuseOptions;
+
+TEST(FuseOptionsTest, KymfsOwnComeFirstAndTheGivenOnesFollow) {
+  std::string why = "stale";
+  EXPECT_EQ(FuseOptions("a,b\\c.kymf", {}, why),
+            "ro,default_permissions,subtype=kymf,fsname=a\\,b\\\\c.kymf");
+  EXPECT_EQ(why, "");
+  EXPECT_EQ(FuseOptions("t.kymf", {"allow_other,,noatime", "ro", "max_read=4096"}, why),
+            "ro,default_permissions,subtype=kymf,fsname=t.kymf,allow_other,noatime,ro,"
+            "max_read=4096");
+  EXPECT_EQ(why, "");
+}
+
+TEST(FuseOptionsTest, OptionsContradictingKymfsOwnAreRefusedByName) {
+  const std::vector<std::tuple<std::vector<std::string>, std::string>> cases = {
+      {{"rw"}, "-o rw: kymf mounts read-only"},
+      {{"allow_other,rw"}, "-o rw: kymf mounts read-only"},
+      {{"noatime", "fsname=x"}, "-o fsname=x: kymf names its mounts itself"},
+      {{"subtype=zip"}, "-o subtype=zip: kymf names its mounts itself"}};
+  for (const auto& [given, refusal] : cases) {
+    std::string why;
+    EXPECT_EQ(FuseOptions("t.kymf", given, why), "") << refusal;
+    EXPECT_EQ(why.substr(0, refusal.size()), refusal);
+  }
+}
+
+TEST(MountTableTest, ReadsPointTypeAndSourceWithEscapesUndone) {
+  const std::string table =
+      "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+      "45 22 0:40 / /tmp/mnt\\040two ro,nosuid master:3 shared:9 - fuse.kymf g\\134x.kymf ro\n"
+      "garbage line\n"
+      "46 22 0:41 / /srv ro - fuse.kymf\n"
+      "47 22 0:42 / /opt/m ro - fuse.sshfs host:/ rw\n";
+  const std::vector<kymf::mount::MountEntry> entries = kymf::mount::ParseMountInfo(table);
+  ASSERT_EQ(entries.size(), 3U);
+  EXPECT_EQ(entries[0].point, "/");
+  EXPECT_EQ(entries[1].point, "/tmp/mnt two");
+  EXPECT_EQ(entries[1].type, kymf::mount::kMountType);
+  EXPECT_EQ(entries[1].source, "g\\x.kymf");
+  EXPECT_EQ(entries[2].type, "fuse.sshfs");
+}
+
+TEST(MountTableTest, AFolderThatIsNoMountPointIsNoKymfMount) {
+  std::string source = "kept";
+  EXPECT_FALSE(kymf::mount::FindKymfMount(".", source));
+  EXPECT_EQ(source, "kept");
+}
+
+}  // namespace
