@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "backends/FaultySystem.h"
@@ -26,6 +27,9 @@ struct Sweep {
   // The temporary file a failed run may leave, or null for none.
   const char* leftover;
 };
+
+// Printed by its label, not as raw bytes (some of a std::function's are unset).
+void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.label; }
 
 const Bytes kOld = Archive({{"keep.txt", "kept bytes"}, {"gone.txt", "removed"}});
 
