@@ -258,7 +258,7 @@ Status ComputeSums(sys::System& system, const std::string& archive,
 Status RefreshSums(sys::System& system, const std::string& archive, const LockWait& wait,
                    int* count, unsigned threads) {
   ArchiveLock lock(system);
-  const Status locked = lock.Acquire(archive, wait);
+  Status locked = lock.Acquire(archive, wait);
   if (!locked.IsOk()) {
     return locked;
   }

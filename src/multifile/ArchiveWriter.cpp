@@ -37,6 +37,7 @@ bool ArchiveWriter::Begin(std::int32_t count) {
   records = 0;
   placed = DirectoryEnd(count);
   written = placed;
+  dataStart = placed;
   std::uint8_t bytes[4];
   EncodeInt32(count, bytes);
   failed = !file.Write(kMagic, 4) || !file.Write(bytes, 4);
@@ -58,6 +59,7 @@ bool ArchiveWriter::AddRecord(const DirectoryRecord& given, std::uint32_t size) 
 bool ArchiveWriter::WriteData(const void* data, std::uint32_t size) {
   written += size;
   failed = failed || written > placed || !file.Write(data, size);
+  Appended();
   return !failed;
 }
 
@@ -77,7 +79,14 @@ bool ArchiveWriter::CopyData(KYFile& from, std::uint32_t size, std::vector<std::
 bool ArchiveWriter::CopyRange(sys::Handle from, std::uint64_t offset, std::uint32_t size) {
   written += size;
   failed = failed || written > placed || !file.Copy(from, offset, size);
+  Appended();
   return !failed;
+}
+
+void ArchiveWriter::Appended() const {
+  if (onData && !failed) {
+    onData(static_cast<std::uint64_t>(written - dataStart));
+  }
 }
 
 bool ArchiveWriter::Finish() {

@@ -4,6 +4,8 @@
 #define RXMFILES_MULTIFILE_ARCHIVEWRITER_H
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
 #include "files/KYFile.h"
@@ -89,6 +91,12 @@ class ArchiveWriter {
   // See ReplacementFile::RemoveAbandoned.
   void RemoveAbandoned() const { file.RemoveAbandoned(); }
 
+  // Called after each append of data (WriteData, each item of CopyData, each
+  // CopyRange) with the data bytes appended so far, all entries together.
+  void SetOnData(std::function<void(std::uint64_t appended)> callback) {
+    onData = std::move(callback);
+  }
+
   // Whether a write has failed (as opposed to a read by CopyData).
   bool Failed() const { return failed; }
 
@@ -102,11 +110,15 @@ class ArchiveWriter {
   static bool Fits(std::int64_t count, std::int64_t dataBytes);
 
  private:
+  void Appended() const;
+
   ReplacementFile file;
   std::int32_t expected = 0;
   std::int32_t records = 0;
   std::int64_t placed = 0;   // where the next record's data start
   std::int64_t written = 0;  // where the next data byte goes
+  std::int64_t dataStart = 0;  // where the first record's data begin
+  std::function<void(std::uint64_t)> onData;
   bool failed = false;
 };
 

@@ -66,6 +66,12 @@ void MultiFileWriter::SetProgress(void (*callback)(int, int, void*), void* conte
   progressContext = context;
 }
 
+void MultiFileWriter::SetByteProgress(void (*callback)(std::uint64_t, std::uint64_t, void*),
+                                      void* context) {
+  byteProgress = callback;
+  byteProgressContext = context;
+}
+
 int MultiFileWriter::GetCount() const {
   return static_cast<int>(entries.size());
 }

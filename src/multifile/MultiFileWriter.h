@@ -125,6 +125,14 @@ class RXMFILES_API MultiFileWriter {
   /// entries written and the number in all.
   void SetProgress(void (*progress)(int done, int total, void* context), void* context);
 
+  /// Called by Commit and CommitTo as the entries' data are written (after
+  /// each block of an added file, each kept entry, each entry given as
+  /// bytes), with the data bytes written so far and the data bytes in all,
+  /// kept entries included; never after a failed write. For a progress
+  /// line: a large entry moves it too, which SetProgress does not.
+  void SetByteProgress(void (*progress)(std::uint64_t done, std::uint64_t total, void* context),
+                       void* context);
+
   /// Writes the archive; true when it is in place under its name. False, with
   /// the archive under its name untouched and no temporary file left, when a
   /// name is refused (kNameRefused: empty, absolute, "..", a backslash, ...;
@@ -224,6 +232,8 @@ class RXMFILES_API MultiFileWriter {
   unsigned sumsThreads = 1;
   void (*progress)(int, int, void*) = nullptr;
   void* progressContext = nullptr;
+  void (*byteProgress)(std::uint64_t, std::uint64_t, void*) = nullptr;
+  void* byteProgressContext = nullptr;
 };
 
 #endif  // RXMFILES_MULTIFILE_MULTIFILEWRITER_H

@@ -83,11 +83,19 @@ bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
   Copier copier(*this);
   std::vector<RXM::kymf::ArchiveWriter::Planned> plan;
   plan.reserve(kept.size() + entries.size());
+  std::uint64_t total = 0;
   for (const Kept& entry : kept) {
     plan.push_back({entry.record, entry.size, &copier});
+    total += entry.size;
   }
   for (const Entry& entry : entries) {
     plan.push_back({RXM::kymf::NewRecord(entry.name.c_str()), entry.size, &copier});
+    total += entry.size;
+  }
+  if (byteProgress != nullptr) {
+    writer.SetOnData([this, total](std::uint64_t done) {
+      byteProgress(done, total, byteProgressContext);
+    });
   }
   using Outcome = RXM::kymf::ArchiveWriter::Outcome;
   const Outcome outcome = writer.Write(plan);

@@ -19,7 +19,7 @@ RXM::Status Stream::Impl::ShortRead() const {
     }
   }
   if (const auto* entry = dynamic_cast<const RXM::EntryStream*>(file.Get())) {
-    const RXM::Status why = entry->GetStatus();
+    RXM::Status why = entry->GetStatus();
     if (!why.IsOk()) {
       return why;
     }

@@ -71,11 +71,11 @@ void ReportSums(const MultiFileWriter& writer, Reporter& reporter);
 unsigned Processors();
 
 struct Input;
-// Adds `inputs` to `writer`, naming each with -v, and commits, or writes the
-// archive to `out` when it is given (standard output, in one pass); false
-// (reported) on failure.
-bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter,
-                 std::FILE* out = nullptr);
+// Adds `inputs` to `writer`, naming each with -v and showing the progress
+// of writing `archive`, and commits, or writes the archive to `out` when it
+// is given (standard output, in one pass); false (reported) on failure.
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs,
+                 const std::string& archive, Reporter& reporter, std::FILE* out = nullptr);
 
 // Volume sets (VolumeCommands.cpp, docs/volumes.md). ParseSplit reads
 // --split SIZE into splitBytes: false (a usage error said) when it is no

@@ -8,12 +8,13 @@
 #include "support/InputCollector.h"
 #include "support/NameEscaping.h"
 #include "support/NameList.h"
+#include "support/Progress.h"
 #include "support/Selection.h"
 
 namespace kymf {
 namespace {
 
-struct Progress {
+struct Naming {
   const std::vector<Input>* inputs;
   Reporter* reporter;
 };
@@ -59,22 +60,31 @@ bool Collect(const Options& options, Reporter& reporter, InputCollector& collect
 
 }  // namespace
 
-bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs, Reporter& reporter,
-                 std::FILE* out) {
+bool WriteInputs(MultiFileWriter& writer, const std::vector<Input>& inputs,
+                 const std::string& archive, Reporter& reporter, std::FILE* out) {
   writer.SetAllowEmpty(true);
   for (const Input& input : inputs) {
     writer.AddFile(input.name.c_str(), input.path.c_str());
   }
-  Progress progress{&inputs, &reporter};
+  Naming naming{&inputs, &reporter};
   writer.SetProgress(
       [](int done, int total, void* context) {
         // Kept entries, when there are any, are counted first.
-        const Progress& p = *static_cast<Progress*>(context);
+        const Naming& p = *static_cast<Naming*>(context);
         const long index =
             static_cast<long>(done) - 1 - (total - static_cast<long>(p.inputs->size()));
         if (index >= 0 && index < static_cast<long>(p.inputs->size())) {
           p.reporter->Verbose(EscapeName((*p.inputs)[static_cast<std::size_t>(index)].name));
         }
+      },
+      &naming);
+  // The total is known once Commit has measured the inputs: until its first
+  // call the line shows bytes only.
+  Progress progress(Progress::Display::For(reporter),
+                    "write " + (archive == "-" ? std::string("to standard output") : archive), 0);
+  writer.SetByteProgress(
+      [](std::uint64_t done, std::uint64_t total, void* context) {
+        static_cast<Progress*>(context)->Update(done, total);
       },
       &progress);
   if (out != nullptr) {
@@ -114,7 +124,7 @@ int CreateCommand(const Options& options, Reporter& reporter) {
   if (toStandardOutput) {
     MultiFileWriter writer(options.archive.c_str());
     WaitForLock(writer, options);
-    if (!WriteInputs(writer, collector.GetInputs(), reporter, stdout)) {
+    if (!WriteInputs(writer, collector.GetInputs(), options.archive, reporter, stdout)) {
       return kFailure;
     }
   } else if (CreateSet(options, collector.GetInputs(), reporter) != kSuccess) {

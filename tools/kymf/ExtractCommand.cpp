@@ -21,18 +21,19 @@ struct Extraction {
   TargetFolder& target;
   TargetFolder::Existing existing;
   Reporter& reporter;
+  Progress& progress;
   int written = 0;
   std::uint64_t bytes = 0;
 };
 
 // The entry's bytes, read whole through the archive's entry stream.
-RXM::Status CopyEntry(OpenedArchive& source, int index, const TargetFolder::Write& write) {
+RXM::Status CopyEntry(OpenedArchive& source, int index, const TargetFolder::Write& write,
+                      Progress& progress) {
   MultiFile& archive = source.GetArchive(index);
   const std::string name = source.GetName(index);
   if (!archive.OpenFile(name.c_str(), "rb")) {
     return archive.GetStatus();
   }
-  Progress progress(source.IsRemote(), EscapeName(name), archive.GetFileSize());
   const CopyResult copy =
       CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
         progress.Advance(size);
@@ -67,7 +68,10 @@ void ExtractEntry(Extraction& run, int index) {
   bool kept = false;
   const RXM::Status status = run.target.Place(
       name, run.existing,
-      [&](const TargetFolder::Write& write) { return CopyEntry(run.source, index, write); }, &kept);
+            [&](const TargetFolder::Write& write) {
+        return CopyEntry(run.source, index, write, run.progress);
+      },
+      &kept);
   if (!status.IsOk()) {
     run.source.Fail(status, run.reporter);
   } else if (kept) {
@@ -112,11 +116,18 @@ int ExtractCommand(const Options& options, Reporter& reporter) {
   }
   Selection selection(patterns, options.hex);
   const Selection excludes(options.excludes);
-  Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter};
+  std::vector<int> chosen;
+  std::uint64_t total = 0;
   for (int i = 0; i < source.GetCount(); ++i) {
-    if (!selection.Selects(source.GetName(i)) || excludes.Excludes(source.GetName(i))) {
-      continue;
+    if (selection.Selects(source.GetName(i)) && !excludes.Excludes(source.GetName(i))) {
+      chosen.push_back(i);
+      total += source.IsShadowed(i) ? 0 : source.GetSize(i);
     }
+  }
+  Progress progress(Progress::Display::For(reporter), "extract " + source.GetShown(), total);
+  Extraction run{source, target, TargetFolder::PolicyFor(options.force, options.keep), reporter,
+                 progress};
+  for (const int i : chosen) {
     if (source.IsShadowed(i)) {
       WarnShadowed(source, i, reporter);
     } else {

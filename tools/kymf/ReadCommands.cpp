@@ -53,7 +53,8 @@ void PrintPlainEntry(OpenedArchive& source, int index, bool longFormat) {
 
 // Writes the entry of record `index` to standard output, after checking that
 // the archive holds all of it, so that a damaged entry gives no output.
-bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& reporter) {
+bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Progress& progress,
+              Reporter& reporter) {
   MultiFile& archive = source.GetArchive(index);
   const std::string name = source.GetName(index);
   RXM::Status backed = source.CheckEntry(index);
@@ -68,7 +69,6 @@ bool CatEntry(OpenedArchive& source, int index, std::FILE* out, Reporter& report
     source.Fail(archive.GetStatus(), reporter);
     return false;
   }
-  Progress progress(source.IsRemote(), EscapeName(name), source.GetSize(index));
   const WriteBlock write = WriteTo(out);
   const CopyResult copy =
       CopyStream(archive, [&write, &progress](const char* data, std::size_t size) {
@@ -158,10 +158,22 @@ int CatCommand(const Options& options, Reporter& reporter) {
   _setmode(_fileno(stdout), _O_BINARY);  // or every LF written would become CR LF
 #endif
   Selection selection(patterns, options.hex);
+  std::vector<int> chosen;
+  std::uint64_t total = 0;
   for (int i = 0; i < source.GetCount(); ++i) {
     if (!source.IsShadowed(i) && selection.Selects(source.GetName(i))) {
-      CatEntry(source, i, stdout, reporter);
+      chosen.push_back(i);
+      total += source.GetSize(i);
     }
+  }
+  // Into a file or a pipe; bytes on a terminal are their own progress.
+  Progress::Display display = Progress::Display::For(reporter);
+  if (IsTerminal(stdout) && !reporter.ForcesProgress()) {
+    display.out = nullptr;
+  }
+  Progress progress(display, "cat " + source.GetShown(), total);
+  for (const int i : chosen) {
+    CatEntry(source, i, stdout, progress, reporter);
   }
   ReportUnmatched(selection, source.GetShown(), reporter);
   if (std::fflush(stdout) != 0) {

@@ -12,6 +12,7 @@
 #include "remote/Url.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
+#include "support/Progress.h"
 
 namespace kymf {
 namespace {
@@ -86,7 +87,7 @@ struct SumsCheck {
 // and was written before the archive file was made was left behind (by a
 // writer that knew nothing of it, or a crash between the two renames):
 // stale, one finding, its mismatches not called damage.
-SumsCheck CheckSums(OpenedArchive& source) {
+SumsCheck CheckSums(OpenedArchive& source, const Reporter& reporter) {
   SumsCheck check;
   std::vector<RXM::EntrySum> sums;
   bool older = false;
@@ -101,13 +102,20 @@ SumsCheck CheckSums(OpenedArchive& source) {
     return check;
   }
   std::set<std::string> named;
+  std::uint64_t total = 0;
+  for (int i = 0; i < source.GetCount(); ++i) {
+    total += source.GetSize(i);
+  }
+  Progress progress(Progress::Display::For(reporter), "verify " + source.GetShown(), total);
   for (int i = 0; i < source.GetCount(); ++i) {
     const std::string name = source.GetName(i);
     named.insert(name);
-    if (!source.CheckEntry(i).IsOk() || source.IsShadowed(i)) {
+    const bool hashed = source.CheckEntry(i).IsOk() && !source.IsShadowed(i);
+    const RXM::Status sum = hashed ? source.CheckSum(i, sums, false) : RXM::Status::Ok();
+    progress.Advance(source.GetSize(i));
+    if (!hashed) {
       continue;  // the layout's findings say it already
     }
-    const RXM::Status sum = source.CheckSum(i, sums, false);
     ++check.checked;
     if (sum.GetCode() == RXM::ErrorCode::kNoSuchEntry) {
       check.unlisted.push_back(sum.GetText());
@@ -192,7 +200,7 @@ int VerifyArchive(const Options& options, const std::string& path, bool alone, R
   }
   const RXM::kymf::LayoutReport report =
       source.GetVolume(0).CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
-  const SumsCheck sums = CheckSums(source);
+  const SumsCheck sums = CheckSums(source, reporter);
   const bool failed = report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();
   if (options.json) {
     PrintJson(source, report, !failed, sums);

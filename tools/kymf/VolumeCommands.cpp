@@ -100,12 +100,15 @@ class SetWriters {
   template <class Before>
   bool Commit(Reporter& reporter, Before beforeFirst) {
     for (std::size_t index = slots.size(); index-- > 1;) {
-      if (slots[index].used && !WriteInputs(*slots[index].writer, slots[index].inputs, reporter)) {
+      if (slots[index].used &&
+          !WriteInputs(*slots[index].writer, slots[index].inputs,
+                       RXM::VolumeName(options.archive, static_cast<int>(index) + 1), reporter)) {
         return false;
       }
     }
     beforeFirst();
-    return slots.empty() || !slots[0].used || WriteInputs(first, slots[0].inputs, reporter);
+    return slots.empty() || !slots[0].used ||
+           WriteInputs(first, slots[0].inputs, options.archive, reporter);
   }
 
  private:

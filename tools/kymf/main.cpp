@@ -85,10 +85,19 @@ bool UnknownCommand(int argc, char** argv, std::string& word) {
   return false;
 }
 
-// -q and -v, on the program and on each command (kymf -q add ..., kymf add -q ...).
-void AddOutputFlags(CLI::App& app, bool& quiet, bool& verbose) {
-  app.add_flag("-q,--quiet", quiet, "No summary lines");
-  app.add_flag("-v,--verbose", verbose, "Name each file as it is processed");
+struct OutputFlags {
+  bool quiet = false;
+  bool verbose = false;
+  bool progress = false;
+};
+
+// -q, -v and --progress, on the program and on each command (kymf -q add
+// ..., kymf add -q ...).
+void AddOutputFlags(CLI::App& app, OutputFlags& flags) {
+  app.add_flag("-q,--quiet", flags.quiet, "No summary lines, no progress");
+  app.add_flag("-v,--verbose", flags.verbose, "Name each file as it is processed");
+  app.add_flag("--progress", flags.progress,
+               "Show a long job's progress even when standard error is not a terminal");
 }
 
 // A command-line error of the parser, said as the tool says its own:
@@ -386,9 +395,8 @@ int main(int argc, char** argv) {
   // An argument beginning with "/" is a path (the root of the current drive on
   // Windows), never a "/option" spelling, which CLI11 allows there by default.
   app.allow_windows_style_options(false);
-  bool quiet = false;
-  bool verbose = false;
-  AddOutputFlags(app, quiet, verbose);
+  OutputFlags flags;
+  AddOutputFlags(app, flags);
   Options options;
   std::vector<Command> commands = AddWritingCommands(app, options);
   for (const Command& command : AddReadingCommands(app, options)) {
@@ -398,7 +406,7 @@ int main(int argc, char** argv) {
     commands.push_back(command);
   }
   for (const Command& command : commands) {
-    AddOutputFlags(*command.app, quiet, verbose);
+    AddOutputFlags(*command.app, flags);
   }
   kymf::Reporter reporter;
   try {
@@ -414,8 +422,9 @@ int main(int argc, char** argv) {
   if (!ApplyRemoteOptions(options) || !kymf::ParseSplit(options, reporter)) {
     return kymf::kUsage;
   }
-  reporter.SetQuiet(quiet);
-  reporter.SetVerbose(verbose);
+  reporter.SetQuiet(flags.quiet);
+  reporter.SetVerbose(flags.verbose);
+  reporter.SetForceProgress(flags.progress);
   for (const Command& command : commands) {
     if (command.app->parsed() && RefuseRemote(command.app->get_name(), options, reporter)) {
       return kymf::kFailure;

@@ -1,44 +1,138 @@
 #include "support/Progress.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <utility>
+
+#include "support/Reporter.h"
 
 #if defined(_WIN32)
 #include <io.h>
-#define KYMF_IS_TERMINAL(stream) (_isatty(_fileno(stream)) != 0)
 #else
 #include <unistd.h>
-#define KYMF_IS_TERMINAL(stream) (isatty(fileno(stream)) != 0)
 #endif
 
 namespace kymf {
 
-Progress::Progress(bool remote, std::string what, std::uint64_t size)
-    : shown(remote && size >= kShownFrom && KYMF_IS_TERMINAL(stderr)),
-      name(std::move(what)),
-      total(size) {}
+bool IsTerminal(std::FILE* stream) {
+#if defined(_WIN32)
+  return _isatty(_fileno(stream)) != 0;
+#else
+  return isatty(fileno(stream)) != 0;
+#endif
+}
 
-Progress::~Progress() {
-  if (shown) {
-    std::fprintf(stderr, "\r\033[K");
+Progress::Display Progress::Display::For(const Reporter& reporter) {
+  Display display;
+  if (reporter.IsQuiet()) {
+    return display;
+  }
+  if (reporter.ForcesProgress()) {
+    display.out = stderr;
+    display.delay = std::chrono::milliseconds(0);
+  } else if (IsTerminal(stderr)) {
+    display.out = stderr;
+  }
+  return display;
+}
+
+Progress::Progress(Display shown, std::string what, std::uint64_t size)
+    : display(std::move(shown)), name(std::move(what)), total(size) {
+  if (display.out != nullptr) {
+    started = display.now();
+    drawn = started - std::chrono::hours(1);
+    if (display.delay.count() == 0) {
+      Draw(started);
+    }
   }
 }
 
-void Progress::Advance(std::uint64_t bytes) {
-  done += bytes;
-  if (!shown) {
+namespace {
+Progress* onScreen = nullptr;  // the one whose line is drawn
+}  // namespace
+
+Progress::~Progress() { Clear(); }
+
+void Progress::Clear() {
+  if (visible) {
+    std::fputs("\r\033[K", display.out);
+    std::fflush(display.out);
+    visible = false;
+  }
+  if (onScreen == this) {
+    onScreen = nullptr;
+  }
+}
+
+void Progress::Interrupt() {
+  if (onScreen != nullptr) {
+    onScreen->Clear();
+  }
+}
+
+void Progress::Advance(std::uint64_t bytes) { Update(done + bytes, total); }
+
+void Progress::Update(std::uint64_t now, std::uint64_t all) {
+  done = now;
+  total = all;
+  if (display.out == nullptr) {
     return;
   }
-  const auto now = std::chrono::steady_clock::now();
-  if (now - drawn < std::chrono::milliseconds(200) && done < total) {
+  const Clock::time_point at = display.now();
+  // Five lines a second at most, and none before the delay: a job that ends
+  // sooner leaves the screen as it was.
+  if (at - started < display.delay || at - drawn < std::chrono::milliseconds(200)) {
     return;
   }
+  Draw(at);
+}
+
+void Progress::Draw(Clock::time_point now) {
   drawn = now;
-  const double mebibyte = 1024.0 * 1024.0;
-  std::fprintf(stderr, "\r\033[Kkymf: %s: %.1f of %.1f MiB (%d%%)", name.c_str(),
-               static_cast<double>(done) / mebibyte, static_cast<double>(total) / mebibyte,
-               static_cast<int>(done * 100 / total));
-  std::fflush(stderr);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
+  std::fprintf(display.out, "\r\033[Kkymf: %s", Line(name, done, total, elapsed).c_str());
+  std::fflush(display.out);
+  visible = true;
+  onScreen = this;
+}
+
+std::string ShownBytes(std::uint64_t bytes) {
+  static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  if (bytes < 1024) {
+    return std::to_string(bytes) + " B";
+  }
+  double value = static_cast<double>(bytes);
+  std::size_t unit = 0;
+  while (value >= 1024.0 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    value /= 1024.0;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+std::string Progress::Line(const std::string& what, std::uint64_t done, std::uint64_t total,
+                           std::chrono::milliseconds elapsed) {
+  std::string line = what + ": " + ShownBytes(done);
+  if (total > 0) {
+    const double share = std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+    line += " of " + ShownBytes(total) + " (" + std::to_string(static_cast<int>(share * 100)) + "%)";
+  }
+  const double seconds = static_cast<double>(elapsed.count()) / 1000.0;
+  if (seconds <= 0.0 || done == 0) {
+    return line;
+  }
+  const double rate = static_cast<double>(done) / seconds;
+  line += ", " + ShownBytes(static_cast<std::uint64_t>(rate)) + "/s";
+  if (total > done) {
+    const auto left = static_cast<std::uint64_t>(static_cast<double>(total - done) / rate + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, ", %llu:%02llu left",
+                  static_cast<unsigned long long>(left / 60),
+                  static_cast<unsigned long long>(left % 60));
+    line += text;
+  }
+  return line;
 }
 
 }  // namespace kymf

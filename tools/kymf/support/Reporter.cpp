@@ -1,6 +1,7 @@
 #include "support/Reporter.h"
 
 #include "support/NameEscaping.h"
+#include "support/Progress.h"
 
 namespace kymf {
 
@@ -8,11 +9,13 @@ Reporter::Reporter(std::FILE* errorStream, std::FILE* infoStream)
     : errors(errorStream), info(infoStream) {}
 
 void Reporter::Fail(const std::string& file, const std::string& reason) {
+  Progress::Interrupt();
   std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
   ++failures;
 }
 
 void Reporter::Fail(const RXM::Status& status) {
+  Progress::Interrupt();
   std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetText()).c_str());
   ++failures;
 }
@@ -30,15 +33,18 @@ void Reporter::FailSystem(const std::string& file, int error) {
 }
 
 void Reporter::Usage(const std::string& text) {
+  Progress::Interrupt();
   std::fprintf(errors, "kymf: %s (kymf --help tells more)\n", text.c_str());
 }
 
 void Reporter::Warn(const std::string& file, const std::string& reason) {
+  Progress::Interrupt();
   std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
 }
 
 void Reporter::Verbose(const std::string& text) {
   if (IsVerbose()) {
+    Progress::Interrupt();
     std::fprintf(info, "%s\n", text.c_str());
   }
 }

@@ -30,6 +30,10 @@ class Reporter {
   void SetVerbose(bool on) { verbose = on; }
   bool IsQuiet() const { return quiet; }
   bool IsVerbose() const { return verbose && !quiet; }
+  // --progress: a long job's progress line even where standard error is no
+  // terminal (Progress.h); -q still silences it.
+  void SetForceProgress(bool on) { forceProgress = on; }
+  bool ForcesProgress() const { return forceProgress && !quiet; }
   // Where -v lines and summaries go: standard error when standard output
   // carries an archive or an entry's bytes.
   void SetInfoStream(std::FILE* stream) { info = stream; }
@@ -61,6 +65,7 @@ class Reporter {
   std::FILE* info;
   bool quiet = false;
   bool verbose = false;
+  bool forceProgress = false;
   int failures = 0;
 };
 
