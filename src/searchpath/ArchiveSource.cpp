@@ -61,25 +61,43 @@ long ArchiveSource::GetSize(const std::string& name, Status& why) const {
   return element == nullptr ? -1 : static_cast<long>(kymf::EntrySize(*element));
 }
 
-// Folder names compare as entry names do, with the ASCII letters folded.
-void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
-  const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
-  const std::size_t skip = folder.empty() ? 0 : folder.size() + 1;
-  const std::string folded = kymf::FoldName(folder.c_str());
-  for (int i = directory.GetCount() - 1; i >= 0; --i) {
-    const MultiFileElement* element = directory.Peek(i);
-    if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
-      continue;
-    }
-    const std::string name = element->name;
-    if (skip != 0) {
-      if (name.size() <= skip || name[folder.size()] != '/' ||
-          kymf::FoldName(name.substr(0, folder.size()).c_str()) != folded) {
+// Folder names compare as entry names do, with the ASCII letters folded;
+// each child keeps its spelling in the entry, and spellings that differ in
+// case are listed each (as the entries hold them).
+const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
+  std::call_once(indexed, [this] {
+    const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+    for (int i = directory.GetCount() - 1; i >= 0; --i) {
+      const MultiFileElement* element = directory.Peek(i);
+      if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
         continue;
       }
+      const std::string name = element->name;
+      std::string folder;  // folded, "" the root
+      for (std::size_t start = 0;;) {
+        const std::size_t slash = name.find('/', start);
+        folders[folder].insert(name.substr(start, slash - start));
+        if (slash == std::string::npos) {
+          break;
+        }
+        folder = kymf::FoldName(name.substr(0, slash).c_str());
+        start = slash + 1;
+      }
     }
-    names.insert(name.substr(skip, name.find('/', skip) - skip));
+  });
+  return folders;
+}
+
+void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
+  const FolderIndex& index = Folders();
+  const auto children = index.find(kymf::FoldName(folder.c_str()));
+  if (children != index.end()) {
+    names.insert(children->second.begin(), children->second.end());
   }
+}
+
+bool ArchiveSource::HasFolder(const std::string& folder) const {
+  return Folders().count(kymf::FoldName(folder.c_str())) != 0;
 }
 
 }  // namespace RXM

@@ -2,7 +2,10 @@
 #ifndef RXMFILES_SEARCHPATH_ARCHIVESOURCE_H
 #define RXMFILES_SEARCHPATH_ARCHIVESOURCE_H
 
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "backends/System.h"
@@ -29,9 +32,18 @@ class ArchiveSource : public MountedSource {
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
   long GetSize(const std::string& name, Status& why) const override;
+  // From an index of the archive's folders made at the first call (a source
+  // never changes): a folder's listing costs its children, not the archive's
+  // entries, so walking a whole tree is linear in its entries.
   void List(const std::string& folder, std::set<std::string>& names) const override;
+  bool HasFolder(const std::string& folder) const override;
 
  private:
+  // The children (files and folders) of each folder that holds a listable
+  // entry, keyed by the folder's name with ASCII letters folded ("" the root).
+  using FolderIndex = std::map<std::string, std::set<std::string>>;
+  const FolderIndex& Folders() const;
+
   // The entry `name` when the archive's file holds all of it; null otherwise,
   // with the reason in `why` when the entry is there but refused.
   const MultiFileElement* Find(const std::string& name, Status& why) const;
@@ -39,6 +51,8 @@ class ArchiveSource : public MountedSource {
   // Opened once by Load; from then on only its const operations are used,
   // which may run on many threads at once.
   MultiFile archive;
+  mutable std::once_flag indexed;
+  mutable FolderIndex folders;
 };
 
 }  // namespace RXM

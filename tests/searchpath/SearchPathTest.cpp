@@ -119,6 +119,23 @@ TEST_F(SearchPathTest, MountPointsPlaceSourcesInsideTheNamespaceAndListingsMerge
   EXPECT_EQ(path.List("dir"), (std::vector<std::string>{"b", "d"}));
 }
 
+TEST_F(SearchPathTest, AnArchivesFoldersAreFoundIgnoringCaseAtEveryDepthAndListOnlyTheirChildren) {
+  Mounted("tree.kymf", {{"Levels/1.map", "1"},
+                        {"levels/2.map", "2"},
+                        {"LEVELS/deep/Er/3.map", "3"},
+                        {"levels2/x", "x"},
+                        {"levels/../escape", "e"},  // never a safe name: never listed
+                        {"top", "t"}});
+  EXPECT_EQ(path.List(""), (std::vector<std::string>{"LEVELS", "Levels", "levels", "levels2", "top"}));
+  for (const char* spelling : {"levels", "LEVELS", "Levels"}) {
+    EXPECT_EQ(path.List(spelling), (std::vector<std::string>{"1.map", "2.map", "deep"})) << spelling;
+  }
+  EXPECT_EQ(path.List("levels/DEEP/er"), std::vector<std::string>{"3.map"});
+  EXPECT_TRUE(path.List("levels/deep/er/3.map").empty());  // a file lists nothing
+  EXPECT_TRUE(path.List("level").empty());                  // a prefix is no folder
+  EXPECT_TRUE(path.List("levels/..").empty());
+}
+
 TEST_F(SearchPathTest, ArchivesAreKnownByTheirMagicAndUnmountingLeavesOpenStreamsReadable) {
   const std::string archive = Mounted("pictures.zip", {{"a", "still here"}});
   WriteAll(dir.Path("fake.kymf"), std::string("not an archive at all"));
