@@ -4,7 +4,7 @@
 
 #include "files/BoundedStream.h"
 #include "files/Registration.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "remote/RemoteObject.h"
 #include "remote/Url.h"
 
@@ -47,12 +47,12 @@ bool HttpFile::OpenFile(String url, String mode) {
   CloseFile();
   const std::string shown = RXM::RedactUrl(url.GetText());
   if (std::strcmp(mode.GetText(), "rb") != 0) {
-    status = RXM::kymf::Failure(ErrorCode::kCannotOpen, shown,
+    status = RXM::Failure(ErrorCode::kCannotOpen, shown,
                                 std::string("read only: mode \"") + mode.GetText() + "\" refused");
     return false;
   }
   if (!RXM::IsRemoteUrl(url.GetText())) {
-    status = RXM::kymf::Failure(ErrorCode::kCannotOpen, shown, "not an http:// or https:// URL");
+    status = RXM::Failure(ErrorCode::kCannotOpen, shown, "not an http:// or https:// URL");
     return false;
   }
   std::shared_ptr<const RXM::RemoteObject> opened =
@@ -62,7 +62,7 @@ bool HttpFile::OpenFile(String url, String mode) {
   }
   // Positions and sizes of a KYFile are 32-bit.
   if (opened->GetSize() > static_cast<std::uint64_t>(INT32_MAX)) {
-    status = RXM::kymf::Failure(
+    status = RXM::Failure(
         ErrorCode::kTooLarge, shown,
         std::to_string(opened->GetSize()) + " bytes, more than a file can address");
     return false;

@@ -9,14 +9,13 @@
 #include "backends/DiskFile.h"
 #include "backends/System.h"
 #include "framework/Format.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/EntryLookup.h"
 
 namespace RXM {
 namespace {
 
-using kymf::Failure;
 
 constexpr const char* kAlreadyExists =
     "ERROR: Attempted to insert %s into multifile %s, but it already exists.";
@@ -58,7 +57,7 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, Str
       source.IsNull() ? Pointer<KYFile>(new DiskFile(archive.System())) : source;
   errno = 0;
   if (!opened->OpenFile(givenInput, "rb")) {
-    return Refuse(kymf::SystemFailure(ErrorCode::kReadFailed, givenInput.GetText(),
+    return Refuse(SystemFailure(ErrorCode::kReadFailed, givenInput.GetText(),
                                       "cannot be opened", errno));
   }
   const std::uint32_t inputSize = opened->GetFileSize();
@@ -157,7 +156,7 @@ bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t input
     case Outcome::kWritten:
       return true;
     case Outcome::kNotCreated:
-      return Refuse(kymf::SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
+      return Refuse(SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
                                         "cannot be created", writer->GetError()));
     case Outcome::kSourceFailed:
       if (failure) {
@@ -234,7 +233,7 @@ bool ArchiveInsertion::Replace() {
     const int error = writer->GetError();
     writer->Discard();
     archive.Reopen(previousFile);
-    return Throw(kymf::SystemFailure(ErrorCode::kReplaceFailed, archive.Name().GetText(),
+    return Throw(SystemFailure(ErrorCode::kReplaceFailed, archive.Name().GetText(),
                                      Describe(ErrorCode::kReplaceFailed), error),
                  kNotReplaced, writer->TemporaryName().GetText(), archive.Name().GetText());
   }
@@ -259,7 +258,7 @@ bool ArchiveInsertion::Reserve(std::uint32_t size) {
 bool ArchiveInsertion::FailWrite() {
   const int error = writer->GetError();
   writer->Discard();
-  return Throw(kymf::SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
+  return Throw(SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
                                    Describe(ErrorCode::kWriteFailed), error),
                kNotWritten, writer->TemporaryName().GetText(), archive.Name().GetText());
 }

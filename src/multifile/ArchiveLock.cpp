@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 
 namespace RXM {
 namespace {
 
-using kymf::Failure;
 
 // Each pause while another writer holds the lock: short at first, so that a
 // short write costs little waiting, then at most this long.
@@ -107,7 +106,7 @@ Status ArchiveLock::Acquire(const std::string& name, const LockWait& wait) {
       return result == kFolder ? Failure(ErrorCode::kIsAFolder, name) : NotARegularFile(name);
     }
     if (result != EWOULDBLOCK) {
-      return kymf::SystemFailure(ErrorCode::kCannotOpen, name, "cannot be locked", result);
+      return SystemFailure(ErrorCode::kCannotOpen, name, "cannot be locked", result);
     }
     if (waited >= wait.milliseconds) {
       break;

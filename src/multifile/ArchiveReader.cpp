@@ -6,7 +6,7 @@
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 
 namespace RXM {
 namespace kymf {

@@ -9,7 +9,7 @@
 
 #include "files/Sha256.h"
 #include "multifile/ArchiveLayout.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/MultiFile.h"
 #include "multifile/ReplacementFile.h"
 
@@ -137,7 +137,7 @@ Status ReadSums(sys::System& system, const std::string& file, std::vector<EntryS
     return OpenFailure(file, info.kind == sys::FileKind::kFolder ? EISDIR : error);
   }
   if (info.size > kLargestSums) {
-    return kymf::Failure(ErrorCode::kTooLarge, file, "too large for a sums file");
+    return Failure(ErrorCode::kTooLarge, file, "too large for a sums file");
   }
   std::FILE* stream = system.open(file.c_str(), "rb");
   if (stream == nullptr) {
@@ -147,7 +147,7 @@ Status ReadSums(sys::System& system, const std::string& file, std::vector<EntryS
   const std::size_t got = text.empty() ? 0 : system.read(&text[0], 1, text.size(), stream);
   system.close(stream);
   if (got != text.size()) {
-    return kymf::Failure(ErrorCode::kReadFailed, file);
+    return Failure(ErrorCode::kReadFailed, file);
   }
   return ParseSums(text, file, sums);
 }
@@ -166,7 +166,7 @@ Status WriteSums(sys::System& system, const std::string& file, const std::string
   if (!written || !replacement.Replace(true)) {
     const int error = replacement.GetError();
     replacement.Discard();
-    return kymf::SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file",
+    return SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file",
                                error);
   }
   return Status::Ok();
@@ -178,15 +178,15 @@ Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset, 
       system.allocate(static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size + 1))),
       std::free);
   if (block == nullptr) {
-    return kymf::Failure(ErrorCode::kNoMemory, subject);
+    return Failure(ErrorCode::kNoMemory, subject);
   }
   Sha256 digest;
   for (std::uint64_t done = 0; done < size;) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - done));
     const std::int64_t got = system.readAt(handle, block.get(), want, offset + done);
     if (got <= 0) {
-      return got < 0 ? kymf::SystemFailure(ErrorCode::kReadFailed, subject, "read failed", errno)
-                     : kymf::Failure(ErrorCode::kTruncated, subject,
+      return got < 0 ? SystemFailure(ErrorCode::kReadFailed, subject, "read failed", errno)
+                     : Failure(ErrorCode::kTruncated, subject,
                                      "truncated at byte " + std::to_string(offset + done));
     }
     digest.Update(block.get(), static_cast<std::size_t>(got));
@@ -235,7 +235,7 @@ Status ComputeSums(sys::System& system, const std::string& archive,
       outcome[i] = readable == ErrorCode::kOk
                        ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
                                    kymf::EntrySize(record), subject, &(*sums)[i].hex)
-                       : kymf::Failure(readable, subject, reason);
+                       : Failure(readable, subject, reason);
     }
   };
   std::vector<std::thread> workers;

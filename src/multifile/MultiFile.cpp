@@ -24,7 +24,7 @@
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveReader.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ElementSlab.h"
 #include "multifile/EntryLookup.h"
 #include "multifile/MultiFileWriter.h"
@@ -34,7 +34,6 @@ namespace {
 
 using RXM::ErrorCode;
 using RXM::kymf::EntrySize;
-using RXM::kymf::Failure;
 
 // Records read per call when the archive's file is our own DiskFile: 320 KB.
 constexpr std::int32_t kRecordsPerRead = 4096;

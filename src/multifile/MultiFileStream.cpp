@@ -6,14 +6,13 @@
 #include "files/BoundedStream.h"
 #include "files/EntryStream.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/MultiFile.h"
 
 namespace {
 
 using RXM::ErrorCode;
 using RXM::kymf::EntrySize;
-using RXM::kymf::Failure;
 
 }  // namespace
 

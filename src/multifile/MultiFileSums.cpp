@@ -6,7 +6,7 @@
 #include "backends/HttpFile.h"
 #include "files/Sha256.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/MultiFile.h"
 
@@ -44,7 +44,7 @@ RXM::Status CompareSum(const RXM::SumsTable& table, const std::string& name,
 
 RXM::Status MultiFile::LoadSums() {
   if (archiveFile.IsNull()) {
-    return RXM::kymf::Failure(RXM::ErrorCode::kNotOpen, archiveName.GetText());
+    return RXM::Failure(RXM::ErrorCode::kNotOpen, archiveName.GetText());
   }
   const std::string file = RXM::SumsPathOf(archiveName.GetText());
   std::vector<RXM::EntrySum> lines;
@@ -105,7 +105,7 @@ RXM::Status MultiFile::CheckEntrySum(const String& name) const {
       done += got;
     }
     if (done != size) {
-      why = RXM::kymf::Failure(RXM::ErrorCode::kReadFailed, subject);
+      why = RXM::Failure(RXM::ErrorCode::kReadFailed, subject);
       return std::string();
     }
     return RXM::Sha256::Hex(digest.Finish());

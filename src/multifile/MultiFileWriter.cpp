@@ -9,7 +9,7 @@
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
@@ -85,12 +85,12 @@ const char* MultiFileWriter::GetError() const {
 }
 
 bool MultiFileWriter::Fail(ErrorCode code, const std::string& detail) {
-  status = RXM::kymf::Failure(code, archiveName.GetText(), detail);
+  status = RXM::Failure(code, archiveName.GetText(), detail);
   return false;
 }
 
 bool MultiFileWriter::FailSystem(ErrorCode code, const std::string& detail, int error) {
-  status = RXM::kymf::SystemFailure(code, archiveName.GetText(), detail, error);
+  status = RXM::SystemFailure(code, archiveName.GetText(), detail, error);
   return false;
 }
 

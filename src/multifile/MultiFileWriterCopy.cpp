@@ -4,7 +4,7 @@
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"
 #include "multifile/MultiFileWriterEntries.h"

@@ -6,13 +6,12 @@
 #include <thread>
 #include <utility>
 
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "remote/Url.h"
 
 namespace RXM {
 namespace {
 
-using kymf::Failure;
 
 std::string WithoutUserinfo(const std::string& address) {
   std::string userinfo;

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/MultiFileWriter.h"
 #include "rxm/Error.hpp"
 #include "rxm/NameText.h"
@@ -28,7 +28,7 @@ struct ArchiveWriter::Impl {
   // Throws kNoSuchEntry for a kept name holding a NUL, which no record holds.
   void CheckKept(std::string_view name) const {
     if (HoldsNul(name)) {
-      throw Error(RXM::kymf::Failure(RXM::ErrorCode::kNoSuchEntry, archive + ": " + Shown(name)));
+      throw Error(RXM::Failure(RXM::ErrorCode::kNoSuchEntry, archive + ": " + Shown(name)));
     }
   }
   // Throws the writer's reason unless `done`.
@@ -55,7 +55,7 @@ void ArchiveWriter::add_file(std::string_view name, const std::filesystem::path&
 void ArchiveWriter::add_bytes(std::string_view name, const void* data, std::size_t size) {
   impl->CheckName(name);
   if (size > static_cast<std::uint64_t>(RXM::kymf::kLargestArchive)) {
-    throw Error(RXM::kymf::Failure(RXM::ErrorCode::kTooLarge, impl->archive));
+    throw Error(RXM::Failure(RXM::ErrorCode::kTooLarge, impl->archive));
   }
   // No bytes may come as a null pointer, which the writer must not offset.
   impl->writer.AddBytes(std::string(name).c_str(), size == 0 ? "" : data,

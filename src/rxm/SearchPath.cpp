@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <utility>
 
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "rxm/Error.hpp"
 #include "rxm/NameText.h"
 #include "rxm/StreamImpl.h"
@@ -23,7 +23,7 @@ void Check(const RXM::Status& why) {
 // control character.
 void CheckNoNul(std::string_view name) {
   if (HoldsNul(name)) {
-    throw Error(RXM::kymf::Failure(RXM::ErrorCode::kNameRefused, Shown(name)));
+    throw Error(RXM::Failure(RXM::ErrorCode::kNameRefused, Shown(name)));
   }
 }
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "files/EntryStream.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "rxm/Error.hpp"
 #include "rxm/StreamImpl.h"
 
@@ -24,7 +24,7 @@ RXM::Status Stream::Impl::ShortRead() const {
       return why;
     }
   }
-  return RXM::kymf::Failure(RXM::ErrorCode::kReadFailed, subject);
+  return RXM::Failure(RXM::ErrorCode::kReadFailed, subject);
 }
 
 std::size_t Remaining(Stream::Impl& stream) {
@@ -40,7 +40,7 @@ void ReadExactly(Stream::Impl& stream, void* into, std::size_t size) {
 }
 
 void NoMemory(const Stream::Impl& stream) {
-  throw Error(RXM::kymf::Failure(RXM::ErrorCode::kNoMemory, stream.subject));
+  throw Error(RXM::Failure(RXM::ErrorCode::kNoMemory, stream.subject));
 }
 
 Stream::Stream(std::unique_ptr<Impl> opened) : impl(std::move(opened)) {}

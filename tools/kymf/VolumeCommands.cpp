@@ -24,7 +24,7 @@
 
 #include "Commands.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/ArchiveStatus.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/VolumeSet.h"
 #include "support/InputCollector.h"
@@ -322,7 +322,7 @@ int AddToSet(const Options& options, const std::vector<Input>& inputs, Reporter&
       }
     }
     if (!added.insert(folded).second || (!holders.empty() && !options.replace)) {
-      reporter.Fail(RXM::kymf::Failure(
+      reporter.Fail(RXM::Failure(
           ErrorCode::kAlreadyExists, holders.empty() ? options.archive : volumes[holders[0]].path,
           "entry name \"" + input.name + "\" is already taken (letter case is ignored)"));
       return kFailure;
@@ -374,7 +374,7 @@ int DeleteFromSet(const Options& options, const std::vector<std::string>& names,
     }
     if (!found) {
       reporter.Fail(
-          RXM::kymf::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + name));
+          RXM::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + name));
       return kFailure;
     }
   }
@@ -395,12 +395,12 @@ int RenameInSet(const Options& options, Reporter& reporter) {
   }
   if (holder == volumes.size()) {
     reporter.Fail(
-        RXM::kymf::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + options.from));
+        RXM::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + options.from));
     return kFailure;
   }
   for (std::size_t v = 0; v < volumes.size(); ++v) {
     if (v != holder && volumes[v].names.count(to) != 0) {
-      reporter.Fail(RXM::kymf::Failure(
+      reporter.Fail(RXM::Failure(
           ErrorCode::kAlreadyExists, volumes[v].path,
           "entry name \"" + options.to + "\" is already taken (letter case is ignored)"));
       return kFailure;

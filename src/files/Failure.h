@@ -1,13 +1,13 @@
-// Failures of archive operations, worded one way: "<subject>: <reason>".
-#ifndef RXMFILES_MULTIFILE_ARCHIVESTATUS_H
-#define RXMFILES_MULTIFILE_ARCHIVESTATUS_H
+// Failures worded one way, "<subject>: <reason>", by every layer that reads
+// or writes files: archives, the network, the search path.
+#ifndef RXMFILES_FILES_FAILURE_H
+#define RXMFILES_FILES_FAILURE_H
 
 #include <string>
 
 #include "files/Status.h"
 
 namespace RXM {
-namespace kymf {
 
 // A failure about `subject` (a file, or "<archive>: <entry>"), with `detail`
 // as its reason, or the code's own description when `detail` is empty.
@@ -25,9 +25,6 @@ inline Status SystemFailure(ErrorCode code, const std::string& subject, const st
   return Status(code, subject + ": " + detail + reason, error);
 }
 
-using RXM::SystemReason;
-
-}  // namespace kymf
 }  // namespace RXM
 
-#endif  // RXMFILES_MULTIFILE_ARCHIVESTATUS_H
+#endif  // RXMFILES_FILES_FAILURE_H
