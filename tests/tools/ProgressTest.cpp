@@ -59,16 +59,17 @@ TEST_F(ProgressTest, ALongJobIsDrawnInPlaceAtMostFiveTimesASecondAndClearedAtThe
     at += milliseconds(100);
     progress.Advance(1u << 20);  // drawn
   }
-  EXPECT_EQ(Written(),
-            "\r\033[Kkymf: extract a.kymf: 1.0 MiB of 4.0 MiB (25%), 1.0 MiB/s, 0:03 left"
-            "\r\033[Kkymf: extract a.kymf: 3.0 MiB of 4.0 MiB (75%), 2.5 MiB/s, 0:00 left"
-            "\r\033[K");
+  const std::string first = "kymf: extract a.kymf: 1.0 MiB of 4.0 MiB (25%), 1.0 MiB/s, 0:03 left";
+  EXPECT_EQ(Written(), "\r" + first +
+                           "\rkymf: extract a.kymf: 3.0 MiB of 4.0 MiB (75%), 2.5 MiB/s, 0:00 left"
+                           "\r" + std::string(first.size(), ' ') + "\r");
 }
 
 TEST_F(ProgressTest, WithoutADelayTheLineIsThereFromTheStart) {
   display.delay = milliseconds(0);
   { Progress progress(display, "cat a.kymf", 10); }
-  EXPECT_EQ(Written(), "\r\033[Kkymf: cat a.kymf: 0 B of 10 B (0%)\r\033[K");
+  const std::string line = "kymf: cat a.kymf: 0 B of 10 B (0%)";
+  EXPECT_EQ(Written(), "\r" + line + "\r" + std::string(line.size(), ' ') + "\r");
 }
 
 TEST_F(ProgressTest, AMessageClearsTheLineFirstAndTheNextUpdateDrawsItAgain) {
@@ -78,9 +79,20 @@ TEST_F(ProgressTest, AMessageClearsTheLineFirstAndTheNextUpdateDrawsItAgain) {
   std::fputs("kymf: x: no such file\n", out);
   at += milliseconds(1000);
   progress.Update(2048, 4096);  // the total learnt late, as a writer learns it
-  EXPECT_EQ(Written(),
-            "\r\033[Kkymf: write a.kymf: 0 B\r\033[Kkymf: x: no such file\n"
-            "\r\033[Kkymf: write a.kymf: 2.0 KiB of 4.0 KiB (50%), 2.0 KiB/s, 0:01 left");
+  const std::string first = "kymf: write a.kymf: 0 B";
+  EXPECT_EQ(Written(), "\r" + first + "\r" + std::string(first.size(), ' ') +
+                           "\rkymf: x: no such file\n"
+                           "\rkymf: write a.kymf: 2.0 KiB of 4.0 KiB (50%), 2.0 KiB/s, 0:01 left");
+}
+
+TEST_F(ProgressTest, AShorterLineCoversWhatTheLongerOneLeft) {
+  display.delay = milliseconds(0);
+  Progress progress(display, "j", 0);
+  at += milliseconds(1000);
+  progress.Update(1000, 0);
+  at += milliseconds(1000000);
+  progress.Update(1024, 0);
+  EXPECT_EQ(Written(), "\rkymf: j: 0 B\rkymf: j: 1000 B, 1000 B/s\rkymf: j: 1.0 KiB, 1 B/s  ");
 }
 
 TEST(ProgressDisplayTest, QuietSilencesTheLineEvenWhenItIsAskedFor) {

@@ -35,8 +35,8 @@ Progress::Display Progress::Display::For(const Reporter& reporter) {
   return display;
 }
 
-Progress::Progress(Display shown, std::string what, std::uint64_t size)
-    : display(std::move(shown)), name(std::move(what)), total(size) {
+Progress::Progress(Display where, std::string what, std::uint64_t size)
+    : display(std::move(where)), name(std::move(what)), total(size) {
   if (display.out != nullptr) {
     started = display.now();
     drawn = started - std::chrono::hours(1);
@@ -53,10 +53,10 @@ Progress* onScreen = nullptr;  // the one whose line is drawn
 Progress::~Progress() { Clear(); }
 
 void Progress::Clear() {
-  if (visible) {
-    std::fputs("\r\033[K", display.out);
+  if (shown > 0) {
+    std::fprintf(display.out, "\r%*s\r", static_cast<int>(shown), "");
     std::fflush(display.out);
-    visible = false;
+    shown = 0;
   }
   if (onScreen == this) {
     onScreen = nullptr;
@@ -89,9 +89,13 @@ void Progress::Update(std::uint64_t now, std::uint64_t all) {
 void Progress::Draw(Clock::time_point now) {
   drawn = now;
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - started);
-  std::fprintf(display.out, "\r\033[Kkymf: %s", Line(name, done, total, elapsed).c_str());
+  // Overwritten in place with spaces past a shorter line's end, not with an
+  // escape sequence: a Windows console shows those as text unless told not to.
+  const std::string line = "kymf: " + Line(name, done, total, elapsed);
+  const int padding = shown > line.size() ? static_cast<int>(shown - line.size()) : 0;
+  std::fprintf(display.out, "\r%s%*s", line.c_str(), padding, "");
   std::fflush(display.out);
-  visible = true;
+  shown = line.size();
   onScreen = this;
 }
 

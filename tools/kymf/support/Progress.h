@@ -66,7 +66,7 @@ class Progress {
   std::uint64_t done = 0;
   Clock::time_point started;
   Clock::time_point drawn;
-  bool visible = false;  // a line is on the screen
+  std::size_t shown = 0;  // the length of the line on the screen; 0: none
 };
 
 // Whether `stream` is a terminal (a console on Windows).
