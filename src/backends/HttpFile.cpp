@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "files/BoundedStream.h"
-#include "files/Registration.h"
 #include "files/Failure.h"
+#include "files/Registration.h"
 #include "remote/RemoteObject.h"
 #include "remote/Url.h"
 
@@ -48,7 +48,7 @@ bool HttpFile::OpenFile(String url, String mode) {
   const std::string shown = RXM::RedactUrl(url.GetText());
   if (std::strcmp(mode.GetText(), "rb") != 0) {
     status = RXM::Failure(ErrorCode::kCannotOpen, shown,
-                                std::string("read only: mode \"") + mode.GetText() + "\" refused");
+                          std::string("read only: mode \"") + mode.GetText() + "\" refused");
     return false;
   }
   if (!RXM::IsRemoteUrl(url.GetText())) {
@@ -62,9 +62,9 @@ bool HttpFile::OpenFile(String url, String mode) {
   }
   // Positions and sizes of a KYFile are 32-bit.
   if (opened->GetSize() > static_cast<std::uint64_t>(INT32_MAX)) {
-    status = RXM::Failure(
-        ErrorCode::kTooLarge, shown,
-        std::to_string(opened->GetSize()) + " bytes, more than a file can address");
+    status =
+        RXM::Failure(ErrorCode::kTooLarge, shown,
+                     std::to_string(opened->GetSize()) + " bytes, more than a file can address");
     return false;
   }
   object = opened;

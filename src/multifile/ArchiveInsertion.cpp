@@ -8,14 +8,13 @@
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
-#include "framework/Format.h"
 #include "files/Failure.h"
+#include "framework/Format.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/EntryLookup.h"
 
 namespace RXM {
 namespace {
-
 
 constexpr const char* kAlreadyExists =
     "ERROR: Attempted to insert %s into multifile %s, but it already exists.";
@@ -57,8 +56,8 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, Str
       source.IsNull() ? Pointer<KYFile>(new DiskFile(archive.System())) : source;
   errno = 0;
   if (!opened->OpenFile(givenInput, "rb")) {
-    return Refuse(SystemFailure(ErrorCode::kReadFailed, givenInput.GetText(),
-                                      "cannot be opened", errno));
+    return Refuse(
+        SystemFailure(ErrorCode::kReadFailed, givenInput.GetText(), "cannot be opened", errno));
   }
   const std::uint32_t inputSize = opened->GetFileSize();
   if (inputSize == 0) {
@@ -157,7 +156,7 @@ bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t input
       return true;
     case Outcome::kNotCreated:
       return Refuse(SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
-                                        "cannot be created", writer->GetError()));
+                                  "cannot be created", writer->GetError()));
     case Outcome::kSourceFailed:
       if (failure) {
         return false;
@@ -234,7 +233,7 @@ bool ArchiveInsertion::Replace() {
     writer->Discard();
     archive.Reopen(previousFile);
     return Throw(SystemFailure(ErrorCode::kReplaceFailed, archive.Name().GetText(),
-                                     Describe(ErrorCode::kReplaceFailed), error),
+                               Describe(ErrorCode::kReplaceFailed), error),
                  kNotReplaced, writer->TemporaryName().GetText(), archive.Name().GetText());
   }
   // A sums file beside the archive follows it, under the lock. InsertFile's
@@ -259,7 +258,7 @@ bool ArchiveInsertion::FailWrite() {
   const int error = writer->GetError();
   writer->Discard();
   return Throw(SystemFailure(ErrorCode::kWriteFailed, writer->TemporaryName().GetText(),
-                                   Describe(ErrorCode::kWriteFailed), error),
+                             Describe(ErrorCode::kWriteFailed), error),
                kNotWritten, writer->TemporaryName().GetText(), archive.Name().GetText());
 }
 

@@ -8,7 +8,6 @@
 namespace RXM {
 namespace {
 
-
 // Each pause while another writer holds the lock: short at first, so that a
 // short write costs little waiting, then at most this long.
 constexpr std::uint32_t kLongestPause = 100;

@@ -7,9 +7,9 @@
 #include <memory>
 #include <thread>
 
+#include "files/Failure.h"
 #include "files/Sha256.h"
 #include "multifile/ArchiveLayout.h"
-#include "files/Failure.h"
 #include "multifile/MultiFile.h"
 #include "multifile/ReplacementFile.h"
 
@@ -166,8 +166,7 @@ Status WriteSums(sys::System& system, const std::string& file, const std::string
   if (!written || !replacement.Replace(true)) {
     const int error = replacement.GetError();
     replacement.Discard();
-    return SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file",
-                               error);
+    return SystemFailure(ErrorCode::kWriteFailed, file, "could not write the sums file", error);
   }
   return Status::Ok();
 }
@@ -187,7 +186,7 @@ Status HashRange(sys::System& system, sys::Handle handle, std::uint64_t offset, 
     if (got <= 0) {
       return got < 0 ? SystemFailure(ErrorCode::kReadFailed, subject, "read failed", errno)
                      : Failure(ErrorCode::kTruncated, subject,
-                                     "truncated at byte " + std::to_string(offset + done));
+                               "truncated at byte " + std::to_string(offset + done));
     }
     digest.Update(block.get(), static_cast<std::size_t>(got));
     done += static_cast<std::uint64_t>(got);

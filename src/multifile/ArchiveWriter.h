@@ -115,8 +115,8 @@ class ArchiveWriter {
   ReplacementFile file;
   std::int32_t expected = 0;
   std::int32_t records = 0;
-  std::int64_t placed = 0;   // where the next record's data start
-  std::int64_t written = 0;  // where the next data byte goes
+  std::int64_t placed = 0;     // where the next record's data start
+  std::int64_t written = 0;    // where the next data byte goes
   std::int64_t dataStart = 0;  // where the first record's data begin
   std::function<void(std::uint64_t)> onData;
   bool failed = false;

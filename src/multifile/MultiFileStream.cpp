@@ -5,8 +5,8 @@
 
 #include "files/BoundedStream.h"
 #include "files/EntryStream.h"
-#include "multifile/ArchiveFormat.h"
 #include "files/Failure.h"
+#include "multifile/ArchiveFormat.h"
 #include "multifile/MultiFile.h"
 
 namespace {

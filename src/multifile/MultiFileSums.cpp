@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "backends/HttpFile.h"
+#include "files/Failure.h"
 #include "files/Sha256.h"
 #include "multifile/ArchiveFormat.h"
-#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/MultiFile.h"
 

@@ -6,10 +6,10 @@
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
+#include "files/Failure.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"
-#include "files/Failure.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFile.h"

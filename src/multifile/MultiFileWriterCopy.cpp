@@ -93,9 +93,8 @@ bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
     total += entry.size;
   }
   if (byteProgress != nullptr) {
-    writer.SetOnData([this, total](std::uint64_t done) {
-      byteProgress(done, total, byteProgressContext);
-    });
+    writer.SetOnData(
+        [this, total](std::uint64_t done) { byteProgress(done, total, byteProgressContext); });
   }
   using Outcome = RXM::kymf::ArchiveWriter::Outcome;
   const Outcome outcome = writer.Write(plan);

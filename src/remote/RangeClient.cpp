@@ -12,7 +12,6 @@
 namespace RXM {
 namespace {
 
-
 std::string WithoutUserinfo(const std::string& address) {
   std::string userinfo;
   return SplitUserinfo(address, userinfo);

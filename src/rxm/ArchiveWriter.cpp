@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "multifile/ArchiveFormat.h"
 #include "files/Failure.h"
+#include "multifile/ArchiveFormat.h"
 #include "multifile/MultiFileWriter.h"
 #include "rxm/Error.hpp"
 #include "rxm/NameText.h"

@@ -82,7 +82,9 @@ struct NameCase {
 
 // Printed by its label: googletest would otherwise dump the object's bytes,
 // unset ones of the strings' inner buffers among them (valgrind objects).
-void PrintTo(const NameCase& c, std::ostream* out) { *out << c.label; }
+void PrintTo(const NameCase& c, std::ostream* out) {
+  *out << c.label;
+}
 
 class SumsLineTest : public testing::TestWithParam<NameCase> {};
 

@@ -29,7 +29,9 @@ struct Sweep {
 };
 
 // Printed by its label, not as raw bytes (some of a std::function's are unset).
-void PrintTo(const Sweep& sweep, std::ostream* out) { *out << sweep.label; }
+void PrintTo(const Sweep& sweep, std::ostream* out) {
+  *out << sweep.label;
+}
 
 const Bytes kOld = Archive({{"keep.txt", "kept bytes"}, {"gone.txt", "removed"}});
 

@@ -126,13 +126,15 @@ TEST_F(SearchPathTest, AnArchivesFoldersAreFoundIgnoringCaseAtEveryDepthAndListO
                         {"levels2/x", "x"},
                         {"levels/../escape", "e"},  // never a safe name: never listed
                         {"top", "t"}});
-  EXPECT_EQ(path.List(""), (std::vector<std::string>{"LEVELS", "Levels", "levels", "levels2", "top"}));
+  EXPECT_EQ(path.List(""),
+            (std::vector<std::string>{"LEVELS", "Levels", "levels", "levels2", "top"}));
   for (const char* spelling : {"levels", "LEVELS", "Levels"}) {
-    EXPECT_EQ(path.List(spelling), (std::vector<std::string>{"1.map", "2.map", "deep"})) << spelling;
+    EXPECT_EQ(path.List(spelling), (std::vector<std::string>{"1.map", "2.map", "deep"}))
+        << spelling;
   }
   EXPECT_EQ(path.List("levels/DEEP/er"), std::vector<std::string>{"3.map"});
   EXPECT_TRUE(path.List("levels/deep/er/3.map").empty());  // a file lists nothing
-  EXPECT_TRUE(path.List("level").empty());                  // a prefix is no folder
+  EXPECT_TRUE(path.List("level").empty());                 // a prefix is no folder
   EXPECT_TRUE(path.List("levels/..").empty());
 }
 

@@ -62,7 +62,8 @@ TEST_F(ProgressTest, ALongJobIsDrawnInPlaceAtMostFiveTimesASecondAndClearedAtThe
   const std::string first = "kymf: extract a.kymf: 1.0 MiB of 4.0 MiB (25%), 1.0 MiB/s, 0:03 left";
   EXPECT_EQ(Written(), "\r" + first +
                            "\rkymf: extract a.kymf: 3.0 MiB of 4.0 MiB (75%), 2.5 MiB/s, 0:00 left"
-                           "\r" + std::string(first.size(), ' ') + "\r");
+                           "\r" +
+                           std::string(first.size(), ' ') + "\r");
 }
 
 TEST_F(ProgressTest, WithoutADelayTheLineIsThereFromTheStart) {

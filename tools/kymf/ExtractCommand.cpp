@@ -68,7 +68,7 @@ void ExtractEntry(Extraction& run, int index) {
   bool kept = false;
   const RXM::Status status = run.target.Place(
       name, run.existing,
-            [&](const TargetFolder::Write& write) {
+      [&](const TargetFolder::Write& write) {
         return CopyEntry(run.source, index, write, run.progress);
       },
       &kept);

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "Commands.h"
-#include "multifile/ArchiveFormat.h"
 #include "files/Failure.h"
+#include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/VolumeSet.h"
 #include "support/InputCollector.h"
@@ -373,8 +373,7 @@ int DeleteFromSet(const Options& options, const std::vector<std::string>& names,
       }
     }
     if (!found) {
-      reporter.Fail(
-          RXM::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + name));
+      reporter.Fail(RXM::Failure(ErrorCode::kNoSuchEntry, options.archive, "no entry " + name));
       return kFailure;
     }
   }

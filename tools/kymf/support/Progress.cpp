@@ -50,7 +50,9 @@ namespace {
 Progress* onScreen = nullptr;  // the one whose line is drawn
 }  // namespace
 
-Progress::~Progress() { Clear(); }
+Progress::~Progress() {
+  Clear();
+}
 
 void Progress::Clear() {
   if (shown > 0) {
@@ -69,7 +71,9 @@ void Progress::Interrupt() {
   }
 }
 
-void Progress::Advance(std::uint64_t bytes) { Update(done + bytes, total); }
+void Progress::Advance(std::uint64_t bytes) {
+  Update(done + bytes, total);
+}
 
 void Progress::Update(std::uint64_t now, std::uint64_t all) {
   done = now;
@@ -120,7 +124,8 @@ std::string Progress::Line(const std::string& what, std::uint64_t done, std::uin
   std::string line = what + ": " + ShownBytes(done);
   if (total > 0) {
     const double share = std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
-    line += " of " + ShownBytes(total) + " (" + std::to_string(static_cast<int>(share * 100)) + "%)";
+    line +=
+        " of " + ShownBytes(total) + " (" + std::to_string(static_cast<int>(share * 100)) + "%)";
   }
   const double seconds = static_cast<double>(elapsed.count()) / 1000.0;
   if (seconds <= 0.0 || done == 0) {
