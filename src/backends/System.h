@@ -230,6 +230,16 @@ class RXMFILES_API System {
                                   std::FILE* to) = 0;
 };
 
+// Whether `c` separates folders in this system's paths: '/', and on
+// Windows '\\' too.
+inline bool IsPathSeparator(char c) {
+#if defined(_WIN32)
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
 // The handle of the process's C runtime behind `stream` (OperatingSystem's
 // handleOf).
 RXMFILES_API Handle HandleOf(std::FILE* stream);

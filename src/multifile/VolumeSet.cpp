@@ -21,14 +21,6 @@ struct NameParts {
   bool noPath = false;  // a URL without a path: "/" goes before the number
 };
 
-bool IsSeparator(char c) {
-#if defined(_WIN32)
-  return c == '/' || c == '\\';
-#else
-  return c == '/';
-#endif
-}
-
 NameParts PartsOf(const std::string& name) {
   NameParts parts;
   std::size_t pathBegin = 0;
@@ -41,7 +33,7 @@ NameParts PartsOf(const std::string& name) {
     parts.noPath = pathBegin == parts.end;
   }
   parts.begin = parts.end;
-  while (parts.begin > pathBegin && !IsSeparator(name[parts.begin - 1])) {
+  while (parts.begin > pathBegin && !RXM::sys::IsPathSeparator(name[parts.begin - 1])) {
     --parts.begin;
   }
   std::size_t stem = parts.begin;
@@ -83,7 +75,7 @@ int VolumeNumberOf(const std::string& first, const std::string& candidate) {
   const std::string stem = first.substr(parts.begin, parts.extension - parts.begin) + ".";
   const std::string extension = first.substr(parts.extension, parts.end - parts.extension);
   std::size_t begin = candidate.size();
-  while (begin > 0 && !IsSeparator(candidate[begin - 1])) {
+  while (begin > 0 && !RXM::sys::IsPathSeparator(candidate[begin - 1])) {
     --begin;
   }
   const std::string name = candidate.substr(begin);

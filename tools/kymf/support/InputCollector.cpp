@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "backends/System.h"
 #include "multifile/ArchiveFormat.h"
 #include "support/NameEscaping.h"
 
@@ -12,19 +13,11 @@ namespace fs = std::filesystem;
 namespace kymf {
 namespace {
 
-bool IsSeparator(char c) {
-#if defined(_WIN32)
-  return c == '/' || c == '\\';
-#else
-  return c == '/';
-#endif
-}
-
 // The name an input is stored under: its last component, a trailing
 // separator ignored; "" for a folder without a name of its own ("." and
 // "..", a root).
 std::string OwnName(std::string path) {
-  while (path.size() > 1 && IsSeparator(path.back())) {
+  while (path.size() > 1 && RXM::sys::IsPathSeparator(path.back())) {
     path.pop_back();
   }
   const std::string name = fs::path(path).filename().generic_string();
