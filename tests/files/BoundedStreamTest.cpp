@@ -2,6 +2,8 @@
 // once against an independent model, and where they differ, as a table.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -35,6 +37,12 @@ struct Front {
   const char* name;
   StreamPolicy policy;
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const Front& c, std::ostream* out) {
+  *out << c.name;
+}
 
 // The policies of MultiFile's open entry, EntryStream and ResourceFile.
 const std::vector<Front> kFronts = {

@@ -2,6 +2,8 @@
 // library writes; MultiFile's checks over an open archive.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -34,6 +36,12 @@ struct LayoutCase {
   Severity severity;
   const char* reason;  // a part of its reason
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const LayoutCase& c, std::ostream* out) {
+  *out << c.label;
+}
 
 LayoutCase Finds(const char* label, std::vector<DirectoryRecord> records, std::int64_t fileSize,
                  int entry, int other, FindingKind kind, Severity severity, const char* reason) {

@@ -7,6 +7,8 @@
 // rename is tested too).
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -28,6 +30,12 @@ struct Operation {
   const char* label;
   std::function<bool(RXM::sys::System& system)> run;
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const Operation& c, std::ostream* out) {
+  *out << c.label;
+}
 
 bool Insert(RXM::sys::System& system) {
   Pointer<MultiFile> archive(new MultiFile(system));

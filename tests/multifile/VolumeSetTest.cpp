@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,6 +22,12 @@ struct Naming {
   int number;
   const char* volume;
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const Naming& c, std::ostream* out) {
+  *out << c.first << " " << c.number;
+}
 
 class VolumeNameTest : public testing::TestWithParam<Naming> {};
 
@@ -68,6 +76,12 @@ struct Plan {
   RXM::VolumeFill open;
   std::vector<std::size_t> starts;
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const Plan& c, std::ostream* out) {
+  *out << c.sizes.size() << " inputs, limit " << c.limit;
+}
 
 class PlanVolumesTest : public testing::TestWithParam<Plan> {};
 

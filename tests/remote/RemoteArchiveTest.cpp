@@ -2,6 +2,8 @@
 // path, read from many threads at once, and damaged as the hostile corpus is.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -51,6 +53,12 @@ struct Opening {
   std::size_t size;
   int requests;
 };
+
+// Printed by what names the case: googletest would dump its bytes, unset
+// padding among them.
+void PrintTo(const Opening& c, std::ostream* out) {
+  *out << c.entries << " entries";
+}
 
 class RemoteArchiveOpenTest : public testing::TestWithParam<Opening> {};
 
