@@ -5,6 +5,9 @@
 
 load kymf_helpers
 
+# kymf list's lines, without the CR that kymf.exe ends each with.
+names() { kymf list "$@" | tr -d '\r'; }
+
 setup() {
   cd "$BATS_TEST_TMPDIR"
   mkdir -p tree/sub tree/keep out
@@ -20,14 +23,14 @@ setup() {
   kymf create added.kymf -C tree a.txt
   kymf add added.kymf -C tree . --exclude 'a.txt' --exclude 'f00[2-3].bin' --exclude '**/*.tmp'
   expected=$'a.txt\nf001.bin\nf004.bin\nkeep/b.txt'
-  [ "$(kymf list made.kymf | sort)" = "$expected" ]
-  [ "$(kymf list added.kymf | sort)" = "$expected" ]
-  [ "$(kymf list all.kymf --exclude 'F00[2-3].bin' --exclude '**/*.tmp' | sort)" = "$expected" ]
+  [ "$(names made.kymf | sort)" = "$expected" ]
+  [ "$(names added.kymf | sort)" = "$expected" ]
+  [ "$(names all.kymf --exclude 'F00[2-3].bin' --exclude '**/*.tmp' | sort)" = "$expected" ]
   kymf extract all.kymf -C out --exclude 'F00[2-3].bin' --exclude '**/*.tmp'
   [ "$(cd out && find . -type f | sed 's|^\./||' | sort)" = "$expected" ]
   # A folder leaves out everything below it; PATTERN and --exclude together.
-  [ "$(kymf list all.kymf --exclude keep --exclude sub --exclude 'f*')" = "a.txt" ]
-  [ "$(kymf list all.kymf 'f*' --exclude '*[13].bin')" = $'f002.bin\nf004.bin' ]
+  [ "$(names all.kymf --exclude keep --exclude sub --exclude 'f*')" = "a.txt" ]
+  [ "$(names all.kymf 'f*' --exclude '*[13].bin')" = $'f002.bin\nf004.bin' ]
   run kymf list --path all.kymf --exclude 'f00[!1]*' --exclude sub
   [ "$status" -eq 0 ] && [ "$output" = $'a.txt\nf001.bin\nkeep/b.txt' ]
 }
@@ -46,22 +49,22 @@ setup() {
 1|kymf: odd.kymf: a[: no such entry|list odd.kymf a[
 ROWS
   [ -f out/f001.bin ] && [ -f out/f003.bin ] && [ ! -e out/f002.bin ]
-  [ "$(kymf list t.kymf 'f*')" = $'f001.bin\nf002.bin\nf003.bin' ]
+  [ "$(names t.kymf 'f*')" = $'f001.bin\nf002.bin\nf003.bin' ]
 }
 
 @test "-T reads the inputs from a file, or from standard input with --null" {
   printf 'tree/a.txt\ntree/keep\r\n\n' > list.txt
   kymf create t.kymf -T list.txt
-  [ "$(kymf list t.kymf)" = $'a.txt\nkeep/b.txt' ]
+  [ "$(names t.kymf)" = $'a.txt\nkeep/b.txt' ]
   printf 'spaced' > 'tree/two words.txt'
   (cd tree && find . -name 'f00[12].bin' -print0 | sort -z && printf 'two words.txt\0') |
     kymf create n.kymf -C tree --null -T - --exclude 'f002.bin'
-  [ "$(kymf list n.kymf)" = $'f001.bin\ntwo words.txt' ]
+  [ "$(names n.kymf)" = $'f001.bin\ntwo words.txt' ]
   printf 'f003.bin' | kymf add t.kymf -C tree --files-from - sub
-  [ "$(kymf list t.kymf)" = $'a.txt\nkeep/b.txt\nsub/skip.tmp\nf003.bin' ]  # PATHs first
+  [ "$(names t.kymf)" = $'a.txt\nkeep/b.txt\nsub/skip.tmp\nf003.bin' ]  # PATHs first
   : > empty.txt
   kymf create none.kymf -T empty.txt
-  [ -z "$(kymf list none.kymf)" ]
+  [ -z "$(names none.kymf)" ]
   kymf_rows <<'ROWS'
 1|kymf: missing.txt: no such file or directory|create x.kymf -T missing.txt
 1|*kymf: tree/nope: no such file*|create x.kymf -T list.txt tree/nope

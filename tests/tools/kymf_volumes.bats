@@ -101,7 +101,9 @@ holder() {
   cmp files set
   kymf create -q s.kymf data/f1.bin  # one archive: no volume left beside it
   [ "$(volumes)" = s.kymf ]
-  [ -z "$(ls s.[0-9]*.kymf* 2> /dev/null)" ]
+  # (On Windows a volume's lock file, s.N.kymf.lock, stays, as every lock
+  # file does there: removing it would race with a writer opening it.)
+  [ -z "$(ls s.[0-9]*.kymf s.[0-9]*.kymf.sha256 2> /dev/null)" ]
 }
 
 @test "add fills the last volume, then starts a new one; the name lives in one volume" {
