@@ -63,10 +63,18 @@ http {{
 """
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def free_ports(names):
+    # Every socket stays bound until all are chosen: ports chosen one at a time
+    # can come back twice (the proxy and the plain server once shared one, and
+    # the plain server, unable to bind, left nginx's answers to its tests).
+    sockets = [socket.socket() for _ in names]
+    try:
+        for s in sockets:
+            s.bind(("127.0.0.1", 0))
+        return {name: s.getsockname()[1] for name, s in zip(names, sockets)}
+    finally:
+        for s in sockets:
+            s.close()
 
 
 def wait_for(port):
@@ -85,6 +93,7 @@ def background(folder, name, command):
                              start_new_session=True)
     with open(os.path.join(folder, name + ".pid"), "w") as pid:
         pid.write(str(child.pid))
+    return child
 
 
 def start(folder):
@@ -96,7 +105,7 @@ def start(folder):
                     "-out", os.path.join(folder, "cert.pem"), "-subj", "/CN=localhost",
                     "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"],
                    check=True, capture_output=True)
-    ports = {name: free_port() for name in ("http", "https", "proxy", "plain")}
+    ports = free_ports(("http", "https", "proxy", "plain"))
     conf = os.path.join(folder, "nginx.conf")
     with open(conf, "w") as out:
         out.write(NGINX_CONF.format(dir=folder, user="user root;" if os.getuid() == 0 else "",
@@ -104,13 +113,18 @@ def start(folder):
     open(os.path.join(folder, "access.log"), "w").close()
     subprocess.run([NGINX, "-c", conf, "-p", folder, "-e", os.path.join(folder, "error.log")],
                    check=True)
-    background(folder, "proxy", [sys.executable, os.path.join(HERE, "fault_proxy.py"),
+    proxy = background(folder, "proxy", [sys.executable, os.path.join(HERE, "fault_proxy.py"),
                                  str(ports["proxy"]), str(ports["http"])])
-    background(folder, "plain", [sys.executable, "-m", "http.server", str(ports["plain"]),
+    plain = background(folder, "plain", [sys.executable, "-m", "http.server", str(ports["plain"]),
                                  "--bind", "127.0.0.1", "--directory",
                                  os.path.join(folder, "www")])
     for port in ports.values():
         wait_for(port)
+    # Something answering on a port is not proof that it is ours: a server
+    # that could not bind its port has exited by now.
+    for name, child in (("proxy", proxy), ("plain", plain)):
+        if child.poll() is not None:
+            sys.exit(f"the {name} server stopped: see {os.path.join(folder, name + '.log')}")
     with open(os.path.join(folder, "servers.json"), "w") as out:
         json.dump(dict(ports, www=os.path.join(folder, "www"), ca=os.path.join(folder, "cert.pem"),
                        log=os.path.join(folder, "access.log")), out)
