@@ -6,6 +6,7 @@
 #include <string>
 
 #include "files/Status.h"
+#include "files/Text.h"
 
 namespace RXM {
 
@@ -13,7 +14,8 @@ namespace RXM {
 // as its reason, or the code's own description when `detail` is empty.
 inline Status Failure(ErrorCode code, const std::string& subject,
                       const std::string& detail = std::string()) {
-  return Status(code, subject + ": " + (detail.empty() ? std::string(Describe(code)) : detail));
+  return Status(
+      code, Concat({subject, ": ", detail.empty() ? std::string_view(Describe(code)) : detail}));
 }
 
 // A failure about `subject` that the system reported with the errno value
@@ -21,8 +23,8 @@ inline Status Failure(ErrorCode code, const std::string& subject,
 // <detail>" for 0), the Status carrying `error`.
 inline Status SystemFailure(ErrorCode code, const std::string& subject, const std::string& detail,
                             int error) {
-  const std::string reason = error == 0 ? std::string() : ": " + SystemReason(error);
-  return Status(code, subject + ": " + detail + reason, error);
+  const std::string reason = error == 0 ? std::string() : SystemReason(error);
+  return Status(code, Concat({subject, ": ", detail, error == 0 ? "" : ": ", reason}), error);
 }
 
 }  // namespace RXM

@@ -6,37 +6,64 @@
 #include <utility>
 
 #include "files/SafeName.h"
+#include "files/Text.h"
 
 namespace RXM {
 namespace kymf {
 namespace {
 
-// The findings kept: the `limit` first in (entry, kind, order found) order,
-// held in a max-heap so that a later, smaller one replaces the largest.
+Severity SeverityOf(FindingKind kind) {
+  switch (kind) {
+    case FindingKind::kShadowedName:
+    case FindingKind::kOverlap:
+    case FindingKind::kLayoutBreak:
+      return Severity::kWarning;
+    default:
+      return Severity::kError;
+  }
+}
+
+// The findings kept: the `limit` first in (entry, kind, order found) order.
+// Until `limit` are held they are merely appended; from then on they are a
+// max-heap, so that a later, smaller one replaces the largest. A finding's
+// reason is written only when the finding is kept: a report cut short of a
+// hostile directory's million findings makes `limit` texts, not a million.
 class Findings {
  public:
   explicit Findings(std::size_t keep) : limit(keep) {}
 
-  void Add(Finding finding) {
+  // `reason()` gives the finding's text.
+  template <class Reason>
+  void Add(int entry, int other, FindingKind kind, Reason reason) {
+    const Severity severity = SeverityOf(kind);
     ++report.total;
-    if (finding.severity == Severity::kError) {
+    if (severity == Severity::kError) {
       ++report.errors;
     }
-    const Kept next{std::move(finding), sequence++};
-    if (heap.size() < limit) {
-      heap.push_back(next);
-      std::push_heap(heap.begin(), heap.end(), Before);
-    } else if (!heap.empty() && Before(next, heap.front())) {
-      std::pop_heap(heap.begin(), heap.end(), Before);
-      heap.back() = next;
-      std::push_heap(heap.begin(), heap.end(), Before);
+    Kept next{Finding{entry, other, kind, severity, std::string()}, sequence++};
+    if (kept.size() < limit) {
+      next.finding.reason = reason();
+      kept.push_back(std::move(next));
+      if (kept.size() == limit) {
+        std::make_heap(kept.begin(), kept.end(), Before);
+      }
+    } else if (!kept.empty() && Before(next, kept.front())) {
+      next.finding.reason = reason();
+      std::pop_heap(kept.begin(), kept.end(), Before);
+      kept.back() = std::move(next);
+      std::push_heap(kept.begin(), kept.end(), Before);
     }
   }
 
   LayoutReport Take() {
-    std::sort_heap(heap.begin(), heap.end(), Before);
-    for (Kept& kept : heap) {
-      report.first.push_back(std::move(kept.finding));
+    if (kept.size() == limit) {
+      std::sort_heap(kept.begin(), kept.end(), Before);
+    } else {
+      std::sort(kept.begin(), kept.end(), Before);
+    }
+    report.first.reserve(kept.size());
+    for (Kept& one : kept) {
+      report.first.push_back(std::move(one.finding));
     }
     return std::move(report);
   }
@@ -56,7 +83,7 @@ class Findings {
 
   std::size_t limit;
   std::uint64_t sequence = 0;
-  std::vector<Kept> heap;
+  std::vector<Kept> kept;
   LayoutReport report;
 };
 
@@ -66,9 +93,9 @@ std::size_t NameLength(const DirectoryRecord& record) {
                         : static_cast<std::size_t>(static_cast<const char*>(nul) - record.name);
 }
 
-std::string Named(const DirectoryRecord* records, int index) {
-  return "record " + std::to_string(index) + " (" +
-         std::string(records[index].name, NameLength(records[index])) + ")";
+std::string Named(std::string_view what, const DirectoryRecord* records, int index) {
+  return Concat({what, "record ", Decimal(index), " (",
+                 std::string_view(records[index].name, NameLength(records[index])), ")"});
 }
 
 // Names compared under the ASCII fold, as byte strings of the given lengths.
@@ -84,19 +111,16 @@ int CompareFolded(const char* a, std::size_t aLength, const char* b, std::size_t
   return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
 }
 
-Severity SeverityOf(FindingKind kind) {
-  switch (kind) {
-    case FindingKind::kShadowedName:
-    case FindingKind::kOverlap:
-    case FindingKind::kLayoutBreak:
-      return Severity::kWarning;
-    default:
-      return Severity::kError;
-  }
+// The texts of the findings about one entry's offsets, shared by the
+// layout report and the rule of what is readable.
+std::string InHeaderReason(std::int64_t start, std::int64_t dataBegin) {
+  return Concat({"data start at byte ", Decimal(start), " inside the header and directory (",
+                 Decimal(dataBegin), " bytes)"});
 }
 
-void Add(Findings& out, int entry, int other, FindingKind kind, std::string reason) {
-  out.Add(Finding{entry, other, kind, SeverityOf(kind), std::move(reason)});
+std::string PastEndReason(std::int64_t end, std::int64_t fileSize) {
+  return Concat({"data end at byte ", Decimal(end), " past the end of the file (",
+                 Decimal(fileSize), " bytes)"});
 }
 
 // Unsafe names, and over the records sorted by folded name: shadowed names
@@ -108,7 +132,7 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
     order[static_cast<std::size_t>(i)] = i;
     const NameFault fault = CheckSafeName(records[i].name, NameLength(records[i]));
     if (fault != NameFault::kNone) {
-      Add(out, i, -1, FindingKind::kUnsafeName, DescribeNameFault(fault));
+      out.Add(i, -1, FindingKind::kUnsafeName, [fault] { return DescribeNameFault(fault); });
     }
   }
   const auto less = [records](int a, int b) {
@@ -122,7 +146,8 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
     const int later = order[k];
     if (CompareFolded(records[earlier].name, NameLength(records[earlier]), records[later].name,
                       NameLength(records[later])) == 0) {
-      Add(out, later, earlier, FindingKind::kShadowedName, "shadows " + Named(records, earlier));
+      out.Add(later, earlier, FindingKind::kShadowedName,
+              [&] { return Named("shadows ", records, earlier); });
     }
   }
   std::vector<int> clash(static_cast<std::size_t>(count), -1);
@@ -140,7 +165,8 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
           CompareFolded(records[*found].name, NameLength(records[*found]), prefix, p) == 0 &&
           clash[static_cast<std::size_t>(*found)] < 0) {
         clash[static_cast<std::size_t>(*found)] = i;
-        Add(out, *found, i, FindingKind::kPathClash, "is also the folder of " + Named(records, i));
+        out.Add(*found, i, FindingKind::kPathClash,
+                [&] { return Named("is also the folder of ", records, i); });
       }
     }
   }
@@ -153,18 +179,14 @@ bool CheckOffsets(const DirectoryRecord& record, int i, std::int64_t dataBegin,
   const std::int64_t start = record.dataStart;
   const std::int64_t end = record.dataEnd;
   if (end < start - 1) {
-    Add(out, i, -1, FindingKind::kNegativeSize, DescribeImpossibleRange(record));
+    out.Add(i, -1, FindingKind::kNegativeSize, [&] { return DescribeImpossibleRange(record); });
     return false;
   }
   if (end >= start && start < dataBegin) {
-    Add(out, i, -1, FindingKind::kDataInHeader,
-        "data start at byte " + std::to_string(start) + " inside the header and directory (" +
-            std::to_string(dataBegin) + " bytes)");
+    out.Add(i, -1, FindingKind::kDataInHeader, [&] { return InHeaderReason(start, dataBegin); });
   }
   if (end >= start && end >= fileSize) {
-    Add(out, i, -1, FindingKind::kDataPastEnd,
-        "data end at byte " + std::to_string(end) + " past the end of the file (" +
-            std::to_string(fileSize) + " bytes)");
+    out.Add(i, -1, FindingKind::kDataPastEnd, [&] { return PastEndReason(end, fileSize); });
   }
   return true;
 }
@@ -181,15 +203,17 @@ void CheckData(const DirectoryRecord* records, int count, std::int64_t fileSize,
     const std::int64_t start = records[i].dataStart;
     const std::int64_t end = records[i].dataEnd;
     if (start != expected) {
-      Add(out, i, -1, FindingKind::kLayoutBreak,
-          "data start at byte " + std::to_string(start) + ", not at byte " +
-              std::to_string(expected) + " right after the previous entry's");
+      out.Add(i, -1, FindingKind::kLayoutBreak, [&] {
+        return Concat({"data start at byte ", Decimal(start), ", not at byte ", Decimal(expected),
+                       " right after the previous entry's"});
+      });
     }
     expected = end + 1;
   }
   if (expected < fileSize) {
-    Add(out, count - 1, -1, FindingKind::kLayoutBreak,
-        std::to_string(fileSize - expected) + " bytes after the last entry's data");
+    out.Add(count - 1, -1, FindingKind::kLayoutBreak, [&] {
+      return Concat({Decimal(fileSize - expected), " bytes after the last entry's data"});
+    });
   }
 }
 
@@ -211,7 +235,8 @@ void CheckOverlaps(const DirectoryRecord* records, int count, Findings& out) {
   int owner = -1;
   for (const int i : order) {
     if (owner >= 0 && records[i].dataStart <= reach) {
-      Add(out, i, owner, FindingKind::kOverlap, "data overlap " + Named(records, owner));
+      out.Add(i, owner, FindingKind::kOverlap,
+              [&] { return Named("data overlap ", records, owner); });
     }
     if (records[i].dataEnd > reach) {
       reach = records[i].dataEnd;
@@ -242,42 +267,38 @@ std::string DescribeImpossibleRange(const DirectoryRecord& record) {
   const std::int64_t start = record.dataStart;
   const std::int64_t end = record.dataEnd;
   if (end < start - 1) {
-    return "data end at byte " + std::to_string(end) + " before the start at byte " +
-           std::to_string(start);
+    return Concat(
+        {"data end at byte ", Decimal(end), " before the start at byte ", Decimal(start)});
   }
   if (start < 0) {
-    return "data start at byte " + std::to_string(start) + " before the start of the file";
+    return Concat({"data start at byte ", Decimal(start), " before the start of the file"});
   }
   return "";
 }
 
-std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index, int count,
-                                    std::int64_t fileSize) {
-  Findings out(SIZE_MAX);
-  CheckOffsets(record, index, DirectoryEnd(count), fileSize, out);
-  return out.Take().first;
-}
-
+// Asked before every read of an entry: it allocates nothing unless it has a
+// reason to give.
 ErrorCode CheckReadable(const DirectoryRecord& record, std::int32_t count, std::int64_t fileSize,
                         std::string* reason) {
-  std::string impossible = DescribeImpossibleRange(record);
-  if (!impossible.empty()) {
+  const std::int64_t start = record.dataStart;
+  const std::int64_t end = record.dataEnd;
+  if (end < start - 1 || start < 0) {
     if (reason != nullptr) {
-      *reason = std::move(impossible);
+      *reason = DescribeImpossibleRange(record);
     }
     return ErrorCode::kImpossibleRange;
   }
-  for (const Finding& finding : CheckEntryData(record, 0, count, fileSize)) {
-    if (finding.kind == FindingKind::kDataInHeader) {
-      if (reason != nullptr) {
-        *reason = std::string(DescribeFinding(finding.kind)) + ": " + finding.reason;
-      }
-      return ErrorCode::kDamagedEntry;
+  const std::int64_t dataBegin = DirectoryEnd(count);
+  if (end >= start && start < dataBegin) {
+    if (reason != nullptr) {
+      *reason = Concat(
+          {DescribeFinding(FindingKind::kDataInHeader), ": ", InHeaderReason(start, dataBegin)});
     }
+    return ErrorCode::kDamagedEntry;
   }
   if (!FileBacksEntry(record, fileSize)) {
     if (reason != nullptr) {
-      *reason = "truncated at byte " + std::to_string(fileSize);
+      *reason = Concat({"truncated at byte ", Decimal(fileSize)});
     }
     return ErrorCode::kTruncated;
   }

@@ -33,13 +33,6 @@ RXMFILES_API LayoutReport CheckLayout(const DirectoryRecord* records, int count,
 // its start).
 RXMFILES_API std::string DescribeImpossibleRange(const DirectoryRecord& record);
 
-// The findings about the data of record `index` alone, in an archive of
-// `count` records and `fileSize` bytes: kNegativeSize, kDataInHeader and
-// kDataPastEnd, the errors that leave the entry without bytes of its own to
-// read. CheckLayout makes the same for every record.
-RXMFILES_API std::vector<Finding> CheckEntryData(const DirectoryRecord& record, int index,
-                                                 int count, std::int64_t fileSize);
-
 // The one rule of whether the bytes that `record` names can be read as its
 // entry's own, in an archive of `count` records and `fileSize` bytes: every
 // reader of an entry (streams, extraction, the search path, the mount,

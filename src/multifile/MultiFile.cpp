@@ -20,6 +20,7 @@
 #include "files/KYFileSource.h"
 #include "files/MemorySource.h"
 #include "files/Registration.h"
+#include "files/Text.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveFormat.h"
@@ -288,7 +289,7 @@ RXM::Status MultiFile::Explain(ErrorCode code, const char* name,
     case ErrorCode::kOk:
       return RXM::Status::Ok();
     case ErrorCode::kNoSuchEntry:
-      return Failure(code, std::string(archiveName.GetText()) + ": " + name);
+      return Failure(code, RXM::Concat({archiveName.GetText(), ": ", name}));
     case ErrorCode::kNotOpen:
       return Failure(code, archiveName.GetText());
     default: {
@@ -300,7 +301,7 @@ RXM::Status MultiFile::Explain(ErrorCode code, const char* name,
 }
 
 std::string MultiFile::EntrySubject(const MultiFileElement& element) const {
-  return std::string(archiveName.GetText()) + ": " + element.name;
+  return RXM::Concat({archiveName.GetText(), ": ", element.name});
 }
 
 // The lookup exists whenever the directory holds entries: it is made with
