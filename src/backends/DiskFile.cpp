@@ -127,10 +127,11 @@ unsigned int DiskFile::GetFileSize() {
   if (file == nullptr) {
     return 0;
   }
-  const long old = std::ftell(file);
-  (void)std::fseek(file, 0, SEEK_END);
-  const long size = std::ftell(file);
-  (void)std::fseek(file, old - size, SEEK_CUR);
+  RXM::sys::System& calls = Calls();
+  const std::int64_t old = calls.tell(file);
+  (void)calls.seek(file, 0, SEEK_END);
+  const std::int64_t size = calls.tell(file);
+  (void)calls.seek(file, old - size, SEEK_CUR);
   return static_cast<std::uint32_t>(size);
 }
 
@@ -141,7 +142,7 @@ bool DiskFile::EndOfFile() {
 
 bool DiskFile::Seek(long offset, int origin) {
   std::FILE* file = Usable();
-  return file != nullptr && std::fseek(file, offset, origin) == 0;
+  return file != nullptr && Calls().seek(file, offset, origin) == 0;
 }
 
 long DiskFile::GetPosition() {
@@ -149,8 +150,8 @@ long DiskFile::GetPosition() {
   if (file == nullptr) {
     return -1;
   }
-  const long position = std::ftell(file);
-  return position > INT32_MAX ? -1 : position;
+  const std::int64_t position = Calls().tell(file);
+  return position > INT32_MAX ? -1 : static_cast<long>(position);
 }
 
 std::FILE* DiskFile::GetFilePointer() {

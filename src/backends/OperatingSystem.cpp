@@ -142,6 +142,22 @@ std::size_t OperatingSystem::read(void* buffer, std::size_t size, std::size_t co
   return std::fread(buffer, size, count, stream);
 }
 
+int OperatingSystem::seek(std::FILE* stream, std::int64_t offset, int origin) {
+#if defined(_WIN32)
+  return _fseeki64(stream, offset, origin);
+#else
+  return fseeko(stream, static_cast<off_t>(offset), origin);
+#endif
+}
+
+std::int64_t OperatingSystem::tell(std::FILE* stream) {
+#if defined(_WIN32)
+  return _ftelli64(stream);
+#else
+  return static_cast<std::int64_t>(ftello(stream));
+#endif
+}
+
 #if !defined(_WIN32)
 
 void FillFileInfo(const struct stat& status, FileInfo* info) {

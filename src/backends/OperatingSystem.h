@@ -27,6 +27,8 @@ class OperatingSystem final : public System {
   int remove(const char* path) override;
   void* allocate(std::size_t size) override;
   std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override;
+  int seek(std::FILE* stream, std::int64_t offset, int origin) override;
+  std::int64_t tell(std::FILE* stream) override;
   int inspect(const char* path, FileInfo* info) override;
   Handle openForReading(const char* path) override;
   Handle duplicateForReading(std::FILE* stream) override;

@@ -92,6 +92,11 @@ class RXMFILES_API System {
   virtual void* allocate(std::size_t size) = 0;
   virtual std::size_t read(void* buffer, std::size_t size, std::size_t count,
                            std::FILE* stream) = 0;
+  // fseek and ftell with 64-bit positions on every build (a 32-bit long
+  // cannot name a position past 2 GiB on Windows): 0, or the position, on
+  // success; -1 with errno set on failure.
+  virtual int seek(std::FILE* stream, std::int64_t offset, int origin) = 0;
+  virtual std::int64_t tell(std::FILE* stream) = 0;
   // Examines `path` without opening it (following a final symlink); 0 when
   // `info` was filled in (kind kMissing for a name that does not exist), -1
   // with info->error set otherwise.

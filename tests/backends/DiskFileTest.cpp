@@ -129,6 +129,25 @@ TEST_F(DiskFileTest, FailedCloseKeepsTheFileReportedOpenButNeverTouchesTheStream
   EXPECT_FALSE(file->IsFileOpened());
 }
 
+// Seek and tell go through the file's System: when it fails them, Seek says
+// so and leaves the position, GetPosition gives -1, and the size is measured
+// again once the system recovers.
+TEST_F(DiskFileTest, AFailedSeekOrTellOfTheSystemIsReportedAndMovesNothing) {
+  FaultySystem system;
+  Pointer<DiskFile> file = OpenTenBytes(system);
+  ASSERT_TRUE(file->Seek(3, 0));
+  system.FailCall(1);
+  EXPECT_FALSE(file->Seek(7, 0));
+  EXPECT_STREQ(system.failedCall(), "seek");
+  system.FailCall(1);
+  EXPECT_EQ(file->GetPosition(), -1);
+  EXPECT_STREQ(system.failedCall(), "tell");
+  system.Heal();
+  EXPECT_EQ(file->GetPosition(), 3);
+  EXPECT_EQ(file->GetFileSize(), 10u);
+  EXPECT_EQ(file->GetPosition(), 3);
+}
+
 // Windows opens with shared access (_SH_DENYNO): while one DiskFile holds a
 // file, others can still open it to read and to write.
 TEST_F(DiskFileTest, AFileHeldOpenCanBeOpenedAgainElsewhere) {

@@ -188,6 +188,14 @@ std::size_t FaultySystem::read(void* buffer, std::size_t size, std::size_t count
   return Fails("read") ? 0 : real.read(buffer, size, count, stream);
 }
 
+int FaultySystem::seek(std::FILE* stream, std::int64_t offset, int origin) {
+  return Fails("seek") ? -1 : real.seek(stream, offset, origin);
+}
+
+std::int64_t FaultySystem::tell(std::FILE* stream) {
+  return Fails("tell") ? -1 : real.tell(stream);
+}
+
 int FaultySystem::inspect(const char* path, RXM::sys::FileInfo* info) {
   if (Fails("inspect")) {
     *info = RXM::sys::FileInfo();

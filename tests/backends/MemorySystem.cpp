@@ -269,6 +269,15 @@ std::size_t MemorySystem::read(void* buffer, std::size_t size, std::size_t count
   return std::fread(buffer, size, count, stream);
 }
 
+// The streams are the C library's (over cookies), so its seek and tell serve.
+int MemorySystem::seek(std::FILE* stream, std::int64_t offset, int origin) {
+  return fseeko(stream, static_cast<off_t>(offset), origin);
+}
+
+std::int64_t MemorySystem::tell(std::FILE* stream) {
+  return static_cast<std::int64_t>(ftello(stream));
+}
+
 void* MemorySystem::allocate(std::size_t size) {
   return std::malloc(size);
 }

@@ -81,6 +81,8 @@ class MemorySystem final : public RXM::sys::System {
   int remove(const char* path) override;
   void* allocate(std::size_t size) override;
   std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override;
+  int seek(std::FILE* stream, std::int64_t offset, int origin) override;
+  std::int64_t tell(std::FILE* stream) override;
   int inspect(const char* path, RXM::sys::FileInfo* info) override;
   RXM::sys::Handle openForReading(const char* path) override;
   std::int64_t readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
