@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "TestSupport.h"
 #include "backends/System.h"
@@ -61,6 +63,28 @@ TEST_F(OperatingSystemTest, InspectTellsMissingFileAndFolderApart) {
   EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
   ASSERT_EQ(calls.inspect(dir.Path("missing/below").c_str(), &info), 0);
   EXPECT_EQ(info.kind, RXM::sys::FileKind::kMissing);
+}
+
+// One rule of which file a name or a handle reaches, on every system: the
+// archive lock and kymf (an input that is its own archive) compare by it.
+TEST_F(OperatingSystemTest, ANameALinkAndAHandleOfOneFileShareItsIdentityAndOtherFilesDoNot) {
+  WriteAll(dir.Path("a"), std::string("same"));
+  WriteAll(dir.Path("b"), std::string("same"));
+  std::filesystem::create_hard_link(dir.Path("a"), dir.Path("link"));
+  const auto identity = [this](const std::string& name) {
+    RXM::sys::FileInfo info;
+    EXPECT_EQ(calls.inspect(dir.Path(name).c_str(), &info), 0) << name;
+    EXPECT_TRUE(info.device != 0 || info.node != 0) << name;
+    return std::make_pair(info.device, info.node);
+  };
+  EXPECT_NE(identity("a"), identity("b"));
+  EXPECT_EQ(identity("a"), identity("link"));
+  std::FILE* stream = calls.open(dir.Path("a").c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  RXM::sys::FileInfo held;
+  ASSERT_EQ(calls.inspectHandle(calls.handleOf(stream), &held), 0);
+  EXPECT_EQ(std::make_pair(held.device, held.node), identity("a"));
+  EXPECT_EQ(calls.close(stream), 0);
 }
 
 TEST_F(OperatingSystemTest, ReadAtReadsWhereAskedAndShortAtTheEnd) {
