@@ -1,10 +1,9 @@
 #include "mount/MountLayer.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <system_error>
 
+#include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "remote/Url.h"
@@ -18,8 +17,9 @@ namespace fs = std::filesystem;
 
 // The modification time of `path` in seconds since 1970; 0 when unknown.
 std::int64_t TimeOf(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? static_cast<std::int64_t>(info.st_mtime) : 0;
+  RXM::sys::FileInfo info;
+  return RXM::sys::System::Default().inspect(path.c_str(), &info) == 0 ? info.modified / 1000000000
+                                                                       : 0;
 }
 
 // Hands one name to the builder, counting what it leaves out.
@@ -151,13 +151,11 @@ class ArchiveLayer : public MountLayer {
 };
 
 // A folder or a Windows module, read through a search path of its own, so
-// that names are checked and folders entered exactly as SearchPath does.
+// that names are checked, and files and folders told apart, exactly as
+// SearchPath does (a link is neither: the search path never follows one).
 class SearchPathLayer : public MountLayer {
  public:
-  // `folder`: the folder's absolute path (the mount runs from "/" once in
-  // the background), or "" for a module.
-  SearchPathLayer(std::string folder, std::int64_t modified)
-      : root(std::move(folder)), time(modified) {}
+  explicit SearchPathLayer(std::int64_t modified) : time(modified) {}
 
   // False with the search path's reason in `why`.
   bool Mount(const std::string& source, bool checkSums, RXM::Status& why) {
@@ -191,25 +189,15 @@ class SearchPathLayer : public MountLayer {
                               static_cast<std::uint32_t>(names.size()), time),
               report);
         names.push_back(full);
-      } else if (IsFolder(full)) {
+      } else if (path.IsFolder(full.c_str())) {
         Place(builder.AddFolder(full, index, time), report);
         Walk(full, builder, index, report);
       }
     }
   }
 
-  // A module's names that are no files are its type folders; a folder's are
-  // looked at, so that a file the search path cannot open is not shown as a
-  // folder.
-  bool IsFolder(const std::string& name) const {
-    std::error_code error;
-    return root.empty() ||
-           fs::symlink_status(fs::path(root) / name, error).type() == fs::file_type::directory;
-  }
-
   SearchPath path;
   std::vector<std::string> names;  // the files' names, by key
-  std::string root;
   std::int64_t time;
 };
 
@@ -233,7 +221,8 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
   std::error_code error;
   if (!IsRemote(text) && fs::is_directory(text, error)) {
     const std::string root = fs::absolute(text, error).string();
-    auto folder = std::make_unique<SearchPathLayer>(root, TimeOf(text));
+    // The absolute path: the mount runs from "/" once in the background.
+    auto folder = std::make_unique<SearchPathLayer>(TimeOf(text));
     RXM::Status why;
     if (!folder->Mount(root, checkSums, why)) {
       status = RXM::Status(RXM::ErrorCode::kCannotOpen,
@@ -247,7 +236,7 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
   if (archive || status.GetCode() != RXM::ErrorCode::kNotAnArchive) {
     return archive;
   }
-  auto module = std::make_unique<SearchPathLayer>(std::string(), TimeOf(text));
+  auto module = std::make_unique<SearchPathLayer>(TimeOf(text));
   RXM::Status why;
   if (!module->Mount(text, checkSums, why)) {
     status = why;  // the module reader says what it is not, naming the source
