@@ -16,8 +16,10 @@ namespace RXM {
 // A number's decimal digits (a '-' first when negative), held in place.
 class Decimal {
  public:
+  // `digits` is declared first: it is made before `length` is written into it.
   explicit Decimal(std::int64_t value)
-      : length(static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
+      : digits{},
+        length(static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr -
                                         digits)) {}
   operator std::string_view() const { return std::string_view(digits, length); }
 
