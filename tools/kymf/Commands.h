@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "multifile/ArchiveLock.h"
 #include "support/Reporter.h"
 
 namespace kymf {
@@ -58,9 +59,11 @@ struct Options {
 // it gives up, in milliseconds.
 constexpr std::uint32_t kLockWait = 60000;
 
-// Makes `writer` wait for the archive's lock as the command line says: up to
-// kLockWait, saying "kymf: waiting for the lock on <archive>" on standard
-// error when the wait begins; not at all with --no-wait.
+// How a writing command waits for its archive's lock, as the command line
+// says: up to kLockWait, saying "kymf: waiting for the lock on <archive>" on
+// standard error when the wait begins; not at all with --no-wait.
+RXM::LockWait LockWaitOf(const Options& options);
+// Makes `writer` wait for the archive's lock as LockWaitOf says.
 // Also has it write the sums file when --sums asks (and keep an existing one
 // current in any case), digesting entries on every processor.
 void WaitForLock(MultiFileWriter& writer, const Options& options);

@@ -66,12 +66,20 @@ bool DeleteFromArchive(const Options& options, const std::vector<std::string>& n
 
 }  // namespace
 
+RXM::LockWait LockWaitOf(const Options& options) {
+  RXM::LockWait wait;
+  wait.milliseconds = options.noWait ? 0 : kLockWait;
+  wait.waiting = [](const char* archive, void*) {
+    (void)std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
+                       EscapeName(archive).c_str());
+  };
+  return wait;
+}
+
 void WaitForLock(MultiFileWriter& writer, const Options& options) {
   writer.SetWriteSums(options.sums, Processors());
-  writer.SetLockWait(options.noWait ? 0 : kLockWait, [](const char* archive, void*) {
-    std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
-                 EscapeName(archive).c_str());
-  });
+  const RXM::LockWait wait = LockWaitOf(options);
+  writer.SetLockWait(wait.milliseconds, wait.waiting);
 }
 
 void ReportSums(const MultiFileWriter& writer, Reporter& reporter) {

@@ -136,7 +136,7 @@ int ExtractAll(const std::vector<Resource>& resources, const Options& options, R
     std::string name = SafeComponent(r.type) + "/" + SafeComponent(r.name);
     if (uses[name] > 1) {  // one name in several languages
       char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%04x", r.language);
+      (void)std::snprintf(suffix, sizeof suffix, ".%04x", r.language);
       name += suffix;
     }
     bool kept = false;

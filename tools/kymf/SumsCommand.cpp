@@ -16,12 +16,7 @@ int SumsCommand(const Options& options, Reporter& reporter) {
     reporter.Usage("sums writes a file beside the archive: give the archive's file name");
     return kUsage;
   }
-  RXM::LockWait wait;
-  wait.milliseconds = options.noWait ? 0 : kLockWait;
-  wait.waiting = [](const char* archive, void*) {
-    std::fprintf(stderr, "kymf: waiting for the lock on %s (another writer is changing it)\n",
-                 EscapeName(archive).c_str());
-  };
+  const RXM::LockWait wait = LockWaitOf(options);
   // Each volume of a set has its own sums file.
   for (const std::string& volume : RXM::FindVolumes(RXM::sys::System::Default(), options.archive)) {
     int count = 0;

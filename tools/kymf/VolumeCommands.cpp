@@ -154,6 +154,7 @@ bool ReadSet(const std::string& archive, std::vector<ExistingVolume>& volumes, R
 
 std::vector<std::uint64_t> SizesOf(const std::vector<Input>& inputs) {
   std::vector<std::uint64_t> sizes;
+  sizes.reserve(inputs.size());
   for (const Input& input : inputs) {
     sizes.push_back(input.size);
   }

@@ -209,10 +209,11 @@ void AddRemoteOptions(CLI::App& command, Options& o) {
 // other than Authorization.
 bool ApplyRemoteOptions(const Options& o) {
   const auto set = [](const char* name, const std::string& value) {
+  // Set at the start, before any thread reads the environment.
 #if defined(_WIN32)
-    _putenv_s(name, value.c_str());
+    (void)_putenv_s(name, value.c_str());
 #else
-    setenv(name, value.c_str(), 1);
+    (void)setenv(name, value.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
 #endif
   };
   if (!o.caFile.empty()) {
@@ -233,7 +234,7 @@ bool ApplyRemoteOptions(const Options& o) {
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
   if (name != prefix) {
-    std::fprintf(stderr, "kymf: --header: only 'Authorization: VALUE' is sent\n");
+    (void)std::fprintf(stderr, "kymf: --header: only 'Authorization: VALUE' is sent\n");
     return false;
   }
   set("RXMFILES_HTTP_AUTHORIZATION",
@@ -370,7 +371,7 @@ std::vector<Command> AddMountCommands(CLI::App& app, Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   // The library's debug lines are dropped: kymf says every failure itself,
   // with the reason the library's Status gives.
   RXM::SetDebugger(CTPointer<Debugger>(new NullDebugger()));
@@ -378,6 +379,7 @@ int main(int argc, char** argv) {
   // Parsed from copies: the arguments themselves lose any password at once.
   std::vector<std::string> copies(argv, argv + argc);
   std::vector<char*> arguments;
+  arguments.reserve(copies.size());
   for (std::string& copy : copies) {
     arguments.push_back(copy.data());
   }
@@ -434,4 +436,17 @@ int main(int argc, char** argv) {
     }
   }
   return kymf::kUsage;
+}
+
+// What no command catches (memory running out, above all) ends kymf with a
+// message and a failure, never an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    (void)std::fprintf(stderr, "kymf: %s\n", e.what());
+  } catch (...) {
+    (void)std::fprintf(stderr, "kymf: an unexpected failure\n");
+  }
+  return kymf::kFailure;
 }

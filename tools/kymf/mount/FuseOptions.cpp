@@ -1,5 +1,7 @@
 #include "mount/FuseOptions.h"
 
+#include "files/Text.h"
+
 namespace kymf {
 namespace mount {
 namespace {
@@ -44,7 +46,7 @@ std::string FuseOptions(const std::string& name, const std::vector<std::string>&
       }
       why = Refusal(option);
       if (!why.empty()) {
-        why = "-o " + option + ": " + why;
+        why = RXM::Concat({"-o ", option, ": ", why});
         return std::string();
       }
       options += "," + option;

@@ -92,7 +92,7 @@ void Log(Server& server, const std::string& text) {
   if (server.daemon) {
     syslog(LOG_WARNING, "%s", text.c_str());
   } else {
-    std::fprintf(stderr, "kymf: %s\n", text.c_str());
+    (void)std::fprintf(stderr, "kymf: %s\n", text.c_str());
   }
 }
 
@@ -207,7 +207,8 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
   if (buffer.size() < wanted) {
     buffer.resize(wanted);
   }
-  auto* opened = reinterpret_cast<OpenedFile*>(info->fh);
+  // FUSE keeps the open file as a number: the pointer that Open put there.
+  auto* opened = reinterpret_cast<OpenedFile*>(info->fh);  // NOLINT(performance-no-int-to-ptr)
   unsigned int got = 0;
   {
     std::lock_guard<std::mutex> hold(opened->lock);
@@ -230,7 +231,8 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
 }
 
 void Release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
-  ServerOf(request).open.Close(reinterpret_cast<OpenedFile*>(info->fh));
+  ServerOf(request).open.Close(
+      reinterpret_cast<OpenedFile*>(info->fh));  // NOLINT(performance-no-int-to-ptr)
   fuse_reply_err(request, 0);
 }
 

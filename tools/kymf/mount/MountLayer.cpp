@@ -5,6 +5,7 @@
 
 #include "backends/System.h"
 #include "files/SafeName.h"
+#include "files/Text.h"
 #include "multifile/ArchiveFormat.h"
 #include "remote/Url.h"
 #include "support/OpenedArchive.h"
@@ -107,7 +108,7 @@ class ArchiveLayer : public MountLayer {
       if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
         return archive.GetStatus();
       }
-      const RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
+      RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
       if (!sums.IsOk() && sums.GetCode() != RXM::ErrorCode::kNoSuchFile &&
           sums.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
         return sums;
@@ -178,7 +179,7 @@ class SearchPathLayer : public MountLayer {
   void Walk(const std::string& folder, MountTreeBuilder& builder, std::uint16_t index,
             LayerReport& report) {
     for (const std::string& name : path.List(folder.c_str())) {
-      const std::string full = folder.empty() ? name : folder + "/" + name;
+      const std::string full = folder.empty() ? name : RXM::Concat({folder, "/", name});
       if (RXM::CheckSafeName(full.c_str()) != RXM::NameFault::kNone) {
         ++report.unsafe;
         continue;

@@ -37,13 +37,13 @@ char ShortEscape(unsigned char c) {
 
 void AppendOctal(std::string& out, unsigned char c) {
   char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\%03o", static_cast<unsigned>(c));
+  (void)std::snprintf(escaped, sizeof escaped, "\\%03o", static_cast<unsigned>(c));
   out += escaped;
 }
 
 void AppendJsonByte(std::string& out, unsigned char c) {
   char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+  (void)std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
   out += escaped;
 }
 

@@ -49,7 +49,7 @@ RXM::Status ReadNameList(const std::string& file, bool nulSeparated,
   }
   const int error = std::ferror(in) ? errno : 0;
   if (!standardInput) {
-    std::fclose(in);
+    (void)std::fclose(in);  // read only: nothing of ours is lost when its close fails
   }
   if (error != 0) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, file + ": " + SystemReason(error), error);

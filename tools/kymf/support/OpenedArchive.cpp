@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "files/Sha256.h"
+#include "files/Text.h"
 
 #include "multifile/ArchiveFormat.h"
 #include "multifile/VolumeSet.h"
@@ -211,7 +212,7 @@ RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>&
     return RXM::Status(RXM::ErrorCode::kNoSuchEntry, subject + ": not in the sums file");
   }
   std::string actual;
-  const RXM::Status hashed = HashEntry(index, &actual);
+  RXM::Status hashed = HashEntry(index, &actual);
   if (!hashed.IsOk() || actual == line->hex) {
     return hashed;
   }
@@ -256,7 +257,8 @@ RXM::Status ListVolumes(const std::string& path, std::vector<std::string>* volum
 
 void ReportUnmatched(const Selection& selection, const std::string& archive, Reporter& reporter) {
   for (const std::string& pattern : selection.Unmatched()) {
-    reporter.Fail(archive + ": " + pattern, RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
+    reporter.Fail(RXM::Concat({archive, ": ", pattern}),
+                  RXM::Describe(RXM::ErrorCode::kNoSuchEntry));
   }
 }
 

@@ -1,6 +1,7 @@
 #include "support/Progress.h"
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "support/Reporter.h"
@@ -56,8 +57,8 @@ Progress::~Progress() {
 
 void Progress::Clear() {
   if (shown > 0) {
-    std::fprintf(display.out, "\r%*s\r", static_cast<int>(shown), "");
-    std::fflush(display.out);
+    (void)std::fprintf(display.out, "\r%*s\r", static_cast<int>(shown), "");
+    (void)std::fflush(display.out);
     shown = 0;
   }
   if (onScreen == this) {
@@ -97,8 +98,8 @@ void Progress::Draw(Clock::time_point now) {
   // escape sequence: a Windows console shows those as text unless told not to.
   const std::string line = "kymf: " + Line(name, done, total, elapsed);
   const int padding = shown > line.size() ? static_cast<int>(shown - line.size()) : 0;
-  std::fprintf(display.out, "\r%s%*s", line.c_str(), padding, "");
-  std::fflush(display.out);
+  (void)std::fprintf(display.out, "\r%s%*s", line.c_str(), padding, "");
+  (void)std::fflush(display.out);
   shown = line.size();
   onScreen = this;
 }
@@ -115,7 +116,7 @@ std::string ShownBytes(std::uint64_t bytes) {
     ++unit;
   }
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  (void)std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
   return text;
 }
 
@@ -134,11 +135,12 @@ std::string Progress::Line(const std::string& what, std::uint64_t done, std::uin
   const double rate = static_cast<double>(done) / seconds;
   line += ", " + ShownBytes(static_cast<std::uint64_t>(rate)) + "/s";
   if (total > done) {
-    const auto left = static_cast<std::uint64_t>(static_cast<double>(total - done) / rate + 0.5);
+    const auto left =
+        static_cast<std::uint64_t>(std::llround(static_cast<double>(total - done) / rate));
     char text[32];
-    std::snprintf(text, sizeof text, ", %llu:%02llu left",
-                  static_cast<unsigned long long>(left / 60),
-                  static_cast<unsigned long long>(left % 60));
+    (void)std::snprintf(text, sizeof text, ", %llu:%02llu left",
+                        static_cast<unsigned long long>(left / 60),
+                        static_cast<unsigned long long>(left % 60));
     line += text;
   }
   return line;

@@ -10,13 +10,13 @@ Reporter::Reporter(std::FILE* errorStream, std::FILE* infoStream)
 
 void Reporter::Fail(const std::string& file, const std::string& reason) {
   Progress::Interrupt();
-  std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
+  (void)std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
   ++failures;
 }
 
 void Reporter::Fail(const RXM::Status& status) {
   Progress::Interrupt();
-  std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetText()).c_str());
+  (void)std::fprintf(errors, "kymf: %s\n", EscapeName(status.GetText()).c_str());
   ++failures;
 }
 
@@ -34,25 +34,25 @@ void Reporter::FailSystem(const std::string& file, int error) {
 
 void Reporter::Usage(const std::string& text) {
   Progress::Interrupt();
-  std::fprintf(errors, "kymf: %s (kymf --help tells more)\n", text.c_str());
+  (void)std::fprintf(errors, "kymf: %s (kymf --help tells more)\n", text.c_str());
 }
 
 void Reporter::Warn(const std::string& file, const std::string& reason) {
   Progress::Interrupt();
-  std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
+  (void)std::fprintf(errors, "kymf: %s: %s\n", EscapeName(file).c_str(), reason.c_str());
 }
 
 void Reporter::Verbose(const std::string& text) {
   if (IsVerbose()) {
     Progress::Interrupt();
-    std::fprintf(info, "%s\n", text.c_str());
+    (void)std::fprintf(info, "%s\n", text.c_str());
   }
 }
 
 void Reporter::Summary(const char* verb, std::int64_t entries, std::uint64_t bytes) {
   if (!quiet) {
-    std::fprintf(info, "%s %lld %s, %llu bytes\n", verb, static_cast<long long>(entries),
-                 entries == 1 ? "entry" : "entries", static_cast<unsigned long long>(bytes));
+    (void)std::fprintf(info, "%s %lld %s, %llu bytes\n", verb, static_cast<long long>(entries),
+                       entries == 1 ? "entry" : "entries", static_cast<unsigned long long>(bytes));
   }
 }
 

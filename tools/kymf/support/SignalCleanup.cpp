@@ -60,8 +60,8 @@ void RemoveRegistered() {
 
 extern "C" void OnSignal(int number) {
   RemoveRegistered();
-  std::signal(number, SIG_DFL);
-  std::raise(number);
+  (void)std::signal(number, SIG_DFL);
+  (void)std::raise(number);
 }
 
 }  // namespace
@@ -73,7 +73,7 @@ void SignalCleanup::Install() {
   for (const int number : kSignals) {
     // A signal that was ignored when kymf started stays ignored.
     if (std::signal(number, OnSignal) == SIG_IGN) {
-      std::signal(number, SIG_IGN);
+      (void)std::signal(number, SIG_IGN);
     }
   }
 }
@@ -84,7 +84,7 @@ void SignalCleanup::Uninstall() {
   }
   for (const int number : kSignals) {
     if (std::signal(number, SIG_DFL) == SIG_IGN) {
-      std::signal(number, SIG_IGN);
+      (void)std::signal(number, SIG_IGN);
     }
   }
 }
