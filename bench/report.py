@@ -156,7 +156,7 @@ lines.append("")
 # Sections measured apart (bench/kymf_edit writes kymf-edit.md; the others
 # say how they were measured), then the analysis.
 here = os.path.dirname(os.path.abspath(__file__))
-for part in ["kymf-edit.md", "sums.md", "stream.md", "memory.md", "analysis.md", "searchpath.md", "mount.md", "remote.md"]:
+for part in ["kymf-edit.md", "sums.md", "stream.md", "fuzz-rate.md", "memory.md", "analysis.md", "searchpath.md", "mount.md", "remote.md"]:
     if os.path.exists(os.path.join(here, part)):
         with open(os.path.join(here, part)) as f:
             lines.append(f.read())

@@ -1,6 +1,7 @@
 #include "backends/OperatingSystem.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -162,6 +163,12 @@ std::size_t OperatingSystem::read(void* buffer, std::size_t size, std::size_t co
 
 int OperatingSystem::seek(std::FILE* stream, std::int64_t offset, int origin) {
 #if defined(_WIN32)
+  // fseek wherever a long reaches: it clears the end-of-file indicator, as
+  // DiskFile's Seek promises, which the _fseeki64 that mingw-w64 links
+  // against msvcrt does not. Only a larger move needs _fseeki64.
+  if (offset >= LONG_MIN && offset <= LONG_MAX) {
+    return std::fseek(stream, static_cast<long>(offset), origin);
+  }
   return _fseeki64(stream, offset, origin);
 #else
   return fseeko(stream, static_cast<off_t>(offset), origin);
