@@ -81,6 +81,25 @@ unsigned int EntryStream::ReadData(void* buffer, unsigned int itemSize, unsigned
   return stream.Read(buffer, itemSize, count);
 }
 
+std::uint32_t EntryStream::ReadAt(void* buffer, std::uint32_t wanted, std::uint32_t offset) const {
+  if (start < 0 || offset >= size) {
+    return 0;
+  }
+  const std::uint32_t inside = wanted < size - offset ? wanted : size - offset;
+  return static_cast<std::uint32_t>(
+      source->ReadAt(buffer, inside, static_cast<std::uint64_t>(start) + offset));
+}
+
+bool ReadEntryAt(KYFile& file, void* buffer, std::uint32_t size, std::uint32_t offset,
+                 std::uint32_t* got) {
+  const auto* entry = dynamic_cast<const EntryStream*>(&file);
+  if (entry == nullptr) {
+    return false;
+  }
+  *got = entry->ReadAt(buffer, size, offset);
+  return true;
+}
+
 unsigned int EntryStream::WriteData(const void*, unsigned int, unsigned int) {
   if (!stream.IsOpen()) {
     return 0;

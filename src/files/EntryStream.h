@@ -10,6 +10,7 @@
 #include "files/ByteSource.h"
 #include "files/KYFile.h"
 #include "files/Status.h"
+#include "framework/Export.h"
 
 namespace RXM {
 
@@ -87,6 +88,13 @@ class EntryStream : public KYFile {
   // short read has ended the stream, until it is opened again.
   Status GetStatus() const;
 
+  // Up to `size` bytes at `offset` in the entry, open or not, straight from
+  // the source: no position is read or moved, so any number of threads may
+  // read one stream at once (every source of an EntryStream answers reads
+  // from many threads). The bytes copied: fewer than asked only past the
+  // entry's end, or where the source ends early (its file shrank).
+  std::uint32_t ReadAt(void* buffer, std::uint32_t size, std::uint32_t offset) const;
+
  private:
   std::shared_ptr<const ByteSource> source;
   std::int64_t start;
@@ -96,6 +104,13 @@ class EntryStream : public KYFile {
   std::string name;
   NameRule sameName;
 };
+
+// EntryStream::ReadAt of `file` when it is an entry stream of the library's
+// (an archive's entry, a search path's file): true, with the bytes read in
+// *got. False, nothing read, for any other KYFile, which a caller then reads
+// by Seek and ReadData.
+RXMFILES_API bool ReadEntryAt(KYFile& file, void* buffer, std::uint32_t size, std::uint32_t offset,
+                              std::uint32_t* got);
 
 }  // namespace RXM
 

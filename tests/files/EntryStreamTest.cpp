@@ -3,10 +3,12 @@
 // find, refuse and read alike.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "files/EntryStream.h"
 #include "files/StreamModel.h"
 #include "multifile/ArchiveBytes.h"
 
@@ -126,6 +128,31 @@ TEST_P(EntryStreamTest, AFailedOpenLeavesNothingOpen) {
     EXPECT_FALSE(file->Seek(0, 0));
     EXPECT_FALSE(file->CloseFile());
   }
+}
+
+// The positional read that kymf mount serves many threads with: the bytes at
+// any offset, cut at the entry's end, the stream's own position untouched;
+// and no answer from a file that is not an entry stream (the element
+// stream), which its reader must then read by seeking.
+TEST_P(EntryStreamTest, APositionalReadGivesTheBytesAtItsOffsetAndMovesNothing) {
+  const std::string data = Pattern(5000, 'b');
+  Pointer<KYFile> stream = archive->OpenEntry("big");
+  ASSERT_FALSE(stream.IsNull());
+  ASSERT_TRUE(stream->Seek(10, 0));
+  for (const std::uint32_t offset : {0u, 1u, 4095u, 4999u, 5000u, 70000u}) {
+    SCOPED_TRACE(offset);
+    std::string buffer(300, '\0');
+    std::uint32_t got = 12345;
+    ASSERT_TRUE(RXM::ReadEntryAt(*stream, &buffer[0], 300, offset, &got));
+    const std::string expected = offset < data.size() ? data.substr(offset, 300) : std::string();
+    EXPECT_EQ(buffer.substr(0, got), expected);
+  }
+  EXPECT_EQ(stream->GetPosition(), 10);
+  ASSERT_TRUE(archive->OpenFile("big", "rb"));
+  std::uint32_t got = 12345;
+  char byte = 0;
+  EXPECT_FALSE(RXM::ReadEntryAt(*archive, &byte, 1, 0, &got));
+  EXPECT_EQ(got, 12345u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, EntryStreamTest, testing::Bool(),

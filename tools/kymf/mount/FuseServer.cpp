@@ -5,6 +5,7 @@
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
+#include "files/EntryStream.h"
 #include "mount/FuseServer.h"
 #include "mount/ListingPolicy.h"
 #include "support/SignalCleanup.h"
@@ -32,8 +33,10 @@ namespace {
 constexpr double kForever = 86400.0;
 constexpr int kLoggedFailures = 20;  // read failures logged per mount; the rest only counted
 
-// An open file: its own stream, whose position the lock guards, since the
-// kernel may send reads of one open file from several threads.
+// An open file: its own stream. Reads of an entry stream are positional and
+// need nothing more; any other stream is read by seeking, and the lock
+// guards its position, since the kernel may send reads of one open file from
+// several threads.
 struct OpenedFile {
   Pointer<KYFile> stream;
   std::mutex lock;
@@ -209,8 +212,9 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
   }
   // FUSE keeps the open file as a number: the pointer that Open put there.
   auto* opened = reinterpret_cast<OpenedFile*>(info->fh);  // NOLINT(performance-no-int-to-ptr)
-  unsigned int got = 0;
-  {
+  std::uint32_t got = 0;
+  if (!RXM::ReadEntryAt(*opened->stream, buffer.data(), wanted, static_cast<std::uint32_t>(offset),
+                        &got)) {
     std::lock_guard<std::mutex> hold(opened->lock);
     if (opened->stream->Seek(static_cast<long>(offset), 0)) {
       got = opened->stream->ReadData(buffer.data(), 1, wanted);
