@@ -135,14 +135,30 @@ leftovers() {
   [ -z "$(leftovers)" ]
 }
 
-@test "extract stopped by a file-size limit leaves no partial file" {
-  posix_only "ulimit -f and signals"
+# As a full disk: the write fails (EFBIG), kymf says so naming the file, and
+# neither a partial file nor a temporary archive is left; an archive being
+# added to stays as it was.
+@test "a file-size limit stops extract, create and add with a message and leaves nothing behind" {
+  posix_only "ulimit -f"
   head -c 3000000 /dev/urandom > big
   kymf create -q big.kymf big
   mkdir out
   run bash -c "ulimit -f 1000; '$KYMF' extract big.kymf -C out"
-  [ "$status" -ne 0 ]
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"out/big"*"File too large"* ]]
   [ -z "$(ls -A out)" ]
+  mkdir made
+  run bash -c "ulimit -f 1000; '$KYMF' create made/new.kymf big"
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"new.kymf"*"File too large"* ]]
+  [ -z "$(ls -A made)" ]
+  cp game.kymf before.kymf
+  run bash -c "ulimit -f 1000; '$KYMF' add game.kymf big"
+  [ "$status" -eq 1 ]
+  [[ "$output" == *"File too large"* ]]
+  cmp game.kymf before.kymf
+  rm -r made before.kymf
+  [ -z "$(leftovers)" ]
 }
 
 @test "an archive read from - is staged privately and removed, also when a signal ends kymf" {

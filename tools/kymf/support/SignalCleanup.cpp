@@ -34,7 +34,7 @@ std::atomic<bool> gInstalled{false};
 #if defined(_WIN32)
 const int kSignals[] = {SIGINT, SIGTERM};
 #else
-const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 #endif
 
 // Files before folders: a staging folder is empty only once its file is gone.
@@ -76,6 +76,14 @@ void SignalCleanup::Install() {
       (void)std::signal(number, SIG_IGN);
     }
   }
+#if !defined(_WIN32)
+  // A write past the file-size limit (ulimit -f) then fails with EFBIG, as a
+  // full disk fails one, and goes the way of every failed write: the
+  // library's temporary archive and a half-extracted file are removed, and
+  // the message names the file. Killed by SIGXFSZ instead, kymf would leave
+  // the temporary archive for a later writer to clear.
+  (void)std::signal(SIGXFSZ, SIG_IGN);
+#endif
 }
 
 void SignalCleanup::Uninstall() {

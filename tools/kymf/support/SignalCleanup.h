@@ -1,6 +1,7 @@
 // The files kymf is in the middle of making, removed when a signal ends it
-// (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ; on Windows SIGINT and
-// SIGTERM), so that an interrupted command leaves nothing of its own.
+// (SIGINT, SIGTERM, SIGHUP, SIGPIPE; on Windows SIGINT and SIGTERM), so that
+// an interrupted command leaves nothing of its own. SIGXFSZ is ignored: a
+// file-size limit fails the write, which kymf reports and cleans up after.
 //
 // The handler removes every registered file with async-signal-safe calls
 // only (unlinkat), then restores the signal's default action and raises it
@@ -18,7 +19,7 @@ class SignalCleanup {
   // folder, or absolute). On POSIX, Add also takes a folder's descriptor.
   static constexpr int kPath = -100;
 
-  // Installs the handler, once; later calls do nothing.
+  // Installs the handler and ignores SIGXFSZ, once; later calls do nothing.
   static void Install();
   // Gives the signals back their earlier actions, for a command that ends on
   // signals its own way (mount: libfuse sets its handlers only over the
