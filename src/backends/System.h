@@ -28,7 +28,8 @@ struct FileInfo {
   int error = 0;           // the system's error number when the name could not be examined
   // Which file it is: two names or handles with the same device and node
   // reach the same file (POSIX: st_dev and st_ino; Windows: the volume's
-  // serial number and the file index). Both 0 where the system does not say.
+  // serial number and the file index, which inspect learns by opening the
+  // name with no access asked). Both 0 where the system does not say.
   std::uint64_t device = 0;
   std::uint64_t node = 0;
   // Said by inspectIn only, which never follows a link: whether the name is a

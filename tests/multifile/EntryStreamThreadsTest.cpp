@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "files/EntryStream.h"
 #include "multifile/ArchiveBytes.h"
 
 namespace {
@@ -61,6 +63,33 @@ TEST(EntryStreamThreadsTest, ThreadsReadStreamsOfOneArchiveAtOnceAndAfterItIsGon
   archive = nullptr;
   OnThreads([&](int t) { check(later[static_cast<std::size_t>(t)], t); });
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// The reads kymf mount serves: many threads read one stream by position at
+// once, each at offsets of its own, while its own position stays put.
+TEST(EntryStreamThreadsTest, ThreadsReadOneStreamByPositionAtOnce) {
+  TempDir dir;
+  std::string big(65536, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) {
+    big[i] = static_cast<char>(i * 131 + i / 256);
+  }
+  MultiFile archive(Written(dir, "a", Archive({{"big", big}})).c_str());
+  const Pointer<KYFile> stream = archive.OpenEntry("big");
+  ASSERT_FALSE(stream.IsNull());
+  std::atomic<int> wrong{0};
+  OnThreads([&](int t) {
+    char buffer[4096];
+    for (std::uint32_t n = 0; n < 200; ++n) {
+      const std::uint32_t offset = (n * 7919u + static_cast<std::uint32_t>(t) * 104729u) % 65536u;
+      std::uint32_t got = 0;
+      if (!RXM::ReadEntryAt(*stream, buffer, sizeof buffer, offset, &got) ||
+          std::string(buffer, got) != big.substr(offset, sizeof buffer)) {
+        ++wrong;
+      }
+    }
+  });
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(stream->GetPosition(), 0);
 }
 
 }  // namespace

@@ -140,6 +140,18 @@ serve() {
   diff -r out mnt
 }
 
+# The open archive cut short in place (no writer of ours does that, another
+# program may): a read past the cut is an error, never zeros or a short file.
+@test "an archive cut short in place while a file is open fails that file's reads (EIO)" {
+  serve t.kymf mnt
+  exec 4< mnt/levels/deep/big.bin
+  truncate -s 1000 t.kymf
+  ! dd bs=4096 skip=10 count=1 <&4 status=none > /dev/null 2> dd.err
+  grep -q "Input/output error" dd.err
+  exec 4<&-
+  grep -q "big.bin" served.err
+}
+
 @test "unmounting while a reader is inside a file is clean, and so is SIGTERM" {
   serve t.kymf mnt
   exec 4< mnt/levels/deep/big.bin

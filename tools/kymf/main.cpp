@@ -208,8 +208,8 @@ void AddRemoteOptions(CLI::App& command, Options& o) {
 // that archives and --path mounts alike see them. False (said) for a header
 // other than Authorization.
 bool ApplyRemoteOptions(const Options& o) {
-  const auto set = [](const char* name, const std::string& value) {
   // Set at the start, before any thread reads the environment.
+  const auto set = [](const char* name, const std::string& value) {
 #if defined(_WIN32)
     (void)_putenv_s(name, value.c_str());
 #else
@@ -369,8 +369,6 @@ std::vector<Command> AddMountCommands(CLI::App& app, Options& o) {
   return {{mount, kymf::MountCommand}, {umount, kymf::UmountCommand}};
 }
 
-}  // namespace
-
 int Run(int argc, char** argv) {
   // The library's debug lines are dropped: kymf says every failure itself,
   // with the reason the library's Status gives.
@@ -437,6 +435,8 @@ int Run(int argc, char** argv) {
   }
   return kymf::kUsage;
 }
+
+}  // namespace
 
 // What no command catches (memory running out, above all) ends kymf with a
 // message and a failure, never an abort.

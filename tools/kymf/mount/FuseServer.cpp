@@ -33,13 +33,10 @@ namespace {
 constexpr double kForever = 86400.0;
 constexpr int kLoggedFailures = 20;  // read failures logged per mount; the rest only counted
 
-// An open file: its own stream. Reads of an entry stream are positional and
-// need nothing more; any other stream is read by seeking, and the lock
-// guards its position, since the kernel may send reads of one open file from
-// several threads.
+// An open file: its own entry stream, read by position, so that the reads
+// the kernel sends from several threads need no lock.
 struct OpenedFile {
   Pointer<KYFile> stream;
-  std::mutex lock;
 };
 
 // The files open now. A lazy unmount can end the session while a program
@@ -213,14 +210,9 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
   // FUSE keeps the open file as a number: the pointer that Open put there.
   auto* opened = reinterpret_cast<OpenedFile*>(info->fh);  // NOLINT(performance-no-int-to-ptr)
   std::uint32_t got = 0;
-  if (!RXM::ReadEntryAt(*opened->stream, buffer.data(), wanted, static_cast<std::uint32_t>(offset),
-                        &got)) {
-    std::lock_guard<std::mutex> hold(opened->lock);
-    if (opened->stream->Seek(static_cast<long>(offset), 0)) {
-      got = opened->stream->ReadData(buffer.data(), 1, wanted);
-    }
-  }
-  if (got != wanted) {
+  const bool read = RXM::ReadEntryAt(*opened->stream, buffer.data(), wanted,
+                                     static_cast<std::uint32_t>(offset), &got);
+  if (!read || got != wanted) {
     // The remote archive's reason when it has one (the object changed, a
     // deadline, an answer that was not what was asked); the archive's name is
     // in it, the file's path is put before it.

@@ -34,10 +34,12 @@ class MountLayer {
   // the source itself would find first for a name given first; counts what
   // it leaves out in `report`. Called once, before any Open.
   virtual void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) = 0;
-  // A new stream over the file that AddTo gave the key `source`, at
-  // position 0; null when it can no longer be opened or its bytes are not
-  // its own (an archive's damaged entry), with `why` naming the source and
-  // the file.
+  // A new stream over the file that AddTo gave the key `source`: one of the
+  // library's entry streams (an archive's OpenEntry, a search path's Open),
+  // which the server reads by position (RXM::ReadEntryAt) from many threads
+  // at once; null when it can no longer be opened or its bytes are not its
+  // own (an archive's damaged entry), with `why` naming the source and the
+  // file.
   virtual Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const = 0;
   // The bytes the source takes (an archive's file size), for statfs.
   virtual std::uint64_t GetBytes() const = 0;
