@@ -124,6 +124,9 @@ ROWS
 0|self/s.txt|list self/self.kymf
 0|kymf: loop/a/up: link to a folder it is in (a loop); not followed\ncreated 1 entry, 1 bytes|create -h l.kymf loop
 ROWS
+  # The archive reached by another name (a hard link) is the same file.
+  ln self/self.kymf self/same.kymf
+  kymf_expect 0 "*kymf: self/same.kymf: is the archive being written; skipped*created 1 entry, 1 bytes" create self/self.kymf self
   kymf_expect 1 "kymf: $long: name longer than 69 bytes" create k.kymf long
   [ ! -e k.kymf ]
   kymf_expect 1 "kymf: $long: name longer than 69 bytes; skipped*created 1 entry, 1 bytes" create -k k.kymf long
