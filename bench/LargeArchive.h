@@ -17,7 +17,7 @@ namespace bench {
 constexpr std::int32_t kLargeArchiveEntries = 1000000;
 // The bytes of its records: what one fread reads and an open is measured by.
 constexpr std::size_t kLargeArchiveRecordBytes =
-    static_cast<std::size_t>(RXM::kymf::kRecordSize) * kLargeArchiveEntries;
+    static_cast<std::size_t>(RXM::multifile::kRecordSize) * kLargeArchiveEntries;
 
 inline std::string LargeArchiveEntryName(std::int32_t i) {
   return "dir" + std::to_string(i % 1000) + "/entry" + std::to_string(i) + ".dat";
@@ -31,14 +31,14 @@ inline bool WriteLargeArchive(const std::string& path) {
   }
   std::uint8_t bytes[80];
   std::fwrite("KYMF", 1, 4, file);
-  RXM::kymf::EncodeInt32(kLargeArchiveEntries, bytes);
+  RXM::multifile::EncodeInt32(kLargeArchiveEntries, bytes);
   std::fwrite(bytes, 1, 4, file);
-  const std::int64_t dataStart = RXM::kymf::DirectoryEnd(kLargeArchiveEntries);
+  const std::int64_t dataStart = RXM::multifile::DirectoryEnd(kLargeArchiveEntries);
   for (std::int32_t i = 0; i < kLargeArchiveEntries; ++i) {
-    DirectoryRecord record = RXM::kymf::NewRecord(LargeArchiveEntryName(i).c_str());
+    DirectoryRecord record = RXM::multifile::NewRecord(LargeArchiveEntryName(i).c_str());
     record.dataStart = static_cast<std::int32_t>(dataStart + i);
     record.dataEnd = record.dataStart;
-    RXM::kymf::EncodeRecord(record, bytes);
+    RXM::multifile::EncodeRecord(record, bytes);
     std::fwrite(bytes, 1, 80, file);
   }
   for (std::int32_t i = 0; i < kLargeArchiveEntries; ++i) {
@@ -55,7 +55,7 @@ inline bool ReadLargeArchiveRecords(const std::string& path, void* records) {
     return false;
   }
   const bool read =
-      std::fseek(file, RXM::kymf::kHeaderSize, SEEK_SET) == 0 &&
+      std::fseek(file, RXM::multifile::kHeaderSize, SEEK_SET) == 0 &&
       std::fread(records, 1, kLargeArchiveRecordBytes, file) == kLargeArchiveRecordBytes;
   std::fclose(file);
   return read;

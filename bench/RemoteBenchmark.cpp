@@ -43,15 +43,15 @@ void WriteArchive(const std::string& path, std::int32_t count, Size sizeOf) {
   std::FILE* file = std::fopen((path + ".new").c_str(), "wb");
   std::uint8_t bytes[80];
   std::fwrite("KYMF", 1, 4, file);
-  RXM::kymf::EncodeInt32(count, bytes);
+  RXM::multifile::EncodeInt32(count, bytes);
   std::fwrite(bytes, 1, 4, file);
-  std::int64_t at = RXM::kymf::DirectoryEnd(count);
+  std::int64_t at = RXM::multifile::DirectoryEnd(count);
   for (std::int32_t i = 0; i < count; ++i) {
-    DirectoryRecord record = RXM::kymf::NewRecord(EntryName(i).c_str());
+    DirectoryRecord record = RXM::multifile::NewRecord(EntryName(i).c_str());
     record.dataStart = static_cast<std::int32_t>(at);
     at += sizeOf(i);
     record.dataEnd = static_cast<std::int32_t>(at - 1);
-    RXM::kymf::EncodeRecord(record, bytes);
+    RXM::multifile::EncodeRecord(record, bytes);
     std::fwrite(bytes, 1, sizeof bytes, file);
   }
   std::vector<char> data;

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace archive_fuzzing;
-using RXM::kymf::FindingKind;
+using RXM::multifile::FindingKind;
 using testing_support::MemorySystem;
 
 constexpr const char* kExtracted = "/fuzz/extracted";
@@ -80,7 +80,7 @@ void Wander(KYFile& file, View data) {
 // when the file does not back it).
 void Extract(MultiFile& archive, const DirectoryRecord& record, View input, View data,
              MemorySystem& memory) {
-  const bool readable = RXM::kymf::CheckReadable(record, archive.GetDirectory().GetCount(),
+  const bool readable = RXM::multifile::CheckReadable(record, archive.GetDirectory().GetCount(),
                                                  input.FileSize()) == RXM::ErrorCode::kOk;
   const bool extracted = archive.ExtractToFile(kExtracted);
   Require(extracted == (readable && data.size > 0),
@@ -96,12 +96,12 @@ void ReadElements(MultiFile& archive, View input, MemorySystem* memory) {
   for (int i = 0; i < Checked(archive); ++i) {
     const char* name = archive.GetDirectory().Peek(i)->name;
     const DirectoryRecord& record = *Found(archive, name);
-    const bool backed = RXM::kymf::FileBacksEntry(record, input.FileSize());
+    const bool backed = RXM::multifile::FileBacksEntry(record, input.FileSize());
     if (!archive.OpenFile(name, "rb")) {
       Require(!backed, "an entry the file backs opens");
       continue;
     }
-    const std::uint32_t size = RXM::kymf::EntrySize(record);
+    const std::uint32_t size = RXM::multifile::EntrySize(record);
     Require(archive.GetFileSize() == size, "the open entry's size is its record's");
     const View data = backed ? DataOf(input, record) : View{nullptr, 0};
     Require(!backed || Reads(archive, data), "the open entry reads the input's bytes");
@@ -119,9 +119,9 @@ void ReadStreams(const MultiFile& archive, View input, bool wander) {
     const String name(directory.Peek(i)->name);  // one copy for both calls
     const DirectoryRecord& record = *Found(archive, name.GetText());
     const RXM::ErrorCode rule =
-        RXM::kymf::CheckReadable(record, directory.GetCount(), input.FileSize());
+        RXM::multifile::CheckReadable(record, directory.GetCount(), input.FileSize());
     const bool readable = rule == RXM::ErrorCode::kOk;
-    Require(!readable || RXM::kymf::FileBacksEntry(record, input.FileSize()),
+    Require(!readable || RXM::multifile::FileBacksEntry(record, input.FileSize()),
             "an entry the rule reads is all in the file");
     Require(archive.CheckEntry(name).GetCode() == rule, "CheckEntry says what the rule says");
     RXM::Status why;
@@ -142,24 +142,24 @@ void ReadStreams(const MultiFile& archive, View input, bool wander) {
 // findings against itself whole.
 void CheckLayout(const MultiFile& archive, View input, std::size_t limit) {
   Require(archive.GetArchiveSize() == input.FileSize(), "the archive's size is the input's");
-  const std::vector<RXM::kymf::Finding> findings = archive.CheckArchive();
+  const std::vector<RXM::multifile::Finding> findings = archive.CheckArchive();
   std::vector<bool> pastEnd(static_cast<std::size_t>(Checked(archive)), false);
   std::int64_t errors = 0;
-  for (const RXM::kymf::Finding& finding : findings) {
+  for (const RXM::multifile::Finding& finding : findings) {
     if (finding.kind == FindingKind::kDataPastEnd && finding.entry >= 0 &&
         finding.entry < Checked(archive)) {
       pastEnd[static_cast<std::size_t>(finding.entry)] = true;
     }
-    errors += finding.severity == RXM::kymf::Severity::kError ? 1 : 0;
+    errors += finding.severity == RXM::multifile::Severity::kError ? 1 : 0;
   }
   for (int i = 0; i < Checked(archive); ++i) {
     const DirectoryRecord& own = *archive.GetDirectory().Peek(i);
     if (own.dataStart >= 0 && own.dataEnd >= own.dataStart) {
-      Require(RXM::kymf::FileBacksEntry(own, input.FileSize()) != pastEnd[i],
+      Require(RXM::multifile::FileBacksEntry(own, input.FileSize()) != pastEnd[i],
               "the layout check says past the end exactly for an entry the file does not back");
     }
   }
-  const RXM::kymf::LayoutReport report = archive.CheckArchive(limit);
+  const RXM::multifile::LayoutReport report = archive.CheckArchive(limit);
   Require(report.total == static_cast<std::int64_t>(findings.size()) && report.errors == errors &&
               report.first.size() == std::min(limit, findings.size()),
           "a layout report cut short counts every finding and keeps the first");

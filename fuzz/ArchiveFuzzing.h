@@ -54,7 +54,7 @@ inline int Checked(const MultiFile& archive) {
 inline const DirectoryRecord* Found(const MultiFile& archive, const char* name) {
   const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
   for (int i = directory.GetCount() - 1; i >= 0; --i) {
-    if (RXM::kymf::NameMatches(name, *directory.Peek(i))) {
+    if (RXM::multifile::NameMatches(name, *directory.Peek(i))) {
       return directory.Peek(i);
     }
   }
@@ -63,7 +63,7 @@ inline const DirectoryRecord* Found(const MultiFile& archive, const char* name) 
 
 // The entry's bytes in `file`, which backs it.
 inline View DataOf(View file, const DirectoryRecord& record) {
-  return View{file.data + record.dataStart, RXM::kymf::EntrySize(record)};
+  return View{file.data + record.dataStart, RXM::multifile::EntrySize(record)};
 }
 
 // The `size` bytes read from `file` at its position; none when it gives fewer.

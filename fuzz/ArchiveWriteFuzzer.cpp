@@ -14,7 +14,7 @@
 namespace {
 
 using namespace archive_fuzzing;
-using RXM::kymf::FindingKind;
+using RXM::multifile::FindingKind;
 using testing_support::MemorySystem;
 
 constexpr const char* kInput = "/fuzz/input";
@@ -49,7 +49,7 @@ void RequireKept(const MultiFile& reopened, View after, const std::vector<Direct
   for (std::size_t i = 0; i < kept.size(); ++i) {
     Require(std::strncmp(now[i].name, kept[i].name, sizeof now[i].name) == 0,
             "a kept entry keeps its name");
-    Require(RXM::kymf::FileBacksEntry(now[i], after.FileSize()),
+    Require(RXM::multifile::FileBacksEntry(now[i], after.FileSize()),
             "the new archive backs every entry");
     Require(DataOf(after, now[i]) == DataOf(before, kept[i]), "a kept entry keeps its bytes");
   }
@@ -88,7 +88,7 @@ void RequireCommitted(View after, MultiFile& written) {
   Require(written.OpenMultiFile(Pointer<KYFile>(new fuzzing::BytesFile(after.data, after.size)),
                                 kArchive),
           "a committed archive opens");
-  for (const RXM::kymf::Finding& finding : written.CheckArchive()) {
+  for (const RXM::multifile::Finding& finding : written.CheckArchive()) {
     Require(finding.kind == FindingKind::kUnsafeName || finding.kind == FindingKind::kPathClash ||
                 finding.kind == FindingKind::kShadowedName,
             "a committed archive keeps the layout invariant");

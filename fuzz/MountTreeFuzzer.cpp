@@ -48,7 +48,7 @@ void Check(bool holds) {
 std::string Folded(std::string_view name) {
   std::string folded(name);
   for (char& c : folded) {
-    c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
+    c = static_cast<char>(RXM::multifile::FoldByte(static_cast<unsigned char>(c)));
   }
   return folded;
 }

@@ -10,7 +10,7 @@
 #include "framework/Export.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 /// What a Finding is about.
 enum class FindingKind {
@@ -50,7 +50,7 @@ struct LayoutReport {
 /// A short name of the kind: "unsafe name", "shadowed name", ...
 RXMFILES_API const char* DescribeFinding(FindingKind kind);
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 #endif  // RXMFILES_MULTIFILE_ARCHIVEFINDING_H

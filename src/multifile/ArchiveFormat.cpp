@@ -6,7 +6,7 @@
 #include "files/SafeName.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 std::int32_t DecodeInt32(const std::uint8_t* bytes) {
   return static_cast<std::int32_t>(LittleEndian::Decode32(bytes));
@@ -98,5 +98,5 @@ bool NameMatches(const char* requested, const DirectoryRecord& record) {
   return NameIs(requested, record.name);
 }
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM

@@ -43,7 +43,7 @@
 #include "multifile/DirectoryRecord.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 constexpr std::uint8_t kMagic[4] = {'K', 'Y', 'M', 'F'};
 constexpr std::int64_t kHeaderSize = 8;
@@ -104,7 +104,7 @@ RXMFILES_API bool NameMatches(const char* requested, const DirectoryRecord& reco
 // bytes, which no record can hold.
 bool NameIs(const char* requested, const char* name);
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 #endif  // RXMFILES_MULTIFILE_ARCHIVEFORMAT_H

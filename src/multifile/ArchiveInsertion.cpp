@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backends/DiskFile.h"
+#include "backends/HttpFile.h"
 #include "backends/System.h"
 #include "files/Failure.h"
 #include "framework/Format.h"
@@ -69,9 +70,9 @@ bool ArchiveInsertion::Run(Pointer<KYFile> source, const String& givenInput, Str
   const PointerArray<MultiFileElement>& directory = archive.Directory();
   std::int64_t dataBytes = inputSize;
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
-    dataBytes += kymf::EntrySize(*directory.Peek(i));
+    dataBytes += multifile::EntrySize(*directory.Peek(i));
   }
-  if (!kymf::ArchiveWriter::Fits(directory.GetCount() + 1, dataBytes)) {
+  if (!multifile::ArchiveWriter::Fits(directory.GetCount() + 1, dataBytes)) {
     return Refuse(Failure(ErrorCode::kTooLarge, archive.Name().GetText()));
   }
   input = opened.Get();
@@ -107,7 +108,7 @@ bool ArchiveInsertion::Admit(const String& entryName) {
     return Refuse(Failure(ErrorCode::kNotOpen, archiveName));
   }
   // Its name is a URL, no path to write beside.
-  if (archive.File()->FindInterface("HttpFile") != nullptr) {
+  if (dynamic_cast<HttpFile*>(archive.File()) != nullptr) {
     return Refuse(Failure(ErrorCode::kWriteFailed, archiveName,
                           "an archive read over the network cannot be changed"));
   }
@@ -121,7 +122,7 @@ bool ArchiveInsertion::Admit(const String& entryName) {
   // Every name a record holds is stored, as it always has been (an input's
   // whole path among them, for an empty entry name); only the length is
   // refused.
-  const Status name = kymf::CheckEntryName(
+  const Status name = multifile::CheckEntryName(
       entryName.GetText(), static_cast<std::size_t>(entryName.GetLength()), subject);
   return name.GetCode() == ErrorCode::kNameTooLong ? Refuse(name) : true;
 }
@@ -131,7 +132,7 @@ bool ArchiveInsertion::Lock() {
   if (!locked.IsOk()) {
     return Refuse(locked);
   }
-  auto* disk = static_cast<DiskFile*>(archive.File()->FindInterface("DiskFile"));
+  auto* disk = dynamic_cast<DiskFile*>(archive.File());
   if (!lock.IsHeld() || (disk != nullptr && !lock.Locks(disk->GetFilePointer()))) {
     lock.Release();
     return Refuse(Failure(ErrorCode::kChanged, archive.Name().GetText()));
@@ -143,14 +144,14 @@ bool ArchiveInsertion::Lock() {
 // incomplete temporary file stays for the next insertion to truncate.
 bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t inputSize) {
   const PointerArray<MultiFileElement>& directory = archive.Directory();
-  std::vector<kymf::ArchiveWriter::Planned> plan;
+  std::vector<multifile::ArchiveWriter::Planned> plan;
   plan.reserve(static_cast<std::size_t>(directory.GetCount()) + 1);
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
-    plan.push_back({*directory.Peek(i), kymf::EntrySize(*directory.Peek(i)), this});
+    plan.push_back({*directory.Peek(i), multifile::EntrySize(*directory.Peek(i)), this});
   }
-  plan.push_back({kymf::NewRecord(entryName.GetText()), inputSize, this});
+  plan.push_back({multifile::NewRecord(entryName.GetText()), inputSize, this});
   archiveSize = archive.File()->GetFileSize();
-  using Outcome = kymf::ArchiveWriter::Outcome;
+  using Outcome = multifile::ArchiveWriter::Outcome;
   switch (writer->Write(plan)) {
     case Outcome::kWritten:
       return true;
@@ -170,7 +171,7 @@ bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t input
 
 // The old entries, in directory order, then the input, which is closed once
 // copied whole.
-bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, kymf::ArchiveWriter& to) {
+bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, multifile::ArchiveWriter& to) {
   if (planned < static_cast<std::size_t>(archive.Directory().GetCount())) {
     return CopyEntry(static_cast<std::int32_t>(planned), to);
   }
@@ -183,7 +184,7 @@ bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, kymf::Arc
 
 // Each entry is reached by its index, not by its name, so that of two equal
 // names each record's own bytes are copied.
-bool ArchiveInsertion::CopyEntry(std::int32_t index, kymf::ArchiveWriter& to) {
+bool ArchiveInsertion::CopyEntry(std::int32_t index, multifile::ArchiveWriter& to) {
   const char* archiveName = archive.Name().GetText();
   const MultiFileElement& element = *archive.Directory().Peek(index);
   const std::string subject = std::string(archiveName) + ": " + element.name;
@@ -194,7 +195,7 @@ bool ArchiveInsertion::CopyEntry(std::int32_t index, kymf::ArchiveWriter& to) {
                  archiveName);
   }
   const std::uint32_t size = entries.GetFileSize();
-  if (size == 0 || !kymf::FileBacksEntry(element, archiveSize)) {
+  if (size == 0 || !multifile::FileBacksEntry(element, archiveSize)) {
     return Throw(
         Failure(ErrorCode::kTruncated, subject, "truncated at byte " + std::to_string(archiveSize)),
         kSubFileNotRead, element.name, archiveName);
@@ -210,7 +211,7 @@ bool ArchiveInsertion::CopyEntry(std::int32_t index, kymf::ArchiveWriter& to) {
   return to.WriteData(block.get(), size);
 }
 
-bool ArchiveInsertion::CopyInput(std::uint32_t inputSize, kymf::ArchiveWriter& to) {
+bool ArchiveInsertion::CopyInput(std::uint32_t inputSize, multifile::ArchiveWriter& to) {
   const char* archiveName = archive.Name().GetText();
   const char* name = inputName->GetText();
   if (!Reserve(inputSize)) {

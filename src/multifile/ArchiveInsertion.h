@@ -28,7 +28,7 @@ namespace RXM {
 // archive through it. It never sets the object's state; it reports how it
 // ended (GetFailure), and the object keeps that reason and throws where
 // MultiFile::InsertFile says it does.
-class ArchiveInsertion : private kymf::ArchiveWriter::Source {
+class ArchiveInsertion : private multifile::ArchiveWriter::Source {
  public:
   // What an insertion needs of the archive object it changes.
   class Archive {
@@ -86,9 +86,9 @@ class ArchiveInsertion : private kymf::ArchiveWriter::Source {
   // The records, then every old entry's data, then the input's, through the
   // one archive writer with this object as the source of the bytes.
   bool WriteArchive(const String& entryName, std::uint32_t inputSize);
-  bool Append(std::size_t planned, std::uint32_t size, kymf::ArchiveWriter& to) override;
-  bool CopyEntry(std::int32_t index, kymf::ArchiveWriter& to);
-  bool CopyInput(std::uint32_t inputSize, kymf::ArchiveWriter& to);
+  bool Append(std::size_t planned, std::uint32_t size, multifile::ArchiveWriter& to) override;
+  bool CopyEntry(std::int32_t index, multifile::ArchiveWriter& to);
+  bool CopyInput(std::uint32_t inputSize, multifile::ArchiveWriter& to);
   // Puts the finished temporary file in the archive's place.
   bool Replace();
   // Makes room for `size` bytes in the copy block; false when they cannot be
@@ -105,7 +105,7 @@ class ArchiveInsertion : private kymf::ArchiveWriter::Source {
 
   Archive& archive;
   ArchiveLock lock;  // held to the end of the insertion, however it ends
-  std::optional<kymf::ArchiveWriter> writer;
+  std::optional<multifile::ArchiveWriter> writer;
   std::optional<SumsUpdate> sums;
   std::optional<Failed> failure;
   KYFile* input = nullptr;

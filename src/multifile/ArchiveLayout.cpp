@@ -9,7 +9,7 @@
 #include "files/Text.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 namespace {
 
 Severity SeverityOf(FindingKind kind) {
@@ -327,5 +327,5 @@ const char* DescribeFinding(FindingKind kind) {
   return "unknown finding";
 }
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM

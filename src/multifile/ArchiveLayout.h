@@ -13,7 +13,7 @@
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 // Every finding about the `count` records at `records` of an archive of
 // `fileSize` bytes, ordered by entry (and by kind within an entry). Empty for
@@ -49,7 +49,7 @@ RXMFILES_API std::string DescribeImpossibleRange(const DirectoryRecord& record);
 RXMFILES_API ErrorCode CheckReadable(const DirectoryRecord& record, std::int32_t count,
                                      std::int64_t fileSize, std::string* reason = nullptr);
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 #endif  // RXMFILES_MULTIFILE_ARCHIVELAYOUT_H

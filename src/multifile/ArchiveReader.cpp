@@ -9,7 +9,7 @@
 #include "files/Failure.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 namespace {
 
 constexpr std::int32_t kSteadyBlockRecords = 4096;
@@ -100,7 +100,7 @@ Status ArchiveReader::WhyNotOpened(sys::System& system, const std::string& archi
 
 Status ArchiveReader::CheckOpenedFile(sys::System& system, KYFile& file,
                                       const std::string& archiveName) {
-  auto* disk = static_cast<DiskFile*>(file.FindInterface("DiskFile"));
+  auto* disk = dynamic_cast<DiskFile*>(&file);
   std::FILE* stream = disk == nullptr ? nullptr : disk->GetFilePointer();
   if (stream == nullptr) {
     return Status::Ok();
@@ -121,5 +121,5 @@ Status ArchiveReader::CheckOpenedFile(sys::System& system, KYFile& file,
   return NotARegularFile(archiveName);
 }
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM

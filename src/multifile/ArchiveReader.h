@@ -13,7 +13,7 @@
 #include "multifile/ArchiveFormat.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 // Checks as it reads: the magic, the entry count against the file's size
 // (before anything is allocated for the directory), and each record whole
@@ -72,7 +72,7 @@ class ArchiveReader {
   std::size_t filled = 0;
 };
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 #endif  // RXMFILES_MULTIFILE_ARCHIVEREADER_H

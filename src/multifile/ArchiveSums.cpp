@@ -230,10 +230,10 @@ Status ComputeSums(sys::System& system, const std::string& archive,
       const std::string subject = archive + ": " + record.name;
       std::string reason;
       const ErrorCode readable =
-          kymf::CheckReadable(record, directory.GetCount(), opened->GetArchiveSize(), &reason);
+          multifile::CheckReadable(record, directory.GetCount(), opened->GetArchiveSize(), &reason);
       outcome[i] = readable == ErrorCode::kOk
                        ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
-                                   kymf::EntrySize(record), subject, &(*sums)[i].hex)
+                                   multifile::EntrySize(record), subject, &(*sums)[i].hex)
                        : Failure(readable, subject, reason);
     }
   };

@@ -1,7 +1,7 @@
 #include "multifile/ArchiveWriter.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 ArchiveWriter::ArchiveWriter(const std::string& target, ReplacementFile::Naming naming,
                              sys::System& system)
@@ -106,5 +106,5 @@ bool ArchiveWriter::Fits(std::int64_t count, std::int64_t dataBytes) {
   return count >= 0 && DirectoryEnd(count) + dataBytes <= kLargestArchive;
 }
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM

@@ -14,7 +14,7 @@
 #include "multifile/ReplacementFile.h"
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 // The writer places the entries itself: the first entry's data start right
 // after the directory and each further one right after the previous one's, so
@@ -122,7 +122,7 @@ class ArchiveWriter {
   bool failed = false;
 };
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 #endif  // RXMFILES_MULTIFILE_ARCHIVEWRITER_H

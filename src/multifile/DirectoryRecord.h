@@ -7,18 +7,18 @@
 #include <cstdint>
 
 namespace RXM {
-namespace kymf {
+namespace multifile {
 
 /// The bytes of a record's name field: at most 69 characters and their NUL.
 constexpr std::size_t kNameSize = 70;
 
-}  // namespace kymf
+}  // namespace multifile
 }  // namespace RXM
 
 /// The 80 bytes of a directory record, as the library holds them in memory.
 struct DirectoryRecord {
   /// The entry's name: 8-bit characters ended by a NUL.
-  char name[RXM::kymf::kNameSize];
+  char name[RXM::multifile::kNameSize];
   /// No meaning; zero in records the library writes.
   char padding[2];
   /// Offset in the archive of the entry's first data byte.

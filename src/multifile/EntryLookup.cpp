@@ -14,7 +14,7 @@ constexpr std::int32_t kFetchAhead = 16;
 }  // namespace
 
 int EntryLookup::Find(const char* name, const PointerArray<MultiFileElement>& directory) const {
-  if (std::strlen(name) > kymf::kLongestName) {
+  if (std::strlen(name) > multifile::kLongestName) {
     return -1;  // no record holds a name this long
   }
   // Once the scans are used up the count stays where it is, so it cannot
@@ -41,7 +41,7 @@ int EntryLookup::Scan(const char* name, const PointerArray<MultiFileElement>& di
     }
 #endif
     const MultiFileElement* element = directory.Peek(i);
-    if (element != nullptr && kymf::NameMatches(name, *element)) {
+    if (element != nullptr && multifile::NameMatches(name, *element)) {
       return i;
     }
   }

@@ -18,19 +18,16 @@
 #include "multifile/PointerArray.h"
 
 namespace RXM {
-class EntryLookup;
-class ArchiveSource;
 class ByteSource;
-class SharedHandle;
 struct StreamPolicy;
 struct SumsTable;
+namespace multifile {
+class ArchiveCore;
+}
 namespace sys {
 class System;
 }
 }  // namespace RXM
-namespace rxm {
-class Archive;
-}
 
 /// A "KYMF" multi-file archive (its bytes: docs/format.md).
 ///
@@ -120,17 +117,17 @@ class RXMFILES_API MultiFile : public KYFile {
   /// Ok after its success. Changes nothing.
   const RXM::Status& GetStatus() const;
 
-  /// Every finding of RXM::kymf::CheckLayout about the open archive's
+  /// Every finding of RXM::multifile::CheckLayout about the open archive's
   /// directory and its file's size (as measured when it was opened); empty
   /// when no archive is open. Changes nothing.
-  std::vector<RXM::kymf::Finding> CheckArchive() const;
+  std::vector<RXM::multifile::Finding> CheckArchive() const;
   /// The same, only the first `limit` findings kept (and how many there are),
   /// so that an archive of millions of damaged records costs memory for
   /// `limit` findings beyond a copy of its records.
-  RXM::kymf::LayoutReport CheckArchive(std::size_t limit) const;
+  RXM::multifile::LayoutReport CheckArchive(std::size_t limit) const;
 
   /// Ok when the entry `name` (looked up as OpenFile does) exists and its
-  /// bytes are its own and all in the archive's file (RXM::kymf::CheckReadable,
+  /// bytes are its own and all in the archive's file (RXM::multifile::CheckReadable,
   /// the rule OpenEntry, ExtractToFile and the search path ask). Otherwise
   /// kNotOpen (no archive), kNoSuchEntry, kImpossibleRange (a negative start,
   /// or an end before the start: "<archive>: <entry>: data end at byte E
@@ -286,11 +283,6 @@ class RXMFILES_API MultiFile : public KYFile {
  private:
   // What an insertion reads and reopens of this object (MultiFileInsertion.cpp).
   class InsertionView;
-  // A search path's archive tells an entry that is not there from one that
-  // is refused without making a message for the first.
-  friend class RXM::ArchiveSource;
-  // So does the modern face's lookup (rxm::Archive::find).
-  friend class rxm::Archive;
 
   static void* rtti_CreateMultiFile(const char* interfaceName);
   static bool rtti_ImplementsInterfaceMultiFile(const char* interfaceName);
@@ -299,34 +291,10 @@ class RXMFILES_API MultiFile : public KYFile {
   // Whether the archive's file can still be read (it may have been closed by a
   // copy of this object, or by another holder of a caller's file).
   bool ArchiveReadable();
-  // Makes `element` (one of the directory's) the open entry with the
-  // archive's file at its first byte.
+  // Makes `element` (one of the directory's) the open entry at its first byte.
   bool OpenElement(MultiFileElement* element);
-  bool OpenElement(const Pointer<MultiFileElement>& element) { return OpenElement(element.Get()); }
-  // Loads the directory, reading up to `recordsPerRead` records per call of
-  // the archive's file; why the archive must be refused otherwise.
-  RXM::Status LoadDirectory(std::int32_t recordsPerRead);
-  // Drops the directory and its lookup.
-  void ForgetDirectory();
-  // The record index that `name` finds, or -1.
-  int Lookup(const char* name) const;
-  // The element `name` finds (null with kNotOpen or kNoSuchEntry in `code`),
-  // and whether the archive's file holds all its bytes (kOk, kTruncated).
-  // No text is made, so a lookup that misses costs no more than the lookup.
-  const MultiFileElement* FindWhole(const char* name, RXM::ErrorCode& code) const;
-  // The Status for FindWhole's `code` about `name` (found as `element`).
-  RXM::Status Explain(RXM::ErrorCode code, const char* name, const MultiFileElement* element) const;
-  // A new stream over `element`, as OpenEntry gives it; null when its bytes
-  // cannot be copied, with the reason in `why` when given.
-  Pointer<KYFile> StreamOver(const MultiFileElement& element, RXM::Status* why) const;
-  // The open entry as "<archive>: <entry>", for messages.
-  std::string EntrySubject(const MultiFileElement& element) const;
-  // A stream over a copy of `element`'s bytes, read through the archive's
-  // file; null when they cannot be read whole.
-  Pointer<KYFile> CopyEntry(const MultiFileElement& element) const;
-  // Ok, or kDamaged / kNoSuchEntry: the `size` bytes at `data` against the
-  // sum of `element` (Ok with no sums loaded).
-  RXM::Status CheckBytes(const MultiFileElement& element, const void* data, std::size_t size) const;
+  // Drops the open archive's directory, lookup and readers.
+  void ForgetArchive();
 
   // The open entry's stream: whole items, clamped seeks, no reasons of its
   // own; empty and at its end when closed.
@@ -334,22 +302,14 @@ class RXMFILES_API MultiFile : public KYFile {
 
   Pointer<MultiFileElement> currentElement;
   RXM::StreamRoom stream;  // the open entry's
-  PointerArray<MultiFileElement> directory;
   Pointer<KYFile> archiveFile;
-  // The open entry's bytes: the archive's file, kept where the entry's
-  // stream reads next (KYFileSource); made when the archive opens, shared by
-  // copies, and held here for the stream.
-  std::shared_ptr<const RXM::ByteSource> archiveBytes;
+  // The open archive (directory, lookup, the positional reader of the one
+  // file that was opened), shared by copies; null when none is open.
+  std::shared_ptr<const RXM::multifile::ArchiveCore> core;
+  // What the open entry's stream reads: the archive's file kept in step with
+  // it (KYFileSource); made when the archive opens, shared by copies.
+  std::shared_ptr<const RXM::ByteSource> entryBytes;
   String archiveName;
-  // Made with the directory and shared by copies, which hold the same
-  // elements in the same slots; its index is built by its own lookups.
-  std::shared_ptr<const RXM::EntryLookup> lookup;
-  // For OpenEntry: a second handle on the very file the directory was read
-  // from (an archive opened from disk; never the name opened again), or the
-  // remote object of an HttpFile, and its name for the streams' messages.
-  std::shared_ptr<const RXM::ByteSource> entryReader;
-  std::shared_ptr<const std::string> entryReaderName;
-  std::int64_t archiveSize = -1;
   RXM::Status status;
   // Shared by copies.
   RXM::sys::System* system;

@@ -3,7 +3,6 @@
 
 #include "framework/Exception.h"
 #include "multifile/ArchiveInsertion.h"
-#include "multifile/EntryLookup.h"
 #include "multifile/MultiFile.h"
 
 // The one way an insertion reaches this object: through these calls, never
@@ -15,10 +14,12 @@ class MultiFile::InsertionView final : public RXM::ArchiveInsertion::Archive {
   const String& Name() const override { return archive.archiveName; }
   KYFile* File() const override { return archive.archiveFile.Get(); }
   RXM::sys::System& System() const override { return *archive.system; }
-  const PointerArray<MultiFileElement>& Directory() const override { return archive.directory; }
+  const PointerArray<MultiFileElement>& Directory() const override {
+    return archive.GetDirectory();
+  }
   KYFile& Entries() override { return archive; }
   bool OpenEntryAt(std::int32_t index) override {
-    return archive.OpenElement(archive.directory.Peek(index));
+    return archive.OpenElement(archive.GetDirectory().Peek(index));
   }
   void Close() override { archive.CloseMultiFile(); }
   bool Reopen(Pointer<KYFile> file) override {
@@ -31,10 +32,6 @@ class MultiFile::InsertionView final : public RXM::ArchiveInsertion::Archive {
 };
 
 bool MultiFile::InsertFile(Pointer<KYFile> source, const String& inputName, String entryName) {
-  // Slots a failed load left empty hold no entry to copy.
-  if (directory.Remove(Pointer<MultiFileElement>()) > 0) {
-    lookup = std::make_shared<const RXM::EntryLookup>();
-  }
   InsertionView view(*this);
   RXM::ArchiveInsertion insertion(view);
   const bool inserted = insertion.Run(source, inputName, entryName);

@@ -6,13 +6,14 @@
 #include "files/BoundedStream.h"
 #include "files/EntryStream.h"
 #include "files/Failure.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/MultiFile.h"
 
 namespace {
 
 using RXM::ErrorCode;
-using RXM::kymf::EntrySize;
+using RXM::multifile::EntrySize;
 
 }  // namespace
 
@@ -29,14 +30,15 @@ bool MultiFile::OpenFile(String name, String mode) {
   if (RXM::EntryStream::IsWritingMode(mode.GetText())) {
     RXM::EntryStream::RefuseOpeningForWriting(archiveName.GetText());
   }
-  const int found = Lookup(name.GetText());
+  const int found = core ? core->Lookup(name.GetText()) : -1;
   if (found < 0) {
     status = Failure(ErrorCode::kNoSuchEntry,
                      std::string(archiveName.GetText()) + ": " + name.GetText());
     return false;
   }
-  if (!OpenElement(directory.Peek(found))) {
-    status = Failure(ErrorCode::kReadFailed, EntrySubject(*directory.Peek(found)),
+  MultiFileElement* element = core->Directory().Peek(found);
+  if (!OpenElement(element)) {
+    status = Failure(ErrorCode::kReadFailed, core->Subject(*element),
                      "cannot be reached in the archive's file");
     return false;
   }
@@ -53,7 +55,7 @@ bool MultiFile::OpenElement(MultiFileElement* element) {
     return false;
   }
   currentElement = element;
-  stream->Open(archiveBytes.get(), element->dataStart, EntrySize(*element));
+  stream->Open(entryBytes.get(), element->dataStart, EntrySize(*element));
   return true;
 }
 

@@ -12,11 +12,11 @@
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
-#include "multifile/MultiFile.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/MultiFileWriterEntries.h"
 
 using RXM::ErrorCode;
-using RXM::kymf::FoldName;
+using RXM::multifile::FoldName;
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
     : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
@@ -124,7 +124,7 @@ bool MultiFileWriter::Lock() {
 }
 
 bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
-  status = RXM::kymf::CheckEntryName(
+  status = RXM::multifile::CheckEntryName(
       name, length, std::string(archiveName.GetText()) + ": entry name \"" + name + "\"");
   return status.IsOk();
 }
@@ -132,27 +132,30 @@ bool MultiFileWriter::CheckName(const char* name, std::size_t length) {
 // Read under the lock, so that the directory is the archive's until the new
 // one replaces it.
 bool MultiFileWriter::LoadExisting() {
-  if (!existing.IsNull()) {
+  if (existing) {
     return true;
   }
   if (!Lock()) {
     return false;
   }
-  Pointer<MultiFile> archive(new MultiFile(*system));
-  if (!archive->OpenMultiFile(Pointer<KYFile>(), archiveName)) {
-    const RXM::Status& why = archive->GetStatus();
+  RXM::Status why;
+  bool reached = false;
+  std::shared_ptr<const RXM::multifile::ArchiveCore> archive =
+      RXM::multifile::ArchiveCore::Open(*system, Pointer<KYFile>(), archiveName.GetText(), why,
+                                        reached);
+  if (!archive) {
     status = RXM::Status(why.GetCode(),
                          std::string(archiveName.GetText()) + ": cannot be read as an archive (" +
                              why.GetText() + ")",
                          why.GetSystemError());
     return false;
   }
-  const PointerArray<MultiFileElement>& directory = archive->GetDirectory();
+  const PointerArray<MultiFileElement>& directory = archive->Directory();
   kept.clear();
   kept.reserve(static_cast<std::size_t>(directory.GetCount()));
   for (std::int32_t i = 0; i < directory.GetCount(); ++i) {
     const MultiFileElement& element = *directory.Peek(i);
-    kept.push_back(Kept{element, RXM::kymf::EntrySize(element), element.name});
+    kept.push_back(Kept{element, RXM::multifile::EntrySize(element), element.name});
   }
   existing = archive;
   return true;
@@ -160,7 +163,7 @@ bool MultiFileWriter::LoadExisting() {
 
 int MultiFileWriter::FindKept(const String& name) const {
   for (std::size_t i = kept.size(); i-- > 0;) {
-    if (RXM::kymf::NameMatches(name.GetText(), kept[i].record)) {
+    if (RXM::multifile::NameMatches(name.GetText(), kept[i].record)) {
       return static_cast<int>(i);
     }
   }
@@ -176,7 +179,7 @@ bool MultiFileWriter::RemoveExisting(const String& name) {
     return false;
   }
   const auto removed = std::remove_if(kept.begin(), kept.end(), [&](const Kept& entry) {
-    return RXM::kymf::NameMatches(name.GetText(), entry.record);
+    return RXM::multifile::NameMatches(name.GetText(), entry.record);
   });
   if (removed == kept.end()) {
     return Fail(ErrorCode::kNoSuchEntry, std::string("no entry ") + name.GetText());
@@ -205,7 +208,7 @@ bool MultiFileWriter::RenameExisting(const String& from, const String& to) {
     return Fail(ErrorCode::kAlreadyExists, std::string("entry name \"") + to.GetText() +
                                                "\" is already taken (letter case is ignored)");
   }
-  const DirectoryRecord renamed = RXM::kymf::NewRecord(to.GetText());
+  const DirectoryRecord renamed = RXM::multifile::NewRecord(to.GetText());
   std::copy(std::begin(renamed.name), std::end(renamed.name),
             kept[static_cast<std::size_t>(found)].record.name);
   return true;
@@ -228,7 +231,7 @@ bool MultiFileWriter::Prepare() {
     }
   }
   const std::int64_t count = static_cast<std::int64_t>(kept.size() + entries.size());
-  if (!RXM::kymf::ArchiveWriter::Fits(count, dataBytes)) {
+  if (!RXM::multifile::ArchiveWriter::Fits(count, dataBytes)) {
     return Fail(ErrorCode::kTooLarge, "the archive would exceed 2,147,483,647 bytes");
   }
   return true;
@@ -240,7 +243,7 @@ bool MultiFileWriter::Commit() {
   if (!Lock() || !Prepare()) {
     return false;
   }
-  RXM::kymf::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
+  RXM::multifile::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
                                   *system);
   writer.RemoveAbandoned();
   RXM::SumsUpdate sums(*system, archiveName.GetText(), lock->GetTarget(), writeSums, sumsThreads);
@@ -272,7 +275,7 @@ bool MultiFileWriter::CommitTo(std::FILE* out) {
   if (!Prepare()) {
     return false;
   }
-  RXM::kymf::ArchiveWriter writer(out, *system);
+  RXM::multifile::ArchiveWriter writer(out, *system);
   if (!Write(writer)) {
     return false;
   }
@@ -294,7 +297,7 @@ const RXM::Status& MultiFileWriter::GetSumsStatus() const {
 // With no archive to lock when the commit began, the new one takes the name
 // only while it is free; a file that took it meanwhile is then locked and
 // replaced, as by a writer that came after it.
-bool MultiFileWriter::Place(RXM::kymf::ArchiveWriter& writer) {
+bool MultiFileWriter::Place(RXM::multifile::ArchiveWriter& writer) {
   const bool held = lock->IsHeld();
   if (writer.Replace(held)) {
     return true;
@@ -332,12 +335,12 @@ bool MultiFileWriter::CheckNames() {
 
 bool MultiFileWriter::CheckKept(std::int64_t& dataBytes) {
   // Kept entries come from the existing archive, read when there are any.
-  const std::int32_t count = existing.IsNull() ? 0 : existing->GetDirectory().GetCount();
+  const std::int32_t count = existing ? existing->Directory().GetCount() : 0;
   for (const Kept& entry : kept) {
     // Only an entry's own bytes are copied: the rule every reader asks.
     std::string reason;
     const ErrorCode readable =
-        RXM::kymf::CheckReadable(entry.record, count, existing->GetArchiveSize(), &reason);
+        RXM::multifile::CheckReadable(entry.record, count, existing->Size(), &reason);
     if (readable != ErrorCode::kOk) {
       return Fail(readable, std::string("entry \"") + entry.record.name +
                                 "\" cannot be read whole (" + reason + ")");
@@ -361,7 +364,7 @@ bool MultiFileWriter::Measure(Entry& entry, std::int64_t& dataBytes) {
       return FailInput(entry, examined ? info.kind : RXM::sys::FileKind::kMissing,
                        examined ? 0 : info.error);
     }
-    const auto largest = static_cast<std::uint64_t>(RXM::kymf::kLargestArchive);
+    const auto largest = static_cast<std::uint64_t>(RXM::multifile::kLargestArchive);
     entry.size = info.size > largest ? static_cast<std::uint32_t>(largest) + 1u
                                      : static_cast<std::uint32_t>(info.size);
   } else if (!entry.source.IsNull()) {

@@ -14,10 +14,14 @@
 #include "framework/Pointer.h"
 #include "framework/String.h"
 
-class MultiFile;
+namespace RXM {
+namespace multifile {
+class ArchiveCore;
+}
+}  // namespace RXM
 namespace RXM {
 class ArchiveLock;
-namespace kymf {
+namespace multifile {
 class ArchiveWriter;
 }
 namespace sys {
@@ -192,7 +196,7 @@ class RXMFILES_API MultiFileWriter {
   bool Prepare();
   // Puts the written archive in its place: over the locked archive, or
   // under its free name.
-  bool Place(RXM::kymf::ArchiveWriter& writer);
+  bool Place(RXM::multifile::ArchiveWriter& writer);
   // Reads the existing archive's directory once; false (Status set) when it
   // cannot be read.
   bool LoadExisting();
@@ -207,7 +211,7 @@ class RXMFILES_API MultiFileWriter {
   // The writing, in the archive's order.
   // Writes the new archive into `writer`'s temporary file; false (Status
   // set, the temporary file left for Discard) on failure.
-  bool Write(RXM::kymf::ArchiveWriter& writer);
+  bool Write(RXM::multifile::ArchiveWriter& writer);
   // The source of every entry's bytes: the kept ones' from the old file, the
   // added ones' from memory or their inputs.
   class Copier;
@@ -220,7 +224,8 @@ class RXMFILES_API MultiFileWriter {
   bool replaceExisting = false;
   bool allowEmpty = false;
   std::vector<Entry> entries;
-  Pointer<MultiFile> existing;  // the archive being kept, once read
+  // The archive being kept, once read.
+  std::shared_ptr<const RXM::multifile::ArchiveCore> existing;
   std::unique_ptr<RXM::ArchiveLock> lock;
   std::uint32_t lockWait = 0;
   void (*lockWaiting)(const char*, void*) = nullptr;

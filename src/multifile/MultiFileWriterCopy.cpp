@@ -6,7 +6,7 @@
 #include "backends/System.h"
 #include "files/Failure.h"
 #include "multifile/ArchiveWriter.h"
-#include "multifile/MultiFile.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/MultiFileWriterEntries.h"
 
 using RXM::ErrorCode;
@@ -14,7 +14,7 @@ using RXM::ErrorCode;
 // Kept entries are copied from the old file at their own offsets, inside the
 // kernel where it can; added inputs must still hold exactly the bytes
 // measured: all of them read, and nothing after them.
-class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
+class MultiFileWriter::Copier : public RXM::multifile::ArchiveWriter::Source {
  public:
   explicit Copier(MultiFileWriter& owner) : writer(owner) {}
   ~Copier() override {
@@ -25,7 +25,7 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
   Copier(const Copier&) = delete;
   Copier& operator=(const Copier&) = delete;
 
-  bool Append(std::size_t planned, std::uint32_t size, RXM::kymf::ArchiveWriter& to) override {
+  bool Append(std::size_t planned, std::uint32_t size, RXM::multifile::ArchiveWriter& to) override {
     const bool copied = planned < writer.kept.size()
                             ? CopyKept(writer.kept[planned], size, to)
                             : CopyAdded(writer.entries[planned - writer.kept.size()], to);
@@ -36,11 +36,11 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
   }
 
  private:
-  bool CopyKept(const Kept& entry, std::uint32_t size, RXM::kymf::ArchiveWriter& to) {
+  bool CopyKept(const Kept& entry, std::uint32_t size, RXM::multifile::ArchiveWriter& to) {
     if (old == RXM::sys::kNoHandle) {
       // The file whose directory was read, not the name opened again.
       errno = 0;
-      old = writer.existing->DuplicateArchiveHandle();
+      old = writer.existing->Duplicate();
       if (old == RXM::sys::kNoHandle) {
         return writer.FailSystem(ErrorCode::kReadFailed, "cannot be read", errno);
       }
@@ -48,7 +48,7 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
     return to.CopyRange(old, static_cast<std::uint64_t>(entry.record.dataStart), size);
   }
 
-  bool CopyAdded(const Entry& entry, RXM::kymf::ArchiveWriter& to) {
+  bool CopyAdded(const Entry& entry, RXM::multifile::ArchiveWriter& to) {
     if (entry.source.IsNull() && !entry.diskFile) {
       return to.WriteData(entry.bytes.data(), entry.size);
     }
@@ -79,9 +79,9 @@ class MultiFileWriter::Copier : public RXM::kymf::ArchiveWriter::Source {
   std::vector<std::uint8_t> chunk;
 };
 
-bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
+bool MultiFileWriter::Write(RXM::multifile::ArchiveWriter& writer) {
   Copier copier(*this);
-  std::vector<RXM::kymf::ArchiveWriter::Planned> plan;
+  std::vector<RXM::multifile::ArchiveWriter::Planned> plan;
   plan.reserve(kept.size() + entries.size());
   std::uint64_t total = 0;
   for (const Kept& entry : kept) {
@@ -89,14 +89,14 @@ bool MultiFileWriter::Write(RXM::kymf::ArchiveWriter& writer) {
     total += entry.size;
   }
   for (const Entry& entry : entries) {
-    plan.push_back({RXM::kymf::NewRecord(entry.name.c_str()), entry.size, &copier});
+    plan.push_back({RXM::multifile::NewRecord(entry.name.c_str()), entry.size, &copier});
     total += entry.size;
   }
   if (byteProgress != nullptr) {
     writer.SetOnData(
         [this, total](std::uint64_t done) { byteProgress(done, total, byteProgressContext); });
   }
-  using Outcome = RXM::kymf::ArchiveWriter::Outcome;
+  using Outcome = RXM::multifile::ArchiveWriter::Outcome;
   const Outcome outcome = writer.Write(plan);
   if (outcome == Outcome::kWritten) {
     return true;

@@ -73,7 +73,7 @@ std::uint64_t NameIndex::Hash(const DirectoryRecord& record) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
   std::uint64_t hash = 0x243F6A8885A308D3u;
   std::size_t done = 0;
-  for (; done < kymf::kNameSize; done += 8) {
+  for (; done < multifile::kNameSize; done += 8) {
     std::uint64_t word = LittleEndian::Decode64(bytes + done);
     const unsigned zero = FirstZeroByte(word);
     if (zero < 8) {
@@ -86,7 +86,7 @@ std::uint64_t NameIndex::Hash(const DirectoryRecord& record) {
 }
 
 std::uint64_t NameIndex::Hash(const char* name) {
-  return Hash(kymf::NewRecord(name));
+  return Hash(multifile::NewRecord(name));
 }
 
 NameIndex::NameIndex(std::int32_t count) {
@@ -170,7 +170,7 @@ void NameIndex::Place(const Waiting& record, const PointerArray<MultiFileElement
     // A later record of an equal name takes the slot over.
     if (held == 0 ||
         ((held & ~entryMask) == tag &&
-         kymf::NameMatches(name, *directory.Peek(static_cast<int>(held & entryMask) - 1)))) {
+         multifile::NameMatches(name, *directory.Peek(static_cast<int>(held & entryMask) - 1)))) {
       slots[slot] = tag | static_cast<std::uint32_t>(record.entry + 1);
       return;
     }
@@ -185,7 +185,7 @@ int NameIndex::Find(const char* name, const PointerArray<MultiFileElement>& dire
   for (std::uint32_t held = slots[slot]; held != 0; held = slots[slot]) {
     const std::int32_t index = static_cast<std::int32_t>(held & entryMask) - 1;
     if ((held & ~entryMask) == tag && index < directory.GetCount() &&
-        directory.Peek(index) != nullptr && kymf::NameMatches(name, *directory.Peek(index))) {
+        directory.Peek(index) != nullptr && multifile::NameMatches(name, *directory.Peek(index))) {
       return index;
     }
     slot = slot + 1 == size ? 0 : slot + 1;

@@ -146,12 +146,12 @@ std::vector<std::string> FindStrayVolumes(sys::System& system, const std::string
 
 Status PlanVolumes(const std::vector<std::uint64_t>& sizes, std::int64_t limit, VolumeFill open,
                    std::vector<std::size_t>* starts, std::size_t* refused) {
-  using kymf::kHeaderSize;
-  using kymf::kRecordSize;
-  const auto most = static_cast<std::uint64_t>(std::min(limit, kymf::kLargestArchive));
+  using multifile::kHeaderSize;
+  using multifile::kRecordSize;
+  const auto most = static_cast<std::uint64_t>(std::min(limit, multifile::kLargestArchive));
   starts->assign(1, 0);
   std::uint64_t bytes = static_cast<std::uint64_t>(
-      std::max(open.bytes, kymf::DirectoryEnd(std::max<std::int64_t>(open.records, 0))));
+      std::max(open.bytes, multifile::DirectoryEnd(std::max<std::int64_t>(open.records, 0))));
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     const std::uint64_t size = sizes[i];
     if (size <= most && bytes + kRecordSize + size <= most) {

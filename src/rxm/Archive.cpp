@@ -5,7 +5,8 @@
 
 #include "backends/HttpFile.h"
 #include "multifile/ArchiveFormat.h"
-#include "multifile/MultiFile.h"
+#include "multifile/ArchiveCore.h"
+#include "multifile/ArchiveSums.h"
 #include "remote/Url.h"
 #include "rxm/Error.hpp"
 #include "rxm/NameText.h"
@@ -13,7 +14,8 @@
 
 namespace rxm {
 struct Archive::Impl {
-  MultiFile archive;
+  std::shared_ptr<const RXM::multifile::ArchiveCore> archive;
+  std::shared_ptr<const RXM::SumsTable> sums;  // once check_sums read them
   Pointer<HttpFile> remote;  // what an archive at a URL is read through
 };
 
@@ -32,8 +34,12 @@ Archive Archive::open(std::string_view pathOrUrl) {
   if (RXM::IsRemoteUrl(path.c_str())) {
     opened->remote = Pointer<HttpFile>(new HttpFile());
   }
-  if (!opened->archive.OpenMultiFile(Pointer<KYFile>(opened->remote), path.c_str())) {
-    throw Error(opened->archive.GetStatus());
+  RXM::Status why;
+  bool reached = false;
+  opened->archive = RXM::multifile::ArchiveCore::Open(
+      RXM::sys::System::Default(), Pointer<KYFile>(opened->remote), path, why, reached);
+  if (!opened->archive) {
+    throw Error(why);
   }
   return Archive(std::move(opened));
 }
@@ -47,17 +53,17 @@ const Archive::Impl& Archive::Opened() const {
 }
 
 std::size_t Archive::size() const {
-  return impl ? static_cast<std::size_t>(impl->archive.GetDirectory().GetCount()) : 0;
+  return impl ? static_cast<std::size_t>(impl->archive->Directory().GetCount()) : 0;
 }
 
 Entry Archive::at(std::size_t index) const {
-  const PointerArray<MultiFileElement>& directory = Opened().archive.GetDirectory();
+  const PointerArray<MultiFileElement>& directory = Opened().archive->Directory();
   if (index >= size()) {
-    throw Error(impl->archive.Explain(RXM::ErrorCode::kNoSuchEntry,
+    throw Error(impl->archive->Explain(RXM::ErrorCode::kNoSuchEntry,
                                       ("#" + std::to_string(index)).c_str(), nullptr));
   }
   const MultiFileElement& record = *directory.Peek(static_cast<int>(index));
-  return Entry{record.name, RXM::kymf::EntrySize(record),
+  return Entry{record.name, RXM::multifile::EntrySize(record),
                static_cast<std::uint32_t>(record.dataStart)};
 }
 
@@ -67,22 +73,26 @@ std::optional<Entry> Archive::find(std::string_view name) const {
     return std::nullopt;
   }
   RXM::ErrorCode code = RXM::ErrorCode::kOk;
-  const MultiFileElement* record = opened.archive.FindWhole(std::string(name).c_str(), code);
+  const MultiFileElement* record = opened.archive->Find(std::string(name).c_str(), code);
   if (record == nullptr) {
     return std::nullopt;
   }
-  return Entry{record->name, RXM::kymf::EntrySize(*record),
+  return Entry{record->name, RXM::multifile::EntrySize(*record),
                static_cast<std::uint32_t>(record->dataStart)};
 }
 
 Stream Archive::open_entry(std::string_view name) const {
   const Impl& opened = Opened();
   if (HoldsNul(name)) {  // no record holds a NUL: say so for the whole name
-    throw Error(opened.archive.Explain(RXM::ErrorCode::kNoSuchEntry, Shown(name).c_str(), nullptr));
+    throw Error(opened.archive->Explain(RXM::ErrorCode::kNoSuchEntry, Shown(name).c_str(), nullptr));
   }
   RXM::Status why;
   const std::string wanted(name);
-  Pointer<KYFile> entry = opened.archive.OpenEntry(wanted.c_str(), why);
+  RXM::ErrorCode code = RXM::ErrorCode::kOk;
+  const MultiFileElement* record = opened.archive->Find(wanted.c_str(), code);
+  why = opened.archive->Explain(code, wanted.c_str(), record);
+  Pointer<KYFile> entry =
+      code == RXM::ErrorCode::kOk ? opened.archive->OpenEntry(*record, &why) : nullptr;
   if (entry.IsNull()) {
     throw Error(why);
   }
@@ -91,11 +101,12 @@ Stream Archive::open_entry(std::string_view name) const {
 }
 
 void Archive::CheckRead(std::string_view name, const void* data, std::size_t size) const {
-  const MultiFile& archive = Opened().archive;
+  const Impl& opened = Opened();
   RXM::ErrorCode code = RXM::ErrorCode::kOk;
-  const MultiFileElement* record = archive.FindWhole(std::string(name).c_str(), code);
-  const RXM::Status summed =
-      record == nullptr ? RXM::Status::Ok() : archive.CheckBytes(*record, data, size);
+  const MultiFileElement* record = opened.archive->Find(std::string(name).c_str(), code);
+  const RXM::Status summed = record == nullptr ? RXM::Status::Ok()
+                                               : opened.archive->CheckBytes(
+                                                     opened.sums.get(), *record, data, size);
   if (!summed.IsOk()) {
     throw Error(summed);
   }
@@ -117,7 +128,7 @@ std::string Archive::read_text(std::string_view name) const {
 
 bool Archive::check_sums() {
   Opened();  // kNotOpen for a moved-from archive
-  const RXM::Status loaded = impl->archive.LoadSums();
+  const RXM::Status loaded = impl->archive->LoadSums(&impl->sums);
   const RXM::ErrorCode code = loaded.GetCode();
   if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
     return false;
@@ -129,7 +140,7 @@ bool Archive::check_sums() {
 }
 
 std::string Archive::source() const {
-  return Opened().archive.archiveName.GetText();
+  return Opened().archive->Name();
 }
 
 }  // namespace rxm

@@ -160,7 +160,7 @@ class RXMFILES_API Archive {
   /// credentials hidden. Throws kNotOpen for a moved-from archive.
   std::string source() const;
 
-  struct Impl;  // the library's own: the MultiFile
+  struct Impl;  // the library's own: the open archive
 
  private:
   explicit Archive(std::unique_ptr<Impl> opened);

@@ -20,7 +20,7 @@ struct ArchiveWriter::Impl {
   // rule, asked now since the name would lose what follows a NUL on its way).
   void CheckName(std::string_view name) const {
     const RXM::Status why =
-        RXM::kymf::CheckEntryName(name.data(), name.size(), archive + ": " + Shown(name));
+        RXM::multifile::CheckEntryName(name.data(), name.size(), archive + ": " + Shown(name));
     if (!why.IsOk()) {
       throw Error(why);
     }
@@ -54,7 +54,7 @@ void ArchiveWriter::add_file(std::string_view name, const std::filesystem::path&
 
 void ArchiveWriter::add_bytes(std::string_view name, const void* data, std::size_t size) {
   impl->CheckName(name);
-  if (size > static_cast<std::uint64_t>(RXM::kymf::kLargestArchive)) {
+  if (size > static_cast<std::uint64_t>(RXM::multifile::kLargestArchive)) {
     throw Error(RXM::Failure(RXM::ErrorCode::kTooLarge, impl->archive));
   }
   // No bytes may come as a null pointer, which the writer must not offset.

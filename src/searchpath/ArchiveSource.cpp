@@ -10,35 +10,37 @@ namespace RXM {
 std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path,
                                                          sys::System& system, Status& why,
                                                          bool checkSums) {
-  auto source = std::make_shared<ArchiveSource>(system);
   // A URL is read through an HttpFile, whose entry streams read the object
   // from many threads at once, as those of a file on disk do.
   const Pointer<KYFile> file(IsRemoteUrl(path.c_str()) ? new HttpFile() : nullptr);
-  if (!source->archive.OpenMultiFile(file, path.c_str())) {
-    why = source->archive.GetStatus();
+  bool reached = false;
+  std::shared_ptr<const multifile::ArchiveCore> core =
+      multifile::ArchiveCore::Open(system, file, path, why, reached);
+  if (!core) {
     return nullptr;
   }
+  std::shared_ptr<const SumsTable> sums;
   if (checkSums) {
-    const Status sums = source->archive.LoadSums();
-    const ErrorCode code = sums.GetCode();
-    if (!sums.IsOk() && code != ErrorCode::kNoSuchFile && code != ErrorCode::kRemoteNotFound) {
-      why = sums;  // a sums file that cannot be read is no archive to trust
+    const Status loaded = core->LoadSums(&sums);
+    const ErrorCode code = loaded.GetCode();
+    if (!loaded.IsOk() && code != ErrorCode::kNoSuchFile && code != ErrorCode::kRemoteNotFound) {
+      why = loaded;  // a sums file that cannot be read is no archive to trust
       return nullptr;
     }
   }
-  return source;
+  return std::make_shared<const ArchiveSource>(std::move(core), std::move(sums));
 }
 
 // An entry that is not there leaves `why` alone; one that is there but
 // cannot be read whole is refused with the archive's reason.
 const MultiFileElement* ArchiveSource::Find(const std::string& name, Status& why) const {
   ErrorCode code = ErrorCode::kOk;
-  const MultiFileElement* element = archive.FindWhole(name.c_str(), code);
+  const MultiFileElement* element = archive->Find(name.c_str(), code);
   if (code == ErrorCode::kOk) {
     return element;
   }
   if (code != ErrorCode::kNoSuchEntry) {
-    why = archive.Explain(code, name.c_str(), element);
+    why = archive->Explain(code, name.c_str(), element);
   }
   return nullptr;
 }
@@ -48,17 +50,17 @@ Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const 
   if (element == nullptr) {
     return nullptr;
   }
-  const Status summed = archive.CheckEntrySum(element->name);  // Ok without sums
+  const Status summed = archive->CheckEntrySum(sums.get(), element->name);  // Ok without sums
   if (!summed.IsOk()) {
     why = summed;
     return nullptr;
   }
-  return archive.StreamOver(*element, &why);
+  return archive->OpenEntry(*element, &why);
 }
 
 long ArchiveSource::GetSize(const std::string& name, Status& why) const {
   const MultiFileElement* element = Find(name, why);
-  return element == nullptr ? -1 : static_cast<long>(kymf::EntrySize(*element));
+  return element == nullptr ? -1 : static_cast<long>(multifile::EntrySize(*element));
 }
 
 // Folder names compare as entry names do, with the ASCII letters folded;
@@ -66,7 +68,7 @@ long ArchiveSource::GetSize(const std::string& name, Status& why) const {
 // case are listed each (as the entries hold them).
 const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
   std::call_once(indexed, [this] {
-    const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+    const PointerArray<MultiFileElement>& directory = archive->Directory();
     for (int i = directory.GetCount() - 1; i >= 0; --i) {
       const MultiFileElement* element = directory.Peek(i);
       if (element == nullptr || CheckSafeName(element->name) != NameFault::kNone) {
@@ -80,7 +82,7 @@ const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
         if (slash == std::string::npos) {
           break;
         }
-        folder = kymf::FoldName(name.substr(0, slash).c_str());
+        folder = multifile::FoldName(name.substr(0, slash).c_str());
         start = slash + 1;
       }
     }
@@ -90,14 +92,14 @@ const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
 
 void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
   const FolderIndex& index = Folders();
-  const auto children = index.find(kymf::FoldName(folder.c_str()));
+  const auto children = index.find(multifile::FoldName(folder.c_str()));
   if (children != index.end()) {
     names.insert(children->second.begin(), children->second.end());
   }
 }
 
 bool ArchiveSource::HasFolder(const std::string& folder) const {
-  return Folders().count(kymf::FoldName(folder.c_str())) != 0;
+  return Folders().count(multifile::FoldName(folder.c_str())) != 0;
 }
 
 }  // namespace RXM

@@ -7,9 +7,11 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "backends/System.h"
-#include "multifile/MultiFile.h"
+#include "multifile/ArchiveCore.h"
+#include "multifile/ArchiveSums.h"
 #include "searchpath/MountedSource.h"
 
 namespace RXM {
@@ -23,12 +25,15 @@ class ArchiveSource : public MountedSource {
  public:
   // The archive at `path` (a file, or an http(s) URL), read through `system`;
   // null when it cannot be opened as one, with the archive reader's reason
-  // (MultiFile::GetStatus) in `why`.
+  // in `why`.
   // With `checkSums`, the sums file beside it is read too (none: nothing is
   // checked), and each entry opened is first read whole and held to its sum.
   static std::shared_ptr<const ArchiveSource> Load(const std::string& path, sys::System& system,
                                                    Status& why, bool checkSums = false);
-  explicit ArchiveSource(sys::System& system) : archive(system) {}
+  // Over the archive `core`, its entries held to `table` (none: unchecked).
+  ArchiveSource(std::shared_ptr<const multifile::ArchiveCore> core,
+                std::shared_ptr<const SumsTable> table)
+      : archive(std::move(core)), sums(std::move(table)) {}
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
   long GetSize(const std::string& name, Status& why) const override;
@@ -48,9 +53,9 @@ class ArchiveSource : public MountedSource {
   // with the reason in `why` when the entry is there but refused.
   const MultiFileElement* Find(const std::string& name, Status& why) const;
 
-  // Opened once by Load; from then on only its const operations are used,
-  // which may run on many threads at once.
-  MultiFile archive;
+  // Opened once by Load, then read from many threads at once.
+  std::shared_ptr<const multifile::ArchiveCore> archive;
+  std::shared_ptr<const SumsTable> sums;  // null: nothing is checked
   mutable std::once_flag indexed;
   mutable FolderIndex folders;
 };

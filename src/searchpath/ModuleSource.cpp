@@ -32,7 +32,7 @@ ModuleSource::ModuleSource(HINSTANCE loaded, std::string path)
 void ModuleSource::Collect(const ResourceInfo& info, void* context) {
   auto* self = static_cast<ModuleSource*>(context);
   const std::string name = ResourceTypeText(info.type) + "/" + info.name;
-  const std::string key = kymf::FoldName(name.c_str());
+  const std::string key = multifile::FoldName(name.c_str());
   if (CheckSafeName(name.c_str()) != NameFault::kNone || self->resources.count(key) != 0) {
     return;
   }
@@ -51,7 +51,7 @@ ModuleSource::~ModuleSource() {
 }
 
 const ModuleSource::Resource* ModuleSource::Find(const std::string& name) const {
-  const auto found = resources.find(kymf::FoldName(name.c_str()));
+  const auto found = resources.find(multifile::FoldName(name.c_str()));
   return found == resources.end() ? nullptr : &found->second;
 }
 
@@ -62,7 +62,7 @@ Pointer<KYFile> ModuleSource::Open(const std::string& name, Status&) const {
   }
   return Pointer<KYFile>(new EntryStream(
       std::make_shared<const MemorySource>(shared_from_this(), resource->bytes, resource->size), 0,
-      resource->size, origin, resource->name, kymf::NameIs));
+      resource->size, origin, resource->name, multifile::NameIs));
 }
 
 long ModuleSource::GetSize(const std::string& name, Status&) const {
@@ -71,7 +71,7 @@ long ModuleSource::GetSize(const std::string& name, Status&) const {
 }
 
 void ModuleSource::List(const std::string& folder, std::set<std::string>& names) const {
-  const std::string prefix = kymf::FoldName(folder.c_str()) + "/";
+  const std::string prefix = multifile::FoldName(folder.c_str()) + "/";
   for (const auto& entry : resources) {
     if (folder.empty()) {
       names.insert(entry.second.name.substr(0, entry.second.name.find('/')));

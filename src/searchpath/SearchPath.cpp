@@ -62,7 +62,7 @@ std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::
       RXM::SharedHandle::Open(source.c_str(), system);
   std::uint8_t magic[4] = {};
   if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
-      std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) == 0) {
+      std::memcmp(magic, RXM::multifile::kMagic, sizeof magic) == 0) {
     return RXM::ArchiveSource::Load(source, system, why, checkSums);
   }
   archive = false;

@@ -16,11 +16,11 @@
 namespace {
 
 using namespace testing_support;
-using RXM::kymf::FindingKind;
-using RXM::kymf::Severity;
+using RXM::multifile::FindingKind;
+using RXM::multifile::Severity;
 
 DirectoryRecord At(const char* name, std::int32_t start, std::int32_t end) {
-  DirectoryRecord record = RXM::kymf::NewRecord(name);
+  DirectoryRecord record = RXM::multifile::NewRecord(name);
   record.dataStart = start;
   record.dataEnd = end;
   return record;
@@ -78,8 +78,8 @@ class CheckLayoutTest : public testing::TestWithParam<LayoutCase> {};
 TEST_P(CheckLayoutTest, FindsTheOneFault) {
   const LayoutCase& c = GetParam();
   const auto findings =
-      RXM::kymf::CheckLayout(c.records.data(), static_cast<int>(c.records.size()), c.fileSize);
-  std::vector<RXM::kymf::Finding> found;
+      RXM::multifile::CheckLayout(c.records.data(), static_cast<int>(c.records.size()), c.fileSize);
+  std::vector<RXM::multifile::Finding> found;
   for (const auto& finding : findings) {
     if (finding.kind == c.kind) {
       found.push_back(finding);
@@ -92,7 +92,7 @@ TEST_P(CheckLayoutTest, FindsTheOneFault) {
   EXPECT_EQ(found[0].other, c.other);
   EXPECT_EQ(found[0].severity, c.severity);
   EXPECT_NE(found[0].reason.find(c.reason), std::string::npos) << found[0].reason;
-  EXPECT_STRNE(RXM::kymf::DescribeFinding(c.kind), "unknown finding");
+  EXPECT_STRNE(RXM::multifile::DescribeFinding(c.kind), "unknown finding");
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, CheckLayoutTest, testing::ValuesIn(kLayoutCases),
@@ -136,9 +136,9 @@ TEST(CheckLayoutTest, AnArchiveAsTheLibraryWritesItHasNoFindingsUntilItIsCut) {
 TEST(CheckLayoutTest, ALimitKeepsTheFirstFindingsAndCountsTheRest) {
   const std::vector<DirectoryRecord> records = {At("../a", 4, 4), At("b", 300, 100), At("B", 0, -1),
                                                 At("c", -5, -4)};
-  const auto all = RXM::kymf::CheckLayout(records.data(), 4, 200);
+  const auto all = RXM::multifile::CheckLayout(records.data(), 4, 200);
   for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{3}, all.size()}) {
-    const RXM::kymf::LayoutReport report = RXM::kymf::CheckLayout(records.data(), 4, 200, limit);
+    const RXM::multifile::LayoutReport report = RXM::multifile::CheckLayout(records.data(), 4, 200, limit);
     ASSERT_EQ(report.first.size(), limit);
     EXPECT_EQ(report.total, static_cast<std::int64_t>(all.size()));
     EXPECT_EQ(report.errors, std::count_if(all.begin(), all.end(), [](const auto& f) {
@@ -150,23 +150,23 @@ TEST(CheckLayoutTest, ALimitKeepsTheFirstFindingsAndCountsTheRest) {
       EXPECT_EQ(report.first[i].reason, all[i].reason) << i;
     }
   }
-  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[1]),
+  EXPECT_EQ(RXM::multifile::DescribeImpossibleRange(records[1]),
             "data end at byte 100 before the start at byte 300");
-  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[3]),
+  EXPECT_EQ(RXM::multifile::DescribeImpossibleRange(records[3]),
             "data start at byte -5 before the start of the file");
-  EXPECT_EQ(RXM::kymf::DescribeImpossibleRange(records[2]), "");
+  EXPECT_EQ(RXM::multifile::DescribeImpossibleRange(records[2]), "");
 }
 
 TEST(CheckLayoutTest, ScalesToAMillionRecords) {
   std::vector<DirectoryRecord> records;
   const std::int32_t count = 1000000;
-  std::int64_t start = RXM::kymf::DirectoryEnd(count);
+  std::int64_t start = RXM::multifile::DirectoryEnd(count);
   for (std::int32_t i = 0; i < count; ++i) {
     const std::string name = "d" + std::to_string(i % 100) + "/f" + std::to_string(i);
     records.push_back(At(name.c_str(), static_cast<std::int32_t>(start + i),
                          static_cast<std::int32_t>(start + i)));
   }
-  EXPECT_TRUE(RXM::kymf::CheckLayout(records.data(), count, start + count).empty());
+  EXPECT_TRUE(RXM::multifile::CheckLayout(records.data(), count, start + count).empty());
 }
 
 // RXM::CheckSafeName's rule, with the longest name an archive holds: each
@@ -186,7 +186,7 @@ TEST(EntryNameRuleTest, RefusesWhatExtractionWouldRefuse) {
        {std::string("a\0b", 3), "a\nb", "\x1b[31m", "del\x7f"}}};
   for (const auto& [refusal, names] : cases) {
     for (const std::string& name : names) {
-      const RXM::Status status = RXM::kymf::CheckEntryName(name.data(), name.size(), "n");
+      const RXM::Status status = RXM::multifile::CheckEntryName(name.data(), name.size(), "n");
       EXPECT_EQ(status.GetText(), refusal.empty() ? "" : "n: " + refusal)
           << testing::PrintToString(name);
     }

@@ -82,7 +82,7 @@ TEST(NameIndexTest, HashesAlikeExactlyTheNamesTheFoldMakesEqual) {
       for (int second = first; second < 256; ++second) {
         std::string other(place, 'X');
         other += static_cast<char>(second);
-        const bool equal = RXM::kymf::FoldName(one.c_str()) == RXM::kymf::FoldName(other.c_str());
+        const bool equal = RXM::multifile::FoldName(one.c_str()) == RXM::multifile::FoldName(other.c_str());
         ASSERT_EQ(NameIndex::Hash(one.c_str()) == NameIndex::Hash(other.c_str()), equal)
             << place << " " << first << " " << second;
       }
@@ -93,10 +93,10 @@ TEST(NameIndexTest, HashesAlikeExactlyTheNamesTheFoldMakesEqual) {
 // A record read from a file may hold anything after its name's NUL and in
 // its padding: none of it reaches the hash, at any length of name.
 TEST(NameIndexTest, BytesAfterTheNameDoNotChangeItsHash) {
-  for (std::size_t length = 0; length <= RXM::kymf::kLongestName; ++length) {
+  for (std::size_t length = 0; length <= RXM::multifile::kLongestName; ++length) {
     const std::string name(length, 'n');
-    DirectoryRecord record = RXM::kymf::NewRecord(name.c_str());
-    std::memset(record.name + length + 1, 'N', RXM::kymf::kNameSize - length - 1);
+    DirectoryRecord record = RXM::multifile::NewRecord(name.c_str());
+    std::memset(record.name + length + 1, 'N', RXM::multifile::kNameSize - length - 1);
     std::memset(record.padding, 0xFF, sizeof record.padding);
     ASSERT_EQ(NameIndex::Hash(record), NameIndex::Hash(name.c_str())) << length;
     if (length > 0) {

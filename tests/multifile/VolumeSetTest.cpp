@@ -92,7 +92,7 @@ TEST_P(PlanVolumesTest, EntriesFillEachVolumeInTurnUpToTheLimit) {
   EXPECT_EQ(starts, plan.starts);
 }
 
-constexpr std::int64_t kLargest = RXM::kymf::kLargestArchive;
+constexpr std::int64_t kLargest = RXM::multifile::kLargestArchive;
 constexpr std::uint64_t kGiB = 1u << 30;
 
 INSTANTIATE_TEST_SUITE_P(

@@ -102,15 +102,15 @@ class MountLayerTest : public testing::Test {
                       const std::vector<std::pair<std::string, std::string>>& entries) {
     std::string bytes = "KYMF", data;
     std::uint8_t field[80];
-    RXM::kymf::EncodeInt32(static_cast<std::int32_t>(entries.size()), field);
+    RXM::multifile::EncodeInt32(static_cast<std::int32_t>(entries.size()), field);
     bytes.append(reinterpret_cast<const char*>(field), 4);
-    std::int64_t at = RXM::kymf::DirectoryEnd(static_cast<std::int64_t>(entries.size()));
+    std::int64_t at = RXM::multifile::DirectoryEnd(static_cast<std::int64_t>(entries.size()));
     for (const auto& [name, content] : entries) {
-      DirectoryRecord record = RXM::kymf::NewRecord(name.c_str());
+      DirectoryRecord record = RXM::multifile::NewRecord(name.c_str());
       record.dataStart = static_cast<std::int32_t>(at);
       record.dataEnd =
           static_cast<std::int32_t>(at + static_cast<std::int64_t>(content.size()) - 1);
-      RXM::kymf::EncodeRecord(record, field);
+      RXM::multifile::EncodeRecord(record, field);
       bytes.append(reinterpret_cast<const char*>(field), sizeof field);
       data += content;
       at += static_cast<std::int64_t>(content.size());
@@ -145,7 +145,7 @@ TEST_F(MountLayerTest, AnEntryWhoseBytesAreNotItsOwnIsRefusedWithTheArchivesReas
   {
     std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     std::uint8_t start[4];
-    RXM::kymf::EncodeInt32(0, start);  // the first record's data start at the magic
+    RXM::multifile::EncodeInt32(0, start);  // the first record's data start at the magic
     file.seekp(8 + 72);
     file.write(reinterpret_cast<const char*>(start), 4);
   }

@@ -118,7 +118,7 @@ int RenameCommand(const Options& options, Reporter& reporter) {
     return kUsage;
   }
   const RXM::Status name =
-      RXM::kymf::CheckEntryName(options.to.data(), options.to.size(), options.to);
+      RXM::multifile::CheckEntryName(options.to.data(), options.to.size(), options.to);
   if (!name.IsOk()) {
     reporter.Fail(name);
     return kFailure;

@@ -175,7 +175,7 @@ std::string ResourceKeyText(const std::string& text) {
   }
   std::string key = text;
   for (char& c : key) {
-    c = static_cast<char>(RXM::kymf::FoldByte(static_cast<unsigned char>(c)));
+    c = static_cast<char>(RXM::multifile::FoldByte(static_cast<unsigned char>(c)));
   }
   return key;
 }

@@ -20,8 +20,8 @@ namespace {
 struct SumsCheck;
 void PrintSumsJson(const OpenedArchive& source, const SumsCheck& check);
 
-using RXM::kymf::Finding;
-using RXM::kymf::Severity;
+using RXM::multifile::Finding;
+using RXM::multifile::Severity;
 
 // Findings printed without --all: enough to see what is wrong.
 constexpr std::size_t kFindingsShown = 100;
@@ -42,11 +42,11 @@ void PrintPlain(OpenedArchive& source, const std::vector<Finding>& findings) {
                EscapeName(EntryName(source, finding.entry)) + ")";
     }
     std::printf("%s: %s: %s: %s\n", where.c_str(), SeverityText(finding.severity),
-                RXM::kymf::DescribeFinding(finding.kind), EscapeName(finding.reason).c_str());
+                RXM::multifile::DescribeFinding(finding.kind), EscapeName(finding.reason).c_str());
   }
 }
 
-void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, bool ok,
+void PrintJson(OpenedArchive& source, const RXM::multifile::LayoutReport& report, bool ok,
                const SumsCheck& sums) {
   const std::vector<Finding>& findings = report.first;
   std::printf(
@@ -60,7 +60,7 @@ void PrintJson(OpenedArchive& source, const RXM::kymf::LayoutReport& report, boo
         "%s\n  {\"entry\": %d, \"name\": %s, \"other\": %d, \"kind\": %s, "
         "\"severity\": \"%s\", \"reason\": %s}",
         separator, finding.entry, JsonString(EntryName(source, finding.entry)).c_str(),
-        finding.other, JsonString(RXM::kymf::DescribeFinding(finding.kind)).c_str(),
+        finding.other, JsonString(RXM::multifile::DescribeFinding(finding.kind)).c_str(),
         SeverityText(finding.severity), JsonString(finding.reason).c_str());
     separator = ",";
   }
@@ -198,7 +198,7 @@ int VerifyArchive(const Options& options, const std::string& path, bool alone, R
   if (!source.Open(path, reporter, alone)) {
     return kFailure;
   }
-  const RXM::kymf::LayoutReport report =
+  const RXM::multifile::LayoutReport report =
       source.GetVolume(0).CheckArchive(options.all ? SIZE_MAX : kFindingsShown);
   const SumsCheck sums = CheckSums(source, reporter);
   const bool failed = report.errors > 0 || (options.strict && report.total > 0) || sums.Failed();

@@ -33,7 +33,7 @@ namespace kymf {
 namespace {
 
 using RXM::ErrorCode;
-using RXM::kymf::FoldName;
+using RXM::multifile::FoldName;
 
 // A volume as it is before the change: its fill and its names (folded),
 // each with its records and their bytes.
@@ -61,7 +61,7 @@ bool ReadVolumes(const std::vector<std::string>& paths, std::vector<ExistingVolu
       const MultiFileElement& record = *archive.GetDirectory().Peek(i);
       Held& held = volume.names[FoldName(record.name)];
       ++held.records;
-      held.bytes += RXM::kymf::EntrySize(record);
+      held.bytes += RXM::multifile::EntrySize(record);
     }
     volumes.push_back(std::move(volume));
   }
@@ -205,16 +205,16 @@ bool ReplaceWhereHeld(const Input& input, const std::vector<std::size_t>& holder
   for (std::size_t v : holders) {
     ExistingVolume& volume = volumes[v];
     const Held held = volume.names[folded];
-    const std::int64_t without = volume.fill.bytes - held.records * RXM::kymf::kRecordSize -
+    const std::int64_t without = volume.fill.bytes - held.records * RXM::multifile::kRecordSize -
                                  static_cast<std::int64_t>(held.bytes);
     const bool here = v == holders.back() && v + 1 != volumes.size() &&
-                      without + RXM::kymf::kRecordSize + size <= limit;
+                      without + RXM::multifile::kRecordSize + size <= limit;
     volume.fill.records -= held.records;
     volume.fill.bytes = without;
     if (here) {
       writers.Add(v, input);
       volume.fill.records += 1;
-      volume.fill.bytes += RXM::kymf::kRecordSize + size;
+      volume.fill.bytes += RXM::multifile::kRecordSize + size;
       placed = true;
     } else if (!writers.Of(v).RemoveExisting(input.name.c_str())) {
       reporter.Fail(writers.Of(v).GetStatus());
@@ -227,7 +227,7 @@ bool ReplaceWhereHeld(const Input& input, const std::vector<std::size_t>& holder
 }  // namespace
 
 std::int64_t VolumeLimit(const Options& options) {
-  return options.splitBytes > 0 ? options.splitBytes : RXM::kymf::kLargestArchive;
+  return options.splitBytes > 0 ? options.splitBytes : RXM::multifile::kLargestArchive;
 }
 
 bool ParseSplit(Options& options, Reporter& reporter) {
@@ -245,7 +245,7 @@ bool ParseSplit(Options& options, Reporter& reporter) {
                     : unit == "M"                ? 20
                     : unit == "G"                ? 30
                                                  : -1;
-  const std::int64_t largest = RXM::kymf::kLargestArchive;
+  const std::int64_t largest = RXM::multifile::kLargestArchive;
   const std::int64_t number =
       digits == 0 || digits > 10 || shift < 0 ? -1 : std::stoll(text.substr(0, digits));
   if (number <= 0 || number > (largest >> shift)) {

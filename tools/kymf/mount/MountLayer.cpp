@@ -6,7 +6,9 @@
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "files/Text.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/ArchiveSums.h"
 #include "remote/Url.h"
 #include "support/OpenedArchive.h"
 
@@ -61,32 +63,32 @@ class ArchiveLayer : public MountLayer {
     std::uint32_t first = 0;
     for (const std::unique_ptr<Volume>& volume : volumes) {
       volume->first = first;
-      first += static_cast<std::uint32_t>(volume->archive.GetDirectory().GetCount());
+      first += static_cast<std::uint32_t>(volume->archive->Directory().GetCount());
     }
-    names.assign(first, nullptr);
-    builder.Reserve(names.size());
+    records.assign(first, nullptr);
+    builder.Reserve(records.size());
     for (auto volume = volumes.rbegin(); volume != volumes.rend(); ++volume) {
-      (*volume)->AddTo(builder, index, report, names);
+      (*volume)->AddTo(builder, index, report, records);
     }
   }
 
-  // By name, the only call the archive takes from many threads at once; the
-  // name finds this very record, the last of its equals. The archive's rule
-  // refuses an entry whose bytes are not its own.
+  // The record itself, no lookup: the archive's rule refuses an entry whose
+  // bytes are not its own. With sums, its name finds this very record (the
+  // last of its equals, the one the tree holds).
   Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const override {
-    const MultiFile& archive = VolumeOf(source).archive;
-    const RXM::Status summed = archive.CheckEntrySum(names[source]);  // Ok without sums
-    if (!summed.IsOk()) {
-      why = summed;
-      return nullptr;
+    const Volume& volume = VolumeOf(source);
+    const MultiFileElement& element = *records[source];
+    why = volume.archive->Readable(element);
+    if (why.IsOk()) {
+      why = volume.archive->CheckEntrySum(volume.sums.get(), element.name);  // Ok without sums
     }
-    return archive.OpenEntry(names[source], why);
+    return why.IsOk() ? volume.archive->OpenEntry(element, &why) : nullptr;
   }
 
   std::uint64_t GetBytes() const override {
     std::uint64_t bytes = 0;
     for (const std::unique_ptr<Volume>& volume : volumes) {
-      bytes += static_cast<std::uint64_t>(volume->archive.GetArchiveSize());
+      bytes += static_cast<std::uint64_t>(volume->archive->Size());
     }
     return bytes;
   }
@@ -105,20 +107,24 @@ class ArchiveLayer : public MountLayer {
     RXM::Status Open(const std::string& path, bool checkSums) {
       const bool remote = RXM::IsRemoteUrl(path.c_str());
       remoteFile = Pointer<HttpFile>(remote ? new HttpFile() : nullptr);
-      if (!archive.OpenMultiFile(Pointer<KYFile>(remoteFile), path.c_str())) {
-        return archive.GetStatus();
+      RXM::Status why;
+      bool reached = false;
+      archive = RXM::multifile::ArchiveCore::Open(RXM::sys::System::Default(),
+                                                  Pointer<KYFile>(remoteFile), path, why, reached);
+      if (!archive) {
+        return why;
       }
-      RXM::Status sums = checkSums ? archive.LoadSums() : RXM::Status::Ok();
-      if (!sums.IsOk() && sums.GetCode() != RXM::ErrorCode::kNoSuchFile &&
-          sums.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
-        return sums;
+      const RXM::Status loaded = checkSums ? archive->LoadSums(&sums) : RXM::Status::Ok();
+      if (!loaded.IsOk() && loaded.GetCode() != RXM::ErrorCode::kNoSuchFile &&
+          loaded.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
+        return loaded;
       }
       time = remote ? 0 : TimeOf(path);
       return RXM::Status::Ok();
     }
     void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report,
-               std::vector<const char*>& byKey) const {
-      const PointerArray<MultiFileElement>& directory = archive.GetDirectory();
+               std::vector<const MultiFileElement*>& byKey) const {
+      const PointerArray<MultiFileElement>& directory = archive->Directory();
       for (int i = directory.GetCount() - 1; i >= 0; --i) {
         const MultiFileElement* element = directory.Peek(i);
         if (element == nullptr) {
@@ -129,13 +135,14 @@ class ArchiveLayer : public MountLayer {
           continue;
         }
         const std::uint32_t key = first + static_cast<std::uint32_t>(i);
-        byKey[key] = element->name;
-        Place(builder.AddFile(element->name, RXM::kymf::EntrySize(*element), index, key, time),
+        byKey[key] = element;
+        Place(builder.AddFile(element->name, RXM::multifile::EntrySize(*element), index, key, time),
               report);
       }
     }
     Pointer<HttpFile> remoteFile;  // what a URL is read through
-    MultiFile archive;
+    std::shared_ptr<const RXM::multifile::ArchiveCore> archive;
+    std::shared_ptr<const RXM::SumsTable> sums;  // null: nothing is checked
     std::int64_t time = 0;
     std::uint32_t first = 0;  // the key of its first record
   };
@@ -148,7 +155,7 @@ class ArchiveLayer : public MountLayer {
   }
 
   std::vector<std::unique_ptr<Volume>> volumes;
-  std::vector<const char*> names;  // by key: its name, held by the directory
+  std::vector<const MultiFileElement*> records;  // by key, held by the directories
 };
 
 // A folder or a Windows module, read through a search path of its own, so

@@ -12,7 +12,7 @@ namespace mount {
 namespace {
 
 unsigned char Fold(char c) {
-  return RXM::kymf::FoldByte(static_cast<unsigned char>(c));
+  return RXM::multifile::FoldByte(static_cast<unsigned char>(c));
 }
 
 // <0, 0 or >0 as `a` sorts before, equal to or after `b`, both folded.

@@ -73,7 +73,7 @@ bool InputCollector::Accept(const fs::path& path, const std::string& name) {
     reporter.Verbose("excluded " + EscapeName(shown));
     return true;
   }
-  const RXM::Status refusal = RXM::kymf::CheckEntryName(name.data(), name.size(), shown);
+  const RXM::Status refusal = RXM::multifile::CheckEntryName(name.data(), name.size(), shown);
   if (!refusal.IsOk()) {
     reporter.Fail(rules.keepGoing
                       ? RXM::Status(refusal.GetCode(), std::string(refusal.GetText()) + "; skipped")
@@ -192,7 +192,7 @@ bool InputCollector::Walk(const fs::path& folder, const std::string& prefix,
 }
 
 bool InputCollector::Rename(const std::string& name) {
-  const RXM::Status refusal = RXM::kymf::CheckEntryName(name.data(), name.size(), name);
+  const RXM::Status refusal = RXM::multifile::CheckEntryName(name.data(), name.size(), name);
   if (!refusal.IsOk()) {
     reporter.Fail(refusal);
     return false;

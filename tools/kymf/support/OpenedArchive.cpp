@@ -111,7 +111,7 @@ std::string OpenedArchive::GetName(int index) const {
 }
 
 std::uint32_t OpenedArchive::GetSize(int index) const {
-  return RXM::kymf::EntrySize(GetRecord(index));
+  return RXM::multifile::EntrySize(GetRecord(index));
 }
 
 // The library's one rule of whether an entry's bytes are its own and all
@@ -124,7 +124,7 @@ void OpenedArchive::FindShadowed() {
   shadowedBy.assign(static_cast<std::size_t>(count), -1);
   std::unordered_map<std::string, int> last;
   for (int i = count - 1; i >= 0; --i) {
-    const auto found = last.emplace(RXM::kymf::FoldName(GetName(i).c_str()), i);
+    const auto found = last.emplace(RXM::multifile::FoldName(GetName(i).c_str()), i);
     if (!found.second) {
       shadowedBy[static_cast<std::size_t>(i)] = found.first->second;
     }

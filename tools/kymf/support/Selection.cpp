@@ -8,13 +8,13 @@ namespace kymf {
 namespace {
 
 bool SameLetter(char a, char b) {
-  return RXM::kymf::FoldByte(static_cast<unsigned char>(a)) ==
-         RXM::kymf::FoldByte(static_cast<unsigned char>(b));
+  return RXM::multifile::FoldByte(static_cast<unsigned char>(a)) ==
+         RXM::multifile::FoldByte(static_cast<unsigned char>(b));
 }
 
 // The other case of an ASCII letter; any other byte as it is.
 unsigned char OtherCase(unsigned char c) {
-  const unsigned char folded = RXM::kymf::FoldByte(c);
+  const unsigned char folded = RXM::multifile::FoldByte(c);
   if (folded != c) {
     return folded;
   }

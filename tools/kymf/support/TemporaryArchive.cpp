@@ -67,12 +67,12 @@ Status SpoolArchive(const ReadBlock& read, const std::string& inputName, const W
     const int error = errno;
     return Status(ErrorCode::kWriteFailed, outputName + ": " + SystemReason(error), error);
   };
-  char magic[sizeof RXM::kymf::kMagic];
+  char magic[sizeof RXM::multifile::kMagic];
   const std::size_t got = ReadFully(read, magic, sizeof magic);
   if (readFailed && readFailed()) {
     return Status(ErrorCode::kReadFailed, inputName + ": " + RXM::Describe(ErrorCode::kReadFailed));
   }
-  if (got != sizeof magic || std::memcmp(magic, RXM::kymf::kMagic, sizeof magic) != 0) {
+  if (got != sizeof magic || std::memcmp(magic, RXM::multifile::kMagic, sizeof magic) != 0) {
     return Status(ErrorCode::kNotAnArchive,
                   inputName + ": " + RXM::Describe(ErrorCode::kNotAnArchive));
   }
@@ -165,7 +165,7 @@ Status TemporaryArchive::FromStandardInput() {
   BinaryMode(stdin);
   Status status = SpoolArchive(
       [](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); }, "-",
-      WriteTo(out), path, static_cast<std::uint64_t>(RXM::kymf::kLargestArchive),
+      WriteTo(out), path, static_cast<std::uint64_t>(RXM::multifile::kLargestArchive),
       [] { return std::ferror(stdin) != 0; });
   if (status.IsOk() && std::fflush(out) != 0) {
     const int error = errno;

@@ -1,5 +1,5 @@
-// MultiFile and the sums file beside its archive: read once, then held
-// against entries read whole (ExtractToFile, CheckEntrySum).
+// An archive and the sums file beside it: read once, then held against
+// entries read whole (ExtractToFile, CheckEntrySum, the search path, the mount).
 #include <algorithm>
 #include <vector>
 
@@ -8,7 +8,7 @@
 #include "files/Sha256.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
-#include "multifile/MultiFile.h"
+#include "multifile/ArchiveCore.h"
 
 namespace {
 
@@ -42,73 +42,76 @@ RXM::Status CompareSum(const RXM::SumsTable& table, const std::string& name,
 
 }  // namespace
 
-RXM::Status MultiFile::LoadSums() {
-  if (archiveFile.IsNull()) {
-    return RXM::Failure(RXM::ErrorCode::kNotOpen, archiveName.GetText());
-  }
-  const std::string file = RXM::SumsPathOf(archiveName.GetText());
-  std::vector<RXM::EntrySum> lines;
-  RXM::Status read;
-  if (archiveFile->FindInterface("HttpFile") != nullptr) {
+namespace RXM {
+namespace multifile {
+
+Status ArchiveCore::LoadSums(std::shared_ptr<const SumsTable>* table) const {
+  const std::string path = SumsPathOf(name);
+  std::vector<EntrySum> lines;
+  Status read;
+  if (remote) {
     std::string text;
-    read = FetchSums(file, &text);
+    read = FetchSums(path, &text);
     if (read.IsOk()) {
-      read = RXM::ParseSums(text, file, &lines);
+      read = ParseSums(text, path, &lines);
     }
   } else {
-    read = RXM::ReadSums(*system, file, &lines);
+    read = ReadSums(system, path, &lines);
   }
   if (!read.IsOk()) {
     return read;
   }
-  auto table = std::make_shared<RXM::SumsTable>();
-  for (RXM::EntrySum& line : lines) {
-    table->byName[line.name] = std::move(line.hex);
+  auto loaded = std::make_shared<SumsTable>();
+  for (EntrySum& line : lines) {
+    loaded->byName[line.name] = std::move(line.hex);
   }
-  sums = std::move(table);
-  return RXM::Status::Ok();
+  *table = std::move(loaded);
+  return Status::Ok();
 }
 
-RXM::Status MultiFile::CheckBytes(const MultiFileElement& element, const void* data,
-                                  std::size_t size) const {
-  if (!sums) {
-    return RXM::Status::Ok();
+Status ArchiveCore::CheckBytes(const SumsTable* sums, const MultiFileElement& element,
+                               const void* data, std::size_t bytes) const {
+  if (sums == nullptr) {
+    return Status::Ok();
   }
-  return CompareSum(*sums, element.name, EntrySubject(element),
-                    [&] { return RXM::Sha256::HexOf(data, size); });
+  return CompareSum(*sums, element.name, Subject(element),
+                    [&] { return Sha256::HexOf(data, bytes); });
 }
 
-RXM::Status MultiFile::CheckEntrySum(const String& name) const {
-  if (!sums) {
-    return RXM::Status::Ok();
+Status ArchiveCore::CheckEntrySum(const SumsTable* sums, const char* wanted) const {
+  if (sums == nullptr) {
+    return Status::Ok();
   }
-  RXM::ErrorCode code = RXM::ErrorCode::kOk;
-  const MultiFileElement* element = FindWhole(name.GetText(), code);
+  ErrorCode code = ErrorCode::kOk;
+  const MultiFileElement* element = Find(wanted, code);
   if (element == nullptr) {
-    return Explain(code, name.GetText(), element);
+    return Explain(code, wanted, element);
   }
-  RXM::Status why = RXM::Status::Ok();
-  const std::string subject = EntrySubject(*element);
-  const RXM::Status compared = CompareSum(*sums, element->name, subject, [&] {
-    Pointer<KYFile> entry = StreamOver(*element, &why);
+  Status why = Status::Ok();
+  const std::string subject = Subject(*element);
+  const Status compared = CompareSum(*sums, element->name, subject, [&] {
+    Pointer<KYFile> entry = OpenEntry(*element, &why);
     if (entry.IsNull()) {
       return std::string();
     }
     // Read in blocks and digested as they come: the entry is never held whole.
-    RXM::Sha256 digest;
-    const std::uint32_t size = RXM::kymf::EntrySize(*element);
-    std::vector<char> block(std::min<std::size_t>(1u << 20, size + std::size_t{1}));
+    Sha256 digest;
+    const std::uint32_t entrySize = EntrySize(*element);
+    std::vector<char> block(std::min<std::size_t>(1u << 20, entrySize + std::size_t{1}));
     std::uint64_t done = 0;
     for (unsigned int got;
          (got = entry->ReadData(block.data(), 1, static_cast<unsigned int>(block.size()))) > 0;) {
       digest.Update(block.data(), got);
       done += got;
     }
-    if (done != size) {
-      why = RXM::Failure(RXM::ErrorCode::kReadFailed, subject);
+    if (done != entrySize) {
+      why = Failure(ErrorCode::kReadFailed, subject);
       return std::string();
     }
-    return RXM::Sha256::Hex(digest.Finish());
+    return Sha256::Hex(digest.Finish());
   });
   return why.IsOk() ? compared : why;
 }
+
+}  // namespace multifile
+}  // namespace RXM
