@@ -33,6 +33,8 @@ class SharedHandle final : public ByteSource {
   // Reads up to `size` bytes at `offset`, retrying short reads; the bytes read
   // (fewer only at the end of the file or on a read error).
   std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const override;
+  // The handle it reads.
+  std::intptr_t FileHandle() const override { return handle; }
 
  private:
   sys::Handle handle;

@@ -15,4 +15,8 @@ bool ByteSource::Follow(std::int64_t, std::int64_t, bool) const {
 
 void ByteSource::Prefetch(std::uint64_t, std::uint64_t) const {}
 
+std::intptr_t ByteSource::FileHandle() const {
+  return -1;
+}
+
 }  // namespace RXM

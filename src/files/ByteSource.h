@@ -47,6 +47,11 @@ class ByteSource {
   // that a source for which each fetch costs a round trip (a remote object)
   // fetches them together. Only a hint: reads answer the same without it.
   virtual void Prefetch(std::uint64_t offset, std::uint64_t size) const;
+  // The system handle (a descriptor on POSIX) of the one file whose offsets
+  // ReadAt reads, for a reader that hands bytes on without copying them (a
+  // splice); -1 when the bytes are not read from a file by position (memory,
+  // a caller's KYFile, a remote object). Valid while the source lives.
+  virtual std::intptr_t FileHandle() const;
 };
 
 }  // namespace RXM

@@ -90,6 +90,16 @@ std::uint32_t EntryStream::ReadAt(void* buffer, std::uint32_t wanted, std::uint3
       source->ReadAt(buffer, inside, static_cast<std::uint64_t>(start) + offset));
 }
 
+std::intptr_t EntryStream::FileHandle(std::uint64_t* first) const {
+  *first = static_cast<std::uint64_t>(start);
+  return start < 0 ? -1 : source->FileHandle();
+}
+
+std::intptr_t EntryFileHandle(KYFile& file, std::uint64_t* first) {
+  const auto* entry = dynamic_cast<const EntryStream*>(&file);
+  return entry == nullptr ? -1 : entry->FileHandle(first);
+}
+
 bool ReadEntryAt(KYFile& file, void* buffer, std::uint32_t size, std::uint32_t offset,
                  std::uint32_t* got) {
   const auto* entry = dynamic_cast<const EntryStream*>(&file);

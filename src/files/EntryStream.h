@@ -94,6 +94,10 @@ class EntryStream : public KYFile {
   // from many threads). The bytes copied: fewer than asked only past the
   // entry's end, or where the source ends early (its file shrank).
   std::uint32_t ReadAt(void* buffer, std::uint32_t size, std::uint32_t offset) const;
+  // The handle of the file the entry's bytes lie in (ByteSource::FileHandle)
+  // and the offset of its first byte there; -1 when its source is no such
+  // file.
+  std::intptr_t FileHandle(std::uint64_t* first) const;
 
  private:
   std::shared_ptr<const ByteSource> source;
@@ -111,6 +115,14 @@ class EntryStream : public KYFile {
 // by Seek and ReadData.
 RXMFILES_API bool ReadEntryAt(KYFile& file, void* buffer, std::uint32_t size, std::uint32_t offset,
                               std::uint32_t* got);
+
+// Where the bytes of `file` lie when it is an entry stream of the library's
+// read by position from one file (an archive's entry from disk, a folder's
+// file): that file's system handle, with the offset of the entry's first byte
+// in it in *first, so that a server can splice them. -1 for any other KYFile
+// or source. The handle stays open while `file` lives; reads of it at other
+// offsets than the entry's are the caller's mistake.
+RXMFILES_API std::intptr_t EntryFileHandle(KYFile& file, std::uint64_t* first);
 
 }  // namespace RXM
 

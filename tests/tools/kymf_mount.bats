@@ -152,6 +152,19 @@ serve() {
   grep -q "big.bin" served.err
 }
 
+# The cut inside a large read, which the server would splice from the
+# archive's file: the bytes before the cut never pass for the whole read.
+@test "an archive cut inside a large read fails the read (EIO), not a short one" {
+  serve t.kymf mnt
+  start=$(kymf list -l --no-header t.kymf | awk '$4 == "levels/deep/big.bin" { print $2 }')
+  [[ -n $start ]]
+  exec 4< mnt/levels/deep/big.bin
+  truncate -s $((start + 200000)) t.kymf
+  ! dd bs=131072 skip=1 count=1 iflag=direct <&4 status=none > got.bin 2> dd.err
+  grep -q "Input/output error" dd.err
+  exec 4<&-
+}
+
 @test "unmounting while a reader is inside a file is clean, and so is SIGTERM" {
   serve t.kymf mnt
   exec 4< mnt/levels/deep/big.bin
