@@ -8,15 +8,13 @@
 #include <set>
 #include <utility>
 
-#include "backends/SharedHandle.h"
 #include "backends/System.h"
 #include "files/SafeName.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/VolumeSet.h"
 #include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
-#include "searchpath/FolderSource.h"
-#include "searchpath/ModuleSource.h"
+#include "searchpath/SourceKind.h"
 
 namespace {
 
@@ -34,43 +32,17 @@ RXM::Status Refused(const std::string& source, const std::string& name) {
                          ": " + RXM::DescribeNameFault(RXM::CheckSafeName(name.c_str())));
 }
 
-// What `source` names, opened as a source: a folder, an archive by its magic,
-// a module, or the archive at an http(s) URL; null for anything else, with
-// the reason in `why`: the archive reader's or the module reader's, or for a
-// name that cannot be opened at all, RXM::OpenFailure's. `archive` says
-// whether it is read as an archive.
+// What `source` names, opened as a source (IdentifySource, then the reader
+// of its kind); null with the reason in `why`. `archive` says whether it is
+// read as an archive.
 std::shared_ptr<const MountedSource> LoadSource(const std::string& source, RXM::sys::System& system,
                                                 RXM::Status& why, bool checkSums, bool& archive) {
-  archive = true;
-  if (RXM::IsRemoteUrl(source.c_str())) {
-    return RXM::ArchiveSource::Load(source, system, why, checkSums);
-  }
-  RXM::sys::FileInfo info;
-  if (system.inspect(source.c_str(), &info) != 0 || info.kind == RXM::sys::FileKind::kMissing) {
-    why = RXM::OpenFailure(source, info.error != 0 ? info.error : ENOENT);
+  RXM::SourceKind kind = RXM::SourceKind::kArchive;
+  if (!RXM::IdentifySource(source, system, &kind, why)) {
     return nullptr;
   }
-  if (info.kind == RXM::sys::FileKind::kFolder) {
-    return std::make_shared<const RXM::FolderSource>(source, system);
-  }
-  if (info.kind != RXM::sys::FileKind::kFile) {
-    why = RXM::Status(RXM::ErrorCode::kNotAnArchive,
-                      source + ": " + RXM::Describe(RXM::ErrorCode::kNotAnArchive));
-    return nullptr;
-  }
-  const std::shared_ptr<const RXM::SharedHandle> file =
-      RXM::SharedHandle::Open(source.c_str(), system);
-  std::uint8_t magic[4] = {};
-  if (file && file->ReadAt(magic, sizeof magic, 0) == sizeof magic &&
-      std::memcmp(magic, RXM::multifile::kMagic, sizeof magic) == 0) {
-    return RXM::ArchiveSource::Load(source, system, why, checkSums);
-  }
-  archive = false;
-  std::shared_ptr<const MountedSource> module = RXM::ModuleSource::Load(source, system, why);
-  if (!module && why.GetCode() == RXM::ErrorCode::kNotAModule) {
-    why = RXM::NotASource(source);  // the last of three readers: say all three
-  }
-  return module;
+  archive = kind == RXM::SourceKind::kArchive;
+  return RXM::LoadSource(kind, source, system, why, checkSums);
 }
 
 // `source` loaded and, for an archive, each later volume of its set, in the

@@ -10,6 +10,7 @@
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
 #include "remote/Url.h"
+#include "searchpath/SourceKind.h"
 #include "support/OpenedArchive.h"
 
 namespace kymf {
@@ -224,34 +225,35 @@ std::unique_ptr<MountLayer> OpenArchiveSource(const std::string& text, RXM::Stat
   return layer;
 }
 
+// What the source is, the search path's one decision; an archive (or a set)
+// gets a layer of its own, built from its directories, a folder or a module
+// one over a search path.
 std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status& status,
                                            bool checkSums) {
+  RXM::SourceKind kind = RXM::SourceKind::kArchive;
+  if (!RXM::IdentifySource(text, RXM::sys::System::Default(), &kind, status)) {
+    return nullptr;
+  }
+  if (kind == RXM::SourceKind::kArchive) {
+    return OpenArchiveSource(text, status, checkSums);
+  }
   std::error_code error;
-  if (!IsRemote(text) && fs::is_directory(text, error)) {
-    const std::string root = fs::absolute(text, error).string();
-    // The absolute path: the mount runs from "/" once in the background.
-    auto folder = std::make_unique<SearchPathLayer>(TimeOf(text));
-    RXM::Status why;
-    if (!folder->Mount(root, checkSums, why)) {
-      status = RXM::Status(RXM::ErrorCode::kCannotOpen,
-                           text + ": the folder cannot be read (" + why.GetText() + ")",
-                           why.GetSystemError());
-      return nullptr;
-    }
-    return folder;
-  }
-  std::unique_ptr<MountLayer> archive = OpenArchiveSource(text, status, checkSums);
-  if (archive || status.GetCode() != RXM::ErrorCode::kNotAnArchive) {
-    return archive;
-  }
-  auto module = std::make_unique<SearchPathLayer>(TimeOf(text));
+  // A folder by its absolute path: the mount runs from "/" once in the
+  // background.
+  const std::string source =
+      kind == RXM::SourceKind::kFolder ? fs::absolute(text, error).string() : text;
+  auto layer = std::make_unique<SearchPathLayer>(TimeOf(text));
   RXM::Status why;
-  if (!module->Mount(text, checkSums, why)) {
-    status = why;  // the module reader says what it is not, naming the source
+  if (!layer->Mount(source, checkSums, why)) {
+    status = kind == RXM::SourceKind::kFolder
+                 ? RXM::Status(RXM::ErrorCode::kCannotOpen,
+                               text + ": the folder cannot be read (" + why.GetText() + ")",
+                               why.GetSystemError())
+                 : why;  // the module reader says what it is not, naming the source
     return nullptr;
   }
   status = RXM::Status::Ok();
-  return module;
+  return layer;
 }
 
 MountedFiles Assemble(std::vector<std::unique_ptr<MountLayer>> layers) {
