@@ -81,7 +81,7 @@ void Wander(KYFile& file, View data) {
 void Extract(MultiFile& archive, const DirectoryRecord& record, View input, View data,
              MemorySystem& memory) {
   const bool readable = RXM::multifile::CheckReadable(record, archive.GetDirectory().GetCount(),
-                                                 input.FileSize()) == RXM::ErrorCode::kOk;
+                                                      input.FileSize()) == RXM::ErrorCode::kOk;
   const bool extracted = archive.ExtractToFile(kExtracted);
   Require(extracted == (readable && data.size > 0),
           "an entry is extracted exactly when its bytes are its own and all in the file");

@@ -185,6 +185,20 @@ std::int64_t OperatingSystem::tell(std::FILE* stream) {
 
 #if !defined(_WIN32)
 
+namespace {
+
+OtherKind OtherOf(mode_t mode) {
+  if (S_ISFIFO(mode)) {
+    return OtherKind::kFifo;
+  }
+  if (S_ISSOCK(mode)) {
+    return OtherKind::kSocket;
+  }
+  return S_ISCHR(mode) || S_ISBLK(mode) ? OtherKind::kDevice : OtherKind::kUnknown;
+}
+
+}  // namespace
+
 void FillFileInfo(const struct stat& status, FileInfo* info) {
   info->device = static_cast<std::uint64_t>(status.st_dev);
   info->node = static_cast<std::uint64_t>(status.st_ino);
@@ -197,6 +211,7 @@ void FillFileInfo(const struct stat& status, FileInfo* info) {
     info->size = static_cast<std::uint64_t>(status.st_size);
   } else {
     info->kind = FileKind::kOther;
+    info->other = OtherOf(status.st_mode);
   }
 }
 
@@ -211,6 +226,7 @@ void FillFileInfo(const struct statx& status, FileInfo* info) {
     info->size = static_cast<std::uint64_t>(status.stx_size);
   } else {
     info->kind = FileKind::kOther;
+    info->other = OtherOf(status.stx_mode);
   }
   info->modified = static_cast<std::int64_t>(status.stx_mtime.tv_sec) * 1000000000 +
                    static_cast<std::int64_t>(status.stx_mtime.tv_nsec);

@@ -22,6 +22,10 @@ namespace sys {
 // What is found under a name.
 enum class FileKind { kMissing, kFile, kFolder, kOther };
 
+// What a kOther is, where the system says (POSIX); kUnknown elsewhere, and
+// for a link, which FileInfo::link says.
+enum class OtherKind { kUnknown, kFifo, kSocket, kDevice };
+
 struct FileInfo {
   FileKind kind = FileKind::kMissing;
   std::uint64_t size = 0;  // bytes, for a file
@@ -38,6 +42,8 @@ struct FileInfo {
   // not say, on Windows).
   bool link = false;
   std::uint64_t names = 0;
+  // For kind kOther: a FIFO, a socket or a device, where the system says.
+  OtherKind other = OtherKind::kUnknown;
   // When the file's bytes last changed, in nanoseconds since 1970 (said by
   // inspect and inspectHandle); 0 where the system does not say.
   std::int64_t modified = 0;

@@ -6,9 +6,9 @@
 #include "backends/HttpFile.h"
 #include "files/Failure.h"
 #include "files/Sha256.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
-#include "multifile/ArchiveCore.h"
 
 namespace {
 

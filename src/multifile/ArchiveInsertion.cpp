@@ -171,7 +171,8 @@ bool ArchiveInsertion::WriteArchive(const String& entryName, std::uint32_t input
 
 // The old entries, in directory order, then the input, which is closed once
 // copied whole.
-bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size, multifile::ArchiveWriter& to) {
+bool ArchiveInsertion::Append(std::size_t planned, std::uint32_t size,
+                              multifile::ArchiveWriter& to) {
   if (planned < static_cast<std::size_t>(archive.Directory().GetCount())) {
     return CopyEntry(static_cast<std::int32_t>(planned), to);
   }

@@ -219,11 +219,10 @@ bool MultiFile::ExtractToFile(const String& fileName) {
   // Only the entry's own bytes are copied out: the rule every reader asks,
   // against the file as it is now.
   std::string reason;
-  const ErrorCode readable = ArchiveReadable()
-                                 ? RXM::multifile::CheckReadable(
-                                       *currentElement, core->Directory().GetCount(),
-                                       archiveFile->GetFileSize(), &reason)
-                                 : ErrorCode::kReadFailed;
+  const ErrorCode readable = ArchiveReadable() ? RXM::multifile::CheckReadable(
+                                                     *currentElement, core->Directory().GetCount(),
+                                                     archiveFile->GetFileSize(), &reason)
+                                               : ErrorCode::kReadFailed;
   if (readable != ErrorCode::kOk || size == 0) {
     status = readable == ErrorCode::kOk || readable == ErrorCode::kReadFailed
                  ? Failure(ErrorCode::kReadFailed, core->Subject(*currentElement))

@@ -7,12 +7,12 @@
 #include "backends/DiskFile.h"
 #include "backends/System.h"
 #include "files/Failure.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
-#include "multifile/ArchiveCore.h"
 #include "multifile/MultiFileWriterEntries.h"
 
 using RXM::ErrorCode;
@@ -140,9 +140,8 @@ bool MultiFileWriter::LoadExisting() {
   }
   RXM::Status why;
   bool reached = false;
-  std::shared_ptr<const RXM::multifile::ArchiveCore> archive =
-      RXM::multifile::ArchiveCore::Open(*system, Pointer<KYFile>(), archiveName.GetText(), why,
-                                        reached);
+  std::shared_ptr<const RXM::multifile::ArchiveCore> archive = RXM::multifile::ArchiveCore::Open(
+      *system, Pointer<KYFile>(), archiveName.GetText(), why, reached);
   if (!archive) {
     status = RXM::Status(why.GetCode(),
                          std::string(archiveName.GetText()) + ": cannot be read as an archive (" +
@@ -244,7 +243,7 @@ bool MultiFileWriter::Commit() {
     return false;
   }
   RXM::multifile::ArchiveWriter writer(lock->GetTarget(), RXM::ReplacementFile::Naming::kUnique,
-                                  *system);
+                                       *system);
   writer.RemoveAbandoned();
   RXM::SumsUpdate sums(*system, archiveName.GetText(), lock->GetTarget(), writeSums, sumsThreads);
   for (const Kept& entry : kept) {

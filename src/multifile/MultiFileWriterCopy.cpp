@@ -5,8 +5,8 @@
 #include "backends/DiskFile.h"
 #include "backends/System.h"
 #include "files/Failure.h"
-#include "multifile/ArchiveWriter.h"
 #include "multifile/ArchiveCore.h"
+#include "multifile/ArchiveWriter.h"
 #include "multifile/MultiFileWriterEntries.h"
 
 using RXM::ErrorCode;

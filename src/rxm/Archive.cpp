@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "backends/HttpFile.h"
-#include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveCore.h"
+#include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
 #include "remote/Url.h"
 #include "rxm/Error.hpp"
@@ -16,7 +16,7 @@ namespace rxm {
 struct Archive::Impl {
   std::shared_ptr<const RXM::multifile::ArchiveCore> archive;
   std::shared_ptr<const RXM::SumsTable> sums;  // once check_sums read them
-  Pointer<HttpFile> remote;  // what an archive at a URL is read through
+  Pointer<HttpFile> remote;                    // what an archive at a URL is read through
 };
 
 Archive::Archive(std::unique_ptr<Impl> opened) : impl(std::move(opened)) {}
@@ -60,7 +60,7 @@ Entry Archive::at(std::size_t index) const {
   const PointerArray<MultiFileElement>& directory = Opened().archive->Directory();
   if (index >= size()) {
     throw Error(impl->archive->Explain(RXM::ErrorCode::kNoSuchEntry,
-                                      ("#" + std::to_string(index)).c_str(), nullptr));
+                                       ("#" + std::to_string(index)).c_str(), nullptr));
   }
   const MultiFileElement& record = *directory.Peek(static_cast<int>(index));
   return Entry{record.name, RXM::multifile::EntrySize(record),
@@ -84,7 +84,8 @@ std::optional<Entry> Archive::find(std::string_view name) const {
 Stream Archive::open_entry(std::string_view name) const {
   const Impl& opened = Opened();
   if (HoldsNul(name)) {  // no record holds a NUL: say so for the whole name
-    throw Error(opened.archive->Explain(RXM::ErrorCode::kNoSuchEntry, Shown(name).c_str(), nullptr));
+    throw Error(
+        opened.archive->Explain(RXM::ErrorCode::kNoSuchEntry, Shown(name).c_str(), nullptr));
   }
   RXM::Status why;
   const std::string wanted(name);
@@ -104,9 +105,9 @@ void Archive::CheckRead(std::string_view name, const void* data, std::size_t siz
   const Impl& opened = Opened();
   RXM::ErrorCode code = RXM::ErrorCode::kOk;
   const MultiFileElement* record = opened.archive->Find(std::string(name).c_str(), code);
-  const RXM::Status summed = record == nullptr ? RXM::Status::Ok()
-                                               : opened.archive->CheckBytes(
-                                                     opened.sums.get(), *record, data, size);
+  const RXM::Status summed =
+      record == nullptr ? RXM::Status::Ok()
+                        : opened.archive->CheckBytes(opened.sums.get(), *record, data, size);
   if (!summed.IsOk()) {
     throw Error(summed);
   }

@@ -49,7 +49,8 @@ Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
   if (!handle) {
     return nullptr;
   }
-  return Pointer<KYFile>(new EntryStream(std::move(handle), 0, size, origin, name, multifile::NameIs));
+  return Pointer<KYFile>(
+      new EntryStream(std::move(handle), 0, size, origin, name, multifile::NameIs));
 }
 
 long FolderSource::GetSize(const std::string& name, Status&) const {

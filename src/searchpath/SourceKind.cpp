@@ -59,8 +59,7 @@ bool StartsAsArchive(const std::string& source, sys::System& system) {
 
 }  // namespace
 
-bool IdentifySource(const std::string& source, sys::System& system, SourceKind* kind,
-                    Status& why) {
+bool IdentifySource(const std::string& source, sys::System& system, SourceKind* kind, Status& why) {
   if (IsRemoteUrl(source.c_str())) {
     *kind = SourceKind::kArchive;
     return true;
@@ -86,8 +85,7 @@ bool IdentifySource(const std::string& source, sys::System& system, SourceKind* 
 }
 
 std::shared_ptr<const MountedSource> LoadSource(SourceKind kind, const std::string& source,
-                                                sys::System& system, Status& why,
-                                                bool checkSums) {
+                                                sys::System& system, Status& why, bool checkSums) {
   for (const SourceReader& reader : kReaders) {
     if (reader.kind == kind) {
       return reader.load(source, system, why, checkSums);

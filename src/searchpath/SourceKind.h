@@ -31,8 +31,7 @@ RXMFILES_API bool IdentifySource(const std::string& source, sys::System& system,
 // nor module says so (NotASource), naming what was tried. With `checkSums`,
 // an archive's entries are held to the sums file beside it.
 std::shared_ptr<const MountedSource> LoadSource(SourceKind kind, const std::string& source,
-                                                sys::System& system, Status& why,
-                                                bool checkSums);
+                                                sys::System& system, Status& why, bool checkSums);
 
 }  // namespace RXM
 

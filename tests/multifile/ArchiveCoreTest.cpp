@@ -95,15 +95,14 @@ TEST_P(ArchiveCoreOpenTest, SaysWhyAndWhetherTheFileOpened) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ArchiveCoreOpenTest,
-    testing::Values(OpenCase{"Missing", {}, false, ErrorCode::kNoSuchFile},
-                    OpenCase{"NotAnArchive", BytesOf("PK\x03\x04 zip"), true,
-                             ErrorCode::kNotAnArchive},
-                    OpenCase{"CountBeyondFile", Header(3), true,
-                             ErrorCode::kCountBeyondFile},
-                    OpenCase{"Empty", Header(0), true, ErrorCode::kOk}),
-    CaseName<OpenCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, ArchiveCoreOpenTest,
+                         testing::Values(OpenCase{"Missing", {}, false, ErrorCode::kNoSuchFile},
+                                         OpenCase{"NotAnArchive", BytesOf("PK\x03\x04 zip"), true,
+                                                  ErrorCode::kNotAnArchive},
+                                         OpenCase{"CountBeyondFile", Header(3), true,
+                                                  ErrorCode::kCountBeyondFile},
+                                         OpenCase{"Empty", Header(0), true, ErrorCode::kOk}),
+                         CaseName<OpenCase>);
 
 #if !defined(_WIN32)
 TEST(ArchiveCoreTest, AFolderIsRefusedAsOne) {
@@ -139,7 +138,7 @@ TEST(ArchiveCoreTest, AnEntryStreamSaysWhichFileAndOffsetItsBytesLieAt) {
   const auto copied = OpenCore(memory, "mem", why, reached);
   ASSERT_TRUE(copied);
   Pointer<KYFile> copy = copied->OpenEntry(*copied->Find("one", code), &why);
-  EXPECT_EQ(RXM::EntryFileHandle(*copy, &first), -1);  // memory: nothing to hand on
+  EXPECT_EQ(RXM::EntryFileHandle(*copy, &first), -1);    // memory: nothing to hand on
   EXPECT_EQ(RXM::EntryFileHandle(*memory, &first), -1);  // no entry stream at all
 }
 #endif

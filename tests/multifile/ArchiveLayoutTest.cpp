@@ -138,7 +138,8 @@ TEST(CheckLayoutTest, ALimitKeepsTheFirstFindingsAndCountsTheRest) {
                                                 At("c", -5, -4)};
   const auto all = RXM::multifile::CheckLayout(records.data(), 4, 200);
   for (std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{3}, all.size()}) {
-    const RXM::multifile::LayoutReport report = RXM::multifile::CheckLayout(records.data(), 4, 200, limit);
+    const RXM::multifile::LayoutReport report =
+        RXM::multifile::CheckLayout(records.data(), 4, 200, limit);
     ASSERT_EQ(report.first.size(), limit);
     EXPECT_EQ(report.total, static_cast<std::int64_t>(all.size()));
     EXPECT_EQ(report.errors, std::count_if(all.begin(), all.end(), [](const auto& f) {

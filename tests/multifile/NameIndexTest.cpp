@@ -82,7 +82,8 @@ TEST(NameIndexTest, HashesAlikeExactlyTheNamesTheFoldMakesEqual) {
       for (int second = first; second < 256; ++second) {
         std::string other(place, 'X');
         other += static_cast<char>(second);
-        const bool equal = RXM::multifile::FoldName(one.c_str()) == RXM::multifile::FoldName(other.c_str());
+        const bool equal =
+            RXM::multifile::FoldName(one.c_str()) == RXM::multifile::FoldName(other.c_str());
         ASSERT_EQ(NameIndex::Hash(one.c_str()) == NameIndex::Hash(other.c_str()), equal)
             << place << " " << first << " " << second;
       }

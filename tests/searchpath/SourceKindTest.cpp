@@ -51,15 +51,14 @@ TEST_P(SourceKindTest, IsDecidedByWhatTheNameHolds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SourceKindTest,
-    testing::Values(
-        KindCase{"Folder", "/", true, SourceKind::kFolder, ErrorCode::kOk},
-        KindCase{"ArchiveByItsMagic", std::string("KYMF\0\0\0\0", 8), true, SourceKind::kArchive,
-                 ErrorCode::kOk},
-        KindCase{"DamagedArchiveIsStillAnArchive", "KYMF", true, SourceKind::kArchive,
-                 ErrorCode::kOk},
-        KindCase{"AnyOtherFileIsForTheModuleReader", "MZ not really", true, SourceKind::kModule,
-                 ErrorCode::kOk},
-        KindCase{"Missing", "", false, SourceKind::kModule, ErrorCode::kNoSuchFile}),
+    testing::Values(KindCase{"Folder", "/", true, SourceKind::kFolder, ErrorCode::kOk},
+                    KindCase{"ArchiveByItsMagic", std::string("KYMF\0\0\0\0", 8), true,
+                             SourceKind::kArchive, ErrorCode::kOk},
+                    KindCase{"DamagedArchiveIsStillAnArchive", "KYMF", true, SourceKind::kArchive,
+                             ErrorCode::kOk},
+                    KindCase{"AnyOtherFileIsForTheModuleReader", "MZ not really", true,
+                             SourceKind::kModule, ErrorCode::kOk},
+                    KindCase{"Missing", "", false, SourceKind::kModule, ErrorCode::kNoSuchFile}),
     CaseName<KindCase>);
 
 // A URL is an archive without a look at the disk: nothing there decides it.

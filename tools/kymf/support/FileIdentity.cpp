@@ -1,17 +1,13 @@
 #include "support/FileIdentity.h"
 
-#include "backends/System.h"
-
 namespace kymf {
 
 // The system's own rule of which file a name reaches (System::inspect), the
 // one the archive lock compares by too. A file whose identity the system
 // does not say (both numbers 0) is unknown, never equal to another.
-FileIdentity IdentityOf(const std::string& path) {
+FileIdentity IdentityOf(const RXM::sys::FileInfo& info) {
   FileIdentity identity;
-  RXM::sys::FileInfo info;
-  if (RXM::sys::System::Default().inspect(path.c_str(), &info) == 0 &&
-      info.kind != RXM::sys::FileKind::kMissing && (info.device != 0 || info.node != 0)) {
+  if (info.kind != RXM::sys::FileKind::kMissing && (info.device != 0 || info.node != 0)) {
     identity.device = info.device;
     identity.file = info.node;
     identity.known = true;

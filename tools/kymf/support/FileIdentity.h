@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "backends/System.h"
+
 namespace kymf {
 
 struct FileIdentity {
@@ -21,9 +23,10 @@ struct FileIdentity {
   }
 };
 
-// The identity of what `path` reaches, following links; `known` false when
-// it does not exist or cannot be examined.
-FileIdentity IdentityOf(const std::string& path);
+// The identity that `info` (filled by System::inspect, which follows links)
+// gives; `known` false for a name that does not exist or whose identity the
+// system does not say.
+FileIdentity IdentityOf(const RXM::sys::FileInfo& info);
 
 }  // namespace kymf
 

@@ -1,7 +1,7 @@
 #include "support/InputCollector.h"
 
 #include <algorithm>
-#include <system_error>
+#include <cerrno>
 #include <utility>
 
 #include "backends/System.h"
@@ -28,75 +28,131 @@ std::string Join(const std::string& prefix, const std::string& name) {
   return prefix.empty() ? name : prefix + "/" + name;
 }
 
-const char* KindOf(fs::file_type type) {
-  switch (type) {
-    case fs::file_type::fifo:
+const char* KindOf(const RXM::sys::FileInfo& info) {
+  switch (info.other) {
+    case RXM::sys::OtherKind::kFifo:
       return "a FIFO";
-    case fs::file_type::socket:
+    case RXM::sys::OtherKind::kSocket:
       return "a socket";
-    case fs::file_type::block:
-    case fs::file_type::character:
+    case RXM::sys::OtherKind::kDevice:
       return "a device";
-    default:
-      return "neither a file nor a folder";
+    case RXM::sys::OtherKind::kUnknown:
+      break;
   }
+  return "neither a file nor a folder";
 }
 
 }  // namespace
 
-InputCollector::InputCollector(Reporter& output, Selection& excluded, CollectRules given)
-    : reporter(output), excludes(excluded), rules(std::move(given)) {
-  if (!rules.archive.empty() && rules.archive != "-") {
-    archive = IdentityOf(rules.archive);
-    std::error_code error;
-    archiveSize = archive.known ? fs::file_size(rules.archive, error) : 0;
+InputCollector::InputCollector(Reporter& output, Selection& excluded, CollectRules given,
+                               RXM::sys::System& calls)
+    : reporter(output), excludes(excluded), rules(std::move(given)), system(calls) {
+  RXM::sys::FileInfo info;
+  if (!rules.archive.empty() && rules.archive != "-" &&
+      system.inspect(rules.archive.c_str(), &info) == 0) {
+    archive = IdentityOf(info);
+    archiveSize = info.size;
   }
 }
 
-bool InputCollector::IsTheArchive(const fs::path& path, std::uint64_t size) const {
-  return archive.known && size == archiveSize && IdentityOf(path.string()) == archive;
+// What `path` names itself, a final link not followed: examined in the
+// folder that holds it (the folder reached as its path says). A path that
+// ends in a separator, ".", ".." or a root names what it reaches.
+int InputCollector::InspectName(const fs::path& path, RXM::sys::FileInfo* info) const {
+  const std::string name = path.filename().string();
+  if (name.empty() || name == "." || name == "..") {
+    return system.inspect(path.string().c_str(), info);
+  }
+  RXM::sys::WalkStop stop;
+  const RXM::sys::Handle folder =
+      system.openFolderBelow(path.parent_path().string().c_str(), "", false, &stop);
+  if (folder == RXM::sys::kNoHandle) {
+    *info = RXM::sys::FileInfo();
+    info->error = stop.error != 0 ? stop.error : errno;
+    // A folder on the way that is missing or no folder: nothing has the name.
+    return info->error == ENOENT || info->error == ENOTDIR ? 0 : -1;
+  }
+  const int examined = system.inspectIn(folder, name.c_str(), info);
+  system.closeHandle(folder);
+  return examined;
 }
 
-bool InputCollector::Accept(const fs::path& path, const std::string& name) {
-  const std::string shown = path.generic_string();
-  std::error_code error;
-  const std::uint64_t size = fs::file_size(path, error);
-  if (error) {
-    reporter.Fail(shown, error.message());
-    return false;
-  }
-  if (IsTheArchive(path, size)) {
+// Which file `path` reaches, as the system says it (System::inspect, which
+// on Windows opens the name to learn it).
+FileIdentity InputCollector::IdentityAt(const fs::path& path) const {
+  RXM::sys::FileInfo info;
+  return system.inspect(path.string().c_str(), &info) == 0 ? IdentityOf(info) : FileIdentity();
+}
+
+bool InputCollector::Accept(const Found& file) {
+  const std::string shown = file.path.generic_string();
+  if (archive.known && file.info.size == archiveSize && IdentityAt(file.path) == archive) {
     reporter.Warn(shown, "is the archive being written; skipped");
     return true;
   }
-  if (excludes.Excludes(name)) {
+  if (excludes.Excludes(file.name)) {
     reporter.Verbose("excluded " + EscapeName(shown));
     return true;
   }
-  const RXM::Status refusal = RXM::multifile::CheckEntryName(name.data(), name.size(), shown);
+  const RXM::Status refusal =
+      RXM::multifile::CheckEntryName(file.name.data(), file.name.size(), shown);
   if (!refusal.IsOk()) {
     reporter.Fail(rules.keepGoing
                       ? RXM::Status(refusal.GetCode(), std::string(refusal.GetText()) + "; skipped")
                       : refusal);
     return rules.keepGoing;
   }
-  inputs.push_back(Input{path.string(), name, size});
+  inputs.push_back(Input{file.path.string(), file.name, file.info.size});
   return true;
 }
 
-bool InputCollector::Follows(const fs::path& path, fs::file_status& target) {
+// With -h, `info` becomes what the link reaches; false, said, when it is not
+// followed.
+bool InputCollector::Follows(const fs::path& path, RXM::sys::FileInfo& info) {
   const std::string shown = path.generic_string();
   if (!rules.dereference) {
     reporter.Warn(shown, "symbolic link not followed; skipped (-h follows links)");
     return false;
   }
-  std::error_code error;
-  target = fs::status(path, error);
-  if (error || !fs::exists(target)) {
+  if (system.inspect(path.string().c_str(), &info) != 0 ||
+      info.kind == RXM::sys::FileKind::kMissing) {
     reporter.Warn(shown, "symbolic link to nothing; skipped");
     return false;
   }
   return true;
+}
+
+// What `path` is, followed when it is a link that -h follows: a file is
+// kept, a folder walked, anything else said and skipped. False (reported)
+// when it cannot be examined or a folder below it cannot be read.
+bool InputCollector::Visit(const fs::path& path, const std::string& name, RXM::sys::FileInfo info,
+                           std::vector<FileIdentity>& above, std::vector<Found>& found) {
+  if (info.link && !Follows(path, info)) {
+    return true;
+  }
+  switch (info.kind) {
+    case RXM::sys::FileKind::kFile:
+      found.push_back(Found{name, path, info});
+      return true;
+    case RXM::sys::FileKind::kFolder:
+      break;
+    case RXM::sys::FileKind::kMissing:
+    case RXM::sys::FileKind::kOther:
+      reporter.Warn(path.generic_string(), std::string(KindOf(info)) + "; skipped");
+      return true;
+  }
+  if (!rules.dereference) {
+    return Walk(path, name, above, found);
+  }
+  const FileIdentity identity = IdentityAt(path);
+  if (std::find(above.begin(), above.end(), identity) != above.end()) {
+    reporter.Warn(path.generic_string(), "link to a folder it is in (a loop); not followed");
+    return true;
+  }
+  above.push_back(identity);
+  const bool walked = Walk(path, name, above, found);
+  above.pop_back();
+  return walked;
 }
 
 bool InputCollector::Add(const std::string& given) {
@@ -104,39 +160,25 @@ bool InputCollector::Add(const std::string& given) {
                             ? fs::path(given)
                             : (fs::path(rules.base) / given).lexically_normal();
   const std::string shown = path.generic_string();
-  std::error_code error;
-  fs::file_status status = fs::symlink_status(path, error);
-  if (status.type() == fs::file_type::not_found) {
+  RXM::sys::FileInfo info;
+  if (InspectName(path, &info) != 0) {
+    reporter.Fail(shown, SystemReason(info.error));
+    return false;
+  }
+  if (info.kind == RXM::sys::FileKind::kMissing) {
     reporter.Fail(shown, RXM::Describe(RXM::ErrorCode::kNoSuchFile));
     return false;
   }
-  if (error) {
-    reporter.Fail(shown, error.message());
-    return false;
-  }
-  if (fs::is_symlink(status) && !Follows(path, status)) {
-    return true;
-  }
-  if (fs::is_regular_file(status)) {
-    return Accept(path, OwnName(given));
-  }
-  if (!fs::is_directory(status)) {
-    reporter.Warn(shown, std::string(KindOf(status.type())) + "; skipped");
-    return true;
-  }
   std::vector<FileIdentity> above;
-  if (rules.dereference) {
-    above.push_back(IdentityOf(path.string()));
-  }
   std::vector<Found> found;
-  if (!Walk(path, OwnName(given), above, found)) {
+  if (!Visit(path, OwnName(given), info, above, found)) {
     return false;
   }
   std::sort(found.begin(), found.end(),
             [](const Found& a, const Found& b) { return a.name < b.name; });
   bool ok = true;
   for (const Found& file : found) {
-    ok = Accept(file.path, file.name) && ok;
+    ok = Accept(file) && ok;
   }
   return ok;
 }
@@ -147,46 +189,31 @@ bool InputCollector::Add(const std::string& given) {
 // read.
 bool InputCollector::Walk(const fs::path& folder, const std::string& prefix,
                           std::vector<FileIdentity>& above, std::vector<Found>& found) {
-  std::error_code error;
-  bool empty = true;
-  for (fs::directory_iterator item(folder, error), end; !error && item != end;
-       item.increment(error)) {
-    empty = false;
-    const fs::path path = item->path();
-    const std::string name = Join(prefix, path.filename().generic_string());
-    std::error_code itemError;
-    fs::file_status status = item->symlink_status(itemError);
-    if (fs::is_symlink(status) && !Follows(path, status)) {
-      continue;
-    }
-    if (fs::is_regular_file(status)) {
-      found.push_back(Found{name, path});
-    } else if (!fs::is_directory(status)) {
-      reporter.Warn(path.generic_string(), std::string(KindOf(status.type())) + "; skipped");
-    } else if (!rules.dereference) {
-      if (!Walk(path, name, above, found)) {
-        return false;
-      }
-    } else {
-      const FileIdentity identity = IdentityOf(path.string());
-      if (std::find(above.begin(), above.end(), identity) != above.end()) {
-        reporter.Warn(path.generic_string(), "link to a folder it is in (a loop); not followed");
-        continue;
-      }
-      above.push_back(identity);
-      const bool walked = Walk(path, name, above, found);
-      above.pop_back();
-      if (!walked) {
-        return false;
-      }
-    }
-  }
-  if (error) {
-    reporter.Fail(folder.generic_string(), error.message());
+  std::vector<std::string> names;
+  errno = 0;
+  const int listed = system.listBelow(
+      folder.string().c_str(), "",
+      [](const char* name, RXM::sys::FileKind, void* context) {
+        static_cast<std::vector<std::string>*>(context)->emplace_back(name);
+      },
+      &names);
+  if (listed < 0) {
+    reporter.Fail(folder.generic_string(), SystemReason(errno != 0 ? errno : EIO));
     return false;
   }
-  if (empty) {
+  if (names.empty()) {
     reporter.Verbose("skipped empty folder " + EscapeName(folder.generic_string()));
+  }
+  for (const std::string& name : names) {
+    const fs::path path = folder / name;
+    RXM::sys::FileInfo info;
+    if (InspectName(path, &info) != 0) {
+      reporter.Fail(path.generic_string(), SystemReason(info.error));
+      return false;
+    }
+    if (!Visit(path, Join(prefix, name), info, above, found)) {
+      return false;
+    }
   }
   return true;
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "backends/System.h"
 #include "support/FileIdentity.h"
 #include "support/Reporter.h"
 #include "support/Selection.h"
@@ -46,7 +47,9 @@ class InputCollector {
  public:
   // Reports through `reporter`; entries whose names `excludes` selects are
   // left out.
-  InputCollector(Reporter& output, Selection& excluded, CollectRules rules = {});
+  // Every look at the file system goes through `system`.
+  InputCollector(Reporter& output, Selection& excluded, CollectRules rules = {},
+                 RXM::sys::System& system = RXM::sys::System::Default());
 
   // Adds the file or folder `path`. False (reported) when it does not exist,
   // cannot be read, or gives a name that cannot be stored (unless
@@ -64,17 +67,23 @@ class InputCollector {
   struct Found {
     std::string name;
     std::filesystem::path path;
+    RXM::sys::FileInfo info;  // as examined (a link's: what it reaches)
   };
+  bool Visit(const std::filesystem::path& path, const std::string& name, RXM::sys::FileInfo info,
+             std::vector<FileIdentity>& above, std::vector<Found>& found);
   bool Walk(const std::filesystem::path& folder, const std::string& prefix,
             std::vector<FileIdentity>& above, std::vector<Found>& found);
-  // Whether the link `path` is followed (-h, and it leads somewhere); says why not.
-  bool Follows(const std::filesystem::path& path, std::filesystem::file_status& target);
-  bool IsTheArchive(const std::filesystem::path& path, std::uint64_t size) const;
-  bool Accept(const std::filesystem::path& path, const std::string& name);
+  // Whether the link `path` is followed (-h, and it leads somewhere), `info`
+  // becoming what it reaches; says why not.
+  bool Follows(const std::filesystem::path& path, RXM::sys::FileInfo& info);
+  int InspectName(const std::filesystem::path& path, RXM::sys::FileInfo* info) const;
+  FileIdentity IdentityAt(const std::filesystem::path& path) const;
+  bool Accept(const Found& file);
 
   Reporter& reporter;
   Selection& excludes;
   CollectRules rules;
+  RXM::sys::System& system;
   FileIdentity archive;
   std::uint64_t archiveSize = 0;
   std::vector<Input> inputs;
