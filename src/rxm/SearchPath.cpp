@@ -8,6 +8,7 @@
 #include "rxm/NameText.h"
 #include "rxm/StreamImpl.h"
 #include "searchpath/SearchPath.h"
+#include "searchpath/SearchPathWalk.h"
 
 namespace rxm {
 namespace {
@@ -27,10 +28,6 @@ void CheckNoNul(std::string_view name) {
   }
 }
 
-std::string Joined(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
-}
-
 }  // namespace
 
 struct SearchPath::Impl {
@@ -43,21 +40,17 @@ struct SearchPath::Impl {
     return names;
   }
 
-  // Adds every file below `folder` to `files`, depth first. A name that is
-  // a file is not entered as a folder too, so that a listing costs one
-  // lookup per file.
-  void Walk(const std::string& folder, std::vector<std::string>& files) const {
-    for (const std::string& name : List(folder)) {
-      const std::string full = Joined(folder, name);
-      RXM::Status why;
-      const long size = path.GetSize(full.c_str(), why);
-      if (size >= 0 || (why.GetCode() != RXM::ErrorCode::kNoSuchEntry &&
-                        why.GetCode() != RXM::ErrorCode::kNameRefused)) {
-        files.push_back(full);
-      } else if (path.IsFolder(full.c_str())) {
-        Walk(full, files);
+  // Every file below `folder`, depth first: files its source refuses too,
+  // which a read then says why.
+  std::vector<std::string> Walk(const std::string& folder) const {
+    std::vector<std::string> files;
+    Check(RXM::WalkSearchPath(path, folder, [&](const RXM::PathEntry& entry) {
+      if (entry.kind == RXM::PathKind::kFile || entry.kind == RXM::PathKind::kRefusedFile) {
+        files.push_back(entry.name);
       }
-    }
+      return true;
+    }));
+    return files;
   }
 };
 
@@ -128,9 +121,7 @@ std::vector<std::string> SearchPath::list(std::string_view folder) const {
 
 std::vector<std::string> SearchPath::walk(std::string_view folder) const {
   CheckNoNul(folder);
-  std::vector<std::string> files;
-  impl->Walk(std::string(folder), files);
-  return files;
+  return impl->Walk(std::string(folder));
 }
 
 }  // namespace rxm

@@ -22,6 +22,7 @@
 
 #include "Commands.h"
 #include "remote/Url.h"
+#include "searchpath/SearchPathWalk.h"
 #include "support/BlockCopy.h"
 #include "support/HexName.h"
 #include "support/NameEscaping.h"
@@ -64,32 +65,29 @@ std::vector<std::string> NamesOf(const Options& options) {
   return names;
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + "/" + name;
-}
-
-// Prints every file below `folder`, depth first, in byte order; the number
+// Prints every file below `folder`, depth first, by the search path's one
+// walk; an excluded name is left out with everything below it. The number
 // printed.
 int ListBelow(const SearchPath& path, const std::string& folder, const Selection& excludes,
               bool json, bool& first) {
   int printed = 0;
-  for (const std::string& name : path.List(folder.c_str())) {
-    const std::string full = Join(folder, name);
-    if (excludes.Excludes(full)) {
-      continue;  // and everything below it
+  RXM::WalkSearchPath(path, folder, [&](const RXM::PathEntry& entry) {
+    if (excludes.Excludes(entry.name)) {
+      return false;  // and everything below it
     }
-    if (path.Exists(full.c_str())) {
-      if (json) {
-        std::printf("%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %ld}", first ? "" : ",",
-                    JsonString(full).c_str(), HexOf(full).c_str(), path.GetSize(full.c_str()));
-      } else {
-        std::printf("%s\n", EscapeName(full).c_str());
-      }
-      first = false;
-      ++printed;
+    if (entry.kind != RXM::PathKind::kFile) {
+      return entry.kind == RXM::PathKind::kFolder;
     }
-    printed += ListBelow(path, full, excludes, json, first);
-  }
+    if (json) {
+      std::printf("%s\n  {\"name\": %s, \"name_hex\": \"%s\", \"size\": %ld}", first ? "" : ",",
+                  JsonString(entry.name).c_str(), HexOf(entry.name).c_str(), entry.size);
+    } else {
+      std::printf("%s\n", EscapeName(entry.name).c_str());
+    }
+    first = false;
+    ++printed;
+    return false;
+  });
   return printed;
 }
 

@@ -10,6 +10,7 @@
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
 #include "remote/Url.h"
+#include "searchpath/SearchPathWalk.h"
 #include "searchpath/SourceKind.h"
 #include "support/OpenedArchive.h"
 
@@ -184,25 +185,29 @@ class SearchPathLayer : public MountLayer {
   std::uint64_t GetBytes() const override { return 0; }  // counted by the tree's file sizes
 
  private:
+  // The search path's one walk: a file its source refuses is left out, as
+  // is a name that is no safe path (counted).
   void Walk(const std::string& folder, MountTreeBuilder& builder, std::uint16_t index,
             LayerReport& report) {
-    for (const std::string& name : path.List(folder.c_str())) {
-      const std::string full = folder.empty() ? name : RXM::Concat({folder, "/", name});
-      if (RXM::CheckSafeName(full.c_str()) != RXM::NameFault::kNone) {
-        ++report.unsafe;
-        continue;
+    RXM::WalkSearchPath(path, folder, [&](const RXM::PathEntry& entry) {
+      switch (entry.kind) {
+        case RXM::PathKind::kUnsafeName:
+          ++report.unsafe;
+          break;
+        case RXM::PathKind::kFile:
+          Place(builder.AddFile(entry.name, static_cast<std::uint64_t>(entry.size), index,
+                                static_cast<std::uint32_t>(names.size()), time),
+                report);
+          names.push_back(entry.name);
+          break;
+        case RXM::PathKind::kFolder:
+          Place(builder.AddFolder(entry.name, index, time), report);
+          return true;
+        case RXM::PathKind::kRefusedFile:
+          break;
       }
-      const long size = path.GetSize(full.c_str());
-      if (size >= 0) {
-        Place(builder.AddFile(full, static_cast<std::uint64_t>(size), index,
-                              static_cast<std::uint32_t>(names.size()), time),
-              report);
-        names.push_back(full);
-      } else if (path.IsFolder(full.c_str())) {
-        Place(builder.AddFolder(full, index, time), report);
-        Walk(full, builder, index, report);
-      }
-    }
+      return false;
+    });
   }
 
   SearchPath path;
