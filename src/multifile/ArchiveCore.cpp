@@ -46,7 +46,7 @@ std::shared_ptr<const ArchiveCore> ArchiveCore::Open(sys::System& system, Pointe
   // What the file is decides how it is read, here and nowhere else.
   auto* const http = dynamic_cast<HttpFile*>(file.Get());
   std::shared_ptr<ArchiveCore> core(new ArchiveCore(
-      system, file, http != nullptr ? RedactUrl(path.c_str()) : path, http != nullptr));
+      system, file, http != nullptr ? RedactUrl(path) : path, http != nullptr));
   core->disk = dynamic_cast<DiskFile*>(file.Get());
   reached = file->OpenFile(path.c_str(), "rb");
   if (!reached) {
@@ -91,7 +91,7 @@ std::shared_ptr<const ArchiveCore> ArchiveCore::Open(sys::System& system, Pointe
 Status ArchiveCore::LoadDirectory(std::int32_t recordsPerRead) {
   ArchiveReader records(*archiveFile, name, recordsPerRead);
   std::int32_t count = 0;
-  const Status header = records.ReadHeader(count);
+  Status header = records.ReadHeader(count);
   if (!header.IsOk()) {
     return header;
   }
@@ -106,7 +106,7 @@ Status ArchiveCore::LoadDirectory(std::int32_t recordsPerRead) {
       if (element.IsNull()) {
         return Failure(ErrorCode::kNoMemory, name);
       }
-      const Status read = records.ReadRecord(*element);
+      Status read = records.ReadRecord(*element);
       if (!read.IsOk()) {
         return read;
       }

@@ -216,7 +216,9 @@ bool Splice(fuse_req_t request, const OpenedFile& opened, std::size_t wanted, of
       static_cast<std::uint64_t>(file.st_size) < at + wanted) {
     return false;
   }
-  fuse_bufvec data = FUSE_BUFVEC_INIT(wanted);
+  fuse_bufvec data{};  // FUSE_BUFVEC_INIT, whose compound literal is no C++
+  data.count = 1;
+  data.buf[0].size = wanted;
   data.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
   data.buf[0].fd = opened.descriptor;
   data.buf[0].pos = static_cast<off_t>(at);

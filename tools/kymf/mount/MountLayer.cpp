@@ -116,7 +116,7 @@ class ArchiveLayer : public MountLayer {
       if (!archive) {
         return why;
       }
-      const RXM::Status loaded = checkSums ? archive->LoadSums(&sums) : RXM::Status::Ok();
+      RXM::Status loaded = checkSums ? archive->LoadSums(&sums) : RXM::Status::Ok();
       if (!loaded.IsOk() && loaded.GetCode() != RXM::ErrorCode::kNoSuchFile &&
           loaded.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
         return loaded;
