@@ -198,8 +198,12 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
 }
 
 // Replies of at least this many bytes are spliced from the file on disk. A
-// splice costs two calls and a pipe where a copy costs one read: below a few
-// pages the copy is the cheaper (bench/mount: reading 10^4 small files).
+// splice costs two calls and a pipe where a copy costs one read. Measured on
+// a 2-core machine, 4 rounds each: 1 GiB read in 1 MiB reads (which the
+// kernel asks for in 128 KiB requests) went at 3.1-3.5 GiB/s spliced against
+// 2.5-3.0 GiB/s copied; 10^4 files of 4 KiB read whole took 1.22-1.38 s
+// either way, and splicing every reply as well gained nothing there. So a
+// reply of a few pages is copied, the one call being the simpler path.
 constexpr std::size_t kSpliceFrom = 16384;
 
 // The `wanted` bytes at `offset` of a file on disk, handed to the kernel by
