@@ -9,8 +9,8 @@
 
 #include "files/Failure.h"
 #include "files/Sha256.h"
+#include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveLayout.h"
-#include "multifile/MultiFile.h"
 #include "multifile/ReplacementFile.h"
 
 namespace RXM {
@@ -199,14 +199,19 @@ Status ComputeSums(sys::System& system, const std::string& archive,
                    const std::map<std::string, std::string>& reuse, std::vector<EntrySum>* sums,
                    unsigned threads) {
   sums->clear();
-  Pointer<MultiFile> opened(new MultiFile(system));
-  if (!opened->OpenMultiFile(Pointer<KYFile>(), archive.c_str())) {
-    return opened->GetStatus();
+  Status why;
+  bool reached = false;
+  const std::shared_ptr<const multifile::ArchiveCore> opened =
+      multifile::ArchiveCore::Open(system, Pointer<KYFile>(), archive, why, reached);
+  if (!opened) {
+    return why;
   }
-  const PointerArray<MultiFileElement>& directory = opened->GetDirectory();
-  const sys::Handle handle = system.openForReading(archive.c_str());
+  const PointerArray<MultiFileElement>& directory = opened->Directory();
+  // The file whose directory was read, never the name opened again.
+  errno = 0;
+  const sys::Handle handle = opened->Duplicate();
   if (handle == sys::kNoHandle) {
-    return OpenFailure(archive, errno);
+    return OpenFailure(archive, errno != 0 ? errno : EIO);
   }
   const std::size_t count = static_cast<std::size_t>(directory.GetCount());
   std::vector<Status> outcome(count, Status::Ok());
@@ -230,7 +235,7 @@ Status ComputeSums(sys::System& system, const std::string& archive,
       const std::string subject = archive + ": " + record.name;
       std::string reason;
       const ErrorCode readable =
-          multifile::CheckReadable(record, directory.GetCount(), opened->GetArchiveSize(), &reason);
+          multifile::CheckReadable(record, directory.GetCount(), opened->Size(), &reason);
       outcome[i] = readable == ErrorCode::kOk
                        ? HashRange(system, handle, static_cast<std::uint64_t>(record.dataStart),
                                    multifile::EntrySize(record), subject, &(*sums)[i].hex)

@@ -136,6 +136,36 @@ TEST(ArchiveSumsTest, TheWrittenSumsAreThoseOfTheEntriesInDirectoryOrder) {
   EXPECT_EQ(together, sums);
 }
 
+// The sums are those of the file whose directory was read: an archive of
+// the same layout put under the name just after the open (as a writer's
+// rename would) changes no sum.
+TEST(ArchiveSumsTest, SumsAreOfTheFileOpenedNotOfWhatTakesItsNameMeanwhile) {
+  TempDir dir;
+  const std::string path = WithSums(dir);
+  const std::vector<EntrySum> before = Read(path);
+  const std::string other = dir.Path("other.kymf");
+  {
+    MultiFileWriter writer(other.c_str());
+    writer.AddBytes("a.txt", "ALPHA", 5);
+    writer.AddBytes("dir/b.bin", "\x05\x06\x07\x08", 4);
+    writer.AddBytes("c", "GAMMA!", 6);
+    ASSERT_TRUE(writer.Commit()) << writer.GetError();
+  }
+  FaultySystem system;
+  bool replaced = false;
+  system.afterOpen = [&](const char* opened) {
+    if (!replaced && path == opened) {
+      replaced = true;
+      std::filesystem::rename(other, path);
+    }
+  };
+  std::vector<EntrySum> sums;
+  const RXM::Status status = RXM::ComputeSums(system, path, {}, &sums, 2);
+  ASSERT_TRUE(status.IsOk()) << status.GetText();
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(sums, before);
+}
+
 // Every byte of the data region, changed in place, makes exactly the entry
 // that holds it differ from its sum; the sums file is then not stale.
 TEST(ArchiveSumsTest, EveryFlippedDataByteIsCaughtInItsEntry) {
