@@ -5,8 +5,8 @@
 #include "files/BoundedStream.h"
 #include "files/Failure.h"
 #include "files/Registration.h"
+#include "files/Url.h"
 #include "remote/RemoteObject.h"
-#include "remote/Url.h"
 
 const RXM::StreamPolicy HttpFile::kPolicy = {
     RXM::ZeroSizeItems::kAllFit, RXM::UnknownOrigin::kRefused, RXM::WhenClosed::kEmptyAndAtEnd,

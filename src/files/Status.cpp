@@ -1,6 +1,6 @@
 #include "files/Status.h"
 
-#include "remote/Url.h"
+#include "files/Url.h"
 
 #include <cerrno>
 

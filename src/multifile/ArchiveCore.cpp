@@ -14,11 +14,11 @@
 #include "files/Failure.h"
 #include "files/MemorySource.h"
 #include "files/Text.h"
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveReader.h"
 #include "multifile/ElementSlab.h"
-#include "remote/Url.h"
 
 namespace RXM {
 namespace multifile {
@@ -45,8 +45,8 @@ std::shared_ptr<const ArchiveCore> ArchiveCore::Open(sys::System& system, Pointe
   Pointer<KYFile> file = own ? Pointer<KYFile>(new DiskFile(system)) : given;
   // What the file is decides how it is read, here and nowhere else.
   auto* const http = dynamic_cast<HttpFile*>(file.Get());
-  std::shared_ptr<ArchiveCore> core(new ArchiveCore(
-      system, file, http != nullptr ? RedactUrl(path) : path, http != nullptr));
+  std::shared_ptr<ArchiveCore> core(
+      new ArchiveCore(system, file, http != nullptr ? RedactUrl(path) : path, http != nullptr));
   core->disk = dynamic_cast<DiskFile*>(file.Get());
   reached = file->OpenFile(path.c_str(), "rb");
   if (!reached) {

@@ -17,13 +17,13 @@
 #include "files/Failure.h"
 #include "files/KYFileSource.h"
 #include "files/Registration.h"
+#include "files/Url.h"
 #include "framework/Debugger.h"
 #include "framework/Exception.h"
 #include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/MultiFileWriter.h"
-#include "remote/Url.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "backends/HttpFile.h"
 #include "backends/System.h"
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
-#include "remote/Url.h"
 
 namespace RXM {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "files/Failure.h"
-#include "remote/Url.h"
+#include "files/Url.h"
 
 namespace RXM {
 namespace {

@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "backends/HttpFile.h"
+#include "files/Url.h"
 #include "multifile/ArchiveCore.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveSums.h"
-#include "remote/Url.h"
 #include "rxm/Error.hpp"
 #include "rxm/NameText.h"
 #include "rxm/StreamImpl.h"

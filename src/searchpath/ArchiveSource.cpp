@@ -2,8 +2,8 @@
 
 #include "backends/HttpFile.h"
 #include "files/SafeName.h"
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
-#include "remote/Url.h"
 
 namespace RXM {
 

@@ -10,9 +10,9 @@
 
 #include "backends/System.h"
 #include "files/SafeName.h"
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/VolumeSet.h"
-#include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/SourceKind.h"
 

@@ -6,8 +6,8 @@
 
 #include "backends/SharedHandle.h"
 #include "files/Failure.h"
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
-#include "remote/Url.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/FolderSource.h"
 #include "searchpath/ModuleSource.h"

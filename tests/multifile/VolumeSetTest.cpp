@@ -8,10 +8,10 @@
 
 #include "TestSupport.h"
 #include "backends/System.h"
+#include "files/Url.h"
 #include "multifile/ArchiveBytes.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/VolumeSet.h"
-#include "remote/Url.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 
 #include "Commands.h"
 #include "backends/System.h"
+#include "files/Url.h"
 #include "mount/FuseOptions.h"
 #include "mount/FuseServer.h"
 #include "mount/MountLayer.h"
 #include "mount/MountTable.h"
-#include "remote/Url.h"
 
 namespace kymf {
 namespace {

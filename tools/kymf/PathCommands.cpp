@@ -21,7 +21,7 @@
 #include <RXMFiles.h>
 
 #include "Commands.h"
-#include "remote/Url.h"
+#include "files/Url.h"
 #include "searchpath/SearchPathWalk.h"
 #include "support/BlockCopy.h"
 #include "support/HexName.h"

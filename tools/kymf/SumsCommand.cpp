@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "Commands.h"
+#include "files/Url.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/VolumeSet.h"
-#include "remote/Url.h"
 #include "support/NameEscaping.h"
 
 namespace kymf {

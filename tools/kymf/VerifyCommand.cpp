@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Commands.h"
+#include "files/Url.h"
 #include "multifile/VolumeSet.h"
-#include "remote/Url.h"
 #include "support/NameEscaping.h"
 #include "support/OpenedArchive.h"
 #include "support/Progress.h"

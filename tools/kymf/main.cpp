@@ -14,7 +14,7 @@
 #include <string>
 
 #include "Commands.h"
-#include "remote/Url.h"
+#include "files/Url.h"
 #include "support/RemoteNames.h"
 #include "support/Reporter.h"
 #include "support/SignalCleanup.h"

@@ -5,9 +5,9 @@
 #include "files/Sha256.h"
 #include "files/Text.h"
 
+#include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/VolumeSet.h"
-#include "remote/Url.h"
 
 namespace kymf {
 

@@ -4,7 +4,7 @@
 
 #include <RXMFiles.h>
 
-#include "remote/Url.h"
+#include "files/Url.h"
 
 namespace kymf {
 

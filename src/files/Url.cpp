@@ -1,4 +1,4 @@
-#include "remote/Url.h"
+#include "files/Url.h"
 
 #include <cctype>
 #include <cstring>

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "TestSupport.h"
-#include "remote/Url.h"
+#include "files/Url.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The parts of an http:// or https:// URL that reading over the network needs.
-#ifndef RXMFILES_REMOTE_URL_H
-#define RXMFILES_REMOTE_URL_H
+#ifndef RXMFILES_FILES_URL_H
+#define RXMFILES_FILES_URL_H
 
 #include <cstddef>
 #include <string>
@@ -41,4 +41,4 @@ std::string OriginOf(const std::string& url);
 
 }  // namespace RXM
 
-#endif  // RXMFILES_REMOTE_URL_H
+#endif  // RXMFILES_FILES_URL_H
