@@ -28,6 +28,20 @@ void CheckNoNul(std::string_view name) {
   }
 }
 
+// Every file below `folder`, depth first: files its source refuses too,
+// which a read then says why. (A free function: the walk's visitor is then
+// no type that the library exports.)
+std::vector<std::string> FilesBelow(const ::SearchPath& path, const std::string& folder) {
+  std::vector<std::string> files;
+  Check(RXM::WalkSearchPath(path, folder, [&](const RXM::PathEntry& entry) {
+    if (entry.kind == RXM::PathKind::kFile || entry.kind == RXM::PathKind::kRefusedFile) {
+      files.push_back(entry.name);
+    }
+    return true;
+  }));
+  return files;
+}
+
 }  // namespace
 
 struct SearchPath::Impl {
@@ -38,19 +52,6 @@ struct SearchPath::Impl {
     std::vector<std::string> names = path.List(folder.c_str(), why);
     Check(why);
     return names;
-  }
-
-  // Every file below `folder`, depth first: files its source refuses too,
-  // which a read then says why.
-  std::vector<std::string> Walk(const std::string& folder) const {
-    std::vector<std::string> files;
-    Check(RXM::WalkSearchPath(path, folder, [&](const RXM::PathEntry& entry) {
-      if (entry.kind == RXM::PathKind::kFile || entry.kind == RXM::PathKind::kRefusedFile) {
-        files.push_back(entry.name);
-      }
-      return true;
-    }));
-    return files;
   }
 };
 
@@ -121,7 +122,7 @@ std::vector<std::string> SearchPath::list(std::string_view folder) const {
 
 std::vector<std::string> SearchPath::walk(std::string_view folder) const {
   CheckNoNul(folder);
-  return impl->Walk(std::string(folder));
+  return FilesBelow(impl->path, std::string(folder));
 }
 
 }  // namespace rxm
