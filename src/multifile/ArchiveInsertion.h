@@ -7,6 +7,7 @@
 #include <optional>
 
 #include <string>
+#include "multifile/ArchiveDigest.h"
 #include "multifile/ArchiveSums.h"
 
 #include "files/KYFile.h"

@@ -8,6 +8,7 @@
 #include "backends/System.h"
 #include "files/Failure.h"
 #include "multifile/ArchiveCore.h"
+#include "multifile/ArchiveDigest.h"
 #include "multifile/ArchiveFormat.h"
 #include "multifile/ArchiveLayout.h"
 #include "multifile/ArchiveLock.h"

@@ -16,6 +16,7 @@
 #include "backends/FaultySystem.h"
 #include "files/Sha256.h"
 #include "multifile/ArchiveBytes.h"
+#include "multifile/ArchiveDigest.h"
 #include "multifile/ArchiveSums.h"
 
 namespace {

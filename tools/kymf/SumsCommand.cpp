@@ -5,6 +5,7 @@
 
 #include "Commands.h"
 #include "files/Url.h"
+#include "multifile/ArchiveDigest.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/VolumeSet.h"
 #include "support/NameEscaping.h"
