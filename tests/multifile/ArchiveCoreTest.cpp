@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "backends/FaultySystem.h"
@@ -74,6 +75,11 @@ struct OpenCase {
   bool reached;
   ErrorCode code;
 };
+
+// Printed by its label: the bytes of the struct hold padding.
+std::ostream& operator<<(std::ostream& out, const OpenCase& c) {
+  return out << c.label;
+}
 
 class ArchiveCoreOpenTest : public testing::TestWithParam<OpenCase> {};
 

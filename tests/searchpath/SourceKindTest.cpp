@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "TestSupport.h"
@@ -26,6 +27,11 @@ struct KindCase {
   SourceKind kind;
   ErrorCode code;
 };
+
+// Printed by its label: the bytes of the struct hold padding.
+std::ostream& operator<<(std::ostream& out, const KindCase& c) {
+  return out << c.label;
+}
 
 class SourceKindTest : public testing::TestWithParam<KindCase> {};
 
