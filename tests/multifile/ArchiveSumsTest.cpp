@@ -141,6 +141,9 @@ TEST(ArchiveSumsTest, TheWrittenSumsAreThoseOfTheEntriesInDirectoryOrder) {
 // the same layout put under the name just after the open (as a writer's
 // rename would) changes no sum.
 TEST(ArchiveSumsTest, SumsAreOfTheFileOpenedNotOfWhatTakesItsNameMeanwhile) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "an open file cannot be replaced on Windows";
+#endif
   TempDir dir;
   const std::string path = WithSums(dir);
   const std::vector<EntrySum> before = Read(path);
