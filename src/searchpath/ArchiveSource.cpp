@@ -58,9 +58,21 @@ Pointer<KYFile> ArchiveSource::Open(const std::string& name, Status& why) const 
   return archive->OpenEntry(*element, &why);
 }
 
-long ArchiveSource::GetSize(const std::string& name, Status& why) const {
-  const MultiFileElement* element = Find(name, why);
-  return element == nullptr ? -1 : static_cast<long>(multifile::EntrySize(*element));
+SourceStat ArchiveSource::Stat(const std::string& name, Status& why) const {
+  SourceStat stat;
+  Status refused;
+  const MultiFileElement* element = Find(name, refused);
+  if (element != nullptr) {
+    stat.kinds = kFileName;
+    stat.size = static_cast<long>(multifile::EntrySize(*element));
+  } else if (!refused.IsOk()) {
+    stat.kinds = kFileName;  // there, but its bytes cannot be read
+    why = refused;
+  }
+  if (Folders().count(multifile::FoldName(name.c_str())) != 0) {
+    stat.kinds |= kFolderName;
+  }
+  return stat;
 }
 
 // Folder names compare as entry names do, with the ASCII letters folded;
@@ -78,7 +90,8 @@ const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
       std::string folder;  // folded, "" the root
       for (std::size_t start = 0;;) {
         const std::size_t slash = name.find('/', start);
-        folders[folder].insert(name.substr(start, slash - start));
+        folders[folder][name.substr(start, slash - start)] |=
+            slash == std::string::npos ? kFileName : kFolderName;
         if (slash == std::string::npos) {
           break;
         }
@@ -90,16 +103,14 @@ const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
   return folders;
 }
 
-void ArchiveSource::List(const std::string& folder, std::set<std::string>& names) const {
+void ArchiveSource::List(const std::string& folder, Listing& names) const {
   const FolderIndex& index = Folders();
   const auto children = index.find(multifile::FoldName(folder.c_str()));
   if (children != index.end()) {
-    names.insert(children->second.begin(), children->second.end());
+    for (const auto& [name, kinds] : children->second) {
+      names[name] |= kinds;
+    }
   }
-}
-
-bool ArchiveSource::HasFolder(const std::string& folder) const {
-  return Folders().count(multifile::FoldName(folder.c_str())) != 0;
 }
 
 }  // namespace RXM

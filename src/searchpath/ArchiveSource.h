@@ -5,7 +5,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -36,17 +35,18 @@ class ArchiveSource : public MountedSource {
       : archive(std::move(core)), sums(std::move(table)) {}
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
-  long GetSize(const std::string& name, Status& why) const override;
+  // A file by the archive's lookup; a folder from the index of folders.
+  SourceStat Stat(const std::string& name, Status& why) const override;
   // From an index of the archive's folders made at the first call (a source
   // never changes): a folder's listing costs its children, not the archive's
   // entries, so walking a whole tree is linear in its entries.
-  void List(const std::string& folder, std::set<std::string>& names) const override;
-  bool HasFolder(const std::string& folder) const override;
+  void List(const std::string& folder, Listing& names) const override;
 
  private:
-  // The children (files and folders) of each folder that holds a listable
-  // entry, keyed by the folder's name with ASCII letters folded ("" the root).
-  using FolderIndex = std::map<std::string, std::set<std::string>>;
+  // The children (files and folders, with their NameKind bits) of each
+  // folder that holds a listable entry, keyed by the folder's name with ASCII
+  // letters folded ("" the root).
+  using FolderIndex = std::map<std::string, Listing>;
   const FolderIndex& Folders() const;
 
   // The entry `name` when the archive's file holds all of it; null otherwise,

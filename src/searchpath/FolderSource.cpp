@@ -31,7 +31,8 @@ sys::Handle OpenSized(sys::System& system, const std::string& root, const std::s
 
 void AddName(const char* name, sys::FileKind kind, void* context) {
   if (kind == sys::FileKind::kFile || kind == sys::FileKind::kFolder) {
-    static_cast<std::set<std::string>*>(context)->insert(name);
+    (*static_cast<Listing*>(context))[name] |=
+        kind == sys::FileKind::kFile ? kFileName : kFolderName;
   }
 }
 
@@ -53,23 +54,31 @@ Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
       new EntryStream(std::move(handle), 0, size, origin, name, multifile::NameIs));
 }
 
-long FolderSource::GetSize(const std::string& name, Status&) const {
-  std::uint32_t size = 0;
-  const sys::Handle handle = OpenSized(system, root, name, &size);
-  if (handle == sys::kNoHandle) {
-    return -1;
+// The name is examined through the handle it opens as, so that what is
+// said of it is what Open would open. Where a folder does not open as a file
+// (Windows), listing it says whether it is one.
+SourceStat FolderSource::Stat(const std::string& name, Status&) const {
+  SourceStat stat;
+  const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
+  sys::FileInfo info;
+  const bool examined = handle != sys::kNoHandle && system.inspectHandle(handle, &info) == 0;
+  if (handle != sys::kNoHandle) {
+    system.closeHandle(handle);
   }
-  system.closeHandle(handle);
-  return static_cast<long>(size);
+  if (examined && info.kind == sys::FileKind::kFile &&
+      info.size <= static_cast<std::uint64_t>(INT32_MAX)) {
+    stat.kinds = kFileName;
+    stat.size = static_cast<long>(info.size);
+  } else if ((examined && info.kind == sys::FileKind::kFolder) ||
+             (handle == sys::kNoHandle &&
+              system.listBelow(root.c_str(), name.c_str(), Ignore, nullptr) >= 0)) {
+    stat.kinds = kFolderName;
+  }
+  return stat;
 }
 
-// Links and devices are left out: Open would refuse them.
-void FolderSource::List(const std::string& folder, std::set<std::string>& names) const {
+void FolderSource::List(const std::string& folder, Listing& names) const {
   system.listBelow(root.c_str(), folder.c_str(), AddName, &names);
-}
-
-bool FolderSource::HasFolder(const std::string& folder) const {
-  return system.listBelow(root.c_str(), folder.c_str(), Ignore, nullptr) >= 0;
 }
 
 }  // namespace RXM

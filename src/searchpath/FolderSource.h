@@ -20,10 +20,13 @@ class FolderSource : public MountedSource {
   FolderSource(std::string folder, sys::System& system);
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
-  long GetSize(const std::string& name, Status& why) const override;
-  void List(const std::string& folder, std::set<std::string>& names) const override;
-  // A folder on disk below the root, empty or not, reached without links.
-  bool HasFolder(const std::string& folder) const override;
+  // A regular file (of at most INT32_MAX bytes, as positions of 32 bits
+  // reach) or a folder on disk below the root, empty or not, reached without
+  // links; links and devices are nothing.
+  SourceStat Stat(const std::string& name, Status& why) const override;
+  // Files and folders only: links and devices are left out, as Open would
+  // refuse them.
+  void List(const std::string& folder, Listing& names) const override;
 
  private:
   sys::System& system;

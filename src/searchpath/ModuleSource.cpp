@@ -65,18 +65,30 @@ Pointer<KYFile> ModuleSource::Open(const std::string& name, Status&) const {
       resource->size, origin, resource->name, multifile::NameIs));
 }
 
-long ModuleSource::GetSize(const std::string& name, Status&) const {
+// A module refuses none of its resources: `why` is never set.
+SourceStat ModuleSource::Stat(const std::string& name, Status&) const {
+  SourceStat stat;
   const Resource* resource = Find(name);
-  return resource == nullptr ? -1 : static_cast<long>(resource->size);
+  if (resource != nullptr) {
+    stat.kinds = kFileName;
+    stat.size = static_cast<long>(resource->size);
+  }
+  Listing below;
+  List(name, below);
+  if (!below.empty()) {
+    stat.kinds |= kFolderName;
+  }
+  return stat;
 }
 
-void ModuleSource::List(const std::string& folder, std::set<std::string>& names) const {
-  const std::string prefix = multifile::FoldName(folder.c_str()) + "/";
+// The resources are few (a module's handful), so a listing looks at each.
+void ModuleSource::List(const std::string& folder, Listing& names) const {
+  const std::string prefix = folder.empty() ? "" : multifile::FoldName(folder.c_str()) + "/";
   for (const auto& entry : resources) {
-    if (folder.empty()) {
-      names.insert(entry.second.name.substr(0, entry.second.name.find('/')));
-    } else if (entry.first.compare(0, prefix.size(), prefix) == 0) {
-      names.insert(entry.second.name.substr(prefix.size()));
+    if (entry.first.compare(0, prefix.size(), prefix) == 0) {
+      const std::size_t slash = entry.second.name.find('/', prefix.size());
+      names[entry.second.name.substr(prefix.size(), slash - prefix.size())] |=
+          slash == std::string::npos ? kFileName : kFolderName;
     }
   }
 }

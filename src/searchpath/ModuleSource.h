@@ -34,8 +34,9 @@ class ModuleSource : public MountedSource, public std::enable_shared_from_this<M
   ~ModuleSource() override;
 
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
-  long GetSize(const std::string& name, Status& why) const override;
-  void List(const std::string& folder, std::set<std::string>& names) const override;
+  // A resource "TYPE/NAME" is a file; each resource type is a folder.
+  SourceStat Stat(const std::string& name, Status& why) const override;
+  void List(const std::string& folder, Listing& names) const override;
 
  private:
   struct Resource {

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <set>
 #include <utility>
 
 #include "backends/System.h"
@@ -254,7 +253,7 @@ long SearchPath::GetSize(const String& name, RXM::Status& why) const {
   return Current()->First(
       name.GetText(), -1L, why,
       [](const MountedSource& files, const char* below, RXM::Status& reason) {
-        return files.GetSize(below, reason);
+        return files.Stat(below, reason).size;
       },
       [](long size) { return size >= 0; });
 }
@@ -270,7 +269,8 @@ bool SearchPath::IsFolder(const String& name) const {
   const std::shared_ptr<const Mounts> mounts = Current();  // held while asking
   for (const Mounts::Mount& mount : mounts->order) {
     const char* below = Below(wanted.c_str(), mount.point);
-    if (below != nullptr ? mount.files->HasFolder(below)
+    RXM::Status ignored;  // a refused file says nothing of a folder of its name
+    if (below != nullptr ? (mount.files->Stat(below, ignored).kinds & RXM::kFolderName) != 0
                          : wanted == mount.point || HoldsPoint(wanted, mount.point)) {
       return true;
     }
@@ -284,13 +284,21 @@ std::vector<std::string> SearchPath::List(const String& folder) const {
 }
 
 std::vector<std::string> SearchPath::List(const String& folder, RXM::Status& why) const {
+  std::vector<std::string> names;
+  for (RXM::ListedName& listed : ListKinds(folder, why)) {
+    names.push_back(std::move(listed.name));
+  }
+  return names;
+}
+
+std::vector<RXM::ListedName> SearchPath::ListKinds(const String& folder, RXM::Status& why) const {
   const std::string wanted = folder.GetText();
   why = RXM::Status::Ok();
   if (!wanted.empty() && !IsSafe(wanted.c_str())) {
     why = Refused(Current()->Shown(), wanted);
     return {};
   }
-  std::set<std::string> names;
+  RXM::Listing names;
   const std::shared_ptr<const Mounts> mounts = Current();  // held while listing
   for (const Mounts::Mount& mount : mounts->order) {
     const char* below = Below(wanted.c_str(), mount.point);
@@ -301,8 +309,14 @@ std::vector<std::string> SearchPath::List(const String& folder, RXM::Status& why
     } else if (HoldsPoint(wanted, mount.point)) {
       // The mount point lies below `folder`: its next component is a folder.
       const std::size_t from = wanted.empty() ? 0 : wanted.size() + 1;
-      names.insert(mount.point.substr(from, mount.point.find('/', from) - from));
+      names[mount.point.substr(from, mount.point.find('/', from) - from)] |= RXM::kFolderName;
     }
   }
-  return std::vector<std::string>(names.begin(), names.end());
+  std::vector<RXM::ListedName> listed;
+  listed.reserve(names.size());
+  for (const auto& [name, kinds] : names) {
+    listed.push_back(
+        RXM::ListedName{name, (kinds & RXM::kFileName) != 0, (kinds & RXM::kFolderName) != 0});
+  }
+  return listed;
 }

@@ -15,6 +15,13 @@ namespace RXM {
 namespace sys {
 class System;
 }
+
+/// A name of a search path's folder and what it is over every source.
+struct ListedName {
+  std::string name;
+  bool file = false;    ///< some source has a file of this name (Open finds the first)
+  bool folder = false;  ///< some source has names below it, or a mount point does
+};
 }  // namespace RXM
 
 // <windows.h> names the Win32 function SearchPath as a macro (SearchPathA or
@@ -141,6 +148,13 @@ class RXMFILES_API SearchPath {
   /// The same, and why an empty list: `why` is kNameRefused for a refused
   /// name ("<folder>: name refused: <fault>"), Ok otherwise.
   std::vector<std::string> List(const String& folder, RXM::Status& why) const;
+  /// List's names, each with what it is, from what the sources know of their
+  /// folders (an archive's index of its names, a folder's listing): nothing
+  /// is opened. A name can be both a file and a folder, as an archive may
+  /// hold "a" and "a/b", or as two sources may disagree; Open finds the file.
+  /// A file that its source refuses is listed as a file (GetSize says why).
+  /// `why` as List sets it.
+  std::vector<RXM::ListedName> ListKinds(const String& folder, RXM::Status& why) const;
 
  private:
   struct Mounts;

@@ -31,9 +31,9 @@ struct PathEntry {
 // names in List's order. A name is what the first source that has it makes
 // it, as Open finds it: a file hides a folder of the same name further on.
 // `visit` is called once per name; for a folder, its answer says whether the
-// walk goes into it. The walk costs one GetSize per name and one IsFolder
-// per name that is no file. Ok, or why `folder` itself is refused (List's
-// reason: no safe name); nothing is visited then.
+// walk goes into it. What each name is comes with its folder's listing
+// (SearchPath::ListKinds); only a file costs a lookup more, for its size. Ok, or why `folder`
+// itself is refused (List's reason: no safe name); nothing is visited then.
 RXMFILES_API Status WalkSearchPath(const SearchPath& path, const std::string& folder,
                                    const std::function<bool(const PathEntry& entry)>& visit);
 

@@ -66,4 +66,50 @@ TEST(SearchPathWalkTest, SaysWhatEachNameIsAndEntersTheFoldersItIsToldTo) {
   EXPECT_TRUE(seen.empty());
 }
 
+// What each name of a folder is comes from the sources' listings: an archive
+// holding "a" and "a/b" makes "a" both, a file in one source and a folder in
+// another make a name both, and a link is nothing.
+TEST(SearchPathWalkTest, ListingsSayWhatEachNameIsOverEverySource) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path("tree/d"));
+  std::filesystem::create_directories(dir.Path("elsewhere"));
+  WriteAll(dir.Path("elsewhere/e"), "e");
+  WriteAll(dir.Path("tree/c"), "disk");
+#if !defined(_WIN32)
+  std::filesystem::create_directory_symlink(dir.Path("elsewhere"), dir.Path("tree/link"));
+#endif
+  const std::string archive = Written(dir, "front.kymf",
+                                      Raw({{"a", 408, 408},
+                                           {"a/b", 409, 409},
+                                           {"C/x", 410, 410},
+                                           {"d", 411, 411},
+                                           {"cut", 408, 999}},
+                                          "wxyz"));
+  SearchPath path;
+  RXM::Status why;
+  ASSERT_TRUE(path.Mount(dir.Path("tree").c_str(), "", true, why)) << why.GetText();
+  ASSERT_TRUE(path.Mount(archive.c_str(), "", false, why)) << why.GetText();
+  ASSERT_TRUE(path.Mount(dir.Path("elsewhere").c_str(), "m/n", true, why)) << why.GetText();
+
+  std::vector<std::string> listed;
+  for (const RXM::ListedName& name : path.ListKinds("", why)) {
+    listed.push_back(name.name + (name.file ? " file" : "") + (name.folder ? " folder" : ""));
+  }
+  EXPECT_TRUE(why.IsOk());
+  EXPECT_EQ(listed, (std::vector<std::string>{"C folder", "a file folder", "c file", "cut file",
+                                              "d file folder", "m folder"}));
+  EXPECT_TRUE(path.IsFolder("a"));
+  EXPECT_TRUE(path.IsFolder("c"));  // the archive's "C", letters folded
+  EXPECT_FALSE(path.IsFolder("link"));
+  EXPECT_EQ(path.GetSize("d"), 1);  // the archive's file hides the folder's folder
+
+  std::vector<std::string> seen;
+  RXM::WalkSearchPath(path, "", [&](const RXM::PathEntry& entry) {
+    seen.push_back(Said(entry));
+    return true;
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"C/", "C/x=1", "a=1", "c=4", "cut refused", "d=1", "m/",
+                                            "m/n/", "m/n/e=1"}));
+}
+
 }  // namespace
