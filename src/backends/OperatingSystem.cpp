@@ -148,10 +148,6 @@ int OperatingSystem::syncDirectoryOf(const char* path) {
 #endif
 }
 
-int OperatingSystem::remove(const char* path) {
-  return std::remove(path);
-}
-
 void* OperatingSystem::allocate(std::size_t size) {
   return std::malloc(size);
 }

@@ -24,7 +24,7 @@ class OperatingSystem final : public System {
   int close(std::FILE* stream) override;
   int replace(const char* from, const char* to) override;
   int syncDirectoryOf(const char* path) override;
-  int remove(const char* path) override;
+  int remove(const char* path) override;  // in OperatingSystemFolders.cpp
   void* allocate(std::size_t size) override;
   std::size_t read(void* buffer, std::size_t size, std::size_t count, std::FILE* stream) override;
   int seek(std::FILE* stream, std::int64_t offset, int origin) override;
@@ -41,6 +41,7 @@ class OperatingSystem final : public System {
   int listBelow(const char* root, const char* folder,
                 void (*visit)(const char* name, FileKind kind, void* context),
                 void* context) override;
+  int makePrivateFolder(const char* path) override;
 
   // Defined in OperatingSystemTargets.cpp.
   int inspectIn(Handle folder, const char* name, FileInfo* info) override;
@@ -66,7 +67,7 @@ class OperatingSystem final : public System {
 
 #if defined(_WIN32)
 // The errno value that says what the Win32 error `error` (a DWORD) says:
-// ENOENT, EEXIST, EACCES, EBUSY, or EIO for any other.
+// ENOENT, EEXIST, EACCES, EBUSY, ENOTEMPTY, or EIO for any other.
 int ErrnoOf(unsigned long error);
 #else
 // What a stat says of a name, as the seam reports it: device, node, kind

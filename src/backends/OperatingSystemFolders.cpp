@@ -1,6 +1,8 @@
 // OperatingSystem's walk below a folder: opening a folder or a file below a
-// root, and listing a folder, without ever following a link out of it.
+// root, and listing a folder, without ever following a link out of it; and
+// a folder made for the process alone, and removed.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -33,6 +35,8 @@ int ErrnoOf(unsigned long error) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
       return EBUSY;
+    case ERROR_DIR_NOT_EMPTY:
+      return ENOTEMPTY;
     default:
       return EIO;
   }
@@ -173,6 +177,26 @@ int OperatingSystem::listBelow(const char* root, const char* folder,
   FindClose(search);
   return visited;
 }
+
+// A new folder takes its parent's access rules: a user's own temporary
+// folder (%TEMP%) admits no one else already.
+int OperatingSystem::makePrivateFolder(const char* path) {
+  return CreateDirectoryA(path, nullptr) ? 0 : ErrnoOf(GetLastError());
+}
+
+// The C runtime's remove deletes files only; a folder (or a junction, whose
+// own entry goes, never what it reaches) needs RemoveDirectory.
+int OperatingSystem::remove(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return std::remove(path);
+  }
+  if (RemoveDirectoryA(path)) {
+    return 0;
+  }
+  errno = ErrnoOf(GetLastError());
+  return -1;
+}
 #else
 namespace {
 
@@ -278,6 +302,18 @@ int OperatingSystem::listBelow(const char* root, const char* folder,
   }
   ::closedir(listing);
   return visited;
+}
+
+// Mode 0700: the process's umask can only take bits away, never add any, so
+// the folder is the user's alone whatever it is. mkdir never follows a link
+// at the name: that is EEXIST like any other.
+int OperatingSystem::makePrivateFolder(const char* path) {
+  return ::mkdir(path, 0700) == 0 ? 0 : errno;
+}
+
+// POSIX's remove takes an empty folder as well (rmdir).
+int OperatingSystem::remove(const char* path) {
+  return std::remove(path);
 }
 #endif
 

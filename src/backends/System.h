@@ -95,6 +95,9 @@ class RXMFILES_API System {
   virtual int replace(const char* from, const char* to) = 0;
   // Forces the directory entry of `path` (after a replace) to storage.
   virtual int syncDirectoryOf(const char* path) = 0;
+  // Removes the file, link or empty folder `path` (C remove; on Windows an
+  // empty folder by RemoveDirectory, as POSIX's remove does): 0, or -1 with
+  // errno set, nothing removed (a folder that still holds names stays).
   virtual int remove(const char* path) = 0;
   // malloc; the block is released with std::free.
   virtual void* allocate(std::size_t size) = 0;
@@ -241,6 +244,21 @@ class RXMFILES_API System {
   // The bytes copied; fewer when `from` ends early or a write fails.
   virtual std::uint64_t copyRange(Handle from, std::uint64_t offset, std::uint64_t size,
                                   std::FILE* to) = 0;
+
+  // --- A folder of the process's own (last, so that the calls above keep
+  // their places in the table of virtual functions)
+
+  // Makes the new folder `path` (its parent must exist) that only the
+  // process's user may enter, list or add names to: on POSIX mkdir with mode
+  // 0700, whatever the umask (which only takes bits away), so that no one
+  // else can read what the process puts there or plant a file or link of
+  // their own under a name it is about to use; on Windows CreateDirectory,
+  // the folder taking its parent's access rules (a user's temporary folder
+  // is the user's already). A name already taken, by a link too, is never
+  // followed: EEXIST. 0, or the errno value (EEXIST, ENOENT for a missing
+  // parent, EACCES, ...); nothing is made then. Removed, once empty, by
+  // remove.
+  virtual int makePrivateFolder(const char* path) = 0;
 };
 
 // Whether `c` separates folders in this system's paths: '/', and on

@@ -296,6 +296,10 @@ int FaultySystem::copyAttributes(const char* model, std::FILE* stream) {
   return Fails("copyAttributes") ? -1 : real.copyAttributes(model, stream);
 }
 
+int FaultySystem::makePrivateFolder(const char* path) {
+  return Fails("makePrivateFolder") ? EIO : real.makePrivateFolder(path);
+}
+
 int FaultySystem::stampModified(const char* path, std::int64_t nanoseconds) {
   return Fails("stampModified") ? -1 : real.stampModified(path, nanoseconds);
 }

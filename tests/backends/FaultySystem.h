@@ -115,6 +115,7 @@ class FaultySystem : public RXM::sys::System {
   int stampModified(const char* path, std::int64_t nanoseconds) override;
   std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
+  int makePrivateFolder(const char* path) override;
 
  private:
   // Whether this call (named `call`) is the one FailCall chose; sets errno.

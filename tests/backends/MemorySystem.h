@@ -7,7 +7,7 @@
 // It behaves as a POSIX file system where the library relies on one:
 //  - a name is a file or a folder; "/" and "." (the current folder, for
 //    names without a "/") are folders from the start, others are made by
-//    makeFolder or by openFolderBelow with `create`;
+//    makeFolder, makePrivateFolder or by openFolderBelow with `create`;
 //  - creating a file needs its folder (ENOENT without it, ENOTDIR when it is
 //    a file); opening a missing name for reading is ENOENT, a folder EISDIR;
 //  - an open stream or handle keeps its file's bytes when the name is
@@ -114,6 +114,7 @@ class MemorySystem final : public RXM::sys::System {
   int stampModified(const char* path, std::int64_t nanoseconds) override;
   std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
+  int makePrivateFolder(const char* path) override;
 
  private:
   // A file's bytes and identity, shared by its name and whatever has it open.

@@ -193,6 +193,20 @@ Handle MemorySystem::openBelow(const char* root, const char* name) {
   return AddHandle(Opened{found->second, std::string(), false});
 }
 
+// No permission bits to set: only the names say what is there.
+int MemorySystem::makePrivateFolder(const char* path) {
+  std::lock_guard<std::mutex> hold(state);
+  const std::string name = Canonical(path);
+  if (nodes.count(name) != 0 || folders.count(name) != 0) {
+    return EEXIST;
+  }
+  const int error = CreatableLocked(name);
+  if (error == 0) {
+    folders.insert(name);
+  }
+  return error;
+}
+
 // The names are taken first and visited after, so that `visit` may call
 // this object.
 int MemorySystem::listBelow(const char* root, const char* folder,

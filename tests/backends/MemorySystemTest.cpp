@@ -268,4 +268,19 @@ TEST(MemorySystemTest, FoldersAreWalkedCreatedListedAndChangedByName) {
   EXPECT_EQ(memory.openHandles(), 0u);
 }
 
+TEST(MemorySystemTest, APrivateFolderIsMadeOnlyUnderAFreeNameInAFolder) {
+  MemorySystem memory;
+  ASSERT_TRUE(memory.put("/file", "x", 1));
+  EXPECT_EQ(memory.makePrivateFolder("/own"), 0);
+  EXPECT_EQ(memory.makePrivateFolder("/own"), EEXIST);
+  EXPECT_EQ(memory.makePrivateFolder("/file"), EEXIST);
+  EXPECT_EQ(memory.makePrivateFolder("/missing/own"), ENOENT);
+  EXPECT_EQ(memory.makePrivateFolder("/file/own"), ENOTDIR);
+  ASSERT_TRUE(memory.put("/own/archive", "x", 1));
+  EXPECT_NE(memory.remove("/own"), 0);
+  EXPECT_EQ(memory.remove("/own/archive"), 0);
+  EXPECT_EQ(memory.remove("/own"), 0);
+  EXPECT_EQ(memory.makePrivateFolder("/own"), 0);
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // _fsopen, _commit and MoveFileExA).
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -129,6 +130,27 @@ TEST_F(OperatingSystemTest, ASecondHandleReadsTheOpenedFileAndLeavesTheStreamWhe
   ASSERT_EQ(calls.read(buffer, 1, 2, stream), 2u);  // the stream outlives the handle
   EXPECT_EQ(std::string(buffer, 2), "45");
   EXPECT_EQ(calls.close(stream), 0);
+}
+
+// A private folder is made new or not at all: a name already taken, by a
+// link above all, is refused and nothing is made where the link points. It
+// goes by remove once empty, and only then (on Windows too).
+TEST_F(OperatingSystemTest, APrivateFolderIsMadeOnlyUnderAFreeNameAndRemovedOnlyWhenEmpty) {
+  const std::string folder = dir.Path("own");
+  ASSERT_EQ(calls.makePrivateFolder(folder.c_str()), 0);
+  EXPECT_EQ(calls.makePrivateFolder(folder.c_str()), EEXIST);
+  EXPECT_EQ(calls.makePrivateFolder(dir.Path("missing/own").c_str()), ENOENT);
+#if !defined(_WIN32)
+  std::filesystem::create_symlink(dir.Path("elsewhere"), dir.Path("link"));
+  EXPECT_EQ(calls.makePrivateFolder(dir.Path("link").c_str()), EEXIST);
+  EXPECT_FALSE(Exists(dir.Path("elsewhere")));
+#endif
+  WriteAll(folder + "/file", std::string("x"));
+  EXPECT_NE(calls.remove(folder.c_str()), 0);
+  EXPECT_TRUE(Exists(folder + "/file"));
+  EXPECT_EQ(calls.remove((folder + "/file").c_str()), 0);
+  EXPECT_EQ(calls.remove(folder.c_str()), 0);
+  EXPECT_FALSE(Exists(folder));
 }
 
 }  // namespace
