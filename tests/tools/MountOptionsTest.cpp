@@ -1,11 +1,15 @@
-// What kymf mount asks FUSE for (FuseOptions) and how it reads the mount
-// table (ParseMountInfo); the mounts themselves: kymf_mount.bats.
+// What kymf mount asks FUSE for (FuseOptions), how it reads the mount
+// table (ParseMountInfo) and names a mount point as the table does
+// (ResolveMountPoint); the mounts themselves: kymf_mount.bats.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "mount/FuseOptions.h"
 #include "mount/MountTable.h"
 
@@ -58,5 +62,36 @@ TEST(MountTableTest, AFolderThatIsNoMountPointIsNoKymfMount) {
   EXPECT_FALSE(kymf::mount::FindKymfMount(".", source));
   EXPECT_EQ(source, "kept");
 }
+
+#if !defined(_WIN32)
+// Links anywhere in the path are followed, a ".." after one from where it
+// leads (as the kernel names the folder in its table); a loop of links and
+// a failing look at a link are said with the system's reason.
+TEST(MountTableTest, AMountPointIsNamedWithEveryLinkInItFollowed) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() /
+      ("kymf-point-" + std::to_string(testing::UnitTest::GetInstance()->random_seed()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "real" / "mnt");
+  fs::create_directory_symlink("real", dir / "via");
+  fs::create_directory_symlink("real/mnt", dir / "deep");
+  fs::create_symlink("loop", dir / "loop");
+  RXM::sys::System& system = RXM::sys::System::Default();
+  const std::string expected = fs::canonical(dir / "real" / "mnt").string();
+  for (const char* point : {"via/mnt", "via/mnt/", "deep", "deep/../mnt", "./via/./mnt"}) {
+    std::string resolved;
+    EXPECT_EQ(kymf::mount::ResolveMountPoint(system, (dir / point).string(), resolved), 0);
+    EXPECT_EQ(resolved, expected) << point;
+  }
+  std::string resolved = "kept";
+  EXPECT_EQ(kymf::mount::ResolveMountPoint(system, (dir / "loop" / "x").string(), resolved), ELOOP);
+  testing_support::FaultySystem failing;
+  failing.FailCall(2);
+  EXPECT_EQ(kymf::mount::ResolveMountPoint(failing, (dir / "via").string(), resolved), EIO);
+  EXPECT_EQ(resolved, "kept");
+  fs::remove_all(dir);
+}
+#endif
 
 }  // namespace

@@ -3,11 +3,16 @@
 // the nearest command to a mistyped one.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "support/NameList.h"
+#include "support/Reporter.h"
 #include "support/Selection.h"
 #include "support/Suggestion.h"
 
@@ -72,6 +77,42 @@ TEST(NameListTest, AMissingListIsNamedAndLeavesTheNamesAsTheyWere) {
   EXPECT_EQ(status.GetCode(), RXM::ErrorCode::kCannotOpen);
   EXPECT_NE(std::string(status.GetText()).find("no-such-list.txt"), std::string::npos);
   EXPECT_EQ(names, std::vector<std::string>{"kept"});
+}
+
+// Each call of a list's read fails in turn: the open and a read are said,
+// naming the list with the system's reason (a failed read is never taken
+// for the end of the list); a failed close loses nothing of a file read.
+TEST(NameListTest, AFailedOpenOrReadNamesTheListWithTheSystemsReason) {
+  const std::string list =
+      (std::filesystem::temp_directory_path() /
+       ("kymf-names-" + std::to_string(testing::UnitTest::GetInstance()->random_seed())))
+          .string();
+  std::ofstream(list, std::ios::binary) << "a\nb\n";
+  testing_support::FaultySystem counting;
+  std::vector<std::string> names;
+  ASSERT_TRUE(kymf::ReadNameList(list, false, names, counting).IsOk());
+  EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+  const int calls = counting.callsSeen();
+  ASSERT_GE(calls, 3);  // open, read, close
+  for (int n = 1; n <= calls; ++n) {
+    testing_support::FaultySystem system;
+    system.FailCall(n);
+    std::vector<std::string> got{"kept"};
+    const RXM::Status status = kymf::ReadNameList(list, false, got, system);
+    const std::string call = system.failedCall() != nullptr ? system.failedCall() : "none";
+    SCOPED_TRACE("failing call " + std::to_string(n) + " (" + call + ")");
+    if (call == "close") {
+      EXPECT_TRUE(status.IsOk());
+      continue;
+    }
+    EXPECT_EQ(status.GetCode(),
+              call == "open" ? RXM::ErrorCode::kCannotOpen : RXM::ErrorCode::kReadFailed);
+    EXPECT_EQ(std::string(status.GetText()), list + ": " + kymf::SystemReason(EIO));
+    EXPECT_EQ(status.GetSystemError(), EIO);
+    EXPECT_EQ(got, std::vector<std::string>{"kept"});
+    EXPECT_TRUE(system.openStreams.empty());
+  }
+  std::filesystem::remove(list);
 }
 
 TEST(SuggestionTest, NamesTheNearestCommandOrNone) {

@@ -10,8 +10,6 @@
 // given first.
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
-#include <system_error>
 
 #include "Commands.h"
 #include "backends/System.h"
@@ -24,7 +22,6 @@
 namespace kymf {
 namespace {
 
-namespace fs = std::filesystem;
 using mount::MountLayer;
 
 // The sources, searched first first: the last one given leads.
@@ -117,7 +114,13 @@ int MountCommand(const Options& options, Reporter& reporter) {
   if (!CheckMountPoint(point, reporter)) {
     return kFailure;
   }
-  std::error_code error;
+  // Absolute: in the background the server runs from "/".
+  std::string resolved;
+  const int unresolved = mount::ResolveMountPoint(RXM::sys::System::Default(), point, resolved);
+  if (unresolved != 0) {
+    reporter.Fail(point, "the mount point cannot be used: " + SystemReason(unresolved));
+    return kFailure;
+  }
   std::vector<std::unique_ptr<MountLayer>> layers;
   if (!OpenSources(options, layers, reporter)) {
     return kFailure;
@@ -128,8 +131,7 @@ int MountCommand(const Options& options, Reporter& reporter) {
   }
   const mount::MountedFiles files = mount::Assemble(std::move(layers));
   ReportLeftOut(files.report, shown, reporter);
-  // Absolute: in the background the server runs from "/".
-  serve.mountPoint = fs::canonical(point, error).string();
+  serve.mountPoint = resolved;
   serve.foreground = options.foreground;
   return mount::Serve(files, serve, reporter);
 }

@@ -1,5 +1,6 @@
 #include "mount/MountTable.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -30,16 +31,17 @@ std::string Unescaped(const std::string& field) {
   return text;
 }
 
-// `point` absolute and without "." or ".." parts or links where it can be
-// resolved, lexically where not (a mount whose server is gone cannot be
-// looked into).
-std::string Absolute(const std::string& point) {
-  std::error_code error;
-  fs::path path = fs::canonical(point, error);
-  if (error) {
-    path = fs::absolute(point, error).lexically_normal();
+// At most this many links are followed in one path, as Linux does.
+constexpr int kMostLinks = 40;
+
+// `point` resolved (ResolveMountPoint), or absolute and lexically without
+// "." or ".." parts where it cannot be; without a "/" at its end.
+std::string Absolute(RXM::sys::System& system, const std::string& point) {
+  std::string text;
+  if (ResolveMountPoint(system, point, text) != 0) {
+    std::error_code error;
+    text = fs::absolute(point, error).lexically_normal().string();
   }
-  std::string text = path.string();
   while (text.size() > 1 && text.back() == '/') {
     text.pop_back();
   }
@@ -68,13 +70,58 @@ std::vector<MountEntry> ParseMountInfo(std::string_view mountinfo) {
   return entries;
 }
 
-bool FindKymfMount(const std::string& point, std::string& source) {
+// A link's target is walked anew from its root: links and ".." inside it
+// are taken as they come, each ".." from a folder already free of links.
+int ResolveMountPoint(RXM::sys::System& system, const std::string& point, std::string& resolved) {
+  std::error_code error;
+  const fs::path absolute = fs::absolute(point, error);
+  if (error) {
+    return error.value();
+  }
+  fs::path done = absolute.root_path();
+  std::vector<fs::path> left;  // the components still to walk, the next one last
+  const auto push = [&left](const fs::path& path) {
+    const fs::path relative = path.relative_path();
+    left.insert(left.end(), std::make_reverse_iterator(relative.end()),
+                std::make_reverse_iterator(relative.begin()));
+  };
+  push(absolute);
+  for (int links = 0; !left.empty();) {
+    const fs::path part = left.back();
+    left.pop_back();
+    if (part.empty() || part == ".") {
+      continue;
+    }
+    if (part == "..") {
+      done = done.parent_path();
+      continue;
+    }
+    const std::string next = (done / part).string();
+    std::string target;
+    errno = 0;
+    if (system.resolveLinks(next.c_str(), &target) != 0) {
+      return errno != 0 ? errno : EIO;
+    }
+    if (target == next) {
+      done = next;
+    } else if (++links > kMostLinks) {
+      return ELOOP;
+    } else {
+      done = fs::path(target).root_path();
+      push(target);
+    }
+  }
+  resolved = done.string();
+  return 0;
+}
+
+bool FindKymfMount(const std::string& point, std::string& source, RXM::sys::System& system) {
   std::ifstream table("/proc/self/mountinfo");
   if (!table) {
     return false;
   }
   const std::string text{std::istreambuf_iterator<char>(table), std::istreambuf_iterator<char>()};
-  const std::string folder = Absolute(point);
+  const std::string folder = Absolute(system, point);
   bool found = false;
   for (const MountEntry& entry : ParseMountInfo(text)) {
     if (entry.point == folder && entry.type == kMountType) {

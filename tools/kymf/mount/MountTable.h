@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "backends/System.h"
+
 namespace kymf {
 namespace mount {
 
@@ -22,11 +24,23 @@ struct MountEntry {
 // that do not have the table's form are skipped.
 std::vector<MountEntry> ParseMountInfo(std::string_view mountinfo);
 
-// Whether the folder `point` (a path as given; compared once made absolute)
-// is the mount point of a kymf mount (MountEntry::type kMountType) in this
+// `point` as the mount table names a folder: absolute (from the current
+// folder), without "." or ".." parts, and every link in it followed, each
+// component looked at through `system` (resolveLinks), a ".." after a link
+// taken from where the link leads. 0 with the path in `resolved`, or the
+// errno value when a link cannot be read, links lead on more than 40 times
+// (ELOOP) or the current folder cannot be known; `resolved` is then as it
+// was. A component that names nothing, or that cannot be looked into (a
+// mount whose server is gone), is kept as written.
+int ResolveMountPoint(RXM::sys::System& system, const std::string& point, std::string& resolved);
+
+// Whether the folder `point` (a path as given; compared once resolved by
+// ResolveMountPoint through `system`, lexically where it cannot be) is the
+// mount point of a kymf mount (MountEntry::type kMountType) in this
 // process's mount table; `source` then names what is mounted there. False
 // where there is no such table (not Linux).
-bool FindKymfMount(const std::string& point, std::string& source);
+bool FindKymfMount(const std::string& point, std::string& source,
+                   RXM::sys::System& system = RXM::sys::System::Default());
 
 }  // namespace mount
 }  // namespace kymf

@@ -42,6 +42,16 @@ WriteBlock WriteTo(std::FILE* stream) {
   };
 }
 
+ReadBlock ReadFrom(RXM::sys::System& system, std::FILE* stream) {
+  return [&system, stream](char* buffer, std::size_t size) {
+    return system.read(buffer, 1, size, stream);
+  };
+}
+
+bool StoppedShort(std::FILE* stream) {
+  return std::ferror(stream) != 0 || std::feof(stream) == 0;
+}
+
 void WidenPipe(std::FILE* stream, std::size_t bytes) {
 #if defined(__linux__) && defined(F_SETPIPE_SZ)
   struct stat info {};

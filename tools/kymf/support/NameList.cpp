@@ -3,11 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
-
+#include "support/BlockCopy.h"
 #include "support/Reporter.h"
 
 namespace kymf {
@@ -30,26 +26,30 @@ std::vector<std::string> SplitNameList(std::string_view text, bool nulSeparated)
 }
 
 RXM::Status ReadNameList(const std::string& file, bool nulSeparated,
-                         std::vector<std::string>& names) {
+                         std::vector<std::string>& names, RXM::sys::System& system) {
   const bool standardInput = file == "-";
-  std::FILE* in = standardInput ? stdin : std::fopen(file.c_str(), "rb");
+  std::FILE* in = standardInput ? stdin : system.open(file.c_str(), "rb");
   if (in == nullptr) {
     const int error = errno;
     return RXM::Status(RXM::ErrorCode::kCannotOpen, file + ": " + SystemReason(error), error);
   }
-#if defined(_WIN32)
   if (standardInput) {
-    _setmode(_fileno(stdin), _O_BINARY);
+    BinaryMode(stdin);
   }
-#endif
+  // A short read is the last: the end, or a failure that StoppedShort tells.
   std::string text;
   char buffer[65536];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;) {
+  errno = 0;
+  for (std::size_t got = sizeof buffer; got == sizeof buffer;) {
+    got = system.read(buffer, 1, sizeof buffer, in);
     text.append(buffer, got);
   }
-  const int error = std::ferror(in) ? errno : 0;
+  int error = 0;
+  if (StoppedShort(in)) {
+    error = errno != 0 ? errno : EIO;
+  }
   if (!standardInput) {
-    (void)std::fclose(in);  // read only: nothing of ours is lost when its close fails
+    (void)system.close(in);  // read only: nothing of ours is lost when its close fails
   }
   if (error != 0) {
     return RXM::Status(RXM::ErrorCode::kReadFailed, file + ": " + SystemReason(error), error);

@@ -10,6 +10,8 @@
 
 #include <RXMFiles.h>
 
+#include "backends/System.h"
+
 namespace kymf {
 
 // The names `text` holds: split at LF (a CR before it dropped, so a list
@@ -18,11 +20,13 @@ namespace kymf {
 // last name needs no separator after it.
 std::vector<std::string> SplitNameList(std::string_view text, bool nulSeparated);
 
-// Appends the names of the file `file` ("-": standard input) to `names`.
-// Ok, or kCannotOpen / kReadFailed naming the file ("-" for standard input)
-// with the system's reason; `names` is then as it was.
+// Appends the names of the file `file` ("-": standard input) to `names`,
+// opened and read through `system`. Ok, or kCannotOpen / kReadFailed naming
+// the file ("-" for standard input) with the system's reason; `names` is
+// then as it was.
 RXM::Status ReadNameList(const std::string& file, bool nulSeparated,
-                         std::vector<std::string>& names);
+                         std::vector<std::string>& names,
+                         RXM::sys::System& system = RXM::sys::System::Default());
 
 }  // namespace kymf
 

@@ -5,11 +5,9 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string>
 #include <system_error>
-
-#if !defined(_WIN32)
-#include <sys/stat.h>
-#endif
+#include <vector>
 
 #include "multifile/ArchiveFormat.h"
 #include "support/BlockCopy.h"
@@ -24,17 +22,16 @@ namespace {
 using RXM::ErrorCode;
 using RXM::Status;
 
-// Copies `from` to `to` in blocks; Ok or the side that failed.
-Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,
+// Copies `from` (read through `system`) to `to` in blocks; Ok or the side
+// that failed.
+Status Copy(RXM::sys::System& system, std::FILE* from, const std::string& fromName, std::FILE* to,
             const std::string& toName) {
-  const CopyResult copy = CopyBlocks(
-      [from](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, from); },
-      WriteTo(to));
+  const CopyResult copy = CopyBlocks(ReadFrom(system, from), WriteTo(to));
   if (!copy.written) {
     const int error = errno;
     return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
-  if (std::ferror(from)) {
+  if (StoppedShort(from)) {
     return Status(ErrorCode::kReadFailed, fromName + ": " + RXM::Describe(ErrorCode::kReadFailed));
   }
   if (std::fflush(to) != 0) {
@@ -42,6 +39,11 @@ Status Copy(std::FILE* from, const std::string& fromName, std::FILE* to,
     return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
   return Status::Ok();
+}
+
+// Adds each name `listBelow` visits to the vector of names at `context`.
+void CollectName(const char* name, RXM::sys::FileKind /*kind*/, void* context) {
+  static_cast<std::vector<std::string>*>(context)->emplace_back(name);
 }
 
 // Reads up to `size` bytes, more than one read where the source gives
@@ -104,34 +106,27 @@ Status SpoolArchive(const ReadBlock& read, const std::string& inputName, const W
   return Status::Ok();
 }
 
-// Made for this process alone: on POSIX with mode 0700, so that no one else
-// may read the archive inside or put a file of theirs there.
-bool MakePrivateFolder(const fs::path& folder, std::error_code& error) {
-#if defined(_WIN32)
-  return fs::create_directory(folder, error);
-#else
-  if (::mkdir(folder.c_str(), 0700) == 0) {
-    error.clear();
-    return true;
-  }
-  if (errno != EEXIST) {
-    error = std::error_code(errno, std::generic_category());
-  } else {
-    error.clear();
-  }
-  return false;
-#endif
-}
-
+// The archive first, then whatever else came into the folder (a file the
+// library made beside the archive, as a writer's lock on Windows), then the
+// folder: an archive whose removal fails is taken again by the listing.
 TemporaryArchive::~TemporaryArchive() {
   if (!folder.empty()) {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
+    (void)system.remove(path.c_str());
+    std::vector<std::string> names;
+    if (system.listBelow(folder.c_str(), "", CollectName, &names) > 0) {
+      for (const std::string& name : names) {
+        (void)system.remove((fs::path(folder) / name).string().c_str());
+      }
+    }
+    (void)system.remove(folder.c_str());
   }
   SignalCleanup::Drop(fileSlot);
   SignalCleanup::Drop(folderSlot);
 }
 
+// Made for this process alone (System::makePrivateFolder: mode 0700 on
+// POSIX), so that no one else may read the archive inside or put a file of
+// theirs there; a name someone already has, a link too, is passed over.
 Status TemporaryArchive::Make() {
   std::error_code error;
   const fs::path base = fs::temp_directory_path(error);
@@ -140,38 +135,47 @@ Status TemporaryArchive::Make() {
   }
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path candidate = base / ("kymf-" + std::to_string(random()));
-    if (MakePrivateFolder(candidate, error)) {
-      folder = candidate.string();
-      path = (candidate / "archive.kymf").string();
+    const std::string candidate = (base / ("kymf-" + std::to_string(random()))).string();
+    const int made = system.makePrivateFolder(candidate.c_str());
+    if (made == 0) {
+      folder = candidate;
+      path = (fs::path(candidate) / "archive.kymf").string();
       folderSlot = SignalCleanup::Add(SignalCleanup::kPath, folder.c_str(), true);
       fileSlot = SignalCleanup::Add(SignalCleanup::kPath, path.c_str());
       return Status::Ok();
     }
-    if (error) {
-      return Status(ErrorCode::kCannotOpen, candidate.string() + ": " + error.message(),
-                    error.value());
+    if (made != EEXIST) {
+      return Status(ErrorCode::kCannotOpen, candidate + ": " + SystemReason(made), made);
     }
   }
   return Status(ErrorCode::kCannotOpen, base.string() + ": no free temporary name");
 }
 
 Status TemporaryArchive::FromStandardInput() {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  BinaryMode(stdin);
+  return FromInput(
+      [](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); },
+      [] { return std::ferror(stdin) != 0; });
+}
+
+Status TemporaryArchive::FromInput(const ReadBlock& read, const std::function<bool()>& readFailed) {
+  std::FILE* out = system.open(path.c_str(), "wb");
   if (out == nullptr) {
     const int error = errno;
     return Status(ErrorCode::kCannotOpen, path + ": " + SystemReason(error), error);
   }
-  BinaryMode(stdin);
+  RXM::sys::System& calls = system;
   Status status = SpoolArchive(
-      [](char* buffer, std::size_t size) { return std::fread(buffer, 1, size, stdin); }, "-",
-      WriteTo(out), path, static_cast<std::uint64_t>(RXM::multifile::kLargestArchive),
-      [] { return std::ferror(stdin) != 0; });
-  if (status.IsOk() && std::fflush(out) != 0) {
+      read, "-",
+      [&calls, out](const char* data, std::size_t size) {
+        return calls.write(data, 1, size, out) == size;
+      },
+      path, static_cast<std::uint64_t>(RXM::multifile::kLargestArchive), readFailed);
+  if (status.IsOk() && system.flush(out) != 0) {
     const int error = errno;
     status = Status(ErrorCode::kWriteFailed, path + ": " + SystemReason(error), error);
   }
-  if (std::fclose(out) != 0 && status.IsOk()) {
+  if (system.close(out) != 0 && status.IsOk()) {
     const int error = errno;
     status = Status(ErrorCode::kWriteFailed, path + ": " + SystemReason(error), error);
   }
@@ -179,14 +183,14 @@ Status TemporaryArchive::FromStandardInput() {
 }
 
 Status TemporaryArchive::ToStandardOutput() const {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = system.open(path.c_str(), "rb");
   if (in == nullptr) {
     const int error = errno;
     return Status(ErrorCode::kReadFailed, path + ": " + SystemReason(error), error);
   }
   BinaryMode(stdout);
-  Status status = Copy(in, path, stdout, "-");
-  (void)std::fclose(in);  // read only: its close loses nothing
+  Status status = Copy(system, in, path, stdout, "-");
+  (void)system.close(in);  // read only: its close loses nothing
   return status;
 }
 

@@ -7,10 +7,12 @@
 #define KYMF_SUPPORT_TEMPORARYARCHIVE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <RXMFiles.h>
 
+#include "backends/System.h"
 #include "support/BlockCopy.h"
 
 namespace kymf {
@@ -32,19 +34,27 @@ RXM::Status SpoolArchive(const ReadBlock& read, const std::string& inputName,
 
 class TemporaryArchive {
  public:
-  TemporaryArchive() = default;
-  // Removes the folder and everything in it.
+  // The folder and its archive are made, written, read and removed through
+  // `calls`, which must outlive the object.
+  explicit TemporaryArchive(RXM::sys::System& calls = RXM::sys::System::Default())
+      : system(calls) {}
+  // Removes the folder and everything in it (each name, then the folder);
+  // what a failing call leaves is left.
   ~TemporaryArchive();
   TemporaryArchive(const TemporaryArchive&) = delete;
   TemporaryArchive& operator=(const TemporaryArchive&) = delete;
 
-  // Makes the folder. Ok, or kCannotOpen with the system's text.
+  // Makes the folder, under a free name in the temporary folder (TMPDIR).
+  // Ok, or kCannotOpen naming the folder with the system's reason.
   RXM::Status Make();
-  // Copies standard input into GetPath() if it is an archive
-  // (SpoolArchive, up to the largest archive the format holds). Ok, or
-  // kNotAnArchive / kTooLarge / kReadFailed naming "-", kCannotOpen /
-  // kWriteFailed naming the file.
+  // Copies standard input into GetPath() if it is an archive (FromInput).
   RXM::Status FromStandardInput();
+  // Copies the input that `read` gives, "-" in messages, into GetPath() if
+  // it is an archive (SpoolArchive, up to the largest archive the format
+  // holds; `readFailed` as there). Ok, or kNotAnArchive / kTooLarge /
+  // kReadFailed naming "-", kCannotOpen / kWriteFailed naming the file with
+  // the system's reason. The file stays, whole or not, until the object goes.
+  RXM::Status FromInput(const ReadBlock& read, const std::function<bool()>& readFailed);
   // Copies GetPath() to standard output. Ok, or kReadFailed / kWriteFailed.
   RXM::Status ToStandardOutput() const;
 
@@ -52,6 +62,7 @@ class TemporaryArchive {
   const std::string& GetPath() const { return path; }
 
  private:
+  RXM::sys::System& system;
   std::string folder;
   std::string path;
   int folderSlot = -1;  // SignalCleanup's
