@@ -61,6 +61,29 @@ TEST(MountTreeTest, AFileAndAFolderOfOneNameKeepWhicheverCameFirst) {
   }
 }
 
+// Children come in any order (an archive's records arrive last first, so
+// often in reverse): whatever it was, a folder's children end in folded order.
+TEST(MountTreeTest, ChildrenEndInFoldedOrderWhateverOrderTheyCameIn) {
+  const std::vector<std::vector<std::string>> orders = {{"A", "b", "C", "d", "E"},
+                                                        {"E", "d", "C", "b", "A"},
+                                                        {"d", "A", "E", "b", "C"},
+                                                        {"A", "b", "E", "d", "C"},
+                                                        {"E", "d", "A", "b", "C"}};
+  for (const std::vector<std::string>& names : orders) {
+    MountTreeBuilder builder;
+    for (const std::string& name : names) {
+      Add(builder, "f/" + name);
+    }
+    const MountTree tree = builder.Build();
+    std::vector<std::string> shown;
+    for (std::uint32_t i = 2; i < tree.GetCount(); ++i) {
+      shown.push_back(tree.Get(i).name);
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"A", "b", "C", "d", "E"})) << names[0] << names[1];
+    EXPECT_EQ(tree.FindPath("f/c"), 4u);
+  }
+}
+
 TEST(MountTreeTest, NumbersBreadthFirstWithEachFoldersChildrenTogetherInFoldedOrder) {
   MountTreeBuilder builder;
   for (const char* name : {"b/x", "c", "A", "b/Y/z"}) {

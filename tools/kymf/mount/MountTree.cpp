@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include <RXMFiles.h>
 
@@ -94,8 +95,9 @@ std::string_view MountTreeBuilder::NameOf(std::uint32_t index) const {
 }
 
 std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view name,
-                                          std::size_t* free) const {
+                                          Probe* probe) const {
   const std::uint64_t hash = HashOf(parent, name);
+  probe->hash = hash;
   const std::uint64_t tag = hash & ~0xFFFFFFFFull;
   const std::size_t mask = slots.size() - 1;
   std::size_t at = hash & mask;
@@ -106,7 +108,7 @@ std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view
       return index;
     }
   }
-  *free = at;
+  probe->free = at;
   return MountTree::kNone;
 }
 
@@ -127,19 +129,23 @@ void MountTreeBuilder::Grow(std::size_t size) {
   }
 }
 
+// The folders the names make are not known yet: room is kept for half as
+// many again, which costs address space only until it is used, where
+// growing past the room would copy every draft made so far.
 void MountTreeBuilder::Reserve(std::size_t names) {
+  const std::size_t room = names + names / 2;
   std::size_t size = slots.size();
-  while (size < (drafts.size() + names) * 2) {
+  while (size < (drafts.size() + room) * 2) {
     size *= 2;
   }
   if (size != slots.size()) {
     Grow(size);
   }
-  drafts.reserve(drafts.size() + names);
+  drafts.reserve(drafts.size() + room);
 }
 
 std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view name,
-                                         const MountNode& node, std::size_t free) {
+                                         const MountNode& node, const Probe& probe) {
   const auto index = static_cast<std::uint32_t>(drafts.size());
   Draft draft;
   draft.node = node;
@@ -155,7 +161,7 @@ std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view 
   if (drafts.size() * 2 > slots.size()) {  // at most half full
     Grow(slots.size() * 2);
   } else {
-    slots[free] = (HashOf(parent, name) & ~0xFFFFFFFFull) | (index + 1);
+    slots[probe.free] = (probe.hash & ~0xFFFFFFFFull) | (index + 1);
   }
   return index;
 }
@@ -170,14 +176,14 @@ std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t 
     const std::size_t slash = std::min(rest.find('/'), rest.size());
     const std::string_view part = rest.substr(0, slash);
     rest.remove_prefix(std::min(slash + 1, rest.size()));
-    std::size_t free = 0;
-    std::uint32_t child = FindChild(at, part, &free);
+    Probe probe;
+    std::uint32_t child = FindChild(at, part, &probe);
     if (child == MountTree::kNone) {
       MountNode made;
       made.folder = true;
       made.layer = layer;
       made.time = time;
-      child = AddChild(at, part, made, free);
+      child = AddChild(at, part, made, probe);
     }
     at = drafts[child].node.folder ? child : MountTree::kNone;
   }
@@ -194,8 +200,8 @@ Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, s
   if (parent == MountTree::kNone) {
     return Placement::kConflict;
   }
-  std::size_t free = 0;
-  const std::uint32_t known = FindChild(parent, LastPart(name), &free);
+  Probe probe;
+  const std::uint32_t known = FindChild(parent, LastPart(name), &probe);
   if (known != MountTree::kNone) {
     return drafts[known].node.folder ? Placement::kConflict : Placement::kShadowed;
   }
@@ -204,21 +210,40 @@ Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, s
   file.layer = layer;
   file.source = source;
   file.time = time;
-  AddChild(parent, LastPart(name), file, free);
+  AddChild(parent, LastPart(name), file, probe);
   return Placement::kShown;
 }
 
 Placement MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer,
                                       std::int64_t time) {
   const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
-  std::size_t free = 0;
+  Probe probe;
   const std::uint32_t known =
-      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name), &free);
+      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name), &probe);
   if (parent == MountTree::kNone || known != MountTree::kNone) {
     return known != MountTree::kNone && drafts[known].node.folder ? Placement::kShadowed
                                                                   : Placement::kConflict;
   }
   return FolderAt(name, layer, time) == MountTree::kNone ? Placement::kConflict : Placement::kShown;
+}
+
+// An archive is mostly written in name order and its records are given last
+// first, so a folder's children mostly come in reverse order: a check of
+// order in either direction (one comparison a child) spares the sort.
+void MountTreeBuilder::SortFolded(std::vector<std::uint32_t>::iterator begin,
+                                  std::vector<std::uint32_t>::iterator end) const {
+  const auto before = [this](std::uint32_t a, std::uint32_t b) {
+    return CompareFolded(NameOf(a), NameOf(b)) < 0;
+  };
+  if (std::is_sorted(begin, end, before)) {
+    return;
+  }
+  using Backwards = std::reverse_iterator<std::vector<std::uint32_t>::iterator>;
+  if (std::is_sorted(Backwards(end), Backwards(begin), before)) {
+    std::reverse(begin, end);
+  } else {
+    std::sort(begin, end, before);
+  }
 }
 
 MountTree MountTreeBuilder::Build() {
@@ -243,9 +268,7 @@ MountTree MountTreeBuilder::Build() {
   for (std::size_t at = 0; at < order.size(); ++at) {
     const std::uint32_t folder = order[at];
     const auto begin = children.begin() + start[folder], end = children.begin() + start[folder + 1];
-    std::sort(begin, end, [this](std::uint32_t a, std::uint32_t b) {
-      return CompareFolded(NameOf(a), NameOf(b)) < 0;
-    });
+    SortFolded(begin, end);
     for (auto child = begin; child != end; ++child) {
       number[*child] = static_cast<std::uint32_t>(order.size());
       order.push_back(*child);

@@ -108,12 +108,22 @@ class MountTreeBuilder {
     std::uint32_t nameSize = 0;
   };
 
+  // Where a name was looked for: its hash, and the free slot where it
+  // would go when it was not found.
+  struct Probe {
+    std::uint64_t hash = 0;
+    std::size_t free = 0;
+  };
+
   std::string_view NameOf(std::uint32_t index) const;
-  // The child of `parent` named `name` (folded), or kNone; `free` is then
-  // the slot where it would go.
-  std::uint32_t FindChild(std::uint32_t parent, std::string_view name, std::size_t* free) const;
+  // The child of `parent` named `name` (folded), or kNone; `probe` then says
+  // where AddChild puts it.
+  std::uint32_t FindChild(std::uint32_t parent, std::string_view name, Probe* probe) const;
   std::uint32_t AddChild(std::uint32_t parent, std::string_view name, const MountNode& node,
-                         std::size_t free);
+                         const Probe& probe);
+  // Children's indexes in folded order of their names (equal names never meet).
+  void SortFolded(std::vector<std::uint32_t>::iterator begin,
+                  std::vector<std::uint32_t>::iterator end) const;
   void Index(std::uint32_t index);
   void Grow(std::size_t size);
   // The folder at the path `folder`, made with its parents when missing;
