@@ -123,6 +123,10 @@ Status ParseSums(const std::string& text, const std::string& file, std::vector<E
   return Status::Ok();
 }
 
+bool IsNoSumsFile(const Status& read) {
+  return read.GetCode() == ErrorCode::kNoSuchFile || read.GetCode() == ErrorCode::kRemoteNotFound;
+}
+
 Status ReadSums(sys::System& system, const std::string& file, std::vector<EntrySum>* sums) {
   sys::FileInfo info;
   if (system.inspect(file.c_str(), &info) != 0 || info.kind != sys::FileKind::kFile) {

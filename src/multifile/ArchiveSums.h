@@ -58,6 +58,12 @@ RXMFILES_API Status ParseSums(const std::string& text, const std::string& file,
 // kNotARegularFile for a FIFO, socket or device (never waited on).
 RXMFILES_API Status ReadSums(sys::System& system, const std::string& file,
                              std::vector<EntrySum>* sums);
+// Whether `read`, the failure to read an archive's sums file, says only that
+// there is none: kNoSuchFile beside a file, kRemoteNotFound over the
+// network. An archive without a sums file is read unchecked; any other
+// failure is a sums file that cannot be trusted, and fails what needed it.
+RXMFILES_API bool IsNoSumsFile(const Status& read);
+
 // Puts `sums`, the sums of the archive file `archive`, under `file` in one
 // step (temporary file beside it, sync, rename, folder sync); on failure the
 // old file is as it was. A link under `file` is replaced, never followed.

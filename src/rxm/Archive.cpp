@@ -130,8 +130,7 @@ std::string Archive::read_text(std::string_view name) const {
 bool Archive::check_sums() {
   Opened();  // kNotOpen for a moved-from archive
   const RXM::Status loaded = impl->archive->LoadSums(&impl->sums);
-  const RXM::ErrorCode code = loaded.GetCode();
-  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+  if (RXM::IsNoSumsFile(loaded)) {
     return false;
   }
   if (!loaded.IsOk()) {

@@ -22,8 +22,7 @@ std::shared_ptr<const ArchiveSource> ArchiveSource::Load(const std::string& path
   std::shared_ptr<const SumsTable> sums;
   if (checkSums) {
     const Status loaded = core->LoadSums(&sums);
-    const ErrorCode code = loaded.GetCode();
-    if (!loaded.IsOk() && code != ErrorCode::kNoSuchFile && code != ErrorCode::kRemoteNotFound) {
+    if (!loaded.IsOk() && !IsNoSumsFile(loaded)) {
       why = loaded;  // a sums file that cannot be read is no archive to trust
       return nullptr;
     }

@@ -123,6 +123,22 @@ TEST(SumsParseTest, RefusesWhatIsNoSumAndTakesTheBinaryMarker) {
   }
 }
 
+// Only a sums file that is not there lets an archive be read unchecked;
+// one that is there but cannot be read or trusted fails what needed it.
+TEST(SumsParseTest, OnlyAMissingSumsFileMeansNoSums) {
+  using RXM::ErrorCode;
+  for (const auto& [code, none] :
+       std::vector<std::pair<ErrorCode, bool>>{{ErrorCode::kNoSuchFile, true},
+                                               {ErrorCode::kRemoteNotFound, true},
+                                               {ErrorCode::kOk, false},
+                                               {ErrorCode::kCannotOpen, false},
+                                               {ErrorCode::kNotARegularFile, false},
+                                               {ErrorCode::kNotAnArchive, false},
+                                               {ErrorCode::kReadFailed, false}}) {
+    EXPECT_EQ(RXM::IsNoSumsFile(RXM::Status(code, "x.kymf.sha256")), none) << RXM::Describe(code);
+  }
+}
+
 TEST(ArchiveSumsTest, TheWrittenSumsAreThoseOfTheEntriesInDirectoryOrder) {
   TempDir dir;
   const std::string path = WithSums(dir);

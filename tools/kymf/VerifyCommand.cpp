@@ -92,8 +92,7 @@ SumsCheck CheckSums(OpenedArchive& source, const Reporter& reporter) {
   std::vector<RXM::EntrySum> sums;
   bool older = false;
   const RXM::Status read = source.ReadSums(&sums, &older);
-  const RXM::ErrorCode code = read.GetCode();
-  if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+  if (RXM::IsNoSumsFile(read)) {
     return check;
   }
   check.present = true;

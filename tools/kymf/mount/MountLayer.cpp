@@ -117,8 +117,7 @@ class ArchiveLayer : public MountLayer {
         return why;
       }
       RXM::Status loaded = checkSums ? archive->LoadSums(&sums) : RXM::Status::Ok();
-      if (!loaded.IsOk() && loaded.GetCode() != RXM::ErrorCode::kNoSuchFile &&
-          loaded.GetCode() != RXM::ErrorCode::kRemoteNotFound) {
+      if (!loaded.IsOk() && !RXM::IsNoSumsFile(loaded)) {
         return loaded;
       }
       time = remote ? 0 : TimeOf(path);

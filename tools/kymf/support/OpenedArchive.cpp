@@ -226,8 +226,7 @@ RXM::Status OpenedArchive::CheckSum(int index, const std::vector<RXM::EntrySum>&
 bool OpenedArchive::LoadSumsForCheck(Reporter& reporter) {
   for (const std::unique_ptr<Volume>& volume : volumes) {
     const RXM::Status read = ReadSumsOf(*volume, &volume->checkSums, &volume->checkStale);
-    const RXM::ErrorCode code = read.GetCode();
-    if (code == RXM::ErrorCode::kNoSuchFile || code == RXM::ErrorCode::kRemoteNotFound) {
+    if (RXM::IsNoSumsFile(read)) {
       reporter.Fail(volume->shown,
                     "--check: no sums file (kymf sums " + volume->shown + " writes one)");
       return false;
