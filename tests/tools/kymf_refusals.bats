@@ -38,6 +38,9 @@ bounded() {
   # An archive on standard input is read as before.
   run bash -c "timeout 20 \"\$KYMF\" list - < t.kymf"
   [[ $status -eq 0 && $output == a.txt ]]
+  # A temporary folder that is not there is named, with the system's reason.
+  run env TMPDIR="$BATS_TEST_TMPDIR/missing" timeout 20 "$KYMF" list - < t.kymf
+  [[ $status -eq 1 && $output == "kymf: temporary folder $BATS_TEST_TMPDIR/missing: "* ]]
 }
 
 @test "an archive that is a FIFO, a socket, a device or a folder is refused by every command, without waiting" {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -39,6 +40,24 @@ Status Copy(RXM::sys::System& system, std::FILE* from, const std::string& fromNa
     return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
   return Status::Ok();
+}
+
+// The folder that temp_directory_path took, for a message when it is none:
+// the first of the variables it reads that is set, as it reads them.
+std::string TemporaryFolderName() {
+#if defined(_WIN32)
+  const char* const variables[] = {"TMP", "TEMP", "USERPROFILE"};
+#else
+  const char* const variables[] = {"TMPDIR", "TMP", "TEMP", "TEMPDIR"};
+#endif
+  for (const char* variable : variables) {
+    const char* value =
+        std::getenv(variable);  // NOLINT(concurrency-mt-unsafe): read before any thread
+    if (value != nullptr && *value != '\0') {
+      return value;
+    }
+  }
+  return "/tmp";
 }
 
 // Adds each name `listBelow` visits to the vector of names at `context`.
@@ -131,7 +150,9 @@ Status TemporaryArchive::Make() {
   std::error_code error;
   const fs::path base = fs::temp_directory_path(error);
   if (error) {
-    return Status(ErrorCode::kCannotOpen, "temporary folder: " + error.message(), error.value());
+    return Status(ErrorCode::kCannotOpen,
+                  "temporary folder " + TemporaryFolderName() + ": " + SystemReason(error.value()),
+                  error.value());
   }
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
