@@ -233,6 +233,13 @@ ROWS
   [[ $status -eq 1 && $output == *"already the mount point"* ]]
   kymf umount "$BATS_TEST_TMPDIR/mnt two/"
   ! mountpoint -q 'mnt two'
+  # Mounted and unmounted through a link to the folder: the mount lies on
+  # the folder, and the link finds it.
+  ln -s mnt link
+  kymf mount t.kymf link 3>&-
+  mountpoint -q mnt
+  kymf umount link
+  ! mountpoint -q mnt
 }
 
 @test "mount -o passes options on to FUSE and refuses those that contradict kymf's own" {

@@ -145,7 +145,12 @@ int UmountCommand(const Options& options, Reporter& reporter) {
                   "what kymf mount mounted");
     return kFailure;
   }
-  const int code = mount::Unmount(point, reporter);
+  // fusermount3 takes the mount point the table names, not a link to it:
+  // the same resolution that found the mount (the point as written when it
+  // cannot be resolved).
+  std::string resolved = point;
+  mount::ResolveMountPoint(RXM::sys::System::Default(), point, resolved);
+  const int code = mount::Unmount(resolved, reporter);
   if (code == kSuccess) {
     reporter.Verbose("unmounted " + mounted + " from " + point);
   }
