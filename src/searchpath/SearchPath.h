@@ -18,7 +18,7 @@ class System;
 
 /// A name of a search path's folder and what it is over every source.
 struct ListedName {
-  std::string name;
+  std::string name;     ///< as the source that has it spells it
   bool file = false;    ///< some source has a file of this name (Open finds the first)
   bool folder = false;  ///< some source has names below it, or a mount point does
 };
