@@ -34,7 +34,9 @@ Status ReadModuleFile(sys::System& system, const char* path, std::vector<std::ui
   while (bytes.size() <= kLargestModule && (read = system.read(chunk, 1, sizeof chunk, file)) > 0) {
     bytes.insert(bytes.end(), chunk, chunk + read);
   }
-  const bool failed = std::ferror(file) != 0;
+  // Stopped at the limit, the image refuses it; stopped short of the end,
+  // a read failed.
+  const bool failed = bytes.size() <= kLargestModule && sys::StoppedShort(file);
   (void)system.close(file);
   if (failed) {
     bytes.clear();

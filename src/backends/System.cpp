@@ -1,6 +1,7 @@
 #include "backends/System.h"
 
 #include <cerrno>
+#include <cstdio>
 
 #include "backends/OperatingSystem.h"
 
@@ -29,6 +30,10 @@ int OpenError(System& system, const char* path, int error) {
     return ENOENT;
   }
   return info.kind == FileKind::kFolder ? EISDIR : error;
+}
+
+bool StoppedShort(std::FILE* stream) {
+  return std::ferror(stream) != 0 || std::feof(stream) == 0;
 }
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)

@@ -275,6 +275,12 @@ inline bool IsPathSeparator(char c) {
 // handleOf).
 RXMFILES_API Handle HandleOf(std::FILE* stream);
 
+// Whether the reads of `stream` through a System, the last of which gave
+// fewer bytes than asked, stopped before its end: a short read failed unless
+// it reached the end, whether or not the stream's error indicator says so
+// (a System's read may fail without setting it).
+RXMFILES_API bool StoppedShort(std::FILE* stream);
+
 // The error number that says why an open of `path` through `system` failed
 // with `error`: what is under the name decides first (ENOENT for nothing,
 // EISDIR for a folder), then the examination's own error, then `error`. For

@@ -15,7 +15,9 @@
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
+#include "backends/FaultySystem.h"
 #include "backends/ResourceLookupCases.h"
+#include "backends/ResourceModuleFile.h"
 
 namespace {
 
@@ -180,5 +182,31 @@ TEST_P(ResourceFileTest, AnArchiveStoredAsAResourceOpensThroughIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ResourceFileTest, testing::Values("i686", "x86_64"));
+
+// A module file is read whole or not at all: a read that fails before the
+// file's end is said, never taken for that end (a System's read may fail
+// without setting the stream's error indicator).
+TEST(ModuleFileTest, AFailedCallWhileReadingIsSaidNeverAShortModule) {
+  const std::string path = ModulePath("x86_64");
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> whole((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+  ASSERT_FALSE(whole.empty());
+  for (int call = 1;; ++call) {
+    FaultySystem system;
+    system.FailCall(call);
+    std::vector<std::uint8_t> bytes;
+    const RXM::Status read = RXM::ReadModuleFile(system, path.c_str(), bytes);
+    if (system.failedCall() == nullptr) {
+      EXPECT_TRUE(read.IsOk()) << read.GetText();
+      EXPECT_EQ(bytes, whole);
+      break;
+    }
+    // Ok only with every byte (a call that fails once all are in changes
+    // nothing); otherwise a failure, with nothing kept.
+    EXPECT_EQ(bytes, read.IsOk() ? whole : std::vector<std::uint8_t>())
+        << "call " << call << " (" << system.failedCall() << ") failed: " << read.GetText();
+  }
+}
 
 }  // namespace

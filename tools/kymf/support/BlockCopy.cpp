@@ -48,10 +48,6 @@ ReadBlock ReadFrom(RXM::sys::System& system, std::FILE* stream) {
   };
 }
 
-bool StoppedShort(std::FILE* stream) {
-  return std::ferror(stream) != 0 || std::feof(stream) == 0;
-}
-
 void WidenPipe(std::FILE* stream, std::size_t bytes) {
 #if defined(__linux__) && defined(F_SETPIPE_SZ)
   struct stat info {};

@@ -39,10 +39,6 @@ WriteBlock WriteTo(std::FILE* stream);
 // A source reading `stream` (one of `system`'s, or a standard stream)
 // with `system`'s read.
 ReadBlock ReadFrom(RXM::sys::System& system, std::FILE* stream);
-// Whether the reads of `stream`, the last of which gave fewer bytes than
-// asked, stopped before its end: a short read failed unless it reached the
-// end, whether or not the stream's error indicator says so.
-bool StoppedShort(std::FILE* stream);
 
 // When `stream` writes into a pipe (Linux), asks for a pipe buffer of
 // `bytes` (at most the system's pipe-max-size), so that a large write does

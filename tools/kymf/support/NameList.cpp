@@ -45,7 +45,7 @@ RXM::Status ReadNameList(const std::string& file, bool nulSeparated,
     text.append(buffer, got);
   }
   int error = 0;
-  if (StoppedShort(in)) {
+  if (RXM::sys::StoppedShort(in)) {
     error = errno != 0 ? errno : EIO;
   }
   if (!standardInput) {

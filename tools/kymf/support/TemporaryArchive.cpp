@@ -32,7 +32,7 @@ Status Copy(RXM::sys::System& system, std::FILE* from, const std::string& fromNa
     const int error = errno;
     return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
   }
-  if (StoppedShort(from)) {
+  if (RXM::sys::StoppedShort(from)) {
     return Status(ErrorCode::kReadFailed, fromName + ": " + RXM::Describe(ErrorCode::kReadFailed));
   }
   if (std::fflush(to) != 0) {
