@@ -16,6 +16,12 @@
 
 #include "TestSupport.h"
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace testing_support {
 
 class RemoteServers {
@@ -50,11 +56,18 @@ class RemoteServers {
     return std::string(server == kHttps ? "https" : "http") +
            "://127.0.0.1:" + Field(kNames[server]) + "/" + path;
   }
-  // A name no other test uses, for files and fault counters.
+  // A name no other test uses, for files and fault counters. CTest runs
+  // each case in a process of its own, two at once, and two processes
+  // started in the same millisecond share Google Test's seed and may read
+  // the same coarse clock: the process's number tells them apart.
   static std::string Unique(const std::string& stem) {
     static std::atomic<int> next{0};
-    return stem + "-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-           std::to_string(next++) + "-" +
+#if defined(_WIN32)
+    const int process = _getpid();
+#else
+    const int process = static_cast<int>(::getpid());
+#endif
+    return stem + "-" + std::to_string(process) + "-" + std::to_string(next++) + "-" +
            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   }
   // Puts `bytes` on the servers as `name` (replacing what was there in one
