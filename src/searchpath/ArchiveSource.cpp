@@ -102,6 +102,11 @@ const ArchiveSource::FolderIndex& ArchiveSource::Folders() const {
   return folders;
 }
 
+long ArchiveSource::GetSize(const std::string& name, Status& why) const {
+  const MultiFileElement* element = Find(name, why);
+  return element == nullptr ? -1 : static_cast<long>(multifile::EntrySize(*element));
+}
+
 void ArchiveSource::List(const std::string& folder, Listing& names) const {
   const FolderIndex& index = Folders();
   const auto children = index.find(multifile::FoldName(folder.c_str()));

@@ -37,6 +37,8 @@ class ArchiveSource : public MountedSource {
   Pointer<KYFile> Open(const std::string& name, Status& why) const override;
   // A file by the archive's lookup; a folder from the index of folders.
   SourceStat Stat(const std::string& name, Status& why) const override;
+  // The archive's lookup alone: the index of folders is not built for it.
+  long GetSize(const std::string& name, Status& why) const override;
   // From an index of the archive's folders made at the first call (a source
   // never changes): a folder's listing costs its children, not the archive's
   // entries, so walking a whole tree is linear in its entries.

@@ -50,6 +50,10 @@ class MountedSource {
   // the file. A name may be a file and a folder at once in an archive, which
   // may hold both "a" and "a/b".
   virtual SourceStat Stat(const std::string& name, Status& why) const = 0;
+  // Stat's size alone: -1 for no file, `why` as Stat sets it. A source whose
+  // folders cost more to know than its files (an archive's index of folders,
+  // built at its first use) answers without them.
+  virtual long GetSize(const std::string& name, Status& why) const { return Stat(name, why).size; }
   // Adds to `names` each name directly in `folder` ("" the root) with what
   // it is, from the same index: its bits are or-ed into those of a name
   // already there, so one map gathers a folder over many sources.

@@ -253,7 +253,7 @@ long SearchPath::GetSize(const String& name, RXM::Status& why) const {
   return Current()->First(
       name.GetText(), -1L, why,
       [](const MountedSource& files, const char* below, RXM::Status& reason) {
-        return files.Stat(below, reason).size;
+        return files.GetSize(below, reason);
       },
       [](long size) { return size >= 0; });
 }
