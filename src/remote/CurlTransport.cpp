@@ -1,4 +1,5 @@
-// The transport of the POSIX builds: libcurl.
+// The transport of the POSIX builds: libcurl, loaded by the first transport
+// made (CurlLibrary).
 //
 // A pool of easy handles: a request takes an idle handle (or makes one), runs
 // it with no lock held, and puts it back, so that the connection it keeps
@@ -13,8 +14,10 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 
+#include "remote/CurlLibrary.h"
 #include "remote/Transport.h"
 
 namespace RXM {
@@ -23,8 +26,6 @@ namespace {
 
 // Idle handles kept beyond this number are closed instead.
 constexpr std::size_t kIdleHandles = 32;
-
-std::once_flag globalInit;
 
 struct Handle {
   CURL* curl = nullptr;
@@ -172,36 +173,47 @@ Outcome OutcomeOf(CURLcode code) {
 
 class CurlTransport : public Transport {
  public:
-  explicit CurlTransport(const RemoteOptions& options) : settings(options) {
-    std::call_once(globalInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    share = curl_share_init();
-    curl_share_setopt(share, CURLSHOPT_LOCKFUNC, &Lock);
-    curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, &Unlock);
-    curl_share_setopt(share, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  // A transport whose every request fails, saying why, when libcurl cannot
+  // be loaded.
+  explicit CurlTransport(const RemoteOptions& options)
+      : settings(options), lib(CurlLibrary::Get(&unavailable)) {
+    if (lib == nullptr) {
+      return;
+    }
+    share = lib->shareInit();
+    lib->shareSetopt(share, CURLSHOPT_LOCKFUNC, &Lock);
+    lib->shareSetopt(share, CURLSHOPT_UNLOCKFUNC, &Unlock);
+    lib->shareSetopt(share, CURLSHOPT_USERDATA, this);
+    lib->shareSetopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    lib->shareSetopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
   }
 
   ~CurlTransport() override {
     for (Handle* handle : idle) {
       Close(handle);
     }
-    curl_share_cleanup(share);
+    if (lib != nullptr) {
+      lib->shareCleanup(share);
+    }
   }
 
   CurlTransport(const CurlTransport&) = delete;
   CurlTransport& operator=(const CurlTransport&) = delete;
 
   Result Get(const Request& request, Receiver& receiver) override {
-    Handle* handle = Take();
     Result result;
+    if (lib == nullptr) {
+      result.detail = "libcurl could not be loaded: " + unavailable;
+      return result;
+    }
+    Handle* handle = Take();
     if (handle == nullptr) {
       result.detail = "libcurl could not make a handle";
       return result;
     }
     curl_slist* headers = nullptr;
     for (const std::string& line : request.headers) {
-      headers = curl_slist_append(headers, line.c_str());
+      headers = lib->slistAppend(headers, line.c_str());
     }
     const std::string range = std::to_string(request.first) + "-" + std::to_string(request.last);
     Transfer transfer;
@@ -210,20 +222,20 @@ class CurlTransport : public Transport {
     transfer.minimum = std::uint64_t{settings.minimumRate} * settings.stallTimeoutMs / 1000;
     CURL* curl = handle->curl;
     handle->error[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    const CURLcode code = curl_easy_perform(curl);
+    lib->setopt(curl, CURLOPT_URL, request.url.c_str());
+    lib->setopt(curl, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    lib->setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutMs));
+    lib->setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+    lib->setopt(curl, CURLOPT_RANGE, range.c_str());
+    lib->setopt(curl, CURLOPT_HTTPHEADER, headers);
+    lib->setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    lib->setopt(curl, CURLOPT_WRITEDATA, &transfer);
+    const CURLcode code = lib->perform(curl);
     if (code == CURLE_OK) {
       transfer.GiveHead();  // a response without a body
     }
     char* effective = nullptr;
-    if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+    if (lib->getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
       result.effectiveUrl = effective;
     }
     result.outcome = transfer.abandoned ? Outcome::kAbandoned
@@ -233,9 +245,9 @@ class CurlTransport : public Transport {
                                            " bytes a second for " +
                                            std::to_string(settings.stallTimeoutMs) + " ms"
                     : handle->error[0] != '\0' ? handle->error
-                                               : curl_easy_strerror(code);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_slist_free_all(headers);
+                                               : lib->strerror(code);
+    lib->setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    lib->slistFreeAll(headers);
     Return(handle);
     return result;
   }
@@ -271,49 +283,51 @@ class CurlTransport : public Transport {
     Close(handle);
   }
 
-  static void Close(Handle* handle) {
-    curl_easy_cleanup(handle->curl);
+  void Close(Handle* handle) {
+    lib->cleanup(handle->curl);
     delete handle;
   }
 
   Handle* Make() {
     auto* handle = new Handle();
-    CURL* curl = curl_easy_init();
+    CURL* curl = lib->easyInit();
     if (curl == nullptr) {
       delete handle;
       return nullptr;
     }
     handle->curl = curl;
-    curl_easy_setopt(curl, CURLOPT_SHARE, share);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, handle->error);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for timeouts
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
+    lib->setopt(curl, CURLOPT_SHARE, share);
+    lib->setopt(curl, CURLOPT_ERRORBUFFER, handle->error);
+    lib->setopt(curl, CURLOPT_NOSIGNAL, 1L);  // threads: no SIGALRM for timeouts
+    lib->setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    lib->setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    lib->setopt(curl, CURLOPT_MAXREDIRS, static_cast<long>(settings.maxRedirects));
+    lib->setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings.connectTimeoutMs));
     // Too little progress is judged by OnProgress, which curl calls about
     // once a second even while nothing arrives.
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    lib->setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib->setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
     if (!settings.netrcFile.empty()) {
-      curl_easy_setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
-      curl_easy_setopt(curl, CURLOPT_NETRC_FILE, settings.netrcFile.c_str());
+      lib->setopt(curl, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+      lib->setopt(curl, CURLOPT_NETRC_FILE, settings.netrcFile.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    lib->setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib->setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!settings.caFile.empty()) {
       // CAINFO names the extra file; the system's folder of authorities
       // (CAPATH, left at its default) is still searched.
-      curl_easy_setopt(curl, CURLOPT_CAINFO, settings.caFile.c_str());
+      lib->setopt(curl, CURLOPT_CAINFO, settings.caFile.c_str());
     }
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "RXMFiles");
+    lib->setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+    lib->setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    lib->setopt(curl, CURLOPT_USERAGENT, "RXMFiles");
     return handle;
   }
 
   static constexpr int kLocks = 8;
   RemoteOptions settings;
+  std::string unavailable;  // why lib is null
+  const CurlLibrary* lib;
   CURLSH* share = nullptr;
   std::mutex locks[kLocks];
   std::mutex pool;

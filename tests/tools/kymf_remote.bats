@@ -201,3 +201,11 @@ opening request may be redirected" served.err
   run kymf list "${trusted[@]}" "$base/$set.kymf"
   [[ $status -eq 0 && ${#lines[@]} -eq 4 ]]
 }
+
+@test "libcurl is loaded by the first URL read, never by a command on files alone" {
+  posix_only "the dynamic loader's LD_DEBUG is glibc's"
+  LD_DEBUG=libs kymf list "$www/$name" > /dev/null 2> disk.debug
+  LD_DEBUG=libs kymf list "${trusted[@]}" "$url" > /dev/null 2> url.debug
+  ! grep -q "libcurl" disk.debug
+  grep -q "calling init: .*libcurl" url.debug
+}
