@@ -11,17 +11,36 @@
 namespace RXM {
 namespace {
 
-// The handle of the regular file `name` below `root` and its size, which
-// positions of 32 bits must reach; kNoHandle otherwise.
+// The handle `name` below `root` opens as, examined into *info; kNoHandle
+// (and *examined false) when it does not open. *examined is false, and the
+// handle closed, when it opens but cannot be examined.
+sys::Handle OpenExamined(sys::System& system, const std::string& root, const std::string& name,
+                         sys::FileInfo* info, bool* examined) {
+  const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
+  *examined = handle != sys::kNoHandle && system.inspectHandle(handle, info) == 0;
+  if (handle != sys::kNoHandle && !*examined) {
+    system.closeHandle(handle);
+  }
+  return handle;
+}
+
+// Whether a folder's file is served: a regular file whose every position
+// fits in 32 bits.
+bool Served(const sys::FileInfo& info) {
+  return info.kind == sys::FileKind::kFile && info.size <= static_cast<std::uint64_t>(INT32_MAX);
+}
+
+// The handle of the served file `name` below `root` and its size;
+// kNoHandle otherwise.
 sys::Handle OpenSized(sys::System& system, const std::string& root, const std::string& name,
                       std::uint32_t* size) {
-  const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
-  if (handle == sys::kNoHandle) {
-    return handle;
-  }
   sys::FileInfo info;
-  if (system.inspectHandle(handle, &info) != 0 || info.kind != sys::FileKind::kFile ||
-      info.size > static_cast<std::uint64_t>(INT32_MAX)) {
+  bool examined = false;
+  const sys::Handle handle = OpenExamined(system, root, name, &info, &examined);
+  if (!examined) {
+    return sys::kNoHandle;
+  }
+  if (!Served(info)) {
     system.closeHandle(handle);
     return sys::kNoHandle;
   }
@@ -59,14 +78,13 @@ Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
 // (Windows), listing it says whether it is one.
 SourceStat FolderSource::Stat(const std::string& name, Status&) const {
   SourceStat stat;
-  const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
   sys::FileInfo info;
-  const bool examined = handle != sys::kNoHandle && system.inspectHandle(handle, &info) == 0;
-  if (handle != sys::kNoHandle) {
+  bool examined = false;
+  const sys::Handle handle = OpenExamined(system, root, name, &info, &examined);
+  if (examined) {
     system.closeHandle(handle);
   }
-  if (examined && info.kind == sys::FileKind::kFile &&
-      info.size <= static_cast<std::uint64_t>(INT32_MAX)) {
+  if (examined && Served(info)) {
     stat.kinds = kFileName;
     stat.size = static_cast<long>(info.size);
   } else if ((examined && info.kind == sys::FileKind::kFolder) ||
