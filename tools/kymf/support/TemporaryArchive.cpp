@@ -23,25 +23,6 @@ namespace {
 using RXM::ErrorCode;
 using RXM::Status;
 
-// Copies `from` (read through `system`) to `to` in blocks; Ok or the side
-// that failed.
-Status Copy(RXM::sys::System& system, std::FILE* from, const std::string& fromName, std::FILE* to,
-            const std::string& toName) {
-  const CopyResult copy = CopyBlocks(ReadFrom(system, from), WriteTo(to));
-  if (!copy.written) {
-    const int error = errno;
-    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
-  }
-  if (RXM::sys::StoppedShort(from)) {
-    return Status(ErrorCode::kReadFailed, fromName + ": " + RXM::Describe(ErrorCode::kReadFailed));
-  }
-  if (std::fflush(to) != 0) {
-    const int error = errno;
-    return Status(ErrorCode::kWriteFailed, toName + ": " + SystemReason(error), error);
-  }
-  return Status::Ok();
-}
-
 // The folder that temp_directory_path took, for a message when it is none:
 // the first of the variables it reads that is set, as it reads them.
 std::string TemporaryFolderName() {
@@ -200,18 +181,6 @@ Status TemporaryArchive::FromInput(const ReadBlock& read, const std::function<bo
     const int error = errno;
     status = Status(ErrorCode::kWriteFailed, path + ": " + SystemReason(error), error);
   }
-  return status;
-}
-
-Status TemporaryArchive::ToStandardOutput() const {
-  std::FILE* in = system.open(path.c_str(), "rb");
-  if (in == nullptr) {
-    const int error = errno;
-    return Status(ErrorCode::kReadFailed, path + ": " + SystemReason(error), error);
-  }
-  BinaryMode(stdout);
-  Status status = Copy(system, in, path, stdout, "-");
-  (void)system.close(in);  // read only: its close loses nothing
   return status;
 }
 

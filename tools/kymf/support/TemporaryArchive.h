@@ -55,8 +55,6 @@ class TemporaryArchive {
   // kReadFailed naming "-", kCannotOpen / kWriteFailed naming the file with
   // the system's reason. The file stays, whole or not, until the object goes.
   RXM::Status FromInput(const ReadBlock& read, const std::function<bool()>& readFailed);
-  // Copies GetPath() to standard output. Ok, or kReadFailed / kWriteFailed.
-  RXM::Status ToStandardOutput() const;
 
   // The archive's path inside the folder (it need not exist yet).
   const std::string& GetPath() const { return path; }
