@@ -13,37 +13,35 @@ namespace {
 // The soname of libcurl 7.16 onwards, whose ABI curl.h describes.
 constexpr const char* kSoname = "libcurl.so.4";
 
-// Each function pointer of `functions` from `library`, by its C name: false,
-// with the first name missing, when any is.
-bool FindAll(void* library, CurlLibrary* functions, std::string* missing) {
-  struct Symbol {
-    const char* name;
-    void** slot;
-  };
-  // Function pointers stored through void**, as POSIX dlsym's own example
-  // does: a function pointer and an object pointer have one size there.
-  const Symbol symbols[] = {
-      {"curl_global_init", reinterpret_cast<void**>(&functions->globalInit)},
-      {"curl_easy_init", reinterpret_cast<void**>(&functions->easyInit)},
-      {"curl_easy_setopt", reinterpret_cast<void**>(&functions->setopt)},
-      {"curl_easy_perform", reinterpret_cast<void**>(&functions->perform)},
-      {"curl_easy_getinfo", reinterpret_cast<void**>(&functions->getinfo)},
-      {"curl_easy_cleanup", reinterpret_cast<void**>(&functions->cleanup)},
-      {"curl_easy_strerror", reinterpret_cast<void**>(&functions->strerror)},
-      {"curl_share_init", reinterpret_cast<void**>(&functions->shareInit)},
-      {"curl_share_setopt", reinterpret_cast<void**>(&functions->shareSetopt)},
-      {"curl_share_cleanup", reinterpret_cast<void**>(&functions->shareCleanup)},
-      {"curl_slist_append", reinterpret_cast<void**>(&functions->slistAppend)},
-      {"curl_slist_free_all", reinterpret_cast<void**>(&functions->slistFreeAll)},
-  };
-  for (const Symbol& symbol : symbols) {
-    *symbol.slot = dlsym(library, symbol.name);
-    if (*symbol.slot == nullptr) {
-      *missing = symbol.name;
-      return false;
-    }
+// The function `name` of `library` into *slot; false, with the name in
+// *missing, when the library has none. POSIX lets dlsym's object pointer be
+// converted to a function pointer.
+template <class Function>
+bool Find(void* library, const char* name, Function* slot, std::string* missing) {
+  void* const symbol = dlsym(library, name);
+  if (symbol == nullptr) {
+    *missing = name;
+    return false;
   }
+  *slot = reinterpret_cast<Function>(symbol);
   return true;
+}
+
+// Every function of CurlLibrary from `library`: false, with the first name
+// missing, when any is.
+bool FindAll(void* library, CurlLibrary* f, std::string* missing) {
+  return Find(library, "curl_global_init", &f->globalInit, missing) &&
+         Find(library, "curl_easy_init", &f->easyInit, missing) &&
+         Find(library, "curl_easy_setopt", &f->setopt, missing) &&
+         Find(library, "curl_easy_perform", &f->perform, missing) &&
+         Find(library, "curl_easy_getinfo", &f->getinfo, missing) &&
+         Find(library, "curl_easy_cleanup", &f->cleanup, missing) &&
+         Find(library, "curl_easy_strerror", &f->strerror, missing) &&
+         Find(library, "curl_share_init", &f->shareInit, missing) &&
+         Find(library, "curl_share_setopt", &f->shareSetopt, missing) &&
+         Find(library, "curl_share_cleanup", &f->shareCleanup, missing) &&
+         Find(library, "curl_slist_append", &f->slistAppend, missing) &&
+         Find(library, "curl_slist_free_all", &f->slistFreeAll, missing);
 }
 
 }  // namespace
