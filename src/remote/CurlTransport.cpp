@@ -203,6 +203,7 @@ class CurlTransport : public Transport {
   Result Get(const Request& request, Receiver& receiver) override {
     Result result;
     if (lib == nullptr) {
+      result.outcome = Outcome::kNoClient;
       result.detail = "libcurl could not be loaded: " + unavailable;
       return result;
     }

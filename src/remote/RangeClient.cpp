@@ -407,6 +407,7 @@ Status RangeClient::Run(http::Request request, Exchange& exchange, std::string* 
         return exchange.Fail(ErrorCode::kRemoteFailed,
                              "more than " + std::to_string(options.maxRedirects) + " redirects");
       case http::Outcome::kBadUrl:
+      case http::Outcome::kNoClient:  // no more there at a second attempt
         return exchange.Fail(ErrorCode::kCannotOpen, result.detail);
       default:
         break;

@@ -58,6 +58,7 @@ enum class Outcome {
   kSecure,            // TLS: certificate not trusted, handshake failed
   kTooManyRedirects,  // more redirects than allowed
   kBadUrl,            // not a URL the client can request
+  kNoClient,          // the client's own library could not be loaded: no request was made
   kFailed,            // anything else the client reports
 };
 
