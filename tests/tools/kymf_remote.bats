@@ -209,3 +209,17 @@ opening request may be redirected" served.err
   ! grep -q "libcurl" disk.debug
   grep -q "calling init: .*libcurl" url.debug
 }
+
+@test "without a working libcurl a URL cannot be opened, at once, and a file still can" {
+  posix_only "libcurl is loaded only by the POSIX builds"
+  mkdir fake
+  lib=$(ldconfig -p | awk '/libz\.so\.1 / { print $NF; exit }')
+  [ -n "$lib" ]
+  cp "$lib" fake/libcurl.so.4
+  LD_LIBRARY_PATH=$PWD/fake run kymf list "${trusted[@]}" "$url"
+  [ "$status" -ne 0 ]
+  [[ "$output" == *"cannot be opened (libcurl could not be loaded: libcurl.so.4 has no curl_global_init: not libcurl)"* ]]
+  LD_LIBRARY_PATH=$PWD/fake run kymf list "$www/$name"
+  [ "$status" -eq 0 ]
+  [[ "$output" == *"levels/1.map"* ]]
+}
