@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace RXM {
 namespace http {
@@ -22,27 +20,6 @@ TEST(CurlLibraryTest, TheProcesssLibcurlLoadsWithEveryFunctionFound) {
   ASSERT_NE(curl, nullptr);
   EXPECT_EQ(library->setopt(curl, CURLOPT_URL, "http://127.0.0.1:1/"), CURLE_OK);
   library->cleanup(curl);
-}
-
-// Each case runs in a process of its own (ctest), so this is the process's
-// first load, made by every thread at once.
-TEST(CurlLibraryTest, ThreadsAskingAtOnceAllGetTheOneLibraryLoadedOnce) {
-  constexpr int kThreads = 8;
-  std::vector<const CurlLibrary*> got(kThreads, nullptr);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&got, i] {
-      std::string why;
-      got[static_cast<std::size_t>(i)] = CurlLibrary::Get(&why);
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
-  for (const CurlLibrary* library : got) {
-    EXPECT_NE(library, nullptr);
-    EXPECT_EQ(library, got[0]);
-  }
 }
 
 struct Refused {
