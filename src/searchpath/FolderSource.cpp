@@ -11,15 +11,16 @@
 namespace RXM {
 namespace {
 
-// The handle `name` below `root` opens as, examined into *info; kNoHandle
-// (and *examined false) when it does not open. *examined is false, and the
-// handle closed, when it opens but cannot be examined.
+// The handle `name` below `root` opens as, with what it is in *info;
+// kNoHandle when it does not open (*opened false) or opens but cannot be
+// examined (*opened true, the handle closed again).
 sys::Handle OpenExamined(sys::System& system, const std::string& root, const std::string& name,
-                         sys::FileInfo* info, bool* examined) {
+                         sys::FileInfo* info, bool* opened) {
   const sys::Handle handle = system.openBelow(root.c_str(), name.c_str());
-  *examined = handle != sys::kNoHandle && system.inspectHandle(handle, info) == 0;
-  if (handle != sys::kNoHandle && !*examined) {
+  *opened = handle != sys::kNoHandle;
+  if (*opened && system.inspectHandle(handle, info) != 0) {
     system.closeHandle(handle);
+    return sys::kNoHandle;
   }
   return handle;
 }
@@ -35,10 +36,10 @@ bool Served(const sys::FileInfo& info) {
 sys::Handle OpenSized(sys::System& system, const std::string& root, const std::string& name,
                       std::uint32_t* size) {
   sys::FileInfo info;
-  bool examined = false;
-  const sys::Handle handle = OpenExamined(system, root, name, &info, &examined);
-  if (!examined) {
-    return sys::kNoHandle;
+  bool opened = false;
+  const sys::Handle handle = OpenExamined(system, root, name, &info, &opened);
+  if (handle == sys::kNoHandle) {
+    return handle;
   }
   if (!Served(info)) {
     system.closeHandle(handle);
@@ -79,8 +80,9 @@ Pointer<KYFile> FolderSource::Open(const std::string& name, Status&) const {
 SourceStat FolderSource::Stat(const std::string& name, Status&) const {
   SourceStat stat;
   sys::FileInfo info;
-  bool examined = false;
-  const sys::Handle handle = OpenExamined(system, root, name, &info, &examined);
+  bool opened = false;
+  const sys::Handle handle = OpenExamined(system, root, name, &info, &opened);
+  const bool examined = handle != sys::kNoHandle;
   if (examined) {
     system.closeHandle(handle);
   }
@@ -88,8 +90,7 @@ SourceStat FolderSource::Stat(const std::string& name, Status&) const {
     stat.kinds = kFileName;
     stat.size = static_cast<long>(info.size);
   } else if ((examined && info.kind == sys::FileKind::kFolder) ||
-             (handle == sys::kNoHandle &&
-              system.listBelow(root.c_str(), name.c_str(), Ignore, nullptr) >= 0)) {
+             (!opened && system.listBelow(root.c_str(), name.c_str(), Ignore, nullptr) >= 0)) {
     stat.kinds = kFolderName;
   }
   return stat;
