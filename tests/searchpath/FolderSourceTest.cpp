@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "backends/FaultySystem.h"
 #include "backends/MemorySystem.h"
 
@@ -16,6 +18,12 @@ struct Name {
   const char* name;
   int kinds;  // what it is when no call fails
 };
+
+// Printed by its name: Google Test would print the structure's bytes, its
+// padding among them.
+void PrintTo(const Name& name, std::ostream* out) {
+  *out << name.name;
+}
 
 class FolderSourceFaultTest : public testing::TestWithParam<Name> {};
 
