@@ -4,7 +4,8 @@
 // name passes the rule the mount's sources apply (RXM::CheckSafeName) or is
 // left out, as they leave it out; the rest go to the builder, whose answers
 // and tree are checked against a plain model of the same rules:
-//  - each placement (shown, shadowed, conflict) is the model's;
+//  - the names left out because a file and a folder share a name are as
+//    many as the model's;
 //  - every name the model holds is found, by its own spelling and by others
 //    equal but for letter case, as the folder or file the model says, with
 //    the spelling of the name that made it, its size, source and layer;
@@ -31,7 +32,9 @@ namespace {
 using kymf::mount::MountNode;
 using kymf::mount::MountTree;
 using kymf::mount::MountTreeBuilder;
-using kymf::mount::Placement;
+
+// What became of a name in the model.
+enum class Placement { kShown, kShadowed, kConflict };
 
 // Each name costs the model and the checks about its length times its
 // depth; the input is read no further than the name that would take the
@@ -247,6 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> given;
   std::vector<std::string> safe;
   std::size_t work = 0;
+  std::uint64_t conflicts = 0;
   while (in.More() && given.size() < kMostNames) {
     const std::uint8_t op = in.Byte();
     if (op == 0xFF) {
@@ -270,11 +274,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     node.size = given.size() * 7u;
     node.source = static_cast<std::uint32_t>(given.size());
     node.layer = static_cast<std::uint16_t>(op >> 5);
-    const Placement placed = folder ? builder.AddFolder(name, node.layer, 0)
-                                    : builder.AddFile(name, node.size, node.layer, node.source, 0);
-    Check(placed == model.Add(name, folder, node));
+    if (folder) {
+      builder.AddFolder(name, node.layer, 0);
+    } else {
+      builder.AddFile(name, node.size, node.layer, node.source, 0);
+    }
+    conflicts += model.Add(name, folder, node) == Placement::kConflict ? 1 : 0;
   }
   const MountTree tree = builder.Build();
+  Check(tree.GetConflicts() == conflicts);
   CheckStructure(tree);
   CheckAgainst(tree, model, safe);
   return 0;

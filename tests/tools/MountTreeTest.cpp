@@ -20,19 +20,18 @@ namespace fs = std::filesystem;
 using kymf::mount::MountNode;
 using kymf::mount::MountTree;
 using kymf::mount::MountTreeBuilder;
-using kymf::mount::Placement;
 
 namespace {
 
-Placement Add(MountTreeBuilder& builder, const std::string& name, std::uint16_t layer = 0) {
-  return builder.AddFile(name, name.size(), layer, 0, 0);
+void Add(MountTreeBuilder& builder, const std::string& name, std::uint16_t layer = 0) {
+  builder.AddFile(name, name.size(), layer, 0, 0);
 }
 
 TEST(MountTreeTest, TheFirstOfNamesEqualButForCaseWinsAndAnyCaseFindsIt) {
   MountTreeBuilder builder;
-  EXPECT_EQ(Add(builder, "Levels/One.map"), Placement::kShown);
-  EXPECT_EQ(Add(builder, "levels/ONE.MAP", 1), Placement::kShadowed);
-  EXPECT_EQ(Add(builder, "LEVELS/two.map", 1), Placement::kShown);
+  Add(builder, "Levels/One.map");
+  Add(builder, "levels/ONE.MAP", 1);
+  Add(builder, "LEVELS/two.map", 1);
   const MountTree tree = builder.Build();
 
   ASSERT_EQ(tree.Get(0).count, 1u);
@@ -44,22 +43,64 @@ TEST(MountTreeTest, TheFirstOfNamesEqualButForCaseWinsAndAnyCaseFindsIt) {
   EXPECT_EQ(tree.FindPath("levels/two.map"), tree.FindPath("Levels/TWO.map"));
   EXPECT_EQ(tree.FindPath("levels/three.map"), MountTree::kNone);
   EXPECT_EQ(tree.GetFileCount(), 2u);
+  EXPECT_EQ(tree.GetConflicts(), 0u);  // a name shadowed is no conflict
 }
 
-TEST(MountTreeTest, AFileAndAFolderOfOneNameKeepWhicheverCameFirst) {
-  const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
-      {{"a", "a/b"}, false},
-      {{"a/b", "A"}, true},
-      {{"a/b/c", "a/B"}, true},
-  };
-  for (const auto& [names, folder] : cases) {
-    MountTreeBuilder builder;
-    EXPECT_EQ(Add(builder, names[0]), Placement::kShown) << names[0];
-    EXPECT_EQ(Add(builder, names[1]), Placement::kConflict) << names[1];
-    const MountTree tree = builder.Build();
-    EXPECT_EQ(tree.Get(tree.FindPath("a")).folder, folder) << names[0];
+// Names given in order; "+" before a name gives it as a folder (AddFolder).
+struct ConflictCase {
+  std::vector<std::string> names;
+  bool aIsFolder;                  // what "a" is in the tree
+  std::vector<std::string> shown;  // every file and folder, by path
+  std::uint64_t conflicts;
+};
+
+void PrintTo(const ConflictCase& given, std::ostream* out) {
+  for (const std::string& name : given.names) {
+    *out << name << " ";
   }
 }
+
+class MountTreeConflictTest : public testing::TestWithParam<ConflictCase> {};
+
+// Whichever of a file and a folder was given first stays; the other is
+// left out with everything given in it, whenever it came.
+TEST_P(MountTreeConflictTest, TheFirstOfAFileAndAFolderStaysWithTheRestCountedOut) {
+  MountTreeBuilder builder;
+  for (const std::string& name : GetParam().names) {
+    if (name[0] == '+') {
+      builder.AddFolder(name.substr(1), 0, 0);
+    } else {
+      Add(builder, name);
+    }
+  }
+  const MountTree tree = builder.Build();
+  EXPECT_EQ(tree.Get(tree.FindPath("a")).folder, GetParam().aIsFolder);
+  std::vector<std::string> shown;
+  for (std::uint32_t i = 1; i < tree.GetCount(); ++i) {
+    shown.push_back(tree.PathOf(i));
+  }
+  EXPECT_EQ(shown, GetParam().shown);
+  EXPECT_EQ(tree.GetConflicts(), GetParam().conflicts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, MountTreeConflictTest,
+    testing::Values(ConflictCase{{"a", "a/b"}, false, {"a"}, 1},
+                    ConflictCase{{"a/b", "A"}, true, {"a", "a/b"}, 1},
+                    ConflictCase{{"a/b/c", "a/B"}, true, {"a", "a/b", "a/b/c"}, 1},
+                    // Everything given in the folder that lost counts, even
+                    // names that are the same but for case, or folders.
+                    ConflictCase{{"a", "a/x", "A/X", "+a/y", "+a", "c"}, false, {"a", "c"}, 4},
+                    // A file twice beside a folder: each is left out.
+                    ConflictCase{{"a/x", "a", "A", "a/y"}, true, {"a", "a/x", "a/y"}, 2},
+                    // Files first, of one name but for case: one is shown, the
+                    // folder after them loses all it holds.
+                    ConflictCase{{"A", "a", "a/b/c", "a/b/d"}, false, {"A"}, 2},
+                    // A folder named again stays one folder.
+                    ConflictCase{{"+a", "+A", "a/x"}, true, {"a", "a/x"}, 0},
+                    // Inside a folder that stays, the same rule again.
+                    ConflictCase{{"a/b", "a/b/c", "a/d/e", "a/D"}, true,
+                                 {"a", "a/b", "a/d", "a/d/e"}, 2}));
 
 // Children come in any order (an archive's records arrive last first, so
 // often in reverse): whatever it was, a folder's children end in folded order.
@@ -89,7 +130,7 @@ TEST(MountTreeTest, NumbersBreadthFirstWithEachFoldersChildrenTogetherInFoldedOr
   for (const char* name : {"b/x", "c", "A", "b/Y/z"}) {
     Add(builder, name);
   }
-  EXPECT_EQ(builder.AddFolder("b/empty", 0, 0), Placement::kShown);
+  builder.AddFolder("b/empty", 0, 0);
   const MountTree tree = builder.Build();
 
   const std::vector<std::string> order = {"", "A", "b", "c", "empty", "x", "Y", "z"};

@@ -27,13 +27,6 @@ std::int64_t TimeOf(const std::string& path) {
                                                                        : 0;
 }
 
-// Hands one name to the builder, counting what it leaves out.
-void Place(Placement placement, LayerReport& report) {
-  if (placement == Placement::kConflict) {
-    ++report.conflicts;
-  }
-}
-
 // A KYMF archive opened once, with the later volumes of its set
 // (multifile/VolumeSet.h): their directories give the tree, and each file is
 // read with positional reads through the handle its streams share, which
@@ -137,8 +130,7 @@ class ArchiveLayer : public MountLayer {
         }
         const std::uint32_t key = first + static_cast<std::uint32_t>(i);
         byKey[key] = element;
-        Place(builder.AddFile(element->name, RXM::multifile::EntrySize(*element), index, key, time),
-              report);
+        builder.AddFile(element->name, RXM::multifile::EntrySize(*element), index, key, time);
       }
     }
     Pointer<HttpFile> remoteFile;  // what a URL is read through
@@ -194,13 +186,12 @@ class SearchPathLayer : public MountLayer {
           ++report.unsafe;
           break;
         case RXM::PathKind::kFile:
-          Place(builder.AddFile(entry.name, static_cast<std::uint64_t>(entry.size), index,
-                                static_cast<std::uint32_t>(names.size()), time),
-                report);
+          builder.AddFile(entry.name, static_cast<std::uint64_t>(entry.size), index,
+                          static_cast<std::uint32_t>(names.size()), time);
           names.push_back(entry.name);
           break;
         case RXM::PathKind::kFolder:
-          Place(builder.AddFolder(entry.name, index, time), report);
+          builder.AddFolder(entry.name, index, time);
           return true;
         case RXM::PathKind::kRefusedFile:
           break;
@@ -268,6 +259,7 @@ MountedFiles Assemble(std::vector<std::unique_ptr<MountLayer>> layers) {
   }
   files.layers = std::move(layers);
   files.tree = builder.Build();
+  files.report.conflicts = files.tree.GetConflicts();
   for (const std::unique_ptr<MountLayer>& layer : files.layers) {
     files.sourceBytes += layer->GetBytes();
   }

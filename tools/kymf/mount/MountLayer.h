@@ -19,7 +19,8 @@ namespace mount {
 // What a source left out of the tree, said once per mount.
 struct LayerReport {
   std::uint64_t unsafe = 0;     // names that are no safe paths ("..", "/x", "a\b", controls)
-  std::uint64_t conflicts = 0;  // a file and a folder of one name: the later one is left out
+  std::uint64_t conflicts = 0;  // a file and a folder of one name: the later one is left out,
+                                // with all in it (MountTree::GetConflicts)
 };
 
 // One source. Made once, then read from any number of threads at once.
@@ -31,8 +32,9 @@ class MountLayer {
   virtual ~MountLayer() = default;
 
   // Gives every file of the source to `builder` as layer `index`, the one
-  // the source itself would find first for a name given first; counts what
-  // it leaves out in `report`. Called once, before any Open.
+  // the source itself would find first for a name given first; counts the
+  // names it leaves out as no safe paths in `report`. Called once, before
+  // any Open.
   virtual void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report) = 0;
   // A new stream over the file that AddTo gave the key `source`: one of the
   // library's entry streams (an archive's OpenEntry, a search path's Open),

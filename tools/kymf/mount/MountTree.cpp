@@ -94,8 +94,8 @@ std::string_view MountTreeBuilder::NameOf(std::uint32_t index) const {
   return std::string_view(text.data() + drafts[index].nameAt, drafts[index].nameSize);
 }
 
-std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view name,
-                                          Probe* probe) const {
+std::uint32_t MountTreeBuilder::FindFolder(std::uint32_t parent, std::string_view name,
+                                           Probe* probe) const {
   const std::uint64_t hash = HashOf(parent, name);
   probe->hash = hash;
   const std::uint64_t tag = hash & ~0xFFFFFFFFull;
@@ -112,20 +112,27 @@ std::uint32_t MountTreeBuilder::FindChild(std::uint32_t parent, std::string_view
   return MountTree::kNone;
 }
 
-void MountTreeBuilder::Index(std::uint32_t index) {
-  const std::uint64_t hash = HashOf(drafts[index].node.parent, NameOf(index));
-  const std::size_t mask = slots.size() - 1;
-  std::size_t at = hash & mask;
-  while (slots[at] != 0) {
-    at = (at + 1) & mask;
+void MountTreeBuilder::IndexFolder(std::uint32_t index, const Probe& probe) {
+  if (++folders * 2 > slots.size()) {  // at most half full
+    Grow(slots.size() * 2);
+  } else {
+    slots[probe.free] = (probe.hash & ~0xFFFFFFFFull) | (index + 1);
   }
-  slots[at] = (hash & ~0xFFFFFFFFull) | (index + 1);
 }
 
+// Every folder made so far, again: the drafts are walked once per doubling.
 void MountTreeBuilder::Grow(std::size_t size) {
   slots.assign(size, 0);
+  const std::size_t mask = size - 1;
   for (std::uint32_t i = 1; i < drafts.size(); ++i) {
-    Index(i);
+    if (drafts[i].node.folder) {
+      const std::uint64_t hash = HashOf(drafts[i].node.parent, NameOf(i));
+      std::size_t at = hash & mask;
+      while (slots[at] != 0) {
+        at = (at + 1) & mask;
+      }
+      slots[at] = (hash & ~0xFFFFFFFFull) | (i + 1);
+    }
   }
 }
 
@@ -133,19 +140,11 @@ void MountTreeBuilder::Grow(std::size_t size) {
 // many again, which costs address space only until it is used, where
 // growing past the room would copy every draft made so far.
 void MountTreeBuilder::Reserve(std::size_t names) {
-  const std::size_t room = names + names / 2;
-  std::size_t size = slots.size();
-  while (size < (drafts.size() + room) * 2) {
-    size *= 2;
-  }
-  if (size != slots.size()) {
-    Grow(size);
-  }
-  drafts.reserve(drafts.size() + room);
+  drafts.reserve(drafts.size() + names + names / 2);
 }
 
-std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view name,
-                                         const MountNode& node, const Probe& probe) {
+std::uint32_t MountTreeBuilder::Append(std::uint32_t parent, std::string_view name,
+                                       const MountNode& node) {
   const auto index = static_cast<std::uint32_t>(drafts.size());
   Draft draft;
   draft.node = node;
@@ -158,96 +157,104 @@ std::uint32_t MountTreeBuilder::AddChild(std::uint32_t parent, std::string_view 
   text.insert(text.end(), name.begin(), name.end());
   text.push_back('\0');
   drafts.push_back(draft);
-  if (drafts.size() * 2 > slots.size()) {  // at most half full
-    Grow(slots.size() * 2);
-  } else {
-    slots[probe.free] = (probe.hash & ~0xFFFFFFFFull) | (index + 1);
-  }
   return index;
 }
 
 std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t layer,
                                          std::int64_t time) {
-  if (CompareFolded(folder, lastFolder) == 0) {
+  if (folder == lastFolder || CompareFolded(folder, lastFolder) == 0) {
     return lastFolderIndex;
   }
   std::uint32_t at = 0;
-  for (std::string_view rest = folder; at != MountTree::kNone && !rest.empty();) {
+  for (std::string_view rest = folder; !rest.empty();) {
     const std::size_t slash = std::min(rest.find('/'), rest.size());
     const std::string_view part = rest.substr(0, slash);
     rest.remove_prefix(std::min(slash + 1, rest.size()));
     Probe probe;
-    std::uint32_t child = FindChild(at, part, &probe);
+    std::uint32_t child = FindFolder(at, part, &probe);
     if (child == MountTree::kNone) {
       MountNode made;
       made.folder = true;
       made.layer = layer;
       made.time = time;
-      child = AddChild(at, part, made, probe);
+      child = Append(at, part, made);
+      IndexFolder(child, probe);
     }
-    at = drafts[child].node.folder ? child : MountTree::kNone;
+    at = child;
   }
-  if (at != MountTree::kNone) {
-    lastFolder.assign(folder);
-    lastFolderIndex = at;
-  }
+  lastFolder.assign(folder);
+  lastFolderIndex = at;
   return at;
 }
 
-Placement MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
-                                    std::uint32_t source, std::int64_t time) {
+// A file of a folder's name, given before or after it, is only found out in
+// Build; until then the folder and the file are both drafts.
+void MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
+                               std::uint32_t source, std::int64_t time) {
   const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
-  if (parent == MountTree::kNone) {
-    return Placement::kConflict;
-  }
-  Probe probe;
-  const std::uint32_t known = FindChild(parent, LastPart(name), &probe);
-  if (known != MountTree::kNone) {
-    return drafts[known].node.folder ? Placement::kConflict : Placement::kShadowed;
-  }
   MountNode file;
   file.size = size;
   file.layer = layer;
   file.source = source;
   file.time = time;
-  AddChild(parent, LastPart(name), file, probe);
-  return Placement::kShown;
+  Append(parent, LastPart(name), file);
 }
 
-Placement MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer,
-                                      std::int64_t time) {
-  const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
-  Probe probe;
-  const std::uint32_t known =
-      parent == MountTree::kNone ? MountTree::kNone : FindChild(parent, LastPart(name), &probe);
-  if (parent == MountTree::kNone || known != MountTree::kNone) {
-    return known != MountTree::kNone && drafts[known].node.folder ? Placement::kShadowed
-                                                                  : Placement::kConflict;
-  }
-  return FolderAt(name, layer, time) == MountTree::kNone ? Placement::kConflict : Placement::kShown;
+void MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time) {
+  ++drafts[FolderAt(name, layer, time)].given;
 }
 
 // An archive is mostly written in name order and its records are given last
-// first, so a folder's children mostly come in reverse order: a check of
-// order in either direction (one comparison a child) spares the sort.
-void MountTreeBuilder::SortFolded(std::vector<std::uint32_t>::iterator begin,
-                                  std::vector<std::uint32_t>::iterator end) const {
-  const auto before = [this](std::uint32_t a, std::uint32_t b) {
-    return CompareFolded(NameOf(a), NameOf(b)) < 0;
-  };
-  if (std::is_sorted(begin, end, before)) {
-    return;
+// first, so a folder's children mostly come in reverse order: one comparison
+// a child finds either order, and names strictly in either order are all
+// distinct, so that only children that needed sorting are searched for runs.
+bool MountTreeBuilder::SortFolded(Children begin, Children end) const {
+  int direction = 0;  // <0: ascending, >0: descending, so far
+  for (Children at = begin; at != end && at + 1 != end; ++at) {
+    const int order = CompareFolded(NameOf(*at), NameOf(*(at + 1)));
+    if (order == 0 || (direction != 0 && (order < 0) != (direction < 0))) {
+      std::sort(begin, end, [this](std::uint32_t a, std::uint32_t b) {
+        return CompareFolded(NameOf(a), NameOf(b)) < 0;
+      });
+      return true;
+    }
+    direction = order;
   }
-  using Backwards = std::reverse_iterator<std::vector<std::uint32_t>::iterator>;
-  if (std::is_sorted(Backwards(end), Backwards(begin), before)) {
+  if (direction > 0) {
     std::reverse(begin, end);
-  } else {
-    std::sort(begin, end, before);
   }
+  return false;
+}
+
+// A run holds at most one folder (folders are found, never made twice). The
+// child given first has the lowest index; beside it, a later file is shadowed
+// by a file and a conflict beside a folder, and a later folder is a conflict
+// with every name given in it.
+MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
+    Children begin, Children end, const std::vector<std::uint32_t>& inside,
+    std::uint64_t& conflicts) const {
+  Children kept = begin;
+  for (Children run = begin; run != end;) {
+    Children next = run + 1;
+    while (next != end && CompareFolded(NameOf(*run), NameOf(*next)) == 0) {
+      ++next;
+    }
+    const std::uint32_t first = *std::min_element(run, next);
+    for (Children other = run; other != next; ++other) {
+      if (*other != first) {
+        conflicts += drafts[*other].node.folder ? inside[*other]
+                     : drafts[first].node.folder ? 1
+                                                 : 0;
+      }
+    }
+    *kept++ = first;  // kept never passes run: what it overwrites is done with
+    run = next;
+  }
+  return kept;
 }
 
 MountTree MountTreeBuilder::Build() {
-  // Each folder's children together (a counting sort by parent), in folded order.
+  // Each folder's children together (a counting sort by parent).
   const auto count = static_cast<std::uint32_t>(drafts.size());
   std::vector<std::uint32_t> start(count + 1, 0);
   for (std::uint32_t i = 1; i < count; ++i) {
@@ -257,34 +264,45 @@ MountTree MountTreeBuilder::Build() {
     start[i + 1] += start[i];
   }
   std::vector<std::uint32_t> children(count > 0 ? count - 1 : 0);
-  std::vector<std::uint32_t> filled(start.begin(), start.end() - 1);
+  std::vector<std::uint32_t> kept(start.begin(), start.end() - 1);
   for (std::uint32_t i = 1; i < count; ++i) {
-    children[filled[drafts[i].node.parent]++] = i;
+    children[kept[drafts[i].node.parent]++] = i;
   }
-  // Breadth first, so that each folder's children take consecutive numbers.
+  // The names given in each folder, from the leaves up: a folder is made
+  // before anything in it, so its index is below theirs.
+  std::vector<std::uint32_t> inside(count, 0);
+  for (std::uint32_t i = count; i-- > 1;) {
+    inside[i] += drafts[i].node.folder ? drafts[i].given : 1;
+    inside[drafts[i].node.parent] += inside[i];
+  }
+  // Breadth first, so that each folder's children take consecutive numbers;
+  // a folder left out is never entered.
+  MountTree tree;
   std::vector<std::uint32_t> order{0};
   std::vector<std::uint32_t> number(count, 0);
   order.reserve(count);
   for (std::size_t at = 0; at < order.size(); ++at) {
     const std::uint32_t folder = order[at];
-    const auto begin = children.begin() + start[folder], end = children.begin() + start[folder + 1];
-    SortFolded(begin, end);
-    for (auto child = begin; child != end; ++child) {
+    const Children begin = children.begin() + start[folder];
+    const Children end = children.begin() + start[folder + 1];
+    const Children last =
+        SortFolded(begin, end) ? KeepFirstOfEachName(begin, end, inside, tree.conflicts) : end;
+    kept[folder] = static_cast<std::uint32_t>(last - begin);
+    for (Children child = begin; child != last; ++child) {
       number[*child] = static_cast<std::uint32_t>(order.size());
       order.push_back(*child);
     }
   }
-  MountTree tree;
   tree.text = std::move(text);
   tree.nodes.clear();
-  tree.nodes.reserve(count);
+  tree.nodes.reserve(order.size());
   for (std::uint32_t old : order) {
     MountNode node = drafts[old].node;
     node.name = tree.text.data() + drafts[old].nameAt;
     node.parent = number[node.parent];
-    node.count = start[old + 1] - start[old];
+    node.count = node.folder ? kept[old] : 0;
     node.first = node.count == 0 ? 0 : number[children[start[old]]];
-    for (std::uint32_t c = start[old]; c < start[old + 1]; ++c) {
+    for (std::uint32_t c = start[old]; c < start[old] + node.count; ++c) {
       node.folders += drafts[children[c]].node.folder ? 1 : 0;
     }
     if (!node.folder) {

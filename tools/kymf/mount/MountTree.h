@@ -57,6 +57,10 @@ class MountTree {
   std::uint64_t GetFileCount() const { return files; }
   // The sum of the files' sizes.
   std::uint64_t GetFileBytes() const { return bytes; }
+  // The names given to the builder that are not shown because a file and a
+  // folder would share a name (ASCII letters folded): the later one, and
+  // every name inside a folder that lost to a file.
+  std::uint64_t GetConflicts() const { return conflicts; }
 
  private:
   friend class MountTreeBuilder;
@@ -65,24 +69,24 @@ class MountTree {
   std::vector<char> text;  // the names, each ended by a NUL
   std::uint64_t files = 0;
   std::uint64_t bytes = 0;
-};
-
-// What became of a name given to the builder.
-enum class Placement {
-  kShown,     // in the tree
-  kShadowed,  // a node of the same name (ASCII letters folded) came first
-  kConflict,  // a file and a folder would share a name: the first one stays
+  std::uint64_t conflicts = 0;
 };
 
 // Builds a tree from names in order of precedence: the first name given wins
 // over every later one equal to it with the ASCII letters folded, so a source
 // searched first is given first, and an archive's records last to first (the
-// last of equal names is the one the archive finds). Names must be safe
-// names (RXM::CheckSafeName): the caller leaves out and counts the others.
+// last of equal names is the one the archive finds). When a file and a
+// folder would share a name, the one given first stays and the other is
+// left out with everything in it (MountTree::GetConflicts counts them).
+// Names must be safe names (RXM::CheckSafeName): the caller leaves out and
+// counts the others.
 //
-// A name costs one hash probe when its folder is the previous name's, as in
-// an archive packed folder by folder, and one per component otherwise; the
-// names are copied once, into one block.
+// Only folders are looked up while names are added: a name costs one hash
+// probe of the (few) folders when its folder is not the previous name's, and
+// nothing otherwise, as in an archive packed folder by folder. A file is
+// only appended; equal names meet where Build sorts each folder's children,
+// one folder at a time, so adding 10^5 files never waits on a table too big
+// for the caches. The names are copied once, into one block.
 class MountTreeBuilder {
  public:
   MountTreeBuilder();
@@ -90,15 +94,16 @@ class MountTreeBuilder {
   // Adds the file `name` with its folders; the name shown is `name`'s last
   // component, and each folder made keeps the spelling of the first name
   // that made it. `source` is the key that layer `layer` opens it by.
-  Placement AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
-                    std::uint32_t source, std::int64_t time);
+  void AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
+               std::uint32_t source, std::int64_t time);
   // Makes room for `names` more names at once.
   void Reserve(std::size_t names);
   // Adds the folder `name` with its folders (a source's empty folders).
-  Placement AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time);
+  void AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time);
 
   // The tree, numbered breadth first from the root with each folder's
-  // children in folded order; the builder is left empty.
+  // children in folded order, each name shown once; the builder is left
+  // empty.
   MountTree Build();
 
  private:
@@ -106,37 +111,43 @@ class MountTreeBuilder {
     MountNode node;
     std::uint32_t nameAt = 0;  // in `text`
     std::uint32_t nameSize = 0;
+    std::uint32_t given = 0;  // a folder: the AddFolder calls that named it
   };
 
-  // Where a name was looked for: its hash, and the free slot where it
+  // Where a folder was looked for: its hash, and the free slot where it
   // would go when it was not found.
   struct Probe {
     std::uint64_t hash = 0;
     std::size_t free = 0;
   };
+  using Children = std::vector<std::uint32_t>::iterator;
 
   std::string_view NameOf(std::uint32_t index) const;
-  // The child of `parent` named `name` (folded), or kNone; `probe` then says
-  // where AddChild puts it.
-  std::uint32_t FindChild(std::uint32_t parent, std::string_view name, Probe* probe) const;
-  std::uint32_t AddChild(std::uint32_t parent, std::string_view name, const MountNode& node,
-                         const Probe& probe);
-  // Children's indexes in folded order of their names (equal names never meet).
-  void SortFolded(std::vector<std::uint32_t>::iterator begin,
-                  std::vector<std::uint32_t>::iterator end) const;
-  void Index(std::uint32_t index);
+  // The folder of `parent` named `name` (folded), or kNone; `probe` then
+  // says where it goes.
+  std::uint32_t FindFolder(std::uint32_t parent, std::string_view name, Probe* probe) const;
+  std::uint32_t Append(std::uint32_t parent, std::string_view name, const MountNode& node);
+  void IndexFolder(std::uint32_t index, const Probe& probe);
   void Grow(std::size_t size);
-  // The folder at the path `folder`, made with its parents when missing;
-  // kNone when a file holds a part of it.
+  // The folder at the path `folder`, made with its parents when missing.
   std::uint32_t FolderAt(std::string_view folder, std::uint16_t layer, std::int64_t time);
+  // Puts children's indexes in folded order of their names; false when
+  // they are all distinct.
+  bool SortFolded(Children begin, Children end) const;
+  // Of each run of children of one name in a sorted range, keeps the one
+  // given first at the front and counts into `conflicts` what the others
+  // leave out (`inside`: the names given in each folder); the end of those kept.
+  Children KeepFirstOfEachName(Children begin, Children end, const std::vector<std::uint32_t>& inside,
+                               std::uint64_t& conflicts) const;
 
   std::vector<Draft> drafts;
   std::vector<char> text;
-  // Open addressing: a child's index + 1 in the low 32 bits (0: empty), and
-  // the high 32 bits of its hash above, so that a probe reads a name only
-  // when those agree.
+  // The folders, by open addressing: a folder's index + 1 in the low 32
+  // bits (0: empty), and the high 32 bits of its hash above, so that a probe
+  // reads a name only when those agree.
   std::vector<std::uint64_t> slots;
-  std::string lastFolder;             // the previous FolderAt's path, folded...
+  std::size_t folders = 0;            // in `slots`
+  std::string lastFolder;             // the previous FolderAt's path...
   std::uint32_t lastFolderIndex = 0;  // ...and its node
 };
 
