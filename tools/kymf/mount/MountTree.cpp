@@ -87,7 +87,7 @@ std::string MountTree::PathOf(std::uint32_t index) const {
 }
 
 MountTreeBuilder::MountTreeBuilder() : drafts(1), text(1, '\0'), slots(1024, 0) {
-  drafts[0].node.folder = true;
+  drafts[0].folder = true;
 }
 
 std::string_view MountTreeBuilder::NameOf(std::uint32_t index) const {
@@ -103,7 +103,7 @@ std::uint32_t MountTreeBuilder::FindFolder(std::uint32_t parent, std::string_vie
   std::size_t at = hash & mask;
   for (; slots[at] != 0; at = (at + 1) & mask) {
     const auto index = static_cast<std::uint32_t>(slots[at] - 1);
-    if ((slots[at] & ~0xFFFFFFFFull) == tag && drafts[index].node.parent == parent &&
+    if ((slots[at] & ~0xFFFFFFFFull) == tag && drafts[index].parent == parent &&
         CompareFolded(NameOf(index), name) == 0) {
       return index;
     }
@@ -125,8 +125,8 @@ void MountTreeBuilder::Grow(std::size_t size) {
   slots.assign(size, 0);
   const std::size_t mask = size - 1;
   for (std::uint32_t i = 1; i < drafts.size(); ++i) {
-    if (drafts[i].node.folder) {
-      const std::uint64_t hash = HashOf(drafts[i].node.parent, NameOf(i));
+    if (drafts[i].folder) {
+      const std::uint64_t hash = HashOf(drafts[i].parent, NameOf(i));
       std::size_t at = hash & mask;
       while (slots[at] != 0) {
         at = (at + 1) & mask;
@@ -143,20 +143,16 @@ void MountTreeBuilder::Reserve(std::size_t names) {
   drafts.reserve(drafts.size() + names + names / 2);
 }
 
-std::uint32_t MountTreeBuilder::Append(std::uint32_t parent, std::string_view name,
-                                       const MountNode& node) {
+std::uint32_t MountTreeBuilder::Append(std::string_view name, const Draft& draft) {
   const auto index = static_cast<std::uint32_t>(drafts.size());
-  Draft draft;
-  draft.node = node;
-  draft.node.parent = parent;
-  if (parent == 0 && drafts[0].node.time == 0) {
-    drafts[0].node.time = node.time;  // the root: the time of the source that leads
+  if (draft.parent == 0 && drafts[0].time == 0) {
+    drafts[0].time = draft.time;  // the root: the time of the source that leads
   }
-  draft.nameAt = static_cast<std::uint32_t>(text.size());
-  draft.nameSize = static_cast<std::uint32_t>(name.size());
+  drafts.push_back(draft);
+  drafts.back().nameAt = static_cast<std::uint32_t>(text.size());
+  drafts.back().nameSize = static_cast<std::uint32_t>(name.size());
   text.insert(text.end(), name.begin(), name.end());
   text.push_back('\0');
-  drafts.push_back(draft);
   return index;
 }
 
@@ -173,11 +169,12 @@ std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t 
     Probe probe;
     std::uint32_t child = FindFolder(at, part, &probe);
     if (child == MountTree::kNone) {
-      MountNode made;
+      Draft made;
+      made.parent = at;
       made.folder = true;
       made.layer = layer;
       made.time = time;
-      child = Append(at, part, made);
+      child = Append(part, made);
       IndexFolder(child, probe);
     }
     at = child;
@@ -191,13 +188,13 @@ std::uint32_t MountTreeBuilder::FolderAt(std::string_view folder, std::uint16_t 
 // Build; until then the folder and the file are both drafts.
 void MountTreeBuilder::AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
                                std::uint32_t source, std::int64_t time) {
-  const std::uint32_t parent = FolderAt(FolderPart(name), layer, time);
-  MountNode file;
+  Draft file;
+  file.parent = FolderAt(FolderPart(name), layer, time);
   file.size = size;
   file.layer = layer;
   file.source = source;
   file.time = time;
-  Append(parent, LastPart(name), file);
+  Append(LastPart(name), file);
 }
 
 void MountTreeBuilder::AddFolder(std::string_view name, std::uint16_t layer, std::int64_t time) {
@@ -231,8 +228,8 @@ bool MountTreeBuilder::SortFolded(Children begin, Children end) const {
 // by a file and a conflict beside a folder, and a later folder is a conflict
 // with every name given in it.
 MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
-    Children begin, Children end, const std::vector<std::uint32_t>& inside,
-    std::uint64_t& conflicts) const {
+    Children begin, Children end, const std::vector<std::uint32_t>& start,
+    const std::vector<std::uint32_t>& children, std::uint64_t& conflicts) const {
   Children kept = begin;
   for (Children run = begin; run != end;) {
     Children next = run + 1;
@@ -242,9 +239,9 @@ MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
     const std::uint32_t first = *std::min_element(run, next);
     for (Children other = run; other != next; ++other) {
       if (*other != first) {
-        conflicts += drafts[*other].node.folder ? inside[*other]
-                     : drafts[first].node.folder ? 1
-                                                 : 0;
+        conflicts += drafts[*other].folder ? GivenIn(*other, start, children)
+                     : drafts[first].folder ? 1
+                                            : 0;
       }
     }
     *kept++ = first;  // kept never passes run: what it overwrites is done with
@@ -253,12 +250,29 @@ MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
   return kept;
 }
 
+// Every file below the folder, and every AddFolder call that named it or a
+// folder below it. Only a folder that lost is counted, so rarely.
+std::uint64_t MountTreeBuilder::GivenIn(std::uint32_t folder, const std::vector<std::uint32_t>& start,
+                                        const std::vector<std::uint32_t>& children) const {
+  std::uint64_t given = 0;
+  std::vector<std::uint32_t> pending{folder};
+  while (!pending.empty()) {
+    const std::uint32_t at = pending.back();
+    pending.pop_back();
+    given += drafts[at].folder ? drafts[at].given : 1;
+    if (drafts[at].folder) {
+      pending.insert(pending.end(), children.begin() + start[at], children.begin() + start[at + 1]);
+    }
+  }
+  return given;
+}
+
 MountTree MountTreeBuilder::Build() {
   // Each folder's children together (a counting sort by parent).
   const auto count = static_cast<std::uint32_t>(drafts.size());
   std::vector<std::uint32_t> start(count + 1, 0);
   for (std::uint32_t i = 1; i < count; ++i) {
-    ++start[drafts[i].node.parent + 1];
+    ++start[drafts[i].parent + 1];
   }
   for (std::uint32_t i = 0; i < count; ++i) {
     start[i + 1] += start[i];
@@ -266,14 +280,7 @@ MountTree MountTreeBuilder::Build() {
   std::vector<std::uint32_t> children(count > 0 ? count - 1 : 0);
   std::vector<std::uint32_t> kept(start.begin(), start.end() - 1);
   for (std::uint32_t i = 1; i < count; ++i) {
-    children[kept[drafts[i].node.parent]++] = i;
-  }
-  // The names given in each folder, from the leaves up: a folder is made
-  // before anything in it, so its index is below theirs.
-  std::vector<std::uint32_t> inside(count, 0);
-  for (std::uint32_t i = count; i-- > 1;) {
-    inside[i] += drafts[i].node.folder ? drafts[i].given : 1;
-    inside[drafts[i].node.parent] += inside[i];
+    children[kept[drafts[i].parent]++] = i;
   }
   // Breadth first, so that each folder's children take consecutive numbers;
   // a folder left out is never entered.
@@ -286,7 +293,8 @@ MountTree MountTreeBuilder::Build() {
     const Children begin = children.begin() + start[folder];
     const Children end = children.begin() + start[folder + 1];
     const Children last =
-        SortFolded(begin, end) ? KeepFirstOfEachName(begin, end, inside, tree.conflicts) : end;
+        SortFolded(begin, end) ? KeepFirstOfEachName(begin, end, start, children, tree.conflicts)
+                               : end;
     kept[folder] = static_cast<std::uint32_t>(last - begin);
     for (Children child = begin; child != last; ++child) {
       number[*child] = static_cast<std::uint32_t>(order.size());
@@ -297,13 +305,19 @@ MountTree MountTreeBuilder::Build() {
   tree.nodes.clear();
   tree.nodes.reserve(order.size());
   for (std::uint32_t old : order) {
-    MountNode node = drafts[old].node;
-    node.name = tree.text.data() + drafts[old].nameAt;
-    node.parent = number[node.parent];
-    node.count = node.folder ? kept[old] : 0;
+    const Draft& draft = drafts[old];
+    MountNode node;
+    node.name = tree.text.data() + draft.nameAt;
+    node.size = draft.size;
+    node.time = draft.time;
+    node.parent = number[draft.parent];
+    node.layer = draft.layer;
+    node.folder = draft.folder;
+    node.source = draft.source;
+    node.count = draft.folder ? kept[old] : 0;
     node.first = node.count == 0 ? 0 : number[children[start[old]]];
     for (std::uint32_t c = start[old]; c < start[old] + node.count; ++c) {
-      node.folders += drafts[children[c]].node.folder ? 1 : 0;
+      node.folders += drafts[children[c]].folder ? 1 : 0;
     }
     if (!node.folder) {
       ++tree.files;

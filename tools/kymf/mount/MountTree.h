@@ -107,11 +107,18 @@ class MountTreeBuilder {
   MountTree Build();
 
  private:
+  // A node as names are added, kept small: 10^5 of them are made and
+  // written once or twice each.
   struct Draft {
-    MountNode node;
+    std::uint64_t size = 0;  // a file: its bytes
+    std::int64_t time = 0;
+    std::uint32_t parent = 0;
     std::uint32_t nameAt = 0;  // in `text`
     std::uint32_t nameSize = 0;
-    std::uint32_t given = 0;  // a folder: the AddFolder calls that named it
+    std::uint32_t source = 0;  // a file: the key its layer opens it by
+    std::uint32_t given = 0;   // a folder: the AddFolder calls that named it
+    std::uint16_t layer = 0;
+    bool folder = false;
   };
 
   // Where a folder was looked for: its hash, and the free slot where it
@@ -126,7 +133,7 @@ class MountTreeBuilder {
   // The folder of `parent` named `name` (folded), or kNone; `probe` then
   // says where it goes.
   std::uint32_t FindFolder(std::uint32_t parent, std::string_view name, Probe* probe) const;
-  std::uint32_t Append(std::uint32_t parent, std::string_view name, const MountNode& node);
+  std::uint32_t Append(std::string_view name, const Draft& draft);
   void IndexFolder(std::uint32_t index, const Probe& probe);
   void Grow(std::size_t size);
   // The folder at the path `folder`, made with its parents when missing.
@@ -136,9 +143,14 @@ class MountTreeBuilder {
   bool SortFolded(Children begin, Children end) const;
   // Of each run of children of one name in a sorted range, keeps the one
   // given first at the front and counts into `conflicts` what the others
-  // leave out (`inside`: the names given in each folder); the end of those kept.
-  Children KeepFirstOfEachName(Children begin, Children end, const std::vector<std::uint32_t>& inside,
+  // leave out; the end of those kept. `start` and `children` hold every
+  // draft's children.
+  Children KeepFirstOfEachName(Children begin, Children end, const std::vector<std::uint32_t>& start,
+                               const std::vector<std::uint32_t>& children,
                                std::uint64_t& conflicts) const;
+  // The names given in the folder `folder`, all of it.
+  std::uint64_t GivenIn(std::uint32_t folder, const std::vector<std::uint32_t>& start,
+                        const std::vector<std::uint32_t>& children) const;
 
   std::vector<Draft> drafts;
   std::vector<char> text;
