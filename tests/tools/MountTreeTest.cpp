@@ -99,8 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
                     // A folder named again stays one folder.
                     ConflictCase{{"+a", "+A", "a/x"}, true, {"a", "a/x"}, 0},
                     // Inside a folder that stays, the same rule again.
-                    ConflictCase{{"a/b", "a/b/c", "a/d/e", "a/D"}, true,
-                                 {"a", "a/b", "a/d", "a/d/e"}, 2}));
+                    ConflictCase{
+                        {"a/b", "a/b/c", "a/d/e", "a/D"}, true, {"a", "a/b", "a/d", "a/d/e"}, 2}));
 
 // Children come in any order (an archive's records arrive last first, so
 // often in reverse): whatever it was, a folder's children end in folded order.
@@ -294,6 +294,20 @@ TEST(ListingPolicyTest, AttributesFollowWhetherTheFilesOfAProbeWereLookedUp) {
   }
   EXPECT_FALSE(policy.StartListing(100));  // a probe again, every kProbeEvery listings
   EXPECT_FALSE(policy.StartListing(101));  // ... whose files were not looked up
+}
+
+// A folder the kernel opened keeps no answer between the parts of its
+// listing: each part after the first asks again, and a listing that probes
+// stays without attributes to its end.
+TEST(ListingPolicyTest, AListingGoesOnAsItBeganUnlessAnotherBeganSince) {
+  ListingPolicy policy;
+  EXPECT_FALSE(policy.StartListing(1));
+  EXPECT_FALSE(policy.ContinueListing(1));
+  policy.FileLookedUp(1);
+  EXPECT_FALSE(policy.ContinueListing(1));  // still the probe
+  EXPECT_TRUE(policy.StartListing(2));
+  EXPECT_TRUE(policy.ContinueListing(2));
+  EXPECT_TRUE(policy.ContinueListing(1));  // a listing of 1 going on since: as things are now
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ serve() {
   wait "$server"
   # Offsets past the end, before the start, an end before the start, and
   # data inside the header: shown, but refused at open (EIO) with the
-  # archive's reason in the log, naming the archive and the entry.
+  # archive's reason in the log, naming the archive and the entry. The empty
+  # one, which no read would refuse, keeps every open at the server.
   raw_archive cut.kymf 10 beyond 500 600 before -40 -30 backwards 300 100 head 0 3 whole 408 417
   serve cut.kymf mnt
   local name
@@ -115,6 +116,29 @@ serve() {
   grep -q 'kymf: cut.kymf: beyond: truncated at byte 418' served.err
   grep -q 'kymf: cut.kymf: backwards: data end at byte 100 before the start at byte 300' served.err
   grep -q 'kymf: cut.kymf: head: data inside the header: data start at byte 0' served.err
+}
+
+@test "where no empty file is damaged the kernel opens files itself, and damaged files still fail their reads" {
+  # Data past the end and inside the header, then a sound file: every
+  # damaged file has bytes to read, so a read can refuse them.
+  raw_archive cut.kymf 10 beyond 500 600 head 0 3 whole 248 257
+  serve -o debug cut.kymf mnt
+  local name
+  for name in beyond head; do
+    run cat "mnt/$name"
+    [[ $status -ne 0 && $output == *"Input/output error"* ]]
+  done
+  [[ $(cat mnt/whole) == xxxxxxxxxx && $(cat mnt/whole) == xxxxxxxxxx ]]
+  ls mnt > /dev/null
+  ls mnt > /dev/null
+  fusermount3 -u mnt
+  wait "$server"
+  grep -q 'kymf: cut.kymf: beyond: truncated at byte 258' served.err
+  grep -q 'kymf: cut.kymf: head: data inside the header' served.err
+  # The first open of a file and of a folder reached the server, answered
+  # "not implemented"; no other open, and no release.
+  [[ $(grep -c 'opcode: OPEN ' served.err) -eq 1 && $(grep -c 'opcode: OPENDIR ' served.err) -le 1 ]]
+  ! grep -q 'opcode: RELEASE ' served.err
 }
 
 @test "many readers at once read the same bytes as one" {

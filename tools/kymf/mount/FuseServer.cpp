@@ -1,7 +1,10 @@
 // The mount through libfuse3's low-level API: inode numbers are the tree's
 // node indexes plus one, nothing ever changes, so the kernel may cache every
 // name, attribute and page for as long as it likes; reads go to the sources'
-// streams, one per open file, from the threads of the multi-threaded loop.
+// streams, from the threads of the multi-threaded loop. Where the kernel can
+// open files and folders by itself, it is left to: a read then makes its own
+// stream, which for an archive costs far less than the two round trips an
+// open and a release take.
 #define FUSE_USE_VERSION 312
 #include <fuse_lowlevel.h>
 
@@ -74,6 +77,10 @@ struct Server {
   uid_t uid = 0;
   gid_t gid = 0;
   bool daemon = false;  // log to syslog, standard error being gone
+  // Opens answered "not implemented", so that the kernel stops sending them
+  // (decided once, at Init, by what the kernel and the sources allow).
+  bool kernelOpensFiles = false;
+  bool kernelOpensFolders = false;
   std::atomic<int> failures{0};
   ListingPolicy listing;
   OpenFiles open;
@@ -162,14 +169,35 @@ void GetAttributes(fuse_req_t request, fuse_ino_t inode, fuse_file_info*) {
   fuse_reply_attr(request, &attributes, kForever);
 }
 
+// A stream over the file `index` from its layer; false, with the failure
+// logged, when its layer cannot give one.
+bool OpenNode(fuse_req_t request, std::uint32_t index, OpenedFile& opened) {
+  const MountNode& node = TreeOf(request).Get(index);
+  RXM::Status why;
+  opened.stream = ServerOf(request).files->layers[node.layer]->Open(node.source, why);
+  if (opened.stream.IsNull()) {
+    // The library's reason names the archive and the entry.
+    LogFailure(request, index, why.IsOk() ? std::string() : why.GetText());
+    return false;
+  }
+  opened.descriptor = static_cast<int>(RXM::EntryFileHandle(*opened.stream, &opened.first));
+  return true;
+}
+
+// ENOSYS, where the kernel takes it as success and opens every file from
+// then on by itself (read-only is the mount's own flag, so writers never get
+// this far, and folders have their own open).
 void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  if (ServerOf(request).kernelOpensFiles) {
+    fuse_reply_err(request, ENOSYS);
+    return;
+  }
   const std::uint32_t index = NodeOf(request, inode);
   if (index == MountTree::kNone) {
     fuse_reply_err(request, ENOENT);
     return;
   }
-  const MountNode& node = TreeOf(request).Get(index);
-  if (node.folder) {
+  if (TreeOf(request).Get(index).folder) {
     fuse_reply_err(request, EISDIR);
     return;
   }
@@ -178,16 +206,11 @@ void Open(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
     return;
   }
   auto* opened = new OpenedFile;
-  RXM::Status why;
-  opened->stream = ServerOf(request).files->layers[node.layer]->Open(node.source, why);
-  if (opened->stream.IsNull()) {
+  if (!OpenNode(request, index, *opened)) {
     delete opened;
-    // The library's reason names the archive and the entry.
-    LogFailure(request, index, why.IsOk() ? std::string() : why.GetText());
     fuse_reply_err(request, EIO);
     return;
   }
-  opened->descriptor = static_cast<int>(RXM::EntryFileHandle(*opened->stream, &opened->first));
   ServerOf(request).open.Add(opened);
   info->fh = reinterpret_cast<std::uintptr_t>(opened);
   info->keep_cache = 1;
@@ -244,8 +267,16 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
   }
   const auto wanted = static_cast<unsigned int>(
       std::min<std::uint64_t>(size, node.size - static_cast<std::uint64_t>(offset)));
-  // FUSE keeps the open file as a number: the pointer that Open put there.
-  auto* opened = reinterpret_cast<OpenedFile*>(info->fh);  // NOLINT(performance-no-int-to-ptr)
+  // FUSE keeps the open file as a number: the pointer that Open put there,
+  // or 0 when the kernel opened the file, and this read makes its own.
+  OpenedFile own;
+  auto* opened = info->fh != 0
+                     ? reinterpret_cast<OpenedFile*>(info->fh)  // NOLINT(performance-no-int-to-ptr)
+                     : &own;
+  if (info->fh == 0 && !OpenNode(request, index, own)) {
+    fuse_reply_err(request, EIO);
+    return;
+  }
   if (Splice(request, *opened, wanted, offset)) {
     return;
   }
@@ -270,9 +301,15 @@ void Read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
   fuse_reply_buf(request, buffer.data(), got);
 }
 
-// Replies may be spliced (Splice) where the kernel takes them so.
-void Init(void*, fuse_conn_info* connection) {
+// Replies may be spliced (Splice) where the kernel takes them so. Folders
+// are always left to the kernel to open where it can (a listing comes from
+// the tree alone); files only when every source OpensForEachRead.
+void Init(void* data, fuse_conn_info* connection) {
   connection->want |= connection->capable & FUSE_CAP_SPLICE_WRITE;
+  auto& server = *static_cast<Server*>(data);
+  server.kernelOpensFolders = (connection->capable & FUSE_CAP_NO_OPENDIR_SUPPORT) != 0;
+  server.kernelOpensFiles =
+      (connection->capable & FUSE_CAP_NO_OPEN_SUPPORT) != 0 && server.files->opensForEachRead;
 }
 
 void Release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
@@ -282,6 +319,10 @@ void Release(fuse_req_t request, fuse_ino_t, fuse_file_info* info) {
 }
 
 void OpenFolder(fuse_req_t request, fuse_ino_t inode, fuse_file_info* info) {
+  if (ServerOf(request).kernelOpensFolders) {
+    fuse_reply_err(request, ENOSYS);  // as Open: the kernel opens folders from now on
+    return;
+  }
   const std::uint32_t index = NodeOf(request, inode);
   if (index == MountTree::kNone || !TreeOf(request).Get(index).folder) {
     fuse_reply_err(request, index == MountTree::kNone ? ENOENT : ENOTDIR);
@@ -340,14 +381,20 @@ void ReadFolderNames(fuse_req_t request, fuse_ino_t inode, std::size_t size, off
 }
 
 // The listing's choice (ListingPolicy) is made at its start and kept in the
-// open folder's handle: 1 without the files' attributes, 2 with them.
+// open folder's handle: 1 without the files' attributes, 2 with them; a
+// folder the kernel opened has no handle, and the policy says it again.
 void ReadFolderPlus(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offset,
                     fuse_file_info* info) {
-  if (offset == 0 || info->fh == 0) {
-    const bool files = ServerOf(request).listing.StartListing(NodeOf(request, inode));
+  ListingPolicy& listing = ServerOf(request).listing;
+  const std::uint32_t folder = NodeOf(request, inode);
+  bool files = info->fh == 2;
+  if (offset == 0) {
+    files = listing.StartListing(folder);
     info->fh = files ? 2 : 1;
+  } else if (info->fh == 0) {
+    files = listing.ContinueListing(folder);
   }
-  ReadFolder(request, inode, size, offset, true, info->fh == 2);
+  ReadFolder(request, inode, size, offset, true, files);
 }
 
 void StatFileSystem(fuse_req_t request, fuse_ino_t) {

@@ -15,6 +15,11 @@ bool ListingPolicy::StartListing(std::uint32_t folder) {
   return !probing;
 }
 
+bool ListingPolicy::ContinueListing(std::uint32_t folder) const {
+  return probe.load(std::memory_order_relaxed) != folder &&
+         withFiles.load(std::memory_order_relaxed);
+}
+
 void ListingPolicy::FileLookedUp(std::uint32_t folder) {
   if (folder == probe.load(std::memory_order_relaxed)) {
     hits.fetch_add(1, std::memory_order_relaxed);

@@ -27,6 +27,9 @@ class ListingPolicy {
 
   // A listing of `folder` begins: whether it gives its files' attributes.
   bool StartListing(std::uint32_t folder);
+  // A listing of `folder` goes on where nothing kept the answer of its
+  // start: that answer again, unless another listing began since.
+  bool ContinueListing(std::uint32_t folder) const;
   // A file of `folder` was looked up.
   void FileLookedUp(std::uint32_t folder);
 

@@ -1,5 +1,6 @@
 #include "mount/MountLayer.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -80,6 +81,12 @@ class ArchiveLayer : public MountLayer {
     return why.IsOk() ? volume.archive->OpenEntry(element, &why) : nullptr;
   }
 
+  bool OpensForEachRead() const override {
+    return std::all_of(volumes.begin(), volumes.end(), [](const std::unique_ptr<Volume>& volume) {
+      return !volume->sums && !volume->emptyRefused;
+    });
+  }
+
   std::uint64_t GetBytes() const override {
     std::uint64_t bytes = 0;
     for (const std::unique_ptr<Volume>& volume : volumes) {
@@ -117,7 +124,7 @@ class ArchiveLayer : public MountLayer {
       return RXM::Status::Ok();
     }
     void AddTo(MountTreeBuilder& builder, std::uint16_t index, LayerReport& report,
-               std::vector<const MultiFileElement*>& byKey) const {
+               std::vector<const MultiFileElement*>& byKey) {
       const PointerArray<MultiFileElement>& directory = archive->Directory();
       for (int i = directory.GetCount() - 1; i >= 0; --i) {
         const MultiFileElement* element = directory.Peek(i);
@@ -130,14 +137,18 @@ class ArchiveLayer : public MountLayer {
         }
         const std::uint32_t key = first + static_cast<std::uint32_t>(i);
         byKey[key] = element;
-        builder.AddFile(element->name, RXM::multifile::EntrySize(*element), index, key, time);
+        const std::uint32_t size = RXM::multifile::EntrySize(*element);
+        builder.AddFile(element->name, size, index, key, time);
+        // No read ever comes for an empty file, so only an open can refuse it.
+        emptyRefused = emptyRefused || (size == 0 && !archive->Readable(*element).IsOk());
       }
     }
     Pointer<HttpFile> remoteFile;  // what a URL is read through
     std::shared_ptr<const RXM::multifile::ArchiveCore> archive;
     std::shared_ptr<const RXM::SumsTable> sums;  // null: nothing is checked
     std::int64_t time = 0;
-    std::uint32_t first = 0;  // the key of its first record
+    std::uint32_t first = 0;    // the key of its first record
+    bool emptyRefused = false;  // an empty file whose record the archive refuses
   };
   const Volume& VolumeOf(std::uint32_t key) const {
     std::size_t volume = volumes.size() - 1;
@@ -260,6 +271,9 @@ MountedFiles Assemble(std::vector<std::unique_ptr<MountLayer>> layers) {
   files.layers = std::move(layers);
   files.tree = builder.Build();
   files.report.conflicts = files.tree.GetConflicts();
+  files.opensForEachRead = std::all_of(
+      files.layers.begin(), files.layers.end(),
+      [](const std::unique_ptr<MountLayer>& layer) { return layer->OpensForEachRead(); });
   for (const std::unique_ptr<MountLayer>& layer : files.layers) {
     files.sourceBytes += layer->GetBytes();
   }

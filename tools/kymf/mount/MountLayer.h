@@ -43,6 +43,11 @@ class MountLayer {
   // own (an archive's damaged entry), with `why` naming the source and the
   // file.
   virtual Pointer<KYFile> Open(std::uint32_t source, RXM::Status& why) const = 0;
+  // Whether Open is cheap and gives the same bytes each time, so that a
+  // stream may be made for each read and the kernel may open files without
+  // asking the server: an archive, opened once, whose files are not held to
+  // sums when opened. Not a folder, whose files could change between reads.
+  virtual bool OpensForEachRead() const { return false; }
   // The bytes the source takes (an archive's file size), for statfs.
   virtual std::uint64_t GetBytes() const = 0;
   // Why a read of the source's files last failed, when the source knows (an
@@ -73,6 +78,7 @@ struct MountedFiles {
   MountTree tree;
   LayerReport report;
   std::uint64_t sourceBytes = 0;  // the sources' sizes (the files' sizes for folders)
+  bool opensForEachRead = false;  // every layer's OpensForEachRead
 };
 
 // The tree of `layers` (at most 65535), each name taken from the first layer

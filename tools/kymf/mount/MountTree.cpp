@@ -239,7 +239,7 @@ MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
     const std::uint32_t first = *std::min_element(run, next);
     for (Children other = run; other != next; ++other) {
       if (*other != first) {
-        conflicts += drafts[*other].folder ? GivenIn(*other, start, children)
+        conflicts += drafts[*other].folder  ? GivenIn(*other, start, children)
                      : drafts[first].folder ? 1
                                             : 0;
       }
@@ -252,7 +252,8 @@ MountTreeBuilder::Children MountTreeBuilder::KeepFirstOfEachName(
 
 // Every file below the folder, and every AddFolder call that named it or a
 // folder below it. Only a folder that lost is counted, so rarely.
-std::uint64_t MountTreeBuilder::GivenIn(std::uint32_t folder, const std::vector<std::uint32_t>& start,
+std::uint64_t MountTreeBuilder::GivenIn(std::uint32_t folder,
+                                        const std::vector<std::uint32_t>& start,
                                         const std::vector<std::uint32_t>& children) const {
   std::uint64_t given = 0;
   std::vector<std::uint32_t> pending{folder};
@@ -292,9 +293,9 @@ MountTree MountTreeBuilder::Build() {
     const std::uint32_t folder = order[at];
     const Children begin = children.begin() + start[folder];
     const Children end = children.begin() + start[folder + 1];
-    const Children last =
-        SortFolded(begin, end) ? KeepFirstOfEachName(begin, end, start, children, tree.conflicts)
-                               : end;
+    const Children last = SortFolded(begin, end)
+                              ? KeepFirstOfEachName(begin, end, start, children, tree.conflicts)
+                              : end;
     kept[folder] = static_cast<std::uint32_t>(last - begin);
     for (Children child = begin; child != last; ++child) {
       number[*child] = static_cast<std::uint32_t>(order.size());

@@ -94,8 +94,8 @@ class MountTreeBuilder {
   // Adds the file `name` with its folders; the name shown is `name`'s last
   // component, and each folder made keeps the spelling of the first name
   // that made it. `source` is the key that layer `layer` opens it by.
-  void AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer,
-               std::uint32_t source, std::int64_t time);
+  void AddFile(std::string_view name, std::uint64_t size, std::uint16_t layer, std::uint32_t source,
+               std::int64_t time);
   // Makes room for `names` more names at once.
   void Reserve(std::size_t names);
   // Adds the folder `name` with its folders (a source's empty folders).
@@ -145,7 +145,8 @@ class MountTreeBuilder {
   // given first at the front and counts into `conflicts` what the others
   // leave out; the end of those kept. `start` and `children` hold every
   // draft's children.
-  Children KeepFirstOfEachName(Children begin, Children end, const std::vector<std::uint32_t>& start,
+  Children KeepFirstOfEachName(Children begin, Children end,
+                               const std::vector<std::uint32_t>& start,
                                const std::vector<std::uint32_t>& children,
                                std::uint64_t& conflicts) const;
   // The names given in the folder `folder`, all of it.
