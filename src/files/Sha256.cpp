@@ -7,7 +7,8 @@
 // windows.h first: bcrypt.h needs its types.
 #include <bcrypt.h>
 #else
-#include <openssl/evp.h>
+#include "files/CryptoLibrary.h"
+#include "files/Sha256Portable.h"
 #endif
 
 namespace RXM {
@@ -63,31 +64,49 @@ Sha256::Digest Sha256::Finish() {
 
 #else
 
+// libcrypto's digest where it can be loaded, the portable one where not.
 struct Sha256::State {
+  const CryptoLibrary* crypto = nullptr;
   EVP_MD_CTX* context = nullptr;
+  Sha256Portable portable;
 };
 
 Sha256::Sha256() : state(new State) {
-  state->context = EVP_MD_CTX_new();
-  if (state->context == nullptr || EVP_DigestInit_ex(state->context, EVP_sha256(), nullptr) != 1) {
-    EVP_MD_CTX_free(state->context);
+  std::string why;  // no use for it: without libcrypto, the portable digest
+  state->crypto = CryptoLibrary::Get(&why);
+  if (state->crypto == nullptr) {
+    return;
+  }
+  state->context = state->crypto->newContext();
+  if (state->context == nullptr ||
+      state->crypto->init(state->context, state->crypto->sha256(), nullptr) != 1) {
+    state->crypto->freeContext(state->context);
     throw std::bad_alloc();
   }
 }
 
 Sha256::~Sha256() {
-  EVP_MD_CTX_free(state->context);
+  if (state->crypto != nullptr) {
+    state->crypto->freeContext(state->context);
+  }
 }
 
 void Sha256::Update(const void* data, std::size_t size) {
-  EVP_DigestUpdate(state->context, data, size);
+  if (state->crypto == nullptr) {
+    state->portable.Update(data, size);
+    return;
+  }
+  state->crypto->update(state->context, data, size);
 }
 
 Sha256::Digest Sha256::Finish() {
+  if (state->crypto == nullptr) {
+    return state->portable.Finish();
+  }
   Digest digest{};
   unsigned int length = 0;
-  EVP_DigestFinal_ex(state->context, digest.data(), &length);
-  EVP_DigestInit_ex(state->context, EVP_sha256(), nullptr);
+  state->crypto->final(state->context, digest.data(), &length);
+  state->crypto->init(state->context, state->crypto->sha256(), nullptr);
   return digest;
 }
 

@@ -117,3 +117,24 @@ flip() {
   run timeout 10 "$KYMF" verify g.kymf
   [[ $status -eq 1 && $output == *"g.kymf.sha256: not a regular file"* ]]
 }
+
+@test "libcrypto is loaded by the first digest, and without it the sums are the same" {
+  posix_only "libcrypto is loaded only by the POSIX builds"
+  LD_DEBUG=libs kymf list g.kymf > /dev/null 2> list.debug
+  LD_DEBUG=libs kymf verify g.kymf > /dev/null 2> verify.debug
+  ! grep -q "libcrypto" list.debug
+  grep -q "calling init: .*libcrypto" verify.debug
+  # A libcrypto.so.3 that is not libcrypto: the portable digest takes over.
+  mkdir fake
+  lib=$(ldconfig -p | awk '/libz\.so\.1 / { print $NF; exit }')
+  [ -n "$lib" ]
+  cp "$lib" fake/libcrypto.so.3
+  mv g.kymf.sha256 made-by-libcrypto
+  LD_LIBRARY_PATH=$PWD/fake kymf sums g.kymf
+  cmp g.kymf.sha256 made-by-libcrypto
+  LD_LIBRARY_PATH=$PWD/fake run kymf verify g.kymf
+  [[ $status -eq 0 && $output == "g.kymf: OK, 2 entries, every one's bytes match its sum" ]]
+  flip g.kymf $(( 8 + 2 * 80 ))
+  LD_LIBRARY_PATH=$PWD/fake run kymf verify g.kymf
+  [[ $status -ne 0 && $output == *"a.txt"* ]]
+}
