@@ -110,7 +110,7 @@ Status ArchiveCore::LoadDirectory(std::int32_t recordsPerRead) {
       if (!read.IsOk()) {
         return read;
       }
-      directory.Add(element);
+      directory.Add(static_cast<Pointer<MultiFileElement>&&>(element));
     }
   } catch (const std::bad_alloc&) {
     return Failure(ErrorCode::kNoMemory, name);
