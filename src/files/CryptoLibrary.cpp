@@ -2,8 +2,6 @@
 
 #if !defined(_WIN32)
 
-#include <mutex>
-
 #include "files/SharedLibrary.h"
 
 namespace RXM {
@@ -33,17 +31,9 @@ bool CryptoLibrary::Load(const char* soname, CryptoLibrary* functions, std::stri
 }
 
 const CryptoLibrary* CryptoLibrary::Get(std::string* why) {
-  // Under a lock rather than std::call_once, so that a failed load is tried
-  // again by the next digest.
-  static std::mutex loading;
-  static CryptoLibrary functions{};
-  static bool loaded = false;
-  const std::lock_guard<std::mutex> lock(loading);
-  if (!loaded && !Load(kSoname, &functions, why)) {
-    return nullptr;
-  }
-  loaded = true;
-  return &functions;
+  static LoadedOnce<CryptoLibrary> library;
+  return library.Get([](CryptoLibrary* f, std::string* reason) { return Load(kSoname, f, reason); },
+                     why);
 }
 
 }  // namespace RXM

@@ -7,6 +7,8 @@
 
 #if !defined(_WIN32)
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
 namespace RXM {
@@ -54,6 +56,37 @@ class SharedLibrary {
  private:
   static void* Symbol(void* library, const char* name);
   static void Close(void* library);
+};
+
+// The functions of one library for the whole process, filled by the first
+// Get whose `load` succeeds; later calls give the same answer without a
+// lock, so that asking costs nothing once loaded (a digest is made for every
+// entry checked). Loaded under a lock rather than std::call_once, so that a
+// failed load is tried again by the next call (the library may be installed
+// since). Never unloaded.
+template <class Functions>
+class LoadedOnce {
+ public:
+  // `load(&functions, why)`: true once they are all found (and the library
+  // set up), or false with *why; null is returned then.
+  template <class Load>
+  const Functions* Get(Load load, std::string* why) {
+    if (!loaded.load(std::memory_order_acquire)) {
+      const std::lock_guard<std::mutex> hold(loading);
+      if (!loaded.load(std::memory_order_relaxed)) {
+        if (!load(&functions, why)) {
+          return nullptr;
+        }
+        loaded.store(true, std::memory_order_release);
+      }
+    }
+    return &functions;
+  }
+
+ private:
+  std::mutex loading;
+  Functions functions{};
+  std::atomic<bool> loaded{false};
 };
 
 }  // namespace RXM

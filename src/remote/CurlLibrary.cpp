@@ -2,8 +2,6 @@
 
 #if !defined(_WIN32)
 
-#include <mutex>
-
 #include "files/SharedLibrary.h"
 
 namespace RXM {
@@ -42,21 +40,16 @@ bool CurlLibrary::Load(const char* soname, CurlLibrary* functions, std::string* 
 }
 
 const CurlLibrary* CurlLibrary::Get(std::string* why) {
-  // Loaded under a lock rather than std::call_once, so that a failed load
-  // is tried again by the next request (the library may be installed since).
-  static std::mutex loading;
-  static CurlLibrary functions{};
-  static bool loaded = false;
-  const std::lock_guard<std::mutex> lock(loading);
-  if (!loaded) {
-    if (!Load(kSoname, &functions, why)) {
-      return nullptr;
-    }
-    // Once per process, before any other call, as libcurl asks.
-    functions.globalInit(CURL_GLOBAL_DEFAULT);
-    loaded = true;
-  }
-  return &functions;
+  static LoadedOnce<CurlLibrary> library;
+  return library.Get(
+      [](CurlLibrary* f, std::string* reason) {
+        if (!Load(kSoname, f, reason)) {
+          return false;
+        }
+        f->globalInit(CURL_GLOBAL_DEFAULT);  // once per process, before any other call
+        return true;
+      },
+      why);
 }
 
 }  // namespace http
