@@ -221,6 +221,7 @@ void CheckData(const DirectoryRecord* records, int count, std::int64_t fileSize,
 // the furthest end seen so far shares bytes with the entry that reaches it.
 void CheckOverlaps(const DirectoryRecord* records, int count, Findings& out) {
   std::vector<int> order;
+  order.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     if (records[i].dataEnd >= records[i].dataStart) {
       order.push_back(i);

@@ -59,6 +59,8 @@ std::size_t BlockSize(std::int32_t count) {
 
 }  // namespace
 
+const std::int32_t ElementSlab::kSlabFrom = static_cast<std::int32_t>(kPlacesPerPage / 2);
+
 void SlabElement::operator delete(void* place) noexcept {
   PageHeader header{};
   std::memcpy(&header, PageOf(place), sizeof header);
@@ -68,6 +70,10 @@ void SlabElement::operator delete(void* place) noexcept {
 }
 
 ElementSlab::ElementSlab(std::int32_t count, sys::System& system) {
+  if (count > 0 && count < kSlabFrom) {
+    capacity = count;  // each made alone; no block
+    return;
+  }
   if (count <= 0 || PagesFor(count) > (SIZE_MAX - 2 * kPageSize) / kPageSize) {
     return;
   }
@@ -89,8 +95,12 @@ ElementSlab::~ElementSlab() {
 }
 
 MultiFileElement* ElementSlab::Make() {
-  if (block == nullptr || made == capacity) {
+  if (made == capacity) {
     return nullptr;
+  }
+  if (block == nullptr) {
+    ++made;
+    return new MultiFileElement();
   }
   if (leftInPage == 0) {
     // `next` is at the start of a fresh page: name the block there.

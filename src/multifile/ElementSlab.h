@@ -23,13 +23,21 @@ namespace RXM {
 // delete finds that word from its own address. Elements allocated alone are
 // untouched by all this.
 //
+// A directory of a few elements is not worth a block: a page and the room to
+// align it (8 KiB) for what fits in a few hundred bytes, zeroed or faulted in
+// at every open of a small archive. Below kSlabFrom elements, each is
+// allocated alone.
+//
 // Counts of holds are plain, as the elements' own reference counts are: the
 // elements of one slab are released from one thread at a time.
 class ElementSlab {
  public:
   static constexpr std::size_t kPageSize = 4096;
+  // The fewest elements that share a block: half a page of them.
+  static const std::int32_t kSlabFrom;
 
-  // Room for `count` elements, taken through `system`'s allocate; IsValid
+  // Room for `count` elements, taken through `system`'s allocate (from
+  // kSlabFrom elements; fewer are allocated one by one by Make); IsValid
   // says whether it could be had.
   explicit ElementSlab(std::int32_t count, sys::System& system = sys::System::Default());
   // Gives up the slab's own hold on the block.
@@ -37,10 +45,12 @@ class ElementSlab {
   ElementSlab(const ElementSlab&) = delete;
   ElementSlab& operator=(const ElementSlab&) = delete;
 
-  bool IsValid() const { return block != nullptr; }
+  bool IsValid() const { return capacity > 0; }
 
-  // A new element (its record zero), constructed in the next free place;
-  // null when all `count` have been made (or the slab is not valid).
+  // A new element (its record zero), constructed in the next free place (or
+  // alone, below kSlabFrom); null when all `count` have been made (or the
+  // slab is not valid). Throws std::bad_alloc when an element alone cannot
+  // be had.
   MultiFileElement* Make();
 
   // The block's header; its elements find it when they are deleted.

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "backends/FaultySystem.h"
 #include "multifile/ArchiveBytes.h"
+#include "multifile/ElementSlab.h"
 
 namespace {
 
@@ -32,6 +34,31 @@ TEST(ElementSlabTest, ElementsOutliveTheirArchiveAndGoInAnyOrder) {
   for (std::size_t k = 1; k < kept.size(); k += 2) {
     EXPECT_STREQ(kept[k]->name,
                  k + 1 == kept.size() ? "entry0" : ("entry" + std::to_string(299 - 7 * k)).c_str());
+  }
+}
+
+// A directory of fewer than kSlabFrom entries takes no block from the system:
+// it opens where no block could be had, and one entry more needs the block.
+TEST(ElementSlabTest, OnlyADirectoryOfManyEntriesTakesABlock) {
+  const int few = RXM::ElementSlab::kSlabFrom - 1;
+  ASSERT_GE(few, 4);
+  for (const int count : {1, few, few + 1}) {
+    std::vector<Entry> entries;
+    for (int i = 0; i < count; ++i) {
+      entries.push_back({"entry" + std::to_string(i), std::to_string(i)});
+    }
+    FaultySystem system;
+    system.failAllocate = true;
+    MultiFile archive(system);
+    const bool opened = archive.OpenMultiFile(new MemoryFile(Archive(entries)), "few");
+    EXPECT_EQ(opened, count <= few) << count << " entries";
+    if (opened) {
+      EXPECT_EQ(archive.GetDirectory().GetCount(), count);
+      EXPECT_STREQ(archive.GetDirectory().Peek(count - 1)->name,
+                   ("entry" + std::to_string(count - 1)).c_str());
+    } else {
+      EXPECT_EQ(archive.GetStatus().GetCode(), RXM::ErrorCode::kNoMemory);
+    }
   }
 }
 

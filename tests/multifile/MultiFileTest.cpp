@@ -150,7 +150,11 @@ const OpenCase kOpenCases[] = {
     {"no memory for the entries",
      [](const std::string&, FaultySystem& system) {
        system.failAllocate = true;
-       return Pointer<KYFile>(new MemoryFile(Archive({{"a", "1"}})));
+       std::vector<Entry> entries;  // enough to share a block
+       for (int i = 0; i < 64; ++i) {
+         entries.push_back({"e" + std::to_string(i), "1"});
+       }
+       return Pointer<KYFile>(new MemoryFile(Archive(entries)));
      },
      RXM::ErrorCode::kNoMemory, "not enough memory", false},
 };
