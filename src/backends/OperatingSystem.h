@@ -42,6 +42,8 @@ class OperatingSystem final : public System {
                 void (*visit)(const char* name, FileKind kind, void* context),
                 void* context) override;
   int makePrivateFolder(const char* path) override;
+  int currentFolder(std::string* path) override;
+  int temporaryFolder(std::string* path) override;
 
   // Defined in OperatingSystemTargets.cpp.
   int inspectIn(Handle folder, const char* name, FileInfo* info) override;

@@ -3,6 +3,7 @@
 // a folder made for the process alone, and removed.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -184,6 +185,42 @@ int OperatingSystem::makePrivateFolder(const char* path) {
   return CreateDirectoryA(path, nullptr) ? 0 : ErrnoOf(GetLastError());
 }
 
+int OperatingSystem::currentFolder(std::string* path) {
+  std::string text(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(text.size()), &text[0]);
+    if (length == 0) {
+      return ErrnoOf(GetLastError());
+    }
+    if (length < text.size()) {  // the length without the NUL: it fitted
+      text.resize(length);
+      *path = text;
+      return 0;
+    }
+    text.assign(length, '\0');  // the room it needs, its NUL counted
+  }
+}
+
+// GetTempPath reads TMP, TEMP and USERPROFILE, and ends its answer with a
+// separator.
+int OperatingSystem::temporaryFolder(std::string* path) {
+  char text[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof text, text);
+  if (length == 0 || length > sizeof text) {
+    return length == 0 ? ErrnoOf(GetLastError()) : ENAMETOOLONG;
+  }
+  std::string folder(text, length);
+  while (folder.size() > 3 && IsPathSeparator(folder.back())) {
+    folder.pop_back();
+  }
+  *path = folder;
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return ErrnoOf(GetLastError());
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 0 : ENOTDIR;
+}
+
 // The C runtime's remove deletes files only; a folder (or a junction, whose
 // own entry goes, never what it reaches) needs RemoveDirectory.
 int OperatingSystem::remove(const char* path) {
@@ -309,6 +346,38 @@ int OperatingSystem::listBelow(const char* root, const char* folder,
 // at the name: that is EEXIST like any other.
 int OperatingSystem::makePrivateFolder(const char* path) {
   return ::mkdir(path, 0700) == 0 ? 0 : errno;
+}
+
+int OperatingSystem::currentFolder(std::string* path) {
+  std::string text(256, '\0');
+  while (::getcwd(&text[0], text.size()) == nullptr) {
+    if (errno != ERANGE) {
+      return errno;
+    }
+    text.resize(text.size() * 2);
+  }
+  text.resize(std::strlen(text.c_str()));
+  *path = text;
+  return 0;
+}
+
+// The variables std::filesystem::temp_directory_path reads, in its order;
+// read before any thread starts, as every program's environment is.
+int OperatingSystem::temporaryFolder(std::string* path) {
+  const char* folder = "/tmp";
+  for (const char* variable : {"TMPDIR", "TMP", "TEMP", "TEMPDIR"}) {
+    const char* value = std::getenv(variable);  // NOLINT(concurrency-mt-unsafe)
+    if (value != nullptr && *value != '\0') {
+      folder = value;
+      break;
+    }
+  }
+  *path = folder;
+  struct stat status {};
+  if (::stat(folder, &status) != 0) {
+    return errno;
+  }
+  return S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
 }
 
 // POSIX's remove takes an empty folder as well (rmdir).

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include "backends/OperatingSystem.h"
 
@@ -30,6 +31,22 @@ int OpenError(System& system, const char* path, int error) {
     return ENOENT;
   }
   return info.kind == FileKind::kFolder ? EISDIR : error;
+}
+
+// Joined lexically (std::filesystem's operator/ asks nothing of the disk),
+// so that the current folder is the system's, not the process's.
+int MakeAbsolute(System& system, const std::string& path, std::string* absolute) {
+  if (std::filesystem::path(path).is_absolute()) {
+    *absolute = path;
+    return 0;
+  }
+  std::string current;
+  const int error = system.currentFolder(&current);
+  if (error != 0) {
+    return error;
+  }
+  *absolute = path.empty() ? current : (std::filesystem::path(current) / path).string();
+  return 0;
 }
 
 bool StoppedShort(std::FILE* stream) {

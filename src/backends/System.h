@@ -259,6 +259,19 @@ class RXMFILES_API System {
   // parent, EACCES, ...); nothing is made then. Removed, once empty, by
   // remove.
   virtual int makePrivateFolder(const char* path) = 0;
+
+  // --- Where relative names and temporary files go
+
+  // The process's current folder, absolute, into `*path`: 0, or the errno
+  // value (ENOENT when it was removed, EACCES, ...) with `*path` left as it
+  // was.
+  virtual int currentFolder(std::string* path) = 0;
+  // The folder for temporary files into `*path`: on POSIX the first of
+  // TMPDIR, TMP, TEMP and TEMPDIR that is set and not empty, else "/tmp"; on
+  // Windows GetTempPath's, without its last separator. 0 when it is a
+  // folder, or the errno value (ENOENT, ENOTDIR, ...); `*path` names the
+  // folder chosen either way, for the caller's message.
+  virtual int temporaryFolder(std::string* path) = 0;
 };
 
 // Whether `c` separates folders in this system's paths: '/', and on
@@ -286,6 +299,11 @@ RXMFILES_API bool StoppedShort(std::FILE* stream);
 // EISDIR for a folder), then the examination's own error, then `error`. For
 // RXM::OpenFailure.
 RXMFILES_API int OpenError(System& system, const char* path, int error);
+
+// `path` made absolute against `system`'s current folder (and kept as it is
+// when already absolute), without "." and ".." taken away: 0, or the errno
+// value of currentFolder, `*absolute` left as it was.
+RXMFILES_API int MakeAbsolute(System& system, const std::string& path, std::string* absolute);
 
 // A hint that the `size` bytes at `memory` are one large block that is about
 // to be filled whole and kept: on Linux its memory is asked for in huge

@@ -300,6 +300,16 @@ int FaultySystem::makePrivateFolder(const char* path) {
   return Fails("makePrivateFolder") ? EIO : real.makePrivateFolder(path);
 }
 
+int FaultySystem::currentFolder(std::string* path) {
+  return Fails("currentFolder") ? EIO : real.currentFolder(path);
+}
+
+// A failing call still names the folder, as the real one does.
+int FaultySystem::temporaryFolder(std::string* path) {
+  const int error = real.temporaryFolder(path);
+  return Fails("temporaryFolder") ? EIO : error;
+}
+
 int FaultySystem::stampModified(const char* path, std::int64_t nanoseconds) {
   return Fails("stampModified") ? -1 : real.stampModified(path, nanoseconds);
 }

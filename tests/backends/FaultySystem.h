@@ -116,6 +116,8 @@ class FaultySystem : public RXM::sys::System {
   std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
   int makePrivateFolder(const char* path) override;
+  int currentFolder(std::string* path) override;
+  int temporaryFolder(std::string* path) override;
 
  private:
   // Whether this call (named `call`) is the one FailCall chose; sets errno.

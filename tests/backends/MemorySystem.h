@@ -115,6 +115,11 @@ class MemorySystem final : public RXM::sys::System {
   std::uint64_t copyRange(RXM::sys::Handle from, std::uint64_t offset, std::uint64_t size,
                           std::FILE* to) override;
   int makePrivateFolder(const char* path) override;
+  // Names without a folder live in ".", which has no absolute name here:
+  // currentFolder is ENOENT. The temporary folder is "/tmp" (ENOENT until
+  // it is made).
+  int currentFolder(std::string* path) override;
+  int temporaryFolder(std::string* path) override;
 
  private:
   // A file's bytes and identity, shared by its name and whatever has it open.

@@ -207,6 +207,19 @@ int MemorySystem::makePrivateFolder(const char* path) {
   return error;
 }
 
+int MemorySystem::currentFolder(std::string* /*path*/) {
+  return ENOENT;
+}
+
+int MemorySystem::temporaryFolder(std::string* path) {
+  std::lock_guard<std::mutex> hold(state);
+  *path = "/tmp";
+  if (folders.count(*path) != 0) {
+    return 0;
+  }
+  return nodes.count(*path) != 0 ? ENOTDIR : ENOENT;
+}
+
 // The names are taken first and visited after, so that `visit` may call
 // this object.
 int MemorySystem::listBelow(const char* root, const char* folder,

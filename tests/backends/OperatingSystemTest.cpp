@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "TestSupport.h"
+#include "backends/FaultySystem.h"
 #include "backends/System.h"
 
 namespace {
@@ -152,5 +153,54 @@ TEST_F(OperatingSystemTest, APrivateFolderIsMadeOnlyUnderAFreeNameAndRemovedOnly
   EXPECT_EQ(calls.remove(folder.c_str()), 0);
   EXPECT_FALSE(Exists(folder));
 }
+
+// A relative name is joined to the current folder the system names; an
+// absolute one is kept without asking it; a failure leaves the answer alone.
+TEST_F(OperatingSystemTest, ANameIsMadeAbsoluteAgainstTheSystemsCurrentFolder) {
+  std::string current;
+  ASSERT_EQ(calls.currentFolder(&current), 0);
+  EXPECT_TRUE(std::filesystem::equivalent(current, std::filesystem::current_path()));
+  std::string absolute;
+  ASSERT_EQ(RXM::sys::MakeAbsolute(calls, "a/b.kymf", &absolute), 0);
+  EXPECT_EQ(std::filesystem::path(absolute), std::filesystem::path(current) / "a/b.kymf");
+
+  FaultySystem failing;
+  failing.FailCall(1);
+  ASSERT_EQ(RXM::sys::MakeAbsolute(failing, dir.Path("x"), &absolute), 0);
+  EXPECT_EQ(absolute, dir.Path("x"));
+  EXPECT_EQ(failing.failedCall(), nullptr);  // never asked
+  absolute = "unchanged";
+  EXPECT_EQ(RXM::sys::MakeAbsolute(failing, "x", &absolute), EIO);
+  EXPECT_EQ(absolute, "unchanged");
+}
+
+#if !defined(_WIN32)
+// TMPDIR first, whatever it names; the folder chosen is named on failure too.
+TEST_F(OperatingSystemTest, TheTemporaryFolderIsTheOneTheEnvironmentNames) {
+  const char* before = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe)
+  const std::string saved = before != nullptr ? before : "";
+  const auto restore = [&] {
+    if (before != nullptr) {
+      setenv("TMPDIR", saved.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+    } else {
+      unsetenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe)
+    }
+  };
+  WriteAll(dir.Path("file"), std::string("x"));
+  const std::pair<std::string, int> cases[] = {
+      {dir.Path(""), 0}, {dir.Path("file"), ENOTDIR}, {dir.Path("missing"), ENOENT}};
+  for (const auto& [folder, error] : cases) {
+    setenv("TMPDIR", folder.c_str(), 1);  // NOLINT(concurrency-mt-unsafe)
+    std::string named;
+    EXPECT_EQ(calls.temporaryFolder(&named), error) << folder;
+    EXPECT_EQ(named, folder);
+  }
+  setenv("TMPDIR", "", 1);  // NOLINT(concurrency-mt-unsafe): empty counts as unset
+  std::string named;
+  calls.temporaryFolder(&named);
+  EXPECT_NE(named, "");
+  restore();
+}
+#endif
 
 }  // namespace

@@ -240,7 +240,8 @@ TEST_F(TemporaryArchiveTest, AFailedCallIsSaidWithTheSystemsReasonAndLeavesNothi
   counting.FailCall(0);
   int filled = 0;
   ASSERT_TRUE(Live(counting, 100000, &filled).IsOk());
-  for (const char* call : {"makePrivateFolder", "open", "write", "close", "remove"}) {
+  for (const char* call :
+       {"temporaryFolder", "makePrivateFolder", "open", "write", "close", "remove"}) {
     EXPECT_EQ(seen.count(call), 1u) << call;
   }
   const int calls = counting.callsSeen();
@@ -255,7 +256,8 @@ TEST_F(TemporaryArchiveTest, AFailedCallIsSaidWithTheSystemsReasonAndLeavesNothi
     if (!status.IsOk()) {
       const std::string text = status.GetText();
       const std::string reason = ": " + kymf::SystemReason(EIO);
-      EXPECT_EQ(text.rfind(staging.string(), 0), 0u) << text;
+      const std::string named = n == 1 ? "temporary folder " + staging.string() : staging.string();
+      EXPECT_EQ(text.rfind(named, 0), 0u) << text;
       EXPECT_EQ(text.substr(text.size() - std::min(text.size(), reason.size())), reason);
       EXPECT_EQ(status.GetSystemError(), EIO);
     }

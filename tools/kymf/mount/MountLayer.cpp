@@ -1,8 +1,6 @@
 #include "mount/MountLayer.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "backends/System.h"
 #include "files/SafeName.h"
@@ -18,8 +16,6 @@
 namespace kymf {
 namespace mount {
 namespace {
-
-namespace fs = std::filesystem;
 
 // The modification time of `path` in seconds since 1970; 0 when unknown.
 std::int64_t TimeOf(const std::string& path) {
@@ -243,11 +239,18 @@ std::unique_ptr<MountLayer> OpenPathSource(const std::string& text, RXM::Status&
   if (kind == RXM::SourceKind::kArchive) {
     return OpenArchiveSource(text, status, checkSums);
   }
-  std::error_code error;
   // A folder by its absolute path: the mount runs from "/" once in the
   // background.
-  const std::string source =
-      kind == RXM::SourceKind::kFolder ? fs::absolute(text, error).string() : text;
+  std::string source = text;
+  if (kind == RXM::SourceKind::kFolder) {
+    const int error = RXM::sys::MakeAbsolute(RXM::sys::System::Default(), text, &source);
+    if (error != 0) {
+      status = RXM::Status(
+          RXM::ErrorCode::kCannotOpen,
+          text + ": the current folder cannot be named (" + RXM::SystemReason(error) + ")", error);
+      return nullptr;
+    }
+  }
   auto layer = std::make_unique<SearchPathLayer>(TimeOf(text));
   RXM::Status why;
   if (!layer->Mount(source, checkSums, why)) {

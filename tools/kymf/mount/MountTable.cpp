@@ -1,11 +1,10 @@
 #include "mount/MountTable.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
-#include <system_error>
 
 #include "mount/FuseOptions.h"
 
@@ -38,14 +37,31 @@ constexpr int kMostLinks = 40;
 // "." or ".." parts where it cannot be; without a "/" at its end.
 std::string Absolute(RXM::sys::System& system, const std::string& point) {
   std::string text;
-  if (ResolveMountPoint(system, point, text) != 0) {
-    std::error_code error;
-    text = fs::absolute(point, error).lexically_normal().string();
+  if (ResolveMountPoint(system, point, text) != 0 &&
+      RXM::sys::MakeAbsolute(system, point, &text) == 0) {
+    text = fs::path(text).lexically_normal().string();
   }
   while (text.size() > 1 && text.back() == '/') {
     text.pop_back();
   }
   return text;
+}
+
+// The kernel's table of this process's mounts, whole (it is made as it is
+// read, so its size is not known before).
+bool ReadTable(RXM::sys::System& system, std::string& text) {
+  std::FILE* table = system.open("/proc/self/mountinfo", "rb");
+  if (table == nullptr) {
+    return false;
+  }
+  char block[4096];
+  std::size_t got = 0;
+  while ((got = system.read(block, 1, sizeof block, table)) > 0) {
+    text.append(block, got);
+  }
+  const bool whole = !RXM::sys::StoppedShort(table);
+  system.close(table);
+  return whole;
 }
 
 }  // namespace
@@ -73,11 +89,12 @@ std::vector<MountEntry> ParseMountInfo(std::string_view mountinfo) {
 // A link's target is walked anew from its root: links and ".." inside it
 // are taken as they come, each ".." from a folder already free of links.
 int ResolveMountPoint(RXM::sys::System& system, const std::string& point, std::string& resolved) {
-  std::error_code error;
-  const fs::path absolute = fs::absolute(point, error);
-  if (error) {
-    return error.value();
+  std::string text;
+  const int error = RXM::sys::MakeAbsolute(system, point, &text);
+  if (error != 0) {
+    return error;
   }
+  const fs::path absolute(text);
   fs::path done = absolute.root_path();
   std::vector<fs::path> left;  // the components still to walk, the next one last
   const auto push = [&left](const fs::path& path) {
@@ -116,11 +133,10 @@ int ResolveMountPoint(RXM::sys::System& system, const std::string& point, std::s
 }
 
 bool FindKymfMount(const std::string& point, std::string& source, RXM::sys::System& system) {
-  std::ifstream table("/proc/self/mountinfo");
-  if (!table) {
+  std::string text;
+  if (!ReadTable(system, text)) {
     return false;
   }
-  const std::string text{std::istreambuf_iterator<char>(table), std::istreambuf_iterator<char>()};
   const std::string folder = Absolute(system, point);
   bool found = false;
   for (const MountEntry& entry : ParseMountInfo(text)) {

@@ -2,12 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "multifile/ArchiveFormat.h"
@@ -22,24 +20,6 @@ namespace {
 
 using RXM::ErrorCode;
 using RXM::Status;
-
-// The folder that temp_directory_path took, for a message when it is none:
-// the first of the variables it reads that is set, as it reads them.
-std::string TemporaryFolderName() {
-#if defined(_WIN32)
-  const char* const variables[] = {"TMP", "TEMP", "USERPROFILE"};
-#else
-  const char* const variables[] = {"TMPDIR", "TMP", "TEMP", "TEMPDIR"};
-#endif
-  for (const char* variable : variables) {
-    const char* value =
-        std::getenv(variable);  // NOLINT(concurrency-mt-unsafe): read before any thread
-    if (value != nullptr && *value != '\0') {
-      return value;
-    }
-  }
-  return "/tmp";
-}
 
 // Adds each name `listBelow` visits to the vector of names at `context`.
 void CollectName(const char* name, RXM::sys::FileKind /*kind*/, void* context) {
@@ -128,13 +108,13 @@ TemporaryArchive::~TemporaryArchive() {
 // POSIX), so that no one else may read the archive inside or put a file of
 // theirs there; a name someone already has, a link too, is passed over.
 Status TemporaryArchive::Make() {
-  std::error_code error;
-  const fs::path base = fs::temp_directory_path(error);
-  if (error) {
+  std::string folderName;
+  const int error = system.temporaryFolder(&folderName);
+  if (error != 0) {
     return Status(ErrorCode::kCannotOpen,
-                  "temporary folder " + TemporaryFolderName() + ": " + SystemReason(error.value()),
-                  error.value());
+                  "temporary folder " + folderName + ": " + SystemReason(error), error);
   }
+  const fs::path base(folderName);
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = (base / ("kymf-" + std::to_string(random()))).string();
