@@ -221,6 +221,18 @@ ROWS
   ! mountpoint -q mnt
 }
 
+@test "a folder named from a current folder that was removed is refused with the reason" {
+  mkdir gone
+  cd gone
+  rmdir ../gone
+  run kymf mount --path . "$BATS_TEST_TMPDIR/mnt"
+  [[ $status -eq 1 && $output == "kymf: .: the current folder cannot be named (No such file or directory)" ]]
+  # A mount point named from it cannot be resolved either.
+  run kymf mount "$BATS_TEST_TMPDIR/t.kymf" ../mnt
+  [[ $status -eq 1 && $output == "kymf: ../mnt: the mount point cannot be used: no such file or directory" ]]
+  ! mountpoint -q "$BATS_TEST_TMPDIR/mnt"
+}
+
 @test "mount --check serves a damaged file as an error (EIO), never its wrong bytes" {
   kymf -q sums t.kymf
   start=$(kymf list -l --no-header t.kymf Docs/readme.txt | awk '{print $2}')
