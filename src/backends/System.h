@@ -121,9 +121,13 @@ class RXMFILES_API System {
   // with no position shared with the stream (so the stream's reads and the
   // handle's never disturb each other), closed with closeHandle. Never an
   // open by name: it reads the file that was opened even after another file
-  // has taken the name. POSIX: fcntl(F_DUPFD_CLOEXEC) (pread ignores the
-  // shared offset); Windows: ReOpenFile, a new file object on the same
-  // file. kNoHandle, with errno set, when the system cannot.
+  // has taken the name or it was removed. Linux: the stream's descriptor
+  // opened again through /proc/self/fd, an open file of its own on the same
+  // file (checked to be it), so the stream's seeks and reads take no lock
+  // shared with the handle; where that cannot be, and on other POSIX
+  // systems, fcntl(F_DUPFD_CLOEXEC) (pread ignores the shared offset).
+  // Windows: ReOpenFile, a new file object on the same file. kNoHandle,
+  // with errno set, when the system cannot.
   virtual Handle duplicateForReading(std::FILE* stream) = 0;
   // Reads up to `size` bytes at `offset` without any file position of its
   // own, so that any number of threads may read one handle at once; the bytes

@@ -8,6 +8,10 @@
 #include <string>
 #include <utility>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 #include "TestSupport.h"
 #include "backends/FaultySystem.h"
 #include "backends/System.h"
@@ -132,6 +136,31 @@ TEST_F(OperatingSystemTest, ASecondHandleReadsTheOpenedFileAndLeavesTheStreamWhe
   EXPECT_EQ(std::string(buffer, 2), "45");
   EXPECT_EQ(calls.close(stream), 0);
 }
+
+#if defined(__linux__)
+// The second handle is an open file of its own, as ReOpenFile's is: moving
+// it leaves the stream's descriptor where it was (a duplicate would move
+// both, and make every seek of the stream take the file's position lock),
+// and it still reads the file once the name is gone.
+TEST_F(OperatingSystemTest, ASecondHandleHasAPositionOfItsOwnAndOutlivesTheName) {
+  const std::string path = dir.Path("f");
+  WriteAll(path, std::string("0123456789"));
+  std::FILE* stream = calls.open(path.c_str(), "rb");
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(calls.seek(stream, 3, SEEK_SET), 0);
+  const RXM::sys::Handle second = calls.duplicateForReading(stream);
+  ASSERT_NE(second, RXM::sys::kNoHandle);
+  EXPECT_NE(static_cast<int>(second), fileno(stream));
+  ASSERT_EQ(::lseek(static_cast<int>(second), 8, SEEK_SET), 8);
+  EXPECT_EQ(::lseek(fileno(stream), 0, SEEK_CUR), 3);
+  ASSERT_EQ(calls.remove(path.c_str()), 0);
+  char buffer[4] = {};
+  EXPECT_EQ(calls.readAt(second, buffer, 4, 1), 4);
+  EXPECT_EQ(std::string(buffer, 4), "1234");
+  EXPECT_EQ(calls.closeHandle(second), 0);
+  EXPECT_EQ(calls.close(stream), 0);
+}
+#endif
 
 // A private folder is made new or not at all: a name already taken, by a
 // link above all, is refused and nothing is made where the link points. It
