@@ -38,7 +38,7 @@ namespace multifile {
 // many threads at once. How the archive's file is read is decided here, once,
 // from what the file is:
 //  - a DiskFile of the library's own: records read in large blocks, entries
-//    through a duplicated handle;
+//    through a second handle on the open file (System::duplicateForReading);
 //  - an HttpFile: the directory in one request, entries by ranges of the one
 //    object (its validator pins the version);
 //  - any other KYFile (a caller's): one call per record, and each entry
