@@ -6,7 +6,10 @@
 
 #include "backends/OperatingSystem.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sched.h>
 #include <sys/mman.h>
 #endif
 
@@ -68,6 +71,17 @@ void AdviseLargeBlock(void* memory, std::size_t size) {
 #else
 void AdviseLargeBlock(void* /*memory*/, std::size_t /*size*/) {}
 #endif
+
+unsigned CurrentProcessor() {
+#if defined(_WIN32)
+  return static_cast<unsigned>(GetCurrentProcessorNumber());
+#elif defined(__linux__)
+  const int processor = sched_getcpu();  // the vDSO or rseq: no system call
+  return processor < 0 ? 0 : static_cast<unsigned>(processor);
+#else
+  return 0;
+#endif
+}
 
 }  // namespace sys
 }  // namespace RXM

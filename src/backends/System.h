@@ -316,6 +316,11 @@ RXMFILES_API int MakeAbsolute(System& system, const std::string& path, std::stri
 // virtualisation). Elsewhere, or where huge pages are off, nothing changes.
 void AdviseLargeBlock(void* memory, std::size_t size);
 
+// The number of the processor the calling thread runs on now (0 where the
+// system cannot say). Only a hint: the thread may be moved at any time, so
+// it may choose where shared counts are kept, never what is correct.
+unsigned CurrentProcessor();
+
 }  // namespace sys
 }  // namespace RXM
 

@@ -80,7 +80,13 @@ std::shared_ptr<const ArchiveCore> ArchiveCore::Open(sys::System& system, Pointe
     core->reader = SharedHandle::Adopt(core->Duplicate(), system);
   }
   if (core->reader) {
-    core->readerName = std::make_shared<const std::string>(core->name);
+    try {
+      core->streamParts = SpreadHold<EntryStreamParts>(
+          std::make_shared<const EntryStreamParts>(EntryStreamParts{core->reader, core->name}));
+    } catch (const std::bad_alloc&) {
+      why = Failure(ErrorCode::kNoMemory, core->name);
+      return nullptr;
+    }
   }
   return core;
 }
@@ -162,8 +168,13 @@ Pointer<KYFile> ArchiveCore::OpenEntry(const MultiFileElement& element, Status* 
     }
     return copy;
   }
-  return Pointer<KYFile>(new EntryStream(reader, element.dataStart, EntrySize(element), readerName,
-                                         element.name, NameIs));
+  // Copies of the lane, aliased to its parts: two counts on this
+  // processor's lane, none on a line other processors write.
+  const std::shared_ptr<const EntryStreamParts>& parts = streamParts.Get();
+  return Pointer<KYFile>(new EntryStream(
+      std::shared_ptr<const ByteSource>(parts, parts->reader.get()), element.dataStart,
+      EntrySize(element), std::shared_ptr<const std::string>(parts, &parts->archive), element.name,
+      NameIs));
 }
 
 // A caller's file has one position, shared with its caller: it is put back

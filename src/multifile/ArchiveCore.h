@@ -19,6 +19,7 @@
 #include "multifile/EntryLookup.h"
 #include "multifile/MultiFileElement.h"
 #include "multifile/PointerArray.h"
+#include "multifile/SpreadHold.h"
 
 class DiskFile;
 
@@ -26,6 +27,13 @@ namespace RXM {
 struct SumsTable;
 
 namespace multifile {
+
+// What each entry stream of an archive keeps: its reader and the archive's
+// name.
+struct EntryStreamParts {
+  std::shared_ptr<const ByteSource> reader;
+  std::string archive;
+};
 
 // The directory read from the one file that was opened, the lookup over it,
 // and that same file's bytes: a positional reader (a second handle on the
@@ -126,7 +134,10 @@ class RXMFILES_API ArchiveCore {
   EntryLookup lookup;
   std::int64_t fileSize = -1;
   std::shared_ptr<const ByteSource> reader;
-  std::shared_ptr<const std::string> readerName;
+  // What each entry stream keeps, held through a lane of the processor the
+  // stream is opened on, so that threads opening entries at once do not
+  // count on one cache line.
+  SpreadHold<EntryStreamParts> streamParts;
 };
 
 }  // namespace multifile

@@ -11,6 +11,7 @@
 #include "files/SafeName.h"
 #include "files/Url.h"
 #include "multifile/ArchiveFormat.h"
+#include "multifile/SpreadHold.h"
 #include "multifile/VolumeSet.h"
 #include "searchpath/ArchiveSource.h"
 #include "searchpath/SourceKind.h"
@@ -138,12 +139,45 @@ struct SearchPath::Mounts {
   }
 };
 
+// The current list is published once per processor (SpreadHold's lanes),
+// each copy under a lock of its own on a cache line of its own: threads on
+// different processors that take the list at once write no line in common,
+// neither a lock nor a reference count.
 struct SearchPath::Shared {
-  explicit Shared(RXM::sys::System& calls) : system(calls) {}
+  struct alignas(64) Published {
+    std::mutex lock;
+    std::shared_ptr<const Mounts> mounts;
+  };
+
+  explicit Shared(RXM::sys::System& calls) : system(calls), published(new Published[LaneCount()]) {
+    Publish(std::make_shared<const Mounts>());
+  }
+
+  static unsigned LaneCount() { return RXM::SpreadHold<Mounts>::LaneCount(); }
+
+  // Every lane at once: a reader that saw the new list on one lane never
+  // sees the old one on another afterwards.
+  void Publish(const std::shared_ptr<const Mounts>& next) {
+    const RXM::SpreadHold<Mounts> lanes(next);
+    for (unsigned i = 0; i < LaneCount(); ++i) {
+      published[i].lock.lock();
+    }
+    for (unsigned i = 0; i < LaneCount(); ++i) {
+      published[i].mounts = lanes.Lane(i);
+      published[i].lock.unlock();
+    }
+  }
+
+  std::shared_ptr<const Mounts> Current() {
+    Published& lane = published[RXM::SpreadHold<Mounts>::LaneOfThisProcessor()];
+    const std::lock_guard<std::mutex> hold(lane.lock);
+    return lane.mounts;
+  }
+
   RXM::sys::System& system;
   std::atomic<bool> checkSums{false};  // archives mounted from now on check entries' sums
   std::mutex changing;                 // one Mount or Unmount at a time builds the next list
-  std::shared_ptr<const Mounts> current = std::make_shared<const Mounts>();
+  std::unique_ptr<Published[]> published;
 };
 
 SearchPath::SearchPath() : shared(new Shared(RXM::sys::System::Default())) {}
@@ -153,7 +187,7 @@ SearchPath::SearchPath(RXM::sys::System& system) : shared(new Shared(system)) {}
 SearchPath::~SearchPath() = default;
 
 std::shared_ptr<const SearchPath::Mounts> SearchPath::Current() const {
-  return std::atomic_load(&shared->current);
+  return shared->Current();
 }
 
 template <class Change>
@@ -163,7 +197,7 @@ bool SearchPath::Update(Change change) {
   if (!change(*next)) {
     return false;
   }
-  std::atomic_store(&shared->current, std::shared_ptr<const Mounts>(std::move(next)));
+  shared->Publish(std::shared_ptr<const Mounts>(std::move(next)));
   return true;
 }
 

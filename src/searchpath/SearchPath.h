@@ -53,12 +53,12 @@ struct ListedName {
 ///
 /// Threads: every operation may be called from any number of threads at once.
 /// Mount and Unmount build a new list of mounts beside the current one (one
-/// at a time, under a mutex of this object) and publish it with
-/// std::atomic_store; Open, Exists, GetSize and List take the list current
-/// when they start with std::atomic_load and hold no lock of their own while
-/// they look up, open or list. (The standard library makes that load and store
-/// atomic; libstdc++ does it with a short internal lock around the reference
-/// count.) Sources never change once mounted. A stream that Open returned is
+/// at a time, under a mutex of this object) and publish it at once to every
+/// processor's copy; Open, Exists, GetSize and List take the list current
+/// when they start from the copy of the processor they run on (a short lock
+/// and a reference count that other processors do not write, so that threads
+/// on different processors do not slow each other), and hold no lock while
+/// they look up, open or list. Sources never change once mounted. A stream that Open returned is
 /// its own object for one thread at a time; it keeps its source readable after
 /// the source is unmounted or the SearchPath is destroyed.
 class RXMFILES_API SearchPath {
