@@ -379,6 +379,25 @@ Handle OperatingSystem::duplicateForReading(std::FILE* stream) {
 #endif
 }
 
+Handle OperatingSystem::reopenForReading(Handle handle) {
+#if defined(_WIN32)
+  const HANDLE own = ReOpenFile(reinterpret_cast<HANDLE>(handle), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (own == INVALID_HANDLE_VALUE) {
+    errno = ErrnoOf(GetLastError());
+    return kNoHandle;
+  }
+  return reinterpret_cast<Handle>(own);
+#else
+  const int own = ReopenedDescriptor(static_cast<int>(handle));
+  if (own < 0) {
+    errno = ENOTSUP;
+    return kNoHandle;
+  }
+  return static_cast<Handle>(own);
+#endif
+}
+
 std::int64_t OperatingSystem::readAt(Handle handle, void* buffer, std::size_t size,
                                      std::uint64_t offset) {
 #if defined(_WIN32)

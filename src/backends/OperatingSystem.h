@@ -32,6 +32,7 @@ class OperatingSystem final : public System {
   int inspect(const char* path, FileInfo* info) override;
   Handle openForReading(const char* path) override;
   Handle duplicateForReading(std::FILE* stream) override;
+  Handle reopenForReading(Handle handle) override;
   std::int64_t readAt(Handle handle, void* buffer, std::size_t size, std::uint64_t offset) override;
   int closeHandle(Handle handle) override;
   int inspectHandle(Handle handle, FileInfo* info) override;

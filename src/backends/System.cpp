@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "backends/OperatingSystem.h"
 
@@ -72,15 +73,25 @@ void AdviseLargeBlock(void* memory, std::size_t size) {
 void AdviseLargeBlock(void* /*memory*/, std::size_t /*size*/) {}
 #endif
 
-unsigned CurrentProcessor() {
+unsigned ProcessorLanes() {
+  constexpr unsigned kMostLanes = 64;
+  static const unsigned lanes = [] {
+    const unsigned processors = std::thread::hardware_concurrency();
+    return processors == 0 ? 1u : (processors < kMostLanes ? processors : kMostLanes);
+  }();
+  return lanes;
+}
+
+unsigned ProcessorLane() {
 #if defined(_WIN32)
-  return static_cast<unsigned>(GetCurrentProcessorNumber());
+  const unsigned processor = static_cast<unsigned>(GetCurrentProcessorNumber());
 #elif defined(__linux__)
-  const int processor = sched_getcpu();  // the vDSO or rseq: no system call
-  return processor < 0 ? 0 : static_cast<unsigned>(processor);
+  const int number = sched_getcpu();  // the vDSO or rseq: no system call
+  const unsigned processor = number < 0 ? 0 : static_cast<unsigned>(number);
 #else
-  return 0;
+  const unsigned processor = 0;
 #endif
+  return processor % ProcessorLanes();
 }
 
 }  // namespace sys

@@ -129,6 +129,12 @@ class RXMFILES_API System {
   // Windows: ReOpenFile, a new file object on the same file. kNoHandle,
   // with errno set, when the system cannot.
   virtual Handle duplicateForReading(std::FILE* stream) = 0;
+  // Another handle for positional reads of the very file `handle` reads, an
+  // open file of its own (Linux: /proc/self/fd, checked to be the same file;
+  // Windows: ReOpenFile), closed with closeHandle. Never a duplicate sharing
+  // `handle`'s open file, never an open by name. kNoHandle, with errno set,
+  // where the system cannot: the caller then reads through `handle` itself.
+  virtual Handle reopenForReading(Handle handle) = 0;
   // Reads up to `size` bytes at `offset` without any file position of its
   // own, so that any number of threads may read one handle at once; the bytes
   // read (fewer at the end of the file), or -1.
@@ -316,10 +322,16 @@ RXMFILES_API int MakeAbsolute(System& system, const std::string& path, std::stri
 // virtualisation). Elsewhere, or where huge pages are off, nothing changes.
 void AdviseLargeBlock(void* memory, std::size_t size);
 
-// The number of the processor the calling thread runs on now (0 where the
+// Lanes of the processors: one per processor the system reports, at least
+// one and at most 64. Threads that share an object write their own lane's
+// part of it, so that threads on different processors do not write one
+// cache line (SpreadHold, SharedHandle).
+unsigned ProcessorLanes();
+// The lane of the processor the calling thread runs on now (0 where the
 // system cannot say). Only a hint: the thread may be moved at any time, so
-// it may choose where shared counts are kept, never what is correct.
-unsigned CurrentProcessor();
+// it may choose where shared counts or handles are kept, never what is
+// correct.
+unsigned ProcessorLane();
 
 }  // namespace sys
 }  // namespace RXM

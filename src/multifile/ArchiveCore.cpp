@@ -77,7 +77,7 @@ std::shared_ptr<const ArchiveCore> ArchiveCore::Open(sys::System& system, Pointe
   if (http != nullptr) {
     core->reader = http->GetReader();
   } else {
-    core->reader = SharedHandle::Adopt(core->Duplicate(), system);
+    core->reader = SharedHandle::Adopt(core->Duplicate(), system, SharedHandle::Readers::kMany);
   }
   if (core->reader) {
     try {

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <thread>
 
 #include "backends/System.h"
 
@@ -32,8 +31,8 @@ class SpreadHold {
   // No object: Get gives null.
   SpreadHold() = default;
 
-  // Lanes on `held` (null: none), one per processor the system reports, at
-  // most kMostLanes. Throws std::bad_alloc when there is no memory for them.
+  // Lanes on `held` (null: none), LaneCount() of them. Throws std::bad_alloc
+  // when there is no memory for them.
   explicit SpreadHold(const std::shared_ptr<const T>& held) {
     if (!held) {
       return;
@@ -58,22 +57,13 @@ class SpreadHold {
     return lanes ? lanes[lane] : none;
   }
 
-  // How many lanes every SpreadHold has: one per processor the system
-  // reports, at least one and at most kMostLanes.
-  static unsigned LaneCount() {
-    static const unsigned count = [] {
-      const unsigned processors = std::thread::hardware_concurrency();
-      return processors == 0 ? 1u : (processors < kMostLanes ? processors : kMostLanes);
-    }();
-    return count;
-  }
+  // How many lanes every SpreadHold has: sys::ProcessorLanes().
+  static unsigned LaneCount() { return sys::ProcessorLanes(); }
 
   // The lane of the processor the calling thread runs on now.
-  static unsigned LaneOfThisProcessor() { return sys::CurrentProcessor() % LaneCount(); }
+  static unsigned LaneOfThisProcessor() { return sys::ProcessorLane(); }
 
  private:
-  static constexpr unsigned kMostLanes = 64;
-
   // Over-aligned, so that std::make_shared puts the count (before it in the
   // same allocation) alone on its cache line.
   struct alignas(64) Block {

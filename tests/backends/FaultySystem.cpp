@@ -6,7 +6,7 @@ namespace testing_support {
 
 void FaultySystem::Heal() {
   writesBeforeFailing = -1;
-  failFlush = failSync = failClose = failReplace = failAllocate = false;
+  failFlush = failSync = failClose = failReplace = failAllocate = failReopen = false;
   readAtMost = 0;
   refuseOpen = nullptr;
   shortCopyRange = false;
@@ -211,6 +211,14 @@ RXM::sys::Handle FaultySystem::openForReading(const char* path) {
 
 RXM::sys::Handle FaultySystem::duplicateForReading(std::FILE* stream) {
   return Fails("duplicateForReading") ? RXM::sys::kNoHandle : real.duplicateForReading(stream);
+}
+
+RXM::sys::Handle FaultySystem::reopenForReading(RXM::sys::Handle handle) {
+  if (Fails("reopenForReading") || failReopen) {
+    errno = EMFILE;
+    return RXM::sys::kNoHandle;
+  }
+  return real.reopenForReading(handle);
 }
 
 int FaultySystem::closeHandle(RXM::sys::Handle handle) {

@@ -33,6 +33,7 @@ class FaultySystem : public RXM::sys::System {
   bool failClose = false;    // the stream is closed, but the close reports failure
   bool failReplace = false;  // with errno EXDEV
   bool failAllocate = false;
+  bool failReopen = false;     // reopenForReading fails with EMFILE
   std::size_t readAtMost = 0;  // bytes each readAt gives at most (short reads); 0 for no limit
   // The errno value with which an open of `path` fails; 0 lets it through.
   std::function<int(const char* path)> refuseOpen;
@@ -87,6 +88,7 @@ class FaultySystem : public RXM::sys::System {
   int inspect(const char* path, RXM::sys::FileInfo* info) override;
   RXM::sys::Handle openForReading(const char* path) override;
   RXM::sys::Handle duplicateForReading(std::FILE* stream) override;
+  RXM::sys::Handle reopenForReading(RXM::sys::Handle handle) override;
   std::int64_t readAt(RXM::sys::Handle handle, void* buffer, std::size_t size,
                       std::uint64_t offset) override;
   int closeHandle(RXM::sys::Handle handle) override;

@@ -91,6 +91,8 @@ class MemorySystem final : public RXM::sys::System {
   int inspectHandle(RXM::sys::Handle handle, RXM::sys::FileInfo* info) override;
   RXM::sys::Handle handleOf(std::FILE* stream) override;
   RXM::sys::Handle duplicateForReading(std::FILE* stream) override;
+  // None: every reader of a handle in memory reads through that handle.
+  RXM::sys::Handle reopenForReading(RXM::sys::Handle handle) override;
   RXM::sys::Handle openFolderBelow(const char* root, const char* path, bool create,
                                    RXM::sys::WalkStop* stop) override;
   RXM::sys::Handle openBelow(const char* root, const char* name) override;

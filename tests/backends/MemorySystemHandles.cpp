@@ -136,6 +136,11 @@ Handle MemorySystem::duplicateForReading(std::FILE* stream) {
   return AddHandle(Opened{found->second->node, std::string(), false});
 }
 
+Handle MemorySystem::reopenForReading(Handle /*handle*/) {
+  errno = ENOTSUP;
+  return kNoHandle;
+}
+
 // --- Folders -------------------------------------------------------------
 
 // There are no links in memory: only files and missing names stop a walk.
