@@ -49,7 +49,7 @@ class SharedHandleTest : public testing::Test {
 };
 
 // The second lane's handle reads the file that was opened, even after
-// another file has taken its name.
+// another file has taken its name (where an open file can be replaced).
 TEST_F(SharedHandleTest, EachLaneAfterTheFirstReadsTheAdoptedFileThroughItsOwnHandle) {
   RXM::sys::System& system = RXM::sys::System::Default();
   const auto file = Adopt(system);
@@ -60,8 +60,10 @@ TEST_F(SharedHandleTest, EachLaneAfterTheFirstReadsTheAdoptedFileThroughItsOwnHa
   ASSERT_NE(own, adopted);
   ASSERT_NE(own, RXM::sys::kNoHandle);
   EXPECT_EQ(file->ReadingHandle(1), own);  // opened once
+#if !defined(_WIN32)  // an open file cannot be replaced on Windows
   WriteAll(dir.Path("b"), "another file under the name");
   std::filesystem::rename(dir.Path("b"), dir.Path("a"));
+#endif
   EXPECT_EQ(ReadHandle(system, own, 64), "the archive as opened");
   EXPECT_EQ(ReadThrough(*file, 64), "the archive as opened");
 }
