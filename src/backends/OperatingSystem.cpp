@@ -358,21 +358,17 @@ int ReopenedDescriptor(int shared) {
 }  // namespace
 #endif
 
+// A file object of its own where the system gives one: on Windows a
+// duplicated handle would share the stream's file pointer, which the C
+// runtime reads from. Elsewhere a duplicate will do (pread ignores the
+// shared offset).
 Handle OperatingSystem::duplicateForReading(std::FILE* stream) {
+  const Handle own = reopenForReading(HandleOf(stream));
 #if defined(_WIN32)
-  // A duplicated handle would share the stream's file pointer, which the C
-  // runtime reads from; ReOpenFile gives a file object of its own.
-  const HANDLE handle = ReOpenFile(reinterpret_cast<HANDLE>(HandleOf(stream)), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
-  if (handle == INVALID_HANDLE_VALUE) {
-    errno = ErrnoOf(GetLastError());
-    return kNoHandle;
-  }
-  return reinterpret_cast<Handle>(handle);
+  return own;
 #else
-  const int own = ReopenedDescriptor(fileno(stream));
-  if (own >= 0) {
-    return static_cast<Handle>(own);
+  if (own != kNoHandle) {
+    return own;
   }
   const int descriptor = ::fcntl(fileno(stream), F_DUPFD_CLOEXEC, 0);
   return descriptor < 0 ? kNoHandle : static_cast<Handle>(descriptor);

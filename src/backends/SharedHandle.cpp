@@ -92,7 +92,7 @@ sys::Handle SharedHandle::ReadingHandle(unsigned lane) const {
 }
 
 std::size_t SharedHandle::ReadAt(void* buffer, std::size_t size, std::uint64_t offset) const {
-  const sys::Handle reading = ReadingHandle(sys::ProcessorLane());
+  const sys::Handle reading = lanes ? ReadingHandle(sys::ProcessorLane()) : handle;
   auto* bytes = static_cast<unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < size) {

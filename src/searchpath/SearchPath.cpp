@@ -149,27 +149,26 @@ struct SearchPath::Shared {
     std::shared_ptr<const Mounts> mounts;
   };
 
-  explicit Shared(RXM::sys::System& calls) : system(calls), published(new Published[LaneCount()]) {
+  explicit Shared(RXM::sys::System& calls)
+      : system(calls), published(new Published[RXM::sys::ProcessorLanes()]) {
     Publish(std::make_shared<const Mounts>());
   }
-
-  static unsigned LaneCount() { return RXM::SpreadHold<Mounts>::LaneCount(); }
 
   // Every lane at once: a reader that saw the new list on one lane never
   // sees the old one on another afterwards.
   void Publish(const std::shared_ptr<const Mounts>& next) {
     const RXM::SpreadHold<Mounts> lanes(next);
-    for (unsigned i = 0; i < LaneCount(); ++i) {
+    for (unsigned i = 0; i < RXM::sys::ProcessorLanes(); ++i) {
       published[i].lock.lock();
     }
-    for (unsigned i = 0; i < LaneCount(); ++i) {
+    for (unsigned i = 0; i < RXM::sys::ProcessorLanes(); ++i) {
       published[i].mounts = lanes.Lane(i);
       published[i].lock.unlock();
     }
   }
 
   std::shared_ptr<const Mounts> Current() {
-    Published& lane = published[RXM::SpreadHold<Mounts>::LaneOfThisProcessor()];
+    Published& lane = published[RXM::sys::ProcessorLane()];
     const std::lock_guard<std::mutex> hold(lane.lock);
     return lane.mounts;
   }

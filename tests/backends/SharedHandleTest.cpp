@@ -60,7 +60,7 @@ TEST_F(SharedHandleTest, EachLaneAfterTheFirstReadsTheAdoptedFileThroughItsOwnHa
   ASSERT_NE(own, adopted);
   ASSERT_NE(own, RXM::sys::kNoHandle);
   EXPECT_EQ(file->ReadingHandle(1), own);  // opened once
-#if !defined(_WIN32)  // an open file cannot be replaced on Windows
+#if !defined(_WIN32)                       // an open file cannot be replaced on Windows
   WriteAll(dir.Path("b"), "another file under the name");
   std::filesystem::rename(dir.Path("b"), dir.Path("a"));
 #endif
