@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "files/SafeName.h"
 #include "files/Text.h"
@@ -98,18 +101,35 @@ std::string Named(std::string_view what, const DirectoryRecord* records, int ind
                  std::string_view(records[index].name, NameLength(records[index])), ")"});
 }
 
-// Names compared under the ASCII fold, as byte strings of the given lengths.
-int CompareFolded(const char* a, std::size_t aLength, const char* b, std::size_t bLength) {
-  const std::size_t common = aLength < bLength ? aLength : bLength;
-  for (std::size_t i = 0; i < common; ++i) {
-    const unsigned char x = FoldByte(static_cast<unsigned char>(a[i]));
-    const unsigned char y = FoldByte(static_cast<unsigned char>(b[i]));
-    if (x != y) {
-      return x < y ? -1 : 1;
+// Every record's name folded once (FoldByte), all in one buffer: sorting and
+// searching the names then compares plain bytes, where folding at each
+// comparison would fold every name once per comparison it takes part in.
+// Views compare as unsigned bytes, a prefix first: the order of the names'
+// folded byte strings.
+class FoldedNames {
+ public:
+  FoldedNames(const DirectoryRecord* records, int count) {
+    starts.reserve(static_cast<std::size_t>(count) + 1);
+    for (int i = 0; i < count; ++i) {
+      starts.push_back(bytes.size());
+      const std::size_t length = NameLength(records[i]);
+      for (std::size_t k = 0; k < length; ++k) {
+        bytes.push_back(
+            static_cast<char>(FoldByte(static_cast<unsigned char>(records[i].name[k]))));
+      }
     }
+    starts.push_back(bytes.size());
   }
-  return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
-}
+
+  std::string_view operator[](int i) const {
+    const std::size_t at = starts[static_cast<std::size_t>(i)];
+    return std::string_view(bytes).substr(at, starts[static_cast<std::size_t>(i) + 1] - at);
+  }
+
+ private:
+  std::string bytes;
+  std::vector<std::size_t> starts;
+};
 
 // The texts of the findings about one entry's offsets, shared by the
 // layout report and the rule of what is readable.
@@ -135,34 +155,29 @@ void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
       out.Add(i, -1, FindingKind::kUnsafeName, [fault] { return DescribeNameFault(fault); });
     }
   }
-  const auto less = [records](int a, int b) {
-    const int compared = CompareFolded(records[a].name, NameLength(records[a]), records[b].name,
-                                       NameLength(records[b]));
+  const FoldedNames folded(records, count);
+  std::sort(order.begin(), order.end(), [&folded](int a, int b) {
+    const int compared = folded[a].compare(folded[b]);
     return compared != 0 ? compared < 0 : a < b;
-  };
-  std::sort(order.begin(), order.end(), less);
+  });
   for (std::size_t k = 1; k < order.size(); ++k) {
     const int earlier = order[k - 1];
     const int later = order[k];
-    if (CompareFolded(records[earlier].name, NameLength(records[earlier]), records[later].name,
-                      NameLength(records[later])) == 0) {
+    if (folded[earlier] == folded[later]) {
       out.Add(later, earlier, FindingKind::kShadowedName,
               [&] { return Named("shadows ", records, earlier); });
     }
   }
   std::vector<int> clash(static_cast<std::size_t>(count), -1);
   for (int i = 0; i < count; ++i) {
-    const std::size_t length = NameLength(records[i]);
-    for (std::size_t p = 1; p < length; ++p) {
-      if (records[i].name[p] != '/') {
-        continue;
-      }
-      const char* prefix = records[i].name;
-      const auto found = std::lower_bound(order.begin(), order.end(), p, [&](int r, std::size_t n) {
-        return CompareFolded(records[r].name, NameLength(records[r]), prefix, n) < 0;
-      });
-      if (found != order.end() &&
-          CompareFolded(records[*found].name, NameLength(records[*found]), prefix, p) == 0 &&
+    const std::string_view name = folded[i];
+    for (std::size_t p = name.find('/', 1); p != std::string_view::npos;
+         p = name.find('/', p + 1)) {
+      const std::string_view prefix = name.substr(0, p);
+      const auto found =
+          std::lower_bound(order.begin(), order.end(), prefix,
+                           [&folded](int r, std::string_view key) { return folded[r] < key; });
+      if (found != order.end() && folded[*found] == prefix &&
           clash[static_cast<std::size_t>(*found)] < 0) {
         clash[static_cast<std::size_t>(*found)] = i;
         out.Add(*found, i, FindingKind::kPathClash,
