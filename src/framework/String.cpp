@@ -6,9 +6,12 @@
 
 namespace {
 
+// The empty string is held as no characters at all (GetText gives ""), so
+// that the strings made empty, as most statuses' messages are, cost no
+// allocation.
 char* CopyOf(const char* text) {
-  if (text == nullptr) {
-    text = "";
+  if (text == nullptr || text[0] == '\0') {
+    return nullptr;
   }
   const std::size_t length = std::strlen(text);
   char* copy = new char[length + 1];

@@ -3,8 +3,8 @@
 
 #include "framework/Export.h"
 
-/// A text: one heap copy of NUL-terminated 8-bit characters, handed to the C
-/// runtime and to the platform as it is.
+/// A text: one heap copy of NUL-terminated 8-bit characters (none for the
+/// empty text), handed to the C runtime and to the platform as it is.
 class RXMFILES_API String {
  public:
   /// A null `characters` gives the empty string.
@@ -27,7 +27,7 @@ class RXMFILES_API String {
   int GetLength() const;
 
  private:
-  char* text;
+  char* text;  // null for the empty text
 };
 
 /// Both texts in order.

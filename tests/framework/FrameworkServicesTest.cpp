@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "RXMFiles.h"
 #include "TestSupport.h"
@@ -18,6 +19,29 @@ TEST(StringTest, KeepsItsOwnCopyAndAssignmentReturnsIt) {
   String& alias = other;
   other = alias;
   EXPECT_STREQ(other.GetText(), "abc");
+}
+
+// The empty text is held without characters: every way of making, copying,
+// assigning, joining and moving one still reads "" (never null), and a text
+// made from it afterwards is its own.
+TEST(StringTest, TheEmptyTextReadsEmptyHoweverItWasMade) {
+  const String none;
+  const String empty("");
+  String copied(empty);
+  const String copy(copied);
+  String assigned("x");
+  assigned = none;
+  const String moved(std::move(copied));
+  const String joined = none + empty;
+  for (const String* text : {&none, &empty, &copy, &moved, &joined}) {
+    ASSERT_NE(text->GetText(), nullptr);
+    EXPECT_STREQ(text->GetText(), "");
+    EXPECT_EQ(text->GetLength(), 0);
+  }
+  EXPECT_STREQ(assigned.GetText(), "");
+  assigned = String("abc") + none;
+  EXPECT_STREQ(assigned.GetText(), "abc");
+  EXPECT_STREQ((none + String("d")).GetText(), "d");
 }
 
 TEST(ExceptionTest, FormatsLikePrintfAndIsCaughtAsRTTI) {
