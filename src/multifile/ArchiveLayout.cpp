@@ -10,6 +10,7 @@
 
 #include "files/SafeName.h"
 #include "files/Text.h"
+#include "multifile/FoldedNames.h"
 
 namespace RXM {
 namespace multifile {
@@ -101,36 +102,6 @@ std::string Named(std::string_view what, const DirectoryRecord* records, int ind
                  std::string_view(records[index].name, NameLength(records[index])), ")"});
 }
 
-// Every record's name folded once (FoldByte), all in one buffer: sorting and
-// searching the names then compares plain bytes, where folding at each
-// comparison would fold every name once per comparison it takes part in.
-// Views compare as unsigned bytes, a prefix first: the order of the names'
-// folded byte strings.
-class FoldedNames {
- public:
-  FoldedNames(const DirectoryRecord* records, int count) {
-    starts.reserve(static_cast<std::size_t>(count) + 1);
-    for (int i = 0; i < count; ++i) {
-      starts.push_back(bytes.size());
-      const std::size_t length = NameLength(records[i]);
-      for (std::size_t k = 0; k < length; ++k) {
-        bytes.push_back(
-            static_cast<char>(FoldByte(static_cast<unsigned char>(records[i].name[k]))));
-      }
-    }
-    starts.push_back(bytes.size());
-  }
-
-  std::string_view operator[](int i) const {
-    const std::size_t at = starts[static_cast<std::size_t>(i)];
-    return std::string_view(bytes).substr(at, starts[static_cast<std::size_t>(i) + 1] - at);
-  }
-
- private:
-  std::string bytes;
-  std::vector<std::size_t> starts;
-};
-
 // The texts of the findings about one entry's offsets, shared by the
 // layout report and the rule of what is readable.
 std::string InHeaderReason(std::int64_t start, std::int64_t dataBegin) {
@@ -147,37 +118,35 @@ std::string PastEndReason(std::int64_t end, std::int64_t fileSize) {
 // (neighbours that compare equal) and names that are also the folder of
 // another (each folder prefix looked up by binary search).
 void CheckNames(const DirectoryRecord* records, int count, Findings& out) {
-  std::vector<int> order(static_cast<std::size_t>(count));
+  FoldedNames folded;
+  folded.Reserve(static_cast<std::size_t>(count), static_cast<std::size_t>(count) * 16);
   for (int i = 0; i < count; ++i) {
-    order[static_cast<std::size_t>(i)] = i;
-    const NameFault fault = CheckSafeName(records[i].name, NameLength(records[i]));
+    const std::size_t length = NameLength(records[i]);
+    const NameFault fault = CheckSafeName(records[i].name, length);
     if (fault != NameFault::kNone) {
       out.Add(i, -1, FindingKind::kUnsafeName, [fault] { return DescribeNameFault(fault); });
     }
+    folded.Add(records[i].name, length);
   }
-  const FoldedNames folded(records, count);
-  std::sort(order.begin(), order.end(), [&folded](int a, int b) {
-    const int compared = folded[a].compare(folded[b]);
-    return compared != 0 ? compared < 0 : a < b;
-  });
+  const auto name = [&folded](int i) { return folded[static_cast<std::size_t>(i)]; };
+  const std::vector<int> order = folded.SortedOrder();
   for (std::size_t k = 1; k < order.size(); ++k) {
     const int earlier = order[k - 1];
     const int later = order[k];
-    if (folded[earlier] == folded[later]) {
+    if (name(earlier) == name(later)) {
       out.Add(later, earlier, FindingKind::kShadowedName,
               [&] { return Named("shadows ", records, earlier); });
     }
   }
   std::vector<int> clash(static_cast<std::size_t>(count), -1);
   for (int i = 0; i < count; ++i) {
-    const std::string_view name = folded[i];
-    for (std::size_t p = name.find('/', 1); p != std::string_view::npos;
-         p = name.find('/', p + 1)) {
-      const std::string_view prefix = name.substr(0, p);
+    const std::string_view own = name(i);
+    for (std::size_t p = own.find('/', 1); p != std::string_view::npos; p = own.find('/', p + 1)) {
+      const std::string_view prefix = own.substr(0, p);
       const auto found =
           std::lower_bound(order.begin(), order.end(), prefix,
-                           [&folded](int r, std::string_view key) { return folded[r] < key; });
-      if (found != order.end() && folded[*found] == prefix &&
+                           [&name](int r, std::string_view key) { return name(r) < key; });
+      if (found != order.end() && name(*found) == prefix &&
           clash[static_cast<std::size_t>(*found)] < 0) {
         clash[static_cast<std::size_t>(*found)] = i;
         out.Add(*found, i, FindingKind::kPathClash,

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <unordered_set>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "backends/DiskFile.h"
 #include "backends/System.h"
@@ -14,10 +17,10 @@
 #include "multifile/ArchiveLock.h"
 #include "multifile/ArchiveSums.h"
 #include "multifile/ArchiveWriter.h"
+#include "multifile/FoldedNames.h"
 #include "multifile/MultiFileWriterEntries.h"
 
 using RXM::ErrorCode;
-using RXM::multifile::FoldName;
 
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
     : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
@@ -306,30 +309,66 @@ bool MultiFileWriter::Place(RXM::multifile::ArchiveWriter& writer) {
 }
 
 // New names: safe, short enough, distinct from each other and from the kept
-// ones, whose entries they replace when asked to.
+// ones, whose entries they replace when asked to. Kept and new names are
+// folded into one list and sorted, so that an archive of many entries costs
+// no allocation per name; a new name is taken when an earlier new one, or
+// (unless it replaces it) a kept one, folds the same. The first refusal in
+// the order the entries were added is the one reported.
 bool MultiFileWriter::CheckNames() {
-  std::unordered_set<std::string> keptNames;
+  const std::size_t keptCount = kept.size();
+  RXM::multifile::FoldedNames names;  // the kept ones first, then the new
+  names.Reserve(keptCount + entries.size(), (keptCount + entries.size()) * 16);
   for (const Kept& entry : kept) {
-    keptNames.insert(FoldName(entry.record.name));
+    names.Add(entry.record.name, ::strnlen(entry.record.name, RXM::multifile::kNameSize));
   }
-  std::unordered_set<std::string> added;
   for (const Entry& entry : entries) {
-    if (!CheckName(entry.name.c_str(), entry.name.size())) {
+    names.Add(entry.name.data(), entry.name.size());
+  }
+  std::size_t firstTaken = entries.size();
+  std::vector<bool> replaced(keptCount, false);
+  const std::vector<int> order = names.SortedOrder();
+  for (std::size_t k = 0; k < order.size();) {
+    std::size_t end = k + 1;  // [k, end): one folded name, kept ones first
+    while (end < order.size() && names[static_cast<std::size_t>(order[end])] ==
+                                     names[static_cast<std::size_t>(order[k])]) {
+      ++end;
+    }
+    const auto number = [&order](std::size_t at) { return static_cast<std::size_t>(order[at]); };
+    std::size_t firstNew = k;
+    while (firstNew < end && number(firstNew) < keptCount) {
+      ++firstNew;
+    }
+    const bool keptToo = firstNew > k;
+    if (firstNew < end) {
+      const std::size_t taken = keptToo && !replaceExisting ? firstNew : firstNew + 1;
+      if (taken < end) {
+        firstTaken = std::min(firstTaken, number(taken) - keptCount);
+      }
+      for (std::size_t at = k; keptToo && replaceExisting && at < firstNew; ++at) {
+        replaced[number(at)] = true;
+      }
+    }
+    k = end;
+  }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!CheckName(entries[i].name.c_str(), entries[i].name.size())) {
       return false;
     }
-    const std::string quoted = "entry name \"" + entry.name + "\"";
-    const std::string folded = FoldName(entry.name.c_str());
-    const auto keptName = keptNames.find(folded);
-    if (!added.insert(folded).second || (keptName != keptNames.end() && !replaceExisting)) {
-      return Fail(ErrorCode::kAlreadyExists, quoted + " is already taken (letter case is ignored)");
+    if (i == firstTaken) {
+      return Fail(ErrorCode::kAlreadyExists, "entry name \"" + entries[i].name +
+                                                 "\" is already taken (letter case is ignored)");
     }
   }
-  if (replaceExisting) {
-    kept.erase(std::remove_if(
-                   kept.begin(), kept.end(),
-                   [&](const Kept& entry) { return added.count(FoldName(entry.record.name)) > 0; }),
-               kept.end());
+  std::size_t left = 0;  // the kept entries not replaced, in their order
+  for (std::size_t i = 0; i < keptCount; ++i) {
+    if (!replaced[i]) {
+      if (left != i) {
+        kept[left] = std::move(kept[i]);
+      }
+      ++left;
+    }
   }
+  kept.erase(kept.begin() + static_cast<std::ptrdiff_t>(left), kept.end());
   return true;
 }
 

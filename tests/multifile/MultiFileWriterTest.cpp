@@ -162,6 +162,45 @@ const ChangeCase kChangeCases[] = {
               w.AddBytes("x", "x", 1);
               return w.AddBytes("X", "y", 1), true;
             }),
+    Refuses("the first name taken, in the order added", ErrorCode::kAlreadyExists,
+            "\"X\" is already taken",
+            [](W& w) {
+              w.AddBytes("y", "1", 1);
+              w.AddBytes("x", "2", 1);
+              w.AddBytes("X", "3", 1);
+              return w.AddBytes("Y", "4", 1), true;
+            }),
+    Refuses("replace with one name given twice", ErrorCode::kAlreadyExists,
+            "\"b\" is already taken",
+            [](W& w) {
+              w.SetReplaceExisting(true);
+              w.AddBytes("B", "new", 3);
+              return w.AddBytes("b", "new", 3), true;
+            }),
+    Refuses("an unsafe name added before a taken one", ErrorCode::kNameRefused, "\"../x\"",
+            [](W& w) {
+              w.AddBytes("../x", "1", 1);
+              return w.AddBytes("C", "2", 1), true;
+            }),
+    Refuses("a taken name added before an unsafe one", ErrorCode::kAlreadyExists,
+            "\"C\" is already taken",
+            [](W& w) {
+              w.AddBytes("C", "1", 1);
+              return w.AddBytes("../x", "2", 1), true;
+            }),
+    Refuses("add the new name of a renamed entry", ErrorCode::kAlreadyExists,
+            "\"D\" is already taken",
+            [](W& w) {
+              w.AddBytes("D", "1", 1);
+              return w.RenameExisting("a", "d");
+            }),
+    Changes("replace two of three, keeping the order of the rest",
+            {{"b", "22"}, {"C", "new"}, {"A", "4"}},
+            [](W& w) {
+              w.SetReplaceExisting(true);
+              w.AddBytes("C", "new", 3);
+              return w.AddBytes("A", "4", 1), true;
+            }),
     Changes("add an empty entry before another",
             {{"a", "1"}, {"b", "22"}, {"c", "333"}, {"e", ""}, {"f", "4"}},
             [](W& w) {
