@@ -51,7 +51,7 @@ std::vector<DirectoryRecord> RecordsIn(View archive) {
       std::memcmp(archive.data, format::kMagic, sizeof format::kMagic) != 0) {
     return records;
   }
-  const std::int32_t count = format::DecodeInt32(archive.data + 4);
+  const std::int32_t count = format::DecodeInt32(archive.data + sizeof format::kMagic);
   if (count < 0 || format::DirectoryEnd(count) > archive.FileSize()) {
     return records;
   }

@@ -21,12 +21,11 @@ class FoldedNames {
   // Room for `names` names of `bytes` bytes in all (a hint).
   void Reserve(std::size_t names, std::size_t bytes);
 
-  // Appends the fold of the `length` bytes at `name` as name number Count().
+  // Appends the fold of the `length` bytes at `name` as the next name
+  // (numbered from 0 in the order added).
   void Add(const char* name, std::size_t length);
 
-  std::size_t Count() const { return starts.size(); }
-
-  // Name `i` (below Count()), folded; valid until the next Add.
+  // Name number `i`, folded; valid until the next Add.
   std::string_view operator[](std::size_t i) const {
     const std::size_t end = i + 1 < starts.size() ? starts[i + 1] : bytes.size();
     return std::string_view(bytes).substr(starts[i], end - starts[i]);

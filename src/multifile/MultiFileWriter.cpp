@@ -22,6 +22,50 @@
 
 using RXM::ErrorCode;
 
+namespace {
+
+// What the new names take: `first`, the number (in the order added) of the
+// first new name refused as taken, or the count of new names when none is;
+// and which kept entries a new name replaces.
+struct TakenNames {
+  std::size_t first;
+  std::vector<bool> replaced;
+};
+
+// Over `names`, the kept ones (numbered below `keptCount`) then the new ones
+// in the order added: a new name is taken when an earlier new one, or (unless
+// `replace`) a kept one, folds the same.
+TakenNames FindTaken(const RXM::multifile::FoldedNames& names, std::size_t keptCount,
+                     bool replace) {
+  const std::vector<int> order = names.SortedOrder();
+  const auto number = [&order](std::size_t at) { return static_cast<std::size_t>(order[at]); };
+  TakenNames taken{order.size() - keptCount, std::vector<bool>(keptCount, false)};
+  for (std::size_t k = 0; k < order.size();) {
+    std::size_t end = k + 1;  // [k, end): one folded name, kept ones first
+    while (end < order.size() && names[number(end)] == names[number(k)]) {
+      ++end;
+    }
+    std::size_t firstNew = k;
+    while (firstNew < end && number(firstNew) < keptCount) {
+      ++firstNew;
+    }
+    const bool keptToo = firstNew > k;
+    if (firstNew < end) {
+      const std::size_t refused = keptToo && !replace ? firstNew : firstNew + 1;
+      if (refused < end) {
+        taken.first = std::min(taken.first, number(refused) - keptCount);
+      }
+      for (std::size_t at = k; keptToo && replace && at < firstNew; ++at) {
+        taken.replaced[number(at)] = true;
+      }
+    }
+    k = end;
+  }
+  return taken;
+}
+
+}  // namespace
+
 MultiFileWriter::MultiFileWriter(const String& name, bool keep, std::uint32_t chunk)
     : MultiFileWriter(RXM::sys::System::Default(), name, keep, chunk) {}
 
@@ -311,9 +355,8 @@ bool MultiFileWriter::Place(RXM::multifile::ArchiveWriter& writer) {
 // New names: safe, short enough, distinct from each other and from the kept
 // ones, whose entries they replace when asked to. Kept and new names are
 // folded into one list and sorted, so that an archive of many entries costs
-// no allocation per name; a new name is taken when an earlier new one, or
-// (unless it replaces it) a kept one, folds the same. The first refusal in
-// the order the entries were added is the one reported.
+// no allocation per name. The first refusal in the order the entries were
+// added is the one reported.
 bool MultiFileWriter::CheckNames() {
   const std::size_t keptCount = kept.size();
   RXM::multifile::FoldedNames names;  // the kept ones first, then the new
@@ -324,44 +367,19 @@ bool MultiFileWriter::CheckNames() {
   for (const Entry& entry : entries) {
     names.Add(entry.name.data(), entry.name.size());
   }
-  std::size_t firstTaken = entries.size();
-  std::vector<bool> replaced(keptCount, false);
-  const std::vector<int> order = names.SortedOrder();
-  for (std::size_t k = 0; k < order.size();) {
-    std::size_t end = k + 1;  // [k, end): one folded name, kept ones first
-    while (end < order.size() && names[static_cast<std::size_t>(order[end])] ==
-                                     names[static_cast<std::size_t>(order[k])]) {
-      ++end;
-    }
-    const auto number = [&order](std::size_t at) { return static_cast<std::size_t>(order[at]); };
-    std::size_t firstNew = k;
-    while (firstNew < end && number(firstNew) < keptCount) {
-      ++firstNew;
-    }
-    const bool keptToo = firstNew > k;
-    if (firstNew < end) {
-      const std::size_t taken = keptToo && !replaceExisting ? firstNew : firstNew + 1;
-      if (taken < end) {
-        firstTaken = std::min(firstTaken, number(taken) - keptCount);
-      }
-      for (std::size_t at = k; keptToo && replaceExisting && at < firstNew; ++at) {
-        replaced[number(at)] = true;
-      }
-    }
-    k = end;
-  }
+  const TakenNames taken = FindTaken(names, keptCount, replaceExisting);
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (!CheckName(entries[i].name.c_str(), entries[i].name.size())) {
       return false;
     }
-    if (i == firstTaken) {
+    if (i == taken.first) {
       return Fail(ErrorCode::kAlreadyExists, "entry name \"" + entries[i].name +
                                                  "\" is already taken (letter case is ignored)");
     }
   }
   std::size_t left = 0;  // the kept entries not replaced, in their order
   for (std::size_t i = 0; i < keptCount; ++i) {
-    if (!replaced[i]) {
+    if (!taken.replaced[i]) {
       if (left != i) {
         kept[left] = std::move(kept[i]);
       }
