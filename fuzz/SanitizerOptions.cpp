@@ -12,8 +12,8 @@
 // fresh pages to fault in and cold cache lines. Each step down kept the
 // blocks handed out warmer: on a fixed set of inputs, replayed, 4 MiB took
 // 18% less time than the default for the reader and 23% less for the writer,
-// and 1 MiB with a thread's own share of 256 KiB (rather than 1 MiB, itself
-// more than the whole quarantine should hold) 10% and 17% less than 4 MiB.
+// and 1 MiB with a thread's own share of 256 KiB (rather than the default
+// share of 1 MiB, as much as the whole quarantine) 10% and 17% less than 4 MiB.
 // 1 MiB is the least the option can say short of none.
 extern "C" const char* __asan_default_options();  // NOLINT(bugprone-reserved-identifier)
 
