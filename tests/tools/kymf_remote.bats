@@ -38,7 +38,7 @@ setup() {
     sed "s#$url#ARCHIVE#g" url.out > url.cut
     sed "s#$www/$name#ARCHIVE#g" disk.out > disk.cut
     echo "kymf $command"
-    cmp disk.cut url.cut
+    cmp disk.cut url.cut || { cat url.err; return 1; }
     [ "${words[0]}" != extract ] || diff -r disk-tree out
     rm -rf disk-tree
   done
