@@ -1,6 +1,7 @@
 #include "mount/MountLayer.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "backends/System.h"
 #include "files/SafeName.h"
@@ -127,14 +128,15 @@ class ArchiveLayer : public MountLayer {
         if (element == nullptr) {
           continue;
         }
-        if (RXM::CheckSafeName(element->name) != RXM::NameFault::kNone) {
+        const std::string_view name(element->name);
+        if (RXM::CheckSafeName(name.data(), name.size()) != RXM::NameFault::kNone) {
           ++report.unsafe;
           continue;
         }
         const std::uint32_t key = first + static_cast<std::uint32_t>(i);
         byKey[key] = element;
         const std::uint32_t size = RXM::multifile::EntrySize(*element);
-        builder.AddFile(element->name, size, index, key, time);
+        builder.AddFile(name, size, index, key, time);
         // No read ever comes for an empty file, so only an open can refuse it.
         emptyRefused = emptyRefused || (size == 0 && !archive->Readable(*element).IsOk());
       }
